@@ -1,0 +1,92 @@
+# Entry points: `make demo`, `make test`, `make asan` (see README.md).
+#
+# Every target runs scripts/setup.sh first (fast when nothing is missing), so
+# a fresh clone needs nothing but make and bash.
+
+SHELL := bash
+.SHELLFLAGS := -euo pipefail -c
+.ONESHELL:
+.DEFAULT_GOAL := test
+
+NPROC := $(shell nproc 2>/dev/null || echo 2)
+# Compile jobs for scikit-build-core's and our own CMake builds.
+export CMAKE_BUILD_PARALLEL_LEVEL := $(NPROC)
+# ccache: hit across clones in other folders too.
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := true
+
+# Extra pip options for the extension builds, e.g. `make build PIPFLAGS=-v`
+# to see the compiler output.
+PIPFLAGS ?=
+PIP_BUILD := -m pip install --no-build-isolation --no-deps --disable-pip-version-check $(PIPFLAGS)
+
+# CMake, CTest and Ninja come from the default venv (PyPI), not from apt.
+VENV_BIN := $(CURDIR)/.venv/bin
+# Native tests: asserts on (RelWithDebInfo keeps them, see CMakeLists.txt).
+# $(1) = build dir, $(2) = extra CMake arguments.
+native_tests = "$(VENV_BIN)/cmake" -S . -B $(1) -G Ninja \
+		-DCMAKE_MAKE_PROGRAM="$(VENV_BIN)/ninja" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DTESSARON_NATIVE_TESTS=ON -DTESSARON_EXTENSION=OFF $(2) \
+	&& "$(VENV_BIN)/cmake" --build $(1) --parallel $(NPROC) \
+	&& "$(VENV_BIN)/ctest" --test-dir $(1) --output-on-failure --parallel $(NPROC) --no-tests=ignore
+
+# pytest under $(1) (a venv's python), environment prefix $(2).  Exit code 5
+# ("no tests collected") counts as success; any other failure sets status=1.
+run_pytest = rc=0; $(2) $(1) -m pytest tests || rc=$$?; \
+	if [ $$rc -ne 0 ] && [ $$rc -ne 5 ]; then status=1; fi
+
+SAN_PRELOAD = $(shell g++ -print-file-name=libasan.so) $(shell g++ -print-file-name=libubsan.so)
+SAN_ENV = LD_PRELOAD="$(SAN_PRELOAD)" PYTHONMALLOC=malloc \
+	ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1
+
+.PHONY: setup build demo test native-test asan clean distclean
+
+setup:
+	@scripts/setup.sh
+
+# Build the extension and install the package into every interpreter's venv.
+build: setup
+	@for v in .venvs/3.*; do
+		echo "==> build + install into $$v"
+		"$$v/bin/python" $(PIP_BUILD) .
+	done
+
+demo: build
+	@.venv/bin/python examples/quickstart.py
+
+test: build
+	@status=0
+	for v in .venvs/3.*; do
+		echo "==> pytest ($$v)"
+		$(call run_pytest,"$$v/bin/python",)
+	done
+	echo "==> native tests (build/native)"
+	$(call native_tests,build/native,) || status=1
+	exit $$status
+
+native-test: setup
+	@$(call native_tests,build/native,)
+
+# Extension and native tests under AddressSanitizer + UBSan.  The interpreter
+# itself is not instrumented, so the sanitizer runtimes are preloaded and
+# Python's allocator is bypassed; leak detection is off for the interpreter.
+asan:
+	@scripts/setup.sh --asan
+	status=0
+	echo "==> sanitizer build + install into .venvs/asan"
+	.venvs/asan/bin/python $(PIP_BUILD) \
+		--config-settings=build-dir=build/asan/{wheel_tag} \
+		--config-settings=cmake.build-type=RelWithDebInfo \
+		--config-settings=cmake.define.TESSARON_SANITIZE=ON .
+	echo "==> pytest (.venvs/asan, sanitizers preloaded)"
+	$(call run_pytest,.venvs/asan/bin/python,$(SAN_ENV))
+	echo "==> native tests under sanitizers (build/native-asan)"
+	$(call native_tests,build/native-asan,-DTESSARON_SANITIZE=ON) || status=1
+	exit $$status
+
+clean:
+	@rm -rf build .pytest_cache .hypothesis
+	find . -name __pycache__ -type d -not -path './.venv*' -prune -exec rm -rf {} +
+
+distclean: clean
+	@rm -rf .venv .venvs

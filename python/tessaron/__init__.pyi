@@ -1,0 +1,2 @@
+__version__: str
+__all__: list[str]
