@@ -24,13 +24,30 @@ constinit thread_local std::size_t allocations_on_this_thread = 0;
 // warns about free() on memory from "operator new".
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 
-void* operator new(std::size_t n) {
+// Every unaligned form is replaced, so that whatever allocates through one
+// of them frees through a matching one (the aligned forms keep their
+// defaults, which pair among themselves).
+namespace {
+void* counted_malloc(std::size_t n) noexcept {
     ++allocations_on_this_thread;
-    if (void* p = std::malloc(n ? n : 1)) return p;
+    return std::malloc(n ? n : 1);
+}
+void* counted_or_throw(std::size_t n) {
+    if (void* p = counted_malloc(n)) return p;
     throw std::bad_alloc();
 }
+}  // namespace
+
+void* operator new(std::size_t n) { return counted_or_throw(n); }
+void* operator new[](std::size_t n) { return counted_or_throw(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return counted_malloc(n); }
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return counted_malloc(n); }
 void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace tessaron::ir {
 namespace {
