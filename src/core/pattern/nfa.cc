@@ -1,0 +1,340 @@
+// Thompson construction from Hir to a byte NFA.
+//
+// Each Hir node compiles to a fragment (start state, end state) whose end
+// is an unfinished state patched to whatever follows.  Repetitions are
+// unrolled: x{n,m} is n copies of x followed by m - n optional copies, so
+// the automaton's size grows with the counts; the size budget (NfaLimits)
+// is checked on every new state, and compilation stops as soon as it is
+// exceeded, so the work done is bounded by the budget too.
+//
+// A class of code points becomes a small DFA-shaped tree of byte ranges:
+// the class is split into UTF-8 byte-range sequences in ascending order,
+// common prefixes share a path, and identical suffixes are compiled once
+// (a cache from a state's transition list to the state).  For \p{L} that
+// is a few hundred states rather than thousands of alternatives, which
+// keeps both the simulation and the determinisation cheap.
+#include "core/pattern/nfa.h"
+
+#include <boost/unordered/unordered_flat_map.hpp>
+#include <string>
+
+#include "core/pattern/utf8.h"
+#include "core/util/fxhash.h"
+
+namespace tessaron::pattern {
+
+namespace {
+
+struct Fragment {
+    std::uint32_t start, end;
+};
+
+class Builder {
+public:
+    explicit Builder(const NfaLimits& limits) : limits_(limits) {}
+
+    bool too_big() const { return too_big_; }
+
+    std::uint32_t add(NfaState s) {
+        if (s.kind == NfaState::Kind::Union) {
+            s.begin = static_cast<std::uint32_t>(union_alts_.size());  // pending list, flattened by finish()
+            union_alts_.emplace_back();
+        }
+        nfa_.states.push_back(s);
+        if (nfa_.states.size() + nfa_.transitions.size() + alt_count_ > limits_.max_units) too_big_ = true;
+        return static_cast<std::uint32_t>(nfa_.states.size() - 1);
+    }
+    std::uint32_t add_empty() { return add(NfaState{}); }
+    std::uint32_t add_kind(NfaState::Kind k) {
+        NfaState s;
+        s.kind = k;
+        return add(s);
+    }
+    std::uint32_t add_range(std::uint8_t lo, std::uint8_t hi, std::uint32_t next) {
+        NfaState s;
+        s.kind = NfaState::Kind::Range;
+        s.lo = lo;
+        s.hi = hi;
+        s.next = next;
+        return add(s);
+    }
+    std::uint32_t add_sparse(const std::vector<NfaTransition>& ts) {
+        if (ts.size() == 1) return add_range(ts[0].lo, ts[0].hi, ts[0].next);
+        NfaState s;
+        s.kind = NfaState::Kind::Sparse;
+        s.begin = static_cast<std::uint32_t>(nfa_.transitions.size());
+        nfa_.transitions.insert(nfa_.transitions.end(), ts.begin(), ts.end());
+        s.end = static_cast<std::uint32_t>(nfa_.transitions.size());
+        return add(s);
+    }
+
+    void patch(std::uint32_t from, std::uint32_t to) {
+        NfaState& s = nfa_.states[from];
+        switch (s.kind) {
+            case NfaState::Kind::Empty:
+            case NfaState::Kind::Range:
+            case NfaState::Kind::Assert:
+                s.next = to;
+                break;
+            case NfaState::Kind::Union:
+                union_alts_[s.begin].push_back(to);
+                ++alt_count_;
+                break;
+            default:
+                break;  // Sparse, Match and Fail are complete
+        }
+    }
+
+    Fragment compile(const Hir& h);
+
+    Nfa finish(std::uint32_t start) {
+        for (std::size_t i = 0; i < nfa_.states.size(); ++i) {
+            NfaState& s = nfa_.states[i];
+            if (s.kind != NfaState::Kind::Union) continue;
+            const std::vector<std::uint32_t>& alts = union_alts_[s.begin];
+            s.begin = static_cast<std::uint32_t>(nfa_.alternatives.size());
+            nfa_.alternatives.insert(nfa_.alternatives.end(), alts.begin(), alts.end());
+            s.end = static_cast<std::uint32_t>(nfa_.alternatives.size());
+        }
+        nfa_.start = start;
+        return std::move(nfa_);
+    }
+
+private:
+    Fragment compile_literal(const std::string& bytes);
+    Fragment compile_byte_class(const IntervalSet& set);
+    Fragment compile_unicode_class(const IntervalSet& set);
+    Fragment compile_repeat(const Hir& sub, std::uint32_t min, std::uint32_t max);
+    Fragment compile_concat(const std::vector<Hir>& subs);
+
+    const NfaLimits& limits_;
+    Nfa nfa_;
+    std::vector<std::vector<std::uint32_t>> union_alts_;
+    std::size_t alt_count_ = 0;
+    bool too_big_ = false;
+};
+
+// Builds the byte-range tree of one code point class (see the file comment).
+class Utf8Compiler {
+public:
+    Utf8Compiler(Builder& b, std::uint32_t target) : b_(b), target_(target) { stack_.emplace_back(); }
+
+    void add(const utf8::Sequence& seq) {
+        std::size_t prefix = 0;
+        while (prefix < seq.len && prefix < stack_.size() && stack_[prefix].has_last &&
+               stack_[prefix].last == seq.ranges[prefix])
+            ++prefix;
+        compile_from(prefix);
+        Node& top = stack_.back();
+        top.has_last = true;
+        top.last = seq.ranges[prefix];
+        for (std::size_t i = prefix + 1; i < seq.len; ++i) {
+            Node n;
+            n.has_last = true;
+            n.last = seq.ranges[i];
+            stack_.push_back(std::move(n));
+        }
+    }
+
+    std::uint32_t finish() {
+        compile_from(0);
+        Node root = std::move(stack_.back());
+        stack_.pop_back();
+        return compile(root.trans);
+    }
+
+private:
+    struct Node {
+        std::vector<NfaTransition> trans;
+        bool has_last = false;
+        utf8::ByteRange last{0, 0};
+        void freeze_last(std::uint32_t next) {
+            if (!has_last) return;
+            trans.push_back(NfaTransition{last.lo, last.hi, next});
+            has_last = false;
+        }
+    };
+
+    void compile_from(std::size_t from) {
+        std::uint32_t next = target_;
+        while (from + 1 < stack_.size()) {
+            Node n = std::move(stack_.back());
+            stack_.pop_back();
+            n.freeze_last(next);
+            next = compile(n.trans);
+        }
+        stack_.back().freeze_last(next);
+    }
+
+    std::uint32_t compile(const std::vector<NfaTransition>& trans) {
+        std::string key;
+        key.reserve(trans.size() * 6);
+        for (const NfaTransition& t : trans) {
+            key.push_back(static_cast<char>(t.lo));
+            key.push_back(static_cast<char>(t.hi));
+            key.append(reinterpret_cast<const char*>(&t.next), 4);
+        }
+        auto it = cache_.find(key);
+        if (it != cache_.end()) return it->second;
+        std::uint32_t id = b_.add_sparse(trans);
+        cache_.emplace(std::move(key), id);
+        return id;
+    }
+
+    Builder& b_;
+    std::uint32_t target_;
+    std::vector<Node> stack_;
+    boost::unordered_flat_map<std::string, std::uint32_t, util::FxHash> cache_;
+};
+
+Fragment Builder::compile_literal(const std::string& bytes) {
+    std::uint32_t first = 0, prev = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto b = static_cast<std::uint8_t>(bytes[i]);
+        std::uint32_t s = add_range(b, b, 0);
+        if (i == 0) {
+            first = s;
+        } else {
+            patch(prev, s);
+        }
+        prev = s;
+    }
+    return {first, prev};
+}
+
+Fragment Builder::compile_byte_class(const IntervalSet& set) {
+    std::uint32_t end = add_empty();
+    if (set.empty()) return {add_kind(NfaState::Kind::Fail), end};
+    std::vector<NfaTransition> ts;
+    for (const Interval& r : set.ranges())
+        ts.push_back(NfaTransition{static_cast<std::uint8_t>(r.lo), static_cast<std::uint8_t>(r.hi), end});
+    return {add_sparse(ts), end};
+}
+
+Fragment Builder::compile_unicode_class(const IntervalSet& set) {
+    if (set.max_value() < 0x80) return compile_byte_class(set);
+    std::uint32_t end = add_empty();
+    if (set.empty()) return {add_kind(NfaState::Kind::Fail), end};
+    Utf8Compiler uc(*this, end);
+    std::vector<utf8::Sequence> seqs;
+    for (const Interval& r : set.ranges()) {
+        seqs.clear();
+        utf8::split_range(r.lo, r.hi, seqs);
+        for (const utf8::Sequence& s : seqs) uc.add(s);
+        if (too_big_) break;
+    }
+    return {uc.finish(), end};
+}
+
+Fragment Builder::compile_concat(const std::vector<Hir>& subs) {
+    Fragment whole{0, 0};
+    for (std::size_t i = 0; i < subs.size() && !too_big_; ++i) {
+        Fragment f = compile(subs[i]);
+        if (i == 0) {
+            whole = f;
+        } else {
+            patch(whole.end, f.start);
+            whole.end = f.end;
+        }
+    }
+    return whole;
+}
+
+Fragment Builder::compile_repeat(const Hir& sub, std::uint32_t min, std::uint32_t max) {
+    if (max == kUnbounded) {
+        // min - 1 plain copies, then x+ (or x* when min is 0).
+        std::uint32_t start = add_empty(), end = start;
+        for (std::uint32_t i = 1; i < min && !too_big_; ++i) {
+            Fragment f = compile(sub);
+            patch(end, f.start);
+            end = f.end;
+        }
+        if (too_big_) return {start, end};
+        Fragment loop = compile(sub);
+        std::uint32_t u = add_kind(NfaState::Kind::Union);
+        std::uint32_t out = add_empty();
+        patch(loop.end, u);
+        patch(u, loop.start);
+        patch(u, out);
+        patch(end, min == 0 ? u : loop.start);
+        return {start, out};
+    }
+    std::uint32_t start = add_empty(), end = start;
+    for (std::uint32_t i = 0; i < min && !too_big_; ++i) {
+        Fragment f = compile(sub);
+        patch(end, f.start);
+        end = f.end;
+    }
+    if (max > min && !too_big_) {
+        std::uint32_t out = add_empty();
+        for (std::uint32_t i = min; i < max && !too_big_; ++i) {
+            std::uint32_t u = add_kind(NfaState::Kind::Union);
+            patch(end, u);
+            patch(u, out);
+            Fragment f = compile(sub);
+            patch(u, f.start);
+            end = f.end;
+        }
+        patch(end, out);
+        end = out;
+    }
+    return {start, end};
+}
+
+Fragment Builder::compile(const Hir& h) {
+    if (too_big_) return {0, 0};
+    switch (h.kind) {
+        case Hir::Kind::Empty: {
+            std::uint32_t e = add_empty();
+            return {e, e};
+        }
+        case Hir::Kind::Literal:
+            if (h.bytes.empty()) {
+                std::uint32_t e = add_empty();
+                return {e, e};
+            }
+            return compile_literal(h.bytes);
+        case Hir::Kind::ByteClass:
+            return compile_byte_class(h.set);
+        case Hir::Kind::UnicodeClass:
+            return compile_unicode_class(h.set);
+        case Hir::Kind::Assert: {
+            NfaState s;
+            s.kind = NfaState::Kind::Assert;
+            s.look = h.look;
+            nfa_.looks_used |= look_bit(h.look);
+            std::uint32_t id = add(s);
+            return {id, id};
+        }
+        case Hir::Kind::Repeat:
+            return compile_repeat(h.subs[0], h.min, h.max);
+        case Hir::Kind::Concat:
+            return compile_concat(h.subs);
+        case Hir::Kind::Alternate: {
+            std::uint32_t u = add_kind(NfaState::Kind::Union);
+            std::uint32_t out = add_empty();
+            for (const Hir& sub : h.subs) {
+                if (too_big_) break;
+                Fragment f = compile(sub);
+                patch(u, f.start);
+                patch(f.end, out);
+            }
+            return {u, out};
+        }
+    }
+    return {0, 0};
+}
+
+}  // namespace
+
+std::variant<Nfa, Error> compile_nfa(const Hir& hir, const NfaLimits& limits) {
+    Builder b(limits);
+    Fragment f = b.compile(hir);
+    if (b.too_big()) return Error{kNfaTooBig, 0};
+    std::uint32_t match = b.add_kind(NfaState::Kind::Match);
+    b.patch(f.end, match);
+    if (b.too_big()) return Error{kNfaTooBig, 0};
+    return b.finish(f.start);
+}
+
+}  // namespace tessaron::pattern

@@ -1,0 +1,67 @@
+// A Thompson NFA over bytes, compiled from a Hir.  Every consuming state
+// reads one byte; classes of code points are compiled to the UTF-8 byte
+// sequences that encode them, so the same automaton serves str texts (as
+// UTF-8) and bytes texts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "core/pattern/error.h"
+#include "core/pattern/hir.h"
+
+namespace tessaron::pattern {
+
+struct NfaTransition {
+    std::uint8_t lo, hi;  // inclusive byte range
+    std::uint32_t next;
+};
+
+struct NfaState {
+    enum class Kind : std::uint8_t {
+        Empty,   // epsilon to next
+        Range,   // byte in [lo, hi] -> next
+        Sparse,  // transitions[begin, end): sorted, disjoint byte ranges
+        Union,   // epsilon to each of alternatives[begin, end)
+        Assert,  // epsilon to next when `look` holds here
+        Match,
+        Fail,
+    };
+    Kind kind = Kind::Empty;
+    Look look = Look::Start;
+    std::uint8_t lo = 0, hi = 0;
+    std::uint32_t next = 0;
+    std::uint32_t begin = 0, end = 0;
+};
+
+struct Nfa {
+    std::vector<NfaState> states;
+    std::vector<NfaTransition> transitions;
+    std::vector<std::uint32_t> alternatives;
+    std::uint32_t start = 0;
+    std::uint32_t looks_used = 0;  // bit look_bit(l) for each assertion present
+
+    // A state that reads a byte, accepts, or waits on an assertion: the
+    // states a subset construction keeps.
+    bool is_kept(std::uint32_t s) const {
+        NfaState::Kind k = states[s].kind;
+        return k == NfaState::Kind::Range || k == NfaState::Kind::Sparse || k == NfaState::Kind::Assert ||
+               k == NfaState::Kind::Match;
+    }
+    std::size_t memory_units() const { return states.size() + transitions.size() + alternatives.size(); }
+};
+
+struct NfaLimits {
+    // States plus transitions plus alternatives; about 12 bytes each.
+    std::size_t max_units = std::size_t{1} << 22;
+};
+
+inline constexpr const char* kNfaTooBig = "compiled pattern exceeds the size limit";
+
+// Fails only when the automaton would exceed the limits.
+std::variant<Nfa, Error> compile_nfa(const Hir& hir, const NfaLimits& limits);
+
+}  // namespace tessaron::pattern

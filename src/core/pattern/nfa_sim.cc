@@ -1,0 +1,49 @@
+// NFA simulation: the matcher's path for Unicode word boundaries on
+// non-ASCII texts, and its continuation when the lazy DFA is full.
+//
+// It keeps one unresolved set per position and applies the shared subset
+// step (subset.h) byte by byte, evaluating the assertions of each position
+// from the text around it.  Each step visits every NFA state at most twice
+// (once resolving, once closing), so the run is linear in the text for a
+// fixed pattern; there is no backtracking and no per-thread priority, since
+// only membership of the whole text is asked.
+#include "core/pattern/nfa_sim.h"
+
+#include "core/pattern/subset.h"
+
+namespace tessaron::pattern {
+
+std::vector<std::uint32_t> start_set(const Nfa& nfa) {
+    Stepper stepper(nfa);
+    std::vector<std::uint32_t> out;
+    std::uint32_t seed = nfa.start;
+    stepper.closure(&seed, 1, out);
+    return out;
+}
+
+bool simulate(const Nfa& nfa, std::string_view text, std::size_t from, std::vector<std::uint32_t> set,
+              std::uint64_t& work) {
+    Stepper stepper(nfa);
+    const std::uint32_t looks = nfa.looks_used;
+    const bool unicode = (looks & kUnicodeWordLooks) != 0;
+    std::vector<std::uint32_t> next;
+    for (std::size_t i = from; i < text.size(); ++i) {
+        if (set.empty()) break;
+        std::uint32_t holds = 0;
+        if (looks != 0) holds = evaluate_looks(text_side_before(text, i, unicode), text_side_after(text, i, unicode), looks);
+        stepper.advance(set, holds, static_cast<std::uint8_t>(text[i]), next);
+        set.swap(next);
+    }
+    bool result = false;
+    if (!set.empty()) {
+        std::uint32_t holds = 0;
+        if (looks != 0) {
+            holds = evaluate_looks(text_side_before(text, text.size(), unicode), edge_side(), looks);
+        }
+        result = stepper.accepts(set, holds);
+    }
+    work += stepper.work;
+    return result;
+}
+
+}  // namespace tessaron::pattern

@@ -1,0 +1,142 @@
+// Parse errors of the pattern dialect: each is a value with the dialect's
+// message and the offset of the faulty construct, for str and bytes
+// patterns alike unless the case says otherwise.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/pattern/pattern.h"
+
+namespace tessaron::pattern {
+namespace {
+
+struct ErrorCase {
+    std::string pattern;
+    TextKind kind;
+    const char* message;  // nullptr: the pattern compiles
+    std::size_t offset;
+};
+
+std::ostream& operator<<(std::ostream& os, const ErrorCase& c) { return os << c.pattern; }
+
+class PatternErrorTest : public ::testing::TestWithParam<ErrorCase> {};
+
+TEST_P(PatternErrorTest, ReportsMessageAndOffset) {
+    const ErrorCase& c = GetParam();
+    auto r = compile_full_match(c.pattern, c.kind);
+    if (c.message == nullptr) {
+        ASSERT_TRUE(std::holds_alternative<std::shared_ptr<const FullMatcher>>(r))
+            << std::get<Error>(r).message;
+        return;
+    }
+    ASSERT_TRUE(std::holds_alternative<Error>(r)) << "compiled: " << c.pattern;
+    EXPECT_EQ(std::get<Error>(r).message, c.message);
+    EXPECT_EQ(std::get<Error>(r).offset, c.offset);
+}
+
+constexpr TextKind S = TextKind::Str;
+constexpr TextKind B = TextKind::Bytes;
+
+INSTANTIATE_TEST_SUITE_P(
+    Dialect, PatternErrorTest,
+    ::testing::Values(
+        ErrorCase{"(a", S, "unclosed group", 0},
+        ErrorCase{"a)", S, "unopened group", 1},
+        // The pattern must parse on its own: wrapping it in text could not
+        // smuggle the ")" past the anchors.
+        ErrorCase{"a)|(?:b", S, "unopened group", 1},
+        ErrorCase{"[a", S, "unclosed character class", 0},
+        ErrorCase{"[]", S, "unclosed character class", 0},
+        ErrorCase{"[]a]", S, nullptr, 0},
+        ErrorCase{"\\1", S, "backreferences are not supported", 0},
+        ErrorCase{"\\0", S, "backreferences are not supported", 0},
+        ErrorCase{"a{2,1}", S, "invalid repetition count range, the start must be <= the end", 1},
+        ErrorCase{"a{", S, "unclosed counted repetition", 1},
+        ErrorCase{"a{x}", S, "repetition quantifier expects a valid decimal", 2},
+        ErrorCase{"x{99999999999}", S, "decimal literal invalid", 2},
+        ErrorCase{"(?=a)", S, "look-around, including look-ahead and look-behind, is not supported", 0},
+        ErrorCase{"(?<!a)b", S, "look-around, including look-ahead and look-behind, is not supported", 0},
+        ErrorCase{"\\xZZ", S, "invalid hexadecimal digit", 2},
+        ErrorCase{"\\x{}", S, "hexadecimal literal empty", 0},
+        ErrorCase{"\\u{D800}", S, "hexadecimal literal is not a Unicode scalar value", 0},
+        ErrorCase{"\\x{110000}", S, "hexadecimal literal is not a Unicode scalar value", 0},
+        ErrorCase{"\\x4", S, "incomplete escape sequence, reached end of pattern prematurely", 0},
+        ErrorCase{"\\", S, "incomplete escape sequence, reached end of pattern prematurely", 0},
+        ErrorCase{"\\q", S, "unrecognized escape sequence", 0},
+        ErrorCase{"\\<", S, nullptr, 0},
+        ErrorCase{"\\%\\ \\#\\&\\~", S, nullptr, 0},
+        ErrorCase{"(?-u:\\xFF)", S, "pattern can match invalid UTF-8", 5},
+        ErrorCase{"(?-u:\\xFF)", B, nullptr, 0},
+        ErrorCase{"(?-u:.)", S, "pattern can match invalid UTF-8", 5},
+        ErrorCase{"(?-u:.)", B, nullptr, 0},
+        ErrorCase{"(?-u)[^a]", S, "pattern can match invalid UTF-8", 5},
+        ErrorCase{"(?-u)[^a]", B, nullptr, 0},
+        ErrorCase{"(?-u)\\W", S, "pattern can match invalid UTF-8", 5},
+        ErrorCase{"(?-u)\\w\\b", S, nullptr, 0},
+        ErrorCase{"(?-u:\\B)", S, "pattern can match invalid UTF-8", 5},
+        ErrorCase{"(?-u:\\B)", B, nullptr, 0},
+        ErrorCase{"(?-u:é)", B, "Unicode not allowed here", 5},
+        ErrorCase{"(?-u:\\pL)", B, "Unicode not allowed here", 5},
+        ErrorCase{"(?-u:[é])", B, "Unicode not allowed here", 6},
+        ErrorCase{"*", S, "repetition operator missing expression", 0},
+        ErrorCase{"a|*", S, "repetition operator missing expression", 2},
+        ErrorCase{"(?i)*", S, "repetition operator missing expression", 4},
+        ErrorCase{"(?)", S, "repetition operator missing expression", 1},
+        ErrorCase{"a**", S, nullptr, 0},
+        ErrorCase{"(?i", S, "expected flag but got end of regex", 3},
+        ErrorCase{"(?ii)", S, "duplicate flag", 3},
+        ErrorCase{"(?--i)", S, "flag negation operator repeated", 3},
+        ErrorCase{"(?i-)", S, "dangling flag negation operator", 3},
+        ErrorCase{"(?q)", S, "unrecognized flag", 2},
+        ErrorCase{"(?imsxuUR)a", S, nullptr, 0},
+        ErrorCase{"(?P<>a)", S, "empty capture group name", 4},
+        ErrorCase{"(?P<1a>a)", S, "invalid capture group character", 4},
+        ErrorCase{"(?P<a>x)(?<a>y)", S, "duplicate capture group name", 11},
+        ErrorCase{"(?P<a", S, "unclosed capture group name", 4},
+        ErrorCase{"\\p{Foo}", S, "Unicode property not found", 0},
+        ErrorCase{"\\p{Script}", S, "Unicode property not found", 0},
+        ErrorCase{"\\p{sc=Foo}", S, "Unicode property value not found", 0},
+        ErrorCase{"\\p{Greek", S, "incomplete escape sequence, reached end of pattern prematurely", 0},
+        ErrorCase{"[\\b]", S, "invalid escape sequence found in character class", 1},
+        ErrorCase{"[a-\\d]", S, "invalid range boundary, must be a literal", 3},
+        ErrorCase{"[z-a]", S, "invalid character class range, the start must be <= the end", 1},
+        ErrorCase{"\\b{foo}", S,
+                  "unrecognized special word boundary assertion, valid choices are: start, end, start-half or "
+                  "end-half",
+                  0},
+        ErrorCase{"\\b{start", S,
+                  "special word boundary assertion is either unclosed or contains an invalid character", 0},
+        ErrorCase{"\\b{2}", S, nullptr, 0},
+        ErrorCase{std::string("a\xFF"), S, "pattern is not valid UTF-8", 1},
+        // A verbose pattern may end in a comment.
+        ErrorCase{"(?x)a # trailing comment", S, nullptr, 0}));
+
+TEST(PatternNesting, LimitIs250Levels) {
+    auto nested = [](int n, const std::string& core) { return std::string(n, '(') + core + std::string(n, ')'); };
+    EXPECT_TRUE(std::holds_alternative<std::shared_ptr<const FullMatcher>>(compile_full_match(nested(250, "a"), TextKind::Str)));
+    auto r = compile_full_match(nested(251, "a"), TextKind::Str);
+    ASSERT_TRUE(std::holds_alternative<Error>(r));
+    EXPECT_EQ(std::get<Error>(r).message, "exceed the maximum number of nested parentheses/brackets (250)");
+    // Repetitions nest too, and deep class nesting is refused the same way.
+    EXPECT_TRUE(std::holds_alternative<Error>(compile_full_match("a" + std::string(251, '*'), TextKind::Str)));
+    EXPECT_TRUE(std::holds_alternative<Error>(compile_full_match(std::string(300, '[') + "a" + std::string(300, ']'), TextKind::Str)));
+    // Far past the limit the parser still answers with an error, not a crash.
+    EXPECT_TRUE(std::holds_alternative<Error>(compile_full_match(std::string(100000, '('), TextKind::Str)));
+}
+
+TEST(PatternErrorFormat, CountsCharactersNotBytes) {
+    const std::string p = "é(";
+    auto r = compile_full_match(p, TextKind::Str);
+    ASSERT_TRUE(std::holds_alternative<Error>(r));
+    EXPECT_EQ(std::get<Error>(r).offset, 2u);
+    EXPECT_EQ(format_error(std::get<Error>(r), p), "unclosed group at position 1");
+}
+
+TEST(PatternSize, HugeRepetitionIsAnErrorNotAHang) {
+    auto r = compile_full_match("(?:a{1000}){1000}{1000}", TextKind::Str);
+    ASSERT_TRUE(std::holds_alternative<Error>(r));
+    EXPECT_EQ(std::get<Error>(r).message, "compiled pattern exceeds the size limit");
+}
+
+}  // namespace
+}  // namespace tessaron::pattern
