@@ -21,11 +21,8 @@
 // finalisation (a few hundred levels at most).
 #include "core/ir/renumber.h"
 
-#include <boost/unordered/unordered_flat_map.hpp>
-
 #include "core/ir/order.h"
 #include "core/ir/rewrite.h"
-#include "core/util/fxhash.h"
 
 namespace tessaron::ir {
 
@@ -63,7 +60,7 @@ public:
 
 private:
     std::span<const RenumberEntry> map_;
-    boost::unordered_flat_map<const Node*, Node, util::FxHash> memo_;
+    NodeMemo<Node> memo_;
 };
 
 class Relocator {
@@ -119,7 +116,7 @@ private:
     }
 
     const RelocationContext& ctx_;
-    boost::unordered_flat_map<const Node*, std::optional<Node>, util::FxHash> memo_;
+    NodeMemo<std::optional<Node>> memo_;
 };
 
 }  // namespace

@@ -29,17 +29,33 @@
 // placeholder resolution, unfolding) simply never answers nothing for a
 // child; every composite node is then rebuilt through the sharing tables,
 // which hand back the existing shared object while their slot holds it.
+//
+// Shared subtrees: a node inside a shared allocation has one address for
+// every parent that shares it, so a rewrite whose answer depends only on the
+// node (and on per-call parameters) can memoise its answers in a `NodeMemo`
+// keyed by that address; the work is then linear in distinct nodes and the
+// result shares wherever the input did.  A rewrite whose answer also depends
+// on state passed down the tree (unfolding's fuel and polarity) must put
+// that state into the key.
 #pragma once
 
 #include <optional>
 #include <span>
 #include <vector>
 
+#include <boost/unordered/unordered_flat_map.hpp>
+
 #include "core/ir/node.h"
 #include "core/ir/order.h"
 #include "core/ir/sharing.h"
+#include "core/util/fxhash.h"
 
 namespace tessaron::ir {
+
+// Per-call answers of a rewrite, by node address.  Valid only while the
+// input tree is alive and only within one call.
+template <class T>
+using NodeMemo = boost::unordered_flat_map<const Node*, T, util::FxHash>;
 
 struct KeepConstraints {
     std::optional<ConstraintList> operator()(const ConstraintList&) const { return std::nullopt; }
