@@ -1,0 +1,122 @@
+// The schema builder: one Python schema spec into one `Node`.
+//
+// `build_node` is the single entry; the form builders (classes, generic
+// forms, literals, aliases, Annotated) re-enter it for every nested spec.
+// All of them share one shape: the object to build, the pool and the
+// definitions of the schema being compiled (both only appended to), and an
+// out-parameter for the node.  They return false with a Python exception set
+// when they refuse the spec; the caller then discards pool and definitions.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/ir/limits.h"
+#include "core/ir/node.h"
+#include "python/pool.h"
+
+namespace tessaron::python {
+
+struct BuildTarget {
+    Pool& pool;
+    std::vector<ir::Node>& definitions;
+};
+
+// The dispatcher: fixed order of tests, nesting bounded per thread.
+bool build_node(PyObject* spec, BuildTarget target, ir::Node& out);
+
+// Whether `spec` is a `typing.ForwardRef`; false with no error when the
+// typing module has none.  Returns -1 with an exception set on failure.
+int is_forward_ref(PyObject* spec);
+
+// The form builders the dispatcher hands specs to.
+bool build_class(PyObject* cls, BuildTarget target, ir::Node& out);
+bool build_annotated(PyObject* origin, PyObject* metadata, BuildTarget target, ir::Node& out);
+bool build_generic(PyObject* spec, PyObject* origin, PyObject* args, BuildTarget target, ir::Node& out);
+bool build_type_alias(PyObject* alias, BuildTarget target, ir::Node& out);
+bool build_list_literal(PyObject* list, BuildTarget target, ir::Node& out);
+bool build_record_literal(PyObject* dict, BuildTarget target, ir::Node& out);
+
+// Carries another validator's tree into the schema being built.
+bool merge_validator(PyObject* validator, BuildTarget target, ir::Node& out);
+
+// The nesting limit of the builder: 129 nested `build_node` calls pass.
+inline constexpr std::size_t kFrontendDepthLimit = 129;
+
+// --- the step budget of one compilation ----------------------------------
+//
+// A spec may share a part many times (`x = tuple[x, x]`, repeated), and the
+// builder rebuilds a shared part at every occurrence, so the work can grow
+// exponentially before any size bound of the finished schema is checked.
+// Every compilation therefore gets a budget of builder steps (each
+// `build_node` call and each argument the tuple form flattens is one step),
+// and the step past it fails with a ValueError.
+
+inline constexpr std::uint64_t kBuildStepBudget = 10 * ir::kMaxSchemaNodes;
+
+// Opens a fresh budget for one compilation on this thread and gives the
+// enclosing compilation's budget back when it ends, so that a compilation
+// nested inside another (user code run by a build calling Validator(...))
+// neither shares nor resets the outer one's count.  Every entry point that
+// compiles a spec (Validator.__new__, the combinators, `|`, the compilation
+// of `other` in the decisions) holds one around its builds; a `build_node`
+// called with no budget open opens one for its own duration.
+class CompilationBudget {
+public:
+    CompilationBudget() noexcept;
+    ~CompilationBudget();
+    CompilationBudget(const CompilationBudget&) = delete;
+    CompilationBudget& operator=(const CompilationBudget&) = delete;
+
+private:
+    std::uint64_t saved_used_;
+    bool saved_open_;
+};
+
+// Counts one builder step against the open budget.  False with the
+// "schema is too large to compile" ValueError set once the budget is spent
+// (and at every later step of the same compilation).
+bool charge_build_step();
+
+// --- shared rules of the form builders ------------------------------------
+
+// The refusal of a str or `typing.ForwardRef` where a type is expected
+// (always returns false, with the NotImplementedError set).
+bool refuse_forward_reference(PyObject* arg);
+
+// A type argument of a typing form: a str or a `typing.ForwardRef` is
+// refused with the forward-reference message, anything else is built.
+bool reject_forward_reference(PyObject* arg, BuildTarget target, ir::Node& out);
+
+// Identity with `builtins.Ellipsis`; false when the typing names cannot be
+// loaded (that error is discarded).
+bool is_ellipsis(PyObject* obj);
+
+// The only item of `args` (borrowed), or nullptr with the NotImplementedError
+// "{spec} takes exactly one type argument, and this one is written with
+// {n}: {hint}" set.
+PyObject* single_type_argument(PyObject* args, PyObject* spec, const char* hint);
+
+// True when the node is a refined node with at least one constraint, or
+// reaches one through union and intersection members and complement inners.
+bool has_refinement(const ir::Node& node);
+
+// The map-key rule: a key schema may not narrow the keys it governs.  False
+// with the NotImplementedError set (showing `key_spec`) when it does.
+bool check_map_key(const ir::Node& key, PyObject* key_spec);
+
+// Sequence payloads: exactly `elements`; `prefix` then any number of
+// `tail`; any number of `element`.  The flavour is list or tuple.
+ir::Node fixed_shape(std::uint8_t flavour, std::span<const ir::Node> elements);
+ir::Node prefix_tail_shape(std::uint8_t flavour, std::span<const ir::Node> prefix, ir::Node tail);
+ir::Node homogeneous_shape(std::uint8_t flavour, ir::Node element);
+
+// The UTF-8 text of a str (or str subclass) used as a record key or field
+// name; false with the lone-surrogate ValueError set when it has none.
+bool key_text(PyObject* str, std::string& out);
+
+}  // namespace tessaron::python

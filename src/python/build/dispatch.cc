@@ -1,0 +1,207 @@
+// The builder's dispatcher.
+//
+// `build_node` decides which form builder gets a spec by a fixed order of
+// tests (None, Any, Never, classes, Annotated, parameterised forms, type
+// aliases, new types, container literals, validators, forward references,
+// typing constructs, constants); the first test that matches decides.  It
+// counts the builds in progress on the thread (`FrontendDepth`) and refuses
+// the 130th nested one, so a self-referential class that never bottoms out
+// fails cleanly instead of exhausting the native stack.
+//
+// It also keeps the step budget of the compilation in progress: every call
+// is one step, and a compilation that takes more than `kBuildStepBudget`
+// steps (a spec that shares a part many times, rebuilt at each occurrence)
+// is refused before its cost explodes.  The budget is per thread and saved
+// and restored around each compilation (`CompilationBudget`), so a
+// compilation nested inside another has a budget of its own.
+#include <optional>
+#include <string>
+
+#include "python/binding/intern.h"
+#include "python/build/builder.h"
+#include "python/build/typing_names.h"
+#include "python/validator.h"
+#include "python/value_text.h"
+
+namespace tessaron::python {
+
+namespace {
+
+thread_local std::size_t t_frontend_depth = 0;
+
+// The step count of the compilation in progress on this thread, and whether
+// one is open at all.
+struct BudgetState {
+    std::uint64_t used = 0;
+    bool open = false;
+};
+thread_local BudgetState t_budget;
+
+struct DepthGuard {
+    std::size_t saved;
+    explicit DepthGuard(std::size_t s) : saved(s) {}
+    ~DepthGuard() { t_frontend_depth = saved; }
+};
+
+bool not_implemented(const std::string& message) {
+    PyErr_SetString(PyExc_NotImplementedError, message.c_str());
+    return false;
+}
+
+// The binding's refusal when a value is not of the expected builtin type.
+bool not_an_instance(PyObject* obj, const char* target) {
+    PyErr_Format(PyExc_TypeError, "'%s' object is not an instance of '%s'", Py_TYPE(obj)->tp_name, target);
+    return false;
+}
+
+// Reads an attribute; answers 1 with the value, 0 when it raised
+// AttributeError (cleared), -1 with any other exception set.
+int read_optional_attr(PyObject* obj, PyObject* name, py::Ref& out) {
+    out = py::Ref::steal(PyObject_GetAttr(obj, name));
+    if (out) return 1;
+    if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        PyErr_Clear();
+        return 0;
+    }
+    return -1;
+}
+
+bool dispatch(PyObject* spec, BuildTarget target, ir::Node& out) {
+    if (spec == Py_None) {
+        out = ir::Node::scalar(ir::NodeKind::None);
+        return true;
+    }
+    const TypingNames* names = typing_names();
+    if (!names) return false;
+    if (spec == names->Any.get()) {
+        out = ir::Node::anything(true);
+        return true;
+    }
+    if (TypingNames::is(names->Never, spec) || TypingNames::is(names->NoReturn, spec)) {
+        out = ir::Node::nothing();
+        return true;
+    }
+    if (PyType_Check(spec)) return build_class(spec, target, out);
+
+    // Annotated[T, ...] carries its metadata.
+    py::Ref metadata;
+    int found = read_optional_attr(spec, TS_INTERNED("__metadata__"), metadata);
+    if (found < 0) return false;
+    if (found > 0) {
+        py::Ref origin = py::Ref::steal(PyObject_GetAttr(spec, TS_INTERNED("__origin__")));
+        if (!origin) return false;
+        if (!PyTuple_Check(metadata.get())) return not_an_instance(metadata.get(), "tuple");
+        return build_annotated(origin.get(), metadata.get(), target, out);
+    }
+
+    // Parameterised forms: list[int], Union[...], Literal[...], ...
+    py::Ref origin = py::Ref::steal(PyObject_CallOneArg(names->get_origin.get(), spec));
+    if (!origin) return false;
+    if (origin.get() != Py_None) {
+        py::Ref args = py::Ref::steal(PyObject_CallOneArg(names->get_args.get(), spec));
+        if (!args) return false;
+        if (!PyTuple_Check(args.get())) return not_an_instance(args.get(), "tuple");
+        py::Ref dunder_args;
+        found = read_optional_attr(spec, TS_INTERNED("__args__"), dunder_args);
+        if (found < 0) return false;
+        if (found > 0 || !PyType_Check(origin.get()))
+            return build_generic(spec, origin.get(), args.get(), target, out);
+        return build_class(origin.get(), target, out);  // a bare alias such as typing.List
+    }
+
+    if (names->TypeAliasType) {
+        int is_alias = PyObject_IsInstance(spec, names->TypeAliasType.get());
+        if (is_alias < 0) return false;
+        if (is_alias) return build_type_alias(spec, target, out);
+    }
+
+    // NewType: build what it stands for, one level deeper.
+    py::Ref supertype;
+    found = read_optional_attr(spec, TS_INTERNED("__supertype__"), supertype);
+    if (found < 0) return false;
+    if (found > 0) {
+        supertype = py::Ref::steal(PyObject_GetAttr(spec, TS_INTERNED("__supertype__")));
+        if (!supertype) return false;
+        return build_node(supertype.get(), target, out);
+    }
+
+    if (PyList_Check(spec)) return build_list_literal(spec, target, out);
+    if (PyTuple_Check(spec))
+        return not_implemented(
+            "a tuple literal is not a schema; write a fixed-length tuple as tuple[A, B] (the list literal [A, B] "
+            "is the fixed-length list)");
+    if (PyFrozenSet_Check(spec))
+        return not_implemented("a frozen set literal is not a schema; write a frozen set as frozenset[T]");
+    if (PyAnySet_Check(spec)) return not_implemented("a set literal is not a schema; write a set as set[T]");
+    if (PyDict_Check(spec)) return build_record_literal(spec, target, out);
+
+    int validator = is_validator(spec);
+    if (validator < 0) return false;
+    if (validator) return merge_validator(spec, target, out);
+
+    int forward = is_forward_ref(spec);
+    if (forward < 0) return false;
+    if (forward) return refuse_forward_reference(spec);
+
+    for (const py::Ref& form : names->special_forms) {
+        int hit = PyObject_IsInstance(spec, form.get());
+        if (hit < 0) return false;
+        if (hit)
+            return not_implemented(safe_repr(spec) +
+                                   " is a typing construct, not a value: a type variable, ParamSpec, TypeVarTuple, "
+                                   "or special form (such as Final or ClassVar) cannot be a schema; use a concrete "
+                                   "type");
+    }
+
+    out = ir::Node::literal(intern_pool_value(target.pool, spec));
+    return true;
+}
+
+}  // namespace
+
+CompilationBudget::CompilationBudget() noexcept : saved_used_(t_budget.used), saved_open_(t_budget.open) {
+    t_budget.used = 0;
+    t_budget.open = true;
+}
+
+CompilationBudget::~CompilationBudget() {
+    t_budget.used = saved_used_;
+    t_budget.open = saved_open_;
+}
+
+bool charge_build_step() {
+    if (t_budget.used < kBuildStepBudget) {
+        ++t_budget.used;
+        return true;
+    }
+    PyErr_SetString(PyExc_ValueError,
+                    ("schema is too large to compile: it takes more than " + std::to_string(kBuildStepBudget) +
+                     " builder steps; write a repeated part once, as a type alias or with recursive(...)")
+                        .c_str());
+    return false;
+}
+
+int is_forward_ref(PyObject* spec) {
+    const TypingNames* names = typing_names();
+    if (!names) return -1;
+    if (!names->ForwardRef) return 0;
+    return PyObject_IsInstance(spec, names->ForwardRef.get());
+}
+
+bool build_node(PyObject* spec, BuildTarget target, ir::Node& out) {
+    const std::size_t before = t_frontend_depth;
+    if (before + 1 > kFrontendDepthLimit) {
+        return not_implemented(
+            "schema nesting is too deep to compile: the frontend descended " + std::to_string(kFrontendDepthLimit) +
+            " levels without reaching a leaf. A class whose own type appears in its fields is recursive and never "
+            "bottoms out; write it with recursive(...), which ties the fixpoint explicitly.");
+    }
+    t_frontend_depth = before + 1;
+    DepthGuard guard(before);
+    std::optional<CompilationBudget> own_budget;  // a caller that opened none
+    if (!t_budget.open) own_budget.emplace();
+    if (!charge_build_step()) return false;
+    return dispatch(spec, target, out);
+}
+
+}  // namespace tessaron::python

@@ -1,0 +1,19 @@
+#include "python/finalize.h"
+
+#include "core/ir/finalize.h"
+
+namespace tessaron::python {
+
+bool finalize_validator(ir::Node root, PoolObjects pool, std::vector<ir::Node> definitions,
+                        CompiledSchema& out) {
+    if (auto error = ir::finalize_schema(root, definitions)) {
+        PyErr_SetString(PyExc_ValueError, error->c_str());
+        return false;
+    }
+    out.pool = std::move(pool);
+    out.definitions = std::move(definitions);
+    out.root = std::move(root);
+    return true;
+}
+
+}  // namespace tessaron::python

@@ -1,0 +1,125 @@
+"""The module's attributes, constants and the Validator class object."""
+
+import weakref
+
+import pytest
+
+import _tessaron
+import tessaron
+from tessaron import Validator
+
+EXPECTED_ALL_PREFIX = ["__version__", "_debug_build"]
+EXPECTED_ALL_REST = [
+    "Validator",
+    "union",
+    "intersection",
+    "complement",
+    "recursive",
+    "anything",
+    "nothing",
+    "MAX_SCHEMA_DEPTH",
+    "MAX_DEFINITIONS",
+    "MAX_SCHEMA_NODES",
+]
+
+
+def test_all_lists_attributes_in_order():
+    names = list(_tessaron.__all__)
+    # ValidationError joins between _debug_build and Validator once it exists.
+    if "ValidationError" in names:
+        assert names == EXPECTED_ALL_PREFIX + ["ValidationError"] + EXPECTED_ALL_REST
+    else:
+        assert names == EXPECTED_ALL_PREFIX + EXPECTED_ALL_REST
+    for name in names:
+        assert getattr(tessaron, name) is getattr(_tessaron, name)
+
+
+def test_constants():
+    assert tessaron.__version__ == "0.0.12"
+    assert tessaron._debug_build is False
+    assert (tessaron.MAX_SCHEMA_DEPTH, tessaron.MAX_DEFINITIONS, tessaron.MAX_SCHEMA_NODES) == (128, 128, 100000)
+    assert isinstance(tessaron.anything, Validator)
+    assert isinstance(tessaron.nothing, Validator)
+
+
+def test_module_functions_are_named_and_hooks_are_private():
+    assert _tessaron.union.__name__ == "union"
+    assert _tessaron.union.__module__ == "_tessaron"
+    for hidden in ("validation_error_getattr", "validation_error_reduce"):
+        assert not hasattr(_tessaron, hidden)
+    assert _tessaron.union.__text_signature__ == "(*schemas)"
+    assert _tessaron.complement.__text_signature__ == "(schema, /)"
+
+
+def test_validator_class_object():
+    assert Validator.__name__ == "Validator"
+    assert Validator.__module__ == "tessaron"
+    assert Validator.__doc__.startswith("A compiled, immutable schema validator.")
+    assert Validator.__text_signature__ == "(schema, /)"
+
+
+def test_validator_is_final():
+    with pytest.raises(TypeError):
+
+        class Sub(Validator):  # noqa: F841
+            pass
+
+
+def test_validator_is_frozen_and_weak_referenceable():
+    v = Validator(None)
+    ref = weakref.ref(v)
+    assert ref() is v
+    with pytest.raises((AttributeError, TypeError)):
+        v.anything_at_all = 1
+    assert not hasattr(v, "__dict__")
+    del v
+    assert ref() is None
+
+
+def test_validator_is_gc_tracked():
+    import gc
+
+    v = Validator(3)
+    assert gc.is_tracked(v)
+    # A cycle through the pool is collectable: the validator reports its pool.
+    holder = []
+    v = Validator(_Holder(holder))
+    holder.append(v)
+    ref = weakref.ref(v)
+    del v, holder
+    gc.collect()
+    assert ref() is None
+
+
+class _Holder:
+    def __init__(self, items):
+        self.items = items
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, message",
+    [
+        ((), {}, "Validator.__new__() missing 1 required positional argument: 'schema'"),
+        ((int, str), {}, "Validator.__new__() takes 1 positional arguments but 2 were given"),
+        ((), {"schema": int}, "Validator.__new__() got some positional-only arguments passed as keyword arguments: 'schema'"),
+        ((int,), {"other": 1}, "Validator.__new__() got an unexpected keyword argument 'other'"),
+    ],
+)
+def test_constructor_argument_errors(args, kwargs, message):
+    with pytest.raises(TypeError) as info:
+        Validator(*args, **kwargs)
+    assert str(info.value) == message
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda: tessaron.complement(), "complement() missing 1 required positional argument: 'schema'"),
+        (lambda: tessaron.complement(1, 2), "complement() takes 1 positional arguments but 2 were given"),
+        (lambda: tessaron.union(1, x=2), "union() got an unexpected keyword argument 'x'"),
+    ],
+)
+def test_module_function_argument_errors(call, message):
+    with pytest.raises(TypeError) as info:
+        call()
+    assert str(info.value) == message
