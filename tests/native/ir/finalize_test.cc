@@ -1,0 +1,127 @@
+// Finalisation: pruning, renumbering and the three size bounds, each at its
+// limit and one past it, on hand-built trees.
+#include <gtest/gtest.h>
+
+#include "core/ir/finalize.h"
+#include "core/ir/limits.h"
+#include "core/ir/placeholder_stack.h"
+#include "ir/ir_builders.h"
+
+namespace tessaron::ir {
+namespace {
+
+using namespace testing;
+
+// A chain of `depth` nested one-element lists around int.
+Node nested_lists(std::uint64_t depth) {
+    Node n = int_();
+    for (std::uint64_t i = 1; i < depth; ++i) n = list_of(std::move(n));
+    return n;
+}
+
+TEST(Finalize, DepthBoundIsInclusive) {
+    Node root = nested_lists(kMaxSchemaDepth);
+    std::vector<Node> defs;
+    EXPECT_EQ(finalize_schema(root, defs), std::nullopt);
+
+    root = nested_lists(kMaxSchemaDepth + 1);
+    auto error = finalize_schema(root, defs);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(*error,
+              "schema nesting is too deep: this validator reaches 129 levels of nesting, past the limit of 128. A "
+              "validator this deep comes from building in an unbounded loop; checking it would risk a native stack "
+              "overflow. Express structural recursion with recursive(...) instead of nesting schemas.");
+}
+
+TEST(Finalize, DefinitionBoundCountsOnlyReachableDefinitions) {
+    auto schema_with = [](std::uint64_t reached, std::uint64_t unreached) {
+        std::vector<Node> members;
+        std::vector<Node> defs;
+        for (std::uint64_t i = 0; i < reached; ++i) {
+            defs.push_back(list_of(edge(i)));
+            members.push_back(edge(i));
+        }
+        for (std::uint64_t i = 0; i < unreached; ++i) defs.push_back(int_());
+        return std::make_pair(tuple_of(std::move(members)), std::move(defs));
+    };
+    auto [root, defs] = schema_with(kMaxDefinitions, 5);
+    EXPECT_EQ(finalize_schema(root, defs), std::nullopt);
+    EXPECT_EQ(defs.size(), kMaxDefinitions) << "the unreachable ones were dropped";
+
+    auto [root2, defs2] = schema_with(kMaxDefinitions + 1, 0);
+    auto error = finalize_schema(root2, defs2);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(*error,
+              "schema holds too many recursive definitions: this validator has 129 of them, past the limit of "
+              "128. A validator with this many comes from chaining recursive schemas in an unbounded loop; "
+              "rendering or deciding it would risk a native stack overflow.");
+}
+
+TEST(Finalize, NodeBoundCountsEveryOccurrence) {
+    // A tuple of n distinct literals spans n + 1 nodes.
+    auto tuple_of_literals = [](std::uint64_t n) {
+        std::vector<Node> prefix;
+        for (std::uint64_t i = 0; i < n; ++i) prefix.push_back(lit(i));
+        return tuple_of(std::move(prefix));
+    };
+    std::vector<Node> defs;
+    Node root = tuple_of_literals(kMaxSchemaNodes - 1);
+    EXPECT_EQ(finalize_schema(root, defs), std::nullopt);
+
+    root = tuple_of_literals(kMaxSchemaNodes);
+    auto error = finalize_schema(root, defs);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(*error,
+              "schema is too large: this validator spans 100001 nodes, past the limit of 100000. A schema this "
+              "large comes from combining a validator with itself in an unbounded loop, which doubles its size "
+              "each step; building it would exhaust memory.");
+
+    // Doubling by sharing: [v, v] from the previous v.  Cheap to build and to
+    // measure, but counted per occurrence.
+    Node v = int_();
+    for (int i = 0; i < 70; ++i) v = tuple_of({v, v});  // 2^71 - 1 occurrences: the sum saturates
+    error = finalize_schema(v, defs);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_NE(error->find("spans 18446744073709551615 nodes"), std::string::npos) << *error;
+    v = int_();
+    for (int i = 0; i < 17; ++i) v = tuple_of({v, v});  // 2^18 - 1 nodes, depth 18
+    error = finalize_schema(v, defs);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_NE(error->find("spans 262143 nodes"), std::string::npos) << *error;
+}
+
+TEST(Finalize, PruningRenumbersBackEdges) {
+    // Definition 1 is unreachable; the root's edge to 2 becomes an edge to 1.
+    std::vector<Node> defs = nodes({list_of(edge(2)), int_(), list_of(edge(0))});
+    Node root = edge(2);
+    ASSERT_EQ(finalize_schema(root, defs), std::nullopt);
+    ASSERT_EQ(defs.size(), 2u);
+    EXPECT_EQ(root.kind, NodeKind::BackEdge);
+    EXPECT_EQ(root.definition(), 1u);
+    EXPECT_EQ(defs[1].tail()->definition(), 0u);
+    EXPECT_EQ(defs[0].tail()->definition(), 1u);
+}
+
+TEST(Finalize, PlaceholderIsResolvedOnlyWhileItsCallRuns) {
+    const std::uint64_t id = next_placeholder_id();
+    std::vector<Node> defs;
+    {
+        PlaceholderScope scope(id);
+        Node root = list_of(hole(id));
+        EXPECT_EQ(finalize_schema(root, defs), std::nullopt);
+    }
+    Node root = list_of(hole(id));
+    auto error = finalize_schema(root, defs);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->rfind("schema holds an unresolved recursive placeholder: the validator a recursive(...) "
+                           "builder receives stands for the schema being defined",
+                           0),
+              0u);
+    // A placeholder inside a definition is found too.
+    std::vector<Node> with_def = nodes({list_of(hole(id))});
+    Node via_edge = edge(0);
+    EXPECT_TRUE(finalize_schema(via_edge, with_def).has_value());
+}
+
+}  // namespace
+}  // namespace tessaron::ir
