@@ -39,7 +39,7 @@ SAN_PRELOAD = $(shell g++ -print-file-name=libasan.so) $(shell g++ -print-file-n
 SAN_ENV = LD_PRELOAD="$(SAN_PRELOAD)" PYTHONMALLOC=malloc \
 	ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1
 
-.PHONY: setup build demo test native-test asan clean distclean
+.PHONY: setup build demo test native-test asan bench clean distclean
 
 setup:
 	@scripts/setup.sh
@@ -83,6 +83,15 @@ asan:
 	echo "==> native tests under sanitizers (build/native-asan)"
 	$(call native_tests,build/native-asan,-DTESSARON_SANITIZE=ON) || status=1
 	exit $$status
+
+# Benchmarks (bench/*.py) on the default venv; their tools come from
+# bench/requirements.txt and are installed here only, never for the tests.
+bench: build
+	@"$(VENV_BIN)/python" -m pip install -q --disable-pip-version-check -r bench/requirements.txt
+	for f in bench/*.py; do
+		echo "==> $$f"
+		"$(VENV_BIN)/python" "$$f" --fast
+	done
 
 clean:
 	@rm -rf build .pytest_cache .hypothesis

@@ -13,6 +13,7 @@
 #include "core/ir/node.h"
 #include "python/binding/entry.h"
 #include "python/combinators.h"
+#include "python/exception.h"
 #include "python/validator.h"
 
 namespace tessaron::python {
@@ -80,6 +81,8 @@ int module_exec(PyObject* module) {
 #endif
         if (!add_attribute(module, "__version__", PyUnicode_FromString("0.0.12"))) return -1;
         if (!add_attribute(module, "_debug_build", Py_NewRef(Py_False))) return -1;
+        // ValidationError, with the hooks compiled into "tessaron._error_hooks".
+        if (!add_attribute(module, "ValidationError", install_validation_error())) return -1;
         PyTypeObject* type = validator_type();
         if (!type) return -1;
         if (!add_attribute(module, "Validator", Py_NewRef(reinterpret_cast<PyObject*>(type)))) return -1;

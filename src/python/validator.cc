@@ -10,6 +10,7 @@
 #include "python/binding/entry.h"
 #include "python/binding/once_cell.h"
 #include "python/build/builder.h"
+#include "python/check/entry.h"
 #include "python/combinators.h"
 #include "python/finalize.h"
 #include "python/validator_methods.h"
@@ -64,6 +65,7 @@ PyObject* validator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         if (!self) return nullptr;
         auto* v = reinterpret_cast<ValidatorObject*>(self);
         new (&v->schema) CompiledSchema(std::move(compiled));
+        new (&v->precompute) check::PrecomputeCell();
         v->weakreflist = nullptr;
         return self;
     });
@@ -73,6 +75,7 @@ void validator_dealloc(PyObject* self) {
     auto* v = reinterpret_cast<ValidatorObject*>(self);
     PyTypeObject* type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
+    v->precompute.~PrecomputeCell();
     v->schema.~CompiledSchema();
     if (v->weakreflist) PyObject_ClearWeakRefs(self);
     type->tp_free(self);
@@ -83,6 +86,7 @@ int validator_traverse(PyObject* self, visitproc visit, void* arg) {
     auto* v = reinterpret_cast<ValidatorObject*>(self);
     Py_VISIT(Py_TYPE(self));
     for (const py::Ref& obj : v->schema.pool) Py_VISIT(obj.get());
+    if (const check::Precompute* tables = v->precompute.peek()) return check::visit_precompute(*tables, visit, arg);
     return 0;
 }
 
@@ -102,6 +106,7 @@ bool create_validator_type(std::optional<PyTypeObject*>& out) {
         {Py_tp_members, validator_members},
         {Py_tp_methods, validator_method_table()},
         {Py_nb_or, reinterpret_cast<void*>(validator_or)},
+        {Py_sq_contains, reinterpret_cast<void*>(validator_contains)},
         {0, nullptr},
     };
     static PyType_Spec spec = {
@@ -157,6 +162,7 @@ PyObject* new_validator_object(CompiledSchema&& schema) {
     }
     auto* v = reinterpret_cast<ValidatorObject*>(self);
     new (&v->schema) CompiledSchema(std::move(schema));
+    new (&v->precompute) check::PrecomputeCell();
     v->weakreflist = nullptr;
     return self;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/ir/node.h"
+#include "python/check/precompute.h"
 #include "python/pool.h"
 
 namespace tessaron::python {
@@ -24,6 +25,8 @@ struct CompiledSchema {
 struct ValidatorObject {
     PyObject_HEAD
     CompiledSchema schema;
+    // The walk's lookup tables, built by the first validating call.
+    check::PrecomputeCell precompute;
     PyObject* weakreflist;
 };
 
@@ -41,6 +44,10 @@ ValidatorObject* downcast_validator(PyObject* obj);
 // A new Validator owning `schema` (no finalisation).  New reference, or
 // nullptr with an exception set (the payload is released).
 PyObject* new_validator_object(CompiledSchema&& schema);
+
+// The validator's lookup tables, built on first use; nullptr with an
+// exception set when building them failed.
+inline const check::Precompute* validator_tables(ValidatorObject* v) { return v->precompute.get(v->schema); }
 
 // A Validator over `node` with an empty pool and no definitions.
 PyObject* validator_from_node(const ir::Node& node);

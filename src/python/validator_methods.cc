@@ -1,10 +1,18 @@
 // The Validator method table, in its documented order.
 #include "python/validator_methods.h"
 
+#include "python/check/entry.h"
+
 namespace tessaron::python {
 
 PyMethodDef* validator_method_table() {
     static PyMethodDef methods[] = {
+        {"validate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validate_method)),
+         METH_FASTCALL | METH_KEYWORDS, kValidateDoc},
+        {"is_valid", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(is_valid_method)),
+         METH_FASTCALL | METH_KEYWORDS, kIsValidDoc},
+        {"ensure", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(ensure_method)),
+         METH_FASTCALL | METH_KEYWORDS, kEnsureDoc},
         {nullptr, nullptr, 0, nullptr},
     };
     return methods;

@@ -1,0 +1,63 @@
+// Reading builtin containers without calling a subclass's overrides.
+//
+// A subclass of list, tuple, str, bytes, set, frozenset or dict may
+// override `__len__` or `__iter__`; the walk never calls such an override
+// (it could lie about the value, or mutate it).  `BuiltinMethods` holds the
+// builtin types' own `__len__` and `__iter__` (two per-process cells, one
+// entry per type in the row order below); a value whose type attribute is
+// not the builtin's own is read through the builtin method instead.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+
+#include "core/ir/node.h"
+#include "python/check/context.h"
+
+namespace tessaron::python::check {
+
+enum BuiltinRow : int {
+    kRowList = 0,
+    kRowTuple = 1,
+    kRowStr = 2,
+    kRowBytes = 3,
+    kRowSet = 4,
+    kRowFrozenset = 5,
+    kRowDict = 6,
+};
+
+// The length used by the MinLen and MaxLen constraints: `len()` of the
+// value, except that a builtin container subclass that overrides `__len__`
+// is measured by the builtin's own `__len__`.  False with the exception set.
+bool value_length(PyObject* value, std::uint64_t& out);
+
+// The iterator of a set or frozenset (an override of `__iter__` in a
+// subclass is bypassed), or of any other iterable.  New reference, or
+// nullptr with the exception set.
+PyObject* builtin_iter(PyObject* value);
+
+// Whether the value's type answers the builtin's own `__len__` for `row`.
+// A failed lookup counts as an override (its exception follows the walk's
+// rule).
+bool len_is_builtin(PyObject* value, BuiltinRow row, WalkState& st);
+
+// The scalar type test of kinds 0 (anything) to 7 (bytes), without
+// recursion, depth or recording.
+inline bool scalar_kind_matches(ir::NodeKind kind, PyObject* obj) {
+    switch (kind) {
+        case ir::NodeKind::Anything: return true;
+        case ir::NodeKind::Nothing: return false;
+        case ir::NodeKind::None: return obj == Py_None;
+        case ir::NodeKind::Bool: return Py_IS_TYPE(obj, &PyBool_Type);
+        case ir::NodeKind::Int: return PyLong_Check(obj);
+        case ir::NodeKind::Float: return PyFloat_Check(obj);
+        case ir::NodeKind::Str: return PyUnicode_Check(obj);
+        case ir::NodeKind::Bytes: return PyBytes_Check(obj);
+        default: return false;
+    }
+}
+
+inline bool is_scalar_kind(ir::NodeKind kind) { return static_cast<std::uint8_t>(kind) <= 7; }
+
+}  // namespace tessaron::python::check

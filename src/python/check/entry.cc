@@ -1,0 +1,191 @@
+// The bodies of the membership entries.
+//
+// Every Python-facing entry does the same five things in order: read its
+// arguments, make sure the validator's lookup tables exist, create a fresh
+// walk state and context, walk the root node against the value, and turn
+// the outcome into the result.  The outcome is read in a fixed order: a
+// stored fatal exception first (raised whatever the verdict), then the
+// verdict, then success or the `ValidationError` built from the collected
+// failures.
+//
+// Budget: the verdict-only entries allocate nothing of their own (empty
+// vectors do not allocate) and build no failure record; `is_valid` skips the
+// general argument parser for its one positional argument.
+#include "python/check/entry.h"
+
+#include <new>
+#include <vector>
+
+#include "python/binding/args.h"
+#include "python/binding/entry.h"
+#include "python/check/context.h"
+#include "python/check/walk.h"
+#include "python/exception.h"
+#include "python/validator.h"
+
+namespace tessaron::python {
+
+using check::PySource;
+using check::WalkContext;
+using check::WalkMode;
+using check::WalkState;
+
+const char kValidateDoc[] =
+    "validate($self, obj, /, *, fail_fast=False)\n--\n\n"
+    "Check that obj is a member of the schema's set.\n\n"
+    "Validation is a membership test: the value is never copied or coerced.  By\n"
+    "default every independent failure is collected into the error; with\n"
+    "fail_fast=True the check stops at the first one.\n\n"
+    "Args:\n"
+    "    obj: the value to check (positional-only).\n"
+    "    fail_fast: a bool (keyword-only); True stops at the first failure instead\n"
+    "        of aggregating every independent failure.\n\n"
+    "Returns:\n"
+    "    None when obj is a member.\n\n"
+    "Raises:\n"
+    "    ValidationError: obj is not a member; its errors list each failure with a\n"
+    "        code and a path.\n"
+    "    TypeError: fail_fast is not a bool.";
+
+const char kIsValidDoc[] =
+    "is_valid($self, obj, /)\n--\n\n"
+    "Answer whether obj is a member of the schema's set.\n\n"
+    "Check-only: no error is built, and the answer comes as soon as membership is\n"
+    "decided.  An ordinary exception raised by a comparison inside the test makes\n"
+    "obj a non-member.  `obj in validator` is the same test.\n\n"
+    "Args:\n"
+    "    obj: the value to check (positional-only).\n\n"
+    "Returns:\n"
+    "    True when obj is a member, else False.\n\n"
+    "Raises:\n"
+    "    BaseException: only a fatal exception raised inside the test (one that is\n"
+    "        not an Exception, or a MemoryError or RecursionError) propagates.";
+
+const char kEnsureDoc[] =
+    "ensure($self, obj, /)\n--\n\n"
+    "Validate obj and return it.\n\n"
+    "The same check as validate(obj) with every failure collected; on success the\n"
+    "very object given is returned, never a copy.\n\n"
+    "Args:\n"
+    "    obj: the value to check (positional-only).\n\n"
+    "Returns:\n"
+    "    obj itself.\n\n"
+    "Raises:\n"
+    "    ValidationError: obj is not a member.";
+
+namespace {
+
+// Walks the validator's root against `value` in `mode`.  1 member, 0 not a
+// member (failures appended in the recording modes), -1 with an exception
+// set: the fatal exception the walk stored, or a failure to build the
+// lookup tables.
+int run_walk(ValidatorObject* v, PyObject* value, WalkMode mode, std::vector<Violation>& violations) {
+    const check::Precompute* tables = validator_tables(v);
+    if (!tables) return -1;
+    WalkState state(std::span<const py::Ref>(v->schema.pool), std::span<const ir::Node>(v->schema.definitions),
+                    *tables);
+    std::vector<PathSegment> path;
+    WalkContext ctx{&state, &path, &violations, mode};
+    const bool member = check::walk(v->schema.root, PySource{value}, ctx);
+    if (state.error_cell) {
+        state.error_cell.restore();
+        return -1;
+    }
+    return member ? 1 : 0;
+}
+
+// The strict bool conversion of `fail_fast`.
+bool read_fail_fast(PyObject* arg, bool& out) {
+    if (!arg) {
+        out = false;
+        return true;
+    }
+    if (!PyBool_Check(arg)) {
+        PyErr_Format(PyExc_TypeError, "argument 'fail_fast': '%s' object is not an instance of 'bool'",
+                     Py_TYPE(arg)->tp_name);
+        return false;
+    }
+    out = arg == Py_True;
+    return true;
+}
+
+}  // namespace
+
+bool validate_and_raise(ValidatorObject* validator, PyObject* value, bool fail_fast) {
+    std::vector<Violation> violations;
+    const int r = run_walk(validator, value, fail_fast ? WalkMode::FailFast : WalkMode::CollectAll, violations);
+    if (r > 0) return true;
+    if (r == 0) set_validation_error(std::move(violations));
+    return false;
+}
+
+PyObject* validate_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const py::ArgSpec spec{"Validator.validate()", {"obj"}, 1, 1, {"fail_fast"}, 0, false};
+        PyObject* argv[2];
+        if (!py::parse_fastcall(spec, args, nargs, kwnames, argv)) return nullptr;
+        ValidatorObject* v = downcast_validator(self);
+        if (!v) return nullptr;
+        bool fail_fast = false;
+        if (!read_fail_fast(argv[1], fail_fast)) return nullptr;
+        if (!validate_and_raise(v, argv[0], fail_fast)) return nullptr;
+        Py_RETURN_NONE;
+    });
+}
+
+PyObject* is_valid_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+        PyObject* obj = nullptr;
+        if (nargs == 1 && !kwnames) {
+            obj = args[0];
+        } else {
+            static const py::ArgSpec spec{"Validator.is_valid()", {"obj"}, 1, 1, {}, 0, false};
+            if (!py::parse_fastcall(spec, args, nargs, kwnames, &obj)) return nullptr;
+        }
+        ValidatorObject* v = downcast_validator(self);
+        if (!v) return nullptr;
+        std::vector<Violation> none;
+        const int r = run_walk(v, obj, WalkMode::VerdictOnly, none);
+        if (r < 0) return nullptr;
+        return Py_NewRef(r ? Py_True : Py_False);
+    });
+}
+
+PyObject* ensure_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const py::ArgSpec spec{"Validator.ensure()", {"obj"}, 1, 1, {}, 0, false};
+        PyObject* obj = nullptr;
+        if (!py::parse_fastcall(spec, args, nargs, kwnames, &obj)) return nullptr;
+        ValidatorObject* v = downcast_validator(self);
+        if (!v) return nullptr;
+        if (!validate_and_raise(v, obj, false)) return nullptr;
+        return Py_NewRef(obj);
+    });
+}
+
+int validator_contains(PyObject* self, PyObject* value) {
+    return py::guarded<int>(-1, [&]() -> int {
+        ValidatorObject* v = downcast_validator(self);
+        if (!v) return -1;
+        std::vector<Violation> none;
+        return run_walk(v, value, WalkMode::VerdictOnly, none);
+    });
+}
+
+Membership walk_is_member(std::span<const py::Ref> pool, std::span<const ir::Node> definitions,
+                          const ir::Node& node, PyObject* value) {
+    try {
+        WalkState state(pool, definitions, check::empty_precompute());
+        std::vector<PathSegment> path;
+        std::vector<Violation> none;
+        WalkContext ctx{&state, &path, &none, WalkMode::VerdictOnly};
+        const bool member = check::walk(node, PySource{value}, ctx);
+        // The stored exception, fatal or not, is dropped with the state.
+        if (state.stop || state.declined) return Membership::Aborted;
+        return member ? Membership::Member : Membership::NonMember;
+    } catch (const std::bad_alloc&) {
+        return Membership::Aborted;
+    }
+}
+
+}  // namespace tessaron::python

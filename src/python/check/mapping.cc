@@ -1,0 +1,391 @@
+// Mapping (record and dict) and object-attribute checks.
+//
+// What it computes: a dict matches a mapping node when every required
+// declared key is present, every declared key present has a matching value,
+// and every other key with its value is admitted by some catch-all clause;
+// any object matches an object node when its declared attributes are
+// present when required and match.
+//
+// A mapping is checked in two passes.  The verdict pass stops at the first
+// problem and records nothing; for records with a lookup-table entry and a
+// simple clause list it looks each declared key up directly (one dict
+// lookup per key, no allocation).  Only when the verdict is false and
+// failures are recorded does the explaining pass run, starting where the
+// verdict pass stopped (`ResumePoint`) when the dict has not changed size.
+//
+// Invariants: dicts are read with the dict API (no `__getitem__` or
+// `__missing__` of a subclass runs); each key and value is held by a strong
+// reference while it is walked; a dict whose size changes while it is read
+// is not a member, and the change is reported as
+// "mutated_during_validation".  Budget: each pass reads every declared key
+// once and each dict item at most once; undeclared items are tried against
+// each clause verdict-only.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "python/check/report.h"
+#include "python/check/sources.h"
+#include "python/check/walk.h"
+
+namespace tessaron::python::check {
+
+namespace {
+
+struct ResumePoint {
+    bool valid = false;
+    std::size_t entry_index = 0;
+    std::size_t present = 0;
+    Py_ssize_t dict_size = 0;
+};
+
+enum class SimpleClauses { None, AnyAny, StrAny, Other };
+
+SimpleClauses classify_clauses(std::span<const ir::Clause> clauses) {
+    if (clauses.empty()) return SimpleClauses::None;
+    if (clauses.size() != 1) return SimpleClauses::Other;
+    const ir::Clause& c = clauses.front();
+    if (c.value.kind != ir::NodeKind::Anything) return SimpleClauses::Other;
+    if (c.key.kind == ir::NodeKind::Anything) return SimpleClauses::AnyAny;
+    if (c.key.kind == ir::NodeKind::Str) return SimpleClauses::StrAny;
+    return SimpleClauses::Other;
+}
+
+// The declared names of a record: through its table entry when there is
+// one, else by a scan of the entries (the last equal name wins, as in the
+// table).
+class DeclaredKeys {
+public:
+    DeclaredKeys(std::span<const ir::RecordEntry> entries, const RecordKeys* table)
+        : entries_(entries), table_(table) {}
+
+    std::optional<std::size_t> find(std::string_view text) const {
+        if (table_) {
+            auto it = table_->positions.find(text);
+            if (it == table_->positions.end()) return std::nullopt;
+            return static_cast<std::size_t>(it->second);
+        }
+        for (std::size_t i = entries_.size(); i-- > 0;)
+            if (entries_[i].key_view() == text) return i;
+        return std::nullopt;
+    }
+
+    std::size_t required_count() const {
+        if (table_) return static_cast<std::size_t>(table_->required);
+        std::size_t n = 0;
+        for (const ir::RecordEntry& e : entries_) n += e.required ? 1 : 0;
+        return n;
+    }
+
+    // The Python str of entry i's name (new reference), or nullptr with an
+    // exception set.
+    PyObject* name(std::size_t i) const {
+        if (table_ && i < table_->names.size()) return table_->names[i].new_ref();
+        const std::string_view text = entries_[i].key_view();
+        return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    }
+
+private:
+    std::span<const ir::RecordEntry> entries_;
+    const RecordKeys* table_;
+};
+
+const RecordKeys* record_table(const ir::Node& node, const WalkState& st) {
+    const auto& table = st.tables->record_keys;
+    if (table.empty() || !node.entries || node.entries->empty()) return nullptr;
+    auto it = table.find(Precompute::key_of(node.entries));
+    return it == table.end() ? nullptr : &it->second;
+}
+
+// The text of a dict key that may stand for a declared name: an exact str,
+// or a str subclass instance that hashes and compares like the plain str of
+// its text.  Exceptions on the way follow the walk's rule; they give no
+// text.
+std::optional<std::string_view> str_key_text(PyObject* key, WalkState& st) {
+    if (!PyUnicode_Check(key)) return std::nullopt;
+    Py_ssize_t len = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(key, &len);
+    if (!utf8) {
+        absorb_error(st);
+        return std::nullopt;
+    }
+    const std::string_view text(utf8, static_cast<std::size_t>(len));
+    if (PyUnicode_CheckExact(key)) return text;
+    py::Ref plain = py::Ref::steal(PyUnicode_FromStringAndSize(utf8, len));
+    if (!plain) {
+        absorb_error(st);
+        return std::nullopt;
+    }
+    const Py_hash_t key_hash = PyObject_Hash(key);
+    if (key_hash == -1 && PyErr_Occurred()) {
+        absorb_error(st);
+        return std::nullopt;
+    }
+    if (key_hash != PyObject_Hash(plain.get())) return std::nullopt;
+    py::Ref eq = py::Ref::steal(PyObject_RichCompare(key, plain.get(), Py_EQ));
+    if (!eq) {
+        absorb_error(st);
+        return std::nullopt;
+    }
+    const int truth = PyObject_IsTrue(eq.get());
+    if (truth <= 0) {
+        if (truth < 0) absorb_error(st);
+        return std::nullopt;
+    }
+    // The UTF-8 buffer belongs to `key`, which the caller holds.
+    return text;
+}
+
+// Whether some clause admits the key and then the value (verdict-only).
+bool match_extra_pair(std::span<const ir::Clause> clauses, PyObject* key, PyObject* value, WalkContext& ctx) {
+    std::vector<Violation> none;
+    std::vector<PathSegment> fresh;
+    WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly, &fresh);
+    for (const ir::Clause& clause : clauses) {
+        if (walk(clause.key, PySource{key}, sub) && walk(clause.value, PySource{value}, sub)) return true;
+        if (ctx.state->stop) return false;
+    }
+    return false;
+}
+
+// 0 every key is a str; 1 some key is not; 2 the dict changed size.
+int dict_keys_all_str(PyObject* dict) {
+    const Py_ssize_t start = PyDict_GET_SIZE(dict);
+    Py_ssize_t pos = 0, taken = 0;
+    PyObject *key, *value;
+    while (taken < start) {
+        if (PyDict_GET_SIZE(dict) != start) return 2;
+        if (!PyDict_Next(dict, &pos, &key, &value)) break;
+        ++taken;
+        if (!PyUnicode_Check(key)) return 1;
+    }
+    return PyDict_GET_SIZE(dict) == start ? 0 : 2;
+}
+
+// The verdict pass over a Python dict.  `fast` is set when the direct
+// lookup variant may be used.
+bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, ResumePoint& resume) {
+    WalkState& st = *ctx.state;
+    const auto entries = ir::as_span(node.entries);
+    const auto clauses = ir::as_span(node.clauses);
+    const RecordKeys* table = record_table(node, st);
+    const DeclaredKeys keys(entries, table);
+    std::vector<Violation> none;
+    std::vector<PathSegment> fresh;
+    WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly, &fresh);
+    const bool fill = ctx.recording();
+    const SimpleClauses simple = classify_clauses(clauses);
+
+    if (table && table->names.size() == entries.size() && simple != SimpleClauses::Other) {
+        const Py_ssize_t start = PyDict_GET_SIZE(dict);
+        std::size_t present = 0;
+        bool fall_back = false;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            PyObject* item = PyDict_GetItemWithError(dict, table->names[i].get());
+            if (!item) {
+                if (PyErr_Occurred()) {
+                    absorb_error(st);
+                    if (st.stop) return false;
+                    fall_back = true;
+                    break;
+                }
+                if (!entries[i].required) continue;
+                if (fill) resume = ResumePoint{true, i, present, start};
+                return false;
+            }
+            py::Ref held = py::Ref::borrow(item);
+            if (!walk(entries[i].value, PySource{held.get()}, sub)) {
+                if (fill) resume = ResumePoint{true, i, present, start};
+                return false;
+            }
+            ++present;
+        }
+        if (!fall_back) {
+            if (fill) resume = ResumePoint{true, entries.size(), present, start};
+            if (PyDict_GET_SIZE(dict) != start) return false;
+            if (static_cast<Py_ssize_t>(present) == start) return true;
+            switch (simple) {
+                case SimpleClauses::None: return false;
+                case SimpleClauses::AnyAny: return true;
+                case SimpleClauses::StrAny: return dict_keys_all_str(dict) == 0;
+                case SimpleClauses::Other: break;
+            }
+            return false;
+        }
+    }
+
+    const Py_ssize_t start = PyDict_GET_SIZE(dict);
+    std::size_t left = keys.required_count();
+    Py_ssize_t pos = 0, taken = 0;
+    PyObject *key_b, *value_b;
+    while (taken < start) {
+        if (PyDict_GET_SIZE(dict) != start) return false;
+        if (!PyDict_Next(dict, &pos, &key_b, &value_b)) break;
+        ++taken;
+        py::Ref key = py::Ref::borrow(key_b);
+        py::Ref value = py::Ref::borrow(value_b);
+        std::optional<std::size_t> index;
+        if (auto text = str_key_text(key.get(), st)) index = keys.find(*text);
+        if (st.stop) return false;
+        if (index) {
+            if (!walk(entries[*index].value, PySource{value.get()}, sub)) return false;
+            if (entries[*index].required) --left;
+        } else if (!match_extra_pair(clauses, key.get(), value.get(), ctx)) {
+            return false;
+        }
+    }
+    return PyDict_GET_SIZE(dict) == start && left == 0;
+}
+
+void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx, const ResumePoint& resume) {
+    WalkState& st = *ctx.state;
+    PyObject* dict = src.obj;
+    if (!PyDict_Check(dict)) {
+        push_violation("dict_type", "dict", src, ctx);
+        return;
+    }
+    const auto entries = ir::as_span(node.entries);
+    const auto clauses = ir::as_span(node.clauses);
+    const DeclaredKeys keys(entries, record_table(node, st));
+    const std::size_t recorded_before = ctx.violations->size();
+    auto recorded = [&] { return ctx.violations->size() > recorded_before; };
+    const Py_ssize_t start = PyDict_GET_SIZE(dict);
+    std::size_t first = 0, present = 0;
+    if (resume.valid && resume.dict_size == start) {
+        first = resume.entry_index;
+        present = resume.present;
+    }
+    for (std::size_t i = first; i < entries.size(); ++i) {
+        const ir::RecordEntry& entry = entries[i];
+        py::Ref name = py::Ref::steal(keys.name(i));
+        PyObject* item = name ? PyDict_GetItemWithError(dict, name.get()) : nullptr;
+        if (item) {
+            py::Ref held = py::Ref::borrow(item);
+            ctx.path->push_back(PathKey{entry.key});
+            walk(entry.value, PySource{held.get()}, ctx);
+            ctx.path->pop_back();
+            ++present;
+        } else {
+            if (PyErr_Occurred()) {
+                absorb_error(st);
+                if (st.stop) return;
+            }
+            if (entry.required && !st.stop) {
+                ctx.violations->push_back(make_keyed_violation(*ctx.path, PathKey{entry.key}, "missing_key",
+                                                               "required key " + std::string(entry.key_view()),
+                                                               "missing"));
+            }
+        }
+        if (st.stop) return;
+        if (ctx.mode == WalkMode::FailFast && recorded()) return;
+    }
+    if (static_cast<Py_ssize_t>(present) == start && PyDict_GET_SIZE(dict) == start) return;
+
+    bool mutated = false;
+    Py_ssize_t pos = 0, taken = 0;
+    PyObject *key_b, *value_b;
+    while (taken < start) {
+        if (PyDict_GET_SIZE(dict) != start) {
+            mutated = true;
+            break;
+        }
+        if (!PyDict_Next(dict, &pos, &key_b, &value_b)) break;
+        ++taken;
+        py::Ref key = py::Ref::borrow(key_b);
+        py::Ref value = py::Ref::borrow(value_b);
+        if (auto text = str_key_text(key.get(), st); text && keys.find(*text)) continue;
+        if (st.stop) return;
+        if (match_extra_pair(clauses, key.get(), value.get(), ctx)) continue;
+        if (st.stop) return;
+        if (!clauses.empty()) {
+            ctx.path->push_back(key_segment(key.get(), st));
+            walk(clauses.front().key, PySource{key.get()}, ctx);
+            if (ctx.mode == WalkMode::CollectAll || !recorded()) walk(clauses.front().value, PySource{value.get()}, ctx);
+            ctx.path->pop_back();
+        } else {
+            PathSegment segment = key_segment(key.get(), st);
+            std::string shown = violation_value_text(PySource{key.get()}, st);
+            if (st.stop) return;
+            ctx.violations->push_back(make_keyed_violation(*ctx.path, std::move(segment), "extra_forbidden",
+                                                           "no unexpected key", std::move(shown)));
+        }
+        if (st.stop) return;
+        if (ctx.mode == WalkMode::FailFast && recorded()) return;
+    }
+    if (mutated || PyDict_GET_SIZE(dict) != start) report_mutated(src, ctx);
+}
+
+}  // namespace
+
+bool check_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx) {
+    ResumePoint resume;
+    if (PyDict_Check(src.obj) && mapping_verdict(node, src.obj, ctx, resume)) return true;
+    WalkState& st = *ctx.state;
+    if (!ctx.recording() || st.stop) return false;
+    const std::size_t before = ctx.violations->size();
+    explain_mapping(node, src, ctx, resume);
+    if (ctx.violations->size() == before && !st.stop) report_mutated(src, ctx);
+    return false;
+}
+
+template <class Source>
+bool check_object_attributes(const ir::Node& node, const Source& src, WalkContext& ctx) {
+    WalkState& st = *ctx.state;
+    py::Ref holder;
+    PyObject* obj = src.as_python(holder);
+    if (!obj) {
+        absorb_error(st);
+        return false;
+    }
+    const auto entries = ir::as_span(node.entries);
+    if (entries.empty()) return true;
+    const std::vector<py::Ref>* names = nullptr;
+    if (!st.tables->attribute_names.empty()) {
+        auto it = st.tables->attribute_names.find(Precompute::key_of(node.entries));
+        if (it != st.tables->attribute_names.end() && it->second.size() == entries.size()) names = &it->second;
+    }
+    bool verdict = true;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const ir::RecordEntry& entry = entries[i];
+        py::Ref name;
+        if (names) {
+            name = (*names)[i];
+        } else {
+            const std::string_view text = entry.key_view();
+            name = py::Ref::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+        }
+        py::Ref attr = name ? py::Ref::steal(PyObject_GetAttr(obj, name.get())) : py::Ref();
+        if (!attr) {
+            absorb_error(st);
+            if (st.stop) return false;
+            if (!entry.required) continue;
+            if (!ctx.recording()) return false;
+            ctx.violations->push_back(make_keyed_violation(*ctx.path, PathKey{entry.key}, "missing_attribute",
+                                                           "attribute " + std::string(entry.key_view()), "missing"));
+            if (ctx.mode == WalkMode::FailFast) return false;
+            verdict = false;
+            continue;
+        }
+        bool member;
+        if (ctx.recording()) {
+            ctx.path->push_back(PathKey{entry.key});
+            member = walk(entry.value, PySource{attr.get()}, ctx);
+            ctx.path->pop_back();
+        } else {
+            member = walk(entry.value, PySource{attr.get()}, ctx);
+        }
+        if (!member) {
+            if (ctx.mode != WalkMode::CollectAll || st.stop) return false;
+            verdict = false;
+        }
+    }
+    return verdict;
+}
+
+#define TS_INSTANTIATE_OBJECT(S) \
+    template bool check_object_attributes<S>(const ir::Node&, const S&, WalkContext&);
+TS_FOR_EACH_SOURCE(TS_INSTANTIATE_OBJECT)
+#undef TS_INSTANTIATE_OBJECT
+
+}  // namespace tessaron::python::check

@@ -1,0 +1,279 @@
+// Refined nodes: a base node plus bounds, lengths, a divisor, a predicate
+// and patterns.
+//
+// What it computes: a value is a member when it is a member of the base and
+// satisfies every constraint, checked in the node's (canonical) order.  The
+// base is walked first, so constraints, which call Python, only ever see
+// values of the right shape; a base failure is the only failure then.
+//
+// Invariants: an exception raised by a comparison, a length, a remainder or
+// a truth test makes its constraint fail, or stops the walk when it is
+// fatal; a predicate that raises an ordinary exception is reported as
+// "predicate_error", never raised.  Failures show the value's safe text.
+//
+// Budget: one Python operation (two for a divisor) per constraint; a
+// pattern is matched in time linear in the text, compiled once per
+// validator by the lookup tables, or per test when a walk has none.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/pattern/interval_set.h"
+#include "core/pattern/pattern.h"
+#include "core/pattern/unicode.h"
+#include "core/pattern/utf8.h"
+#include "python/binding/intern.h"
+#include "python/check/builtins.h"
+#include "python/check/report.h"
+#include "python/check/sources.h"
+#include "python/check/walk.h"
+#include "python/value_text.h"
+
+namespace tessaron::python::check {
+
+namespace {
+
+// The code points a pattern shows escaped as \u{...}: those that are not
+// printable (categories Cc, Cf, Cs, Co, Cn, Zl, Zp, and Zs other than the
+// space) and the grapheme extenders.
+const pattern::IntervalSet& escaped_code_points() {
+    static const pattern::IntervalSet* const set = [] {
+        auto* s = new pattern::IntervalSet();
+        for (const char* name : {"Cc", "Cf", "Cs", "Co", "Cn", "Zl", "Zp", "Zs", "Grapheme_Extend"}) {
+            auto found = pattern::unicode::property_class(name);
+            if (auto* cls = std::get_if<pattern::IntervalSet>(&found)) s->add_all(*cls);
+        }
+        pattern::IntervalSet space = pattern::IntervalSet::single(' ');
+        s->subtract(space);
+        return s;
+    }();
+    return *set;
+}
+
+// The pattern as a double-quoted string literal.
+std::string quote_pattern(std::string_view text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t len = 1;
+        const std::uint32_t c = pattern::utf8::decode(text, i, len);
+        switch (c) {
+            case '\\': out += "\\\\"; break;
+            case '"': out += "\\\""; break;
+            case '\t': out += "\\t"; break;
+            case '\r': out += "\\r"; break;
+            case '\n': out += "\\n"; break;
+            case 0: out += "\\0"; break;
+            default:
+                if (escaped_code_points().contains(c)) {
+                    out += "\\u{";
+                    int shift = 20;
+                    while (shift > 0 && ((c >> shift) & 0xF) == 0) shift -= 4;
+                    for (; shift >= 0; shift -= 4) out += kHex[(c >> shift) & 0xF];
+                    out += '}';
+                } else {
+                    out.append(text.substr(i, len));
+                }
+        }
+        i += len == 0 ? 1 : len;
+    }
+    out += '"';
+    return out;
+}
+
+// The truth of a rich comparison or other operation result: 1, 0, -1.
+int truth_of(PyObject* result) {
+    if (!result) return -1;
+    const int t = result == Py_True ? 1 : result == Py_False ? 0 : PyObject_IsTrue(result);
+    Py_DECREF(result);
+    return t;
+}
+
+const char* comparison_code(ir::ConstraintKind kind) {
+    switch (kind) {
+        case ir::ConstraintKind::Ge: return "greater_than_equal";
+        case ir::ConstraintKind::Gt: return "greater_than";
+        case ir::ConstraintKind::Le: return "less_than_equal";
+        default: return "less_than";
+    }
+}
+
+const char* comparison_symbol(ir::ConstraintKind kind) {
+    switch (kind) {
+        case ir::ConstraintKind::Ge: return ">=";
+        case ir::ConstraintKind::Gt: return ">";
+        case ir::ConstraintKind::Le: return "<=";
+        default: return "<";
+    }
+}
+
+int comparison_op(ir::ConstraintKind kind) {
+    switch (kind) {
+        case ir::ConstraintKind::Ge: return Py_GE;
+        case ir::ConstraintKind::Gt: return Py_GT;
+        case ir::ConstraintKind::Le: return Py_LE;
+        default: return Py_LT;
+    }
+}
+
+// "TypeName: message" of an exception raised by a predicate, cut to 80
+// characters.  Exceptions met while reading it follow the walk's rule.
+std::string exception_text(PyObject* exc, WalkState& st) {
+    std::string text;
+    py::Ref qualname =
+        py::Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(exc)), TS_INTERNED("__qualname__")));
+    if (qualname && PyUnicode_Check(qualname.get()) && str_text_lossy(qualname.get(), text)) {
+    } else {
+        absorb_error(st);
+        text = Py_TYPE(exc)->tp_name;
+    }
+    py::Ref message = py::Ref::steal(PyObject_Str(exc));
+    std::string message_text;
+    if (message && str_text_lossy(message.get(), message_text)) {
+        text += ": ";
+        text += message_text;
+    } else {
+        absorb_error(st);
+        text += ": <exception str() failed>";
+    }
+    return cut_text_80(text);
+}
+
+// The matcher of a pattern constraint: from the tables, else compiled now.
+std::shared_ptr<const pattern::FullMatcher> matcher_for(const ir::Constraint& c, const WalkState& st) {
+    const auto& table = st.tables->patterns;
+    if (!table.empty()) {
+        auto it = table.find(static_cast<const void*>(&c.pattern));
+        if (it != table.end()) return it->second;
+    }
+    auto compiled = pattern::compile_full_match(c.pattern, pattern::TextKind::Str);
+    if (auto* m = std::get_if<std::shared_ptr<const pattern::FullMatcher>>(&compiled)) return *m;
+    return nullptr;
+}
+
+bool regex_matches(const ir::Constraint& c, PyObject* value, WalkState& st) {
+    if (!PyUnicode_Check(value)) return false;
+    Py_ssize_t len = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(value, &len);
+    if (!utf8) {
+        absorb_error(st);
+        return false;
+    }
+    auto matcher = matcher_for(c, st);
+    return matcher && matcher->matches(std::string_view(utf8, static_cast<std::size_t>(len)));
+}
+
+}  // namespace
+
+template <class Source>
+bool check_refined(const ir::Node& node, const Source& src, WalkContext& ctx) {
+    if (!node.inner() || !walk(*node.inner(), src, ctx)) return false;
+    WalkState& st = *ctx.state;
+    if (st.stop) return false;
+    py::Ref holder;
+    PyObject* value = src.as_python(holder);
+    if (!value) {
+        absorb_error(st);
+        return false;
+    }
+    bool verdict = true;
+    for (const ir::Constraint& c : ir::as_span(node.constraints)) {
+        bool ok = false;
+        const char* code = nullptr;
+        std::string expected;
+        switch (c.kind) {
+            case ir::ConstraintKind::Ge:
+            case ir::ConstraintKind::Gt:
+            case ir::ConstraintKind::Le:
+            case ir::ConstraintKind::Lt: {
+                PyObject* bound = st.pooled(c.value);
+                ok = bound && fold_call_result(truth_of(PyObject_RichCompare(value, bound, comparison_op(c.kind))), st);
+                if (!ok && ctx.recording()) {
+                    code = comparison_code(c.kind);
+                    expected = std::string(comparison_symbol(c.kind)) + " " +
+                               (bound ? safe_text(bound, st) : std::string("<unknown>"));
+                }
+                break;
+            }
+            case ir::ConstraintKind::MinLen:
+            case ir::ConstraintKind::MaxLen: {
+                std::uint64_t length = 0;
+                const bool min = c.kind == ir::ConstraintKind::MinLen;
+                if (value_length(value, length))
+                    ok = min ? length >= c.value : length <= c.value;
+                else
+                    absorb_error(st);
+                if (!ok && ctx.recording()) {
+                    code = min ? "too_short" : "too_long";
+                    expected = std::string("length ") + (min ? ">=" : "<=") + " " + std::to_string(c.value);
+                }
+                break;
+            }
+            case ir::ConstraintKind::MultipleOf: {
+                PyObject* divisor = st.pooled(c.value);
+                if (divisor) {
+                    py::Ref rem = py::Ref::steal(PyNumber_Remainder(value, divisor));
+                    if (rem) {
+                        py::Ref zero = py::Ref::steal(PyLong_FromLong(0));
+                        ok = fold_call_result(zero ? truth_of(PyObject_RichCompare(rem.get(), zero.get(), Py_EQ)) : -1,
+                                              st);
+                    } else {
+                        absorb_error(st);
+                    }
+                }
+                if (!ok && ctx.recording()) {
+                    code = "multiple_of";
+                    expected = "a multiple of " + (divisor ? safe_text(divisor, st) : std::string("<unknown>"));
+                }
+                break;
+            }
+            case ir::ConstraintKind::Predicate: {
+                PyObject* predicate = st.pooled(c.value);
+                int t = predicate ? truth_of(PyObject_CallOneArg(predicate, value)) : 0;
+                if (t > 0) {
+                    ok = true;
+                } else if (t == 0) {
+                    code = "predicate_failed";
+                    expected = "a passing predicate";
+                } else {
+                    py::SavedError exc = py::SavedError::fetch();
+                    if (py::is_fatal_exception(exc.get())) {
+                        store_walk_error(std::move(exc), st);
+                    } else if (ctx.recording()) {
+                        code = "predicate_error";
+                        expected = "a predicate that does not raise (raised " + exception_text(exc.get(), st) + ")";
+                    }
+                }
+                break;
+            }
+            case ir::ConstraintKind::Regex: {
+                ok = regex_matches(c, value, st);
+                if (!ok && ctx.recording()) {
+                    code = "string_pattern_mismatch";
+                    expected = "a string matching " + quote_pattern(c.pattern);
+                }
+                break;
+            }
+        }
+        if (ok) continue;
+        if (st.stop) return false;
+        if (code && ctx.recording()) {
+            Violation v;
+            v.path = *ctx.path;
+            v.expected = std::move(expected);
+            v.value = safe_text(value, st);
+            v.code = code;
+            if (st.stop) return false;
+            ctx.violations->push_back(std::move(v));
+        }
+        if (ctx.mode != WalkMode::CollectAll) return false;
+        verdict = false;
+    }
+    return verdict;
+}
+
+#define TS_INSTANTIATE_REFINED(S) template bool check_refined<S>(const ir::Node&, const S&, WalkContext&);
+TS_FOR_EACH_SOURCE(TS_INSTANTIATE_REFINED)
+#undef TS_INSTANTIATE_REFINED
+
+}  // namespace tessaron::python::check

@@ -1,0 +1,211 @@
+// Sequence (list, tuple) and set (set, frozenset) checks.
+//
+// What it computes: a list or tuple matches a sequence node when its type
+// fits the flavour, its length fits the prefix (exactly, or at least with a
+// tail), and each element matches its prefix node or the tail; a set or
+// frozenset matches when every element matches the element node.
+//
+// Invariants: list items are read from the list's storage (no user
+// item-access method runs) with one strong reference held while an item is
+// walked; the list's size is read again before each element and after the
+// last, and a change is reported as "mutated_during_validation" instead of
+// raising.  Overrides of `__len__` and `__iter__` in subclasses are never
+// called.  Set failures carry the set's own path and are sorted by their
+// value text and code, so the report does not depend on hash order.
+//
+// Budget: one walk per element.  In verdict-only mode a homogeneous list or
+// tuple of a scalar kind is tested without recursion (a list of 16 to
+// 262144 items through one storage snapshot), and a set of scalars likewise.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "python/check/builtins.h"
+#include "python/check/report.h"
+#include "python/check/sources.h"
+#include "python/check/walk.h"
+
+namespace tessaron::python::check {
+
+namespace {
+
+constexpr Py_ssize_t kSnapshotMin = 16;
+constexpr Py_ssize_t kSnapshotMax = 262144;
+
+// One element: in the recording modes under its `Index` path segment.
+bool check_element(const ir::Node& node, PyObject* item, std::uint64_t position, WalkContext& ctx) {
+    if (!ctx.recording()) return walk(node, PySource{item}, ctx);
+    ctx.path->push_back(PathIndex{position});
+    const bool member = walk(node, PySource{item}, ctx);
+    ctx.path->pop_back();
+    return member;
+}
+
+// Verdict-only scan of a homogeneous list of a scalar kind.
+bool scalar_list_verdict(ir::NodeKind kind, PyObject* list, Py_ssize_t n, WalkContext& ctx) {
+    if (n >= kSnapshotMin && n <= kSnapshotMax) {
+        py::Ref snapshot = py::Ref::steal(PyList_AsTuple(list));
+        if (snapshot) {
+            const Py_ssize_t size = PyTuple_GET_SIZE(snapshot.get());
+            for (Py_ssize_t i = 0; i < size; ++i)
+                if (!scalar_kind_matches(kind, PyTuple_GET_ITEM(snapshot.get(), i))) return false;
+            return PyList_GET_SIZE(list) == size;
+        }
+        absorb_error(*ctx.state);
+        if (ctx.state->stop) return false;
+    }
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        if (PyList_GET_SIZE(list) != n) return false;
+        if (!scalar_kind_matches(kind, PyList_GET_ITEM(list, i))) return false;
+    }
+    return PyList_GET_SIZE(list) == n;
+}
+
+bool check_list_elements(std::span<const ir::Node> prefix, const ir::Node* tail, PyObject* list, Py_ssize_t n,
+                         const PySource& src, WalkContext& ctx) {
+    bool verdict = true;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        if (PyList_GET_SIZE(list) != n) {
+            report_mutated(src, ctx);
+            return false;
+        }
+        const auto pos = static_cast<std::size_t>(i);
+        const ir::Node* node = pos < prefix.size() ? &prefix[pos] : tail;
+        py::Ref item = py::Ref::borrow(PyList_GET_ITEM(list, i));
+        if (!node || !check_element(*node, item.get(), pos, ctx)) {
+            if (ctx.mode != WalkMode::CollectAll || ctx.state->stop) return false;
+            verdict = false;
+        }
+    }
+    if (PyList_GET_SIZE(list) != n) {
+        report_mutated(src, ctx);
+        return false;
+    }
+    return verdict;
+}
+
+bool check_tuple_elements(std::span<const ir::Node> prefix, const ir::Node* tail, PyObject* tuple, Py_ssize_t n,
+                          WalkContext& ctx) {
+    bool verdict = true;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        const auto pos = static_cast<std::size_t>(i);
+        const ir::Node* node = pos < prefix.size() ? &prefix[pos] : tail;
+        if (!node || !check_element(*node, PyTuple_GET_ITEM(tuple, i), pos, ctx)) {
+            if (ctx.mode != WalkMode::CollectAll || ctx.state->stop) return false;
+            verdict = false;
+        }
+    }
+    return verdict;
+}
+
+struct SetGroup {
+    std::string key;
+    std::vector<Violation> violations;
+};
+
+}  // namespace
+
+bool check_sequence(const ir::Node& node, const PySource& src, WalkContext& ctx) {
+    const bool is_tuple = node.flavour() == ir::kFlavourTuple;
+    const char* kind_name = is_tuple ? "tuple" : "list";
+    PyObject* value = src.obj;
+    if (is_tuple ? !PyTuple_Check(value) : !PyList_Check(value)) {
+        push_violation(is_tuple ? "tuple_type" : "list_type", kind_name, src, ctx);
+        return false;
+    }
+    const auto prefix = ir::as_span(node.prefix());
+    const ir::Node* tail = node.tail().get();
+    // A list is measured by its storage; so is a tuple: the storage size is
+    // what the builtin `tuple.__len__` answers, so an override of `__len__`
+    // in a tuple subclass never changes what is checked.
+    const Py_ssize_t n = is_tuple ? PyTuple_GET_SIZE(value) : PyList_GET_SIZE(value);
+    const auto count = static_cast<std::size_t>(n);
+    if (tail ? count < prefix.size() : count != prefix.size()) {
+        report_type_mismatch_formatted(is_tuple ? "tuple_length" : "list_length", kind_name, prefix.size(),
+                                       tail != nullptr, src, ctx);
+        return false;
+    }
+    if (!ctx.recording() && prefix.empty() && tail && is_scalar_kind(tail->kind) &&
+        ctx.state->depth <= kMaxWalkDepth - 1) {
+        if (!is_tuple) return scalar_list_verdict(tail->kind, value, n, ctx);
+        for (Py_ssize_t i = 0; i < n; ++i)
+            if (!scalar_kind_matches(tail->kind, PyTuple_GET_ITEM(value, i))) return false;
+        return true;
+    }
+    if (is_tuple) return check_tuple_elements(prefix, tail, value, n, ctx);
+    return check_list_elements(prefix, tail, value, n, src, ctx);
+}
+
+template <class Source>
+bool check_set(const ir::Node& node, const Source& src, WalkContext& ctx) {
+    const bool frozen = node.flavour() == ir::kFlavourFrozenset;
+    const char* code = frozen ? "frozen_set_type" : "set_type";
+    const char* kind_name = frozen ? "frozenset" : "set";
+    if constexpr (Source::is_json) {
+        push_violation(code, kind_name, src, ctx);
+        return false;
+    } else {
+        WalkState& st = *ctx.state;
+        PyObject* value = src.obj;
+        if (frozen ? !PyFrozenSet_Check(value) : !PySet_Check(value)) {
+            push_violation(code, kind_name, src, ctx);
+            return false;
+        }
+        const ir::Node* element = node.element().get();
+        if (!element) return false;
+        py::Ref iter = py::Ref::steal(builtin_iter(value));
+        if (!iter) {
+            absorb_error(st);
+            report_mutated(src, ctx);
+            return false;
+        }
+        if (!ctx.recording()) {
+            const bool scalar = is_scalar_kind(element->kind) && st.depth < kMaxWalkDepth;
+            while (py::Ref item = py::Ref::steal(PyIter_Next(iter.get()))) {
+                const bool ok = scalar ? scalar_kind_matches(element->kind, item.get())
+                                       : walk(*element, PySource{item.get()}, ctx);
+                if (!ok) return false;
+            }
+            if (PyErr_Occurred()) {
+                absorb_error(st);
+                return false;
+            }
+            return true;
+        }
+        std::vector<SetGroup> groups;
+        while (py::Ref item = py::Ref::steal(PyIter_Next(iter.get()))) {
+            std::vector<Violation> mine;
+            WalkContext sub = ctx.scratch(mine, ctx.mode);
+            if (walk(*element, PySource{item.get()}, sub)) continue;
+            if (st.stop) return false;
+            SetGroup group;
+            if (!mine.empty()) {
+                group.key = mine.front().value;
+                group.key += ' ';
+                group.key += mine.front().code;
+            }
+            group.violations = std::move(mine);
+            groups.push_back(std::move(group));
+        }
+        if (PyErr_Occurred()) {
+            absorb_error(st);
+            report_mutated(src, ctx);
+            return false;
+        }
+        // Byte order (std::string compares as unsigned char), stable so
+        // equal keys keep iteration order.
+        std::stable_sort(groups.begin(), groups.end(),
+                         [](const SetGroup& a, const SetGroup& b) { return a.key < b.key; });
+        for (SetGroup& group : groups) {
+            for (Violation& v : group.violations) ctx.violations->push_back(std::move(v));
+            if (ctx.mode == WalkMode::FailFast) break;
+        }
+        return groups.empty();
+    }
+}
+
+#define TS_INSTANTIATE_SET(S) template bool check_set<S>(const ir::Node&, const S&, WalkContext&);
+TS_FOR_EACH_SOURCE(TS_INSTANTIATE_SET)
+#undef TS_INSTANTIATE_SET
+
+}  // namespace tessaron::python::check

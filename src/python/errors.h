@@ -1,0 +1,79 @@
+// Failure records of a validation walk and how they read.
+//
+// A `Violation` is one failure: where in the value (a path of
+// `PathSegment`s, outermost first), what was expected, how the value looked
+// (its value text) and a static failure code.  The walk appends them; a
+// raised `ValidationError` carries them in a `Failures` object and builds
+// its Python attributes from them only when they are first read.
+//
+// Message line of a violation:
+//   [at <path>: ]expected <expected>, got <value> [<code>]
+// where the path shows a `Key` bare when first and as ".key" after, and the
+// other segments in brackets: `at items[0].name: `.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "core/ir/node.h"
+
+namespace tessaron::python {
+
+// One step of a path.  `Key` is a record field, attribute name, str dict key
+// or the safe text of any other key; its text is UTF-8, except that a str
+// key holding lone surrogates keeps them encoded as the "surrogatepass"
+// codec does, so the `path` tuple gives the key back unchanged.
+struct PathKey {
+    ir::SharedText text;
+};
+struct PathInt {
+    std::int64_t value;
+};
+struct PathBigInt {
+    ir::SharedText digits;  // str() of an int key beyond 64 bits
+};
+struct PathIndex {
+    std::uint64_t value;
+};
+using PathSegment = std::variant<PathKey, PathInt, PathBigInt, PathIndex>;
+
+struct Violation {
+    std::vector<PathSegment> path;
+    std::string expected;
+    std::string value;
+    const char* code = "validation_error";  // static text
+};
+
+// The violation that stands in for an empty vector: empty path, expected
+// "a member of the schema's set", empty value text, code "validation_error".
+const Violation& default_violation();
+
+// Appends the violation's message line.
+void render_error_line(const Violation& violation, std::string& out);
+
+// The summary message of a raise: the single line, or "{n} validation
+// errors:" followed by one line per violation.
+std::string render_summary(const std::vector<Violation>& violations);
+
+// The path as a Python tuple (str, int segments); nullptr with an exception
+// set on failure.
+PyObject* path_to_tuple(const std::vector<PathSegment>& path);
+
+// UTF-8 text as a Python str; invalid sequences become U+FFFD.
+PyObject* text_to_str(const std::string& text);
+
+// --- the Failures carrier -------------------------------------------------
+
+// A new `Failures` owning `violations`; nullptr with an exception set (the
+// violations are then released).
+PyObject* new_failures(std::vector<Violation>&& violations);
+
+// The violations of a `Failures` instance, or nullptr when `obj` is not
+// one.  Never raises.
+const std::vector<Violation>* failures_violations(PyObject* obj);
+
+}  // namespace tessaron::python

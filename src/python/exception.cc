@@ -1,0 +1,267 @@
+// The `ValidationError` class, its error hooks and its lazy attributes.
+//
+// What it computes: the exception instance of a failed validation (message
+// rendered at once, violations moved into a `Failures` carrier), and, on
+// first read, each of its six attributes from that carrier.
+//
+// Why lazy: a raise costs one instance, one attribute write and the message;
+// callers that only log `str(error)` never pay for path tuples and dicts.
+// Invariant: an attribute, once built, is an ordinary instance attribute, so
+// every later read skips the hook; a missing or foreign `_failures` answers
+// the empty value of the attribute and caches nothing.
+//
+// Budget: building `errors` is one dict per violation; the rest is one
+// object each.
+#include "python/exception.h"
+
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "python/binding/args.h"
+#include "python/binding/entry.h"
+#include "python/binding/intern.h"
+#include "python/binding/once_cell.h"
+#include "python/binding/ref.h"
+
+namespace tessaron::python {
+
+namespace {
+
+const char kValidationErrorDoc[] = "Raised when a value is not a member of a schema's set.";
+
+// Compiled into "tessaron._error_hooks"; `make` turns the two builtins into
+// functions that become methods when set on the class.
+const char kHooksText[] =
+    "def make(read, reduce):\n"
+    "    def __getattr__(self, name):\n"
+    "        return read(self, name)\n"
+    "\n"
+    "    def __reduce__(self):\n"
+    "        return reduce(self)\n"
+    "\n"
+    "    return __getattr__, __reduce__\n";
+static_assert(sizeof(kHooksText) - 1 == 180);
+
+const char kHooksFileName[] = "<tessaron error hooks>";
+
+py::OnceCell<py::Ref> g_validation_error;
+
+bool create_validation_error(std::optional<py::Ref>& out) {
+    PyObject* type = PyErr_NewExceptionWithDoc("tessaron.ValidationError", kValidationErrorDoc, PyExc_Exception, nullptr);
+    if (!type) return false;
+    out.emplace(py::Ref::steal(type));
+    return true;
+}
+
+// The six lazily built attributes, in the order `__reduce__` reads them.
+enum class Attr { Code, Path, Message, Expected, Value, Errors };
+constexpr std::array<const char*, 6> kAttrNames = {"code", "path", "message", "expected", "value", "errors"};
+
+PyObject* empty_error_attribute(Attr which) {
+    if (which == Attr::Errors || which == Attr::Path) return PyTuple_New(0);
+    return PyUnicode_FromStringAndSize("", 0);
+}
+
+PyObject* violation_line(const Violation& v) {
+    std::string line;
+    render_error_line(v, line);
+    return text_to_str(line);
+}
+
+// One item of `errors`; `path` and `line` may be given when already built.
+PyObject* violation_dict(const Violation& v, py::Ref path, py::Ref line) {
+    if (!path) path = py::Ref::steal(path_to_tuple(v.path));
+    if (!path) return nullptr;
+    if (!line) line = py::Ref::steal(violation_line(v));
+    if (!line) return nullptr;
+    py::Ref code = py::Ref::steal(PyUnicode_FromString(v.code));
+    py::Ref expected = py::Ref::steal(text_to_str(v.expected));
+    py::Ref value = py::Ref::steal(text_to_str(v.value));
+    py::Ref dict = py::Ref::steal(PyDict_New());
+    if (!code || !expected || !value || !dict) return nullptr;
+    if (PyDict_SetItem(dict.get(), TS_INTERNED("code"), code.get()) < 0 ||
+        PyDict_SetItem(dict.get(), TS_INTERNED("path"), path.get()) < 0 ||
+        PyDict_SetItem(dict.get(), TS_INTERNED("message"), line.get()) < 0 ||
+        PyDict_SetItem(dict.get(), TS_INTERNED("expected"), expected.get()) < 0 ||
+        PyDict_SetItem(dict.get(), TS_INTERNED("value"), value.get()) < 0)
+        return nullptr;
+    return dict.release();
+}
+
+PyObject* build_attribute(Attr which, const std::vector<Violation>& violations) {
+    const Violation& first = violations.empty() ? default_violation() : violations.front();
+    switch (which) {
+        case Attr::Code:
+            return PyUnicode_FromString(first.code);
+        case Attr::Path:
+            return path_to_tuple(first.path);
+        case Attr::Message:
+            return violation_line(first);
+        case Attr::Expected:
+            return text_to_str(first.expected);
+        case Attr::Value:
+            return text_to_str(first.value);
+        case Attr::Errors:
+            break;
+    }
+    py::Ref first_path = py::Ref::steal(path_to_tuple(first.path));
+    if (!first_path) return nullptr;
+    py::Ref first_line = py::Ref::steal(violation_line(first));
+    if (!first_line) return nullptr;
+    const std::size_t n = violations.empty() ? 1 : violations.size();
+    py::Ref tuple = py::Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(n)));
+    if (!tuple) return nullptr;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Violation& v = violations.empty() ? first : violations[i];
+        PyObject* item = i == 0 ? violation_dict(v, first_path, first_line) : violation_dict(v, nullptr, nullptr);
+        if (!item) return nullptr;
+        PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return tuple.release();
+}
+
+const char kGetattrDoc[] =
+    "validation_error_getattr(instance, name, /)\n--\n\n"
+    "Build one of the lazy attributes of a ValidationError (errors, code, path,\n"
+    "message, expected, value) from its failures, cache it on the instance and\n"
+    "return it.  Raises AttributeError for any other name.";
+
+const char kReduceDoc[] =
+    "validation_error_reduce(instance, /)\n--\n\n"
+    "Build and cache every lazy attribute of a ValidationError, drop its failure\n"
+    "carrier, and return what Exception.__reduce__ returns for it, so that the\n"
+    "pickled or copied error holds plain data.";
+
+PyObject* validation_error_getattr(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const py::ArgSpec spec{"validation_error_getattr()", {"instance", "name"}, 2, 2, {}, 0, false};
+        PyObject* argv[2];
+        if (!py::parse_fastcall(spec, args, nargs, kwnames, argv)) return nullptr;
+        PyObject* instance = argv[0];
+        PyObject* name = argv[1];
+        if (!PyUnicode_Check(name)) {
+            PyErr_Format(PyExc_TypeError, "argument 'name': '%s' object is not an instance of 'str'",
+                         Py_TYPE(name)->tp_name);
+            return nullptr;
+        }
+        int which = -1;
+        for (std::size_t i = 0; i < kAttrNames.size(); ++i) {
+            if (PyUnicode_CompareWithASCIIString(name, kAttrNames[i]) == 0) {
+                which = static_cast<int>(i);
+                break;
+            }
+        }
+        if (PyErr_Occurred()) return nullptr;
+        if (which < 0) {
+            py::Ref type_name = py::Ref::steal(
+                PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(instance)), TS_INTERNED("__name__")));
+            if (!type_name) return nullptr;
+            PyErr_Format(PyExc_AttributeError, "'%S' object has no attribute '%U'", type_name.get(), name);
+            return nullptr;
+        }
+        const Attr attr = static_cast<Attr>(which);
+        py::Ref failures = py::Ref::steal(PyObject_GetAttr(instance, TS_INTERNED("_failures")));
+        const std::vector<Violation>* violations = failures ? failures_violations(failures.get()) : nullptr;
+        if (!violations) {
+            PyErr_Clear();
+            return empty_error_attribute(attr);
+        }
+        py::Ref value = py::Ref::steal(build_attribute(attr, *violations));
+        if (!value) return nullptr;
+        if (PyObject_SetAttr(instance, name, value.get()) < 0) return nullptr;
+        return value.release();
+    });
+}
+
+PyObject* validation_error_reduce(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const py::ArgSpec spec{"validation_error_reduce()", {"instance"}, 1, 1, {}, 0, false};
+        PyObject* instance = nullptr;
+        if (!py::parse_fastcall(spec, args, nargs, kwnames, &instance)) return nullptr;
+        for (const char* attr : kAttrNames) {
+            py::Ref value = py::Ref::steal(PyObject_GetAttrString(instance, attr));
+            if (!value) return nullptr;
+        }
+        if (PyObject_DelAttr(instance, TS_INTERNED("_failures")) < 0) PyErr_Clear();
+        py::Ref base_reduce =
+            py::Ref::steal(PyObject_GetAttr(PyExc_Exception, TS_INTERNED("__reduce__")));
+        if (!base_reduce) return nullptr;
+        return PyObject_CallOneArg(base_reduce.get(), instance);
+    });
+}
+
+PyMethodDef kGetattrDef = {"validation_error_getattr",
+                           reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validation_error_getattr)),
+                           METH_FASTCALL | METH_KEYWORDS, kGetattrDoc};
+PyMethodDef kReduceDef = {"validation_error_reduce",
+                          reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validation_error_reduce)),
+                          METH_FASTCALL | METH_KEYWORDS, kReduceDoc};
+
+PyObject* build_error_hooks_module() {
+    py::Ref code = py::Ref::steal(Py_CompileString(kHooksText, kHooksFileName, Py_file_input));
+    if (!code) return nullptr;
+    py::Ref module = py::Ref::steal(
+        PyImport_ExecCodeModuleEx("tessaron._error_hooks", code.get(), kHooksFileName));
+    if (!module) return nullptr;
+    if (!PyModule_Check(module.get())) {
+        PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'PyModule'", Py_TYPE(module.get())->tp_name);
+        return nullptr;
+    }
+    return module.release();
+}
+
+}  // namespace
+
+PyObject* validation_error_type() {
+    const py::Ref* type = g_validation_error.get_or_init(create_validation_error);
+    return type ? type->get() : nullptr;
+}
+
+PyObject* install_validation_error() {
+    PyObject* type = validation_error_type();
+    if (!type) return nullptr;
+    py::Ref module = py::Ref::steal(build_error_hooks_module());
+    if (!module) return nullptr;
+    py::Ref make = py::Ref::steal(PyObject_GetAttrString(module.get(), "make"));
+    if (!make) return nullptr;
+    py::Ref read = py::Ref::steal(PyCFunction_NewEx(&kGetattrDef, nullptr, nullptr));
+    if (!read) return nullptr;
+    py::Ref reduce = py::Ref::steal(PyCFunction_NewEx(&kReduceDef, nullptr, nullptr));
+    if (!reduce) return nullptr;
+    py::Ref hooks = py::Ref::steal(PyObject_CallFunctionObjArgs(make.get(), read.get(), reduce.get(), nullptr));
+    if (!hooks) return nullptr;
+    if (!PyTuple_Check(hooks.get())) {
+        PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'PyTuple'", Py_TYPE(hooks.get())->tp_name);
+        return nullptr;
+    }
+    PyObject* getattr_hook = PyTuple_GetItem(hooks.get(), 0);
+    if (!getattr_hook) return nullptr;
+    PyObject* reduce_hook = PyTuple_GetItem(hooks.get(), 1);
+    if (!reduce_hook) return nullptr;
+    if (PyObject_SetAttrString(type, "__getattr__", getattr_hook) < 0) return nullptr;
+    if (PyObject_SetAttrString(type, "__reduce__", reduce_hook) < 0) return nullptr;
+    return Py_NewRef(type);
+}
+
+PyObject* raise_validation_error(std::vector<Violation>&& violations) {
+    std::vector<Violation> owned(std::move(violations));
+    PyObject* type = validation_error_type();
+    if (!type) return nullptr;
+    py::Ref message = py::Ref::steal(text_to_str(render_summary(owned)));
+    if (!message) return nullptr;
+    py::Ref failures = py::Ref::steal(new_failures(std::move(owned)));
+    if (!failures) return nullptr;
+    py::Ref instance = py::Ref::steal(PyObject_CallOneArg(type, message.get()));
+    if (!instance) return nullptr;
+    if (PyObject_SetAttr(instance.get(), TS_INTERNED("_failures"), failures.get()) < 0) return nullptr;
+    return instance.release();
+}
+
+void set_validation_error(std::vector<Violation>&& violations) {
+    py::Ref instance = py::Ref::steal(raise_validation_error(std::move(violations)));
+    if (!instance) return;
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(instance.get())), instance.get());
+}
+
+}  // namespace tessaron::python
