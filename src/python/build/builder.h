@@ -52,9 +52,8 @@ inline constexpr std::size_t kFrontendDepthLimit = 129;
 // A spec may share a part many times (`x = tuple[x, x]`, repeated), and the
 // builder rebuilds a shared part at every occurrence, so the work can grow
 // exponentially before any size bound of the finished schema is checked.
-// Every compilation therefore gets a budget of builder steps (each
-// `build_node` call and each argument the tuple form flattens is one step),
-// and the step past it fails with a ValueError.
+// Every compilation therefore gets a budget of builder steps (`build_node`
+// calls), and the step past it fails with a ValueError.
 
 inline constexpr std::uint64_t kBuildStepBudget = 10 * ir::kMaxSchemaNodes;
 
@@ -81,6 +80,11 @@ private:
 // "schema is too large to compile" ValueError set once the budget is spent
 // (and at every later step of the same compilation).
 bool charge_build_step();
+
+// Whether `steps` more steps fit in what is left of the budget, without
+// counting them; false with the same ValueError set when they do not.  For
+// work that precedes the builder calls it stands for.
+bool build_steps_available(std::uint64_t steps);
 
 // --- shared rules of the form builders ------------------------------------
 

@@ -169,16 +169,27 @@ CompilationBudget::~CompilationBudget() {
     t_budget.open = saved_open_;
 }
 
-bool charge_build_step() {
-    if (t_budget.used < kBuildStepBudget) {
-        ++t_budget.used;
-        return true;
-    }
+namespace {
+
+bool budget_spent() {
     PyErr_SetString(PyExc_ValueError,
                     ("schema is too large to compile: it takes more than " + std::to_string(kBuildStepBudget) +
                      " builder steps; write a repeated part once, as a type alias or with recursive(...)")
                         .c_str());
     return false;
+}
+
+}  // namespace
+
+bool charge_build_step() {
+    if (t_budget.used >= kBuildStepBudget) return budget_spent();
+    ++t_budget.used;
+    return true;
+}
+
+bool build_steps_available(std::uint64_t steps) {
+    if (steps > kBuildStepBudget - t_budget.used) return budget_spent();
+    return true;
 }
 
 int is_forward_ref(PyObject* spec) {

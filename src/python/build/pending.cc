@@ -15,15 +15,9 @@ bool unsupported(const char* form, PyObject* spec) {
 
 }  // namespace
 
-bool build_class(PyObject* cls, BuildTarget, ir::Node&) { return unsupported("class", cls); }
 bool build_annotated(PyObject* origin, PyObject*, BuildTarget, ir::Node&) {
     return unsupported("Annotated", origin);
 }
-bool build_generic(PyObject* spec, PyObject*, PyObject*, BuildTarget, ir::Node&) {
-    return unsupported("generic", spec);
-}
 bool build_type_alias(PyObject* alias, BuildTarget, ir::Node&) { return unsupported("type alias", alias); }
-bool build_list_literal(PyObject* list, BuildTarget, ir::Node&) { return unsupported("list literal", list); }
-bool build_record_literal(PyObject* dict, BuildTarget, ir::Node&) { return unsupported("record literal", dict); }
 
 }  // namespace tessaron::python
