@@ -13,6 +13,7 @@
 #include "python/check/entry.h"
 #include "python/combinators.h"
 #include "python/finalize.h"
+#include "python/render.h"
 #include "python/validator_methods.h"
 
 namespace tessaron::python {
@@ -106,6 +107,7 @@ bool create_validator_type(std::optional<PyTypeObject*>& out) {
         {Py_tp_members, validator_members},
         {Py_tp_methods, validator_method_table()},
         {Py_nb_or, reinterpret_cast<void*>(validator_or)},
+        {Py_tp_repr, reinterpret_cast<void*>(validator_repr)},
         {Py_sq_contains, reinterpret_cast<void*>(validator_contains)},
         {0, nullptr},
     };

@@ -1,0 +1,122 @@
+"""repr of a validator: the annotation expression that rebuilds it."""
+
+import math
+import typing
+
+import pytest
+
+from tessaron import Validator, anything, complement, intersection, nothing, union
+
+
+class Opaque:
+    def __repr__(self):
+        return "Opaque()"
+
+
+class BrokenRepr:
+    def __repr__(self):
+        raise ValueError("no text")
+
+
+class LongRepr:
+    def __repr__(self):
+        return "L" * 100
+
+
+# (id, a function building the validator, its repr)
+CASES = [
+    ("anything", lambda: anything, "anything"),
+    ("nothing", lambda: nothing, "nothing"),
+    ("typing-Any", lambda: Validator(typing.Any), "Any"),
+    ("empty-intersection", lambda: intersection(), "anything"),
+    ("empty-union", lambda: union(), "nothing"),
+    ("None", lambda: Validator(None), "None"),
+    ("Never", lambda: Validator(typing.NoReturn), "nothing"),
+    # Constants of every kind the pool keys by value, and some it keys by identity.
+    ("int", lambda: Validator(3), "Literal[3]"),
+    ("negative-int", lambda: Validator(-7), "Literal[-7]"),
+    ("big-int", lambda: Validator(2**70), f"Literal[{2**70}]"),
+    ("bool", lambda: Validator(True), "Literal[True]"),
+    ("float", lambda: Validator(1.5), "Literal[1.5]"),
+    ("negative-zero", lambda: Validator(-0.0), "Literal[-0.0]"),
+    ("nan", lambda: Validator(math.nan), "Literal[nan]"),
+    ("str", lambda: Validator("abc"), "Literal['abc']"),
+    ("str-with-quote", lambda: Validator("it's"), 'Literal["it\'s"]'),
+    ("bytes", lambda: Validator(b"x\x00"), "Literal[b'x\\x00']"),
+    ("object", lambda: Validator(Opaque()), "Literal[Opaque()]"),
+    # Constant texts are the safe texts of messages: cut to 80 characters,
+    # and a repr that raises is shown as unrepresentable.
+    ("long-str", lambda: Validator("x" * 100), "Literal['" + "x" * 79 + "...]"),
+    ("long-repr", lambda: Validator(LongRepr()), "Literal[" + "L" * 80 + "...]"),
+    ("broken-repr", lambda: Validator(BrokenRepr()), "Literal[<unrepresentable>]"),
+    # Unions: literals sorted by text (bytewise), other members in canonical
+    # order (None before literals, complements after).
+    ("literals-sorted", lambda: union(3, 1, 2), "Literal[1] | Literal[2] | Literal[3]"),
+    ("literals-bytewise", lambda: union(9, 10), "Literal[10] | Literal[9]"),
+    ("none-first", lambda: union(1, None), "None | Literal[1]"),
+    ("none-first-literals-sorted", lambda: union("b", None, "a"), "None | Literal['a'] | Literal['b']"),
+    ("union-with-complement", lambda: union(complement(1), 2), "Literal[2] | complement(Literal[1])"),
+    ("or-left", lambda: Validator(2) | 1, "Literal[1] | Literal[2]"),
+    ("or-right", lambda: None | Validator(1), "None | Literal[1]"),
+    ("union-absorbs-any", lambda: union(1, typing.Any), "Any"),
+    ("complementary-pair", lambda: union(1, complement(1)), "anything"),
+    # Intersections and complements.
+    ("intersection", lambda: intersection(None, 1), "intersection(None, Literal[1])"),
+    ("intersection-of-union", lambda: intersection(union(1, 2), complement(2)),
+     "intersection(Literal[1] | Literal[2], complement(Literal[2]))"),
+    ("empty-by-pair", lambda: intersection(1, complement(1)), "nothing"),
+    ("complement", lambda: complement(1), "complement(Literal[1])"),
+    ("complement-of-union", lambda: complement(union(2, 1)), "complement(Literal[1] | Literal[2])"),
+    ("double-complement", lambda: complement(complement(1)), "Literal[1]"),
+    ("complement-anything", lambda: complement(anything), "nothing"),
+    ("complement-Any", lambda: complement(typing.Any), "nothing"),
+    ("complement-nothing", lambda: complement(nothing), "anything"),
+    # A validator given as a spec is merged: its constants are pooled again.
+    ("merged", lambda: Validator(union("a", None, 1.5)), "None | Literal['a'] | Literal[1.5]"),
+    ("merged-into-union", lambda: union(Validator(union(2, 1)), 0), "Literal[0] | Literal[1] | Literal[2]"),
+]
+
+
+@pytest.mark.parametrize("build, text", [c[1:] for c in CASES], ids=[c[0] for c in CASES])
+def test_repr(build, text):
+    assert repr(build()) == text
+
+
+def test_literal_sort_is_stable_for_equal_texts():
+    # Two distinct objects with one text: pooled by identity, shown in member
+    # (pool) order, and the sort neither drops nor merges them.
+    a, b = Opaque(), Opaque()
+    assert repr(union(a, b, 0)) == "Literal[0] | Literal[Opaque()] | Literal[Opaque()]"
+
+
+def test_repr_is_str_and_validator_unchanged():
+    v = union(3, None, complement("a"))
+    first = repr(v)
+    assert type(first) is str
+    assert repr(v) == first
+    assert str(v) == first
+
+
+def test_repr_is_a_rebuilding_expression_for_combinators():
+    # The repr of combinator results names only the module's own functions and
+    # constants; evaluating it gives the same validator text again.
+    namespace = {
+        "anything": anything,
+        "nothing": nothing,
+        "union": union,
+        "intersection": intersection,
+        "complement": complement,
+        "Any": typing.Any,
+        "None": None,
+    }
+    for v in (anything, nothing, Validator(None), complement(None), intersection(complement(None), anything)):
+        assert repr(Validator(eval(repr(v), namespace))) == repr(v)
+
+
+def test_repr_that_reenters_repr():
+    # A constant whose repr shows another validator: rendering nests.
+    class Nested:
+        def __repr__(self):
+            return "N(" + repr(union(2, 1)) + ")"
+
+    assert repr(Validator(Nested())) == "Literal[N(Literal[1] | Literal[2])]"
