@@ -1,5 +1,7 @@
 """repr of a validator: the annotation expression that rebuilds it."""
 
+import dataclasses
+import enum
 import math
 import typing
 
@@ -21,6 +23,30 @@ class BrokenRepr:
 class LongRepr:
     def __repr__(self):
         return "L" * 100
+
+
+@dataclasses.dataclass
+class Point:
+    x: int
+    y: int
+
+
+class Pair(typing.NamedTuple):
+    left: str
+    right: bytes
+
+
+class Color(enum.Enum):
+    RED = 1
+
+
+class Plain:
+    pass
+
+
+class Movie(typing.TypedDict):
+    title: str
+    year: typing.NotRequired[int]
 
 
 # (id, a function building the validator, its repr)
@@ -97,22 +123,6 @@ def test_repr_is_str_and_validator_unchanged():
     assert str(v) == first
 
 
-def test_repr_is_a_rebuilding_expression_for_combinators():
-    # The repr of combinator results names only the module's own functions and
-    # constants; evaluating it gives the same validator text again.
-    namespace = {
-        "anything": anything,
-        "nothing": nothing,
-        "union": union,
-        "intersection": intersection,
-        "complement": complement,
-        "Any": typing.Any,
-        "None": None,
-    }
-    for v in (anything, nothing, Validator(None), complement(None), intersection(complement(None), anything)):
-        assert repr(Validator(eval(repr(v), namespace))) == repr(v)
-
-
 def test_repr_that_reenters_repr():
     # A constant whose repr shows another validator: rendering nests.
     class Nested:
@@ -120,3 +130,117 @@ def test_repr_that_reenters_repr():
             return "N(" + repr(union(2, 1)) + ")"
 
     assert repr(Validator(Nested())) == "Literal[N(Literal[1] | Literal[2])]"
+
+
+# Specs of the class, generic and literal builders, and their reprs.
+FORMS = [
+    # Builtin kinds, and the two spellings of the top.
+    (int, "int"),
+    (bool, "bool"),
+    (float, "float"),
+    (str, "str"),
+    (bytes, "bytes"),
+    (type(None), "None"),
+    (object, "anything"),
+    (list[typing.Any], "list[Any]"),
+    (list[object], "list[anything]"),
+    # Sequences: homogeneous, fixed, and a fixed prefix with a repeated tail.
+    (list[int], "list[int]"),
+    (list, "list[anything]"),
+    ([int], "list[int]"),
+    ([], "[]"),
+    ([int, str], "[int, str]"),
+    ([int, str, ...], "[int, str, ...]"),
+    (tuple[int, ...], "tuple[int, ...]"),
+    (tuple[()], "tuple[()]"),
+    (tuple[int, str], "tuple[int, str]"),
+    (list[tuple[int, list[str]]], "list[tuple[int, list[str]]]"),
+    # Sets and mappings.
+    (set[int], "set[int]"),
+    (frozenset[bytes], "frozenset[bytes]"),
+    (dict[str, int], "dict[str, int]"),
+    (dict, "dict[anything, anything]"),
+    (dict[str, list[int]], "dict[str, list[int]]"),
+    # Records: keys sorted, "?" for an optional key, every key written as the
+    # repr of the str (so quotes, backslashes and control characters stay
+    # valid Python).
+    ({"a": int, "b?": str}, "{'a': int, 'b?': str}"),
+    ({"b": int, "a": str}, "{'a': str, 'b': int}"),
+    ({}, "{}"),
+    ({"it's": int}, '{"it\'s": int}'),
+    ({"it's?": int}, '{"it\'s?": int}'),
+    ({"both'\"": int}, "{'both\\'\"': int}"),
+    ({"back\\slash": int, "new\nline?": str}, "{'back\\\\slash': int, 'new\\nline?': str}"),
+    ({"\x00": None}, "{'\\x00': None}"),
+    ({"é": int}, "{'é': int}"),
+    ({"a": {"b": [int]}}, "{'a': {'b': list[int]}}"),
+    # Declared fields first, then the catch-all clauses.
+    (Movie, "{'title': str, 'year?': int, str: anything}"),
+    # Classes show their names; a class-shaped intersection too, with any
+    # further member after the name.
+    (Point, "Point"),
+    (Pair, "Pair"),
+    (Color, "Color"),
+    (Plain, "Plain"),
+    (list[Point], "list[Point]"),
+    # Unions and literals.
+    (typing.Literal[3, 1, 2], "Literal[1] | Literal[2] | Literal[3]"),
+    (typing.Literal["a", None, 1], "None | Literal['a'] | Literal[1]"),
+    (typing.Optional[str], "None | str"),
+    (int | None, "None | int"),
+    (typing.Union[str, int, None], "None | int | str"),
+    (int | typing.Literal["b", "a"], "int | Literal['a'] | Literal['b']"),
+    (typing.Literal[Color.RED], "Literal[<Color.RED: 1>]"),
+]
+
+
+@pytest.mark.parametrize("spec, text", FORMS, ids=[text for _, text in FORMS])
+def test_repr_of_forms(spec, text):
+    assert repr(Validator(spec)) == text
+
+
+@pytest.mark.parametrize(
+    "build, text",
+    [
+        (lambda: intersection(Point, {"x": int}), "intersection(Point, {'x': int})"),
+        (lambda: intersection(Point, complement(None)), "intersection(Point, complement(None))"),
+        (lambda: complement(list[int]), "complement(list[int])"),
+        (lambda: union(Point, None) | [int, str], "None | [int, str] | Point"),
+        (lambda: Validator(Validator({"a?": Point})), "{'a?': Point}"),
+    ],
+    ids=lambda case: case if isinstance(case, str) else "",
+)
+def test_repr_of_combined_forms(build, text):
+    assert repr(build()) == text
+
+
+# What a repr may name: the module's functions and constants, typing's
+# spellings and the classes of this file.
+NAMESPACE = {
+    "anything": anything,
+    "nothing": nothing,
+    "union": union,
+    "intersection": intersection,
+    "complement": complement,
+    "Any": typing.Any,
+    "Literal": typing.Literal,
+    "Point": Point,
+    "Pair": Pair,
+    "Plain": Plain,
+    "Color": Color,
+}
+
+
+@pytest.mark.parametrize(
+    "spec",
+    [spec for spec, text in FORMS if "<" not in text and "str: anything" not in text]
+    + [
+        complement(None),
+        intersection(complement(None), list[int]),
+        union(complement(Plain), {"k": tuple[int, ...]}),
+    ],
+    ids=repr,
+)
+def test_repr_rebuilds_the_validator(spec):
+    text = repr(Validator(spec))
+    assert repr(Validator(eval(text, dict(NAMESPACE)))) == text
