@@ -7,18 +7,17 @@
 // is checked on every new state, and compilation stops as soon as it is
 // exceeded, so the work done is bounded by the budget too.
 //
-// A class of code points becomes a small DFA-shaped tree of byte ranges:
-// the class is split into UTF-8 byte-range sequences in ascending order,
-// common prefixes share a path, and identical suffixes are compiled once
-// (a cache from a state's transition list to the state).  For \p{L} that
-// is a few hundred states rather than thousands of alternatives, which
-// keeps both the simulation and the determinisation cheap.
+// A class of code points becomes a copy of its UTF-8 byte-range tree
+// (utf8_class.h): a small deterministic automaton with one exit, a few
+// hundred states for \p{L} rather than thousands of alternatives, which
+// keeps both the simulation and the determinisation cheap.  The tree is
+// built once per distinct class and copied for each repetition.
 #include "core/pattern/nfa.h"
 
 #include <boost/unordered/unordered_flat_map.hpp>
 #include <string>
 
-#include "core/pattern/utf8.h"
+#include "core/pattern/utf8_class.h"
 #include "core/util/fxhash.h"
 
 namespace tessaron::pattern {
@@ -112,79 +111,9 @@ private:
     std::vector<std::vector<std::uint32_t>> union_alts_;
     std::size_t alt_count_ = 0;
     bool too_big_ = false;
-};
-
-// Builds the byte-range tree of one code point class (see the file comment).
-class Utf8Compiler {
-public:
-    Utf8Compiler(Builder& b, std::uint32_t target) : b_(b), target_(target) { stack_.emplace_back(); }
-
-    void add(const utf8::Sequence& seq) {
-        std::size_t prefix = 0;
-        while (prefix < seq.len && prefix < stack_.size() && stack_[prefix].has_last &&
-               stack_[prefix].last == seq.ranges[prefix])
-            ++prefix;
-        compile_from(prefix);
-        Node& top = stack_.back();
-        top.has_last = true;
-        top.last = seq.ranges[prefix];
-        for (std::size_t i = prefix + 1; i < seq.len; ++i) {
-            Node n;
-            n.has_last = true;
-            n.last = seq.ranges[i];
-            stack_.push_back(std::move(n));
-        }
-    }
-
-    std::uint32_t finish() {
-        compile_from(0);
-        Node root = std::move(stack_.back());
-        stack_.pop_back();
-        return compile(root.trans);
-    }
-
-private:
-    struct Node {
-        std::vector<NfaTransition> trans;
-        bool has_last = false;
-        utf8::ByteRange last{0, 0};
-        void freeze_last(std::uint32_t next) {
-            if (!has_last) return;
-            trans.push_back(NfaTransition{last.lo, last.hi, next});
-            has_last = false;
-        }
-    };
-
-    void compile_from(std::size_t from) {
-        std::uint32_t next = target_;
-        while (from + 1 < stack_.size()) {
-            Node n = std::move(stack_.back());
-            stack_.pop_back();
-            n.freeze_last(next);
-            next = compile(n.trans);
-        }
-        stack_.back().freeze_last(next);
-    }
-
-    std::uint32_t compile(const std::vector<NfaTransition>& trans) {
-        std::string key;
-        key.reserve(trans.size() * 6);
-        for (const NfaTransition& t : trans) {
-            key.push_back(static_cast<char>(t.lo));
-            key.push_back(static_cast<char>(t.hi));
-            key.append(reinterpret_cast<const char*>(&t.next), 4);
-        }
-        auto it = cache_.find(key);
-        if (it != cache_.end()) return it->second;
-        std::uint32_t id = b_.add_sparse(trans);
-        cache_.emplace(std::move(key), id);
-        return id;
-    }
-
-    Builder& b_;
-    std::uint32_t target_;
-    std::vector<Node> stack_;
-    boost::unordered_flat_map<std::string, std::uint32_t, util::FxHash> cache_;
+    boost::unordered_flat_map<const IntervalSet*, std::shared_ptr<const ClassTree>> trees_;
+    std::vector<std::uint32_t> ids_;
+    std::vector<NfaTransition> scratch_;
 };
 
 Fragment Builder::compile_literal(const std::string& bytes) {
@@ -215,15 +144,20 @@ Fragment Builder::compile_unicode_class(const IntervalSet& set) {
     if (set.max_value() < 0x80) return compile_byte_class(set);
     std::uint32_t end = add_empty();
     if (set.empty()) return {add_kind(NfaState::Kind::Fail), end};
-    Utf8Compiler uc(*this, end);
-    std::vector<utf8::Sequence> seqs;
-    for (const Interval& r : set.ranges()) {
-        seqs.clear();
-        utf8::split_range(r.lo, r.hi, seqs);
-        for (const utf8::Sequence& s : seqs) uc.add(s);
-        if (too_big_) break;
+    // One tree per distinct class, copied for every repetition.
+    std::shared_ptr<const ClassTree>& tree = trees_[&set];
+    if (!tree) tree = utf8_class_tree(set);
+    ids_.resize(tree->node_count());
+    std::vector<NfaTransition>& ts = scratch_;
+    for (std::size_t i = 0; i < tree->node_count() && !too_big_; ++i) {
+        ts.clear();
+        for (std::uint32_t k = tree->begin[i]; k < tree->begin[i + 1]; ++k) {
+            const ClassTree::Edge& e = tree->edges[k];
+            ts.push_back(NfaTransition{e.lo, e.hi, e.next == ClassTree::kTarget ? end : ids_[e.next]});
+        }
+        ids_[i] = add_sparse(ts);
     }
-    return {uc.finish(), end};
+    return {ids_.empty() ? end : ids_.back(), end};
 }
 
 Fragment Builder::compile_concat(const std::vector<Hir>& subs) {

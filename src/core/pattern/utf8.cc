@@ -80,6 +80,25 @@ std::size_t first_invalid(std::string_view s) {
 
 namespace {
 
+// Writes the UTF-8 form of c into out (room for 4 bytes).
+void encode_to(std::uint32_t c, std::uint8_t* out) {
+    if (c < 0x80) {
+        out[0] = static_cast<std::uint8_t>(c);
+    } else if (c < 0x800) {
+        out[0] = static_cast<std::uint8_t>(0xC0 | (c >> 6));
+        out[1] = static_cast<std::uint8_t>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out[0] = static_cast<std::uint8_t>(0xE0 | (c >> 12));
+        out[1] = static_cast<std::uint8_t>(0x80 | ((c >> 6) & 0x3F));
+        out[2] = static_cast<std::uint8_t>(0x80 | (c & 0x3F));
+    } else {
+        out[0] = static_cast<std::uint8_t>(0xF0 | (c >> 18));
+        out[1] = static_cast<std::uint8_t>(0x80 | ((c >> 12) & 0x3F));
+        out[2] = static_cast<std::uint8_t>(0x80 | ((c >> 6) & 0x3F));
+        out[3] = static_cast<std::uint8_t>(0x80 | (c & 0x3F));
+    }
+}
+
 std::size_t encoded_len(std::uint32_t c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; }
 
 void split_rect(std::uint32_t lo, std::uint32_t hi, std::vector<Sequence>& out) {
@@ -99,13 +118,12 @@ void split_rect(std::uint32_t lo, std::uint32_t hi, std::vector<Sequence>& out) 
             }
         }
     }
-    std::string a, b;
-    encode(lo, a);
-    encode(hi, b);
+    std::uint8_t a[4], b[4];
+    encode_to(lo, a);
+    encode_to(hi, b);
     Sequence seq{};
     seq.len = static_cast<std::uint8_t>(n);
-    for (std::size_t k = 0; k < n; ++k)
-        seq.ranges[k] = ByteRange{static_cast<std::uint8_t>(a[k]), static_cast<std::uint8_t>(b[k])};
+    for (std::size_t k = 0; k < n; ++k) seq.ranges[k] = ByteRange{a[k], b[k]};
     out.push_back(seq);
 }
 
