@@ -1,0 +1,324 @@
+"""Classes as schemas: builtins, dataclasses, named tuples, typed dicts, enums, protocols."""
+
+import collections
+import dataclasses
+import enum
+import sys
+import types
+import typing
+
+import pytest
+
+from tessaron import Validator
+
+NESTING = (
+    "schema nesting is too deep to compile: the frontend descended 129 levels without reaching a leaf. A class "
+    "whose own type appears in its fields is recursive and never bottoms out; write it with recursive(...), "
+    "which ties the fixpoint explicitly."
+)
+
+
+def check(spec, members, non_members):
+    v = Validator(spec)
+    for value in members:
+        assert v.is_valid(value), value
+    for value in non_members:
+        assert not v.is_valid(value), value
+
+
+class MyInt(int):
+    pass
+
+
+class MyStr(str):
+    pass
+
+
+class Plain:
+    pass
+
+
+@pytest.mark.parametrize(
+    "spec, members, non_members",
+    [
+        (bool, [True, False], [1, None]),
+        (int, [0, -5, 2**70], ["1", 1.0, None]),
+        (float, [1.5], ["1.5", None]),
+        (str, ["", "a"], [b"a", None]),
+        (bytes, [b"", b"a"], ["a", bytearray(b"a")]),
+        (type(None), [None], [0, ""]),
+        (list, [[], [1, "a", None]], [(), {}, None]),
+        (tuple, [(), (1, "a")], [[], None]),
+        (set, [set(), {1, "a"}], [frozenset(), []]),
+        (frozenset, [frozenset(), frozenset({1})], [set(), ()]),
+        (dict, [{}, {1: "a", None: []}], [[], set()]),
+        (object, [None, 1, "a", Plain(), object], []),
+        # Only the exact builtins map to their kinds: a subclass is a class.
+        (MyInt, [MyInt(3)], [3, True]),
+        (MyStr, [MyStr("a")], ["a"]),
+        (Plain, [Plain()], [object(), None]),
+        (typing.List, [[1]], [(1,)]),
+        (typing.Dict, [{1: 2}], [[]]),
+    ],
+    ids=lambda x: x.__name__ if isinstance(x, type) else None,
+)
+def test_plain_classes(spec, members, non_members):
+    check(spec, members, non_members)
+
+
+# --- dataclasses ----------------------------------------------------------------
+
+
+@dataclasses.dataclass
+class Point:
+    x: int
+    y: str
+
+
+@dataclasses.dataclass
+class Point3(Point):
+    z: float = 0.0
+    tag: typing.ClassVar[int] = 3  # not a field: never built
+
+
+@dataclasses.dataclass
+class Unhinted:
+    x: int
+    y: str
+
+
+del Unhinted.__annotations__["y"]  # a field without a hint is no attribute of the shape
+
+
+@dataclasses.dataclass
+class NoFields:
+    pass
+
+
+class LooksLikePoint:
+    x = 1
+    y = "a"
+
+
+def test_dataclasses():
+    check(Point, [Point(1, "a")], [Point(1, 2), Point("1", "a"), LooksLikePoint(), (1, "a")])
+    check(Point3, [Point3(1, "a", 2.5)], [Point3(1, "a", "z"), Point(1, "a")])
+    check(Unhinted, [Unhinted(1, 2), Unhinted(1, None)], [Unhinted("1", "a")])
+    check(NoFields, [NoFields()], [object()])
+
+
+def test_a_dataclass_whose_hint_does_not_resolve_fails_with_that_error():
+    @dataclasses.dataclass
+    class Dangling:
+        x: "Undefined"  # noqa: F821
+
+    with pytest.raises(NameError):
+        Validator(Dangling)
+
+
+@dataclasses.dataclass
+class Tree:
+    children: "list[Tree]"
+
+
+@dataclasses.dataclass
+class Node:
+    next: "Node | None"
+
+
+@pytest.mark.parametrize("spec", [Tree, Node], ids=["in-a-container", "direct"])
+def test_a_self_referencing_class_meets_the_nesting_limit(spec):
+    with pytest.raises(NotImplementedError) as info:
+        Validator(spec)
+    assert str(info.value) == NESTING
+
+
+# --- named tuples ---------------------------------------------------------------
+
+
+class Pair(typing.NamedTuple):
+    a: int
+    b: str
+
+
+Bare = collections.namedtuple("Bare", "x y")
+Empty = collections.namedtuple("Empty", [])
+
+
+def test_named_tuples():
+    check(Pair, [Pair(1, "a")], [Pair(1, 2), Pair("1", "a"), (1, "a")])
+    check(Bare, [Bare(1, "a"), Bare(None, None)], [(1, "a")])
+    check(Empty, [Empty()], [()])
+
+
+# --- typed dicts ---------------------------------------------------------------
+
+
+class Movie(typing.TypedDict):
+    title: str
+    year: typing.NotRequired[int]
+
+
+class Partial(typing.TypedDict, total=False):
+    name: typing.Required[str]
+    age: int
+
+
+class Backwards:
+    """A hand-made typed dict whose required keys contradict its qualifiers."""
+
+    __annotations__ = {"a": typing.Required[int], "b": typing.NotRequired[int], "c": int, "d": int}
+    __required_keys__ = frozenset({"b", "d"})
+
+
+@pytest.mark.parametrize(
+    "spec, members, non_members",
+    [
+        (
+            Movie,
+            [{"title": "x"}, {"title": "x", "year": 1}, {"title": "x", "other": object()}],
+            [{}, {"year": 1}, {"title": 1}, {"title": "x", "year": "1"}, {"title": "x", 5: 0}, Movie],
+        ),
+        (Partial, [{"name": "n"}, {"name": "n", "age": 3}], [{}, {"age": 3}, {"name": "n", "age": "3"}]),
+        # Required / NotRequired decide without __required_keys__; plain hints follow it.
+        (Backwards, [{"a": 1, "d": 1}, {"a": 1, "b": 1, "c": 1, "d": 1}], [{"a": 1}, {"d": 1}]),
+    ],
+    ids=["movie", "total-false", "qualifiers-decide"],
+)
+def test_typed_dicts(spec, members, non_members):
+    check(spec, members, non_members)
+
+
+@pytest.mark.skipif(not hasattr(typing, "ReadOnly"), reason="typing.ReadOnly is new in 3.13")
+def test_read_only_is_looked_through_for_the_required_qualifier():
+    class Frozen(typing.TypedDict):
+        a: typing.ReadOnly[typing.NotRequired[int]]
+        b: typing.ReadOnly[int]
+
+    check(Frozen, [{"b": 1}, {"a": 1, "b": 1}], [{"a": 1}, {"a": "1", "b": 1}])
+
+
+def _typed_dict(**attributes):
+    class Extra(typing.TypedDict):
+        a: int
+
+    for name, value in attributes.items():
+        setattr(Extra, name, value)
+    return Extra
+
+
+@pytest.mark.parametrize(
+    "attributes, members, non_members",
+    [
+        ({}, [{"a": 1, "z": None}], [{"a": 1, 1: 1}]),
+        ({"__closed__": True}, [{"a": 1}], [{"a": 1, "z": 1}]),
+        ({"__closed__": False, "__extra_items__": int}, [{"a": 1, "z": 2}], [{"a": 1, "z": "2"}]),
+        ({"__closed__": True, "__extra_items__": int}, [{"a": 1}], [{"a": 1, "z": 2}]),
+        ({"__extra_items__": None}, [{"a": 1, "z": "anything"}], []),
+    ],
+    ids=["open", "closed", "extra-items", "closed-wins", "extra-none"],
+)
+def test_extra_keys_of_a_typed_dict(attributes, members, non_members):
+    check(_typed_dict(**attributes), members, non_members)
+
+
+def test_the_backport_typed_dicts_are_open_closed_or_typed_as_declared():
+    typing_extensions = pytest.importorskip("typing_extensions")
+
+    class Open(typing_extensions.TypedDict):
+        a: int
+
+    class Closed(typing_extensions.TypedDict, closed=True):
+        a: int
+
+    class Typed(typing_extensions.TypedDict, extra_items=str):
+        a: int
+
+    check(Open, [{"a": 1}, {"a": 1, "z": 2}], [{}])
+    check(Closed, [{"a": 1}], [{"a": 1, "z": 2}])
+    check(Typed, [{"a": 1, "z": "2"}], [{"a": 1, "z": 2}])
+
+
+def test_the_backport_sentinel_is_recognised_only_through_sys_modules(monkeypatch):
+    sentinel = object()
+
+    class Hand:
+        __annotations__ = {"a": int}
+        __required_keys__ = frozenset({"a"})
+        __extra_items__ = sentinel
+
+    fake = types.ModuleType("typing_extensions")
+    fake.NoExtraItems = sentinel
+    monkeypatch.setitem(sys.modules, "typing_extensions", fake)
+    check(Hand, [{"a": 1, "z": 2}], [])
+    # Without the module loaded the object is just an extra-items schema: a constant.
+    monkeypatch.delitem(sys.modules, "typing_extensions")
+    check(Hand, [{"a": 1}, {"a": 1, "z": sentinel}], [{"a": 1, "z": 2}])
+    assert "typing_extensions" not in sys.modules
+
+
+def test_a_typed_dict_key_with_a_lone_surrogate_is_refused():
+    Bad = typing.TypedDict("Bad", {"\ud800": int})
+    with pytest.raises(ValueError) as info:
+        Validator(Bad)
+    assert str(info.value) == "a record key must be valid Unicode; a field name cannot contain a lone surrogate"
+
+
+def test_a_typed_dict_hint_is_a_type_argument_position_for_forward_references():
+    class Hinted(typing.TypedDict):
+        a: typing.Required["int"]
+
+    # get_type_hints resolves the name; the resolved type is built.
+    check(Hinted, [{"a": 1}], [{"a": "1"}, {}])
+
+
+# --- enums, protocols and other classes ----------------------------------------
+
+
+class Color(enum.Enum):
+    RED = 1
+
+
+class Level(enum.IntEnum):
+    LOW = 1
+
+
+class Sized(typing.Protocol):
+    def size(self) -> int: ...
+
+
+@typing.runtime_checkable
+class HasSize(typing.Protocol):
+    def size(self) -> int: ...
+
+
+class Measured:
+    def size(self):
+        return 1
+
+
+T = typing.TypeVar("T")
+
+
+class Box(typing.Generic[T]):
+    pass
+
+
+@pytest.mark.parametrize(
+    "spec, members, non_members",
+    [
+        (Color, [Color.RED], [1, "RED", Color]),
+        (Level, [Level.LOW], [1]),
+        (HasSize, [Measured()], [Plain(), 1]),
+        (Box, [Box(), Box[int]()], [Plain()]),
+    ],
+    ids=["enum", "int-enum", "runtime-protocol", "generic-class"],
+)
+def test_instance_atoms(spec, members, non_members):
+    check(spec, members, non_members)
+
+
+def test_a_protocol_must_be_runtime_checkable():
+    with pytest.raises(NotImplementedError) as info:
+        Validator(Sized)
+    assert str(info.value) == "a Protocol must be @runtime_checkable to be used as a schema"
