@@ -322,3 +322,31 @@ def test_a_protocol_must_be_runtime_checkable():
     with pytest.raises(NotImplementedError) as info:
         Validator(Sized)
     assert str(info.value) == "a Protocol must be @runtime_checkable to be used as a schema"
+
+
+@pytest.mark.parametrize(
+    "spec, text",
+    [
+        (bool, "bool"),
+        (int, "int"),
+        (float, "float"),
+        (str, "str"),
+        (bytes, "bytes"),
+        (type(None), "None"),
+        (list, "list[anything]"),
+        (tuple, "tuple[anything, ...]"),
+        (set, "set[anything]"),
+        (frozenset, "frozenset[anything]"),
+        (dict, "dict[anything, anything]"),
+        (object, "anything"),
+        (MyInt, "MyInt"),
+        (Color, "Color"),
+        (Movie, "{'title': str, 'year?': int, str: anything}"),
+        (Partial, "{'age?': int, 'name': str, str: anything}"),
+        (_typed_dict(__closed__=True), "{'a': int}"),
+        (_typed_dict(__extra_items__=int), "{'a': int, str: int}"),
+    ],
+    ids=repr,
+)
+def test_rendered_classes(spec, text):
+    assert repr(Validator(spec)) == text

@@ -279,3 +279,39 @@ def test_one_budget_covers_every_argument_of_a_combinator(combine):
     with pytest.raises(ValueError) as info:
         combine(half, half)
     assert str(info.value) == TOO_LARGE
+
+
+@pytest.mark.parametrize(
+    "spec, text",
+    [
+        (list[int], "list[int]"),
+        (typing.List[int], "list[int]"),
+        (list[list[int]], "list[list[int]]"),
+        (set[int | str], "set[int | str]"),
+        (frozenset[str], "frozenset[str]"),
+        (dict[str, int], "dict[str, int]"),
+        (dict[typing.Literal["a"], int], "dict[Literal['a'], int]"),
+        (tuple[()], "tuple[()]"),
+        (typing.Tuple[()], "tuple[()]"),
+        (tuple[int, ...], "tuple[int, ...]"),
+        (tuple[int, str], "tuple[int, str]"),
+        (tuple[int, str, ...], "tuple[int, str, ...]"),
+        (tuple[int, *tuple[str, ...]], "tuple[int, str, ...]"),
+        (tuple[*tuple[int, str]], "tuple[int, str]"),
+        (tuple[*tuple[int, *tuple[str, ...]]], "tuple[int, str, ...]"),
+        (tuple[*tuple[int, ...]], "tuple[int, ...]"),
+        (typing.Tuple[int, typing.Unpack[typing.Tuple[str, ...]]], "tuple[int, str, ...]"),
+        (int | None, "None | int"),
+        (typing.Optional[int], "None | int"),
+        (typing.Union[int, None], "None | int"),
+        (typing.Literal[1, "a", None], "None | Literal['a'] | Literal[1]"),
+        (typing.Required[int], "int"),
+        (typing.NotRequired[list[int]], "list[int]"),
+        (typing.Callable[[int], str], "Callable"),
+        (collections.abc.Callable[..., int], "Callable"),
+        (typing.Tuple, "tuple[anything, ...]"),
+    ],
+    ids=repr,
+)
+def test_rendered_forms(spec, text):
+    assert repr(Validator(spec)) == text

@@ -204,3 +204,36 @@ def test_a_list_subclass_and_a_dict_subclass_are_literals_too():
     assert not Validator(L([int, str])).is_valid([1])
     assert Validator(D({"a": int})).is_valid({"a": 1})
     assert not Validator(D({"a": int})).is_valid({})
+
+
+@pytest.mark.parametrize(
+    "spec, text",
+    [
+        ({}, "{}"),
+        ({"a": int, "b?": str}, "{'a': int, 'b?': str}"),
+        ({"b": str, "a": int}, "{'a': int, 'b': str}"),
+        ({str: int}, "dict[str, int]"),
+        ({"a": int, str: str}, "{'a': int, str: str}"),
+        ({int: str, "a": bytes}, "{'a': bytes, int: str}"),
+        ({"?": int}, "{'?': int}"),
+        ({"": int}, "{'': int}"),
+        ({Key("a?"): int}, "{'a?': int}"),
+        ({"a": "int"}, "{'a': Literal['int']}"),
+        ([], "[]"),
+        ([int], "list[int]"),
+        ([int, ...], "list[int]"),
+        ([int, str], "[int, str]"),
+        ([int, str, ...], "[int, str, ...]"),
+        ([int, str, bytes, ...], "[int, str, bytes, ...]"),
+        ([1, 2], "[Literal[1], Literal[2]]"),
+        (["a"], "list[Literal['a']]"),
+        ([[int]], "list[list[int]]"),
+    ],
+    ids=repr,
+)
+def test_rendered_literals(spec, text):
+    assert repr(Validator(spec)) == text
+
+
+def test_a_str_key_record_equals_the_dict_form():
+    assert repr(Validator({str: int})) == repr(Validator(dict[str, int]))
