@@ -1,0 +1,72 @@
+// Complete deterministic byte automata of patterns, for the text algebra.
+//
+// build_dfa accepts exactly the texts that compile_full_match's matcher
+// matches (same parse, same NFA, same subset step), so the algebra's set
+// decisions and the validation walk never disagree.  The automaton is
+// anchored at the start of the text and accepting means "the text may end
+// here", so acceptance is whole-text membership: every way of matching
+// counts (a|ab accepts "ab", a+? accepts "aaa"), not only the preferred one.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "core/pattern/nfa.h"
+#include "core/pattern/pattern.h"
+
+namespace tessaron::pattern {
+
+struct Dfa {
+    std::array<std::uint16_t, 256> class_map{};  // byte -> class, every entry < class_count
+    std::uint32_t class_count = 0;
+    std::vector<std::uint32_t> transitions;      // state * class_count + class -> state
+    std::vector<std::uint8_t> accepting;         // per state, 1 or 0
+
+    // State 0 is the start.  Every state has a target on every class; a
+    // text that cannot continue runs into a non-accepting state that loops
+    // to itself.
+    std::size_t state_count() const { return accepting.size(); }
+    std::uint32_t next(std::uint32_t state, std::uint8_t byte) const {
+        return transitions[std::size_t{state} * class_count + class_map[byte]];
+    }
+    bool accepts(std::string_view text) const;
+
+    bool operator==(const Dfa&) const = default;
+};
+
+struct DfaLimits {
+    // States of the automaton as determinised, before minimisation.
+    std::size_t max_states = 4096;
+    // NFA state ids held by all DFA states during determinisation (4 bytes
+    // each), in place of a byte limit on the determinisation.
+    std::size_t max_set_units = std::size_t{1} << 21;
+    NfaLimits nfa;
+};
+
+// The minimal automaton of the pattern's language, or none when the pattern
+// does not compile, uses a Unicode word boundary (which a byte automaton
+// cannot decide), or needs more than the limits allow.
+std::optional<Dfa> build_dfa(std::string_view pattern, TextKind kind, const DfaLimits& limits = {});
+
+// The texts of at least `min` and (when given) at most `max` units: bytes
+// for Bytes, UTF-8 sequences (surrogate encodings included, as in the str
+// universe) for Str.  None when the automaton needs more than the limits.
+std::optional<Dfa> build_length_dfa(std::uint64_t min, std::optional<std::uint64_t> max, TextKind kind,
+                                    const DfaLimits& limits = {});
+
+// Determinises an NFA (the shared step of subset.h); none past the limits
+// or when the NFA has Unicode word boundaries.  Not minimised.
+std::optional<Dfa> determinize(const Nfa& nfa, const DfaLimits& limits);
+
+// The minimal equivalent automaton in canonical form: only states reachable
+// from 0, numbered breadth first from 0 with targets taken in ascending
+// class order; no two states with the same language; no two classes with
+// the same column, classes numbered by their smallest byte (byte 0 is in
+// class 0).  Two automata whose states are all reachable accept the same
+// texts exactly when their minimised forms are equal.
+Dfa minimize(const Dfa& dfa);
+
+}  // namespace tessaron::pattern

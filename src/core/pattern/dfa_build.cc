@@ -1,0 +1,148 @@
+// Determinisation of the pattern NFA into a complete byte DFA.
+//
+// A DFA state is a pair (context bits, sorted unresolved NFA set), the same
+// representation the lazy DFA uses; states are discovered breadth first
+// from the start state, and every byte class of every state is followed
+// through Stepper::advance, so a state's row is exactly the lazy DFA's.
+// The empty set is the dead state.  A state accepts when its set reaches
+// Match with the end-of-text assertions applied (the "end of input"
+// transition of a DFA that matches whole texts).
+//
+// The semantics is all-match: a set keeps every NFA thread, so the DFA
+// accepts every text that some path of the pattern matches as a whole.
+//
+// Budget: at most max_states states (the 4097th ends the build with none),
+// at most max_set_units NFA ids kept in total, each state's row computed in
+// O(NFA size); Unicode word boundaries give none.  The result is then
+// minimised (minimize.cc).
+#include <algorithm>
+#include <boost/unordered/unordered_flat_map.hpp>
+#include <string>
+
+#include "core/pattern/dfa.h"
+#include "core/pattern/parse.h"
+#include "core/pattern/subset.h"
+#include "core/util/fxhash.h"
+
+namespace tessaron::pattern {
+
+bool Dfa::accepts(std::string_view text) const {
+    if (accepting.empty()) return false;
+    std::uint32_t s = 0;
+    for (char c : text) s = next(s, static_cast<std::uint8_t>(c));
+    return accepting[s] != 0;
+}
+
+std::optional<Dfa> determinize(const Nfa& nfa, const DfaLimits& limits) {
+    if (nfa.looks_used & kUnicodeWordLooks) return std::nullopt;
+    const ByteClasses classes = byte_classes(nfa);
+    const std::uint8_t ctx_mask = context_mask(nfa.looks_used);
+    Stepper stepper(nfa);
+
+    std::vector<std::vector<std::uint32_t>> sets;
+    std::vector<std::uint8_t> ctxs;
+    boost::unordered_flat_map<std::string, std::uint32_t, util::FxHash> index;
+    std::size_t units = 0;
+    bool over = false;
+
+    auto intern = [&](std::uint8_t ctx, std::vector<std::uint32_t>& set) -> std::uint32_t {
+        std::sort(set.begin(), set.end());
+        if (!stepper.has_pending(set)) ctx = 0;
+        std::string key = state_key(ctx, set);
+        if (auto it = index.find(key); it != index.end()) return it->second;
+        if (sets.size() >= limits.max_states || units + set.size() > limits.max_set_units) {
+            over = true;
+            return 0;
+        }
+        units += set.size();
+        const auto id = static_cast<std::uint32_t>(sets.size());
+        sets.push_back(set);
+        ctxs.push_back(ctx);
+        index.emplace(std::move(key), id);
+        return id;
+    };
+
+    Dfa dfa;
+    dfa.class_count = classes.count;
+    for (int b = 0; b < 256; ++b) dfa.class_map[b] = classes.map[b];
+
+    std::vector<std::uint32_t> start;
+    const std::uint32_t seed = nfa.start;
+    stepper.closure(&seed, 1, start);
+    intern(kCtxStart & ctx_mask, start);
+
+    std::vector<std::uint32_t> next;
+    for (std::size_t id = 0; id < sets.size(); ++id) {
+        const std::uint8_t ctx = ctxs[id];
+        const bool pending = stepper.has_pending(sets[id]);
+        const Side before = context_side(ctx);
+        for (std::uint32_t c = 0; c < classes.count; ++c) {
+            const std::uint8_t b = classes.representative[c];
+            const std::uint32_t holds = pending ? evaluate_looks(before, byte_side(b), nfa.looks_used) : 0;
+            stepper.advance(sets[id], holds, b, next);
+            const std::uint32_t target = intern(context_after(b, ctx_mask), next);
+            if (over) return std::nullopt;
+            dfa.transitions.push_back(target);
+        }
+        const std::uint32_t at_end = evaluate_looks(before, edge_side(), nfa.looks_used);
+        dfa.accepting.push_back(stepper.accepts(sets[id], at_end) ? 1 : 0);
+    }
+    return dfa;
+}
+
+std::optional<Dfa> build_dfa(std::string_view pattern, TextKind kind, const DfaLimits& limits) {
+    ParseOptions po;
+    po.utf8 = kind == TextKind::Str;
+    auto parsed = parse(pattern, po);
+    if (!std::holds_alternative<Hir>(parsed)) return std::nullopt;
+    auto nfa = compile_nfa(std::get<Hir>(parsed), limits.nfa);
+    if (!std::holds_alternative<Nfa>(nfa)) return std::nullopt;
+    auto dfa = determinize(std::get<Nfa>(nfa), limits);
+    if (!dfa) return std::nullopt;
+    return minimize(*dfa);
+}
+
+namespace {
+
+Hir byte_range(std::uint32_t lo, std::uint32_t hi) { return Hir::byte_class(IntervalSet({{lo, hi}})); }
+
+// One code point as UTF-8, surrogate encodings included: the same texts as
+// the str universe of the algebra.
+Hir utf8_unit() {
+    std::vector<Hir> alts;
+    auto seq = [](std::vector<Hir> parts) { return Hir::concat(std::move(parts)); };
+    const Hir cont = byte_range(0x80, 0xBF);
+    alts.push_back(byte_range(0x00, 0x7F));
+    alts.push_back(seq({byte_range(0xC2, 0xDF), cont}));
+    alts.push_back(seq({byte_range(0xE0, 0xE0), byte_range(0xA0, 0xBF), cont}));
+    alts.push_back(seq({byte_range(0xE1, 0xEF), cont, cont}));
+    alts.push_back(seq({byte_range(0xF0, 0xF0), byte_range(0x90, 0xBF), cont, cont}));
+    alts.push_back(seq({byte_range(0xF1, 0xF3), cont, cont, cont}));
+    alts.push_back(seq({byte_range(0xF4, 0xF4), byte_range(0x80, 0x8F), cont, cont}));
+    return Hir::alternate(std::move(alts));
+}
+
+}  // namespace
+
+std::optional<Dfa> build_length_dfa(std::uint64_t min, std::optional<std::uint64_t> max, TextKind kind,
+                                    const DfaLimits& limits) {
+    // Counting to n takes more than n states, so larger bounds can never fit.
+    if (min >= limits.max_states || (max && *max >= limits.max_states)) return std::nullopt;
+    if (max && *max < min) {
+        Dfa empty;
+        empty.class_count = 1;
+        empty.transitions = {0};
+        empty.accepting = {0};
+        return empty;
+    }
+    Hir unit = kind == TextKind::Bytes ? byte_range(0x00, 0xFF) : utf8_unit();
+    Hir rep = Hir::repeat(std::move(unit), static_cast<std::uint32_t>(min),
+                          max ? static_cast<std::uint32_t>(*max) : kUnbounded);
+    auto nfa = compile_nfa(rep, limits.nfa);
+    if (!std::holds_alternative<Nfa>(nfa)) return std::nullopt;
+    auto dfa = determinize(std::get<Nfa>(nfa), limits);
+    if (!dfa) return std::nullopt;
+    return minimize(*dfa);
+}
+
+}  // namespace tessaron::pattern
