@@ -19,6 +19,7 @@
 
 #include <Python.h>
 
+#include <boost/container/small_vector.hpp>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -50,7 +51,9 @@ struct WalkState {
     std::span<const py::Ref> pool;
     std::span<const ir::Node> definitions;
     const Precompute* tables;
-    std::vector<GuardEntry> recursion_guard;
+    // Inline room for the usual recursion depths: a verdict-only walk of a
+    // recursive schema allocates nothing for its guard.
+    boost::container::small_vector<GuardEntry, 16> recursion_guard;
     std::uint64_t depth = 0;
     py::SavedError error_cell;
     bool stop = false;

@@ -13,6 +13,7 @@
 // general argument parser for its one positional argument.
 #include "python/check/entry.h"
 
+#include <atomic>
 #include <new>
 #include <vector>
 
@@ -94,6 +95,26 @@ int run_walk(ValidatorObject* v, PyObject* value, WalkMode mode, std::vector<Vio
     return member ? 1 : 0;
 }
 
+// The verdict-only walk of `value`: 1, 0, or -1 with an exception set.
+// Roots of a scalar or literal kind are answered without a walk state.
+int verdict_only(ValidatorObject* v, PyObject* value) {
+    if (!validator_tables(v)) return -1;
+    const int quick = check::quick_verdict(v->schema.root, v->schema.pool, value);
+    if (quick >= 0) return quick;
+    std::vector<Violation> none;
+    return run_walk(v, value, WalkMode::VerdictOnly, none);
+}
+
+// `downcast_validator`, with the class object remembered after its first
+// success so the common case is one pointer comparison.
+ValidatorObject* receiver(PyObject* self) {
+    static std::atomic<PyTypeObject*> known{nullptr};
+    if (Py_TYPE(self) == known.load(std::memory_order_relaxed)) return reinterpret_cast<ValidatorObject*>(self);
+    ValidatorObject* v = downcast_validator(self);
+    if (v && Py_TYPE(self) == validator_type()) known.store(Py_TYPE(self), std::memory_order_relaxed);
+    return v;
+}
+
 // The strict bool conversion of `fail_fast`.
 bool read_fail_fast(PyObject* arg, bool& out) {
     if (!arg) {
@@ -124,7 +145,7 @@ PyObject* validate_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
         static const py::ArgSpec spec{"Validator.validate()", {"obj"}, 1, 1, {"fail_fast"}, 0, false};
         PyObject* argv[2];
         if (!py::parse_fastcall(spec, args, nargs, kwnames, argv)) return nullptr;
-        ValidatorObject* v = downcast_validator(self);
+        ValidatorObject* v = receiver(self);
         if (!v) return nullptr;
         bool fail_fast = false;
         if (!read_fail_fast(argv[1], fail_fast)) return nullptr;
@@ -142,10 +163,9 @@ PyObject* is_valid_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
             static const py::ArgSpec spec{"Validator.is_valid()", {"obj"}, 1, 1, {}, 0, false};
             if (!py::parse_fastcall(spec, args, nargs, kwnames, &obj)) return nullptr;
         }
-        ValidatorObject* v = downcast_validator(self);
+        ValidatorObject* v = receiver(self);
         if (!v) return nullptr;
-        std::vector<Violation> none;
-        const int r = run_walk(v, obj, WalkMode::VerdictOnly, none);
+        const int r = verdict_only(v, obj);
         if (r < 0) return nullptr;
         return Py_NewRef(r ? Py_True : Py_False);
     });
@@ -156,7 +176,7 @@ PyObject* ensure_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         static const py::ArgSpec spec{"Validator.ensure()", {"obj"}, 1, 1, {}, 0, false};
         PyObject* obj = nullptr;
         if (!py::parse_fastcall(spec, args, nargs, kwnames, &obj)) return nullptr;
-        ValidatorObject* v = downcast_validator(self);
+        ValidatorObject* v = receiver(self);
         if (!v) return nullptr;
         if (!validate_and_raise(v, obj, false)) return nullptr;
         return Py_NewRef(obj);
@@ -165,10 +185,9 @@ PyObject* ensure_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 
 int validator_contains(PyObject* self, PyObject* value) {
     return py::guarded<int>(-1, [&]() -> int {
-        ValidatorObject* v = downcast_validator(self);
+        ValidatorObject* v = receiver(self);
         if (!v) return -1;
-        std::vector<Violation> none;
-        return run_walk(v, value, WalkMode::VerdictOnly, none);
+        return verdict_only(v, value);
     });
 }
 

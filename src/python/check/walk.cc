@@ -29,19 +29,12 @@ namespace tessaron::python::check {
 
 namespace {
 
-// Exact types whose equality is identity-reflexive and cannot be
-// overridden: for them `value is constant` already answers `==`.
-bool identity_implies_equal(PyTypeObject* type) {
-    return type == &PyLong_Type || type == &PyUnicode_Type || type == &PyBytes_Type || type == &PyBool_Type ||
-           type == Py_TYPE(Py_None);
-}
-
 // The literal test on Python objects: same exact type, then the truth of
 // `value == constant` (the value on the left).
 bool literal_equals(PyObject* value, PyObject* constant, WalkState& st) {
     PyTypeObject* type = Py_TYPE(value);
     if (type != Py_TYPE(constant)) return false;
-    if (value == constant && identity_implies_equal(type)) return true;
+    if (value == constant && has_plain_equality(type)) return true;
     PyObject* result = PyObject_RichCompare(value, constant, Py_EQ);
     if (!result) return fold_call_result(-1, st);
     int truth = result == Py_True ? 1 : result == Py_False ? 0 : PyObject_IsTrue(result);

@@ -14,7 +14,12 @@
 // recording modes it appends the failures it finds to the context.
 #pragma once
 
+#include <Python.h>
+
+#include <span>
+
 #include "core/ir/node.h"
+#include "python/binding/ref.h"
 #include "python/check/context.h"
 #include "python/check/source.h"
 
@@ -22,6 +27,43 @@ namespace tessaron::python::check {
 
 template <class Source>
 bool walk(const ir::Node& node, const Source& src, WalkContext& ctx);
+
+// Exact builtin types whose `==` is reflexive, cannot be overridden and
+// never raises: for them `value is constant` already answers `==`.
+inline bool has_plain_equality(PyTypeObject* type) {
+    return type == &PyLong_Type || type == &PyUnicode_Type || type == &PyBytes_Type || type == &PyBool_Type ||
+           type == Py_TYPE(Py_None);
+}
+
+// The verdict of a walk of `node` against a Python value when it can be
+// given without a walk state: a scalar kind is a type test, and a literal
+// of a type with plain equality a comparison that cannot raise.  1 member,
+// 0 not, -1 no quick answer (walk it).
+inline int quick_verdict(const ir::Node& node, std::span<const py::Ref> pool, PyObject* value) {
+    switch (node.kind) {
+        case ir::NodeKind::Anything: return 1;
+        case ir::NodeKind::Nothing: return 0;
+        case ir::NodeKind::None: return value == Py_None;
+        case ir::NodeKind::Bool: return Py_IS_TYPE(value, &PyBool_Type);
+        case ir::NodeKind::Int: return PyLong_Check(value);
+        case ir::NodeKind::Float: return PyFloat_Check(value);
+        case ir::NodeKind::Str: return PyUnicode_Check(value);
+        case ir::NodeKind::Bytes: return PyBytes_Check(value);
+        case ir::NodeKind::Literal: {
+            if (node.pool_index() >= pool.size()) return -1;
+            PyObject* constant = pool[node.pool_index()].get();
+            PyTypeObject* type = Py_TYPE(value);
+            if (type != Py_TYPE(constant)) return 0;
+            if (!has_plain_equality(type)) return -1;
+            if (value == constant) return 1;
+            const int equal = PyObject_RichCompareBool(value, constant, Py_EQ);
+            if (equal >= 0) return equal;
+            PyErr_Clear();  // not reached: these comparisons cannot fail
+            return -1;
+        }
+        default: return -1;
+    }
+}
 
 // --- the per-kind checks (the node is of the kind named) ------------------
 

@@ -1,0 +1,288 @@
+"""Membership of sequences, sets, mappings and objects, and how their
+failures are reported (paths, codes, the union report, mutation)."""
+
+import dataclasses
+import typing
+
+import pytest
+
+from tessaron import ValidationError, Validator
+
+
+def compile_or_skip(spec):
+    try:
+        return Validator(spec)
+    except NotImplementedError as exc:
+        if "not supported yet" in str(exc):
+            pytest.skip(f"form not built yet: {exc}")
+        raise
+
+
+def errors(v, value, **kwargs):
+    """The failures of `value` as (path, code, expected, value) tuples; the
+    verdict-only entry must agree that it is no member."""
+    assert v.is_valid(value) is False
+    with pytest.raises(ValidationError) as info:
+        v.validate(value, **kwargs)
+    return [(e["path"], e["code"], e["expected"], e["value"]) for e in info.value.errors]
+
+
+def member(v, value):
+    answer = v.is_valid(value)
+    try:
+        v.validate(value)
+        assert answer is True
+    except ValidationError:
+        assert answer is False
+    return answer
+
+
+# --- sequences ---------------------------------------------------------------
+
+
+class SneakyTuple(tuple):
+    def __len__(self):
+        return 0
+
+
+class SneakyList(list):
+    def __iter__(self):
+        return iter([1, 2, 3])
+
+    def __getitem__(self, i):
+        raise RuntimeError("not called")
+
+
+@pytest.mark.parametrize(
+    "spec, value, expected",
+    [
+        (list[int], [1, 2, True], True),
+        (list[int], (1, 2), False),
+        (list[int], [1, "x"], False),
+        (tuple[int, ...], (1, 2), True),
+        (tuple[int, ...], [1, 2], False),
+        (tuple[int, str], (1, "a"), True),
+        (tuple[int, str], (1, "a", 2), False),
+        (tuple[int, str], SneakyTuple((1, "a")), True),  # its real items, not its __len__
+        (tuple[int], SneakyTuple((1, "a")), False),
+        (list[int], SneakyList(["x"]), False),  # read from storage, not through __iter__
+        (list[int], [], True),
+    ],
+)
+def test_sequence_membership(spec, value, expected):
+    assert member(compile_or_skip(spec), value) is expected
+
+
+def test_sequence_failures():
+    v = compile_or_skip(list[int])
+    assert errors(v, ["a", 1, "b"]) == [((0,), "int_type", "int", "'a'"), ((2,), "int_type", "int", "'b'")]
+    assert errors(v, ["a", 1, "b"], fail_fast=True) == [((0,), "int_type", "int", "'a'")]
+    assert errors(v, (1,)) == [((), "list_type", "list", "(1,)")]
+    fixed = compile_or_skip(tuple[int, str])
+    assert errors(fixed, (1, "a", 2)) == [((), "tuple_length", "tuple of length 2", "(1, 'a', 2)")]
+    assert errors(fixed, [1, "a"]) == [((), "tuple_type", "tuple", "[1, 'a']")]
+
+
+def test_length_with_a_tail():
+    v = compile_or_skip([int, str, ...])  # one int, then any number of str
+    assert member(v, [1, "a", "b", "c"]) is True
+    assert member(v, [1]) is True
+    assert errors(v, []) == [((), "list_length", "list of length at least 1", "[]")]
+    assert errors(v, [1, "a", 2]) == [((2,), "string_type", "str", "2")]
+
+
+@pytest.mark.parametrize("size", [15, 16, 1000])
+def test_homogeneous_scalar_lists_in_every_size(size):
+    v = compile_or_skip(list[int])
+    assert v.is_valid(list(range(size))) is True
+    assert v.is_valid(list(range(size - 1)) + ["x"]) is False
+    assert v.is_valid(["x"] + list(range(size - 1))) is False
+
+
+class GrowMeta(type):
+    """Its class check appends to `target`, a container under validation."""
+
+    target = None
+
+    def __instancecheck__(cls, obj):
+        if GrowMeta.target is not None:
+            GrowMeta.target.append(0)
+        return True
+
+
+class Grows(metaclass=GrowMeta):
+    pass
+
+
+def test_a_list_changed_during_the_walk_is_reported():
+    v = compile_or_skip(list[Grows])
+    try:
+        GrowMeta.target = value = [1, 2]
+        assert v.is_valid(value) is False
+        GrowMeta.target = value = [1, 2]
+        with pytest.raises(ValidationError) as info:
+            v.validate(value)
+    finally:
+        GrowMeta.target = None
+    assert info.value.code == "mutated_during_validation"
+    assert info.value.expected == "a value that does not change while it is checked"
+
+
+# --- sets --------------------------------------------------------------------
+
+
+class RaisingIterSet(set):
+    def __iter__(self):
+        raise RuntimeError("not called")
+
+
+def test_sets():
+    v = compile_or_skip(set[int])
+    assert member(v, {1, 2}) is True
+    assert member(v, RaisingIterSet({1, 2})) is True  # iterated through set.__iter__
+    assert member(v, frozenset({1})) is False
+    assert errors(v, frozenset({1})) == [((), "set_type", "set", "frozenset({1})")]
+    f = compile_or_skip(frozenset[int])
+    assert errors(f, {1}) == [((), "frozen_set_type", "frozenset", "{1}")]
+
+
+def test_set_failures_are_sorted_and_carry_the_sets_path():
+    v = compile_or_skip(set[str])
+    value = {30, 4, 200, 1}
+    found = errors(v, value)
+    assert found == [((), "string_type", "str", text) for text in ["1", "200", "30", "4"]]
+    assert errors(v, value, fail_fast=True) == [((), "string_type", "str", "1")]
+
+
+# --- unions, intersections and complements over containers -------------------
+
+
+def test_union_reports_the_deepest_member():
+    v = compile_or_skip(int | list[int])
+    assert errors(v, [1, "x"]) == [((1,), "int_type", "int", "'x'")]
+    summary = errors(compile_or_skip(int | str), 1.5)
+    assert summary == [((), "union_error", "one of: int, str", "1.5")]
+
+
+def test_literal_union_verdicts():
+    v = compile_or_skip(typing.Literal[1, 2, "a"])
+    for value, expected in [(2, True), ("a", True), (True, False), (2.0, False), ("b", False)]:
+        assert member(v, value) is expected
+
+
+def test_complement_of_a_kind():
+    from tessaron import complement
+
+    v = complement(compile_or_skip(int))
+    assert member(v, "x") is True
+    assert errors(v, 3) == [((), "unexpected_match", "not int", "3")]
+
+
+# --- mappings -------------------------------------------------------------------
+
+
+def test_record_failures():
+    v = compile_or_skip({"a": int, "b?": str})
+    assert member(v, {"a": 1}) is True
+    assert member(v, {"a": 1, "b": "x"}) is True
+    assert errors(v, {"a": 1, "c": 2}) == [(("c",), "extra_forbidden", "no unexpected key", "'c'")]
+    assert errors(v, {}) == [(("a",), "missing_key", "required key a", "missing")]
+    assert errors(v, {"a": "x", "b": 1}) == [
+        (("a",), "int_type", "int", "'x'"),
+        (("b",), "string_type", "str", "1"),
+    ]
+    assert len(errors(v, {"a": "x", "b": 1}, fail_fast=True)) == 1
+    assert errors(v, [1]) == [((), "dict_type", "dict", "[1]")]
+
+
+def test_dict_failures_name_the_key_or_the_value():
+    v = compile_or_skip(dict[str, int])
+    assert errors(v, {"x": "y"}) == [(("x",), "int_type", "int", "'y'")]
+    assert errors(v, {1: 2}) == [((1,), "string_type", "str", "1")]
+    ints = compile_or_skip(dict[int, str])
+    assert errors(ints, {2**70: 1}) == [((2**70,), "string_type", "str", "1")]
+
+
+class RaisingGetitemDict(dict):
+    def __getitem__(self, key):
+        raise RuntimeError("not called")
+
+
+class OddHash(str):
+    def __hash__(self):
+        return hash(str(self)) + 1
+
+    def __eq__(self, other):
+        return str.__eq__(self, other)
+
+
+def test_dicts_are_read_through_their_storage():
+    v = compile_or_skip({"a": int})
+    assert member(v, RaisingGetitemDict(a=1)) is True
+    # A str subclass key equal to a declared name but hashing differently is
+    # an undeclared key.
+    assert member(v, {"a": 1, OddHash("a"): 1}) is False
+
+
+class KeyAdder:
+    def __init__(self, target):
+        self.target = target
+
+    def append(self, _):
+        self.target[len(self.target) * 10] = 0
+
+
+def test_a_dict_changed_during_the_walk_is_not_a_member():
+    v = compile_or_skip(dict[str, Grows])
+    try:
+        value = {"a": 1, "b": 2}
+        GrowMeta.target = KeyAdder(value)
+        assert v.is_valid(value) is False
+        value = {"a": 1, "b": 2}
+        GrowMeta.target = KeyAdder(value)
+        with pytest.raises(ValidationError) as info:
+            v.validate(value)
+    finally:
+        GrowMeta.target = None
+    assert "mutated_during_validation" in {e["code"] for e in info.value.errors}
+
+
+# --- objects -----------------------------------------------------------------------
+
+
+@dataclasses.dataclass
+class Point:
+    x: int
+    y: str = "a"
+
+
+def test_object_attributes():
+    v = compile_or_skip(Point)
+    assert member(v, Point(1, "b")) is True
+    found = errors(v, Point("no", "b"))
+    assert found and found[0][:2] == (("x",), "int_type")
+
+
+class BrokenPoint(Point):
+    """A Point whose attribute x raises `exc` when read."""
+
+    exc = ValueError("no x")
+
+    @property
+    def x(self):
+        raise type(self).exc
+
+
+def test_object_attribute_errors_follow_the_exception_rule():
+    v = compile_or_skip(Point)
+    broken = object.__new__(BrokenPoint)
+    broken.y = "b"
+    assert errors(v, broken) == [(("x",), "missing_attribute", "attribute x", "missing")]
+    BrokenPoint.exc = KeyboardInterrupt()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            v.is_valid(broken)
+        with pytest.raises(KeyboardInterrupt):
+            v.validate(broken)
+    finally:
+        BrokenPoint.exc = ValueError("no x")
