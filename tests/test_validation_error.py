@@ -171,3 +171,24 @@ def test_key_with_a_lone_surrogate():
     assert err.path == (key,)
     assert err.message == "at a\\udcffb: expected int, got 'x' [int_type]"
     str(err).encode("utf-8")  # printable
+
+
+def test_raising_and_reading_attributes_leaks_nothing():
+    v = compile_or_skip(dict[str, list[int]])
+    value = {"a": [1, "x"], "b": 2, 3: [None]}
+
+    def cycle(n):
+        for _ in range(n):
+            try:
+                v.validate(value)
+            except ValidationError as exc:
+                err = exc
+            err.errors, err.path, err.message
+            pickle.loads(pickle.dumps(err))
+            assert v.is_valid(value) is False
+
+    cycle(200)  # warm up caches and free lists
+    before = sys.getallocatedblocks()
+    cycle(2000)
+    # A leak of even one object per raise would show as 2000 blocks.
+    assert sys.getallocatedblocks() - before < 1000
