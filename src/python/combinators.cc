@@ -4,8 +4,11 @@
 #include "python/combinators.h"
 
 #include "core/ir/construct.h"
+#include "core/ir/placeholder_stack.h"
+#include "core/ir/resolve.h"
 #include "python/binding/args.h"
 #include "python/binding/entry.h"
+#include "python/binding/ref.h"
 #include "python/build/builder.h"
 #include "python/finalize.h"
 #include "python/validator.h"
@@ -100,6 +103,44 @@ PyObject* validator_or_body(ValidatorObject* receiver, PyObject* other, bool rec
     return finish(std::move(root), std::move(pool), std::move(definitions));
 }
 
+// `recursive(builder)`: the builder is called with a placeholder validator
+// standing for the schema being defined, while the placeholder's id is on
+// this thread's placeholder stack (so validators built from it inside the
+// call pass finalisation).  Its result is compiled; the placeholders of this
+// call become back edges to the definition the body takes, and a body that
+// reaches itself without passing a structural constructor is refused.
+// Placeholders of enclosing calls still in progress may remain: finalisation
+// accepts them and the enclosing call resolves them.
+PyObject* recursive_body(PyObject* builder) {
+    const std::uint64_t id = ir::next_placeholder_id();
+    py::Ref placeholder = py::Ref::steal(validator_from_node(ir::Node::placeholder(id)));
+    if (!placeholder) return nullptr;
+    py::Ref body_spec;
+    {
+        ir::PlaceholderScope scope(id);  // popped as soon as the call ends
+        body_spec = py::Ref::steal(PyObject_CallOneArg(builder, placeholder.get()));
+    }
+    if (!body_spec) return nullptr;
+
+    Pool pool;
+    std::vector<ir::Node> definitions;
+    ir::Node body;
+    {
+        CompilationBudget budget;
+        if (!build_node(body_spec.get(), BuildTarget{pool, definitions}, body)) return nullptr;
+    }
+    const std::uint64_t n = definitions.size();
+    ir::resolve_placeholder_in_schema(body, definitions, id, n);
+    if (ir::has_unguarded_recursion(body, n, definitions)) {
+        PyErr_SetString(PyExc_ValueError,
+                        "recursive schema is not contractive: the recursive reference must occur under a structural "
+                        "constructor (a list, tuple, set, dict, record, or object)");
+        return nullptr;
+    }
+    definitions.push_back(std::move(body));
+    return finish(ir::Node::back_edge(n), std::move(pool), std::move(definitions));
+}
+
 }  // namespace
 
 PyObject* union_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -131,8 +172,7 @@ PyObject* recursive_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
         static const py::ArgSpec spec{"recursive()", {"builder"}, 1, 1, {}, 0, false};
         PyObject* builder = nullptr;
         if (!py::parse_fastcall(spec, args, nargs, kwnames, &builder)) return nullptr;
-        PyErr_SetString(PyExc_NotImplementedError, "recursive schemas are not supported yet");
-        return nullptr;
+        return recursive_body(builder);
     });
 }
 

@@ -57,6 +57,23 @@ inline constexpr std::size_t kFrontendDepthLimit = 129;
 
 inline constexpr std::uint64_t kBuildStepBudget = 10 * ir::kMaxSchemaNodes;
 
+// The type aliases a compilation sees (aliases.cc): each compilation gets a
+// serial number of its own, and a type alias being built is visible only to
+// the builds of the compilation that started it.  A compilation nested
+// inside another (user code in a lazily evaluated `__value__` calling
+// Validator(...)) thus never meets the outer compilation's aliases.  Opened
+// by every `CompilationBudget`; restores the enclosing serial when it ends.
+class AliasScope {
+public:
+    AliasScope() noexcept;
+    ~AliasScope();
+    AliasScope(const AliasScope&) = delete;
+    AliasScope& operator=(const AliasScope&) = delete;
+
+private:
+    std::uint64_t saved_;
+};
+
 // Opens a fresh budget for one compilation on this thread and gives the
 // enclosing compilation's budget back when it ends, so that a compilation
 // nested inside another (user code run by a build calling Validator(...))
@@ -74,6 +91,7 @@ public:
 private:
     std::uint64_t saved_used_;
     bool saved_open_;
+    AliasScope aliases_;  // the compilation's own view of the alias stack
 };
 
 // Counts one builder step against the open budget.  False with the

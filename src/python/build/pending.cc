@@ -18,6 +18,5 @@ bool unsupported(const char* form, PyObject* spec) {
 bool build_annotated(PyObject* origin, PyObject*, BuildTarget, ir::Node&) {
     return unsupported("Annotated", origin);
 }
-bool build_type_alias(PyObject* alias, BuildTarget, ir::Node&) { return unsupported("type alias", alias); }
 
 }  // namespace tessaron::python
