@@ -1,0 +1,148 @@
+// Structural disjointness: a proof that two schema nodes share no value.
+//
+// The test runs through a fixed sequence of rules and answers at the first
+// that applies:
+//   1. nothing is disjoint from everything;
+//   2. two literal sets (a literal, or a union of literals only) are
+//      disjoint when the oracle says no constant of one equals one of the
+//      other;
+//   3. a union on the left is disjoint when every member is;
+//   4. two literals are disjoint when the oracle calls them unequal;
+//   5. a union on the right is disjoint when every member is;
+//   6. two containers of one kind, one of which carries a positive least
+//      length somewhere on its refinement chain, are disjoint when their
+//      element schemas are (a common value would have an element in both);
+//   7. two nodes of different builtin kinds are disjoint, except int and
+//      bool (every bool is an int); a class is disjoint from a builtin kind
+//      when the oracle says its instances never have that kind.
+// Every rule only ever answers true on a proof, and a declined oracle
+// answer leads to false; so the answer "false" is always safe to give.
+//
+// Budget: each visited pair of nodes takes one step of the caller's
+// counter.  Unions split on both sides multiply the member counts of nested
+// unions, so without a bound the work is exponential in the nesting; at 0
+// steps the current question answers false, and because every rule needs
+// its sub-questions to answer true, an exhausted budget makes the whole
+// question answer false.  Nothing is allocated but the literal index lists
+// of rule 2.
+#include "core/decide/disjoint.h"
+
+#include <optional>
+#include <vector>
+
+#include "core/ir/construct.h"
+
+namespace tessaron::decide {
+
+using ir::Node;
+using ir::NodeKind;
+
+std::uint8_t node_kind_index(const Node& node, Oracle& oracle) {
+    const Node* n = &node;
+    while (n->kind == NodeKind::Refined) {
+        if (!n->child) return kNoKind;
+        n = n->child.get();
+    }
+    switch (n->kind) {
+        case NodeKind::None: return kKindNone;
+        case NodeKind::Bool: return kKindBool;
+        case NodeKind::Int: return kKindInt;
+        case NodeKind::Float: return kKindFloat;
+        case NodeKind::Str: return kKindStr;
+        case NodeKind::Bytes: return kKindBytes;
+        case NodeKind::Sequence: return n->flavour() == ir::kFlavourTuple ? kKindTuple : kKindList;
+        case NodeKind::Set: return n->flavour() == ir::kFlavourFrozenset ? kKindFrozenset : kKindSet;
+        case NodeKind::Mapping: return kKindDict;
+        case NodeKind::Literal: return oracle.constant_kind(n->pool_index());
+        default: return kNoKind;
+    }
+}
+
+namespace {
+
+// True when the node, or an inner node of its refinement chain, carries a
+// MinLen above 0 (its values are never empty containers).
+bool chain_has_positive_min_len(const Node& node) {
+    for (const Node* n = &node; n && n->kind == NodeKind::Refined; n = n->child.get()) {
+        for (const ir::Constraint& c : ir::as_span(n->constraints))
+            if (c.kind == ir::ConstraintKind::MinLen && c.value > 0) return true;
+    }
+    return false;
+}
+
+bool int_and_bool(std::uint8_t e, std::uint8_t h) {
+    return (e == kKindInt && h == kKindBool) || (e == kKindBool && h == kKindInt);
+}
+
+// A builtin kind against a node without one: disjoint only when the node
+// is an instance node whose class never yields values of that kind.
+bool class_excludes_kind(const Node& node, std::uint8_t kind, Oracle& oracle) {
+    return node.kind == NodeKind::Instance && oracle.class_overlaps_kind(node.pool_index(), kind) == kNo;
+}
+
+}  // namespace
+
+bool nodes_disjoint(const Node& a, const Node& b, Oracle& oracle, std::uint32_t& steps) {
+    if (steps == 0) return false;
+    --steps;
+
+    if (a.kind == NodeKind::Nothing || b.kind == NodeKind::Nothing) return true;
+
+    const bool a_listable = a.kind == NodeKind::Literal || a.kind == NodeKind::Union;
+    const bool b_listable = b.kind == NodeKind::Literal || b.kind == NodeKind::Union;
+    if (a_listable && b_listable) {
+        std::optional<std::vector<std::uint64_t>> la = ir::literal_indices(a);
+        if (la) {
+            std::optional<std::vector<std::uint64_t>> lb = ir::literal_indices(b);
+            if (lb) {
+                std::uint8_t answer = oracle.literal_sets_disjoint(*la, *lb);
+                if (answer == kYes) return true;
+                if (answer == kNo) return false;
+            }
+        }
+    }
+
+    if (a.kind == NodeKind::Union) {
+        std::span<const Node> members = ir::as_span(a.members());
+        if (members.empty()) return false;
+        for (const Node& m : members)
+            if (!nodes_disjoint(m, b, oracle, steps)) return false;
+        return true;
+    }
+
+    if (a.kind == NodeKind::Literal && b.kind == NodeKind::Literal)
+        return oracle.literals_distinct(a.pool_index(), b.pool_index()) == kYes;
+
+    if (b.kind == NodeKind::Union) {
+        std::span<const Node> members = ir::as_span(b.members());
+        if (members.empty()) return false;
+        for (const Node& m : members)
+            if (!nodes_disjoint(a, m, oracle, steps)) return false;
+        return true;
+    }
+
+    const std::uint8_t e = node_kind_index(a, oracle);
+    const std::uint8_t h = node_kind_index(b, oracle);
+
+    if (chain_has_positive_min_len(a) || chain_has_positive_min_len(b)) {
+        const bool same_known = e != kNoKind && h != kNoKind && e == h;
+        const bool both_unknown = e == kNoKind && h == kNoKind;
+        if (same_known || both_unknown) {
+            const Node* ea = ir::element_schema(a);
+            const Node* eb = ir::element_schema(b);
+            if (ea && eb && nodes_disjoint(*ea, *eb, oracle, steps)) return true;
+        }
+    }
+
+    if (e != kNoKind && h != kNoKind) return e != h && !int_and_bool(e, h);
+    if (e != kNoKind) return class_excludes_kind(b, e, oracle);
+    if (h != kNoKind) return class_excludes_kind(a, h, oracle);
+    return false;
+}
+
+bool nodes_disjoint(const Node& a, const Node& b, Oracle& oracle) {
+    std::uint32_t steps = kDisjointStepLimit;
+    return nodes_disjoint(a, b, oracle, steps);
+}
+
+}  // namespace tessaron::decide
