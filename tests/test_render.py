@@ -3,11 +3,12 @@
 import dataclasses
 import enum
 import math
+import sys
 import typing
 
 import pytest
 
-from tessaron import Validator, anything, complement, intersection, nothing, union
+from tessaron import Validator, anything, complement, intersection, nothing, recursive, union
 
 
 class Opaque:
@@ -244,3 +245,104 @@ NAMESPACE = {
 def test_repr_rebuilds_the_validator(spec):
     text = repr(Validator(spec))
     assert repr(Validator(eval(text, dict(NAMESPACE)))) == text
+
+
+# Fixpoints: a back edge reached from outside its definition opens
+# recursive(lambda X: ...); binders are named by how many are open around them.
+@pytest.mark.parametrize(
+    "build, text",
+    [
+        (lambda: recursive(lambda x: [x]), "recursive(lambda X: list[X])"),
+        (lambda: recursive(lambda x: int), "recursive(lambda X: int)"),
+        (lambda: recursive(lambda x: {"a": x, "b?": list[x]}), "recursive(lambda X: {'a': X, 'b?': list[X]})"),
+        (
+            lambda: recursive(lambda x: dict[str, x] | list[x] | int | None),
+            "recursive(lambda X: None | int | list[X] | dict[str, X])",
+        ),
+        (
+            lambda: recursive(lambda x: recursive(lambda y: [x, y])),
+            "recursive(lambda X: recursive(lambda Y: [X, Y]))",
+        ),
+        (
+            lambda: recursive(lambda a: recursive(lambda b: recursive(lambda c: recursive(lambda d: [a, b, c, d])))),
+            "recursive(lambda X: recursive(lambda Y: recursive(lambda Z: recursive(lambda T3: [X, Y, Z, T3]))))",
+        ),
+        # Sibling fixpoints each start from no open binder, so both are X.
+        (
+            lambda: Validator(tuple[recursive(lambda x: [x]), recursive(lambda x: set[x])]),
+            "tuple[recursive(lambda X: list[X]), recursive(lambda X: set[X])]",
+        ),
+    ],
+    ids=lambda case: case if isinstance(case, str) else "",
+)
+def test_repr_of_fixpoints(build, text):
+    assert repr(build()) == text
+
+
+def test_placeholder_inside_a_builder_is_elided():
+    seen = []
+
+    def body(p):
+        seen.append((repr(p), repr(union(p, int)), repr(Validator([p]))))
+        return [p]
+
+    recursive(body)
+    assert seen == [("<...>", "int | <...>", "list[<...>]")]
+
+
+@pytest.mark.skipif(sys.version_info < (3, 12), reason="type statements are new in 3.12")
+def test_recursive_alias_renders_as_fixpoint_per_occurrence():
+    namespace = {}
+    exec("type Tree = list[Tree]", namespace)
+    tree = namespace["Tree"]
+    assert repr(Validator(tree)) == "recursive(lambda X: list[X])"
+    assert repr(Validator(tuple[tree, tree])) == "tuple[recursive(lambda X: list[X]), recursive(lambda X: list[X])]"
+
+
+def binder(open_binders):
+    return "XYZ"[open_binders] if open_binders < 3 else f"T{open_binders}"
+
+
+def doubling_chain(levels):
+    """A fixpoint whose body names the previous one twice: its repr writes
+    2**levels copies of the innermost body."""
+    v = recursive(lambda x: list[x])
+    for _ in range(levels):
+        v = recursive(lambda x, inner=v: tuple[inner, inner, x])
+    return v
+
+
+def doubling_chain_text(levels, open_binders=0):
+    name = binder(open_binders)
+    if levels == 0:
+        return f"recursive(lambda {name}: list[{name}])"
+    inner = doubling_chain_text(levels - 1, open_binders + 1)
+    return f"recursive(lambda {name}: tuple[{inner}, {inner}, {name}])"
+
+
+def test_repeated_expansion_below_the_budget_is_written_out():
+    # 2**10 inner bodies, a few thousand nodes: far below the budget.
+    assert repr(doubling_chain(10)) == doubling_chain_text(10)
+
+
+def test_repeated_expansion_past_the_budget_is_elided():
+    # 2**40 bodies from a schema of about 125 nodes: the node budget stops
+    # the expansion, and every node after it is "<...>".
+    text = repr(doubling_chain(40))
+    assert len(text) < 5_000_000
+    assert text.startswith("recursive(lambda X: tuple[recursive(lambda Y: tuple[recursive(lambda Z: tuple[")
+    # The outermost fixpoint's own last member comes after the budget ran out.
+    assert text.endswith(", <...>])")
+    assert "<...>" in text[:-9]
+
+
+def test_nested_fixpoints_past_depth_200_are_elided():
+    # Each fixpoint opens a list whose first item opens the next one: two
+    # levels per fixpoint, so the 101st fixpoint's body lies below depth 200.
+    v = recursive(lambda x: list[x])
+    for _ in range(127):
+        v = recursive(lambda x, inner=v: [inner, x])
+    text = repr(v)
+    assert text.count("<...>") == 1
+    assert "[recursive(lambda T100: <...>), T99]" in text
+    assert text.endswith("T3]), Z]), Y]), X])")
