@@ -15,6 +15,7 @@
 #include "python/finalize.h"
 #include "python/render.h"
 #include "python/validator_methods.h"
+#include "python/value_semantics.h"
 
 namespace tessaron::python {
 
@@ -109,6 +110,8 @@ bool create_validator_type(std::optional<PyTypeObject*>& out) {
         {Py_nb_or, reinterpret_cast<void*>(validator_or)},
         {Py_tp_repr, reinterpret_cast<void*>(validator_repr)},
         {Py_sq_contains, reinterpret_cast<void*>(validator_contains)},
+        {Py_tp_hash, reinterpret_cast<void*>(validator_hash_slot)},
+        {Py_tp_richcompare, reinterpret_cast<void*>(validator_richcompare)},
         {0, nullptr},
     };
     static PyType_Spec spec = {

@@ -2,6 +2,7 @@
 #include "python/validator_methods.h"
 
 #include "python/check/entry.h"
+#include "python/value_semantics.h"
 
 namespace tessaron::python {
 
@@ -13,6 +14,13 @@ PyMethodDef* validator_method_table() {
          METH_FASTCALL | METH_KEYWORDS, kIsValidDoc},
         {"ensure", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(ensure_method)),
          METH_FASTCALL | METH_KEYWORDS, kEnsureDoc},
+        {"__reduce__", reduce_method, METH_NOARGS, kReduceDoc},
+        {"__copy__", copy_method, METH_NOARGS, kCopyDoc},
+        {"__deepcopy__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(deepcopy_method)),
+         METH_FASTCALL | METH_KEYWORDS, kDeepcopyDoc},
+        {"open", open_method, METH_NOARGS, kOpenDoc},
+        {"close", close_method, METH_NOARGS, kCloseDoc},
+        {"simplify", simplify_method, METH_NOARGS, kSimplifyDoc},
         {nullptr, nullptr, 0, nullptr},
     };
     return methods;
