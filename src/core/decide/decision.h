@@ -1,0 +1,80 @@
+// The small types every set decision shares: the three-valued answer, the
+// step budget of one public call, and the context the procedures carry
+// down their recursion.
+//
+// Answers are three-valued throughout.  For inclusion (left within right):
+// 0 holds, 1 refuted, 2 undecided; for emptiness: 0 empty, 1 inhabited,
+// 2 undecided.  Undecided is always a permitted answer, so whatever runs
+// out -- steps, nesting, an oracle that declines -- ends in 2, never in a
+// claim.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "core/decide/oracle.h"
+#include "core/ir/node.h"
+
+namespace tessaron::decide {
+
+using Decision = std::uint8_t;
+
+inline constexpr Decision kSubset = 0;
+inline constexpr Decision kNotSubset = 1;
+inline constexpr Decision kUndecided = 2;
+inline constexpr Decision kEmpty = 0;
+inline constexpr Decision kInhabited = 1;
+
+// Steps of one public decision call (both directions of an equivalence
+// share them).
+inline constexpr std::int32_t kDecisionSteps = 1000000;
+
+// How deeply the decision procedures may nest on one thread.  The step
+// budget bounds how many calls are made, not how deeply they nest: two
+// recursive schemas whose cycle lengths share no factor unfold in lock-step
+// for a very long time before an assumption matches, and each unfolding is
+// one more native frame.  Past this depth a question answers undecided.
+// The count is per thread, not per call, so decisions nested through user
+// code (a predicate that asks a relation question) share it.
+inline constexpr std::uint32_t kMaxDecisionNesting = 3000;
+
+// The decision nesting of the current thread.
+inline thread_local std::uint32_t t_decision_nesting = 0;
+
+struct DecisionBudget {
+    std::int32_t steps = kDecisionSteps;
+
+    // Takes one step; false (and nothing taken) once the steps are spent.
+    bool take() {
+        if (steps <= 0) return false;
+        --steps;
+        return true;
+    }
+};
+
+// One level of nesting for the duration of a scope.  `entered()` is false
+// when the limit is reached; the level is then not taken.
+class NestingLevel {
+public:
+    NestingLevel() : entered_(t_decision_nesting < kMaxDecisionNesting) {
+        if (entered_) ++t_decision_nesting;
+    }
+    ~NestingLevel() {
+        if (entered_) --t_decision_nesting;
+    }
+    NestingLevel(const NestingLevel&) = delete;
+    NestingLevel& operator=(const NestingLevel&) = delete;
+    bool entered() const { return entered_; }
+
+private:
+    bool entered_;
+};
+
+// What the decisions carry down their recursion; it only borrows.
+struct DecisionContext {
+    Oracle& oracle;
+    std::span<const ir::Node> definitions;
+    DecisionBudget& budget;
+};
+
+}  // namespace tessaron::decide

@@ -1,0 +1,447 @@
+// Structural inclusion of schema trees.
+//
+// What it computes: `decide_subset(L, R)`, whether every value of L is a
+// value of R: 0 proved, 1 refuted, 2 undecided.  The question runs through
+// a fixed sequence of phases, cheap ones first (identity, whole-kind masks,
+// equality, the assumptions, literal lists), then splitting (a union on
+// the left, an intersection on the right, an intersection on the left, a
+// union on the right), then recursion and the rules by the right side's
+// kind (containers and refinements in include_containers.cc), and last the
+// kind fallback.  The first phase that answers ends the call.
+//
+// Invariants:
+//   * A phase's answer is one of three outcomes.  "Holds" is returned as
+//     0.  "Refute" is a claim only after the refutation check: L must be
+//     shown inhabited (a left side with no value is a subset of anything),
+//     so every 1 that leaves `decide_subset` comes with an inhabited left
+//     side.  "Undecided" goes to the undecided fallback, which still proves
+//     inclusion for an empty left side or a right side covering every kind.
+//   * Recursion is coinductive: before a back edge on either side is
+//     replaced by its definition, the pair is pushed as an assumption, and
+//     a question equal to an assumption on the current path holds.  The
+//     stack is restored on every return.
+//   * Declined oracle answers never prove and never refute.
+//
+// Budget: each call takes one step of the call's DecisionBudget (the
+// question of a node against itself takes none) and one nesting level for
+// its duration; spent steps or a nesting past the limit answer 2.  The
+// assumption look-up is one hash probe in the usual case.  Nodes made on
+// the way (narrowed unions, meets, instance nodes) belong to the call that
+// made them.
+#include "core/decide/include.h"
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+
+#include "core/decide/disjoint.h"
+#include "core/decide/include_containers.h"
+#include "core/decide/inhabit.h"
+#include "core/ir/construct.h"
+#include "core/ir/order.h"
+
+namespace tessaron::decide {
+
+using ir::KindMask;
+using ir::Node;
+using ir::NodeKind;
+
+// --- assumptions ------------------------------------------------------------
+
+namespace {
+
+// A key that node_eq-equal nodes share: kind, flag, index and list sizes.
+void write_shape(const Node& n, util::FxHasher& h) {
+    h.write(static_cast<std::uint64_t>(n.kind));
+    h.write(n.kind == NodeKind::Anything ? 0 : n.flag);
+    h.write(n.index);
+    h.write(ir::as_span(n.nodes).size());
+    h.write(ir::as_span(n.entries).size());
+    h.write(ir::as_span(n.clauses).size());
+    h.write(ir::as_span(n.constraints).size());
+    h.write(n.child ? 1 : 0);
+}
+
+std::uint64_t pair_key(const Node& left, const Node& right) {
+    util::FxHasher h;
+    write_shape(left, h);
+    write_shape(right, h);
+    return h.finish();
+}
+
+}  // namespace
+
+void AssumptionStack::push(const Node& left, const Node& right) {
+    const std::uint64_t key = pair_key(left, right);
+    pairs_.push_back(Pair{left, right, key});
+    ++key_counts_[key];
+}
+
+void AssumptionStack::pop() {
+    const std::uint64_t key = pairs_.back().key;
+    pairs_.pop_back();
+    auto it = key_counts_.find(key);
+    if (--it->second == 0) key_counts_.erase(it);
+}
+
+bool AssumptionStack::holds(const Node& left, const Node& right) const {
+    if (pairs_.empty()) return false;
+    const std::uint64_t key = pair_key(left, right);
+    if (!key_counts_.contains(key)) return false;
+    for (const Pair& p : pairs_)
+        if (p.key == key && ir::node_eq(p.left, left) && ir::node_eq(p.right, right)) return true;
+    return false;
+}
+
+// --- helpers ----------------------------------------------------------------
+
+namespace {
+
+enum class Outcome : std::uint8_t { Holds, Refute, Undecided };
+
+Outcome result_of(Decision d) {
+    if (d == kSubset) return Outcome::Holds;
+    if (d == kNotSubset) return Outcome::Refute;
+    return Outcome::Undecided;
+}
+
+bool mask_known(const KindMask& m) { return !m.undetermined; }
+
+// The kind bits outside builtin kind k (none for an unknown kind).
+std::optional<std::uint8_t> outside_mask(std::uint8_t k) {
+    switch (k) {
+        case kKindNone: return 126;
+        case kKindBool: return 125;
+        case kKindInt: return 121;
+        case kKindFloat: return 119;
+        case kKindStr: return 111;
+        case kKindBytes: return 95;
+        case kKindList:
+        case kKindTuple:
+        case kKindSet:
+        case kKindFrozenset:
+        case kKindDict:
+            return 63;
+        default:
+            return std::nullopt;
+    }
+}
+
+// A refutation stands only for an inhabited left side.
+[[gnu::noinline]] Decision refutation_check(const Node& left, DecisionContext& ctx) {
+    if (trivially_inhabited(left)) return kNotSubset;
+    return decide_inhabited_fresh(left, ctx);
+}
+
+[[gnu::noinline]] Decision undecided_fallback(const Node& left, const Node& right, DecisionContext& ctx) {
+    if (decide_inhabited_fresh(left, ctx) == kEmpty) return kSubset;
+    if (right.kind != NodeKind::Union) {
+        const KindMask m = ir::kind_mask(right);
+        return mask_known(m) && m.bits == KindMask::kAll ? kSubset : kUndecided;
+    }
+    std::uint8_t covered = 0;
+    for (const Node& member : ir::as_span(right.members())) {
+        const KindMask m = ir::kind_mask(member);
+        if (!mask_known(m)) continue;
+        covered |= m.bits;
+        if (covered == KindMask::kAll) return kSubset;
+    }
+    return kUndecided;
+}
+
+// Phase 6: both sides literal lists.  None when the phase hands on.
+[[gnu::noinline]] std::optional<Outcome> literal_phase(const Node& left, const Node& right, DecisionContext& ctx) {
+    const bool left_listable = left.kind == NodeKind::Literal || left.kind == NodeKind::Union;
+    const bool right_listable = right.kind == NodeKind::Literal || right.kind == NodeKind::Union;
+    if (!left_listable || !right_listable) return std::nullopt;
+    std::optional<std::vector<std::uint64_t>> lefts = ir::literal_indices(left);
+    if (!lefts) return std::nullopt;
+    std::optional<std::vector<std::uint64_t>> rights = ir::literal_indices(right);
+    if (!rights) return std::nullopt;
+    std::vector<std::uint64_t> sorted = *rights;
+    if (!std::is_sorted(sorted.begin(), sorted.end())) std::sort(sorted.begin(), sorted.end());
+    bool all_found = true;
+    for (std::uint64_t i : *lefts) {
+        if (std::binary_search(sorted.begin(), sorted.end(), i)) continue;
+        const std::uint8_t unequal_to_itself = ctx.oracle.literals_distinct(i, i);
+        if (unequal_to_itself == kYes) continue;  // admits no value
+        if (unequal_to_itself == kDeclined) {
+            all_found = false;
+            continue;
+        }
+        const std::uint64_t one[1] = {i};
+        if (ctx.oracle.literal_sets_disjoint(one, *rights) == kYes) return Outcome::Refute;
+        return std::nullopt;
+    }
+    if (all_found) return Outcome::Holds;
+    return std::nullopt;
+}
+
+// Phase 8: a union on the left holds when every member does.
+[[gnu::noinline]] Outcome left_union(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
+    bool undecided = false;
+    for (const Node& m : ir::as_span(left.members())) {
+        const Decision d = decide_subset(m, right, ctx, stack);
+        if (d == kNotSubset) return Outcome::Refute;
+        if (d == kUndecided) undecided = true;
+    }
+    return undecided ? Outcome::Undecided : Outcome::Holds;
+}
+
+// Phase 9: an intersection on the right holds when every member does.
+[[gnu::noinline]] Outcome right_intersection(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
+    bool undecided = false;
+    for (const Node& m : ir::as_span(right.members())) {
+        const Decision d = decide_subset(left, m, ctx, stack);
+        if (d == kNotSubset) return Outcome::Refute;
+        if (d == kUndecided) undecided = true;
+    }
+    return undecided ? Outcome::Undecided : Outcome::Holds;
+}
+
+// Phase 10: an intersection on the left.
+[[gnu::noinline]] Outcome left_intersection(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
+    std::span<const Node> members = ir::as_span(left.members());
+    for (const Node& m : members)
+        if (decide_subset(m, right, ctx, stack) == kSubset) return Outcome::Holds;
+    if (right.kind == NodeKind::Union)
+        for (const Node& m : ir::as_span(right.members()))
+            if (decide_subset(left, m, ctx, stack) == kSubset) return Outcome::Holds;
+    // A class spelled with its attributes: the class decides.
+    if (members.size() == 2) {
+        const Node* cls = nullptr;
+        const Node* fields = nullptr;
+        for (const Node& m : members) {
+            if (m.kind == NodeKind::Instance) cls = &m;
+            if (m.kind == NodeKind::Object) fields = &m;
+        }
+        if (cls && fields) {
+            if (right.kind == NodeKind::Instance) {
+                const Node instance = Node::instance(cls->pool_index());
+                if (ctx.oracle.leaf_relation(instance, right) == kNo) return Outcome::Refute;
+            }
+            if (class_disjoint_from_kinds(right, cls->pool_index(), ctx)) return Outcome::Refute;
+        }
+    }
+    return result_of(decide_subset_by_kind(left, right, ctx, stack));
+}
+
+// Phase 11.4: narrowing the right union to the members that can meet L.
+// `pass` 0 uses the structural miss test, 1 the meet test.
+[[gnu::noinline]] std::optional<Outcome> narrow_right_union(const Node& left, std::span<const Node> members, int pass,
+                                          DecisionContext& ctx, AssumptionStack& stack) {
+    std::vector<bool> misses(members.size());
+    bool any_miss = false;
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        misses[i] = pass == 0 ? nodes_disjoint(left, members[i], ctx.oracle) : meet_is_empty(left, members[i], ctx);
+        any_miss = any_miss || misses[i];
+    }
+    if (!any_miss) return std::nullopt;
+    std::vector<Node> kept;
+    for (std::size_t i = 0; i < members.size(); ++i)
+        if (!misses[i]) kept.push_back(members[i]);
+    Decision d;
+    if (kept.empty()) {
+        d = decide_inhabited_fresh(left, ctx);
+    } else if (kept.size() == 1) {
+        d = decide_subset(left, kept.front(), ctx, stack);
+    } else {
+        Node narrowed;
+        narrowed.kind = NodeKind::Union;
+        narrowed.nodes = std::make_shared<const std::vector<Node>>(std::move(kept));
+        d = decide_subset(left, narrowed, ctx, stack);
+    }
+    if (d == kSubset) return Outcome::Holds;
+    if (d == kNotSubset) return Outcome::Refute;
+    return std::nullopt;
+}
+
+// Phase 11: a union on the right (L neither a union nor an intersection).
+[[gnu::noinline]] Outcome right_union(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
+    std::span<const Node> members = ir::as_span(right.members());
+    for (const Node& m : members)
+        if (ir::node_eq(m, left)) return Outcome::Holds;
+    bool some_refuted = false;
+    for (const Node& m : members) {
+        const Decision d = decide_subset(left, m, ctx, stack);
+        if (d == kSubset) return Outcome::Holds;
+        some_refuted = some_refuted || d == kNotSubset;
+    }
+    // A fixed-length sequence against the fixed-length alternatives of its
+    // length, split position by position.
+    if (std::optional<std::vector<Node>> items = fixed_sequence_items(left)) {
+        std::vector<std::vector<Node>> alternatives;
+        for (const Node& m : members)
+            if (m.kind == NodeKind::Sequence && m.flavour() == left.flavour() && !m.tail() &&
+                ir::as_span(m.prefix()).size() == items->size())
+                alternatives.emplace_back(ir::as_span(m.prefix()).begin(), ir::as_span(m.prefix()).end());
+        if (!alternatives.empty() && decide_fixed_sequence_in_union(*items, alternatives, ctx, stack))
+            return Outcome::Holds;
+    }
+    if (some_refuted)
+        for (int pass = 0; pass < 2; ++pass)
+            if (std::optional<Outcome> o = narrow_right_union(left, members, pass, ctx, stack)) return *o;
+    const Decision d = decide_subset_unfold_left(left, right, ctx, stack);
+    if (d == kSubset) return Outcome::Holds;
+    if (left.kind == NodeKind::Instance && ctx.oracle.leaf_relation(left, right) == kYes) return Outcome::Holds;
+    if (d == kNotSubset) return Outcome::Refute;
+    return result_of(decide_subset_by_kind(left, right, ctx, stack));
+}
+
+// Phase 15: the rules by the kind of the right side.
+[[gnu::noinline]] Outcome by_right_kind(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
+    switch (right.kind) {
+        case NodeKind::Sequence:
+            if (left.kind != NodeKind::Sequence) break;
+            if (left.flavour() == right.flavour()) return result_of(decide_subset_sequences(left, right, ctx, stack));
+            return result_of(decide_subset_by_kind(left, right, ctx, stack));
+        case NodeKind::Set:
+            if (left.kind != NodeKind::Set) break;
+            if (left.flavour() == right.flavour() && left.element() && right.element())
+                return result_of(decide_subset(*left.element(), *right.element(), ctx, stack));
+            return result_of(decide_subset_by_kind(left, right, ctx, stack));
+        case NodeKind::Mapping:
+            if (left.kind != NodeKind::Mapping) break;
+            return result_of(decide_subset_mappings(left, right, ctx, stack));
+        case NodeKind::Object:
+            if (left.kind != NodeKind::Object) break;
+            return result_of(
+                decide_subset_fields(ir::as_span(left.entries), ir::as_span(right.entries), ctx, stack));
+        case NodeKind::Complement: {
+            if (!right.inner()) return Outcome::Undecided;
+            const Node& x = *right.inner();
+            if (left.kind == NodeKind::Complement && left.inner())
+                return result_of(decide_subset(x, *left.inner(), ctx, stack));
+            if (meet_is_empty(left, x, ctx)) return Outcome::Holds;
+            if (decide_subset(left, x, ctx, stack) != kSubset) return Outcome::Undecided;
+            // L lies inside X: it is inside the complement only when empty.
+            return result_of(decide_inhabited_fresh(left, ctx));
+        }
+        case NodeKind::Refined:
+            if (left.kind != NodeKind::Refined || !left.inner() || !right.inner()) break;
+            if (decide_subset_refined(*left.inner(), ir::as_span(left.constraints), *right.inner(),
+                                      ir::as_span(right.constraints), ctx, stack) == kSubset)
+                return Outcome::Holds;
+            return result_of(decide_subset_by_kind(left, right, ctx, stack));
+        case NodeKind::BackEdge: {
+            if (right.definition() >= ctx.definitions.size()) return Outcome::Undecided;
+            stack.push(left, right);
+            const Decision d = decide_subset(left, ctx.definitions[right.definition()], ctx, stack);
+            stack.pop();
+            return result_of(d);
+        }
+        default:
+            break;
+    }
+    if (left.kind == NodeKind::Refined && left.inner() &&
+        decide_subset(*left.inner(), right, ctx, stack) == kSubset)
+        return Outcome::Holds;
+    return result_of(decide_subset_by_kind(left, right, ctx, stack));
+}
+
+[[gnu::noinline]] Outcome subset_phases(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
+    const KindMask right_mask = ir::kind_mask(right);
+    if (mask_known(right_mask)) {
+        const KindMask left_mask = ir::kind_mask(left);
+        if (mask_known(left_mask))
+            return (left_mask.bits & ~right_mask.bits) == 0 ? Outcome::Holds : Outcome::Refute;
+    }
+    if (ir::node_eq(left, right)) return Outcome::Holds;
+    if (stack.holds(left, right)) return Outcome::Holds;
+    if (std::optional<Outcome> o = literal_phase(left, right, ctx)) return *o;
+    if (mask_known(right_mask) && right_mask.bits == KindMask::kAll) return Outcome::Holds;
+    if (left.kind == NodeKind::Union) return left_union(left, right, ctx, stack);
+    if (right.kind == NodeKind::Intersection) return right_intersection(left, right, ctx, stack);
+    if (left.kind == NodeKind::Intersection) return left_intersection(left, right, ctx, stack);
+    if (right.kind == NodeKind::Union) return right_union(left, right, ctx, stack);
+    if (left.kind == NodeKind::Refined && left.inner() && ir::as_span(left.constraints).empty())
+        return result_of(decide_subset(*left.inner(), right, ctx, stack));
+    if (right.kind == NodeKind::Refined && right.inner() && ir::as_span(right.constraints).empty())
+        return result_of(decide_subset(left, *right.inner(), ctx, stack));
+    if (left.kind == NodeKind::BackEdge) return result_of(decide_subset_unfold_left(left, right, ctx, stack));
+    return by_right_kind(left, right, ctx, stack);
+}
+
+}  // namespace
+
+// --- entry points -----------------------------------------------------------
+
+Decision decide_subset(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
+    if (&left == &right) return kSubset;
+    NestingLevel level;
+    if (!level.entered() || !ctx.budget.take()) return kUndecided;
+    switch (subset_phases(left, right, ctx, stack)) {
+        case Outcome::Holds: return kSubset;
+        case Outcome::Refute: return refutation_check(left, ctx);
+        case Outcome::Undecided: break;
+    }
+    return undecided_fallback(left, right, ctx);
+}
+
+Decision decide_subset_unfold_left(const Node& left, const Node& right, DecisionContext& ctx,
+                                   AssumptionStack& stack) {
+    if (left.kind == NodeKind::Refined && left.inner() && !ir::as_span(left.constraints).empty())
+        return decide_subset(*left.inner(), right, ctx, stack) == kSubset ? kSubset : kUndecided;
+    if (left.kind == NodeKind::BackEdge && left.definition() < ctx.definitions.size()) {
+        stack.push(left, right);
+        const Decision d = decide_subset(ctx.definitions[left.definition()], right, ctx, stack);
+        stack.pop();
+        return d;
+    }
+    return kUndecided;
+}
+
+Decision decide_subset_by_kind(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
+    Oracle& oracle = ctx.oracle;
+    // An empty container on the left that the right side's least length
+    // excludes.
+    if (has_positive_min_len(right) &&
+        (left.kind == NodeKind::Set || (left.kind == NodeKind::Sequence && ir::element_schema(left))))
+        return kNotSubset;
+    // Whole kinds on the left that the right side's kind leaves out.
+    const KindMask left_mask = ir::kind_mask(left);
+    if (mask_known(left_mask))
+        if (std::optional<std::uint8_t> outside = outside_mask(node_kind_index(right, oracle)))
+            if (left_mask.bits & *outside) return kNotSubset;
+    // A class on the right: whole builtin kinds on the left that are not
+    // all instances of it.
+    if (right.kind == NodeKind::Instance) {
+        const std::uint64_t cls = right.pool_index();
+        if (left.kind == NodeKind::Complement && left.inner()) {
+            const std::uint8_t k = node_kind_index(*left.inner(), oracle);
+            if (k != kNoKind) {
+                const bool integral = k == kKindBool || k == kKindInt;
+                for (std::uint8_t j = kKindNone; j <= kKindDict; ++j) {
+                    if (j == k || (integral && (j == kKindBool || j == kKindInt))) continue;
+                    if (oracle.kind_within_class(j, cls) == kNo) return kNotSubset;
+                }
+            }
+        } else {
+            const std::uint8_t k = node_kind_index(left, oracle);
+            if (k != kNoKind && oracle.kind_within_class(k, cls) == kNo) return kNotSubset;
+        }
+    }
+    if (nodes_disjoint(left, right, oracle)) return kNotSubset;
+    const std::uint8_t leaf = oracle.leaf_relation(left, right);
+    if (leaf == kYes) return kSubset;
+    if (leaf == kNo) return kNotSubset;
+    if (right.kind == NodeKind::Refined && right.inner())
+        return decide_subset(left, *right.inner(), ctx, stack) == kNotSubset ? kNotSubset : kUndecided;
+    return kUndecided;
+}
+
+bool meet_is_empty(const Node& a, const Node& b, DecisionContext& ctx) {
+    if (nodes_disjoint(a, b, ctx.oracle)) return true;
+    const Node meet = ir::intersect_pair(a, b, ctx.definitions);
+    return decide_inhabited_fresh(meet, ctx) == kEmpty;
+}
+
+bool has_positive_min_len(const Node& node) {
+    if (node.kind != NodeKind::Refined) return false;
+    for (const Node* n = &node; n && n->kind == NodeKind::Refined; n = n->inner().get())
+        for (const ir::Constraint& c : ir::as_span(n->constraints))
+            if (c.kind == ir::ConstraintKind::MinLen && c.value > 0) return true;
+    return false;
+}
+
+}  // namespace tessaron::decide

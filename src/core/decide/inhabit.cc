@@ -1,0 +1,525 @@
+// Structural inhabitation of schema trees.
+//
+// What it computes: for one node, whether its set of values is empty (0),
+// inhabited (1) or undecided (2), together with the whole kinds it admits
+// when it is exactly a union of whole kinds.  Scalars and `anything` are
+// settled by their kind bits; containers by their required parts (a
+// sequence by its prefix items, a record by its required values; the empty
+// list, set and dict need nothing); unions, complements and intersections
+// by bit arithmetic first, then, for intersections, by joint tests
+// (a pure node beside its complement, a disjoint pair, contradictory
+// bounds or lengths, incompatible records); recursion by the least fixed
+// point: a definition met again on its own path adds no value, since every
+// value is finite.
+//
+// Invariants: an answer is a claim only on a proof.  A declined oracle
+// answer, an exhausted step budget, a nesting past the limit, a placeholder
+// or a back edge outside the definitions give undecided.  The result of a
+// back edge is always inexact, so a complement over recursion is never
+// decided by bits (the complement of a least fixed point is not one).  The
+// bound contradiction rules apply only where every value has the builtin
+// order (`values_have_builtin_order`).  The recursion path is restored on
+// every return.
+//
+// Budget: one step of the call's DecisionBudget per `decide_inhabited`
+// call, and one nesting level for its duration; the helpers (bound
+// folding, value counts, the syntactic test, the class-kind test) take
+// none and recurse only along the tree.
+#include "core/decide/inhabit.h"
+
+#include <algorithm>
+#include <map>
+#include <string_view>
+
+#include <boost/unordered/unordered_flat_set.hpp>
+
+#include "core/decide/disjoint.h"
+#include "core/ir/construct.h"
+#include "core/ir/order.h"
+#include "core/util/fxhash.h"
+
+namespace tessaron::decide {
+
+using ir::Constraint;
+using ir::ConstraintKind;
+using ir::KindMask;
+using ir::Node;
+using ir::NodeKind;
+
+namespace {
+
+Inhabitation exact(Decision answer, std::uint8_t bits) { return Inhabitation{answer, false, bits}; }
+Inhabitation inexact(Decision answer) { return Inhabitation{answer, true, 0}; }
+Inhabitation inhabited_exact(std::uint8_t bits) { return exact(kInhabited, bits); }
+
+// The shared rule of sequence items, record values and object attributes:
+// the first empty part makes the whole empty, an undecided part (with none
+// empty) makes it undecided.
+template <class Parts, class Get>
+[[gnu::noinline]] Decision all_parts_inhabited(const Parts& parts, Get get, DecisionContext& ctx, RecursionPath& path) {
+    bool undecided = false;
+    for (const auto& part : parts) {
+        const Node* n = get(part);
+        if (!n) continue;
+        const Decision d = decide_inhabited(*n, ctx, path).answer;
+        if (d == kEmpty) return kEmpty;
+        if (d == kUndecided) undecided = true;
+    }
+    return undecided ? kUndecided : kInhabited;
+}
+
+// Node X is pure when membership in it is a fixed property of the value:
+// no recursion reference, no placeholder, no predicate, no class whose
+// metaclass overrides the builtin checks.  Then X and its complement share
+// no value.
+[[gnu::noinline]] bool is_pure(const Node& x, Oracle& oracle) {
+    std::vector<const Node*> stack{&x};
+    boost::unordered_flat_set<const Node*, util::FxHash> seen;
+    while (!stack.empty()) {
+        const Node* n = stack.back();
+        stack.pop_back();
+        if (!seen.insert(n).second) continue;
+        switch (n->kind) {
+            case NodeKind::BackEdge:
+            case NodeKind::Placeholder:
+                return false;
+            case NodeKind::Refined:
+                for (const Constraint& c : ir::as_span(n->constraints))
+                    if (c.kind == ConstraintKind::Predicate) return false;
+                break;
+            case NodeKind::Instance:
+                if (oracle.class_atom_is_plain(*n) != kYes) return false;
+                continue;
+            default:
+                break;
+        }
+        ir::push_children(*n, stack);
+    }
+    return true;
+}
+
+// Largest MinLen above the smallest MaxLen: no length satisfies both.
+bool lengths_contradict(std::span<const Constraint> cs) {
+    bool has_min = false, has_max = false;
+    std::uint64_t min_len = 0, max_len = UINT64_MAX;
+    for (const Constraint& c : cs) {
+        if (c.kind == ConstraintKind::MinLen) {
+            has_min = true;
+            min_len = std::max(min_len, c.value);
+        } else if (c.kind == ConstraintKind::MaxLen) {
+            has_max = true;
+            max_len = std::min(max_len, c.value);
+        }
+    }
+    return has_min && has_max && min_len > max_len;
+}
+
+// Folded bounds that no value (of the builtin order) satisfies.  `integral`
+// says the values are bools or ints, so an interval without an integer is
+// empty too.
+bool bounds_contradict(const FoldedBounds& b, bool integral, Oracle& oracle) {
+    if (b.lower_state == FoldedBounds::kAbsent || b.upper_state == FoldedBounds::kAbsent) return false;
+    const std::int8_t c = oracle.compare(b.lower, b.upper);
+    if (c == 1) return true;
+    const bool some_exclusive =
+        b.lower_state == FoldedBounds::kExclusive || b.upper_state == FoldedBounds::kExclusive;
+    if (c == 0) return some_exclusive;
+    return integral && oracle.integer_interval_empty(b.lower, b.lower_state == FoldedBounds::kExclusive, b.upper,
+                                                     b.upper_state == FoldedBounds::kExclusive) == kYes;
+}
+
+bool is_integral_kind(std::uint8_t k) { return k == kKindBool || k == kKindInt; }
+
+[[gnu::noinline]] Inhabitation inhabited_union(const Node& node, DecisionContext& ctx, RecursionPath& path) {
+    Inhabitation acc = exact(kEmpty, 0);
+    for (const Node& m : ir::as_span(node.members())) {
+        const Inhabitation w = decide_inhabited(m, ctx, path);
+        if (w.answer == kInhabited)
+            acc.answer = kInhabited;
+        else if (w.answer == kUndecided && acc.answer == kEmpty)
+            acc.answer = kUndecided;
+        acc.kind_bits |= w.kind_bits;
+        acc.inexact = acc.inexact || w.inexact;
+        // Once the answer is no longer "empty" and the bits are already
+        // meaningless, later members cannot make it more precise.
+        if (acc.answer != kEmpty && acc.inexact) return acc;
+    }
+    return acc;
+}
+
+[[gnu::noinline]] Inhabitation inhabited_complement(const Node& node, DecisionContext& ctx, RecursionPath& path) {
+    if (!node.inner()) return inexact(kUndecided);
+    const Inhabitation w = decide_inhabited(*node.inner(), ctx, path);
+    if (w.inexact) return inexact(kUndecided);
+    const std::uint8_t bits = KindMask::kAll & static_cast<std::uint8_t>(~w.kind_bits);
+    return exact(bits ? kInhabited : kEmpty, bits);
+}
+
+// Records met in one intersection: a value has every key some member
+// requires, and its value there lies in every member's schema for that key;
+// a closed record (no clauses) admits no key it does not declare.
+[[gnu::noinline]] bool records_contradict(std::span<const Node> members, DecisionContext& ctx) {
+    std::size_t mappings = 0;
+    for (const Node& m : members) mappings += m.kind == NodeKind::Mapping;
+    if (mappings < 2) return false;
+    struct KeyUse {
+        bool required = false;
+        std::vector<const Node*> values;  // one per declaring member, member order
+    };
+    std::map<std::string_view, KeyUse> keys;
+    for (const Node& m : members) {
+        if (m.kind != NodeKind::Mapping) continue;
+        for (const ir::RecordEntry& e : ir::as_span(m.entries)) {
+            KeyUse& use = keys[e.key_view()];
+            use.required = use.required || e.required;
+            use.values.push_back(&e.value);
+        }
+    }
+    for (const auto& [key, use] : keys) {
+        if (!use.required) continue;
+        if (use.values.size() >= 2) {
+            std::vector<Node> values;
+            values.reserve(use.values.size());
+            for (const Node* v : use.values) values.push_back(*v);
+            Node meet;
+            meet.kind = NodeKind::Intersection;
+            meet.nodes = std::make_shared<const std::vector<Node>>(std::move(values));
+            RecursionPath fresh;
+            if (decide_inhabited(meet, ctx, fresh).answer == kEmpty) return true;
+        }
+        for (const Node& m : members) {
+            if (m.kind != NodeKind::Mapping || !ir::as_span(m.clauses).empty()) continue;
+            bool declares = false;
+            for (const ir::RecordEntry& e : ir::as_span(m.entries))
+                if (e.key_view() == key) {
+                    declares = true;
+                    break;
+                }
+            if (!declares) return true;
+        }
+    }
+    return false;
+}
+
+// The joint tests of an intersection whose members did not settle it.
+[[gnu::noinline]] bool intersection_contradicts(const Node& node, DecisionContext& ctx) {
+    std::span<const Node> members = ir::as_span(node.members());
+    Oracle& oracle = ctx.oracle;
+    // A pure node beside its complement.
+    for (const Node& m : members) {
+        if (m.kind != NodeKind::Complement || !m.inner()) continue;
+        const Node& x = *m.inner();
+        bool partner = false;
+        for (const Node& other : members)
+            if (ir::node_eq(other, x)) {
+                partner = true;
+                break;
+            }
+        if (partner && is_pure(x, oracle)) return true;
+    }
+    // Two members without a common value.
+    for (std::size_t i = 0; i < members.size(); ++i)
+        for (std::size_t j = i + 1; j < members.size(); ++j)
+            if (nodes_disjoint(members[i], members[j], oracle)) return true;
+    // Refinements that no length, or no value of the builtin order,
+    // satisfies together.
+    std::vector<Constraint> gathered;
+    bool integral = false;
+    for (const Node& m : members) {
+        if (m.kind == NodeKind::Refined)
+            for (const Constraint& c : ir::as_span(m.constraints)) gathered.push_back(c);
+        NullOracle no_literal_kinds;
+        integral = integral || is_integral_kind(node_kind_index(m, no_literal_kinds));
+    }
+    if (!gathered.empty()) {
+        if (lengths_contradict(gathered)) return true;
+        if (values_have_builtin_order(node, oracle) && bounds_contradict(fold_bounds(gathered, oracle), integral, oracle))
+            return true;
+    }
+    return records_contradict(members, ctx);
+}
+
+[[gnu::noinline]] Inhabitation inhabited_intersection(const Node& node, DecisionContext& ctx, RecursionPath& path) {
+    std::span<const Node> members = ir::as_span(node.members());
+    Decision u = kInhabited;
+    std::uint8_t bits = KindMask::kAll;
+    bool any_inexact = false;
+    bool some_empty = false;
+    for (const Node& m : members) {
+        const Inhabitation w = decide_inhabited(m, ctx, path);
+        any_inexact = any_inexact || w.inexact;
+        bits &= w.kind_bits;
+        if (w.answer == kEmpty) some_empty = true;
+        if (w.answer != kInhabited && u != kEmpty) u = w.answer;
+        if (some_empty && any_inexact) return inexact(kEmpty);
+    }
+    if (some_empty) return exact(kEmpty, bits);
+    if (!any_inexact && bits == 0) return exact(kEmpty, 0);
+    if (intersection_contradicts(node, ctx)) return Inhabitation{kEmpty, any_inexact, bits};
+    if (members.size() == 2) {
+        const bool instance_and_object =
+            (members[0].kind == NodeKind::Instance && members[1].kind == NodeKind::Object) ||
+            (members[0].kind == NodeKind::Object && members[1].kind == NodeKind::Instance);
+        if (instance_and_object) return Inhabitation{u, any_inexact, bits};
+    }
+    return Inhabitation{any_inexact ? kUndecided : kInhabited, any_inexact, bits};
+}
+
+[[gnu::noinline]] Inhabitation inhabited_back_edge(const Node& node, DecisionContext& ctx, RecursionPath& path) {
+    const std::uint64_t d = node.definition();
+    if (std::find(path.begin(), path.end(), d) != path.end()) return inexact(kEmpty);
+    if (d >= ctx.definitions.size()) return inexact(kUndecided);
+    path.push_back(d);
+    const Decision answer = decide_inhabited(ctx.definitions[d], ctx, path).answer;
+    path.pop_back();
+    return inexact(answer);
+}
+
+[[gnu::noinline]] Inhabitation inhabited_by_kind(const Node& node, DecisionContext& ctx, RecursionPath& path) {
+    switch (node.kind) {
+        case NodeKind::Anything: return inhabited_exact(KindMask::kAll);
+        case NodeKind::Nothing: return exact(kEmpty, 0);
+        case NodeKind::None: return inhabited_exact(KindMask::kNone);
+        case NodeKind::Bool: return inhabited_exact(KindMask::kBool);
+        case NodeKind::Int: return inhabited_exact(KindMask::kBool | KindMask::kInt);
+        case NodeKind::Float: return inhabited_exact(KindMask::kFloat);
+        case NodeKind::Str: return inhabited_exact(KindMask::kStr);
+        case NodeKind::Bytes: return inhabited_exact(KindMask::kBytes);
+        case NodeKind::Literal: {
+            const std::uint8_t distinct = ctx.oracle.literals_distinct(node.pool_index(), node.pool_index());
+            return inexact(distinct == kNo ? kInhabited : distinct == kYes ? kEmpty : kUndecided);
+        }
+        case NodeKind::Sequence:
+            return inexact(all_parts_inhabited(ir::as_span(node.prefix()), [](const Node& n) { return &n; }, ctx, path));
+        case NodeKind::Set: return inexact(kInhabited);
+        case NodeKind::Mapping:
+        case NodeKind::Object:
+            return inexact(all_parts_inhabited(
+                ir::as_span(node.entries), [](const ir::RecordEntry& e) { return e.required ? &e.value : nullptr; },
+                ctx, path));
+        case NodeKind::Union: return inhabited_union(node, ctx, path);
+        case NodeKind::Intersection: return inhabited_intersection(node, ctx, path);
+        case NodeKind::Complement: return inhabited_complement(node, ctx, path);
+        case NodeKind::Instance:
+            return inexact(ctx.oracle.class_atom_is_plain(node) == kYes ? kInhabited : kUndecided);
+        case NodeKind::Refined: {
+            if (!node.inner()) return inexact(kUndecided);
+            if (ir::as_span(node.constraints).empty()) return decide_inhabited(*node.inner(), ctx, path);
+            if (node.inner()->kind != NodeKind::Refined)
+                return inexact(decide_refined_inhabited(*node.inner(), ir::as_span(node.constraints), ctx, path));
+            // A refinement of a refinement: its values satisfy the
+            // constraints of the whole chain over the innermost node.
+            std::vector<Constraint> chain;
+            const Node* inner = &node;
+            for (; inner->kind == NodeKind::Refined && inner->inner(); inner = inner->inner().get())
+                for (const Constraint& c : ir::as_span(inner->constraints)) chain.push_back(c);
+            return inexact(decide_refined_inhabited(*inner, chain, ctx, path));
+        }
+        case NodeKind::BackEdge: return inhabited_back_edge(node, ctx, path);
+        case NodeKind::Placeholder: return inexact(kUndecided);
+    }
+    return inexact(kUndecided);
+}
+
+}  // namespace
+
+Inhabitation decide_inhabited(const Node& node, DecisionContext& ctx, RecursionPath& path) {
+    NestingLevel level;
+    if (!level.entered() || !ctx.budget.take()) return inexact(kUndecided);
+    return inhabited_by_kind(node, ctx, path);
+}
+
+Decision decide_inhabited_fresh(const Node& node, DecisionContext& ctx) {
+    RecursionPath path;
+    return decide_inhabited(node, ctx, path).answer;
+}
+
+Decision decide_refined_inhabited(const Node& inner, std::span<const Constraint> constraints, DecisionContext& ctx,
+                                  RecursionPath& path) {
+    NullOracle no_literal_kinds;
+    const std::uint8_t k = node_kind_index(inner, no_literal_kinds);
+    if (decide_inhabited(inner, ctx, path).answer == kEmpty) return kEmpty;
+    if (lengths_contradict(constraints)) return kEmpty;
+    const FoldedBounds bounds = fold_bounds(constraints, ctx.oracle);
+    const bool ordered = values_have_builtin_order(inner, ctx.oracle);
+    if (ordered && bounds_contradict(bounds, is_integral_kind(k), ctx.oracle)) return kEmpty;
+
+    if (inner.kind == NodeKind::Int) {
+        for (const Constraint& c : constraints)
+            if (c.kind != ConstraintKind::Ge && c.kind != ConstraintKind::Gt && c.kind != ConstraintKind::Le &&
+                c.kind != ConstraintKind::Lt)
+                return kUndecided;
+        if (!bounds.all_answered) return kUndecided;
+        const bool has_lower = bounds.lower_state != FoldedBounds::kAbsent;
+        const bool has_upper = bounds.upper_state != FoldedBounds::kAbsent;
+        if (!has_lower && !has_upper) return kInhabited;
+        std::uint8_t answer;
+        if (has_lower && has_upper) {
+            answer = ctx.oracle.integer_interval_empty(bounds.lower, bounds.lower_state == FoldedBounds::kExclusive,
+                                                       bounds.upper, bounds.upper_state == FoldedBounds::kExclusive);
+        } else {
+            // One bound: an integer at that bound shows the open side has
+            // integers too.
+            const std::uint64_t b = has_lower ? bounds.lower : bounds.upper;
+            answer = ctx.oracle.integer_interval_empty(b, false, b, false);
+        }
+        return answer == kNo ? kInhabited : kUndecided;
+    }
+
+    for (const Constraint& c : constraints)
+        if (c.kind != ConstraintKind::MinLen && c.kind != ConstraintKind::MaxLen) return kUndecided;
+    if (inner.kind == NodeKind::Str || inner.kind == NodeKind::Bytes) return kInhabited;
+    const Node* element = nullptr;
+    if (inner.kind == NodeKind::Set)
+        element = inner.element().get();
+    else if (inner.kind == NodeKind::Sequence && ir::as_span(inner.prefix()).empty())
+        element = inner.tail().get();
+    if (!element) return kUndecided;
+    std::uint64_t least_length = 0;
+    for (const Constraint& c : constraints)
+        if (c.kind == ConstraintKind::MinLen) least_length = std::max(least_length, c.value);
+    if (least_length == 0) return kInhabited;
+    if (inner.kind == NodeKind::Sequence) return decide_inhabited(*element, ctx, path).answer;
+    const ValueCount count = value_count_bounds(*element, ctx);
+    if (count.most < least_length) return kEmpty;
+    if (count.least < least_length) return kUndecided;
+    return kInhabited;
+}
+
+FoldedBounds fold_bounds(std::span<const Constraint> constraints, Oracle& oracle) {
+    FoldedBounds b;
+    for (const Constraint& c : constraints) {
+        const bool lower = c.kind == ConstraintKind::Ge || c.kind == ConstraintKind::Gt;
+        const bool upper = c.kind == ConstraintKind::Le || c.kind == ConstraintKind::Lt;
+        if (!lower && !upper) continue;
+        const bool exclusive = c.kind == ConstraintKind::Gt || c.kind == ConstraintKind::Lt;
+        std::uint64_t& index = lower ? b.lower : b.upper;
+        std::uint8_t& state = lower ? b.lower_state : b.upper_state;
+        if (state == FoldedBounds::kAbsent) {
+            index = c.value;
+            state = exclusive ? FoldedBounds::kExclusive : FoldedBounds::kInclusive;
+            continue;
+        }
+        const std::int8_t order = oracle.compare(c.value, index);
+        if (order == kCompareDeclined) {
+            b.all_answered = false;
+        } else if (order == 0) {
+            if (exclusive) state = FoldedBounds::kExclusive;
+        } else if ((order == 1) == lower) {
+            // Greater for a lower bound, smaller for an upper one: tighter.
+            index = c.value;
+            state = exclusive ? FoldedBounds::kExclusive : FoldedBounds::kInclusive;
+        }
+    }
+    return b;
+}
+
+ValueCount value_count_bounds(const Node& node, DecisionContext& ctx) {
+    constexpr std::uint64_t kInf = ValueCount::kInfinite;
+    switch (node.kind) {
+        case NodeKind::Anything:
+        case NodeKind::Int:
+        case NodeKind::Float:
+        case NodeKind::Str:
+        case NodeKind::Bytes:
+            return ValueCount{kInf, kInf};
+        case NodeKind::None: return ValueCount{1, 1};
+        case NodeKind::Bool: return ValueCount{2, 2};
+        case NodeKind::Nothing: return ValueCount{0, 0};
+        case NodeKind::Literal: {
+            const std::uint8_t distinct = ctx.oracle.literals_distinct(node.pool_index(), node.pool_index());
+            if (distinct == kNo) return ValueCount{1, 1};
+            if (distinct == kYes) return ValueCount{0, 0};
+            return ValueCount{0, kInf};
+        }
+        case NodeKind::Set: return ValueCount{1, kInf};
+        case NodeKind::Union: {
+            std::span<const Node> members = ir::as_span(node.members());
+            ValueCount total{0, 0};
+            for (const Node& m : members) {
+                const ValueCount c = value_count_bounds(m, ctx);
+                total.least = std::max(total.least, c.least);
+                total.most = (total.most == kInf || c.most == kInf || c.most > kInf - total.most) ? kInf
+                                                                                                   : total.most + c.most;
+            }
+            return total;
+        }
+        default:
+            return ValueCount{0, kInf};
+    }
+}
+
+bool trivially_inhabited(const Node& node) {
+    switch (node.kind) {
+        case NodeKind::Anything:
+        case NodeKind::None:
+        case NodeKind::Bool:
+        case NodeKind::Int:
+        case NodeKind::Float:
+        case NodeKind::Str:
+        case NodeKind::Bytes:
+        case NodeKind::Set:
+            return true;
+        case NodeKind::Sequence: return ir::as_span(node.prefix()).empty();
+        case NodeKind::Mapping:
+            for (const ir::RecordEntry& e : ir::as_span(node.entries))
+                if (e.required) return false;
+            return true;
+        case NodeKind::Union:
+            for (const Node& m : ir::as_span(node.members()))
+                if (trivially_inhabited(m)) return true;
+            return false;
+        default:
+            return false;
+    }
+}
+
+bool class_disjoint_from_kinds(const Node& r, std::uint64_t class_index, DecisionContext& ctx) {
+    if (r.kind == NodeKind::Union) {
+        std::span<const Node> members = ir::as_span(r.members());
+        if (members.empty()) return false;
+        for (const Node& m : members)
+            if (!class_disjoint_from_kinds(m, class_index, ctx)) return false;
+        return true;
+    }
+    const Node* target = &r;
+    if (r.kind == NodeKind::BackEdge) {
+        if (r.definition() >= ctx.definitions.size()) return false;
+        target = &ctx.definitions[r.definition()];
+    }
+    const std::uint8_t k = node_kind_index(*target, ctx.oracle);
+    if (k == kNoKind) return false;
+    return ctx.oracle.class_produces_kind(class_index, k) == kNo;
+}
+
+bool values_have_builtin_order(const Node& node, Oracle& oracle) {
+    switch (node.kind) {
+        case NodeKind::Bool:
+        case NodeKind::Int:
+        case NodeKind::Float:
+        case NodeKind::Str:
+        case NodeKind::Bytes:
+        case NodeKind::Set:
+        case NodeKind::Nothing:
+            return true;
+        case NodeKind::Literal: {
+            const std::uint8_t k = oracle.constant_kind(node.pool_index());
+            return k >= kKindBool && k <= kKindBytes;
+        }
+        case NodeKind::Refined: return node.inner() && values_have_builtin_order(*node.inner(), oracle);
+        case NodeKind::Union: {
+            std::span<const Node> members = ir::as_span(node.members());
+            for (const Node& m : members)
+                if (!values_have_builtin_order(m, oracle)) return false;
+            return true;
+        }
+        case NodeKind::Intersection:
+            for (const Node& m : ir::as_span(node.members()))
+                if (values_have_builtin_order(m, oracle)) return true;
+            return false;
+        default:
+            return false;
+    }
+}
+
+}  // namespace tessaron::decide

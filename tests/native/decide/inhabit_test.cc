@@ -1,0 +1,185 @@
+// Structural inhabitation: answers, kind bits, recursion, refinements and
+// the joint tests of intersections.
+#include <gtest/gtest.h>
+
+#include "decide/decide_fixture.h"
+
+namespace tessaron::decide {
+namespace {
+
+using namespace ir::testing;
+using namespace decide::testing;
+using ir::Constraint;
+using ir::ConstraintKind;
+using ir::Node;
+using ir::NodeKind;
+
+Constraint bound(ConstraintKind k, std::uint64_t i) { return Constraint{k, i, {}}; }
+Constraint max_len(std::uint64_t n) { return Constraint{ConstraintKind::MaxLen, n, {}}; }
+
+TEST(Inhabitation, TableOfNodes) {
+    const Node int_ge5 = refined(int_(), {bound(ConstraintKind::Ge, kFive)});
+    const Node guarded = refined(int_(), {predicate(kPredicate)});
+    struct Case {
+        const char* name;
+        Node node;
+        std::vector<Node> definitions;
+        Decision answer;
+        int exact_bits = -1;  // the kind bits of an exact answer; -1: inexact
+    };
+    const std::vector<Case> cases = {
+        {"nothing", nothing_(), {}, kEmpty, 0},
+        {"anything", anything0(), {}, kInhabited, 127},
+        {"int", int_(), {}, kInhabited, 6},
+        {"complement of int", comp(int_()), {}, kInhabited, 121},
+        {"complement of anything", raw_single(NodeKind::Complement, anything0()), {}, kEmpty, 0},
+        {"complement of a class is undecided", comp(inst(kPlainClass)), {}, kUndecided},
+        {"int or a class", uni(nodes({int_(), inst(kPlainClass)})), {}, kInhabited},
+        {"int and str", raw(NodeKind::Intersection, {int_(), str_()}), {}, kEmpty, 0},
+        {"NaN literal", lit(kNaN), {}, kEmpty},
+        {"literal", lit(kStrA), {}, kInhabited},
+        {"opaque literal", lit(kPredicate), {}, kUndecided},
+        {"tuple with an empty item", tuple_of({int_(), nothing_()}), {}, kEmpty},
+        {"list of nothing is the empty list", list_of(nothing_()), {}, kInhabited},
+        {"required key of nothing", record({entry("a", nothing_())}), {}, kEmpty},
+        {"optional key of nothing", record({entry("a", nothing_(), false)}), {}, kInhabited},
+        {"plain class", inst(kPlainClass), {}, kInhabited},
+        {"class with overriding metaclass", inst(kAbstractClass), {}, kUndecided},
+        {"recursion met again on its path", edge(0), nodes({tuple_of({int_(), edge(0)})}), kEmpty},
+        {"recursion with a base case", edge(0), nodes({uni(nodes({int_(), tuple_of({edge(0)})}))}), kInhabited},
+        {"back edge outside the definitions", edge(3), {}, kUndecided},
+        {"placeholder", hole(1), {}, kUndecided},
+        {"complement of recursion is never decided by bits", comp(edge(0)), nodes({int_()}), kUndecided},
+        {"int >= 5 and <= 3", refined(int_(), {bound(ConstraintKind::Ge, kFive), bound(ConstraintKind::Le, kThree)}),
+         {}, kEmpty},
+        {"int > 1 and < 2", refined(int_(), {bound(ConstraintKind::Gt, kOne), bound(ConstraintKind::Lt, kTwo)}), {},
+         kEmpty},
+        {"int > 2.0 and < 2", refined(int_(), {bound(ConstraintKind::Gt, kTwoFloat), bound(ConstraintKind::Le, kTwo)}),
+         {}, kEmpty},
+        {"int >= 2.5 alone", refined(int_(), {bound(ConstraintKind::Ge, kTwoAndHalf)}), {}, kUndecided},
+        {"int >= 2 alone", refined(int_(), {bound(ConstraintKind::Ge, kTwo)}), {}, kInhabited},
+        {"int >= 3 and <= 5", refined(int_(), {bound(ConstraintKind::Ge, kThree), bound(ConstraintKind::Le, kFive)}),
+         {}, kInhabited},
+        {"int with a predicate", guarded, {}, kUndecided},
+        {"bounds over anything are not trusted",
+         refined(anything0(), {bound(ConstraintKind::Ge, kFive), bound(ConstraintKind::Le, kThree)}), {}, kUndecided},
+        {"bounds over a class are not trusted",
+         refined(inst(kPlainClass), {bound(ConstraintKind::Ge, kFive), bound(ConstraintKind::Le, kThree)}), {},
+         kUndecided},
+        {"str of length >= 5 and <= 3", refined(str_(), {min_len(5), max_len(3)}), {}, kEmpty},
+        {"str of length >= 5", refined(str_(), {min_len(5)}), {}, kInhabited},
+        {"set of bool with 3 elements", refined(set_of(bool_()), {min_len(3)}), {}, kEmpty},
+        {"set of bool with 2 elements", refined(set_of(bool_()), {min_len(2)}), {}, kInhabited},
+        {"set of two literals with 3 elements", refined(set_of(uni(nodes({lit(kStrA), lit(kStrB)}))), {min_len(3)}), {},
+         kEmpty},
+        {"list of int with 3 elements", refined(list_of(int_()), {min_len(3)}), {}, kInhabited},
+        {"list of nothing with 1 element", refined(list_of(nothing_()), {min_len(1)}), {}, kEmpty},
+        {"int >= 10 met with int <= 5",
+         raw(NodeKind::Intersection, {refined(int_(), {bound(ConstraintKind::Ge, kTen)}),
+                                      refined(int_(), {bound(ConstraintKind::Le, kFive)})}),
+         {}, kEmpty},
+        {"int >= 10 met with anything <= 5 (the int vouches)",
+         raw(NodeKind::Intersection, {refined(int_(), {bound(ConstraintKind::Ge, kTen)}),
+                                      refined(anything0(), {bound(ConstraintKind::Le, kFive)})}),
+         {}, kEmpty},
+        {"anything >= 10 met with anything <= 5",
+         raw(NodeKind::Intersection, {refined(anything0(), {bound(ConstraintKind::Ge, kTen)}),
+                                      refined(inst(kPlainClass), {bound(ConstraintKind::Le, kFive)})}),
+         {}, kUndecided},
+        {"closed records requiring different keys",
+         raw(NodeKind::Intersection, {record({entry("a", int_())}), record({entry("b", int_())})}), {}, kEmpty},
+        {"a closed record without the key another one requires",
+         raw(NodeKind::Intersection,
+             {record({entry("a", int_())}, {ir::Clause{str_(), anything0()}}), record({entry("b", int_(), false)})}),
+         {}, kEmpty},
+        {"open records with different keys",
+         raw(NodeKind::Intersection, {record({entry("a", int_())}, {ir::Clause{str_(), anything0()}}),
+                                      record({entry("b", int_(), false)}, {ir::Clause{str_(), anything0()}})}),
+         {}, kUndecided},
+        {"records disagreeing on a required key",
+         raw(NodeKind::Intersection,
+             {record({entry("a", int_())}, {ir::Clause{str_(), anything0()}}),
+              record({entry("a", str_())}, {ir::Clause{str_(), anything0()}})}),
+         {}, kEmpty},
+        {"a pure node and its complement", raw(NodeKind::Intersection, {list_of(int_()), comp(list_of(int_()))}), {},
+         kEmpty},
+        {"a predicate blocks the pair", raw(NodeKind::Intersection, {guarded, comp(guarded)}), {}, kUndecided},
+        {"a class with its attributes",
+         raw(NodeKind::Intersection, {inst(kPlainClass), raw_object({entry("x", int_())})}), {}, kInhabited},
+        {"constraints gathered along a refinement chain", raw_refined(int_ge5, {bound(ConstraintKind::Le, kThree)}), {},
+         kEmpty},
+    };
+    for (const Case& c : cases) {
+        Harness h(c.definitions);
+        const Inhabitation w = h.inhabited(c.node);
+        EXPECT_EQ(w.answer, c.answer) << c.name;
+        if (c.exact_bits >= 0) {
+            EXPECT_FALSE(w.inexact) << c.name;
+            EXPECT_EQ(w.kind_bits, c.exact_bits) << c.name;
+        }
+    }
+}
+
+TEST(Inhabitation, SpentBudgetAndNestingAnswerUndecided) {
+    Harness h;
+    h.budget.steps = 0;
+    EXPECT_EQ(h.inhabited(int_()).answer, kUndecided);
+
+    // A chain of definitions, each a one-item tuple of the next, the last
+    // one int: inhabited, unless the chain is deeper than the nesting limit.
+    auto chain = [](std::uint64_t n) {
+        std::vector<Node> defs;
+        for (std::uint64_t i = 0; i + 1 < n; ++i) defs.push_back(tuple_of({edge(i + 1)}));
+        defs.push_back(int_());
+        return defs;
+    };
+    Harness shallow(chain(kMaxDecisionNesting / 4));
+    EXPECT_EQ(shallow.inhabited(edge(0)).answer, kInhabited);
+    Harness deep(chain(kMaxDecisionNesting + 10));
+    EXPECT_EQ(deep.inhabited(edge(0)).answer, kUndecided);
+}
+
+TEST(Inhabitation, FoldBoundsKeepsTheTightestAndNotesDeclines) {
+    FakeOracle oracle(fixture_pool());
+    const std::vector<Constraint> cs = {bound(ConstraintKind::Ge, kThree), bound(ConstraintKind::Gt, kFive),
+                                        bound(ConstraintKind::Ge, kFive), bound(ConstraintKind::Le, kTen),
+                                        bound(ConstraintKind::Lt, kTen)};
+    const FoldedBounds b = fold_bounds(cs, oracle);
+    EXPECT_EQ(b.lower, kFive);
+    EXPECT_EQ(b.lower_state, FoldedBounds::kExclusive);
+    EXPECT_EQ(b.upper, kTen);
+    EXPECT_EQ(b.upper_state, FoldedBounds::kExclusive);
+    EXPECT_TRUE(b.all_answered);
+
+    const FoldedBounds d = fold_bounds(std::vector<Constraint>{bound(ConstraintKind::Ge, kThree),
+                                                               bound(ConstraintKind::Ge, kStrA)},
+                                       oracle);
+    EXPECT_EQ(d.lower, kThree);
+    EXPECT_FALSE(d.all_answered);
+}
+
+TEST(Inhabitation, ValueCountsAndTheSyntacticTest) {
+    Harness h;
+    const ValueCount c = value_count_bounds(uni(nodes({bool_(), none_(), lit(kStrA)})), h.ctx);
+    EXPECT_EQ(c.least, 2u);
+    EXPECT_EQ(c.most, 4u);
+    EXPECT_EQ(value_count_bounds(uni(nodes({int_(), none_()})), h.ctx).most, ValueCount::kInfinite);
+
+    EXPECT_TRUE(trivially_inhabited(list_of(nothing_())));
+    EXPECT_TRUE(trivially_inhabited(record({entry("a", int_(), false)})));
+    EXPECT_FALSE(trivially_inhabited(record({entry("a", int_())})));
+    EXPECT_FALSE(trivially_inhabited(tuple_of({int_()})));
+    EXPECT_TRUE(trivially_inhabited(uni(nodes({tuple_of({int_()}), str_()}))));
+}
+
+TEST(Inhabitation, ClassesAgainstKinds) {
+    Harness h;
+    EXPECT_TRUE(class_disjoint_from_kinds(str_(), kPlainClass, h.ctx));
+    EXPECT_TRUE(class_disjoint_from_kinds(uni(nodes({str_(), list_of(int_())})), kIntSubclass, h.ctx));
+    EXPECT_FALSE(class_disjoint_from_kinds(bool_(), kIntSubclass, h.ctx));
+    EXPECT_FALSE(class_disjoint_from_kinds(str_(), kAbstractClass, h.ctx));
+    EXPECT_FALSE(class_disjoint_from_kinds(inst(kIntClass), kPlainClass, h.ctx));
+}
+
+}  // namespace
+}  // namespace tessaron::decide
