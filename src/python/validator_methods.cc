@@ -2,6 +2,7 @@
 #include "python/validator_methods.h"
 
 #include "python/check/entry.h"
+#include "python/decide.h"
 #include "python/value_semantics.h"
 
 namespace tessaron::python {
@@ -14,6 +15,13 @@ PyMethodDef* validator_method_table() {
          METH_FASTCALL | METH_KEYWORDS, kIsValidDoc},
         {"ensure", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(ensure_method)),
          METH_FASTCALL | METH_KEYWORDS, kEnsureDoc},
+        {"is_empty", is_empty_method, METH_NOARGS, kIsEmptyDoc},
+        {"is_subtype_of", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(is_subtype_of_method)),
+         METH_FASTCALL | METH_KEYWORDS, kIsSubtypeOfDoc},
+        {"relation_to", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(relation_to_method)),
+         METH_FASTCALL | METH_KEYWORDS, kRelationToDoc},
+        {"is_equivalent", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(is_equivalent_method)),
+         METH_FASTCALL | METH_KEYWORDS, kIsEquivalentDoc},
         {"__reduce__", reduce_method, METH_NOARGS, kReduceDoc},
         {"__copy__", copy_method, METH_NOARGS, kCopyDoc},
         {"__deepcopy__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(deepcopy_method)),
