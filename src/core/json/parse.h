@@ -1,0 +1,169 @@
+// Parsing a JSON document into a sink of ours.
+//
+// Boost.JSON's `basic_parser` reads the text and calls a handler; `Handler`
+// adapts those calls to a small sink interface and does what every sink
+// needs: it joins strings and numbers that arrive in pieces, reads float
+// texts with correct rounding (`read_float`), passes integers beyond 64 bits
+// on as their text, and refuses a float too large for a double.
+// `parse_with` runs the parser under our settings (at most 200 nested
+// containers, no comments, no trailing commas, strict UTF-8, no NaN or
+// Infinity), requires the whole input to be one value with only blanks
+// around it, and describes every refusal in our words.
+//
+// A sink provides (each answering false to stop, after recording why in the
+// `ParseFailure` it was given):
+//   null(), boolean(bool), integer(int64), big_integer(text, offset),
+//   floating(double), string(text), key(text),
+//   begin_array(), end_array(count), begin_object(), end_object(count)
+// and a `static constexpr std::size_t kMaxCount`: the largest string length
+// and container count it can hold (the parser refuses larger ones).
+// Texts handed over are valid UTF-8 and live only for the call.
+//
+// Include this header only where a sink is instantiated: it pulls in the
+// parser's template definitions.
+#pragma once
+
+#include <boost/json/basic_parser_impl.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/json/failure.h"
+#include "core/json/number.h"
+
+namespace tessaron::json {
+
+template <class Sink>
+class Handler {
+public:
+    using error_code = boost::json::error_code;
+    using string_view = boost::json::string_view;
+
+    static constexpr std::size_t max_object_size = Sink::kMaxCount;
+    static constexpr std::size_t max_array_size = Sink::kMaxCount;
+    static constexpr std::size_t max_key_size = Sink::kMaxCount;
+    static constexpr std::size_t max_string_size = Sink::kMaxCount;
+
+    Handler(std::string_view input, Sink& sink, ParseFailure& failure)
+        : input_(input), sink_(sink), failure_(failure) {}
+
+    bool on_document_begin(error_code&) { return true; }
+    bool on_document_end(error_code&) { return true; }
+
+    bool on_object_begin(error_code& ec) { return check(sink_.begin_object(), ec); }
+    bool on_object_end(std::size_t n, error_code& ec) { return check(sink_.end_object(n), ec); }
+    bool on_array_begin(error_code& ec) { return check(sink_.begin_array(), ec); }
+    bool on_array_end(std::size_t n, error_code& ec) { return check(sink_.end_array(n), ec); }
+
+    bool on_key_part(string_view s, std::size_t, error_code&) {
+        append(s);
+        return true;
+    }
+    bool on_key(string_view s, std::size_t, error_code& ec) { return check(sink_.key(finish(s)), ec) && reset(); }
+    bool on_string_part(string_view s, std::size_t, error_code&) {
+        append(s);
+        return true;
+    }
+    bool on_string(string_view s, std::size_t, error_code& ec) {
+        return check(sink_.string(finish(s)), ec) && reset();
+    }
+
+    bool on_number_part(string_view s, error_code&) {
+        if (!parts_) number_start_ = s.data();
+        append(s);
+        return true;
+    }
+    bool on_int64(std::int64_t i, string_view, error_code& ec) {
+        reset();
+        return check(sink_.integer(i), ec);
+    }
+    bool on_uint64(std::uint64_t, string_view s, error_code& ec) {
+        // Beyond the signed range: an integer kept as its text.
+        const std::size_t at = number_offset(s);
+        return check(sink_.big_integer(finish(s), at), ec) && reset();
+    }
+    bool on_double(double, string_view s, error_code& ec) {
+        const std::size_t at = number_offset(s);
+        const std::string_view text = finish(s);
+        if (!is_float_text(text)) return check(sink_.big_integer(text, at), ec) && reset();
+        double value = 0.0;
+        if (read_float(text, value) == FloatRead::Overflow) {
+            failure_.malformed("number out of range (too large for a float)", at);
+            return check(false, ec);
+        }
+        reset();
+        return check(sink_.floating(value), ec);
+    }
+
+    bool on_bool(bool b, error_code& ec) { return check(sink_.boolean(b), ec); }
+    bool on_null(error_code& ec) { return check(sink_.null(), ec); }
+    bool on_comment_part(string_view, error_code&) { return true; }
+    bool on_comment(string_view, error_code&) { return true; }
+
+private:
+    bool check(bool ok, error_code& ec) {
+        if (!ok) {
+            if (!failure_) failure_.kind = ParseFailure::Kind::Sink;
+            ec = boost::json::error::exception;
+        }
+        return ok;
+    }
+    void append(string_view s) {
+        scratch_.append(s.data(), s.size());
+        parts_ = true;
+    }
+    // The whole text: the final piece alone, or all pieces joined.
+    std::string_view finish(string_view s) {
+        if (!parts_) return std::string_view(s.data(), s.size());
+        scratch_.append(s.data(), s.size());
+        return scratch_;
+    }
+    bool reset() {
+        scratch_.clear();
+        parts_ = false;
+        return true;
+    }
+    std::size_t number_offset(string_view last) const {
+        const char* start = parts_ ? number_start_ : last.data();
+        const auto p = reinterpret_cast<std::uintptr_t>(start);
+        const auto base = reinterpret_cast<std::uintptr_t>(input_.data());
+        if (p >= base && p - base <= input_.size()) return static_cast<std::size_t>(p - base);
+        return 0;
+    }
+
+    std::string_view input_;
+    Sink& sink_;
+    ParseFailure& failure_;
+    std::string scratch_;
+    bool parts_ = false;
+    const char* number_start_ = nullptr;
+};
+
+inline bool is_json_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Parses `input` into `sink`.  False with `failure` filled when the document
+// is refused or the sink stopped.
+template <class Sink>
+bool parse_with(std::string_view input, Sink& sink, ParseFailure& failure) {
+    boost::json::parse_options options;
+    options.max_depth = kMaxNesting;
+    boost::json::basic_parser<Handler<Sink>> parser(options, input, sink, failure);
+    boost::json::error_code ec;
+    const std::size_t used = parser.write_some(false, input.data(), input.size(), ec);
+    if (failure) return false;
+    if (ec) {
+        failure.malformed(describe_syntax_error(input, ec, used), used);
+        return false;
+    }
+    std::size_t rest = used;
+    while (rest < input.size() && is_json_blank(input[rest])) ++rest;
+    if (rest < input.size()) {
+        failure.malformed(describe_trailing(input, rest), rest);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace tessaron::json

@@ -1,0 +1,156 @@
+// Building the compact value tree of a JSON document.
+//
+// What it computes: the `Document` of tree.h from the parser's events.  A
+// value stack holds the values of every open container; when a container
+// closes, its items (or key/value pairs) are moved from the top of the
+// stack into the arena as one contiguous run and the container value,
+// pointing at that run, takes their place on the stack.  So every value is
+// copied exactly twice (onto the stack, into the arena) and the arena never
+// holds a value before its siblings are complete.
+//
+// Duplicate object keys are merged when the object closes: the first
+// occurrence keeps its position and takes the last value.  Up to 16 members
+// are compared pairwise; larger objects go through a hash table of key
+// texts, so an object of n members costs O(n) expected.
+//
+// Budget: memory is 16 bytes per value (twice while the value's container is
+// open) plus the texts that needed unescaping; every limit on size comes
+// from the input: at most 200 nested containers, counts and lengths below
+// 2^32.
+#include "core/json/tree.h"
+
+#include <boost/unordered/unordered_flat_map.hpp>
+
+#include "core/json/parse.h"
+#include "core/util/fxhash.h"
+
+namespace tessaron::json {
+
+class TreeSink {
+public:
+    static constexpr std::size_t kMaxCount = Document::kMaxCount;
+
+    explicit TreeSink(Document& doc) : doc_(doc) {}
+
+    bool null() { return push(Kind::Null, 0, 0); }
+    bool boolean(bool b) { return push(b ? Kind::True : Kind::False, 0, 0); }
+    bool integer(std::int64_t i) { return push(Kind::Int, 0, std::bit_cast<std::uint64_t>(i)); }
+    bool floating(double d) { return push(Kind::Float, 0, std::bit_cast<std::uint64_t>(d)); }
+    bool big_integer(std::string_view text, std::size_t) {
+        const std::size_t digits = text.size() - (text.front() == '-' ? 1 : 0);
+        if (digits > doc_.max_big_int_digits_) doc_.max_big_int_digits_ = digits;
+        return push_text(Kind::BigInt, text);
+    }
+    bool string(std::string_view text) { return push_text(Kind::String, text); }
+    bool key(std::string_view text) { return push_text(Kind::String, text); }
+    bool begin_array() { return true; }
+    bool begin_object() { return true; }
+
+    bool end_array(std::size_t n) {
+        close(Kind::Array, n, n);
+        return true;
+    }
+    bool end_object(std::size_t n) {
+        const std::size_t kept = merge_duplicate_keys(n);
+        close(Kind::Object, kept, 2 * n);
+        return true;
+    }
+
+    void finish() {
+        doc_.root_ = stack_.empty() ? Value{} : stack_.back();
+        stack_.clear();
+    }
+
+private:
+    bool push(Kind kind, std::uint32_t count, std::uint64_t bits) {
+        stack_.push_back(Value{kind, count, bits});
+        return true;
+    }
+
+    bool push_text(Kind kind, std::string_view text) {
+        const auto p = reinterpret_cast<std::uintptr_t>(text.data());
+        const auto base = reinterpret_cast<std::uintptr_t>(doc_.input_.data());
+        const auto count = static_cast<std::uint32_t>(text.size());
+        if (p >= base && p - base + text.size() <= doc_.input_.size()) return push(kind, count, p - base);
+        const std::uint64_t at = doc_.owned_.size();
+        doc_.owned_.append(text);
+        return push(kind, count, at | Document::kOwnedBit);
+    }
+
+    // Moves the top `taken` stack values into the arena as the run of a
+    // container of `count` items or members.
+    void close(Kind kind, std::size_t count, std::size_t taken) {
+        const std::size_t keep = kind == Kind::Object ? 2 * count : count;
+        const std::size_t from = stack_.size() - taken;
+        const std::uint64_t first = doc_.arena_.size();
+        doc_.arena_.insert(doc_.arena_.end(), stack_.begin() + static_cast<std::ptrdiff_t>(from),
+                           stack_.begin() + static_cast<std::ptrdiff_t>(from + keep));
+        stack_.resize(from);
+        stack_.push_back(Value{kind, static_cast<std::uint32_t>(count), first});
+    }
+
+    // Merges repeated keys among the top n pairs of the stack in place;
+    // answers how many distinct pairs remain (packed at the start).
+    std::size_t merge_duplicate_keys(std::size_t n) {
+        if (n < 2) return n;
+        Value* pairs = stack_.data() + (stack_.size() - 2 * n);
+        std::size_t kept = 0;
+        if (n <= 16) {
+            for (std::size_t j = 0; j < n; ++j) {
+                const std::string_view key = doc_.text(pairs[2 * j]);
+                std::size_t i = 0;
+                while (i < kept && !same_key(pairs[2 * i], key)) ++i;
+                if (i < kept) {
+                    pairs[2 * i + 1] = pairs[2 * j + 1];
+                } else {
+                    pairs[2 * kept] = pairs[2 * j];
+                    pairs[2 * kept + 1] = pairs[2 * j + 1];
+                    ++kept;
+                }
+            }
+            return kept;
+        }
+        index_.clear();
+        for (std::size_t j = 0; j < n; ++j) {
+            const std::string_view key = doc_.text(pairs[2 * j]);
+            auto [it, inserted] = index_.try_emplace(key, kept);
+            if (!inserted) {
+                pairs[2 * it->second + 1] = pairs[2 * j + 1];
+            } else {
+                pairs[2 * kept] = pairs[2 * j];
+                pairs[2 * kept + 1] = pairs[2 * j + 1];
+                ++kept;
+            }
+        }
+        return kept;
+    }
+
+    bool same_key(const Value& a, std::string_view key) const {
+        return a.count == key.size() && doc_.text(a) == key;
+    }
+
+    Document& doc_;
+    std::vector<Value> stack_;
+    // Key text -> position among the kept pairs.  The views point into the
+    // input or the owned buffer, which does not change while an object is
+    // being closed.
+    boost::unordered_flat_map<std::string_view, std::size_t, util::FxHash> index_;
+};
+
+bool Document::parse(std::string_view input, ParseFailure& failure) {
+    input_ = input;
+    owned_.clear();
+    arena_.clear();
+    root_ = Value{};
+    max_big_int_digits_ = 0;
+    TreeSink sink(*this);
+    if (!parse_with(input, sink, failure)) {
+        arena_.clear();
+        owned_.clear();
+        return false;
+    }
+    sink.finish();
+    return true;
+}
+
+}  // namespace tessaron::json
