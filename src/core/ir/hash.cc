@@ -169,13 +169,17 @@ bool entries_across(std::span<const RecordEntry> x, const PoolAccess& pa, std::s
 }
 
 // Greedy matching: every element of x pairs with the first unpaired element
-// of y that `eq` accepts.  Counts are checked by the caller.
+// of y that `eq` accepts.  Counts are checked by the caller.  The scan starts
+// past the leading run of paired elements, so two lists in the same order
+// (the canonical case) match in linear time; the pairing is unchanged.
 template <class T, class Eq>
 bool greedy_match(std::span<const T> x, std::span<const T> y, Eq eq) {
     std::vector<bool> taken(y.size(), false);
+    std::size_t first_free = 0;
     for (const T& a : x) {
+        while (first_free < y.size() && taken[first_free]) ++first_free;
         bool found = false;
-        for (std::size_t j = 0; j < y.size(); ++j) {
+        for (std::size_t j = first_free; j < y.size(); ++j) {
             if (taken[j] || !eq(a, y[j])) continue;
             taken[j] = true;
             found = true;
