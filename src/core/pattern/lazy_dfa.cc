@@ -34,7 +34,7 @@ namespace tessaron::pattern {
 
 namespace {
 constexpr std::size_t kMapThreshold = 64 * 1024;
-constexpr std::size_t kMaxStates = 1u << 20;
+constexpr std::size_t kMaxStates = 1u << 16;
 constexpr std::size_t kMaxSetUnits = 1u << 21;  // NFA state ids kept for all DFA states
 
 inline std::uint32_t load_acquire(std::uint32_t& c) {

@@ -3,7 +3,10 @@
 // patterns alike unless the case says otherwise.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+
+#include "core/pattern/dfa.h"
 
 #include "core/pattern/pattern.h"
 
@@ -136,6 +139,32 @@ TEST(PatternSize, HugeRepetitionIsAnErrorNotAHang) {
     auto r = compile_full_match("(?:a{1000}){1000}{1000}", TextKind::Str);
     ASSERT_TRUE(std::holds_alternative<Error>(r));
     EXPECT_EQ(std::get<Error>(r).message, "compiled pattern exceeds the size limit");
+}
+
+TEST(PatternRobustness, MalformedInputGivesValuesNotCrashes) {
+    // Random splices of syntax fragments and raw bytes: every compile answers
+    // with a matcher or an error whose offset lies inside the pattern.
+    static const char* const kPieces[] = {
+        "a", "(", ")", "[", "]", "|", "*", "+?", "{", "}", "{2,", "3}", "^", "$", ".", "\\", "\\b{", "\\d",
+        "\\p{", "L}", "\\x{", "FF", "\\u", "(?", "i", "-", ":", "(?x)", "#", " ", "\n", "&&", "--", "~~",
+        "[:", ":]", "[^", "\xC3", "\xFF", "(?P<", ">", "\\b{start}", "{,", "\\0", "\\Q",
+    };
+    std::mt19937 rng(99);
+    for (int i = 0; i < 20000; ++i) {
+        std::string p;
+        for (int k = static_cast<int>(rng() % 10); k >= 0; --k) p += kPieces[rng() % std::size(kPieces)];
+        if (rng() % 8 == 0) p.push_back(static_cast<char>(rng()));
+        const TextKind kind = (i & 1) ? TextKind::Bytes : TextKind::Str;
+        auto r = compile_full_match(p, kind);
+        if (auto* e = std::get_if<Error>(&r)) {
+            EXPECT_LE(e->offset, p.size()) << p;
+            EXPECT_FALSE(e->message.empty()) << p;
+            EXPECT_FALSE(build_dfa(p, kind)) << "automaton built for a refused pattern " << p;
+        } else {
+            const FullMatcher& m = *std::get<std::shared_ptr<const FullMatcher>>(r);
+            (void)m.matches(p);
+        }
+    }
 }
 
 }  // namespace
