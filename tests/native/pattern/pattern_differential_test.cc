@@ -32,7 +32,7 @@ std::string unescape(const std::string& s) {
             out.push_back('\t');
         } else if (c == 'r') {
             out.push_back('\r');
-        } else if (c == 'x' && i + 2 < s.size() + 0) {
+        } else if (c == 'x' && i + 2 < s.size()) {
             out.push_back(static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16)));
             i += 2;
         } else {
@@ -91,7 +91,9 @@ void check_file(const std::string& path) {
             const bool got = m.matches(text);
             matches += got;
             EXPECT_EQ(got, expected) << "line " << c.line << ": pattern " << c.pattern << " text [" << text << "]";
-            if (dfa) EXPECT_EQ(dfa->accepts(text), got) << "automaton, pattern " << c.pattern << " text [" << text << "]";
+            if (dfa) {
+                EXPECT_EQ(dfa->accepts(text), got) << "automaton, pattern " << c.pattern << " text [" << text << "]";
+            }
         }
     }
     // The file must exercise both answers and mostly buildable automata.
