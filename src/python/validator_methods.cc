@@ -2,6 +2,7 @@
 #include "python/validator_methods.h"
 
 #include "python/check/entry.h"
+#include "python/check/json_entry.h"
 #include "python/decide.h"
 #include "python/value_semantics.h"
 
@@ -15,6 +16,12 @@ PyMethodDef* validator_method_table() {
          METH_FASTCALL | METH_KEYWORDS, kIsValidDoc},
         {"ensure", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(ensure_method)),
          METH_FASTCALL | METH_KEYWORDS, kEnsureDoc},
+        {"validate_json", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validate_json_method)),
+         METH_FASTCALL | METH_KEYWORDS, kValidateJsonDoc},
+        {"load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(load_method)),
+         METH_FASTCALL | METH_KEYWORDS, kLoadDoc},
+        {"is_valid_json", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(is_valid_json_method)),
+         METH_FASTCALL | METH_KEYWORDS, kIsValidJsonDoc},
         {"is_empty", is_empty_method, METH_NOARGS, kIsEmptyDoc},
         {"is_subtype_of", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(is_subtype_of_method)),
          METH_FASTCALL | METH_KEYWORDS, kIsSubtypeOfDoc},

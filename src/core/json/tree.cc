@@ -16,7 +16,8 @@
 // Budget: memory is 16 bytes per value (twice while the value's container is
 // open) plus the texts that needed unescaping; every limit on size comes
 // from the input: at most 200 nested containers, counts and lengths below
-// 2^32.
+// 2^32.  The arena, the stack and the text buffer belong to the document and
+// keep their capacity when it parses again.
 #include "core/json/tree.h"
 
 #include <boost/unordered/unordered_flat_map.hpp>
@@ -30,7 +31,7 @@ class TreeSink {
 public:
     static constexpr std::size_t kMaxCount = Document::kMaxCount;
 
-    explicit TreeSink(Document& doc) : doc_(doc) {}
+    explicit TreeSink(Document& doc) : doc_(doc), stack_(doc.stack_) { stack_.clear(); }
 
     bool null() { return push(Kind::Null, 0, 0); }
     bool boolean(bool b) { return push(b ? Kind::True : Kind::False, 0, 0); }
@@ -130,7 +131,7 @@ private:
     }
 
     Document& doc_;
-    std::vector<Value> stack_;
+    std::vector<Value>& stack_;
     // Key text -> position among the kept pairs.  The views point into the
     // input or the owned buffer, which does not change while an object is
     // being closed.
@@ -147,10 +148,18 @@ bool Document::parse(std::string_view input, ParseFailure& failure) {
     if (!parse_with(input, sink, failure)) {
         arena_.clear();
         owned_.clear();
+        stack_.clear();
         return false;
     }
     sink.finish();
     return true;
+}
+
+void Document::release_memory() {
+    std::string().swap(owned_);
+    std::vector<Value>().swap(arena_);
+    std::vector<Value>().swap(stack_);
+    root_ = Value{};
 }
 
 }  // namespace tessaron::json

@@ -78,8 +78,17 @@ public:
 
     // Parses `input` (which must outlive the document) into this document,
     // replacing what it held.  False with `failure` filled (always
-    // `Malformed`) when the document is refused.
+    // `Malformed`) when the document is refused.  A document parsed again
+    // reuses its buffers, so a caller that parses many documents can keep
+    // one and pay for growing its memory only once.
     bool parse(std::string_view input, ParseFailure& failure);
+
+    // The bytes of buffer space the document holds on to.
+    std::size_t retained_bytes() const {
+        return owned_.capacity() + (arena_.capacity() + stack_.capacity()) * sizeof(Value);
+    }
+    // Gives all buffer space back.
+    void release_memory();
 
 private:
     friend class TreeSink;
@@ -88,6 +97,7 @@ private:
     std::string_view input_;
     std::string owned_;
     std::vector<Value> arena_;
+    std::vector<Value> stack_;  // the open containers' values while parsing
     Value root_;
     std::size_t max_big_int_digits_ = 0;
 };

@@ -5,6 +5,8 @@
 // one line here plus the per-source overloads of the shape-dependent checks.
 #pragma once
 
+#include "python/check/json_source.h"
 #include "python/check/source.h"
 
-#define TS_FOR_EACH_SOURCE(X) X(::tessaron::python::check::PySource)
+#define TS_FOR_EACH_SOURCE(X) \
+    X(::tessaron::python::check::PySource) X(::tessaron::python::check::JsonSource)

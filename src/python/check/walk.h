@@ -21,6 +21,7 @@
 #include "core/ir/node.h"
 #include "python/binding/ref.h"
 #include "python/check/context.h"
+#include "python/check/json_source.h"
 #include "python/check/source.h"
 
 namespace tessaron::python::check {
@@ -84,5 +85,7 @@ bool check_refined(const ir::Node& node, const Source& src, WalkContext& ctx);
 // per source type.
 bool check_sequence(const ir::Node& node, const PySource& src, WalkContext& ctx);
 bool check_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx);
+bool check_sequence(const ir::Node& node, const JsonSource& src, WalkContext& ctx);  // json_checks.cc
+bool check_mapping(const ir::Node& node, const JsonSource& src, WalkContext& ctx);   // json_checks.cc
 
 }  // namespace tessaron::python::check

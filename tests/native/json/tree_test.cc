@@ -209,6 +209,13 @@ TEST(JsonTree, ReparseReplacesThePreviousDocument) {
     ParseFailure refused;
     EXPECT_FALSE(doc.parse("[", refused));
     EXPECT_EQ(refused.kind, ParseFailure::Kind::Malformed);
+    // Buffers are kept for the next parse until given back.
+    ASSERT_TRUE(doc.parse("[\"a\\n\", [1, 2], {\"k\": 3}]", failure));
+    EXPECT_GT(doc.retained_bytes(), 0u);
+    doc.release_memory();
+    EXPECT_LT(doc.retained_bytes(), 64u);  // at most an empty string's own storage
+    ASSERT_TRUE(doc.parse("[4]", failure));
+    EXPECT_EQ(doc.items(doc.root())[0].as_int(), 4);
 }
 
 }  // namespace

@@ -1,0 +1,222 @@
+// Sequence and mapping checks of a parsed JSON value.
+//
+// What it computes: a JSON array is a member of a list node (never of a
+// tuple node) when its item count fits the prefix and each item matches its
+// prefix node or the tail; a JSON object is a member of a mapping node when
+// every required declared key is present, each declared key's value matches
+// its entry, and every other member is admitted by the clauses.  The tree
+// has already merged repeated keys (the last value counts), so each member
+// is a distinct key.
+//
+// For an object the members are visited once: a member's key is looked up
+// among the declared names (the record-key table's text map, or a scan of
+// the entries when the walk has no table), a declared member is walked
+// against its entry, and an undeclared one against the clauses: none
+// refuses it; a single clause whose key node is str or anything walks just
+// the value (every JSON key is a string); otherwise some clause must admit
+// the key (as a JSON string) and the value.
+//
+// JSON documents are walked verdict-only (`is_valid_json`), but the checks
+// also record failures in the recording modes, with the same codes and
+// paths as for Python values, so the walk never depends on that.
+//
+// Budget: one walk per item or member; the array fast path tests a
+// homogeneous array of a scalar kind without recursion.
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "python/check/builtins.h"
+#include "python/check/report.h"
+#include "python/check/sources.h"
+#include "python/check/walk.h"
+
+namespace tessaron::python::check {
+
+namespace {
+
+bool json_scalar_matches(ir::NodeKind kind, const json::Value& v) {
+    switch (kind) {
+        case ir::NodeKind::Anything: return true;
+        case ir::NodeKind::Nothing: return false;
+        case ir::NodeKind::None: return v.kind == json::Kind::Null;
+        case ir::NodeKind::Bool: return v.kind == json::Kind::False || v.kind == json::Kind::True;
+        case ir::NodeKind::Int:
+            return v.kind == json::Kind::False || v.kind == json::Kind::True || v.kind == json::Kind::Int ||
+                   v.kind == json::Kind::BigInt;
+        case ir::NodeKind::Float: return v.kind == json::Kind::Float;
+        case ir::NodeKind::Str: return v.kind == json::Kind::String;
+        default: return false;
+    }
+}
+
+// Walks `node` against `child`, under `segment` in the recording modes.
+bool walk_at(const ir::Node& node, const JsonSource& child, PathSegment segment, WalkContext& ctx) {
+    if (!ctx.recording()) return walk(node, child, ctx);
+    ctx.path->push_back(std::move(segment));
+    const bool member = walk(node, child, ctx);
+    ctx.path->pop_back();
+    return member;
+}
+
+// Records with at most this many entries are searched by a scan (length
+// first): cheaper than hashing the key.
+constexpr std::size_t kScannedEntries = 12;
+
+const RecordKeys* record_table(const ir::Node& node, const WalkState& st) {
+    const auto& table = st.tables->record_keys;
+    if (table.empty() || !node.entries || node.entries->empty()) return nullptr;
+    auto it = table.find(Precompute::key_of(node.entries));
+    return it == table.end() ? nullptr : &it->second;
+}
+
+// The entry a key names: the last entry of that name.
+std::optional<std::size_t> declared_index(std::span<const ir::RecordEntry> entries, const RecordKeys* table,
+                                          std::string_view key) {
+    if (entries.size() <= kScannedEntries) {
+        for (std::size_t i = entries.size(); i-- > 0;) {
+            const ir::SharedText& name = entries[i].key;
+            if (name && name->size() == key.size() && std::memcmp(name->data(), key.data(), key.size()) == 0)
+                return i;
+        }
+        return std::nullopt;
+    }
+    if (table) {
+        auto it = table->positions.find(key);
+        if (it == table->positions.end()) return std::nullopt;
+        return static_cast<std::size_t>(it->second);
+    }
+    for (std::size_t i = entries.size(); i-- > 0;)
+        if (entries[i].key_view() == key) return i;
+    return std::nullopt;
+}
+
+// Whether the clauses admit an undeclared member.
+bool extra_member_admitted(std::span<const ir::Clause> clauses, const JsonSource& key, const JsonSource& value,
+                           WalkContext& ctx) {
+    if (clauses.empty()) return false;
+    std::vector<Violation> none;
+    std::vector<PathSegment> fresh;
+    WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly, &fresh);
+    if (clauses.size() == 1 &&
+        (clauses[0].key.kind == ir::NodeKind::Str || clauses[0].key.kind == ir::NodeKind::Anything))
+        return walk(clauses[0].value, value, sub);
+    for (const ir::Clause& clause : clauses) {
+        if (walk(clause.key, key, sub) && walk(clause.value, value, sub)) return true;
+        if (ctx.state->stop) return false;
+    }
+    return false;
+}
+
+// Records why an undeclared member was refused: no clause at all, or the
+// failures of the first clause.
+void explain_extra_member(std::span<const ir::Clause> clauses, std::string_view key_text, const JsonSource& key,
+                          const JsonSource& value, WalkContext& ctx) {
+    PathKey segment{ir::make_text(key_text)};
+    if (clauses.empty()) {
+        std::string shown = violation_value_text(key, *ctx.state);
+        if (ctx.state->stop) return;
+        ctx.violations->push_back(make_keyed_violation(*ctx.path, std::move(segment), "extra_forbidden",
+                                                       "no unexpected key", std::move(shown)));
+        return;
+    }
+    const std::size_t before = ctx.violations->size();
+    ctx.path->push_back(std::move(segment));
+    walk(clauses.front().key, key, ctx);
+    if (ctx.mode == WalkMode::CollectAll || ctx.violations->size() == before)
+        walk(clauses.front().value, value, ctx);
+    ctx.path->pop_back();
+}
+
+}  // namespace
+
+bool check_sequence(const ir::Node& node, const JsonSource& src, WalkContext& ctx) {
+    const bool is_tuple = node.flavour() == ir::kFlavourTuple;
+    const char* kind_name = is_tuple ? "tuple" : "list";
+    if (is_tuple || src.value->kind != json::Kind::Array) {
+        push_violation(is_tuple ? "tuple_type" : "list_type", kind_name, src, ctx);
+        return false;
+    }
+    const auto prefix = ir::as_span(node.prefix());
+    const ir::Node* tail = node.tail().get();
+    const auto items = src.doc->items(*src.value);
+    if (tail ? items.size() < prefix.size() : items.size() != prefix.size()) {
+        report_type_mismatch_formatted("list_length", kind_name, prefix.size(), tail != nullptr, src, ctx);
+        return false;
+    }
+    if (!ctx.recording() && prefix.empty() && tail && is_scalar_kind(tail->kind) &&
+        ctx.state->depth <= kMaxWalkDepth - 1) {
+        for (const json::Value& item : items)
+            if (!json_scalar_matches(tail->kind, item)) return false;
+        return true;
+    }
+    bool verdict = true;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const ir::Node* element = i < prefix.size() ? &prefix[i] : tail;
+        if (!element || !walk_at(*element, src.child(items[i]), PathIndex{i}, ctx)) {
+            if (ctx.mode != WalkMode::CollectAll || ctx.state->stop) return false;
+            verdict = false;
+        }
+    }
+    return verdict;
+}
+
+bool check_mapping(const ir::Node& node, const JsonSource& src, WalkContext& ctx) {
+    if (src.value->kind != json::Kind::Object) {
+        push_violation("dict_type", "dict", src, ctx);
+        return false;
+    }
+    WalkState& st = *ctx.state;
+    const auto entries = ir::as_span(node.entries);
+    const auto clauses = ir::as_span(node.clauses);
+    const RecordKeys* table = record_table(node, st);
+    const auto members = src.doc->members(*src.value);
+    const bool recording = ctx.recording();
+    std::vector<bool> present;
+    if (recording) present.assign(entries.size(), false);
+
+    std::size_t left = 0;
+    if (table) {
+        left = static_cast<std::size_t>(table->required);
+    } else {
+        for (const ir::RecordEntry& e : entries) left += e.required ? 1 : 0;
+    }
+
+    bool verdict = true;
+    for (std::size_t m = 0; m < members.size(); m += 2) {
+        const JsonSource key = src.child(members[m]);
+        const JsonSource value = src.child(members[m + 1]);
+        const std::string_view key_text = src.doc->text(members[m]);
+        bool ok;
+        if (auto index = declared_index(entries, table, key_text)) {
+            const ir::RecordEntry& entry = entries[*index];
+            if (entry.required) --left;
+            if (recording) present[*index] = true;
+            ok = walk_at(entry.value, value, PathKey{entry.key}, ctx);
+        } else {
+            ok = extra_member_admitted(clauses, key, value, ctx);
+            if (!ok && recording && !st.stop) explain_extra_member(clauses, key_text, key, value, ctx);
+        }
+        if (!ok) {
+            if (ctx.mode != WalkMode::CollectAll || st.stop) return false;
+            verdict = false;
+        }
+    }
+    if (left == 0) return verdict;
+    if (recording && !st.stop) {
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (!entries[i].required || present[i]) continue;
+            // A repeated declared name counts once, at its last entry.
+            if (declared_index(entries, table, entries[i].key_view()) != i) continue;
+            ctx.violations->push_back(make_keyed_violation(*ctx.path, PathKey{entries[i].key}, "missing_key",
+                                                           "required key " + std::string(entries[i].key_view()),
+                                                           "missing"));
+            if (ctx.mode == WalkMode::FailFast) break;
+        }
+    }
+    return false;
+}
+
+}  // namespace tessaron::python::check

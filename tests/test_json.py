@@ -1,0 +1,440 @@
+"""JSON input: ``validate_json``, ``load`` and ``is_valid_json``.
+
+``load`` and ``validate_json`` parse into Python objects and validate those;
+``is_valid_json`` walks its own parsed tree.  The properties compare both
+with the standard library's ``json`` module on documents both accept.
+"""
+
+import json
+import math
+import string
+import typing
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import tessaron
+from tessaron import ValidationError, Validator
+
+ANY = tessaron.anything
+NOT_JSON_TYPE = "JSON input must be a str or bytes object"
+LONE_SURROGATE = "input string is not valid UTF-8 (contains a lone surrogate)"
+
+
+def json_failure(v, data, **kwargs):
+    """The json_invalid error of ``data``, checked to be the same from
+    ``validate_json`` and ``load``, and ``is_valid_json`` to say False."""
+    assert v.is_valid_json(data) is False
+    errors = []
+    for method in (v.validate_json, v.load):
+        with pytest.raises(ValidationError) as info:
+            method(data, **kwargs)
+        errors.append(info.value)
+    first, second = errors
+    assert str(first) == str(second)
+    assert (first.code, first.path, first.expected) == ("json_invalid", (), "valid JSON")
+    assert len(first.errors) == 1
+    assert str(first) == f"expected valid JSON, got {first.value} [json_invalid]"
+    return first
+
+
+# --- input types ------------------------------------------------------------
+
+
+@pytest.mark.parametrize("data", [123, None, bytearray(b"1"), memoryview(b"1"), ["1"], 1.5])
+def test_neither_str_nor_bytes_is_a_type_error(data):
+    v = Validator(ANY)
+    for method in (v.validate_json, v.load):
+        with pytest.raises(TypeError) as info:
+            method(data)
+        assert str(info.value) == NOT_JSON_TYPE
+    assert v.is_valid_json(data) is False
+
+
+def test_str_and_bytes_subclasses_are_documents():
+    class Text(str):
+        pass
+
+    class Raw(bytes):
+        pass
+
+    v = Validator({"a": int})
+    for data in (Text('{"a": 1}'), Raw(b'{"a": 1}')):
+        assert v.load(data) == {"a": 1}
+        assert v.is_valid_json(data) is True
+
+
+def test_a_lone_surrogate_in_a_str_is_not_utf8():
+    err = json_failure(Validator(ANY), '"\ud800"')
+    assert err.value == LONE_SURROGATE
+
+
+def test_non_ascii_text_is_read_as_utf8():
+    v = Validator({"clé": str})
+    doc = '{"clé": "naïve ☃ 😀"}'
+    assert v.load(doc) == {"clé": "naïve ☃ 😀"}
+    assert v.load(doc.encode()) == {"clé": "naïve ☃ 😀"}
+    assert v.is_valid_json(doc) and v.is_valid_json(doc.encode())
+
+
+# --- malformed documents ----------------------------------------------------
+
+MALFORMED = [
+    ("", "expected a JSON value, found end of input at line 1 column 0"),
+    (" \n\t ", "expected a JSON value, found end of input at line 2 column 3"),
+    ("1 2", "trailing characters after the JSON value at line 1 column 3"),
+    ("[1] x", "trailing characters after the JSON value at line 1 column 5"),
+    ("01", "invalid number at line 1 column 2"),
+    ("[1.]", "invalid number at line 1 column 4"),
+    ("1e400", "number out of range (too large for a float) at line 1 column 1"),
+    ("NaN", "NaN and Infinity are not allowed at line 1 column 1"),
+    ("[-Infinity]", "NaN and Infinity are not allowed at line 1 column 3"),
+    ("[1,]", "trailing comma before ']' at line 1 column 4"),
+    ('{"a":1,}', "trailing comma before '}' at line 1 column 8"),
+    ('{"a" 1}', "expected ':' after an object key at line 1 column 6"),
+    ("{'a': 1}", "expected a double-quoted string as object key at line 1 column 2"),
+    ('{\n "a": 1\n "b": 2}', "expected ',' or '}' after an object value at line 3 column 2"),
+    ("[true false]", "expected ',' or ']' after an array item at line 1 column 7"),
+    ("[nul]", "invalid literal (expected true, false or null) at line 1 column 2"),
+    ('"abc', "unexpected end of input inside a string at line 1 column 5"),
+    ('"\\q"', "invalid escape sequence in a string at line 1 column 3"),
+    ('"\\u12x4"', "invalid \\u escape in a string (expected four hex digits) at line 1 column 6"),
+    ('"\\ud800"', "lone surrogate in a \\u escape at line 1 column 8"),
+    ('["\\udc00"]', "lone surrogate in a \\u escape at line 1 column 9"),
+    ('"a\tb"', "control character in a string (it must be escaped) at line 1 column 3"),
+    (b'"\xff"', "invalid UTF-8 in a string at line 1 column 2"),
+    (b'"\xed\xa0\x80"', "invalid UTF-8 in a string at line 1 column 2"),
+    ("[" * 201 + "]" * 201, "nesting too deep (at most 200 nested containers) at line 1 column 201"),
+]
+
+
+@pytest.mark.parametrize("data, reason", MALFORMED)
+def test_malformed_documents_are_json_invalid(data, reason):
+    assert json_failure(Validator(ANY), data).value == reason
+
+
+@pytest.mark.parametrize("data, reason", MALFORMED[:6])
+def test_json_invalid_ignores_fail_fast_and_the_schema(data, reason):
+    # No schema check runs: a schema that admits nothing still reports the
+    # document, and fail_fast changes nothing.
+    assert json_failure(Validator(tessaron.nothing), data, fail_fast=True).value == reason
+
+
+def test_json_invalid_value_is_cut_to_80_characters():
+    data = "\n" * 999 + " " * 99990 + '"\\u12x4"'
+    full = "invalid \\u escape in a string (expected four hex digits) at line 1000 column 99995"
+    err = json_failure(Validator(ANY), data)
+    assert err.value == full[:80] + "..."
+    assert len(err.value) == 83
+
+
+def test_same_document_as_str_and_bytes_gives_the_same_error():
+    v = Validator(ANY)
+    for data, _ in MALFORMED:
+        if isinstance(data, str):
+            assert json_failure(v, data).value == json_failure(v, data.encode()).value
+
+
+# --- well-formed edge cases -------------------------------------------------
+
+
+def test_a_repeated_key_keeps_its_first_position_and_last_value():
+    doc = '{"a": 1, "b": 2, "a": "three"}'
+    loaded = Validator(ANY).load(doc)
+    assert loaded == {"a": "three", "b": 2}
+    assert list(loaded) == ["a", "b"]
+    assert Validator({"a": str, "b": int}).is_valid_json(doc) is True
+    assert Validator({"a": int, "b": int}).is_valid_json(doc) is False
+    # Many members take the hashed merge in the tree.
+    many = "{" + ", ".join(f'"k{i}": {i}' for i in range(40)) + ', "k7": "x"}'
+    assert Validator(dict[str, int]).is_valid_json(many) is False
+    assert Validator(ANY).load(many)["k7"] == "x"
+
+
+@pytest.mark.parametrize(
+    "doc, expected",
+    [
+        ("1.0", 1.0),
+        ("1", 1),
+        ("123456789012345678901234567890", 123456789012345678901234567890),
+        ("-123456789012345678901234567890", -123456789012345678901234567890),
+        ("9223372036854775808", 2**63),
+        ("-9223372036854775808", -(2**63)),
+        ("1e-400", 0.0),
+        ("-0.0", -0.0),
+        ("-0", 0),
+        ("2.2250738585072011e-308", 2.2250738585072011e-308),
+        ("0.1", 0.1),
+        ("1E2", 100.0),
+    ],
+)
+def test_numbers(doc, expected):
+    loaded = Validator(ANY).load(doc)
+    assert type(loaded) is type(expected)
+    assert loaded == expected
+    assert math.copysign(1, loaded) == math.copysign(1, expected)
+    schema = float if isinstance(expected, float) else int
+    other = int if schema is float else float
+    assert Validator(schema).is_valid_json(doc) is True
+    assert Validator(other).is_valid_json(doc) is False
+
+
+def test_json_true_is_an_int_and_a_bool_but_never_bytes_or_a_tuple():
+    assert Validator(int).is_valid_json("true") is True
+    assert Validator(bool).is_valid_json("1") is False
+    assert Validator(bytes).is_valid_json('"a"') is False
+    assert Validator(tuple[int, ...]).is_valid_json("[1]") is False
+    assert Validator(list[int]).is_valid_json("[1, true]") is True
+    assert Validator(set[int]).is_valid_json("[1]") is False
+
+
+@pytest.mark.parametrize("depth, ok", [(200, True), (201, False), (202, False)])
+def test_nesting_of_200_containers_passes(depth, ok):
+    doc = "[" * depth + "0" + "]" * depth
+    v = Validator(ANY)
+    assert v.is_valid_json(doc) is ok
+    if ok:
+        loaded = v.load(doc)
+        for _ in range(depth):
+            assert isinstance(loaded, list) and len(loaded) == 1
+            loaded = loaded[0]
+        assert loaded == 0
+    else:
+        json_failure(v, doc)
+
+
+def test_load_returns_a_new_object_and_validate_json_none():
+    v = Validator({"a": list[int]})
+    doc = b'{"a": [1, 2]}'
+    first, second = v.load(doc), v.load(doc)
+    assert first == {"a": [1, 2]} and first is not second
+    assert v.validate_json(doc) is None
+
+
+def test_failures_of_a_parsed_document_are_those_of_validate():
+    v = Validator({"a": list[int], "b": str})
+    doc = '{"a": [1, "x", 3.5]}'
+    for fail_fast in (False, True):
+        with pytest.raises(ValidationError) as from_json:
+            v.validate_json(doc, fail_fast=fail_fast)
+        with pytest.raises(ValidationError) as from_load:
+            v.load(doc, fail_fast=fail_fast)
+        with pytest.raises(ValidationError) as from_value:
+            v.validate(json.loads(doc), fail_fast=fail_fast)
+        assert str(from_json.value) == str(from_load.value) == str(from_value.value)
+    assert [e["path"] for e in from_json.value.errors] == [("a", 1)]
+
+
+def test_checks_that_need_a_python_value_get_one():
+    assert Validator(typing.Literal["on", 2]).is_valid_json('"on"') is True
+    assert Validator(typing.Literal["on", 2]).is_valid_json('"off"') is False
+    assert Validator(typing.Literal[True]).is_valid_json("1") is False
+    assert Validator(typing.Literal[2**70]).is_valid_json(str(2**70)) is True
+    assert Validator(dict).is_valid_json('{"a": [1]}') is True
+    assert Validator(list).is_valid_json('{"a": [1]}') is False
+
+
+def test_records_and_catch_all_clauses():
+    class Movie(typing.TypedDict, total=False):
+        title: str
+        year: int
+
+    cases = [
+        (Movie, '{"title": "x"}', True),
+        (Movie, '{"title": "x", "year": "1999"}', False),
+        (Movie, '{"title": "x", "extra": [1]}', True),
+        ({"a": int}, '{"a": 1, "b": [null]}', False),
+        ({"a": int}, '{"b": 1}', False),
+        ({"a": int}, "[]", False),
+        ({"a": int, "b": typing.NotRequired[str]}, '{"a": 1, "b": null}', False),
+        (dict[typing.Literal["x", "y"], int], '{"x": 1, "y": 2}', True),
+        (dict[typing.Literal["x", "y"], int], '{"x": 1, "z": 2}', False),
+        (dict[str, list[int]], '{"x": [1], "y": [2, "3"]}', False),
+    ]
+    for schema, doc, member in cases:
+        v = Validator(schema)
+        assert v.is_valid_json(doc) is member, (schema, doc)
+        assert v.is_valid(json.loads(doc)) is member, (schema, doc)
+
+
+class Meta(type):
+    mode = None
+
+    def __instancecheck__(cls, obj):
+        if Meta.mode is not None:
+            raise Meta.mode
+        return type.__instancecheck__(cls, obj)
+
+
+class Guarded(metaclass=Meta):
+    pass
+
+
+def test_is_valid_json_raises_only_fatal_exceptions():
+    v = Validator(Guarded)
+    try:
+        Meta.mode = ValueError("no")
+        assert v.is_valid_json("[1]") is False
+        Meta.mode = KeyboardInterrupt()
+        with pytest.raises(KeyboardInterrupt):
+            v.is_valid_json("[1]")
+        assert v.is_valid_json("[1") is False  # not parsed, never checked
+    finally:
+        Meta.mode = None
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda v: v.validate_json(123, fail_fast=0), "fail_fast"),
+        (lambda v: v.load("1", fail_fast=None), "fail_fast"),
+        (lambda v: v.load("1", True), "Validator.load() takes 1 positional arguments but 2 were given"),
+        (lambda v: v.validate_json(), "Validator.validate_json() missing 1 required positional argument: 'data'"),
+        (lambda v: v.is_valid_json(data="1"), "positional-only"),
+        (lambda v: v.is_valid_json("1", fail_fast=True), "unexpected keyword argument 'fail_fast'"),
+    ],
+)
+def test_argument_errors(call, message):
+    with pytest.raises(TypeError) as info:
+        call(Validator(int))
+    assert message in str(info.value)
+
+
+# --- hostile documents ------------------------------------------------------
+
+
+def test_hostile_documents_are_refused_not_crashed():
+    v = Validator(ANY)
+    json_failure(v, "[" * 100_000)
+    json_failure(v, '{"a":' * 100_000)
+    json_failure(v, "[" * 100_000 + "]" * 100_000)
+    # An integer past the interpreter's digit limit is refused by both
+    # parsers alike.
+    huge = "7" * 100_000
+    assert json_failure(v, huge).value.startswith("integer has too many digits")
+    assert Validator(int).is_valid_json(huge) is False
+    long_float = "0." + "1" * 100_000 + "e3"
+    assert Validator(float).load(long_float) == json.loads(long_float)
+    json_failure(v, "1" * 400 + ".5")  # too large for a float
+    long_text = '"' + "ab\\n" * 200_000 + '"'
+    assert Validator(str).load(long_text) == "ab\n" * 200_000
+    assert Validator(str).is_valid_json(long_text) is True
+
+
+@settings(max_examples=60, deadline=None)
+@given(st.binary(max_size=40))
+def test_arbitrary_bytes_never_crash(data):
+    v = Validator(ANY)
+    try:
+        expected = json.loads(data)
+    except (ValueError, RecursionError):
+        expected = None
+    answer = v.is_valid_json(data)
+    try:
+        loaded = v.load(data)
+    except ValidationError as err:
+        assert err.code == "json_invalid" and len(err.value) <= 83
+        assert answer is False
+    else:
+        assert answer is True
+        assert same(loaded, expected)
+
+
+# --- properties against the json module -------------------------------------
+
+
+def same(a, b):
+    """Equal values of the same types, all the way down (1 != 1.0 != True)."""
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, list):
+        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
+    if isinstance(a, dict):
+        return list(a) == list(b) and all(same(a[k], b[k]) for k in a)
+    if isinstance(a, float):
+        return a == b and math.copysign(1, a) == math.copysign(1, b)
+    return a == b
+
+
+keys = st.text(alphabet=string.ascii_letters + "é☃", min_size=0, max_size=4)
+scalars = (
+    st.none()
+    | st.booleans()
+    | st.integers(min_value=-(2**80), max_value=2**80)
+    | st.floats(allow_nan=False, allow_infinity=False)
+    | st.text(max_size=12)
+)
+json_values = st.recursive(
+    scalars,
+    lambda inner: st.lists(inner, max_size=4) | st.dictionaries(keys, inner, max_size=4),
+    max_leaves=20,
+)
+
+
+def documents(value):
+    return st.sampled_from(
+        [
+            json.dumps(value),
+            json.dumps(value, ensure_ascii=False),
+            json.dumps(value, indent=2),
+            json.dumps(value, ensure_ascii=False).encode(),
+        ]
+    )
+
+
+@settings(max_examples=80, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(json_values.flatmap(documents))
+def test_load_equals_json_loads(doc):
+    v = Validator(ANY)
+    assert same(v.load(doc), json.loads(doc))
+    assert v.is_valid_json(doc) is True
+
+
+@settings(max_examples=40, deadline=None)
+@given(st.lists(st.tuples(st.sampled_from(["a", "b", "c"]), st.integers(0, 9)), max_size=12))
+def test_repeated_keys_match_json_loads(pairs):
+    doc = "{" + ", ".join(f'"{k}": {n}' for k, n in pairs) + "}"
+    loaded = Validator(ANY).load(doc)
+    expected = json.loads(doc)
+    assert same(loaded, expected)
+    assert Validator(dict[str, typing.Literal[tuple(range(5))]]).is_valid_json(doc) is all(
+        n < 5 for n in expected.values()
+    )
+
+
+scalar_schemas = st.sampled_from(
+    [int, float, str, bool, type(None), typing.Any, typing.Literal["a", 1], typing.Literal[True]]
+)
+schemas = st.recursive(
+    scalar_schemas,
+    lambda inner: st.one_of(
+        inner.map(lambda s: list[s]),
+        inner.map(lambda s: dict[str, s]),
+        st.tuples(inner, inner).map(lambda p: tessaron.union(p[0], p[1])),
+        st.dictionaries(st.sampled_from(["a", "b", "c"]), inner, min_size=1, max_size=3),
+    ),
+    max_leaves=6,
+)
+matching_values = st.recursive(
+    st.none() | st.booleans() | st.integers(-5, 5) | st.sampled_from([0.5, -1.0, 2.0]) | st.sampled_from(["a", "b", ""]),
+    lambda inner: st.lists(inner, max_size=3) | st.dictionaries(st.sampled_from(["a", "b", "c", "d"]), inner, max_size=3),
+    max_leaves=10,
+)
+
+
+@settings(max_examples=100, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(schemas, matching_values.flatmap(documents))
+def test_is_valid_json_agrees_with_is_valid_of_json_loads(schema, doc):
+    v = Validator(schema)
+    value = json.loads(doc)
+    assert v.is_valid_json(doc) is v.is_valid(value)
+    try:
+        loaded = v.load(doc)
+    except ValidationError as err:
+        assert not v.is_valid(value)
+        with pytest.raises(ValidationError) as direct:
+            v.validate(value)
+        assert str(err) == str(direct.value)
+    else:
+        assert v.is_valid(value) and same(loaded, value)
