@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/ir/limits.h"
@@ -40,6 +41,25 @@ bool build_generic(PyObject* spec, PyObject* origin, PyObject* args, BuildTarget
 bool build_type_alias(PyObject* alias, BuildTarget target, ir::Node& out);
 bool build_list_literal(PyObject* list, BuildTarget target, ir::Node& out);
 bool build_record_literal(PyObject* dict, BuildTarget target, ir::Node& out);
+
+// --- Annotated metadata (annotated.cc) --------------------------------------
+
+// Reads one metadata item as a marker at group `depth` (0 for an item of the
+// Annotated form itself), appending the constraints it carries.
+bool read_marker(PyObject* item, std::vector<ir::Constraint>& constraints, BuildTarget target, int depth);
+// Reads each element of a grouped marker at `depth + 1`; refuses a group
+// deeper than 7 and one that yields more than MAX_SCHEMA_NODES constraints.
+bool build_marker_group(PyObject* item, std::vector<ir::Constraint>& constraints, BuildTarget target, int depth);
+// Whether the object says it is grouped metadata (errors count as no; a
+// fatal one is left set).
+bool is_grouped_metadata(PyObject* obj);
+// Whether the type is a marker of `annotated_types` other than DocInfo.
+bool is_unchecked_marker_type(PyTypeObject* type);
+// False with the ValueError set when a divisor is not a `numbers.Number`.
+bool check_divisor_is_number(PyObject* value);
+// False with the ValueError set when a pattern holds a class-set operator
+// (`&&`, `--`, `~~` or a nested `[` inside a class).
+bool check_class_set_operators(std::string_view pattern);
 
 // Carries another validator's tree into the schema being built.
 bool merge_validator(PyObject* validator, BuildTarget target, ir::Node& out);

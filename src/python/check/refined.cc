@@ -24,6 +24,7 @@
 #include "core/pattern/utf8.h"
 #include "python/binding/intern.h"
 #include "python/check/builtins.h"
+#include "python/check/refined.h"
 #include "python/check/report.h"
 #include "python/check/sources.h"
 #include "python/check/walk.h"
@@ -50,7 +51,8 @@ const pattern::IntervalSet& escaped_code_points() {
     return *set;
 }
 
-// The pattern as a double-quoted string literal.
+}  // namespace
+
 std::string quote_pattern(std::string_view text) {
     static const char kHex[] = "0123456789abcdef";
     std::string out = "\"";
@@ -80,6 +82,8 @@ std::string quote_pattern(std::string_view text) {
     out += '"';
     return out;
 }
+
+namespace {
 
 // The truth of a rich comparison or other operation result: 1, 0, -1.
 int truth_of(PyObject* result) {
@@ -139,16 +143,18 @@ std::string exception_text(PyObject* exc, WalkState& st) {
     return cut_text_80(text);
 }
 
-// The matcher of a pattern constraint: from the tables, else compiled now.
-std::shared_ptr<const pattern::FullMatcher> matcher_for(const ir::Constraint& c, const WalkState& st) {
+// The matcher of a pattern constraint: borrowed from the tables, else
+// compiled now into `owned` (nullptr when the pattern does not compile).
+const pattern::FullMatcher* matcher_for(const ir::Constraint& c, const WalkState& st,
+                                        std::shared_ptr<const pattern::FullMatcher>& owned) {
     const auto& table = st.tables->patterns;
     if (!table.empty()) {
         auto it = table.find(static_cast<const void*>(&c.pattern));
-        if (it != table.end()) return it->second;
+        if (it != table.end()) return it->second.get();
     }
     auto compiled = pattern::compile_full_match(c.pattern, pattern::TextKind::Str);
-    if (auto* m = std::get_if<std::shared_ptr<const pattern::FullMatcher>>(&compiled)) return *m;
-    return nullptr;
+    if (auto* m = std::get_if<std::shared_ptr<const pattern::FullMatcher>>(&compiled)) owned = std::move(*m);
+    return owned.get();
 }
 
 bool regex_matches(const ir::Constraint& c, PyObject* value, WalkState& st) {
@@ -159,7 +165,8 @@ bool regex_matches(const ir::Constraint& c, PyObject* value, WalkState& st) {
         absorb_error(st);
         return false;
     }
-    auto matcher = matcher_for(c, st);
+    std::shared_ptr<const pattern::FullMatcher> owned;
+    const pattern::FullMatcher* matcher = matcher_for(c, st, owned);
     return matcher && matcher->matches(std::string_view(utf8, static_cast<std::size_t>(len)));
 }
 
