@@ -1,23 +1,242 @@
 // Building, reaching and guarding a validator's lookup tables.
 //
-// What it computes: the four `Precompute` tables of a finished schema.  For
-// now the tables stay empty: every reader of the walk has its fallback that
-// works from the nodes alone, so an empty table changes speed, never an
-// answer.  Filling them is a pass over the root and each definition.
+// What it computes: the four `Precompute` tables of a finished schema, in
+// one pass over the root and then each definition (a back edge is never
+// followed; each definition is visited by the pass itself):
+//   - `record_keys`: for each mapping node with entries, the interned name of
+//     every entry, a map from key text to its (last) position, and the
+//     number of required entries;
+//   - `attribute_names`: for each object node with entries, the interned
+//     name of every entry;
+//   - `literal_sets`: for each union made only of literals, the values of
+//     its exact-int members that fit in 64 bits and the texts of its
+//     exact-str members;
+//   - `patterns`: every pattern of a refined node, compiled for whole-text
+//     matching.
 //
-// Invariant: once `ready_` is published the tables never change, so readers
-// on any thread use them without a lock.  Budget: the build runs once per
-// validator.
+// Invariants: every table is keyed by the address of the shared list (or
+// pattern text) it describes; shared lists never change and live as long as
+// the tree, so one address names one list for the validator's life.  A node
+// reached through several parents is visited once (the pass remembers the
+// nodes it has seen), so a schema that shares a part many times costs its
+// distinct nodes only, and an existing entry is never rebuilt.  A pattern
+// text compiles once per validator even when several constraints carry it.
+// Building never fails on the schema's content: a constant that does not
+// convert is left out of the sets, and the readers fall back to the nodes.
+//
+// The once-lock: the first validating call builds the tables under the
+// cell's mutex; a thread that arrives meanwhile waits for the mutex without
+// the interpreter lock, so the two locks are always taken mutex first.  The
+// build itself gives the interpreter lock up while it compiles patterns
+// (pure native work).  Once `ready_` is published the tables never change,
+// so readers on any thread use them without a lock.
+//
+// Budget: one pass over the distinct nodes; one interned str per declared
+// key; one compilation per distinct pattern text.
 #include "python/check/precompute.h"
 
+#include <pythread.h>
+
+#include <vector>
+
+#include "python/validator.h"
+
 namespace tessaron::python::check {
+
+namespace {
+
+// A new interned str of a key text; nullptr with an exception set.
+py::Ref interned_name(std::string_view text) {
+    PyObject* s = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+    if (!s) return py::Ref();
+    PyUnicode_InternInPlace(&s);
+    return py::Ref::steal(s);
+}
+
+// Drops a conversion error, unless the interpreter is out of memory (which
+// fails the build).  True when the error was dropped.
+bool drop_conversion_error() {
+    if (PyErr_ExceptionMatches(PyExc_MemoryError)) return false;
+    PyErr_Clear();
+    return true;
+}
+
+class TableBuilder {
+public:
+    TableBuilder(std::span<const py::Ref> pool, Precompute& out) : pool_(pool), out_(out) {}
+
+    // Adds what `root` and its descendants contribute.  False with a Python
+    // exception set when the interpreter fails (memory).
+    bool add(const ir::Node& root) {
+        stack_.push_back(&root);
+        while (!stack_.empty()) {
+            const ir::Node* node = stack_.back();
+            stack_.pop_back();
+            if (!visit(*node)) return false;
+        }
+        return true;
+    }
+
+private:
+    void push(const ir::Node& node) {
+        if (ir::is_leaf_kind(node.kind)) return;
+        if (seen_.insert(&node).second) stack_.push_back(&node);
+    }
+    void push(const ir::SharedNode& node) {
+        if (node) push(*node);
+    }
+
+    bool visit(const ir::Node& node) {
+        switch (node.kind) {
+            case ir::NodeKind::Sequence:
+                for (const ir::Node& element : ir::as_span(node.prefix())) push(element);
+                push(node.tail());
+                return true;
+            case ir::NodeKind::Set:
+            case ir::NodeKind::Complement:
+                push(node.child);
+                return true;
+            case ir::NodeKind::Mapping:
+                if (!add_record_keys(node)) return false;
+                for (const ir::RecordEntry& entry : ir::as_span(node.entries)) push(entry.value);
+                for (const ir::Clause& clause : ir::as_span(node.clauses)) {
+                    push(clause.key);
+                    push(clause.value);
+                }
+                return true;
+            case ir::NodeKind::Union:
+                if (!add_literal_sets(node)) return false;
+                for (const ir::Node& member : ir::as_span(node.members())) push(member);
+                return true;
+            case ir::NodeKind::Intersection:
+                for (const ir::Node& member : ir::as_span(node.members())) push(member);
+                return true;
+            case ir::NodeKind::Object:
+                if (!add_attribute_names(node)) return false;
+                for (const ir::RecordEntry& entry : ir::as_span(node.entries)) push(entry.value);
+                return true;
+            case ir::NodeKind::Refined:
+                push(node.inner());
+                add_patterns(node);
+                return true;
+            default:
+                return true;
+        }
+    }
+
+    bool add_record_keys(const ir::Node& node) {
+        const void* key = Precompute::key_of(node.entries);
+        if (!key || out_.record_keys.contains(key)) return true;
+        const auto entries = ir::as_span(node.entries);
+        RecordKeys record;
+        record.names.reserve(entries.size());
+        record.texts.reserve(entries.size());
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const ir::RecordEntry& entry = entries[i];
+            record.positions.insert_or_assign(entry.key_view(), static_cast<std::uint64_t>(i));
+            if (entry.required) ++record.required;
+            record.texts.push_back(entry.key);
+            py::Ref name = interned_name(entry.key_view());
+            // A key text that is not UTF-8 leaves the record without an
+            // entry: the check then works from the node's entries.
+            if (!name) return drop_conversion_error();
+            record.names.push_back(std::move(name));
+        }
+        out_.record_keys.emplace(key, std::move(record));
+        return true;
+    }
+
+    bool add_attribute_names(const ir::Node& node) {
+        const void* key = Precompute::key_of(node.entries);
+        if (!key || out_.attribute_names.contains(key)) return true;
+        std::vector<py::Ref> names;
+        names.reserve(node.entries->size());
+        for (const ir::RecordEntry& entry : ir::as_span(node.entries)) {
+            py::Ref name = interned_name(entry.key_view());
+            if (!name) return drop_conversion_error();
+            names.push_back(std::move(name));
+        }
+        out_.attribute_names.emplace(key, std::move(names));
+        return true;
+    }
+
+    bool add_literal_sets(const ir::Node& node) {
+        const void* key = Precompute::key_of(node.members());
+        if (!key || out_.literal_sets.contains(key)) return true;
+        LiteralSets sets;
+        for (const ir::Node& member : ir::as_span(node.members())) {
+            if (member.kind != ir::NodeKind::Literal || member.pool_index() >= pool_.size()) return true;
+            PyObject* constant = pool_[member.pool_index()].get();
+            if (PyLong_CheckExact(constant)) {
+                int overflow = 0;
+                const long long value = PyLong_AsLongLongAndOverflow(constant, &overflow);
+                if (overflow == 0 && !(value == -1 && PyErr_Occurred())) {
+                    sets.ints.insert(static_cast<std::int64_t>(value));
+                } else if (PyErr_Occurred() && !drop_conversion_error()) {
+                    return false;
+                }
+            } else if (PyUnicode_CheckExact(constant)) {
+                Py_ssize_t size = 0;
+                const char* utf8 = PyUnicode_AsUTF8AndSize(constant, &size);
+                if (utf8)
+                    sets.strs.emplace(utf8, static_cast<std::size_t>(size));
+                else if (!drop_conversion_error())
+                    return false;
+            }
+        }
+        out_.literal_sets.emplace(key, std::move(sets));
+        return true;
+    }
+
+    // Compiles each pattern of a refined node, once per distinct text.
+    void add_patterns(const ir::Node& node) {
+        for (const ir::Constraint& c : ir::as_span(node.constraints)) {
+            if (c.kind != ir::ConstraintKind::Regex) continue;
+            const void* key = static_cast<const void*>(&c.pattern);
+            if (out_.patterns.contains(key)) continue;
+            auto known = compiled_.find(std::string_view(c.pattern));
+            if (known != compiled_.end()) {
+                out_.patterns.emplace(key, known->second);
+                continue;
+            }
+            std::shared_ptr<const pattern::FullMatcher> matcher;
+            Py_BEGIN_ALLOW_THREADS
+            auto compiled = pattern::compile_full_match(c.pattern, pattern::TextKind::Str);
+            if (auto* m = std::get_if<std::shared_ptr<const pattern::FullMatcher>>(&compiled))
+                matcher = std::move(*m);
+            Py_END_ALLOW_THREADS
+            // A pattern that does not compile (only schemas assembled
+            // without the builder hold one) gets no entry: the check then
+            // compiles it at each test and fails.
+            if (!matcher) continue;
+            compiled_.emplace(std::string_view(c.pattern), matcher);
+            out_.patterns.emplace(key, std::move(matcher));
+        }
+    }
+
+    std::span<const py::Ref> pool_;
+    Precompute& out_;
+    std::vector<const ir::Node*> stack_;
+    boost::unordered_flat_set<const ir::Node*, util::FxHash> seen_;
+    // Compiled matchers by pattern text (views into the constraints).
+    boost::unordered_flat_map<std::string_view, std::shared_ptr<const pattern::FullMatcher>, TextHash, TextEq>
+        compiled_;
+};
+
+}  // namespace
 
 const Precompute& empty_precompute() {
     static const Precompute* const empty = new Precompute();
     return *empty;
 }
 
-bool build_precompute(const CompiledSchema&, Precompute&) { return true; }
+bool build_precompute(const CompiledSchema& schema, Precompute& out) {
+    TableBuilder builder(std::span<const py::Ref>(schema.pool), out);
+    if (!builder.add(schema.root)) return false;
+    for (const ir::Node& definition : schema.definitions)
+        if (!builder.add(definition)) return false;
+    return true;
+}
 
 int visit_precompute(const Precompute& tables, visitproc visit, void* arg) {
     for (const auto& [key, record] : tables.record_keys)
@@ -28,6 +247,11 @@ int visit_precompute(const Precompute& tables, visitproc visit, void* arg) {
 }
 
 const Precompute* PrecomputeCell::build_slow(const CompiledSchema& schema) {
+    const unsigned long me = PyThread_get_thread_ident();
+    // Re-entered on the building thread (a finalizer run by an allocation of
+    // the build validates with this validator): the tables are not there
+    // yet, and every reader works without them.
+    if (builder_.load(std::memory_order_relaxed) == me) return &empty_precompute();
     // Never wait for the mutex while holding the interpreter lock: the
     // builder needs the interpreter lock, so the order is mutex first.
     PyThreadState* ts = PyEval_SaveThread();
@@ -35,6 +259,11 @@ const Precompute* PrecomputeCell::build_slow(const CompiledSchema& schema) {
     PyEval_RestoreThread(ts);
     std::lock_guard<std::mutex> guard(mutex_, std::adopt_lock);
     if (!ready_.load(std::memory_order_relaxed)) {
+        struct BuilderMark {
+            std::atomic<unsigned long>& slot;
+            ~BuilderMark() { slot.store(0, std::memory_order_relaxed); }
+        } mark{builder_};
+        builder_.store(me, std::memory_order_relaxed);
         Precompute fresh;
         if (!build_precompute(schema, fresh)) return nullptr;
         value_.emplace(std::move(fresh));

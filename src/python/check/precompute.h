@@ -13,6 +13,8 @@
 // `PrecomputeCell` is the validator's once-lock: the first validating call
 // builds the tables, a thread that arrives meanwhile waits for it without
 // holding the interpreter lock, and afterwards the tables are only read.
+// A call that re-enters on the building thread itself (a finalizer run
+// during the build) gets the empty tables instead of waiting on itself.
 // Unlike the process-wide one-time cells it destroys its value: it lives and
 // dies with its validator.
 #pragma once
@@ -115,6 +117,8 @@ private:
     const Precompute* build_slow(const CompiledSchema& schema);
 
     std::atomic<bool> ready_{false};
+    // The thread identifier of the thread building the tables, 0 when none.
+    std::atomic<unsigned long> builder_{0};
     std::mutex mutex_;
     std::optional<Precompute> value_;
 };
