@@ -315,3 +315,56 @@ def test_one_budget_covers_every_argument_of_a_combinator(combine):
 )
 def test_rendered_forms(spec, text):
     assert repr(Validator(spec)) == text
+
+
+# --- the map-key rule ---------------------------------------------------------
+
+
+class MinLen:
+    """A duck-typed length marker."""
+
+    def __init__(self, n):
+        self.min_length = n
+
+    def __repr__(self):
+        return f"MinLen({self.min_length})"
+
+
+NonEmpty = typing.Annotated[str, MinLen(1)]
+
+NARROWS = (
+    "{} narrows the keys it governs, and a map key must be a key type or a Literal: write dict[str, V] to key "
+    'every string, or dict[Literal["a"], V] (or {{"a": V}}) to key one. To constrain the keys themselves, check '
+    "them beside the mapping rather than inside it"
+)
+
+
+@pytest.mark.parametrize(
+    "key",
+    [
+        NonEmpty,
+        NonEmpty | None,
+        typing.Union[int, NonEmpty],
+        tessaron.union(int, NonEmpty),
+        tessaron.intersection(str, NonEmpty),
+        tessaron.complement(NonEmpty),
+    ],
+    ids=["annotated", "in-a-union", "in-a-typing-union", "in-a-union-validator", "in-an-intersection",
+         "in-a-complement"],
+)
+def test_a_key_that_narrows_is_refused(key):
+    assert refusal(dict[key, int]) == NARROWS.format(repr(key))
+    assert refusal({key: int}) == NARROWS.format(repr(key))
+
+
+@pytest.mark.parametrize(
+    "key, text",
+    [
+        (typing.Annotated[int, "documentation only"], "dict[int, int]"),
+        (list[NonEmpty], "dict[list[Annotated[str, MinLen(1)]], int]"),
+        (typing.Literal["a"], "dict[Literal['a'], int]"),
+    ],
+    ids=["no-constraint", "constraint-below-a-container", "literal"],
+)
+def test_a_key_that_does_not_narrow_is_accepted(key, text):
+    assert repr(Validator(dict[key, int])) == text
