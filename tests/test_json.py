@@ -438,3 +438,63 @@ def test_is_valid_json_agrees_with_is_valid_of_json_loads(schema, doc):
         assert str(err) == str(direct.value)
     else:
         assert v.is_valid(value) and same(loaded, value)
+
+
+# --- refined constraints, signatures, references ----------------------------
+
+
+def test_constraints_see_the_parsed_value():
+    at = pytest.importorskip("annotated_types")
+    seen = []
+
+    def record(value):
+        seen.append(value)
+        return True
+
+    v = Validator(list[typing.Annotated[int, at.Ge(0), at.Lt(10)]])
+    assert v.is_valid_json("[1, 9]") is True
+    assert v.is_valid_json("[1, 10]") is False
+    assert Validator(typing.Annotated[str, at.MaxLen(3)]).is_valid_json('"abcd"') is False
+    spy = Validator(typing.Annotated[dict, at.Predicate(record)])
+    assert spy.is_valid_json('{"a": [1, 2.5, "x", null]}') is True
+    assert same(seen, [{"a": [1, 2.5, "x", None]}])
+
+    def interrupt(value):
+        raise KeyboardInterrupt
+
+    with pytest.raises(KeyboardInterrupt):
+        Validator(typing.Annotated[int, at.Predicate(interrupt)]).is_valid_json("1")
+
+
+def test_signatures():
+    import inspect
+
+    assert str(inspect.signature(Validator.validate_json)) == "(self, data, /, *, fail_fast=False)"
+    assert str(inspect.signature(Validator.load)) == "(self, data, /, *, fail_fast=False)"
+    assert str(inspect.signature(Validator.is_valid_json)) == "(self, data, /)"
+
+
+def test_json_entries_leak_nothing():
+    import gc
+    import sys
+
+    v = Validator({"a": list[int], "b": typing.Optional[str]})
+    good = '{"a": [1, 2, 300000000000000000000], "b": "text \\u00e9", "a": [3]}'
+    bad = '{"a": [1, "x"]}'
+
+    def cycle(n):
+        for _ in range(n):
+            assert v.load(good) == {"a": [3], "b": "text é"}
+            assert v.is_valid_json(good) is True
+            assert v.is_valid_json(bad) is False
+            for doc in (bad, "[1,", b"\xff"):
+                with pytest.raises(ValidationError):
+                    v.validate_json(doc)
+
+    cycle(200)  # warm up caches and free lists
+    gc.collect()
+    before = sys.getallocatedblocks()
+    cycle(2000)
+    gc.collect()  # the raised errors' tracebacks are cycles
+    # A leak of even one object per call would show as thousands of blocks.
+    assert sys.getallocatedblocks() - before < 500
