@@ -78,7 +78,8 @@ std::optional<std::size_t> declared_index(std::span<const ir::RecordEntry> entri
     if (entries.size() <= kScannedEntries) {
         for (std::size_t i = entries.size(); i-- > 0;) {
             const ir::SharedText& name = entries[i].key;
-            if (name && name->size() == key.size() && std::memcmp(name->data(), key.data(), key.size()) == 0)
+            if (name && name->size() == key.size() &&
+                (key.empty() || ((*name)[0] == key[0] && std::memcmp(name->data(), key.data(), key.size()) == 0)))
                 return i;
         }
         return std::nullopt;
