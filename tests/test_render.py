@@ -206,7 +206,11 @@ def test_repr_of_forms(spec, text):
         (lambda: intersection(Point, {"x": int}), "intersection(Point, {'x': int})"),
         (lambda: intersection(Point, complement(None)), "intersection(Point, complement(None))"),
         (lambda: complement(list[int]), "complement(list[int])"),
-        (lambda: union(Point, None) | [int, str], "None | [int, str] | Point"),
+        # A dict or list literal does not combine with `|`: the call form.
+        (lambda: union(Point, None) | [int, str], "union(None, [int, str], Point)"),
+        (lambda: union({"a": int}, {"b": str}), "union({'a': int}, {'b': str})"),
+        (lambda: union(list[int], {}), "union(list[int], {})"),
+        (lambda: union(dict[str, int], list[str]), "list[str] | dict[str, int]"),
         (lambda: Validator(Validator({"a?": Point})), "{'a?': Point}"),
     ],
     ids=lambda case: case if isinstance(case, str) else "",

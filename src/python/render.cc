@@ -313,7 +313,11 @@ private:
     }
 
     // Members joined by " | "; the run of literal members starting at the
-    // first literal is sorted by text once all of it is written.
+    // first literal is sorted by text once all of it is written.  A member
+    // written as a dict or list literal ({...} or [...]) does not combine
+    // with `|` (`{} | {"a": int}` merges the dicts, `list[int] | {}` raises),
+    // so such a union is written union(A, B, ...) to stay an expression that
+    // rebuilds it.
     void union_of(const Node& n, std::size_t below) {
         const std::span<const Node> members = ir::as_span(n.members());
         std::size_t run_begin = members.size();
@@ -326,21 +330,36 @@ private:
         std::size_t run_end = run_begin;
         while (run_end < members.size() && members[run_end].kind == NodeKind::Literal) ++run_end;
         const bool sorted_run = run_end - run_begin >= 2;
+        const bool call_form =
+            std::any_of(members.begin(), members.end(), [](const Node& m) { return written_as_literal_container(m); });
+        const std::string_view separator = call_form ? std::string_view(", ") : kUnionSeparator;
+        if (call_form) tasks_.push_back(Task::write("union("));
         for (std::size_t k = 0; k < members.size(); ++k) {
-            if (k > 0) tasks_.push_back(Task::write(kUnionSeparator));
+            if (k > 0) tasks_.push_back(Task::write(separator));
             const bool marked = sorted_run && k >= run_begin && k < run_end;
             if (marked) tasks_.push_back(Task::of(Task::Op::MarkStart));
             tasks_.push_back(Task::render(&members[k], below));
             if (marked) tasks_.push_back(Task::of(Task::Op::MarkEnd));
             if (sorted_run && k + 1 == run_end) tasks_.push_back(Task::of(Task::Op::SortRun));
         }
+        if (call_form) tasks_.push_back(Task::write(")"));
         if (sorted_run) runs_.emplace_back();
         schedule(tasks_);
     }
 
+    // Whether a node renders as a dict literal (a mapping other than the
+    // dict[K, V] form) or a list literal (a list with a prefix).
+    static bool written_as_literal_container(const Node& n) {
+        if (n.kind == NodeKind::Mapping)
+            return !(ir::as_span(n.entries).empty() && ir::as_span(n.clauses).size() == 1);
+        if (n.kind == NodeKind::Sequence && n.flavour() == ir::kFlavourList)
+            return !(n.tail() && ir::as_span(n.prefix()).empty());
+        return false;
+    }
+
     // Rewrites the marked members of the innermost run in sorted order.  The
-    // members stand next to each other, separated by " | ", so the sorted
-    // texts fill exactly the same bytes.
+    // members stand next to each other, separated by one separator, so the
+    // sorted texts fill exactly the same bytes.
     void sort_run() {
         std::vector<std::pair<std::size_t, std::size_t>> spans = std::move(runs_.back());
         runs_.pop_back();
@@ -350,11 +369,13 @@ private:
         // Bytewise (char_traits<char> compares as unsigned char), a prefix
         // first; stable, so equal texts keep their member order.
         std::stable_sort(texts.begin(), texts.end());
+        const std::string separator =
+            spans.size() > 1 ? out_.substr(spans[0].second, spans[1].first - spans[0].second) : std::string();
         std::size_t at = spans.front().first;
         for (std::size_t k = 0; k < texts.size(); ++k) {
             if (k > 0) {
-                out_.replace(at, kUnionSeparator.size(), kUnionSeparator);
-                at += kUnionSeparator.size();
+                out_.replace(at, separator.size(), separator);
+                at += separator.size();
             }
             out_.replace(at, texts[k].size(), texts[k]);
             at += texts[k].size();
