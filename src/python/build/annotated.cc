@@ -45,6 +45,7 @@
 #include "python/binding/once_cell.h"
 #include "python/binding/ref.h"
 #include "python/build/builder.h"
+#include "python/build/refusal.h"
 #include "python/check/refined.h"
 #include "python/oracle.h"
 #include "python/value_text.h"
@@ -121,18 +122,6 @@ bool discard_error() {
     return false;
 }
 
-// Reads an attribute: 1 with the value, 0 when it raised AttributeError
-// (cleared), -1 with any other exception set.
-int read_attr(PyObject* obj, PyObject* name, py::Ref& out) {
-    out = py::Ref::steal(PyObject_GetAttr(obj, name));
-    if (out) return 1;
-    if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
-        PyErr_Clear();
-        return 0;
-    }
-    return -1;
-}
-
 // The marker flags of `item`'s type, from the cache or computed (and kept
 // while the cache has room).  False with an exception set.
 bool marker_flags(PyObject* item, std::uint16_t& flags) {
@@ -148,14 +137,14 @@ bool marker_flags(PyObject* item, std::uint16_t& flags) {
     flags = 0;
     py::Ref value;
     for (int k = 0; k < kMarkerKinds; ++k) {
-        const int found = read_attr(type, marker_name(k), value);
+        const int found = read_optional_attr(type, marker_name(k), value);
         if (found < 0) return false;
         if (found) flags |= static_cast<std::uint16_t>(1u << k);
     }
-    int found = read_attr(type, TS_INTERNED("__getattr__"), value);
+    int found = read_optional_attr(type, TS_INTERNED("__getattr__"), value);
     if (found < 0) return false;
     if (found) flags |= kTypeHasGetattr;
-    found = read_attr(item, TS_INTERNED("__dict__"), value);
+    found = read_optional_attr(item, TS_INTERNED("__dict__"), value);
     if (found < 0) return false;
     if (found && PyDict_Check(value.get())) flags |= kInstanceHasDict;
     if (PyDict_GET_SIZE(cache) <= kFlagCacheFill) {
@@ -175,7 +164,7 @@ struct MarkerReader {
     // 1 with the value, 0 absent, -1 with an exception set.
     int read(int kind, py::Ref& out) const {
         PyObject* name = marker_name(kind);
-        if ((flags & (1u << kind)) || (flags & kTypeHasGetattr)) return read_attr(item, name, out);
+        if ((flags & (1u << kind)) || (flags & kTypeHasGetattr)) return read_optional_attr(item, name, out);
         if (!instance_dict) return 0;
         PyObject* found = PyDict_GetItemWithError(instance_dict.get(), name);
         if (found) {
@@ -502,7 +491,7 @@ bool constraint_limit_exceeded(PyObject* group) {
 // counts as false (a fatal one is left set: check PyErr_Occurred()).
 bool is_grouped_metadata(PyObject* obj) {
     py::Ref flag;
-    const int found = read_attr(obj, TS_INTERNED("__is_annotated_types_grouped_metadata__"), flag);
+    const int found = read_optional_attr(obj, TS_INTERNED("__is_annotated_types_grouped_metadata__"), flag);
     if (found <= 0) {
         if (found < 0) discard_error();
         return false;
@@ -520,7 +509,7 @@ bool is_grouped_metadata(PyObject* obj) {
 bool is_unchecked_marker_type(PyTypeObject* type) {
     PyObject* cls = reinterpret_cast<PyObject*>(type);
     py::Ref module;
-    int found = read_attr(cls, TS_INTERNED("__module__"), module);
+    int found = read_optional_attr(cls, TS_INTERNED("__module__"), module);
     if (found <= 0) {
         if (found < 0) discard_error();
         return false;
@@ -528,7 +517,7 @@ bool is_unchecked_marker_type(PyTypeObject* type) {
     if (!PyUnicode_Check(module.get()) || PyUnicode_CompareWithASCIIString(module.get(), "annotated_types") != 0)
         return false;
     py::Ref name;
-    found = read_attr(cls, TS_INTERNED("__name__"), name);
+    found = read_optional_attr(cls, TS_INTERNED("__name__"), name);
     if (found < 0) {
         if (!discard_error()) return false;
         found = 0;
@@ -564,7 +553,7 @@ bool read_marker(PyObject* item, std::vector<Constraint>& constraints, BuildTarg
     if (!marker_flags(item, reader.flags)) return false;
     if (reader.flags & kInstanceHasDict) {
         py::Ref dict;
-        const int found = read_attr(item, TS_INTERNED("__dict__"), dict);
+        const int found = read_optional_attr(item, TS_INTERNED("__dict__"), dict);
         if (found < 0) return false;
         if (found && PyDict_Check(dict.get())) reader.instance_dict = std::move(dict);
     }

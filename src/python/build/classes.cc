@@ -34,6 +34,7 @@
 #include "python/binding/intern.h"
 #include "python/build/builder.h"
 #include "python/build/dict_entries.h"
+#include "python/build/refusal.h"
 #include "python/build/typing_names.h"
 #include "python/value_text.h"
 
@@ -45,29 +46,7 @@ namespace {
 // qualifier under ReadOnly wrappers.
 constexpr int kQualifierLevels = 129;
 
-bool not_implemented(const std::string& message) {
-    PyErr_SetString(PyExc_NotImplementedError, message.c_str());
-    return false;
-}
-
-bool not_an_instance(PyObject* obj, const char* target) {
-    PyErr_Format(PyExc_TypeError, "'%s' object is not an instance of '%s'", Py_TYPE(obj)->tp_name, target);
-    return false;
-}
-
 PyObject* as_object(PyTypeObject* type) { return reinterpret_cast<PyObject*>(type); }
-
-// Reads an attribute: 1 with the value, 0 when it raised AttributeError
-// (cleared), -1 with any other exception set.
-int read_optional_attr(PyObject* obj, PyObject* name, py::Ref& out) {
-    out = py::Ref::steal(PyObject_GetAttr(obj, name));
-    if (out) return 1;
-    if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
-        PyErr_Clear();
-        return 0;
-    }
-    return -1;
-}
 
 // The builtin classes, by identity; false when `cls` is none of them.
 bool builtin_class_node(PyObject* cls, ir::Node& out) {

@@ -19,6 +19,7 @@
 
 #include "python/binding/intern.h"
 #include "python/build/builder.h"
+#include "python/build/refusal.h"
 #include "python/build/typing_names.h"
 #include "python/validator.h"
 #include "python/value_text.h"
@@ -42,29 +43,6 @@ struct DepthGuard {
     explicit DepthGuard(std::size_t s) : saved(s) {}
     ~DepthGuard() { t_frontend_depth = saved; }
 };
-
-bool not_implemented(const std::string& message) {
-    PyErr_SetString(PyExc_NotImplementedError, message.c_str());
-    return false;
-}
-
-// The binding's refusal when a value is not of the expected builtin type.
-bool not_an_instance(PyObject* obj, const char* target) {
-    PyErr_Format(PyExc_TypeError, "'%s' object is not an instance of '%s'", Py_TYPE(obj)->tp_name, target);
-    return false;
-}
-
-// Reads an attribute; answers 1 with the value, 0 when it raised
-// AttributeError (cleared), -1 with any other exception set.
-int read_optional_attr(PyObject* obj, PyObject* name, py::Ref& out) {
-    out = py::Ref::steal(PyObject_GetAttr(obj, name));
-    if (out) return 1;
-    if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
-        PyErr_Clear();
-        return 0;
-    }
-    return -1;
-}
 
 bool dispatch(PyObject* spec, BuildTarget target, ir::Node& out) {
     if (spec == Py_None) {

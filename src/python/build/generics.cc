@@ -34,6 +34,7 @@
 #include "core/ir/sharing.h"
 #include "python/binding/intern.h"
 #include "python/build/builder.h"
+#include "python/build/refusal.h"
 #include "python/build/typing_names.h"
 #include "python/value_text.h"
 
@@ -45,17 +46,6 @@ constexpr const char kNothingAfterTail[] =
     "a tuple schema carries a fixed prefix and then a repeating tail, so nothing may follow the tail: write the "
     "repeating part last";
 constexpr const char kLeadingEllipsis[] = "`...` repeats the element before it, so a tuple schema cannot begin with one";
-
-bool not_implemented(const std::string& message) {
-    PyErr_SetString(PyExc_NotImplementedError, message.c_str());
-    return false;
-}
-
-// The binding's refusal of a value that is not of the expected builtin type.
-bool not_an_instance(PyObject* obj, const char* target) {
-    PyErr_Format(PyExc_TypeError, "'%s' object is not an instance of '%s'", Py_TYPE(obj)->tp_name, target);
-    return false;
-}
 
 py::Ref typing_origin(const TypingNames& names, PyObject* form) {
     return py::Ref::steal(PyObject_CallOneArg(names.get_origin.get(), form));

@@ -31,17 +31,13 @@
 #include "core/util/fxhash.h"
 #include "python/build/builder.h"
 #include "python/build/dict_entries.h"
+#include "python/build/refusal.h"
 
 namespace tessaron::python {
 
 namespace {
 
 constexpr const char kMisplacedEllipsis[] = "`...` may appear only as the last element of a list schema";
-
-bool not_implemented(const char* message) {
-    PyErr_SetString(PyExc_NotImplementedError, message);
-    return false;
-}
 
 // Decodes one code point of valid UTF-8 at `i`, advancing `i`.
 char32_t next_code_point(std::string_view text, std::size_t& i) {
