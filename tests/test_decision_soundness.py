@@ -1,0 +1,362 @@
+"""Soundness of the set decisions over generated schemas.
+
+For generated schemas A and B and values sampled for them (a generic pool
+plus values generated from each schema's grammar, always filtered through
+``A.is_valid``):
+
+* ``is_subtype_of(A, B)`` True: every sampled member of A is valid under B;
+* ``is_empty(A)`` True: no sampled value is a member of A;
+* ``relation_to(A, B) == "not_subset"``: a witness exists among the values
+  enumerated from A's grammar (a finite sub-grammar of values);
+* ``is_equivalent(A, B)`` True: A and B agree on every sampled value;
+* A against ``union(A, B)`` is never "not_subset".
+
+Out of scope, and never generated: values with odd comparisons (a lax
+``__ge__``, an ``__eq__`` that lies), subclasses of int or str that override
+comparison, and objects spoofing their class.  Decisions assume the builtin
+kinds' own comparisons; these values are outside that promise.
+
+Later steps extend the schema grammar here as more forms are decided.
+"""
+
+import itertools
+import math
+from typing import Annotated, Any, Literal
+
+from hypothesis import HealthCheck, assume, given, settings
+from hypothesis import strategies as st
+
+from tessaron import Validator, anything, complement, intersection, nothing, recursive, union
+
+
+class Base:
+    pass
+
+
+class Derived(Base):
+    pass
+
+
+class Other:
+    pass
+
+
+class Ge:
+    def __init__(self, ge):
+        self.ge = ge
+
+
+class Le:
+    def __init__(self, le):
+        self.le = le
+
+
+class Gt:
+    def __init__(self, gt):
+        self.gt = gt
+
+
+class MultipleOf:
+    def __init__(self, multiple_of):
+        self.multiple_of = multiple_of
+
+
+class MinLen:
+    def __init__(self, min_length):
+        self.min_length = min_length
+
+
+class MaxLen:
+    def __init__(self, max_length):
+        self.max_length = max_length
+
+
+# One value of each kind first, so that a truncated pool stays diverse.
+POOL = [
+    None, True, 0, 2.5, "a", b"a", [], [0], (), (0,), {}, {"a": 1}, set(), frozenset(), Base(), Derived(), Other(),
+    False, 1, -1, 2, 3, 5, 2**53 + 1, 0.0, -0.0, 1.0, 2.0, math.nan, math.inf, "", "b", "ab", b"",
+    [1, "a"], [[]], (1, "a"), (True, True), {"a": "x", "b": 2}, {"b": None}, {1: 1}, {1}, frozenset({True}),
+]
+
+SCALARS = {
+    "int": (int, [0, 1, -1, 2, 3, 5, True, False]),
+    "bool": (bool, [True, False]),
+    "float": (float, [0.0, -0.0, 1.0, 2.5, math.nan, math.inf]),
+    "str": (str, ["", "a", "b", "ab"]),
+    "bytes": (bytes, [b"", b"a"]),
+    "none": (None, [None]),
+    "any": (Any, POOL),
+    "anything": (anything, POOL),
+    "nothing": (nothing, []),
+    "base": (Base, [Base(), Derived()]),
+    "derived": (Derived, [Derived()]),
+    "other": (Other, [Other()]),
+}
+HASHABLE = ["int", "bool", "str", "bytes", "none"]
+LITERAL_VALUES = [0, 1, 2, 5, True, False, "a", "b", b"a", None, 1.0, 2.5]
+
+# --- schema grammar -------------------------------------------------------
+#
+# A schema is a tuple: ("scalar", name), ("lit", values), ("union", [a, b,
+# ...]), ("inter", a, b), ("comp", a), ("list", a), ("tuple", [a, ...]),
+# ("tuplevar", a), ("set", name), ("record", [(key, required, a), ...]),
+# ("dict", a), ("refined", name, markers), ("rec", family, a).
+
+leaves = st.one_of(
+    st.sampled_from(sorted(SCALARS)).map(lambda n: ("scalar", n)),
+    st.lists(st.sampled_from(LITERAL_VALUES), min_size=1, max_size=3).map(lambda v: ("lit", tuple(v))),
+    st.sampled_from(HASHABLE).map(lambda n: ("set", n)),
+)
+
+def is_not_two(value):
+    return value != 2
+
+
+MARKERS = {
+    "int": [Ge(0), Ge(2), Gt(1), Le(3), Le(5), MultipleOf(2), MultipleOf(3), MultipleOf(2.0), is_not_two],
+    "float": [Ge(0), Ge(2.5), Le(1.0), Gt(0.0), MultipleOf(2.0)],
+    "str": [MinLen(1), MinLen(2), MaxLen(1), Ge("a"), Le("b")],
+    "bool": [Ge(1), Le(0)],
+}
+
+refinements = st.sampled_from(sorted(MARKERS)).flatmap(
+    lambda name: st.lists(st.sampled_from(MARKERS[name]), min_size=1, max_size=2).map(
+        lambda ms: ("refined", name, tuple(ms))
+    )
+)
+
+leaves = st.one_of(leaves, refinements)
+
+
+def extend(children):
+    key = st.sampled_from(["a", "b"])
+    return st.one_of(
+        st.lists(children, min_size=2, max_size=3).map(lambda xs: ("union", xs)),
+        st.tuples(children, children).map(lambda ab: ("inter", ab[0], ab[1])),
+        children.map(lambda a: ("comp", a)),
+        children.map(lambda a: ("list", a)),
+        st.lists(children, max_size=2).map(lambda xs: ("tuple", xs)),
+        children.map(lambda a: ("tuplevar", a)),
+        st.lists(st.tuples(key, st.booleans(), children), max_size=2, unique_by=lambda e: e[0]).map(
+            lambda es: ("record", es)
+        ),
+        children.map(lambda a: ("dict", a)),
+        st.tuples(st.sampled_from(["list", "pair", "chain"]), children).map(lambda fa: ("rec", fa[0], fa[1])),
+    )
+
+
+schemas = st.recursive(leaves, extend, max_leaves=5)
+
+
+def to_spec(s):
+    tag = s[0]
+    if tag == "scalar":
+        return SCALARS[s[1]][0]
+    if tag == "lit":
+        return Literal[s[1]]
+    if tag == "union":
+        return union(*[to_spec(x) for x in s[1]])
+    if tag == "inter":
+        return intersection(to_spec(s[1]), to_spec(s[2]))
+    if tag == "comp":
+        return complement(to_spec(s[1]))
+    if tag == "list":
+        return list[to_spec(s[1])]
+    if tag == "tuple":
+        return tuple[tuple(to_spec(x) for x in s[1])] if s[1] else tuple[()]
+    if tag == "tuplevar":
+        return tuple[to_spec(s[1]), ...]
+    if tag == "set":
+        return set[SCALARS[s[1]][0]]
+    if tag == "record":
+        return {(k if req else k + "?"): to_spec(x) for k, req, x in s[1]}
+    if tag == "dict":
+        return dict[str, to_spec(s[1])]
+    if tag == "refined":
+        return Annotated[(SCALARS[s[1]][0], *s[2])]
+    if tag == "rec":
+        leaf = to_spec(s[2])
+        if s[1] == "list":
+            return recursive(lambda x: union(leaf, list[x]))
+        if s[1] == "pair":
+            return recursive(lambda x: union(leaf, tuple[x, x]))
+        return recursive(lambda x: {"v": leaf, "next?": x})
+    raise AssertionError(s)
+
+
+def capped(values, n=12):
+    return list(itertools.islice(values, n))
+
+
+def interleave(lists):
+    """The values of several lists taken in turn, so that a prefix of the
+    result holds some of each."""
+    out = []
+    for group in itertools.zip_longest(*lists, fillvalue=interleave):
+        out.extend(v for v in group if v is not interleave)
+    return out
+
+
+def members_first(s, values):
+    """The values reordered so that the schema's members come first: a
+    container built from a prefix of them then has members for items."""
+    try:
+        v = Validator(to_spec(s))
+    except (NotImplementedError, ValueError):
+        return values
+    valid = [v.is_valid(x) for x in values]
+    return [x for x, ok in zip(values, valid) if ok] + [x for x, ok in zip(values, valid) if not ok]
+
+
+def part_values(s, depth, extra):
+    return members_first(s, values_of(s, depth, extra))
+
+
+def values_of(s, depth=3, extra=()):
+    """A finite list of candidate members of the schema, from its grammar;
+    `extra` joins the pool where a complement admits almost anything."""
+    tag = s[0]
+    if tag == "scalar":
+        return list(SCALARS[s[1]][1])
+    if tag == "lit":
+        return list(s[1])
+    if tag == "union":
+        return capped(interleave(values_of(x, depth, extra) for x in s[1]), 32)
+    if tag == "inter":
+        return interleave([values_of(s[1], depth, extra), values_of(s[2], depth, extra)])
+    if tag == "comp":
+        # The inner schema's values are the witnesses a double complement needs.
+        return interleave([values_of(s[1], depth, extra), list(extra), POOL])
+    if tag == "refined":
+        base = SCALARS[s[1]][1]
+        near = [getattr(m, a) for m in s[2] for a in ("ge", "gt", "le") if hasattr(m, a)]
+        # Values at and next to the bounds first: those are the members.
+        steps = [n + d for n in near if isinstance(n, int) for d in (1, -1, 2)]
+        return near + steps + base + ["aa", "abc", 4, 6, 2**53 + 1]
+    if tag == "rec":
+        leaf = part_values(s[2], max(depth - 1, 0), extra)[:8]
+        # Values through the recursion first, then the leaves.
+        if s[1] == "list":
+            return [[], [[]]] + [[v] for v in leaf] + [[[[]]], [[], leaf[:1]]] + leaf
+        if s[1] == "pair":
+            return [(a, b) for a in leaf[:2] for b in leaf[:2]] + [((a, a), a) for a in leaf[:1]] + leaf
+        return [{"v": v} for v in leaf] + [{"v": v, "next": {"v": v}} for v in leaf[:2]]
+    if tag == "set":
+        inner = SCALARS[s[1]][1]
+        return [set(), *({v} for v in inner[:4]), set(inner[:2])]
+    if depth == 0:
+        # Only the containers' smallest values below the depth bound.
+        return {"list": [[]], "tuplevar": [()], "dict": [{}], "set": [set()], "record": [{}]}.get(tag, [])
+    if tag == "list":
+        inner = part_values(s[1], depth - 1, extra)
+        return [[]] + [[v] for v in inner[:24]] + [list(p) for p in capped(itertools.product(inner[:3], repeat=2), 4)]
+    if tag == "tuple":
+        factors = [part_values(x, depth - 1, extra) or [None] for x in s[1]]
+        if not factors:
+            return [()]
+        # Each item's values along the diagonal, then the small products.
+        diagonal = [tuple(f[i % len(f)] for f in factors) for i in range(16)]
+        return diagonal + [tuple(p) for p in capped(itertools.product(*[f[:3] for f in factors]), 27)]
+    if tag == "tuplevar":
+        inner = part_values(s[1], depth - 1, extra)
+        return [()] + [(v,) for v in inner[:24]] + [tuple(p) for p in capped(itertools.product(inner[:3], repeat=2), 4)]
+    if tag == "record":
+        # Every key present or absent; records with more keys first.
+        choices = [[None] + [(k, v) for v in part_values(x, depth - 1, extra)[:4]] for k, _, x in s[1]]
+        out = [dict(kv for kv in combo if kv) for combo in itertools.product(*choices)]
+        # The fullest and the emptiest records first.
+        out = interleave([sorted(out, key=len, reverse=True), sorted(out, key=len)])
+        return capped(out, 24) + [dict(d, c=1) for d in out[:2]]
+    if tag == "dict":
+        return [{}] + [{"k": v} for v in part_values(s[1], depth - 1, extra)[:16]] + [{1: 1}]
+    raise AssertionError(s)
+
+
+TAGS = {"scalar", "lit", "union", "inter", "comp", "list", "tuple", "tuplevar", "set", "record", "dict", "refined", "rec"}
+
+
+def is_schema(x):
+    return isinstance(x, tuple) and len(x) >= 2 and x[0] in TAGS
+
+
+def parts(s):
+    """The schema and every schema inside it."""
+    yield s
+    for child in s[1:]:
+        for c in child if isinstance(child, list) else [child]:
+            if is_schema(c):
+                yield from parts(c)
+            elif isinstance(c, tuple) and len(c) == 3 and is_schema(c[2]):  # a record entry
+                yield from parts(c[2])
+
+
+def candidates_of(*schemas):
+    """Values of both schemas' grammars, complements drawing on the values
+    of every part of either schema."""
+    extra = capped(interleave([values_of(p, 1) for s in schemas for p in parts(s)]), 48)
+    return interleave([values_of(s, 3, extra) for s in schemas]) + POOL
+
+
+def compile_schema(s):
+    try:
+        return Validator(to_spec(s))
+    except (NotImplementedError, ValueError):
+        assume(False)
+
+
+def members(v, candidates):
+    out = []
+    for value in candidates:
+        if v.is_valid(value):
+            out.append(value)
+    return out
+
+
+SETTINGS = settings(
+    max_examples=120,
+    deadline=None,
+    suppress_health_check=[HealthCheck.too_slow, HealthCheck.filter_too_much],
+)
+
+
+@SETTINGS
+@given(schemas, schemas)
+def test_answers_are_sound(a, b):
+    va, vb = compile_schema(a), compile_schema(b)
+    candidates = candidates_of(a, b)
+    in_a = members(va, candidates)
+
+    answer = va.relation_to(vb)
+    assert answer in ("subset", "not_subset", "undecided")
+    assert va.is_subtype_of(vb) is (answer == "subset")
+    if answer == "subset":
+        outside = [v for v in in_a if not vb.is_valid(v)]
+        assert not outside, (va, vb, outside)
+    elif answer == "not_subset":
+        assert any(not vb.is_valid(v) for v in in_a), (va, vb, "no witness")
+
+    if va.is_empty():
+        assert not in_a, (va, in_a)
+
+    if va.is_equivalent(vb):
+        in_b = members(vb, candidates)
+        assert [v for v in candidates if va.is_valid(v) != vb.is_valid(v)] == [], (va, vb)
+        assert len(in_a) == len(in_b)
+
+    assert va.relation_to(union(va, vb)) != "not_subset"
+    assert va.relation_to(va) == "subset"
+
+
+@SETTINGS
+@given(schemas)
+def test_refutations_of_the_complement_are_sound(a):
+    va = compile_schema(a)
+    vc = Validator(complement(va))
+    candidates = candidates_of(("comp", a))
+    for left, right in [(va, vc), (vc, va)]:
+        answer = left.relation_to(right)
+        in_left = members(left, candidates)
+        if answer == "subset":
+            assert all(right.is_valid(v) for v in in_left), (left, right)
+        elif answer == "not_subset":
+            assert any(not right.is_valid(v) for v in in_left), (left, right, "no witness")
