@@ -3,8 +3,11 @@
 // 1. Reachability: the definitions the root reaches, directly or through
 //    other reached definitions (back edges outside the list are not
 //    followed).
-// 2. Unreached definitions are dropped; kept ones keep their relative order
-//    and every back edge is renumbered to the closed-up positions.
+// 2. Unreached definitions are dropped and the kept ones put in canonical
+//    order (post-order of a depth-first walk from the root, the order in
+//    which building the rendered text would create them), renumbering every
+//    back edge.  So equality and hashing, which compare definitions by
+//    position, do not depend on the order a schema was assembled in.
 // 3. Bounds, in this order: depth (128), number of definitions (128), number
 //    of nodes (100000, counted per occurrence, saturating), and no
 //    `recursive` placeholder whose call is no longer in progress on this
@@ -22,7 +25,7 @@
 namespace tessaron::ir {
 
 std::optional<std::string> finalize_schema(Node& root, std::vector<Node>& definitions) {
-    prune_unreachable_definitions(root, definitions);
+    canonicalise_definitions(root, definitions);
 
     const std::uint64_t depth = max_schema_depth(root, definitions);
     if (depth > kMaxSchemaDepth)

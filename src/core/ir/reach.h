@@ -20,4 +20,17 @@ std::vector<bool> reachable_definitions(const Node& root, std::span<const Node> 
 // anything was dropped; when not, root and definitions are untouched.
 bool prune_unreachable_definitions(Node& root, std::vector<Node>& definitions);
 
+// The reached definitions in canonical order: a depth-first walk from the
+// root in child order that numbers a definition when its own walk ends
+// (post-order), so definitions nested in a definition come before it.  That
+// is the order in which building the schema's rendered text creates them,
+// which makes the numbering independent of the order a schema was assembled
+// in.  Unreached definitions are not listed.
+std::vector<std::uint64_t> definitions_in_canonical_order(const Node& root, std::span<const Node> definitions);
+
+// Finalisation's pruning and ordering: drops unreachable definitions and
+// puts the others in canonical order, renumbering every back edge.  Answers
+// whether anything changed; when not, root and definitions are untouched.
+bool canonicalise_definitions(Node& root, std::vector<Node>& definitions);
+
 }  // namespace tessaron::ir

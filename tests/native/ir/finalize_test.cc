@@ -4,7 +4,9 @@
 
 #include "core/ir/finalize.h"
 #include "core/ir/limits.h"
+#include "core/ir/order.h"
 #include "core/ir/placeholder_stack.h"
+#include "core/ir/reach.h"
 #include "ir/ir_builders.h"
 
 namespace tessaron::ir {
@@ -100,6 +102,41 @@ TEST(Finalize, PruningRenumbersBackEdges) {
     EXPECT_EQ(root.definition(), 1u);
     EXPECT_EQ(defs[1].tail()->definition(), 0u);
     EXPECT_EQ(defs[0].tail()->definition(), 1u);
+}
+
+// Two fixpoints A = list[A] | bool and B = list[B] | None under
+// union(list[A], tuple[B, ...]), assembled with the definitions in either
+// order, finalise to the same schema: definitions are numbered in
+// post-order of a walk from the root, not in the order they were appended.
+TEST(Finalize, DefinitionOrderDoesNotDependOnAssembly) {
+    auto assemble = [](bool a_first) {
+        const std::uint64_t a = a_first ? 0 : 1, b = a_first ? 1 : 0;
+        std::vector<Node> defs(2);
+        defs[a] = uni({list_of(edge(a)), bool_()});
+        defs[b] = uni({list_of(edge(b)), none_()});
+        Node root = uni({list_of(edge(a)), tuple_of({}, edge(b))});
+        return std::make_pair(root, defs);
+    };
+    auto [r1, d1] = assemble(true);
+    auto [r2, d2] = assemble(false);
+    ASSERT_EQ(finalize_schema(r1, d1), std::nullopt);
+    ASSERT_EQ(finalize_schema(r2, d2), std::nullopt);
+    EXPECT_TRUE(node_eq(r1, r2));
+    ASSERT_EQ(d1.size(), d2.size());
+    for (std::size_t i = 0; i < d1.size(); ++i) EXPECT_TRUE(node_eq(d1[i], d2[i])) << i;
+    // Canonical order is a fixed point.
+    EXPECT_FALSE(canonicalise_definitions(r1, d1));
+}
+
+TEST(Finalize, NestedDefinitionsComeBeforeTheirEnclosingOne) {
+    // 0: the outer body list[edge 0 | edge 1]; 1: the inner body list[edge 1].
+    std::vector<Node> defs = nodes({list_of(uni({edge(0), edge(1)})), list_of(edge(1))});
+    EXPECT_EQ(definitions_in_canonical_order(edge(0), defs), (std::vector<std::uint64_t>{1, 0}));
+    Node root = edge(0);
+    ASSERT_EQ(finalize_schema(root, defs), std::nullopt);
+    EXPECT_EQ(root.definition(), 1u);
+    EXPECT_TRUE(node_eq(defs[0], list_of(edge(0))));
+    EXPECT_FALSE(canonicalise_definitions(root, defs));
 }
 
 TEST(Finalize, PlaceholderIsResolvedOnlyWhileItsCallRuns) {
