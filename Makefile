@@ -39,7 +39,7 @@ SAN_PRELOAD = $(shell g++ -print-file-name=libasan.so) $(shell g++ -print-file-n
 SAN_ENV = LD_PRELOAD="$(SAN_PRELOAD)" PYTHONMALLOC=malloc \
 	ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1
 
-.PHONY: setup build demo test native-test asan bench clean distclean
+.PHONY: setup build demo test native-test asan bench bench-smoke clean distclean
 
 setup:
 	@scripts/setup.sh
@@ -84,14 +84,53 @@ asan:
 	$(call native_tests,build/native-asan,-DTESSARON_SANITIZE=ON) || status=1
 	exit $$status
 
-# Benchmarks (bench/*.py) on the default venv; their tools come from
-# bench/requirements.txt and are installed here only, never for the tests.
-bench: build
-	@"$(VENV_BIN)/python" -m pip install -q --disable-pip-version-check -r bench/requirements.txt
-	for f in bench/*.py; do
-		echo "==> $$f"
-		"$(VENV_BIN)/python" "$$f" --fast
-	done
+# Fuzzing, opt-in: clang (libFuzzer) and atheris come from
+# scripts/setup-fuzz.sh, which `make test` never runs.  Native targets
+# (fuzz/*_fuzz.cc) run under libFuzzer with ASan + UBSan; the Python-level
+# targets (fuzz/*_fuzz.py) run under atheris against an extension that clang
+# builds with ASan and coverage instrumentation into .venvs/fuzz.  Every
+# target runs FUZZ_SECONDS (CI: a short bounded run, see .ci/run); see
+# fuzz/run.sh for where inputs and findings go.
+FUZZ_SECONDS ?= 300
+
+.PHONY: fuzz
+fuzz:
+	@clang=$$(scripts/setup-fuzz.sh | sed -n 's/^CLANG=//p')
+	echo "==> native fuzz targets ($$clang, build/fuzz)"
+	"$(VENV_BIN)/cmake" -S fuzz -B build/fuzz -G Ninja -DCMAKE_MAKE_PROGRAM="$(VENV_BIN)/ninja" \
+		-DCMAKE_CXX_COMPILER="$$clang" >/dev/null
+	"$(VENV_BIN)/cmake" --build build/fuzz --parallel $(NPROC)
+	echo "==> instrumented extension ($$clang) into .venvs/fuzz"
+	.venvs/fuzz/bin/python $(PIP_BUILD) -q \
+		--config-settings=build-dir=build/fuzz-ext/{wheel_tag} \
+		--config-settings=cmake.build-type=RelWithDebInfo \
+		--config-settings=cmake.define.CMAKE_CXX_COMPILER="$$clang" \
+		"--config-settings=cmake.define.CMAKE_CXX_FLAGS=-fsanitize=address,fuzzer-no-link -fno-omit-frame-pointer" .
+	fuzz/run.sh $(FUZZ_SECONDS)
+
+# Benchmarks against the validators in use today (bench/run.py; see the
+# Benchmarks section of README.md).  The peers and the tools come from
+# bench/requirements.txt and are installed here, into the default venv only,
+# never for the tests; a stamp skips pip when that file has not changed.  Only
+# the default venv's extension is rebuilt.
+bench_prepare = echo "==> build + install into .venv"; "$(VENV_BIN)/python" $(PIP_BUILD) -q .; \
+	stamp=$$(sha256sum bench/requirements.txt | cut -d' ' -f1); \
+	if [ "$$(cat .venv/.bench-requirements.sha256 2>/dev/null || true)" != "$$stamp" ]; then \
+		echo "==> installing bench/requirements.txt into .venv"; \
+		"$(VENV_BIN)/python" -m pip install -q --disable-pip-version-check -r bench/requirements.txt; \
+		echo "$$stamp" >.venv/.bench-requirements.sha256; \
+	fi
+
+# The full run (a few minutes): rewrites bench/results/latest.{md,png,json}.
+bench: setup
+	@$(bench_prepare)
+	"$(VENV_BIN)/python" bench/run.py
+
+# Small inputs, few rounds: proves the harness still runs (CI runs it after
+# the tests).  Writes to build/bench-smoke, never over the committed results.
+bench-smoke: setup
+	@$(bench_prepare)
+	"$(VENV_BIN)/python" bench/run.py --smoke --out build/bench-smoke
 
 clean:
 	@rm -rf build .pytest_cache .hypothesis

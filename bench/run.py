@@ -1,0 +1,415 @@
+"""tessaron against the validators people use today: `make bench`.
+
+    python bench/run.py [--smoke] [--out DIR] [--only SUBSTRING]
+
+For every case: build each library's validator for the case's schema, check
+each on the family's verdict corpus (a library that disagrees with us on any
+corpus value is reported and not timed for that case), probe the edge values
+(reported only), then time all of them interleaved in this one process
+(timing.py) and keep medians.  Import times and peak memory come from fresh
+interpreters.  Writes DIR/latest.json (raw numbers), DIR/latest.md (the
+tables) and DIR/latest.png (the chart); DIR defaults to bench/results.
+
+--smoke: small inputs, three rounds of short samples, one process per
+import and memory sample: checks that the harness still works, in well under
+a minute; its numbers mean nothing.  Exit status 1 when one of our own
+verdicts contradicts a corpus label (the numbers would not compare like with
+like) or when a case could not be run at all.
+"""
+
+import argparse
+import json
+import os
+import statistics
+import subprocess
+import sys
+import time
+from importlib import metadata as importlib_metadata
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+
+import cases  # noqa: E402
+import peers  # noqa: E402
+import report  # noqa: E402
+from timing import time_interleaved  # noqa: E402
+
+FULL = {
+    "sizes": {"list_int": 1_000_000, "records": 10_000, "tree": 1_000, "items": 10_000},
+    "rounds": 15, "min_rounds": 5, "target": 0.02, "budget": 25.0,
+    "import_rounds": 15, "memory_reps": 3,
+}
+SMOKE = {
+    "sizes": {"list_int": 10_000, "records": 200, "tree": 100, "items": 500},
+    "rounds": 3, "min_rounds": 2, "target": 0.001, "budget": 0.5,
+    "import_rounds": 1, "memory_reps": 1,
+}
+
+
+def case_titles(sizes):
+    n = {k: f"{v:,}" for k, v in sizes.items()}
+    return {
+        "int": "int, one value",
+        "int_bad": "int given a str",
+        "list_int": f"list[int], {n['list_int']} items",
+        "record": "record of ten fields",
+        "records": f"list of {n['records']} records",
+        "records_bad": f"list of {n['records']} records, 1% bad",
+        "tree": f"recursive tree of {n['tree']} nodes",
+        "literal": "union of 12 literals, one value",
+        "literals": f"list of {n['items']} literals (union of 12)",
+        "emails": f"{n['items']} strings under a pattern",
+    }
+
+
+# (table key, title, channel, [(family, mode)])
+TABLES = [
+    ("objects", "Python objects, valid input", "objects",
+     [("int", "valid"), ("list_int", "valid"), ("record", "valid"), ("records", "valid"), ("tree", "valid"),
+      ("literal", "valid"), ("literals", "valid"), ("emails", "valid")]),
+    ("invalid", "Python objects, invalid input", "objects",
+     [("int_bad", "first"), ("int_bad", "all"), ("records_bad", "first"), ("records_bad", "all")]),
+    ("json", "JSON text, valid input", "json",
+     [("int", "valid"), ("list_int", "valid"), ("record", "valid"), ("records", "valid"), ("tree", "valid"),
+      ("literals", "valid"), ("emails", "valid")]),
+    ("json_invalid", "JSON text, invalid input", "json", [("records_bad", "first")]),
+    ("compile", "Schema compile", "compile",
+     [("int", ""), ("record", ""), ("records", ""), ("tree", ""), ("literal", ""), ("emails", "")]),
+]
+MODE_TEXT = {"valid": "", "first": ", first failure", "all": ", all failures", "": ""}
+MEMORY_CASES = [("objects", "list_int"), ("objects", "records"), ("json", "records")]
+
+
+def log(*a):
+    print(*a, flush=True)
+
+
+# --- verdicts ----------------------------------------------------------------
+
+
+def verdicts(fn, corpus):
+    out = []
+    for desc, value, _ in corpus:
+        try:
+            out.append(bool(fn(value)))
+        except Exception as e:  # a peer raising something else than its failure
+            out.append(f"raised {type(e).__name__}")
+    return out
+
+
+def show(v):
+    return {True: "member", False: "not a member"}.get(v, v)
+
+
+def check_case(slots, corpus, edges):
+    """Marks disagreeing slots; returns (label mismatches of ours, edge table)."""
+    ours = next((s for s in slots if s.role == "ours" and s.entry and s.entry.verdict), None)
+    labels = [ok for _, _, ok in corpus]
+    reference = labels
+    mismatches = []
+    if ours is not None:
+        reference = verdicts(ours.entry.verdict, corpus)
+        mismatches = [f"{d}: ours says {show(g)}, the label says {show(ok)}"
+                      for (d, _, ok), g in zip(corpus, reference) if g != ok]
+        if mismatches:
+            reference = labels  # hold the peers to the labels, not to a wrong answer
+    edge_table = {}
+    for s in slots:
+        if s.entry is None or s.entry.verdict is None:
+            continue
+        if s is not ours:
+            got = verdicts(s.entry.verdict, corpus)
+            bad = [f"{d}: {show(g)}, ours {show(r)}" for (d, _, _), g, r in zip(corpus, got, reference) if g != r]
+            if bad:
+                s.status, s.reason = "disagrees", "; ".join(bad[:3]) + (f"; +{len(bad) - 3} more" if len(bad) > 3 else "")
+                if s.role == "ours-extra":  # two of our own calls answering differently
+                    mismatches.append(f"{s.column} disagrees with {ours.column if ours else 'the labels'}: {s.reason}")
+        if edges:
+            edge_table[s.column] = [show(v) for v in verdicts(s.entry.verdict, [(d, v, None) for d, v in edges])]
+    return mismatches, edge_table
+
+
+# --- one case ------------------------------------------------------------------
+
+
+def slot_json(s):
+    return {"column": s.column, "lib": s.lib, "role": s.role, "call": s.call, "note": s.note}
+
+
+def run_case(cfg, channel, fam, mode, title):
+    if channel == "objects":
+        slots = peers.objects_slots(fam, mode)
+        corpus, edges = fam.corpus, fam.edges
+        x = fam.make()
+    elif channel == "json":
+        slots = peers.json_slots(fam, mode)
+        corpus, edges = fam.json_corpus(), fam.json_edges
+        x = json.dumps(fam.make()).encode()
+    else:
+        slots = peers.compile_slots(fam)
+        corpus, edges, x = [], [], None
+    mismatches, edge_table = check_case(slots, corpus, edges if mode == "valid" else [])
+    stmts = {s.column: (s.entry.stmt, s.entry.ns) for s in slots if s.entry is not None and s.status == "ok"}
+    timings = {}
+    if stmts:
+        timings = time_interleaved(stmts, x, cfg["rounds"], cfg["min_rounds"], cfg["target"], cfg["budget"])
+    cells = {}
+    for s in slots:
+        if s.column in timings:
+            t = timings[s.column]
+            cells[s.column] = {"status": "ok", "median": t.median, "q1": t.q1, "q3": t.q3,
+                               "samples": t.samples, "loops": t.loops}
+        else:
+            cells[s.column] = {"status": s.status, "reason": s.reason}
+    shown = "  ".join(f"{c}={report.fmt_time(v['median'])}" for c, v in cells.items() if v["status"] == "ok")
+    log(f"  {title}: {shown}")
+    for s in slots:
+        if s.status not in ("ok",):
+            log(f"    {s.column}: {s.status}: {s.reason}")
+    for m in mismatches:
+        log(f"    OURS CONTRADICTS THE CORPUS: {m}")
+    return {
+        "family": fam.key, "mode": mode, "title": title, "cells": cells,
+        "slots": [slot_json(s) for s in slots],
+        "ours_label_mismatches": mismatches,
+        "edges": {"values": [d for d, _ in edges], "verdicts": edge_table} if edge_table else None,
+        "input_bytes": len(x) if isinstance(x, bytes) else None,
+    }
+
+
+# --- imports and memory: fresh interpreters -----------------------------------
+
+
+def import_times(cfg, columns_wanted=None):
+    code = "import time\n_t0 = time.perf_counter()\n{}\nprint(time.perf_counter() - _t0)"
+    env = dict(os.environ, PYTHONDONTWRITEBYTECODE="0")
+    rows = [r for r in peers.IMPORTS if columns_wanted is None or r[0] in columns_wanted]
+    samples = {c: [] for c, _, _ in rows}
+    failed = {}
+
+    def once(column, stmt):
+        p = subprocess.run([sys.executable, "-c", code.format(stmt)], capture_output=True, text=True, env=env)
+        if p.returncode != 0:
+            failed[column] = p.stderr.strip().splitlines()[-1] if p.stderr.strip() else f"exit {p.returncode}"
+            return None
+        return float(p.stdout.strip().splitlines()[-1])
+
+    for column, _, stmt in rows:  # warm-up: byte-code caches, the page cache
+        once(column, stmt)
+    for r in range(cfg["import_rounds"]):
+        shift = r % len(rows)
+        for column, _, stmt in rows[shift:] + rows[:shift]:
+            if column not in failed:
+                v = once(column, stmt)
+                if v is not None:
+                    samples[column].append(v)
+    out = {}
+    for column, lib, stmt in rows:
+        if column in failed or not samples[column]:
+            out[column] = {"status": "error", "reason": failed.get(column, "no sample"), "lib": lib, "call": stmt}
+        else:
+            out[column] = {"status": "ok", "median": statistics.median(samples[column]),
+                           "samples": samples[column], "lib": lib, "call": stmt}
+    shown = "  ".join(f"{c}={report.fmt_time(v['median'])}" for c, v in out.items() if v["status"] == "ok")
+    log(f"  import: {shown}")
+    return out
+
+
+def memory_peaks(cfg, tables):
+    out = []
+    sizes = json.dumps(cfg["sizes"])
+    for channel, family in MEMORY_CASES:
+        table = next(t for t in tables if t["key"] == ("objects" if channel == "objects" else "json"))
+        case = next((c for c in table["cases"] if c["family"] == family), None)
+        if case is None:
+            continue
+        suffix = ""
+        if channel == "json" and case.get("input_bytes"):
+            suffix = f" (JSON text, {report.fmt_kib(case['input_bytes'] / 1024)})"
+        row = {"title": case["title"] + suffix, "cells": {}}
+        for s in case["slots"]:
+            cell = case["cells"][s["column"]]
+            if cell["status"] != "ok" or s["role"] == "reference":
+                continue
+            kibs, held, err = [], [], None
+            for _ in range(cfg["memory_reps"]):
+                p = subprocess.run([sys.executable, str(HERE / "probe.py"), channel, family, s["column"], sizes],
+                                   capture_output=True, text=True)
+                if p.returncode != 0:
+                    err = p.stderr.strip().splitlines()[-1] if p.stderr.strip() else f"exit {p.returncode}"
+                    break
+                res = json.loads(p.stdout.strip().splitlines()[-1])
+                if res["status"] != "ok":
+                    err = res.get("reason", res["status"])
+                    break
+                kibs.append(res["kib"])
+                held.append(res["held_kib"])
+            row["cells"][s["column"]] = ({"status": "error", "reason": err} if err else
+                                         {"status": "ok", "kib": statistics.median(kibs), "samples": kibs,
+                                          "held_kib": statistics.median(held)})
+        row["slots"] = [s for s in case["slots"] if s["column"] in row["cells"]]
+        shown = "  ".join(f"{c}={v['kib']:.0f} KiB" for c, v in row["cells"].items() if v["status"] == "ok")
+        log(f"  memory, {row['title']}: {shown}")
+        out.append(row)
+    return out
+
+
+# --- checks of our own (folded in from overhead.py and records.py) ------------
+
+
+def overhead(cfg):
+    """`is_valid` of a scalar schema against a bare `isinstance(1, int)`.
+
+    Reading the argument, checking the lookup tables and walking one node
+    should cost within 1.3x of the type test itself."""
+    import tessaron
+
+    stmts = {"isinstance(1, int)": ("isinstance(x, int)", {})}
+    for name, spec, value in [("literal 1, given 1", 1, 1), ("int, given 1", int, 1), ("int, given True", int, True)]:
+        try:
+            v = tessaron.Validator(spec)
+        except NotImplementedError:
+            continue
+        stmts[f"is_valid, {name}"] = ("v.is_valid(y)", {"v": v, "y": value})
+    t = time_interleaved(stmts, 1, cfg["rounds"], cfg["min_rounds"], cfg["target"], cfg["budget"])
+    base = t["isinstance(1, int)"].median
+    rows = [{"name": k, "median": v.median, "ratio": v.median / base} for k, v in t.items()]
+    log("  per-call floor: " + "  ".join(f"{r['name']}={report.fmt_time(r['median'])}" for r in rows))
+    return {"rows": rows, "target": 1.3}
+
+
+def allocation(cfg):
+    """The verdict-only walk of a list of records allocates nothing.
+
+    With the record-key table in place, `is_valid` looks each declared key up
+    with its interned name: the Python allocator must see no more during the
+    call than during a call of `len` (the cost of measuring)."""
+    import tracemalloc
+
+    import tessaron
+
+    n = cfg["sizes"]["records"]
+    spec = list[{"id": int, "name": str, "email": str, "score": float, "tags": list[str], "active": bool}]
+    data = [{"id": i, "name": f"n{i}", "email": f"n{i}@example.org", "score": i / 7, "tags": ["a", "b"],
+             "active": i % 2 == 0} for i in range(n)]
+    v = tessaron.Validator(spec)
+    if not v.is_valid(data):
+        raise AssertionError("the allocation check's records are not valid")
+
+    def allocated_during(call):
+        tracemalloc.reset_peak()
+        before, _ = tracemalloc.get_traced_memory()
+        call(data)
+        _, peak = tracemalloc.get_traced_memory()
+        return peak - before
+
+    tracemalloc.start()
+    try:
+        baseline = allocated_during(len)
+        walk = allocated_during(v.is_valid)
+    finally:
+        tracemalloc.stop()
+    t = time_interleaved({"is_valid": ("v.is_valid(x)", {"v": v})}, data, cfg["rounds"], cfg["min_rounds"],
+                         cfg["target"], cfg["budget"])["is_valid"]
+    out = {"records": n, "bytes_beyond_baseline": walk - baseline, "ns_per_record": t.median / n * 1e9}
+    log(f"  is_valid of {n:,} records: {out['bytes_beyond_baseline']} bytes allocated beyond the measuring cost "
+        f"(target 0), {out['ns_per_record']:.1f} ns per record")
+    return out
+
+
+# --- metadata ------------------------------------------------------------------
+
+PACKAGES = ["tessaron", "msgspec", "pydantic", "pydantic-core", "fastjsonschema", "jsonschema", "typeguard",
+            "beartype", "orjson", "pyperf", "matplotlib"]
+
+
+def machine():
+    import pyperf
+
+    md = pyperf.Run([1.0], metadata={"name": "probe"}, collect_metadata=True).get_metadata()
+    keys = ["cpu_model_name", "cpu_count", "cpu_freq", "platform", "python_version", "load_avg_1min", "date"]
+    out = {k: md.get(k) for k in keys}
+    out["pyperf_metadata"] = {k: v for k, v in md.items() if k not in ("name",)}
+    versions = {}
+    for p in PACKAGES:
+        try:
+            versions[p] = importlib_metadata.version(p)
+        except importlib_metadata.PackageNotFoundError:
+            versions[p] = None
+    out["versions"] = versions
+    try:
+        root = HERE.parent
+        rev = subprocess.run(["git", "rev-parse", "--short", "HEAD"], cwd=root, capture_output=True, text=True)
+        out["commit"] = rev.stdout.strip() or None
+        dirty = subprocess.run(["git", "status", "--porcelain", "--", "src", "python", "CMakeLists.txt",
+                                "pyproject.toml"], cwd=root, capture_output=True, text=True)
+        if out["commit"] and dirty.stdout.strip():
+            out["commit"] += " (with uncommitted changes to the library's sources)"
+    except OSError:
+        out["commit"] = None
+    return out
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--smoke", action="store_true", help="small inputs, few rounds: check the harness only")
+    ap.add_argument("--out", default=str(HERE / "results"), help="directory for latest.{json,md,png}")
+    ap.add_argument("--only", default=None, help="run only the cases whose family contains this text")
+    args = ap.parse_args()
+    cfg = SMOKE if args.smoke else FULL
+    started = time.monotonic()
+    titles = case_titles(cfg["sizes"])
+    fams = cases.families(cfg["sizes"])
+    meta = machine()
+    meta.update(smoke=args.smoke, sizes=cfg["sizes"], rounds=cfg["rounds"], target=cfg["target"])
+    log(f"bench: {meta['cpu_model_name']}, {meta['cpu_count']} CPUs, Python {meta['python_version']}"
+        f"{' (smoke)' if args.smoke else ''}")
+
+    tables, failures = [], []
+    for key, title, channel, plan in TABLES:
+        log(f"== {title}")
+        table = {"key": key, "title": title, "channel": channel, "cases": []}
+        for family, mode in plan:
+            if args.only and args.only not in family:
+                continue
+            case_title = titles[family] + MODE_TEXT[mode]
+            try:
+                case = run_case(cfg, channel, fams[family], mode, case_title)
+            except Exception as e:  # the harness itself failed: report and go on
+                log(f"  {case_title}: HARNESS ERROR {type(e).__name__}: {e}")
+                failures.append(f"{title} / {case_title}: {type(e).__name__}: {e}")
+                continue
+            if case["ours_label_mismatches"]:
+                failures += [f"{title} / {case_title}: {m}" for m in case["ours_label_mismatches"]]
+            table["cases"].append(case)
+        tables.append(table)
+
+    log("== Import time")
+    imports = import_times(cfg)
+    log("== Peak memory")
+    memory = memory_peaks(cfg, tables)
+    log("== Checks of our own")
+    floor = overhead(cfg)
+    alloc = allocation(cfg)
+
+    meta["elapsed_seconds"] = time.monotonic() - started
+    results = {"meta": meta, "tables": tables, "imports": imports, "memory": memory, "overhead": floor,
+               "allocation": alloc,
+               "failures": failures}
+    out = Path(args.out)
+    out.mkdir(parents=True, exist_ok=True)
+    (out / "latest.json").write_text(json.dumps(results, indent=1, default=str) + "\n")
+    (out / "latest.md").write_text(report.markdown(results))
+    report.plot(results, out / "latest.png")
+    report.write_pyperf(results, out / "latest.pyperf.json")
+    log(f"wrote {out / 'latest.md'}, {out / 'latest.png'}, {out / 'latest.json'} "
+        f"in {meta['elapsed_seconds']:.0f} s")
+    if failures:
+        log("FAILED:\n  " + "\n  ".join(failures))
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
