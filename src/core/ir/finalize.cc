@@ -3,7 +3,9 @@
 // 1. Reachability: the definitions the root reaches, directly or through
 //    other reached definitions (back edges outside the list are not
 //    followed).
-// 2. Unreached definitions are dropped and the kept ones put in canonical
+// 2. Equivalent definitions (equal once back edges are read as classes of
+//    definitions; found by partition refinement) are merged into one,
+//    unreached definitions are dropped and the kept ones put in canonical
 //    order (post-order of a depth-first walk from the root, the order in
 //    which building the rendered text would create them), renumbering every
 //    back edge.  So equality and hashing, which compare definitions by

@@ -28,9 +28,18 @@ bool prune_unreachable_definitions(Node& root, std::vector<Node>& definitions);
 // in.  Unreached definitions are not listed.
 std::vector<std::uint64_t> definitions_in_canonical_order(const Node& root, std::span<const Node> definitions);
 
-// Finalisation's pruning and ordering: drops unreachable definitions and
-// puts the others in canonical order, renumbering every back edge.  Answers
-// whether anything changed; when not, root and definitions are untouched.
+// The classes of equivalent definitions: two definitions are in one class
+// when they are structurally equal once every back edge is read as the
+// class of its target (the coarsest such partition, found by refining the
+// partition of all definitions into one class until it is stable, as in
+// automaton minimisation).  Classes are numbered from 0 in order of their
+// first member.
+std::vector<std::uint64_t> definition_classes(std::span<const Node> definitions);
+
+// Finalisation's normal form of the definitions: equivalent definitions
+// merged into one, unreachable ones dropped, the others in canonical order,
+// every back edge renumbered.  Answers whether anything changed; when not,
+// root and definitions are untouched.
 bool canonicalise_definitions(Node& root, std::vector<Node>& definitions);
 
 }  // namespace tessaron::ir

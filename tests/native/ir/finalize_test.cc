@@ -40,10 +40,11 @@ TEST(Finalize, DefinitionBoundCountsOnlyReachableDefinitions) {
         std::vector<Node> members;
         std::vector<Node> defs;
         for (std::uint64_t i = 0; i < reached; ++i) {
-            defs.push_back(list_of(edge(i)));
+            // Distinct bodies: equivalent definitions would be merged.
+            defs.push_back(list_of(uni({edge(i), lit(i)})));
             members.push_back(edge(i));
         }
-        for (std::uint64_t i = 0; i < unreached; ++i) defs.push_back(int_());
+        for (std::uint64_t i = 0; i < unreached; ++i) defs.push_back(set_of(lit(i)));
         return std::make_pair(tuple_of(std::move(members)), std::move(defs));
     };
     auto [root, defs] = schema_with(kMaxDefinitions, 5);
@@ -94,14 +95,14 @@ TEST(Finalize, NodeBoundCountsEveryOccurrence) {
 
 TEST(Finalize, PruningRenumbersBackEdges) {
     // Definition 1 is unreachable; the root's edge to 2 becomes an edge to 1.
-    std::vector<Node> defs = nodes({list_of(edge(2)), int_(), list_of(edge(0))});
+    std::vector<Node> defs = nodes({list_of(edge(2)), int_(), set_of(edge(0))});
     Node root = edge(2);
     ASSERT_EQ(finalize_schema(root, defs), std::nullopt);
     ASSERT_EQ(defs.size(), 2u);
     EXPECT_EQ(root.kind, NodeKind::BackEdge);
     EXPECT_EQ(root.definition(), 1u);
-    EXPECT_EQ(defs[1].tail()->definition(), 0u);
-    EXPECT_EQ(defs[0].tail()->definition(), 1u);
+    EXPECT_TRUE(node_eq(defs[0], list_of(edge(1))));
+    EXPECT_TRUE(node_eq(defs[1], set_of(edge(0))));
 }
 
 // Two fixpoints A = list[A] | bool and B = list[B] | None under
@@ -126,6 +127,29 @@ TEST(Finalize, DefinitionOrderDoesNotDependOnAssembly) {
     for (std::size_t i = 0; i < d1.size(); ++i) EXPECT_TRUE(node_eq(d1[i], d2[i])) << i;
     // Canonical order is a fixed point.
     EXPECT_FALSE(canonicalise_definitions(r1, d1));
+}
+
+// Equivalent definitions merge: a fixpoint R = list[R] | None written twice
+// (0 and 1, each pointing at itself) and a pair pointing at each other (2
+// and 3) all denote one thing; the outer body (4) keeps its own class.
+TEST(Finalize, EquivalentDefinitionsMerge) {
+    std::vector<Node> defs = nodes({
+        uni({list_of(edge(0)), none_()}),
+        uni({list_of(edge(1)), none_()}),
+        uni({list_of(edge(3)), none_()}),
+        uni({list_of(edge(2)), none_()}),
+        list_of(uni({edge(4), edge(1)})),
+    });
+    EXPECT_EQ(definition_classes(defs), (std::vector<std::uint64_t>{0, 0, 0, 0, 1}));
+    Node root = tuple_of({edge(0), edge(2), edge(4)});
+    ASSERT_EQ(finalize_schema(root, defs), std::nullopt);
+    ASSERT_EQ(defs.size(), 2u);
+    EXPECT_TRUE(node_eq(root, tuple_of({edge(0), edge(0), edge(1)})));
+    EXPECT_TRUE(node_eq(defs[0], uni({list_of(edge(0)), none_()})));
+    EXPECT_TRUE(node_eq(defs[1], list_of(uni({edge(1), edge(0)}))));
+    // Bodies that differ only below the recursion stay apart.
+    std::vector<Node> apart = nodes({list_of(uni({edge(0), lit(1)})), list_of(uni({edge(1), lit(2)}))});
+    EXPECT_EQ(definition_classes(apart), (std::vector<std::uint64_t>{0, 1}));
 }
 
 TEST(Finalize, NestedDefinitionsComeBeforeTheirEnclosingOne) {
