@@ -84,6 +84,30 @@ asan:
 	$(call native_tests,build/native-asan,-DTESSARON_SANITIZE=ON) || status=1
 	exit $$status
 
+# Fuzzing, opt-in: clang (libFuzzer) and atheris come from
+# scripts/setup-fuzz.sh, which `make test` never runs.  Native targets
+# (fuzz/*_fuzz.cc) run under libFuzzer with ASan + UBSan; the Python-level
+# targets (fuzz/*_fuzz.py) run under atheris against an extension that clang
+# builds with ASan and coverage instrumentation into .venvs/fuzz.  Every
+# target runs FUZZ_SECONDS (CI: a short bounded run, see .ci/run); see
+# fuzz/run.sh for where inputs and findings go.
+FUZZ_SECONDS ?= 300
+
+.PHONY: fuzz
+fuzz:
+	@clang=$$(scripts/setup-fuzz.sh | sed -n 's/^CLANG=//p')
+	echo "==> native fuzz targets ($$clang, build/fuzz)"
+	"$(VENV_BIN)/cmake" -S fuzz -B build/fuzz -G Ninja -DCMAKE_MAKE_PROGRAM="$(VENV_BIN)/ninja" \
+		-DCMAKE_CXX_COMPILER="$$clang" >/dev/null
+	"$(VENV_BIN)/cmake" --build build/fuzz --parallel $(NPROC)
+	echo "==> instrumented extension ($$clang) into .venvs/fuzz"
+	.venvs/fuzz/bin/python $(PIP_BUILD) -q \
+		--config-settings=build-dir=build/fuzz-ext/{wheel_tag} \
+		--config-settings=cmake.build-type=RelWithDebInfo \
+		--config-settings=cmake.define.CMAKE_CXX_COMPILER="$$clang" \
+		"--config-settings=cmake.define.CMAKE_CXX_FLAGS=-fsanitize=address,fuzzer-no-link -fno-omit-frame-pointer" .
+	fuzz/run.sh $(FUZZ_SECONDS)
+
 # Benchmarks against the validators in use today (bench/run.py; see the
 # Benchmarks section of README.md).  The peers and the tools come from
 # bench/requirements.txt and are installed here, into the default venv only,

@@ -1,0 +1,153 @@
+#!/usr/bin/env python3
+"""Fuzz target: schema construction and validation (atheris).
+
+The input bytes choose two specs and a few values through fuzz/gen.py.  What
+must hold for every input (a failed assertion or any other exception is a
+finding; a crash of the process is one too):
+
+  - building a validator succeeds or raises TypeError, ValueError or
+    NotImplementedError (a refusal);
+  - for every value: `is_valid`, `in`, `validate` (both modes) and `ensure`
+    agree, `ensure` returns the object itself, and a raised ValidationError
+    has its attributes;
+  - the algebra is exact on members: union is `or`, intersection is `and`,
+    complement is `not`, a copy and a recompiled validator answer the same;
+  - decisions are sound on the values tried: a subtype's member is a member
+    of the supertype, an empty schema has no member, equivalent schemas agree;
+  - repr never fails;
+  - for a value that JSON can carry, `is_valid_json` on its JSON text (the
+    walk over the parsed tree) answers as `is_valid` on the parsed object.
+
+Run: python fuzz/schema_fuzz.py [libFuzzer options] [corpus dirs or files]
+(see `make fuzz`).
+"""
+
+import copy
+import json
+import math
+import os
+import sys
+
+import atheris
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+with atheris.instrument_imports(include=["gen"]):
+    import gen
+
+import tessaron
+from tessaron import ValidationError, Validator
+
+REFUSALS = (TypeError, ValueError, NotImplementedError)
+
+
+def build(c):
+    try:
+        return Validator(gen.spec(c))
+    except REFUSALS:
+        return None
+
+
+def check_membership(v, x):
+    verdict = v.is_valid(x)
+    assert type(verdict) is bool
+    assert (x in v) is verdict
+    for fail_fast in (False, True):
+        try:
+            result = v.validate(x, fail_fast=fail_fast)
+        except ValidationError as err:
+            assert not verdict, (v, x)
+            assert err.errors and isinstance(err.code, str) and isinstance(err.path, tuple)
+            assert isinstance(str(err), str) and isinstance(err.message, str)
+            if fail_fast:
+                assert len(err.errors) == 1
+        else:
+            assert verdict and result is None, (v, x)
+    if verdict:
+        assert v.ensure(x) is x
+    return verdict
+
+
+def json_text(x):
+    """The JSON text of x when JSON carries x exactly, else None."""
+    def plain(y):
+        if y is None or type(y) in (bool, int, str):
+            return True
+        if type(y) is float:
+            return math.isfinite(y)
+        if type(y) is list:
+            return all(plain(i) for i in y)
+        if type(y) is dict:
+            return all(type(k) is str and plain(i) for k, i in y.items())
+        return False
+
+    if not plain(x):
+        return None
+    try:
+        return json.dumps(x)
+    except ValueError:  # an int too long for the text conversion
+        return None
+
+
+def check_json(v, x):
+    text = json_text(x)
+    if text is None:
+        return
+    parsed = json.loads(text)
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:  # a lone surrogate: refused by the parser
+        assert v.is_valid_json(text) is False
+        return
+    assert v.is_valid_json(text) is v.is_valid(parsed), (v, text)
+
+
+def combine(v, w, xs):
+    ins_v = [check_membership(v, x) for x in xs]
+    for x in xs:
+        check_json(v, x)
+    ins_w = [w.is_valid(x) for x in xs]
+    for make, rule in (
+        (lambda: tessaron.union(v, w), lambda a, b: a or b),
+        (lambda: tessaron.intersection(v, w), lambda a, b: a and b),
+        (lambda: tessaron.complement(v), lambda a, b: not a),
+        (lambda: v | w, lambda a, b: a or b),
+    ):
+        try:
+            u = make()
+        except ValueError:  # a size bound of the combined schema
+            continue
+        for x, a, b in zip(xs, ins_v, ins_w):
+            assert u.is_valid(x) is rule(a, b), (v, w, u, x)
+    same = copy.copy(v)
+    assert same == v and hash(same) == hash(v)
+    for x, a in zip(xs, ins_v):
+        assert same.is_valid(x) is a
+    repr(v)
+
+    # Decisions: every positive answer must survive the values we have.
+    if v.is_empty():
+        assert not any(ins_v), (v, xs)
+    if v.is_subtype_of(w):
+        assert all(b for a, b in zip(ins_v, ins_w) if a), (v, w, xs)
+        assert v.relation_to(w) == "subset"
+    if v.is_equivalent(w):
+        assert ins_v == ins_w, (v, w, xs)
+
+
+def TestOneInput(data):
+    c = gen.Choices(atheris.FuzzedDataProvider(data))
+    v = build(c)
+    w = build(c)
+    if v is None or w is None:
+        return
+    xs = [gen.value(c) for _ in range(1 + c.below(4))]
+    combine(v, w, xs)
+
+
+def main():
+    atheris.Setup(sys.argv, TestOneInput)
+    atheris.Fuzz()
+
+
+if __name__ == "__main__":
+    main()
