@@ -36,7 +36,9 @@ def fmt_kib(k):
 
 
 def fmt_ratio(r):
-    return "-" if r is None else f"{r:.2f}x"
+    if r is None:
+        return "-"
+    return f"{r:.2f}x" if r >= 0.1 else f"{r:.2g}x"
 
 
 # --- reading the results ---------------------------------------------------
@@ -146,6 +148,19 @@ def slower_cases(results):
     return out
 
 
+def _load_line(results):
+    loads = [c["load"] for t in results["tables"] for c in t["cases"] if c.get("load") is not None]
+    if not loads:
+        return []
+    busy = results["meta"].get("busy_load")
+    waits = "The run waits (a bounded time) for a quiet machine before each case; a" if results["meta"].get(
+        "quiet_wait") else "A"
+    text = (f"Load average at the start of each case: {min(loads):g} to {max(loads):g}. {waits} case that "
+            f"started above {busy:g} has its load next to its name, and its numbers are less trustworthy than "
+            f"the others.")
+    return [text, ""]
+
+
 def markdown(results):
     meta = results["meta"]
     v = meta["versions"]
@@ -163,13 +178,15 @@ def markdown(results):
         "",
         "Versions: " + ", ".join(f"{k} {v[k]}" for k in v if v[k]) + ".",
         "",
+        *_load_line(results),
         "How to read: a cell is the median time of one call over "
         f"{meta['rounds']} interleaved samples (fewer for the slowest calls, never under 5 in a full run), "
         "all libraries timed in turn in one process; \"±\" is the interquartile range when it exceeds 10% of the "
         "median. **× fastest peer** is the fastest timed peer's median divided by ours: above 1.00x we are "
         "faster. Before it is timed, every library is run on the case's verdict corpus (valid and invalid "
         "values, including one bad item at the end of a 10,000-item list) and must give our verdict on every "
-        "one; a library that does not is marked *disagrees†* and not timed (the reasons are listed below). "
+        "one and on the timed input itself; a library that does not is marked *disagrees†* and not timed (the reasons "
+        "are listed below). "
         "Peers run in strict mode where they have one. beartype* samples one item per container, so it is not "
         "a full check; on containers it fails the corpus for that reason. *n/a*: the library has no such call; "
         "*not available*: our side of it is not built yet.",
@@ -188,7 +205,8 @@ def markdown(results):
         rows = []
         for case in table["cases"]:
             r, peer = ratio(case)
-            row = [case["title"]]
+            busy = case.get("load") is not None and case["load"] > results["meta"].get("busy_load", 1e9)
+            row = [case["title"] + (f" (load {case['load']:g})" if busy else "")]
             for c in cols:
                 cell = case["cells"].get(c["column"])
                 row.append(cell_text(cell) if cell else "")
@@ -219,25 +237,30 @@ def markdown(results):
                   "returns, so the libraries that convert pay for their copy of the input. \"holds\": what the "
                   "process still holds after the call returned and its result was collected (buffers kept for "
                   "the next call, or memory the allocators keep), shown from 64 KiB.", ""]
-        cols = []
+        groups = []  # rows with the same columns share a table (objects, JSON text)
         for row in mem:
-            for s in row["slots"]:
-                if s["column"] not in cols:
-                    cols.append(s["column"])
-        rows = []
-        for row in mem:
-            r = [row["title"]]
-            for c in cols:
-                cell = row["cells"].get(c)
-                if cell is None:
-                    r.append("")
-                elif cell["status"] != "ok":
-                    r.append(cell["status"])
-                else:
-                    held = cell.get("held_kib", 0)
-                    r.append(fmt_kib(cell["kib"]) + (f" (holds {fmt_kib(held)})" if held >= 64 else ""))
-            rows.append(r)
-        lines += [md_table(["case"] + cols, rows), ""]
+            cols = [s["column"] for s in row["slots"]]
+            for g in groups:
+                if g[0] == cols:
+                    g[1].append(row)
+                    break
+            else:
+                groups.append((cols, [row]))
+        for cols, rows_in in groups:
+            rows = []
+            for row in rows_in:
+                r = [row["title"]]
+                for c in cols:
+                    cell = row["cells"].get(c)
+                    if cell is None:
+                        r.append("")
+                    elif cell["status"] != "ok":
+                        r.append(cell["status"])
+                    else:
+                        held = cell.get("held_kib", 0)
+                        r.append(fmt_kib(cell["kib"]) + (f" (holds {fmt_kib(held)})" if held >= 64 else ""))
+                rows.append(r)
+            lines += [md_table(["case"] + cols, rows), ""]
 
     floor = results.get("overhead")
     alloc = results.get("allocation")
@@ -358,8 +381,8 @@ def plot(results, path):
     size = [sum(len(b) + 1 for _, b in data) + 2 for _, data, _, _ in panels]
     cols = [[i for i, p in enumerate(panels) if p[3] == c] for c in (0, 1)]
     height = max(sum(size[i] for i in col) for col in cols) * 0.15 + 1.2
-    fig = plt.figure(figsize=(16, height))
-    outer = fig.add_gridspec(1, 2, wspace=0.42, left=0.13, right=0.98, top=1 - 0.9 / height, bottom=0.02)
+    fig = plt.figure(figsize=(17, height))
+    outer = fig.add_gridspec(1, 2, wspace=0.55, left=0.165, right=0.98, top=1 - 0.9 / height, bottom=0.02)
     for c, col in enumerate(cols):
         if not col:
             continue

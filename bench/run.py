@@ -38,12 +38,12 @@ from timing import time_interleaved  # noqa: E402
 FULL = {
     "sizes": {"list_int": 1_000_000, "records": 10_000, "tree": 1_000, "items": 10_000},
     "rounds": 15, "min_rounds": 5, "target": 0.02, "budget": 25.0,
-    "import_rounds": 15, "memory_reps": 3,
+    "import_rounds": 15, "memory_reps": 3, "quiet_wait": 900.0,
 }
 SMOKE = {
     "sizes": {"list_int": 10_000, "records": 200, "tree": 100, "items": 500},
     "rounds": 3, "min_rounds": 2, "target": 0.001, "budget": 0.5,
-    "import_rounds": 1, "memory_reps": 1,
+    "import_rounds": 1, "memory_reps": 1, "quiet_wait": 0.0,
 }
 
 
@@ -83,6 +83,28 @@ MEMORY_CASES = [("objects", "list_int"), ("objects", "records"), ("json", "recor
 
 def log(*a):
     print(*a, flush=True)
+
+
+class Quiet:
+    """Waits, before each case, for the machine to be quiet enough.
+
+    Other processes on the machine spread the samples and shift the medians.
+    Before a case starts, while the one-minute load average is above half
+    the CPUs, wait (polling) for at most 60 s per case and `budget` seconds
+    in all; the load at the start of each case is recorded either way, and
+    the report marks the cases that started on a busy machine."""
+
+    def __init__(self, budget):
+        self.left = budget
+        self.limit = (os.cpu_count() or 1) / 2
+
+    def wait(self):
+        waited = 0.0
+        while self.left > 0 and waited < 60 and os.getloadavg()[0] > self.limit:
+            time.sleep(5)
+            waited += 5
+            self.left -= 5
+        return round(os.getloadavg()[0], 2)
 
 
 # --- verdicts ----------------------------------------------------------------
@@ -149,6 +171,8 @@ def run_case(cfg, channel, fam, mode, title):
     else:
         slots = peers.compile_slots(fam)
         corpus, edges, x = [], [], None
+    if channel != "compile":  # the timed input itself must get the same verdict from everyone
+        corpus = corpus + [("the timed input", x, mode == "valid")]
     mismatches, edge_table = check_case(slots, corpus, edges if mode == "valid" else [])
     stmts = {s.column: (s.entry.stmt, s.entry.ns) for s in slots if s.entry is not None and s.status == "ok"}
     timings = {}
@@ -366,6 +390,8 @@ def main():
     log(f"bench: {meta['cpu_model_name']}, {meta['cpu_count']} CPUs, Python {meta['python_version']}"
         f"{' (smoke)' if args.smoke else ''}")
 
+    quiet = Quiet(cfg["quiet_wait"])
+    meta["busy_load"], meta["quiet_wait"] = quiet.limit, cfg["quiet_wait"]
     tables, failures = [], []
     for key, title, channel, plan in TABLES:
         log(f"== {title}")
@@ -374,8 +400,10 @@ def main():
             if args.only and args.only not in family:
                 continue
             case_title = titles[family] + MODE_TEXT[mode]
+            load = quiet.wait()
             try:
                 case = run_case(cfg, channel, fams[family], mode, case_title)
+                case["load"] = load
             except Exception as e:  # the harness itself failed: report and go on
                 log(f"  {case_title}: HARNESS ERROR {type(e).__name__}: {e}")
                 failures.append(f"{title} / {case_title}: {type(e).__name__}: {e}")
