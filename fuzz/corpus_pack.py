@@ -8,6 +8,7 @@ need not live in the tree).  fuzz/run.sh unpacks both into
 build/fuzz/seeds/NAME before a run.
 
   corpus_pack.py pack OUT.hex DIR...   every file of the DIRs, one per line
+                                      (less the plain seeds beside OUT.hex)
   corpus_pack.py unpack IN.hex DIR     each line as a file named by its hash
 """
 
@@ -18,6 +19,9 @@ import sys
 
 def pack(out, dirs):
     inputs = {p.read_bytes() for d in dirs for p in pathlib.Path(d).iterdir() if p.is_file()}
+    out_dir = pathlib.Path(out).parent
+    if out_dir.is_dir():
+        inputs -= {p.read_bytes() for p in out_dir.iterdir() if p.is_file() and p.suffix != ".hex"}
     lines = sorted(data.hex() for data in inputs if data)
     pathlib.Path(out).write_text("".join(line + "\n" for line in lines))
     print(f"{len(lines)} inputs packed into {out}")

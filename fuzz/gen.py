@@ -192,15 +192,41 @@ def value(c, depth=0):
 # --- specs -------------------------------------------------------------------------
 
 
+LEAF_MAKERS = {
+    int: lambda c: c.below(5) - 1 if c.flag() else c.big_int(),
+    str: lambda c: ["a", "ab", "7", ""][c.below(4)] if c.flag() else c.text(),
+    float: lambda c: c.float(),
+    bool: lambda c: c.flag(),
+    bytes: lambda c: c.data(),
+    None: lambda c: None,
+    typing.Any: lambda c: value(c, 2),
+    Point: lambda c: Point(c.below(3), "b") if c.flag() else Point(c.below(3)),
+    Movie: lambda c: {k: v for k, v in (("title", "t"), ("year", c.below(3))) if c.flag()},
+    Pair: lambda c: Pair(c.below(3), None if c.flag() else "r"),
+    Color: lambda c: [Color.RED, Color.GREEN][c.below(2)],
+    Sized: lambda c: [1] * c.below(3),
+    Plain: lambda c: Plain(),
+}
+
+
+def either(makers):
+    return lambda c: makers[c.below(len(makers))](c) if makers else value(c)
+
+
 def leaf_spec(c):
+    """(spec, make): a leaf spec and a maker of values that are likely members."""
     k = c.below(10)
     if k < 7:
-        return [int, str, float, bool, bytes, None, typing.Any][k]
+        spec = [int, str, float, bool, bytes, None, typing.Any][k]
+        return spec, LEAF_MAKERS[spec]
     if k == 7:
-        return hashable(c, 1)  # a constant
+        constant = hashable(c, 1)
+        return constant, lambda c: constant
     if k == 8:
-        return typing.Literal[tuple(hashable(c, 2) for _ in range(1 + c.below(3)))]
-    return CLASSES[c.below(len(CLASSES))]
+        members = tuple(hashable(c, 2) for _ in range(1 + c.below(3)))
+        return typing.Literal[members], lambda c: members[c.below(len(members))]
+    cls = CLASSES[c.below(len(CLASSES))]
+    return cls, LEAF_MAKERS[cls]
 
 
 def marker(c):
@@ -232,54 +258,111 @@ def typing_form(form, args):
         return None
 
 
+def hashable_or_skip(make):
+    def made(c):
+        item = make(c)
+        try:
+            hash(item)
+        except TypeError:
+            return 0
+        return item
+
+    return made
+
+
+def chain(inner_make, shape, c, depth):
+    """A likely member of the recursive shapes of `spec` below."""
+    if depth >= 3 or c.flag():
+        return inner_make(c) if shape == 0 else ({"v": inner_make(c)} if shape == 1 else None)
+    rest = chain(inner_make, shape, c, depth + 1)
+    if shape == 0:
+        return [rest, inner_make(c)][: 1 + c.below(2)]
+    if shape == 1:
+        return {"v": inner_make(c), "next": rest}
+    return (inner_make(c), rest)
+
+
 def spec(c, depth=0):
-    """A schema spec; may be refused by the builder (a refusal is not a fault)."""
+    """(spec, make): a schema spec, which the builder may refuse (a refusal
+    is not a fault), and a maker of values that are likely its members, so
+    that walks get past the first level."""
     if depth >= MAX_DEPTH:
         return leaf_spec(c)
     sub = lambda: spec(c, depth + 1)  # noqa: E731
     k = c.below(22)
     if k == 0:
-        return list[sub()]
+        s, m = sub()
+        return list[s], lambda c: [m(c) for _ in range(c.below(4))]
     if k == 1:
-        return tuple[sub(), ...]
+        s, m = sub()
+        return tuple[s, ...], lambda c: tuple(m(c) for _ in range(c.below(4)))
     if k == 2:
-        return tuple[tuple(sub() for _ in range(c.below(3)))] if c.flag() else tuple[()]
+        parts = [sub() for _ in range(c.below(3))] if c.flag() else []
+        spec_ = tuple[tuple(p[0] for p in parts)] if parts else tuple[()]
+        return spec_, lambda c: tuple(p[1](c) for p in parts)
     if k == 3:
-        return (set if c.flag() else frozenset)[leaf_spec(c)]
+        s, m = leaf_spec(c)
+        kind = set if c.flag() else frozenset
+        item = hashable_or_skip(m)
+        return kind[s], lambda c: kind(item(c) for _ in range(c.below(4)))
     if k == 4:
-        return dict[[str, int, typing.Literal["a", "b"]][c.below(3)], sub()]
+        key, key_make = [(str, LEAF_MAKERS[str]), (int, LEAF_MAKERS[int]),
+                         (typing.Literal["a", "b"], lambda c: "ab"[c.below(2)])][c.below(3)]
+        s, m = sub()
+        return dict[key, s], lambda c: {key_make(c): m(c) for _ in range(c.below(4))}
     if k == 5:
-        return {KEYS[c.below(4)]: sub() for _ in range(c.below(4))}
+        fields = {KEYS[c.below(4)]: sub() for _ in range(c.below(4))}
+
+        def make_record(c):
+            return {key.rstrip("?"): m(c) for key, (_, m) in fields.items() if not key.endswith("?") or c.flag()}
+
+        return {key: s for key, (s, _) in fields.items()}, make_record
     if k == 6:
         n = c.below(4)
         items = [sub() for _ in range(n)]
-        if n and c.flag():
-            items.append(...)
-        return items
+        specs = [s for s, _ in items]
+        if n == 1:  # [T]: a list of T of any length
+            return specs, lambda c: [items[0][1](c) for _ in range(c.below(4))]
+        if n and c.flag():  # [A, B, ...]: the last element repeats
+            return specs + [...], lambda c: [m(c) for _, m in items] + [items[-1][1](c) for _ in range(c.below(3))]
+        return specs, lambda c: [m(c) for _, m in items]
     if k == 7:
-        return typing_form(typing.Optional, sub())
+        s, m = sub()
+        return typing_form(typing.Optional, s), lambda c: None if c.flag() else m(c)
     if k == 8:
-        return typing_form(typing.Union, (sub(), sub()))
+        (s1, m1), (s2, m2) = sub(), sub()
+        return typing_form(typing.Union, (s1, s2)), either([m1, m2])
     if k == 9:
-        base = [int, float, str, bytes, list[int], typing.Optional[int], typing.Any][c.below(7)]
-        return typing.Annotated[(base, *(marker(c) for _ in range(1 + c.below(2))))]
+        base, make = [
+            (int, LEAF_MAKERS[int]), (float, LEAF_MAKERS[float]), (str, LEAF_MAKERS[str]),
+            (bytes, LEAF_MAKERS[bytes]), (list[int], lambda c: [c.below(3)] * c.below(4)),
+            (typing.Optional[int], lambda c: c.below(4) if c.flag() else None), (typing.Any, value),
+        ][c.below(7)]
+        return typing.Annotated[(base, *(marker(c) for _ in range(1 + c.below(2))))], make
     if k == 10:
-        return tessaron.union(*(sub() for _ in range(c.below(3))))
+        parts = [sub() for _ in range(c.below(3))]
+        return tessaron.union(*(s for s, _ in parts)), either([m for _, m in parts])
     if k == 11:
-        return tessaron.intersection(*(sub() for _ in range(c.below(3))))
+        parts = [sub() for _ in range(c.below(3))]
+        return tessaron.intersection(*(s for s, _ in parts)), either([m for _, m in parts])
     if k == 12:
-        return tessaron.complement(sub())
+        s, m = sub()
+        return tessaron.complement(s), either([m, value])
     if k == 13:
-        inner = sub()
+        inner, inner_make = sub()
         shape = c.below(3)
         if shape == 0:
-            return tessaron.recursive(lambda x: tessaron.union(inner, list[x]))
-        if shape == 1:
-            return tessaron.recursive(lambda x: {"v": inner, "next?": x})
-        return tessaron.recursive(lambda x: tessaron.union(None, tuple[inner, x]))
+            spec_ = tessaron.recursive(lambda x: tessaron.union(inner, list[x]))
+        elif shape == 1:
+            spec_ = tessaron.recursive(lambda x: {"v": inner, "next?": x})
+        else:
+            spec_ = tessaron.recursive(lambda x: tessaron.union(None, tuple[inner, x]))
+        return spec_, lambda c: chain(inner_make, shape, c, 0)
     if k == 14:
-        return tessaron.Validator(sub())
+        s, m = sub()
+        return tessaron.Validator(s), m
     if k == 15:
-        v = tessaron.Validator(sub())
-        return v.open() if c.flag() else v.close()
+        s, m = sub()
+        v = tessaron.Validator(s)
+        return (v.open() if c.flag() else v.close()), m
     return leaf_spec(c)

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Fuzz target: schema construction and validation (atheris).
 
-The input bytes choose two specs and a few values through fuzz/gen.py.  What
+The input bytes choose two specs and a few values through fuzz/gen.py:
+values made to be likely members of the first spec, and arbitrary ones.  What
 must hold for every input (a failed assertion or any other exception is a
 finding; a crash of the process is one too):
 
@@ -41,8 +42,10 @@ REFUSALS = (TypeError, ValueError, NotImplementedError)
 
 
 def build(c):
+    """(validator, maker of likely members), or None for a refused spec."""
     try:
-        return Validator(gen.spec(c))
+        spec, make = gen.spec(c)
+        return Validator(spec), make
     except REFUSALS:
         return None
 
@@ -68,37 +71,45 @@ def check_membership(v, x):
 
 
 def json_text(x):
-    """The JSON text of x when JSON carries x exactly, else None."""
+    """(text, has_lone_surrogate): the JSON text of x when JSON carries x
+    exactly, else None."""
+    lone = False
+
     def plain(y):
-        if y is None or type(y) in (bool, int, str):
+        nonlocal lone
+        if type(y) is str:
+            try:
+                y.encode("utf-8")
+            except UnicodeEncodeError:
+                lone = True
+            return True
+        if y is None or type(y) in (bool, int):
             return True
         if type(y) is float:
             return math.isfinite(y)
         if type(y) is list:
             return all(plain(i) for i in y)
         if type(y) is dict:
-            return all(type(k) is str and plain(i) for k, i in y.items())
+            return all(type(k) is str and plain(k) and plain(i) for k, i in y.items())
         return False
 
     if not plain(x):
         return None
     try:
-        return json.dumps(x)
+        return json.dumps(x), lone
     except ValueError:  # an int too long for the text conversion
         return None
 
 
 def check_json(v, x):
-    text = json_text(x)
-    if text is None:
+    made = json_text(x)
+    if made is None:
         return
-    parsed = json.loads(text)
-    try:
-        text.encode("utf-8")
-    except UnicodeEncodeError:  # a lone surrogate: refused by the parser
+    text, lone = made
+    if lone:  # a lone surrogate escape: refused by the parser
         assert v.is_valid_json(text) is False
         return
-    assert v.is_valid_json(text) is v.is_valid(parsed), (v, text)
+    assert v.is_valid_json(text) is v.is_valid(json.loads(text)), (v, text)
 
 
 def combine(v, w, xs):
@@ -136,11 +147,12 @@ def combine(v, w, xs):
 
 def TestOneInput(data):
     c = gen.Choices(atheris.FuzzedDataProvider(data))
-    v = build(c)
-    w = build(c)
-    if v is None or w is None:
+    first = build(c)
+    second = build(c)
+    if first is None or second is None:
         return
-    xs = [gen.value(c) for _ in range(1 + c.below(4))]
+    (v, make), (w, _) = first, second
+    xs = [make(c) for _ in range(1 + c.below(3))] + [gen.value(c) for _ in range(c.below(3))]
     combine(v, w, xs)
 
 
