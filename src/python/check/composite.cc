@@ -8,9 +8,18 @@
 // length of its failures below the union's own), else the failures of the
 // first member that hit a hard limit, else one "union_error" whose expected
 // text lists what the members expect.  Members from 64 on are tried
-// verdict-only, so a huge union pays for at most 64 private lists.  In
-// verdict-only mode a union made only of literals answers an exact int or
-// str by one lookup in its precomputed sets.
+// verdict-only, so a huge union pays for at most 64 private lists.
+//
+// Fast path: a union made only of literals answers an exact int or str (a
+// JSON int or string) by one lookup in its precomputed sets, in every mode.
+// The lookup runs no user code, so a member is admitted with nothing
+// recorded and without walking a member; only a non-member goes on to the
+// per-member walk that builds its report.  The sets hold every exact-int
+// constant that fits in 64 bits and every exact-str constant, so for such a
+// value their answer is the members' answer; a value they cannot answer
+// (another type, a bigger int, a str without UTF-8 form) walks the members.
+// The lookup is skipped where the members themselves would be past the
+// nesting limit, so it never admits what the walk would refuse.
 //
 // Invariants: every private list is dropped unless chosen; the path is
 // shared with the members and restored by them; in `FailFast` a failing
@@ -167,7 +176,8 @@ bool union_recording(const ir::Node& node, const Source& src, WalkContext& ctx) 
 
 // The literal-set answer for an exact int or str: 1 member, 0 not, -1 no
 // answer (walk the members).
-int literal_set_answer(const LiteralSets& sets, PyObject* value, WalkState& st) {
+int literal_set_answer(const LiteralSets& sets, const PySource& src, WalkState& st) {
+    PyObject* value = src.obj;
     if (Py_IS_TYPE(value, &PyLong_Type)) {
         int overflow = 0;
         const long long n = PyLong_AsLongLongAndOverflow(value, &overflow);
@@ -190,21 +200,42 @@ int literal_set_answer(const LiteralSets& sets, PyObject* value, WalkState& st) 
     return -1;
 }
 
+// The same for a JSON scalar, without making a Python object: a JSON int
+// converts to an exact int of the same value and a JSON string (always
+// valid UTF-8) to an exact str of the same text, so the sets answer them as
+// they answer those objects.  Big ints, floats, true, false and null walk
+// the members (the sets hold no such constants).
+int literal_set_answer(const LiteralSets& sets, const JsonSource& src, WalkState& /*st*/) {
+    switch (src.value->kind) {
+        case json::Kind::Int: return sets.ints.contains(src.value->as_int()) ? 1 : 0;
+        case json::Kind::String: return sets.strs.contains(src.doc->text(*src.value)) ? 1 : 0;
+        default: return -1;
+    }
+}
+
+// The literal-set answer of a union node, when it has one: 1, 0, or -1 (no
+// table entry, a value the sets cannot answer, or a union at the nesting
+// limit, whose members the walk would refuse).
+template <class Source>
+int literal_union_answer(const ir::Node& node, const Source& src, WalkState& st) {
+    const auto& table = st.tables->literal_sets;
+    if (table.empty() || st.depth >= kMaxWalkDepth) return -1;
+    auto it = table.find(Precompute::key_of(node.members()));
+    if (it == table.end()) return -1;
+    return literal_set_answer(it->second, src, st);
+}
+
 }  // namespace
 
 template <class Source>
 bool check_union(const ir::Node& node, const Source& src, WalkContext& ctx) {
+    // Literal sets first (see the file comment): a member is answered here
+    // in every mode; a non-member is answered here only verdict-only.
+    const int known = literal_union_answer(node, src, *ctx.state);
+    if (known == 1) return true;
+    if (ctx.state->stop) return false;
     if (ctx.recording()) return union_recording(node, src, ctx);
-    if constexpr (!Source::is_json) {
-        const auto& table = ctx.state->tables->literal_sets;
-        if (!table.empty()) {
-            auto it = table.find(Precompute::key_of(node.members()));
-            if (it != table.end()) {
-                const int answer = literal_set_answer(it->second, src.obj, *ctx.state);
-                if (answer >= 0) return answer == 1;
-            }
-        }
-    }
+    if (known == 0) return false;
     for (const ir::Node& member : ir::as_span(node.members()))
         if (walk(member, src, ctx)) return true;
     return false;
