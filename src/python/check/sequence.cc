@@ -16,6 +16,16 @@
 // Budget: one walk per element.  In verdict-only mode a homogeneous list or
 // tuple of a scalar kind is tested without recursion (a list of 16 to
 // 262144 items through one storage snapshot), and a set of scalars likewise.
+//
+// Fast path of the recording modes: when the check of every element node
+// runs no user code (`runs_no_user_code`: scalar kinds, plain literals and
+// their unions), the elements are first tested verdict-only, straight from
+// the storage and without path segments; if all of them pass, the value is
+// a member and nothing would have been recorded.  Only when one fails does
+// the recording loop run, from the start, to build the report.  Since
+// nothing in the first pass can call Python code or allocate, the value
+// cannot change between the passes and running it is not observable; a
+// failing value pays for at most one extra pass up to its first failure.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -98,6 +108,36 @@ bool check_tuple_elements(std::span<const ir::Node> prefix, const ir::Node* tail
     return verdict;
 }
 
+// At most this many element nodes are looked at to decide whether the
+// recording modes may test the elements verdict-only first.
+constexpr int kPureCheckBudget = 64;
+
+// Whether every element node of a sequence runs no user code.
+bool elements_run_no_user_code(std::span<const ir::Node> prefix, const ir::Node* tail, const WalkState& st) {
+    int budget = kPureCheckBudget;
+    for (const ir::Node& node : prefix)
+        if (!runs_no_user_code(node, st.pool, budget)) return false;
+    return !tail || runs_no_user_code(*tail, st.pool, budget);
+}
+
+// The verdict-only first pass over `items[0..n)` (a list's or tuple's
+// storage) for element nodes that run no user code; see the file comment.
+// Scalar kinds are type tests in place, other nodes a verdict-only walk.
+bool elements_verdict(std::span<const ir::Node> prefix, const ir::Node* tail, PyObject* const* items,
+                      Py_ssize_t n, WalkContext& ctx) {
+    std::vector<Violation> none;
+    WalkContext quiet = ctx.scratch(none, WalkMode::VerdictOnly);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        const auto pos = static_cast<std::size_t>(i);
+        const ir::Node* node = pos < prefix.size() ? &prefix[pos] : tail;
+        if (!node) return false;
+        const bool ok = is_scalar_kind(node->kind) ? scalar_kind_matches(node->kind, items[i])
+                                                   : walk(*node, PySource{items[i]}, quiet);
+        if (!ok) return false;
+    }
+    return true;
+}
+
 struct SetGroup {
     std::string key;
     std::vector<Violation> violations;
@@ -131,6 +171,15 @@ bool check_sequence(const ir::Node& node, const PySource& src, WalkContext& ctx)
         for (Py_ssize_t i = 0; i < n; ++i)
             if (!scalar_kind_matches(tail->kind, PyTuple_GET_ITEM(value, i))) return false;
         return true;
+    }
+    // The recording modes' first pass (file comment).  The nesting test
+    // keeps it from admitting elements the walk would refuse at the limit
+    // (the scalar tests skip `walk`'s own depth check).
+    if (ctx.recording() && ctx.state->depth < kMaxWalkDepth && elements_run_no_user_code(prefix, tail, *ctx.state)) {
+        PyObject* const* items = is_tuple ? reinterpret_cast<PyTupleObject*>(value)->ob_item
+                                          : reinterpret_cast<PyListObject*>(value)->ob_item;
+        if (elements_verdict(prefix, tail, items, n, ctx)) return true;
+        if (ctx.state->stop) return false;
     }
     if (is_tuple) return check_tuple_elements(prefix, tail, value, n, ctx);
     return check_list_elements(prefix, tail, value, n, src, ctx);

@@ -177,6 +177,34 @@ bool dispatch(const ir::Node& node, const Source& src, WalkContext& ctx) {
 
 }  // namespace
 
+bool runs_no_user_code(const ir::Node& node, std::span<const py::Ref> pool, int& budget) {
+    if (--budget < 0) return false;
+    switch (node.kind) {
+        case ir::NodeKind::Anything:
+        case ir::NodeKind::Nothing:
+        case ir::NodeKind::None:
+        case ir::NodeKind::Bool:
+        case ir::NodeKind::Int:
+        case ir::NodeKind::Float:
+        case ir::NodeKind::Str:
+        case ir::NodeKind::Bytes:
+            return true;
+        case ir::NodeKind::Literal:
+            // `literal_equals` compares only values of the constant's exact
+            // type; for these types that comparison is builtin and total.
+            return node.pool_index() < pool.size() && has_plain_equality(Py_TYPE(pool[node.pool_index()].get()));
+        case ir::NodeKind::Union:
+        case ir::NodeKind::Intersection:
+            for (const ir::Node& member : ir::as_span(node.members()))
+                if (!runs_no_user_code(member, pool, budget)) return false;
+            return true;
+        case ir::NodeKind::Complement:
+            return !node.inner() || runs_no_user_code(*node.inner(), pool, budget);
+        default:
+            return false;
+    }
+}
+
 template <class Source>
 bool walk(const ir::Node& node, const Source& src, WalkContext& ctx) {
     WalkState& st = *ctx.state;

@@ -66,6 +66,18 @@ inline int quick_verdict(const ir::Node& node, std::span<const py::Ref> pool, Py
     }
 }
 
+// Whether a check of `node` can run no user code whatever the value: a
+// scalar kind is a type test; a literal whose constant has plain equality
+// is a type test and a comparison that calls nothing; a union,
+// intersection or complement of such nodes walks only them.  Containers,
+// instances, attributes, refinements and back edges are not (they may call
+// `__eq__`, `__instancecheck__`, `__getattr__`, predicates, or allocate).
+// Such a check may be run once more without any observable difference; the
+// recording modes use that to answer a valid value with the verdict-only
+// walk first.  `budget` bounds the nodes looked at: past it the answer is
+// false.
+bool runs_no_user_code(const ir::Node& node, std::span<const py::Ref> pool, int& budget);
+
 // --- the per-kind checks (the node is of the kind named) ------------------
 
 template <class Source>
