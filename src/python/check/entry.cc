@@ -10,7 +10,12 @@
 //
 // Budget: the verdict-only entries allocate nothing of their own (empty
 // vectors do not allocate) and build no failure record; `is_valid` skips the
-// general argument parser for its one positional argument.
+// general argument parser for its one positional argument, and `validate`
+// for its usual spellings (one positional, or one positional plus a bool
+// `fail_fast` keyword).  Every recording entry first asks the root's quick
+// verdict, which runs no user code (a scalar type test, or a literal
+// comparison that cannot call anything): a member is answered without a walk
+// state, and anything else goes through the recording walk as before.
 #include "python/check/entry.h"
 
 #include <atomic>
@@ -19,6 +24,7 @@
 
 #include "python/binding/args.h"
 #include "python/binding/entry.h"
+#include "python/binding/intern.h"
 #include "python/check/context.h"
 #include "python/check/walk.h"
 #include "python/exception.h"
@@ -133,6 +139,10 @@ bool read_fail_fast(PyObject* arg, bool& out) {
 }  // namespace
 
 bool validate_and_raise(ValidatorObject* validator, PyObject* value, bool fail_fast) {
+    // Quick verdict first (file comment): it calls no user code, so a
+    // non-member walked again below sees nothing different.
+    if (!validator_tables(validator)) return false;
+    if (check::quick_verdict(validator->schema.root, validator->schema.pool, value) == 1) return true;
     std::vector<Violation> violations;
     const int r = run_walk(validator, value, fail_fast ? WalkMode::FailFast : WalkMode::CollectAll, violations);
     if (r > 0) return true;
@@ -143,8 +153,20 @@ bool validate_and_raise(ValidatorObject* validator, PyObject* value, bool fail_f
 PyObject* validate_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
         static const py::ArgSpec spec{"Validator.validate()", {"obj"}, 1, 1, {"fail_fast"}, 0, false};
-        PyObject* argv[2];
-        if (!py::parse_fastcall(spec, args, nargs, kwnames, argv)) return nullptr;
+        PyObject* argv[2] = {nullptr, nullptr};
+        if (nargs == 1 && !kwnames) {
+            // validate(obj)
+            argv[0] = args[0];
+        } else if (nargs == 1 && kwnames && PyTuple_GET_SIZE(kwnames) == 1 &&
+                   PyTuple_GET_ITEM(kwnames, 0) == TS_INTERNED("fail_fast")) {
+            // validate(obj, fail_fast=...): a call site's keyword names are
+            // interned, so the one legal name is found by identity; any
+            // other spelling takes the general parser (and its errors).
+            argv[0] = args[0];
+            argv[1] = args[1];
+        } else if (!py::parse_fastcall(spec, args, nargs, kwnames, argv)) {
+            return nullptr;
+        }
         ValidatorObject* v = receiver(self);
         if (!v) return nullptr;
         bool fail_fast = false;

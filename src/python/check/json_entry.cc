@@ -10,7 +10,9 @@
 // Invariants: argument errors come first (the `fail_fast` conversion
 // before the document is looked at); a fatal exception stored by the walk
 // is raised whatever the verdict; the parsed tree and the text it refers to
-// live until the walk is over.  Budget: one parse and one walk.
+// live until the walk is over.  Budget: one parse and one walk; a root of a
+// scalar kind is answered by one type test of the root value, without a
+// walk state.
 #include "python/check/json_entry.h"
 
 #include <memory>
@@ -152,6 +154,23 @@ py::Ref parse_and_validate(const py::ArgSpec& spec, PyObject* self, PyObject* co
     return obj;
 }
 
+// The verdict of a scalar-kind root, read off the document's root value
+// without a walk state (the type tests of `JsonSource`, as `walk` would
+// ask them): 1 member, 0 not, -1 no quick answer (walk it).
+int quick_json_verdict(const ir::Node& root, const check::JsonSource& src) {
+    switch (root.kind) {
+        case ir::NodeKind::Anything: return 1;
+        case ir::NodeKind::Nothing: return 0;
+        case ir::NodeKind::None: return src.is_none();
+        case ir::NodeKind::Bool: return src.is_exact_bool();
+        case ir::NodeKind::Int: return src.is_int();
+        case ir::NodeKind::Float: return src.is_float();
+        case ir::NodeKind::Str: return src.is_str();
+        case ir::NodeKind::Bytes: return src.is_bytes();
+        default: return -1;
+    }
+}
+
 // 1 member, 0 not (or not JSON), -1 with an exception set.
 int json_verdict(ValidatorObject* v, PyObject* data) {
     std::string_view text;
@@ -172,12 +191,15 @@ int json_verdict(ValidatorObject* v, PyObject* data) {
     if (!allowed) return 0;
     const check::Precompute* tables = validator_tables(v);
     if (!tables) return -1;
+    const check::JsonSource root{&doc, &doc.root()};
+    const int quick = quick_json_verdict(v->schema.root, root);
+    if (quick >= 0) return quick;
     check::WalkState state(std::span<const py::Ref>(v->schema.pool),
                            std::span<const ir::Node>(v->schema.definitions), *tables);
     std::vector<PathSegment> path;
     std::vector<Violation> none;
     check::WalkContext ctx{&state, &path, &none, check::WalkMode::VerdictOnly};
-    const bool member = check::walk(v->schema.root, check::JsonSource{&doc, &doc.root()}, ctx);
+    const bool member = check::walk(v->schema.root, root, ctx);
     if (state.error_cell) {
         state.error_cell.restore();
         return -1;

@@ -1,0 +1,208 @@
+"""The shortcuts of the recording walk give the answers of the full walk.
+
+`validate` answers a member of a union of literals from the literal sets,
+tests the elements of a list whose element checks call no user code before
+it walks them with paths, and answers a scalar root without a walk state;
+`is_valid_json` reads JSON ints and strings against the literal sets
+directly.  These tests pin that the verdicts and the reports are those of
+the full walk, and that user code still runs exactly once per check.
+"""
+
+import enum
+import json
+from typing import Literal
+
+import pytest
+
+from tessaron import ValidationError, Validator, recursive
+
+Colour = Literal["red", "green", "blue", 0, 1, 2**70]
+
+
+class StrSub(str):
+    pass
+
+
+def outcome(v, value, **kw):
+    try:
+        v.validate(value, **kw)
+    except ValidationError as e:
+        return [(err["code"], err["path"], err["expected"]) for err in e.errors]
+    return None
+
+
+UNION_EXPECTED = "one of: the literal 'red', the literal 'green', the literal 'blue', the literal 0, the literal 1, the literal 1180591620717411303424"
+
+
+@pytest.mark.parametrize(
+    "value, member",
+    [
+        ("red", True),
+        (1, True),
+        (2**70, True),  # past 64 bits: the members answer
+        ("purple", False),
+        (4, False),
+        (True, False),  # == 1, but a bool
+        (1.0, False),
+        (StrSub("red"), False),
+        ("\ud800", False),  # no UTF-8 form: the members answer
+        (None, False),
+    ],
+)
+@pytest.mark.parametrize("fail_fast", [False, True])
+def test_literal_union_recording_agrees_with_the_verdict(value, member, fail_fast):
+    v = Validator(Colour)
+    assert v.is_valid(value) is member
+    expected = None if member else [("union_error", (), UNION_EXPECTED)]
+    assert outcome(v, value, fail_fast=fail_fast) == expected
+    assert outcome(Validator(list[Colour]), ["red", value], fail_fast=fail_fast) == (
+        None if member else [("union_error", (1,), UNION_EXPECTED)]
+    )
+
+
+@pytest.mark.parametrize(
+    "text, member",
+    [
+        ('"red"', True),
+        ('"gr\\u0065en"', True),  # escaped: compared by its decoded text
+        ("1", True),
+        ("1180591620717411303424", True),  # a big int: the members answer
+        ('"purple"', False),
+        ("4", False),
+        ("true", False),  # a bool, not the int 1
+        ("1.0", False),
+        ("null", False),
+        ('["red"]', False),
+    ],
+)
+def test_literal_union_json_agrees_with_the_parsed_value(text, member):
+    v = Validator(Colour)
+    assert v.is_valid_json(text) is member
+    assert v.is_valid(json.loads(text)) is member
+    lv = Validator(list[Colour])
+    doc = f'["blue", {text}, 0]'
+    assert lv.is_valid_json(doc) is member
+    assert lv.is_valid(json.loads(doc)) is member
+
+
+class Counted(enum.Enum):
+    A = 1
+    B = 2
+
+    def __eq__(self, other):
+        CALLS.append(("eq", self.name))
+        return self is other
+
+    def __hash__(self):
+        return hash(self.name)
+
+
+class Shown:
+    def __repr__(self):
+        CALLS.append(("repr",))
+        return "Shown()"
+
+
+CALLS = []
+
+
+@pytest.mark.parametrize(
+    "spec, value, calls, codes",
+    [
+        # a literal of a class with its own __eq__: no first pass, one
+        # comparison per element walked (collect all, fail fast)
+        (list[Literal[Counted.A]], [Counted.A, Counted.A, Counted.A], (3, 3), None),
+        (list[Literal[Counted.A]], [Counted.A, Counted.B, Counted.A], (3, 2), ["literal_error"]),
+        (list[Literal[Counted.A] | int], [Counted.A, 5, Counted.B], (2, 2), ["union_error"]),
+        # a first pass that fails: value texts are made by the report only
+        (list[int], [1, Shown(), 3], (1, 1), ["int_type"]),
+        (list[Literal[1, 2] | None], [1, None, Shown()], (4, 4), ["union_error"]),
+        (tuple[int, str], (1, Shown()), (1, 1), ["string_type"]),
+    ],
+)
+def test_user_code_runs_once_per_check(spec, value, calls, codes):
+    v = Validator(spec)
+    for fail_fast, count in zip((False, True), calls):
+        CALLS.clear()
+        try:
+            v.validate(value, fail_fast=fail_fast)
+            got = None
+        except ValidationError as e:
+            got = [err["code"] for err in e.errors]
+        assert got == codes
+        assert len(CALLS) == count, CALLS
+
+
+@pytest.mark.parametrize(
+    "spec, value, errors",
+    [
+        (list[int], list(range(100)) + ["x", 2, "y"], [("int_type", (100,)), ("int_type", (102,))]),
+        (list[int | None], [None] * 20 + [1.5], [("union_error", (20,))]),
+        (tuple[int, ...], (1, 2, "3"), [("int_type", (2,))]),
+        (list[Literal["a", "b"]], ["a"] * 30 + ["c"], [("union_error", (30,))]),
+        (list[int], [], None),
+        (tuple[()], (), None),
+    ],
+)
+def test_lists_of_plain_elements_report_every_failure(spec, value, errors):
+    v = Validator(spec)
+    got = outcome(v, value)
+    assert (None if got is None else [(c, p) for c, p, _ in got]) == errors
+    assert v.is_valid(value) is (errors is None)
+    if errors:
+        first = outcome(v, value, fail_fast=True)
+        assert [(c, p) for c, p, _ in first] == errors[:1]
+
+
+def test_literal_union_at_the_nesting_limit_agrees_with_the_walk():
+    # Four lists per entry into the definition, then p + 1 tuples around a
+    # union of literals: for one p and k the union sits on the 512th level,
+    # where its members (the 513th) are refused; the literal-set shortcut
+    # must refuse it too, in every mode.
+    def value(k, p):
+        x = "a"
+        for _ in range(p + 1):
+            x = (x,)
+        for _ in range(k):
+            x = [x]
+        return x
+
+    for p in range(8):
+
+        def body(x, p=p):
+            lit = Literal["a", "b"]
+            for _ in range(p + 1):
+                lit = tuple[lit]
+            return list[list[list[list[x]]]] | lit
+
+        v = Validator(recursive(body))
+        for k in range(300, 360, 4):
+            x = value(k, p)
+            assert v.is_valid(x) is (outcome(v, x) is None), (p, k)
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, result",
+    [
+        ((1,), {}, None),
+        (("x",), {}, "ValidationError"),
+        ((1,), {"fail_fast": True}, None),
+        (("x",), {"fail_fast": True}, "ValidationError"),
+        (("x",), {"".join(["fail_", "fast"]): False}, "ValidationError"),  # a name not interned
+        ((1,), {"fail_fast": 1}, "TypeError: argument 'fail_fast': 'int' object is not an instance of 'bool'"),
+        ((1,), {"fail_fast": None}, "TypeError: argument 'fail_fast': 'NoneType' object is not an instance of 'bool'"),
+        ((1, True), {}, "TypeError"),
+        ((), {"obj": 1}, "TypeError"),
+        ((1,), {"fail_fast": True, "other": 1}, "TypeError"),
+        ((1,), {"failfast": True}, "TypeError"),
+    ],
+)
+def test_validate_argument_spellings(args, kwargs, result):
+    v = Validator(int)
+    try:
+        got = v.validate(*args, **kwargs)
+    except ValidationError:
+        got = "ValidationError"
+    except TypeError as e:
+        got = "TypeError" + (f": {e}" if "fail_fast" in str(e) and "bool" in str(e) else "")
+    assert got == result
