@@ -310,6 +310,25 @@ class Recursive:
 Recursive.__annotations__ = {"child": "list[Recursive]"}
 Recursive = dataclasses.dataclass(Recursive)
 
+
+class SelfGroup:
+    """Grouped metadata that contains itself."""
+
+    __is_annotated_types_grouped_metadata__ = True
+
+    def __iter__(self):
+        yield self
+
+
+class EndlessGroup:
+    """Grouped metadata that never ends."""
+
+    __is_annotated_types_grouped_metadata__ = True
+
+    def __iter__(self):
+        while True:
+            yield Marker(ge=0)
+
 SPEC_CASES = [
     ("spec-nested-10000", lambda: Validator(nested_specs(10_000, int)), NotImplementedError, "nesting is too deep"),
     ("validator-nested-past-128", lambda: Validator(nested_specs(100, Validator(nested_specs(100, int)))), ValueError,
@@ -323,6 +342,8 @@ SPEC_CASES = [
     ("marker-interrupted", lambda: Validator(Annotated[int, RaisingMarker(KeyboardInterrupt())]), KeyboardInterrupt,
      ""),
     ("metadata-raises", lambda: Validator(FakeAnnotated()), ZeroDivisionError, ""),
+    ("group-contains-itself", lambda: Validator(Annotated[int, SelfGroup()]), ValueError, "nested too deeply"),
+    ("group-never-ends", lambda: Validator(Annotated[int, EndlessGroup()]), ValueError, "yields more than 100000"),
     ("nan-bound", lambda: Validator(Annotated[float, Marker(ge=float("nan"))]), ValueError, "cannot be nan"),
     ("pattern-past-the-engine", lambda: Validator(Annotated[str, Marker(pattern="(" * 10_000)]), ValueError,
      "invalid regular expression"),
