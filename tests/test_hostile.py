@@ -227,42 +227,6 @@ def test_hostile_values(schema, make_value, outcome):
         assert all(isinstance(e["value"], str) for e in err.errors)
 
 
-class ArmedKey(str):
-    """A str subclass key that hashes and compares like its text until
-    armed, and then raises KeyboardInterrupt from both."""
-
-    armed = False
-
-    def __hash__(self):
-        if ArmedKey.armed:
-            raise KeyboardInterrupt
-        return str.__hash__(self)
-
-    def __eq__(self, other):
-        if ArmedKey.armed:
-            raise KeyboardInterrupt
-        return str.__eq__(self, other)
-
-
-def test_a_key_whose_hash_raises_is_an_undeclared_key():
-    """The verdict does not depend on a key's own hash or ==: a key whose
-    methods raise, even fatally, is read as undeclared.  Explaining the
-    failure looks the declared key up in the dict again, and the dict's own
-    lookup meets the raising key: that exception is raised."""
-    one, two = {ArmedKey("a"): 1}, {ArmedKey("a"): 1, "b": 2}
-    ArmedKey.armed = True
-    try:
-        assert Validator({"a": int}).is_valid(one) is False
-        assert Validator({"b": int, "a?": int}).is_valid(two) is False
-        assert Validator(union({"b": int, "a?": int}, dict[str, int])).is_valid(two) is True
-        assert Validator(dict[str, int]).is_valid(one) is True
-        assert Validator(dict[str, int]).validate(two) is None
-        with pytest.raises(KeyboardInterrupt):
-            Validator({"a": int}).validate(one)
-    finally:
-        ArmedKey.armed = False
-
-
 def test_a_fatal_exception_leaves_the_validator_working():
     calls = []
 

@@ -100,38 +100,37 @@ const RecordKeys* record_table(const ir::Node& node, const WalkState& st) {
 
 // The text of a dict key that may stand for a declared name: an exact str,
 // or a str subclass instance that hashes and compares like the plain str of
-// its text.  Exceptions on the way (encoding, hashing, comparing) are
-// discarded, fatal or not: a key whose own methods raise is simply not a
-// declared key, and the verdict does not depend on its hash method.
-std::optional<std::string_view> str_key_text(PyObject* key) {
+// its text.  Exceptions on the way follow the walk's rule; they give no
+// text.
+std::optional<std::string_view> str_key_text(PyObject* key, WalkState& st) {
     if (!PyUnicode_Check(key)) return std::nullopt;
     Py_ssize_t len = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(key, &len);
     if (!utf8) {
-        PyErr_Clear();
+        absorb_error(st);
         return std::nullopt;
     }
     const std::string_view text(utf8, static_cast<std::size_t>(len));
     if (PyUnicode_CheckExact(key)) return text;
     py::Ref plain = py::Ref::steal(PyUnicode_FromStringAndSize(utf8, len));
     if (!plain) {
-        PyErr_Clear();
+        absorb_error(st);
         return std::nullopt;
     }
     const Py_hash_t key_hash = PyObject_Hash(key);
     if (key_hash == -1 && PyErr_Occurred()) {
-        PyErr_Clear();
+        absorb_error(st);
         return std::nullopt;
     }
     if (key_hash != PyObject_Hash(plain.get())) return std::nullopt;
     py::Ref eq = py::Ref::steal(PyObject_RichCompare(key, plain.get(), Py_EQ));
     if (!eq) {
-        PyErr_Clear();
+        absorb_error(st);
         return std::nullopt;
     }
     const int truth = PyObject_IsTrue(eq.get());
     if (truth <= 0) {
-        if (truth < 0) PyErr_Clear();
+        if (truth < 0) absorb_error(st);
         return std::nullopt;
     }
     // The UTF-8 buffer belongs to `key`, which the caller holds.
@@ -186,10 +185,8 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
             PyObject* item = PyDict_GetItemWithError(dict, table->names[i].get());
             if (!item) {
                 if (PyErr_Occurred()) {
-                    // A key of the dict raised while being compared: drop
-                    // the error, fatal or not, and let the item-by-item
-                    // variant decide (it reads such keys as undeclared).
-                    PyErr_Clear();
+                    absorb_error(st);
+                    if (st.stop) return false;
                     fall_back = true;
                     break;
                 }
@@ -229,7 +226,7 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
         py::Ref key = py::Ref::borrow(key_b);
         py::Ref value = py::Ref::borrow(value_b);
         std::optional<std::size_t> index;
-        if (auto text = str_key_text(key.get())) index = keys.find(*text);
+        if (auto text = str_key_text(key.get(), st)) index = keys.find(*text);
         if (st.stop) return false;
         if (index) {
             if (!walk(entries[*index].value, PySource{value.get()}, sub)) return false;
@@ -297,7 +294,7 @@ void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx
         ++taken;
         py::Ref key = py::Ref::borrow(key_b);
         py::Ref value = py::Ref::borrow(value_b);
-        if (auto text = str_key_text(key.get()); text && keys.find(*text)) continue;
+        if (auto text = str_key_text(key.get(), st); text && keys.find(*text)) continue;
         if (st.stop) return;
         if (match_extra_pair(clauses, key.get(), value.get(), ctx)) continue;
         if (st.stop) return;
