@@ -38,30 +38,14 @@ std::vector<RenumberEntry> make_renumber_map(const std::vector<bool>& kept) {
 
 namespace {
 
-class Renumberer {
-public:
-    explicit Renumberer(std::span<const RenumberEntry> map) : map_(map) {}
-
-    Node node(const Node& n) {
-        if (n.kind == NodeKind::BackEdge) {
-            if (n.index < map_.size() && map_[n.index].kept) return Node::back_edge(map_[n.index].new_index);
-            return n;
-        }
-        if (is_leaf_kind(n.kind)) return n;
-        if (auto it = memo_.find(&n); it != memo_.end()) return it->second;
-        std::optional<Node> rebuilt = rewrite_children(n, *this);
-        Node result = rebuilt ? std::move(*rebuilt) : n;
-        memo_.emplace(&n, result);
-        return result;
-    }
-
-    // The child function of the protocol: never "unchanged".
-    std::optional<Node> operator()(const Node& n) { return node(n); }
-
-private:
-    std::span<const RenumberEntry> map_;
-    NodeMemo<Node> memo_;
-};
+// Renumbering: a back edge whose entry is kept points at its new index.
+auto renumberer(std::span<const RenumberEntry> map) {
+    return FullRebuild([map](const Node& n) -> std::optional<Node> {
+        if (n.kind == NodeKind::BackEdge && n.index < map.size() && map[n.index].kept)
+            return Node::back_edge(map[n.index].new_index);
+        return std::nullopt;
+    });
+}
 
 class Relocator {
 public:
@@ -122,32 +106,32 @@ private:
 }  // namespace
 
 Node renumber_back_edges(const Node& node, std::span<const RenumberEntry> map) {
-    Renumberer r(map);
+    auto r = renumberer(map);
     return r.node(node);
 }
 
 bool renumber_list(std::vector<Node>& work, std::span<const Node> list, std::span<const RenumberEntry> map) {
-    Renumberer r(map);
+    auto r = renumberer(map);
     return rewrite_list(work, list, r);
 }
 
 std::optional<NodeList> renumber_prefix(const NodeList& list, std::span<const RenumberEntry> map) {
-    Renumberer r(map);
+    auto r = renumberer(map);
     return rewrite_prefix(list, r);
 }
 
 std::optional<NodeList> renumber_members(const NodeList& list, std::span<const RenumberEntry> map) {
-    Renumberer r(map);
+    auto r = renumberer(map);
     return rewrite_members(list, r);
 }
 
 std::optional<EntryList> renumber_entries(const EntryList& list, std::span<const RenumberEntry> map) {
-    Renumberer r(map);
+    auto r = renumberer(map);
     return rewrite_entries(list, r);
 }
 
 void renumber_schema(Node& root, std::vector<Node>& definitions, std::span<const RenumberEntry> map) {
-    Renumberer r(map);
+    auto r = renumberer(map);
     std::vector<Node> kept;
     for (std::size_t i = 0; i < definitions.size(); ++i)
         if (i < map.size() && map[i].kept) kept.push_back(r.node(definitions[i]));

@@ -42,28 +42,13 @@ namespace {
 
 using NodeSet = boost::unordered_flat_set<const Node*, util::FxHash>;
 
-class Resolver {
-public:
-    Resolver(std::uint64_t id, std::uint64_t definition) : id_(id), definition_(definition) {}
-
-    Node node(const Node& n) {
-        if (n.kind == NodeKind::Placeholder && n.index == id_) return Node::back_edge(definition_);
-        if (is_leaf_kind(n.kind)) return n;
-        if (auto it = memo_.find(&n); it != memo_.end()) return it->second;
-        std::optional<Node> rebuilt = rewrite_children(n, *this);
-        Node result = rebuilt ? std::move(*rebuilt) : n;
-        memo_.emplace(&n, result);
-        return result;
-    }
-
-    // The child function of the protocol: never "unchanged".
-    std::optional<Node> operator()(const Node& n) { return node(n); }
-
-private:
-    std::uint64_t id_;
-    std::uint64_t definition_;
-    NodeMemo<Node> memo_;
-};
+// Resolution: the placeholder of `id` becomes a back edge to `definition`.
+auto resolver(std::uint64_t id, std::uint64_t definition) {
+    return FullRebuild([id, definition](const Node& n) -> std::optional<Node> {
+        if (n.kind == NodeKind::Placeholder && n.index == id) return Node::back_edge(definition);
+        return std::nullopt;
+    });
+}
 
 bool is_structural(NodeKind k) {
     return k == NodeKind::Sequence || k == NodeKind::Set || k == NodeKind::Mapping || k == NodeKind::Object;
@@ -72,31 +57,31 @@ bool is_structural(NodeKind k) {
 }  // namespace
 
 Node resolve_placeholder(const Node& node, std::uint64_t id, std::uint64_t definition) {
-    Resolver r(id, definition);
+    auto r = resolver(id, definition);
     return r.node(node);
 }
 
 bool resolve_placeholder_in_list(std::vector<Node>& work, std::span<const Node> list, std::uint64_t id,
                                  std::uint64_t definition) {
-    Resolver r(id, definition);
+    auto r = resolver(id, definition);
     return rewrite_list(work, list, r);
 }
 
 std::optional<NodeList> resolve_placeholder_in_members(const NodeList& list, std::uint64_t id,
                                                        std::uint64_t definition) {
-    Resolver r(id, definition);
+    auto r = resolver(id, definition);
     return rewrite_members(list, r);
 }
 
 std::optional<EntryList> resolve_placeholder_in_entries(const EntryList& list, std::uint64_t id,
                                                         std::uint64_t definition) {
-    Resolver r(id, definition);
+    auto r = resolver(id, definition);
     return rewrite_entries(list, r);
 }
 
 void resolve_placeholder_in_schema(Node& body, std::vector<Node>& definitions, std::uint64_t id,
                                    std::uint64_t definition) {
-    Resolver r(id, definition);
+    auto r = resolver(id, definition);
     // The memo is keyed by address: every input stays alive until the end
     // of the pass, so no freed address can be reused by a later node.
     std::vector<Node> resolved;

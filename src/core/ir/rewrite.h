@@ -223,4 +223,33 @@ std::optional<Node> rewrite_children(const Node& node, F&& f, G&& g = G{}) {
     }
 }
 
+// The full rebuild shared by renumbering and placeholder resolution: a leaf
+// goes through `leaf`, which answers its replacement or nothing to keep it;
+// every composite node is rebuilt from its rewritten children (never
+// "unchanged", so member lists are sorted again and lists shared again),
+// memoised by node address.  Also the child function of the protocol.
+template <class Leaf>
+class FullRebuild {
+public:
+    explicit FullRebuild(Leaf leaf) : leaf_(std::move(leaf)) {}
+
+    Node node(const Node& n) {
+        if (is_leaf_kind(n.kind)) {
+            if (std::optional<Node> replaced = leaf_(n)) return std::move(*replaced);
+            return n;
+        }
+        if (auto it = memo_.find(&n); it != memo_.end()) return it->second;
+        std::optional<Node> rebuilt = rewrite_children(n, *this);
+        Node result = rebuilt ? std::move(*rebuilt) : n;
+        memo_.emplace(&n, result);
+        return result;
+    }
+
+    std::optional<Node> operator()(const Node& n) { return node(n); }
+
+private:
+    Leaf leaf_;
+    NodeMemo<Node> memo_;
+};
+
 }  // namespace tessaron::ir
