@@ -4,11 +4,10 @@
 // `relation_to` and `is_equivalent` compile `other` into copies of the
 // receiver's pool and definitions (so `other`'s constants equal to the
 // receiver's get the receiver's pool indices, and the receiver's back edges
-// keep their meaning), then ask `decide_subset` under one step budget and
-// one `PoolOracle`; only an undecided answer goes on to the descriptor
-// route, and the combining rule turns the two answers into one.
-// `is_empty` compiles nothing: structural inhabitation first, then the
-// descriptor route.
+// keep their meaning), then ask `decide_relation` (core/decide/route.h:
+// the structural step, then the descriptor route) under one step budget and
+// one `PoolOracle`.  `is_empty` compiles nothing and asks
+// `decide_emptiness`.
 //
 // Invariants: the receiver is only read; everything a call creates (the
 // copies, `other`'s tree, the oracle with its class ids, the stacks) is
@@ -26,9 +25,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/decide/include.h"
-#include "core/decide/inhabit.h"
-#include "core/ir/resolve.h"
+#include "core/decide/route.h"
 #include "python/binding/args.h"
 #include "python/binding/entry.h"
 #include "python/build/builder.h"
@@ -38,10 +35,8 @@
 
 namespace tessaron::python {
 
-using decide::Decision;
-using decide::kNotSubset;
-using decide::kSubset;
-using decide::kUndecided;
+using ir::Decision;
+using ir::Emptiness;
 
 const char kIsEmptyDoc[] =
     "is_empty($self)\n--\n\n"
@@ -108,56 +103,6 @@ const char kIsEquivalentDoc[] =
     "    NotImplementedError, ValueError, TypeError: other is not a schema spec\n"
     "        (the same refusals as Validator(other)).";
 
-// --- the descriptor route and the combining rule ---------------------------
-
-namespace {
-
-// What the descriptor route established about "left within right".
-enum class RouteOutcome : std::uint8_t {
-    NoLeft,         // the left side could not be converted
-    LeftEmpty,      // the left descriptor is empty: the inclusion holds
-    NoRight,        // the right side could not be converted
-    NoMeet,         // the meet with the complement ran out of budget
-    MeetEmpty,      // left minus right is empty
-    MeetInhabited,  // left minus right has a value (in the unfolded trees)
-    MeetUndecided,  // the emptiness test could not tell
-};
-
-// The descriptor route: converts both sides into descriptors, meets the
-// left one with the complement of the right one and tests the meet for
-// emptiness.  The descriptor algebra is not part of this build yet, so the
-// route reports that the left side could not be converted; that makes every
-// question the structural decisions leave open answer "undecided", which is
-// always a sound answer.
-RouteOutcome run_descriptor_route(const ir::Node&, const ir::Node&, decide::Oracle&, std::span<const ir::Node>) {
-    return RouteOutcome::NoLeft;
-}
-
-// The combined answer when the structural step was undecided.  An empty
-// meet proves the inclusion whatever the unfolding cut; an inhabited meet
-// refutes it only when no recursion was cut (with definitions present and a
-// back edge or placeholder in either root, the meet may hold a value only
-// because a cut reference stood for every value).
-Decision combine_route(RouteOutcome route, bool recursion) {
-    switch (route) {
-        case RouteOutcome::LeftEmpty:
-        case RouteOutcome::MeetEmpty:
-            return kSubset;
-        case RouteOutcome::MeetInhabited:
-            return recursion ? kUndecided : kNotSubset;
-        default:
-            return kUndecided;
-    }
-}
-
-}  // namespace
-
-Decision decide_subset_by_descr(const ir::Node& left, const ir::Node& right, decide::Oracle& oracle,
-                                std::span<const ir::Node> definitions) {
-    const bool recursion = !definitions.empty() && (ir::has_back_edges(left) || ir::has_back_edges(right));
-    return combine_route(run_descriptor_route(left, right, oracle, definitions), recursion);
-}
-
 // --- the method bodies -------------------------------------------------------
 
 namespace {
@@ -175,16 +120,6 @@ bool compile_other(const ValidatorObject* receiver, PyObject* other, WorkingSche
     out.definitions = receiver->schema.definitions;
     CompilationBudget budget;
     return build_node(other, BuildTarget{out.pool, out.definitions}, out.other);
-}
-
-// The structural step, then the descriptor route when it is undecided.
-Decision decide_pair(const ir::Node& left, const ir::Node& right, PoolOracle& oracle,
-                     std::span<const ir::Node> definitions, decide::DecisionBudget& budget) {
-    decide::DecisionContext ctx{oracle, definitions, budget};
-    decide::AssumptionStack stack;
-    const Decision structural = decide::decide_subset(left, right, ctx, stack);
-    if (structural != kUndecided) return structural;
-    return decide_subset_by_descr(left, right, oracle, definitions);
 }
 
 // Reads `other` and compiles it; false with the exception set.
@@ -205,12 +140,12 @@ Decision relation(PyObject* self, const char* name, PyObject* const* args, Py_ss
     WorkingSchemas work;
     if (!open_relation(name, self, args, nargs, kwnames, receiver, work)) {
         failed = true;
-        return kUndecided;
+        return Decision::Undecided;
     }
     failed = false;
     PoolOracle oracle(work.pool.objects, work.definitions);
     decide::DecisionBudget budget;
-    return decide_pair(receiver->schema.root, work.other, oracle, work.definitions, budget);
+    return decide::decide_relation(receiver->schema.root, work.other, oracle, work.definitions, budget);
 }
 
 }  // namespace
@@ -220,17 +155,21 @@ PyObject* is_subtype_of_method(PyObject* self, PyObject* const* args, Py_ssize_t
         bool failed = false;
         const Decision d = relation(self, "Validator.is_subtype_of()", args, nargs, kwnames, failed);
         if (failed) return nullptr;
-        return Py_NewRef(d == kSubset ? Py_True : Py_False);
+        return Py_NewRef(d == Decision::Subset ? Py_True : Py_False);
     });
 }
 
 PyObject* relation_to_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        static constexpr std::string_view kAnswers[3] = {"subset", "not_subset", "undecided"};
         bool failed = false;
         const Decision d = relation(self, "Validator.relation_to()", args, nargs, kwnames, failed);
         if (failed) return nullptr;
-        const std::string_view text = kAnswers[d <= kUndecided ? d : kUndecided];
+        std::string_view text = "undecided";
+        switch (d) {
+            case Decision::Subset: text = "subset"; break;
+            case Decision::NotSubset: text = "not_subset"; break;
+            case Decision::Undecided: break;
+        }
         return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
     });
 }
@@ -245,8 +184,10 @@ PyObject* is_equivalent_method(PyObject* self, PyObject* const* args, Py_ssize_t
         PoolOracle oracle(work.pool.objects, work.definitions);
         decide::DecisionBudget budget;
         const ir::Node& root = receiver->schema.root;
-        if (decide_pair(root, work.other, oracle, work.definitions, budget) != kSubset) Py_RETURN_FALSE;
-        const bool back = decide_pair(work.other, root, oracle, work.definitions, budget) == kSubset;
+        if (decide::decide_relation(root, work.other, oracle, work.definitions, budget) != Decision::Subset)
+            Py_RETURN_FALSE;
+        const bool back =
+            decide::decide_relation(work.other, root, oracle, work.definitions, budget) == Decision::Subset;
         return Py_NewRef(back ? Py_True : Py_False);
     });
 }
@@ -258,12 +199,8 @@ PyObject* is_empty_method(PyObject* self, PyObject*) {
         const CompiledSchema& schema = receiver->schema;
         PoolOracle oracle(schema.pool, schema.definitions);
         decide::DecisionBudget budget;
-        decide::DecisionContext ctx{oracle, schema.definitions, budget};
-        Decision d = decide::decide_inhabited_fresh(schema.root, ctx);
-        // Emptiness is inclusion in `nothing`: the descriptor route's
-        // receiver-empty test answers it.
-        if (d == kUndecided) d = decide_subset_by_descr(schema.root, ir::Node::nothing(), oracle, schema.definitions);
-        return Py_NewRef(d == decide::kEmpty ? Py_True : Py_False);
+        const Emptiness e = decide::decide_emptiness(schema.root, oracle, schema.definitions, budget);
+        return Py_NewRef(e == Emptiness::Empty ? Py_True : Py_False);
     });
 }
 

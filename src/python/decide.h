@@ -2,19 +2,13 @@
 // `relation_to` and `is_equivalent`.
 //
 // Each compiles `other` (when it takes one) into a copy of the receiver's
-// pool and definitions, asks the structural decisions of core/decide over a
-// `PoolOracle`, and falls back on the descriptor route only when they
-// answer undecided.  Answers are sound: True (or "subset", "not_subset")
-// only on a proof, False or "undecided" otherwise.
+// pool and definitions and asks the decisions of core/decide/route.h over a
+// `PoolOracle`: the structural decisions, and the descriptor route only
+// when they answer undecided.  Answers are sound: True (or "subset",
+// "not_subset") only on a proof, False or "undecided" otherwise.
 #pragma once
 
 #include <Python.h>
-
-#include <span>
-
-#include "core/decide/decision.h"
-#include "core/decide/oracle.h"
-#include "core/ir/node.h"
 
 namespace tessaron::python {
 
@@ -28,11 +22,5 @@ extern const char kIsEmptyDoc[];
 extern const char kIsSubtypeOfDoc[];
 extern const char kRelationToDoc[];
 extern const char kIsEquivalentDoc[];
-
-// The descriptor route for "left within right" over one pool and one
-// definitions list, combined with what the recursion of the two roots
-// allows it to claim: 0 subset, 1 not a subset, 2 undecided.
-decide::Decision decide_subset_by_descr(const ir::Node& left, const ir::Node& right, decide::Oracle& oracle,
-                                        std::span<const ir::Node> definitions);
 
 }  // namespace tessaron::python

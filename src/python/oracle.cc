@@ -40,10 +40,10 @@
 
 namespace tessaron::python {
 
-using decide::kDeclined;
-using decide::kNo;
-using decide::kYes;
-using decide::LeafInfo;
+using ir::Answer;
+using ir::Kind;
+using ir::LeafInfo;
+using ir::Order;
 
 namespace {
 
@@ -120,20 +120,21 @@ bool is_builtin_number(PyObject* obj) {
     return t == &PyBool_Type || t == &PyLong_Type || t == &PyFloat_Type;
 }
 
-// `==`, then `<`, then `>`, each by its truth value: 0, -1, 1; -2 when all
-// three are false or one raises.  Leaves no exception set.
-std::int8_t three_way(PyObject* a, PyObject* b) {
+// `==`, then `<`, then `>`, each by its truth value: equal, less, greater;
+// declined when all three are false or one raises.  Leaves no exception
+// set.
+Order three_way(PyObject* a, PyObject* b) {
     static constexpr int kOps[3] = {Py_EQ, Py_LT, Py_GT};
-    static constexpr std::int8_t kAnswers[3] = {0, -1, 1};
+    static constexpr Order kAnswers[3] = {Order::Equal, Order::Less, Order::Greater};
     for (int k = 0; k < 3; ++k) {
         const int t = truth_of(PyObject_RichCompare(a, b, kOps[k]));
         if (t < 0) {
             PyErr_Clear();
-            return decide::kCompareDeclined;
+            return Order::Declined;
         }
         if (t) return kAnswers[k];
     }
-    return decide::kCompareDeclined;
+    return Order::Declined;
 }
 
 // Whether `metaclass.name` is `type.name` itself: 1, 0, -1 on failure.
@@ -145,40 +146,53 @@ int keeps_type_method(PyObject* metaclass, PyObject* name) {
     return own.get() == base.get();
 }
 
-PyObject* builtin_type_of_kind(std::uint8_t kind) {
-    static PyTypeObject* const kTypes[11] = {nullptr,         &PyBool_Type,  &PyLong_Type,    &PyFloat_Type,
-                                             &PyUnicode_Type, &PyBytes_Type, &PyList_Type,    &PyTuple_Type,
-                                             &PySet_Type,     &PyFrozenSet_Type, &PyDict_Type};
-    return kind < 11 ? reinterpret_cast<PyObject*>(kTypes[kind]) : nullptr;
+// The builtin type of a kind; null for None (NoneType is no class to ask
+// about) and Other.
+PyObject* builtin_type_of_kind(Kind kind) {
+    switch (kind) {
+        case Kind::None: return nullptr;
+        case Kind::Bool: return reinterpret_cast<PyObject*>(&PyBool_Type);
+        case Kind::Int: return reinterpret_cast<PyObject*>(&PyLong_Type);
+        case Kind::Float: return reinterpret_cast<PyObject*>(&PyFloat_Type);
+        case Kind::Str: return reinterpret_cast<PyObject*>(&PyUnicode_Type);
+        case Kind::Bytes: return reinterpret_cast<PyObject*>(&PyBytes_Type);
+        case Kind::List: return reinterpret_cast<PyObject*>(&PyList_Type);
+        case Kind::Tuple: return reinterpret_cast<PyObject*>(&PyTuple_Type);
+        case Kind::Set: return reinterpret_cast<PyObject*>(&PySet_Type);
+        case Kind::Frozenset: return reinterpret_cast<PyObject*>(&PyFrozenSet_Type);
+        case Kind::Dict: return reinterpret_cast<PyObject*>(&PyDict_Type);
+        case Kind::Other: return nullptr;
+    }
+    return nullptr;
 }
 
 }  // namespace
 
-std::uint8_t literal_kind(PyObject* obj) {
-    if (obj == Py_None) return 0;
+std::optional<Kind> literal_kind(PyObject* obj) {
+    if (obj == Py_None) return Kind::None;
     PyTypeObject* t = Py_TYPE(obj);
-    if (t == &PyBool_Type) return 1;
-    if (t == &PyLong_Type) return 2;
-    if (t == &PyFloat_Type) return 3;
-    if (t == &PyUnicode_Type) return 4;
-    if (t == &PyBytes_Type) return 5;
-    return 255;
+    if (t == &PyBool_Type) return Kind::Bool;
+    if (t == &PyLong_Type) return Kind::Int;
+    if (t == &PyFloat_Type) return Kind::Float;
+    if (t == &PyUnicode_Type) return Kind::Str;
+    if (t == &PyBytes_Type) return Kind::Bytes;
+    return std::nullopt;
 }
 
-std::uint8_t class_is_plain(PyObject* cls) {
+Answer class_is_plain(PyObject* cls) {
     PyObject* metaclass = reinterpret_cast<PyObject*>(Py_TYPE(cls));
     const int a = keeps_type_method(metaclass, TS_INTERNED("__instancecheck__"));
     if (a < 0) {
         PyErr_Clear();
-        return kDeclined;
+        return Answer::Declined;
     }
-    if (!a) return kNo;
+    if (!a) return Answer::No;
     const int b = keeps_type_method(metaclass, TS_INTERNED("__subclasscheck__"));
     if (b < 0) {
         PyErr_Clear();
-        return kDeclined;
+        return Answer::Declined;
     }
-    return b ? kYes : kNo;
+    return b ? Answer::Yes : Answer::No;
 }
 
 bool has_default_eq(PyTypeObject* type) {
@@ -197,7 +211,8 @@ BuiltinBase builtin_base_kind(PyObject* cls) {
     static PyTypeObject* const kOrder[9] = {&PyLong_Type,  &PyUnicode_Type,   &PyBytes_Type,
                                             &PyFloat_Type, &PyTuple_Type,     &PyFrozenSet_Type,
                                             &PyList_Type,  &PySet_Type,       &PyDict_Type};
-    static constexpr std::uint8_t kKinds[9] = {2, 4, 5, 3, 7, 9, 6, 8, 10};
+    static constexpr Kind kKinds[9] = {Kind::Int,   Kind::Str,       Kind::Bytes, Kind::Float, Kind::Tuple,
+                                       Kind::Frozenset, Kind::List, Kind::Set,   Kind::Dict};
     for (std::uint32_t k = 0; k < 9; ++k) {
         const int r = PyObject_IsSubclass(cls, reinterpret_cast<PyObject*>(kOrder[k]));
         if (r < 0) {
@@ -223,7 +238,7 @@ std::uint32_t PoolOracle::intern_class_id(PyObject* cls) {
 }
 
 LeafInfo PoolOracle::class_leaf_info(PyObject* cls) {
-    if (class_is_plain(cls) != kYes) return LeafInfo::declined();
+    if (class_is_plain(cls) != Answer::Yes) return LeafInfo::declined();
     py::Ref mro = py::Ref::steal(PyObject_GetAttr(cls, TS_INTERNED("__mro__")));
     py::Ref it = mro ? py::Ref::steal(PyObject_GetIter(mro.get())) : py::Ref();
     if (!it) {
@@ -248,7 +263,8 @@ LeafInfo PoolOracle::class_leaf_info(PyObject* cls) {
     std::sort(info.ancestor_ids.begin(), info.ancestor_ids.end());
     info.ancestor_ids.erase(std::unique(info.ancestor_ids.begin(), info.ancestor_ids.end()), info.ancestor_ids.end());
     info.base_position = base.position;
-    info.tag = base.kind;
+    info.tag = LeafInfo::Tag::Class;
+    info.builtin_kind = base.kind;
     return info;
 }
 
@@ -257,13 +273,13 @@ LeafInfo PoolOracle::leaf_info_at(std::uint64_t index) {
     if (!obj) return LeafInfo::declined();
     LeafInfo info;
     if (obj == Py_None) {
-        info.tag = LeafInfo::kNone;
+        info.tag = LeafInfo::Tag::None;
         return info;
     }
     if (PyType_Check(obj)) return class_leaf_info(obj);
     PyTypeObject* t = Py_TYPE(obj);
     if (t == &PyBool_Type) {
-        info.tag = LeafInfo::kBool;
+        info.tag = LeafInfo::Tag::Bool;
         info.bool_value = obj == Py_True;
     } else if (t == &PyLong_Type) {
         int overflow = 0;
@@ -272,10 +288,10 @@ LeafInfo PoolOracle::leaf_info_at(std::uint64_t index) {
             PyErr_Clear();
             return LeafInfo::declined();
         }
-        info.tag = LeafInfo::kInt;
+        info.tag = LeafInfo::Tag::Int;
         info.int_value = v;
     } else if (t == &PyFloat_Type) {
-        info.tag = LeafInfo::kFloat;
+        info.tag = LeafInfo::Tag::Float;
         info.float_value = PyFloat_AS_DOUBLE(obj);
     } else if (t == &PyUnicode_Type) {
         Py_ssize_t n = 0;
@@ -284,13 +300,13 @@ LeafInfo PoolOracle::leaf_info_at(std::uint64_t index) {
             PyErr_Clear();
             return LeafInfo::declined();
         }
-        info.tag = LeafInfo::kText;
+        info.tag = LeafInfo::Tag::Text;
         info.text.assign(utf8, static_cast<std::size_t>(n));
-        info.text_kind = decide::kKindStr;
+        info.text_kind = Kind::Str;
     } else if (t == &PyBytes_Type) {
-        info.tag = LeafInfo::kText;
+        info.tag = LeafInfo::Tag::Text;
         info.text.assign(PyBytes_AS_STRING(obj), static_cast<std::size_t>(PyBytes_GET_SIZE(obj)));
-        info.text_kind = decide::kKindBytes;
+        info.text_kind = Kind::Bytes;
     } else {
         return LeafInfo::declined();
     }
@@ -308,50 +324,50 @@ LeafInfo PoolOracle::class_info(std::uint64_t index) {
 
 // --- leaf relation --------------------------------------------------------
 
-std::uint8_t PoolOracle::walk_verdict(const ir::Node& node, PyObject* value) {
+Answer PoolOracle::walk_verdict(const ir::Node& node, PyObject* value) {
     const Membership m = walk_is_member(pool_, definitions_, node, value);
     PyErr_Clear();
     switch (m) {
-        case Membership::Member: return kYes;
-        case Membership::NonMember: return kNo;
-        default: return kDeclined;
+        case Membership::Member: return Answer::Yes;
+        case Membership::NonMember: return Answer::No;
+        default: return Answer::Declined;
     }
 }
 
-std::uint8_t PoolOracle::literal_in_node(PyObject* constant, const ir::Node& node) {
+Answer PoolOracle::literal_in_node(PyObject* constant, const ir::Node& node) {
     // The literal admits the values of the constant's exact type equal to
     // it; the constant stands for all of them only when that equality is
     // value identity.
-    const std::uint8_t kind = literal_kind(constant);
-    if (kind == 255 && !has_default_eq(Py_TYPE(constant))) return kDeclined;
-    std::uint8_t verdict = walk_verdict(node, constant);
-    if (verdict == kYes && kind == 3 && PyFloat_AS_DOUBLE(constant) == 0.0) {
+    const std::optional<Kind> kind = literal_kind(constant);
+    if (!kind && !has_default_eq(Py_TYPE(constant))) return Answer::Declined;
+    Answer verdict = walk_verdict(node, constant);
+    if (verdict == Answer::Yes && kind == Kind::Float && PyFloat_AS_DOUBLE(constant) == 0.0) {
         py::Ref other_zero = py::Ref::steal(PyFloat_FromDouble(-PyFloat_AS_DOUBLE(constant)));
         if (!other_zero) {
             PyErr_Clear();
-            return kDeclined;
+            return Answer::Declined;
         }
         verdict = walk_verdict(node, other_zero.get());
     }
     return verdict;
 }
 
-std::uint8_t PoolOracle::enumeration_in_node(PyObject* cls, const ir::Node& node) {
+Answer PoolOracle::enumeration_in_node(PyObject* cls, const ir::Node& node) {
     const EnumTypes* e = enum_types();
-    if (!e) return kDeclined;
+    if (!e) return Answer::Declined;
     if (PyObject_IsInstance(cls, e->enum_meta.get()) != 1) {
         PyErr_Clear();
-        return kDeclined;
+        return Answer::Declined;
     }
     if (PyObject_IsSubclass(cls, e->flag.get()) != 0) {
         PyErr_Clear();
-        return kDeclined;
+        return Answer::Declined;
     }
-    if (!has_default_eq(reinterpret_cast<PyTypeObject*>(cls))) return kDeclined;
+    if (!has_default_eq(reinterpret_cast<PyTypeObject*>(cls))) return Answer::Declined;
     py::Ref it = py::Ref::steal(PyObject_GetIter(cls));
     if (!it) {
         PyErr_Clear();
-        return kDeclined;
+        return Answer::Declined;
     }
     std::vector<py::Ref> members;
     while (py::Ref m = py::Ref::steal(PyIter_Next(it.get()))) {
@@ -360,52 +376,52 @@ std::uint8_t PoolOracle::enumeration_in_node(PyObject* cls, const ir::Node& node
     }
     if (PyErr_Occurred()) {
         PyErr_Clear();
-        return kDeclined;
+        return Answer::Declined;
     }
-    if (members.empty() || members.size() > kMaxEnumerationMembers) return kDeclined;
+    if (members.empty() || members.size() > kMaxEnumerationMembers) return Answer::Declined;
     bool aborted = false;
     for (const py::Ref& m : members) {
-        const std::uint8_t v = walk_verdict(node, m.get());
-        if (v == kNo) return kNo;
-        if (v == kDeclined) aborted = true;
+        const Answer v = walk_verdict(node, m.get());
+        if (v == Answer::No) return Answer::No;
+        if (v == Answer::Declined) aborted = true;
     }
-    return aborted ? kDeclined : kYes;
+    return aborted ? Answer::Declined : Answer::Yes;
 }
 
-std::uint8_t PoolOracle::leaf_relation(const ir::Node& leaf, const ir::Node& node) {
+Answer PoolOracle::leaf_relation(const ir::Node& leaf, const ir::Node& node) {
     if (leaf.kind == ir::NodeKind::Literal) {
         PyObject* constant = object(leaf.pool_index());
-        return constant ? literal_in_node(constant, node) : kDeclined;
+        return constant ? literal_in_node(constant, node) : Answer::Declined;
     }
-    if (leaf.kind != ir::NodeKind::Instance) return kDeclined;
+    if (leaf.kind != ir::NodeKind::Instance) return Answer::Declined;
     PyObject* cls = object(leaf.pool_index());
-    if (!cls) return kDeclined;
+    if (!cls) return Answer::Declined;
     if (node.kind == ir::NodeKind::Instance) {
         PyObject* target = object(node.pool_index());
-        if (!target) return kDeclined;
-        if (class_is_plain(cls) != kYes || class_is_plain(target) != kYes) return kDeclined;
-        if (!PyType_Check(cls)) return kDeclined;
+        if (!target) return Answer::Declined;
+        if (class_is_plain(cls) != Answer::Yes || class_is_plain(target) != Answer::Yes) return Answer::Declined;
+        if (!PyType_Check(cls)) return Answer::Declined;
         const int r = PyObject_IsSubclass(cls, target);
         if (r < 0) {
             PyErr_Clear();
-            return kDeclined;
+            return Answer::Declined;
         }
-        return r ? kYes : kNo;
+        return r ? Answer::Yes : Answer::No;
     }
-    if (!PyType_Check(cls)) return kDeclined;
+    if (!PyType_Check(cls)) return Answer::Declined;
     return enumeration_in_node(cls, node);
 }
 
 // --- order, equality, arithmetic ------------------------------------------
 
-std::int8_t PoolOracle::compare(std::uint64_t i, std::uint64_t j) {
+Order PoolOracle::compare(std::uint64_t i, std::uint64_t j) {
     PyObject* a = object(i);
     PyObject* b = object(j);
-    if (!a || !b || !has_builtin_order(a) || !has_builtin_order(b)) return decide::kCompareDeclined;
+    if (!a || !b || !has_builtin_order(a) || !has_builtin_order(b)) return Order::Declined;
     return three_way(a, b);
 }
 
-std::uint8_t PoolOracle::literal_sets_disjoint(std::span<const std::uint64_t> a, std::span<const std::uint64_t> b) {
+Answer PoolOracle::literal_sets_disjoint(std::span<const std::uint64_t> a, std::span<const std::uint64_t> b) {
     std::span<const std::uint64_t> hashed = a.size() <= b.size() ? a : b;
     std::span<const std::uint64_t> probed = a.size() <= b.size() ? b : a;
     // An object of a user type takes part only when its equality is
@@ -413,46 +429,46 @@ std::uint8_t PoolOracle::literal_sets_disjoint(std::span<const std::uint64_t> a,
     auto usable = [this](std::uint64_t index) -> PyObject* {
         PyObject* obj = object(index);
         if (!obj) return nullptr;
-        if (literal_kind(obj) == 255 && !has_default_eq(Py_TYPE(obj))) return nullptr;
+        if (!literal_kind(obj) && !has_default_eq(Py_TYPE(obj))) return nullptr;
         return obj;
     };
     py::Ref set = py::Ref::steal(PySet_New(nullptr));
     if (!set) {
         PyErr_Clear();
-        return kDeclined;
+        return Answer::Declined;
     }
     for (std::uint64_t index : hashed) {
         PyObject* obj = usable(index);
-        if (!obj) return kDeclined;
+        if (!obj) return Answer::Declined;
         if (PySet_Add(set.get(), obj) < 0) {
             PyErr_Clear();
-            return kDeclined;
+            return Answer::Declined;
         }
     }
     for (std::uint64_t index : probed) {
         PyObject* obj = usable(index);
-        if (!obj) return kDeclined;
+        if (!obj) return Answer::Declined;
         const int found = PySet_Contains(set.get(), obj);
         if (found < 0) {
             PyErr_Clear();
-            return kDeclined;
+            return Answer::Declined;
         }
-        if (found) return kNo;
+        if (found) return Answer::No;
     }
-    return kYes;
+    return Answer::Yes;
 }
 
-std::uint8_t PoolOracle::integer_interval_empty(std::uint64_t lower, bool lower_exclusive, std::uint64_t upper,
-                                                bool upper_exclusive) {
+Answer PoolOracle::integer_interval_empty(std::uint64_t lower, bool lower_exclusive, std::uint64_t upper,
+                                          bool upper_exclusive) {
     PyObject* lo = object(lower);
     PyObject* hi = object(upper);
-    if (!lo || !hi || !is_builtin_number(lo) || !is_builtin_number(hi)) return kDeclined;
+    if (!lo || !hi || !is_builtin_number(lo) || !is_builtin_number(hi)) return Answer::Declined;
     const MathRounding* m = math_rounding();
-    if (!m) return kDeclined;
+    if (!m) return Answer::Declined;
     py::Ref one = py::Ref::steal(PyLong_FromLong(1));
     if (!one) {
         PyErr_Clear();
-        return kDeclined;
+        return Answer::Declined;
     }
     // The least integer above (or at) the lower bound, the greatest below
     // (or at) the upper bound.
@@ -463,85 +479,85 @@ std::uint8_t PoolOracle::integer_interval_empty(std::uint64_t lower, bool lower_
     if (greatest && upper_exclusive) greatest = py::Ref::steal(PyNumber_Subtract(greatest.get(), one.get()));
     if (!least || !greatest) {
         PyErr_Clear();
-        return kDeclined;
+        return Answer::Declined;
     }
-    const std::int8_t order = three_way(least.get(), greatest.get());
-    if (order == decide::kCompareDeclined) return kDeclined;
-    return order > 0 ? kYes : kNo;
+    const Order order = three_way(least.get(), greatest.get());
+    if (order == Order::Declined) return Answer::Declined;
+    return order == Order::Greater ? Answer::Yes : Answer::No;
 }
 
-std::uint8_t PoolOracle::divides(std::uint64_t divisor, std::uint64_t dividend) {
+Answer PoolOracle::divides(std::uint64_t divisor, std::uint64_t dividend) {
     PyObject* d = object(divisor);
     PyObject* n = object(dividend);
-    if (!d || !n) return kDeclined;
+    if (!d || !n) return Answer::Declined;
     py::Ref rem = py::Ref::steal(PyObject_CallMethodOneArg(n, TS_INTERNED("__mod__"), d));
     if (!rem || rem.get() == Py_NotImplemented) {
         PyErr_Clear();
-        return kDeclined;
+        return Answer::Declined;
     }
     py::Ref zero = py::Ref::steal(PyLong_FromLong(0));
     const int t = zero ? truth_of(PyObject_CallMethodOneArg(rem.get(), TS_INTERNED("__eq__"), zero.get())) : -1;
     if (t < 0) {
         PyErr_Clear();
-        return kDeclined;
+        return Answer::Declined;
     }
-    return t ? kYes : kNo;
+    return t ? Answer::Yes : Answer::No;
 }
 
-std::uint8_t PoolOracle::literals_distinct(std::uint64_t i, std::uint64_t j) {
+Answer PoolOracle::literals_distinct(std::uint64_t i, std::uint64_t j) {
     PyObject* a = object(i);
     PyObject* b = object(j);
-    if (!a || !b) return kDeclined;
-    if (Py_TYPE(a) != Py_TYPE(b)) return kYes;
-    if (literal_kind(a) == 255 && !has_default_eq(Py_TYPE(a))) return kDeclined;
+    if (!a || !b) return Answer::Declined;
+    if (Py_TYPE(a) != Py_TYPE(b)) return Answer::Yes;
+    if (!literal_kind(a) && !has_default_eq(Py_TYPE(a))) return Answer::Declined;
     const int t = truth_of(PyObject_RichCompare(a, b, Py_EQ));
     if (t < 0) {
         PyErr_Clear();
-        return kDeclined;
+        return Answer::Declined;
     }
-    return t ? kNo : kYes;
+    return t ? Answer::No : Answer::Yes;
 }
 
 // --- classes and kinds ----------------------------------------------------
 
-std::uint8_t PoolOracle::class_atom_is_plain(const ir::Node& instance) {
-    if (instance.kind != ir::NodeKind::Instance) return kDeclined;
+Answer PoolOracle::class_atom_is_plain(const ir::Node& instance) {
+    if (instance.kind != ir::NodeKind::Instance) return Answer::Declined;
     PyObject* cls = object(instance.pool_index());
-    return cls ? class_is_plain(cls) : kDeclined;
+    return cls ? class_is_plain(cls) : Answer::Declined;
 }
 
-std::uint8_t PoolOracle::constant_kind(std::uint64_t index) {
+std::optional<Kind> PoolOracle::constant_kind(std::uint64_t index) {
     PyObject* obj = object(index);
-    return obj ? literal_kind(obj) : decide::kNoKind;
+    return obj ? literal_kind(obj) : std::nullopt;
 }
 
-std::uint8_t PoolOracle::class_kind_answer(std::uint64_t class_index, std::uint8_t kind, bool plain_none_is_no) {
+Answer PoolOracle::class_kind_answer(std::uint64_t class_index, Kind kind, bool plain_none_is_no) {
     PyObject* cls = object(class_index);
-    if (!cls || !PyType_Check(cls) || class_is_plain(cls) != kYes) return kDeclined;
+    if (!cls || !PyType_Check(cls) || class_is_plain(cls) != Answer::Yes) return Answer::Declined;
     const BuiltinBase base = builtin_base_kind(cls);
-    if (base.kind == decide::kNoKind) return plain_none_is_no ? kNo : kDeclined;
-    return (kind == base.kind || (kind == decide::kKindBool && base.kind == decide::kKindInt)) ? kYes : kNo;
+    if (base.kind == Kind::Other) return plain_none_is_no ? Answer::No : Answer::Declined;
+    return (kind == base.kind || (kind == Kind::Bool && base.kind == Kind::Int)) ? Answer::Yes : Answer::No;
 }
 
-std::uint8_t PoolOracle::class_overlaps_kind(std::uint64_t class_index, std::uint8_t kind) {
+Answer PoolOracle::class_overlaps_kind(std::uint64_t class_index, Kind kind) {
     return class_kind_answer(class_index, kind, false);
 }
 
-std::uint8_t PoolOracle::class_produces_kind(std::uint64_t class_index, std::uint8_t kind) {
+Answer PoolOracle::class_produces_kind(std::uint64_t class_index, Kind kind) {
     return class_kind_answer(class_index, kind, true);
 }
 
-std::uint8_t PoolOracle::kind_within_class(std::uint8_t kind, std::uint64_t class_index) {
+Answer PoolOracle::kind_within_class(Kind kind, std::uint64_t class_index) {
     PyObject* cls = object(class_index);
-    if (!cls || !PyType_Check(cls) || class_is_plain(cls) != kYes) return kDeclined;
+    if (!cls || !PyType_Check(cls) || class_is_plain(cls) != Answer::Yes) return Answer::Declined;
     PyObject* type = builtin_type_of_kind(kind);
-    if (!type) return kDeclined;
+    if (!type) return Answer::Declined;
     const int r = PyObject_IsSubclass(type, cls);
     if (r < 0) {
         PyErr_Clear();
-        return kDeclined;
+        return Answer::Declined;
     }
-    return r ? kYes : kNo;
+    return r ? Answer::Yes : Answer::No;
 }
 
 }  // namespace tessaron::python

@@ -14,22 +14,24 @@
 
 #include <boost/unordered/unordered_flat_map.hpp>
 #include <cstdint>
+#include <optional>
 #include <span>
 
-#include "core/decide/oracle.h"
+#include "core/ir/oracle.h"
 #include "core/util/fxhash.h"
 #include "python/binding/ref.h"
 
 namespace tessaron::python {
 
-// 0 None, 1 bool, 2 int, 3 float, 4 str, 5 bytes by exact type; 255 for
-// any other object (subclasses included).  Never raises.
-std::uint8_t literal_kind(PyObject* obj);
+// None, bool, int, float, str or bytes by exact type; none for any other
+// object (subclasses included).  Never raises.
+std::optional<ir::Kind> literal_kind(PyObject* obj);
 
 // Whether the metaclass of `cls` keeps `type`'s instance and subclass
-// checks: 1 plain, 0 overridden (an abstract base class, a runtime-checkable
-// protocol), 2 when a lookup failed.  Leaves no exception set.
-std::uint8_t class_is_plain(PyObject* cls);
+// checks: yes plain, no overridden (an abstract base class, a
+// runtime-checkable protocol), declined when a lookup failed.  Leaves no
+// exception set.
+ir::Answer class_is_plain(PyObject* cls);
 
 // Whether the type's `__eq__` is `object`'s (equality is identity).  A
 // failed lookup answers false.  Leaves no exception set.
@@ -37,33 +39,33 @@ bool has_default_eq(PyTypeObject* type);
 
 // The builtin type a class derives from, tested in the order int, str,
 // bytes, float, tuple, frozenset, list, set, dict: its 1-based position in
-// that order (0: none) and its kind code (255: none).
+// that order (0: none) and its kind (Other: none).
 struct BuiltinBase {
     std::uint32_t position = 0;
-    std::uint8_t kind = decide::kNoKind;
+    ir::Kind kind = ir::Kind::Other;
 };
 BuiltinBase builtin_base_kind(PyObject* cls);
 
-class PoolOracle final : public decide::Oracle {
+class PoolOracle final : public ir::Oracle {
 public:
     PoolOracle(std::span<const py::Ref> pool, std::span<const ir::Node> definitions)
         : pool_(pool), definitions_(definitions) {}
     explicit PoolOracle(std::span<const py::Ref> pool) : pool_(pool) {}
 
-    decide::LeafInfo bound_info(std::uint64_t) override;
-    decide::LeafInfo literal_info(std::uint64_t) override;
-    decide::LeafInfo class_info(std::uint64_t) override;
-    std::uint8_t leaf_relation(const ir::Node& leaf, const ir::Node& node) override;
-    std::int8_t compare(std::uint64_t, std::uint64_t) override;
-    std::uint8_t literal_sets_disjoint(std::span<const std::uint64_t>, std::span<const std::uint64_t>) override;
-    std::uint8_t integer_interval_empty(std::uint64_t, bool, std::uint64_t, bool) override;
-    std::uint8_t divides(std::uint64_t divisor, std::uint64_t dividend) override;
-    std::uint8_t class_atom_is_plain(const ir::Node& instance) override;
-    std::uint8_t constant_kind(std::uint64_t) override;
-    std::uint8_t class_overlaps_kind(std::uint64_t, std::uint8_t) override;
-    std::uint8_t class_produces_kind(std::uint64_t, std::uint8_t) override;
-    std::uint8_t kind_within_class(std::uint8_t, std::uint64_t) override;
-    std::uint8_t literals_distinct(std::uint64_t, std::uint64_t) override;
+    ir::LeafInfo bound_info(std::uint64_t) override;
+    ir::LeafInfo literal_info(std::uint64_t) override;
+    ir::LeafInfo class_info(std::uint64_t) override;
+    ir::Answer leaf_relation(const ir::Node& leaf, const ir::Node& node) override;
+    ir::Order compare(std::uint64_t, std::uint64_t) override;
+    ir::Answer literal_sets_disjoint(std::span<const std::uint64_t>, std::span<const std::uint64_t>) override;
+    ir::Answer integer_interval_empty(std::uint64_t, bool, std::uint64_t, bool) override;
+    ir::Answer divides(std::uint64_t divisor, std::uint64_t dividend) override;
+    ir::Answer class_atom_is_plain(const ir::Node& instance) override;
+    std::optional<ir::Kind> constant_kind(std::uint64_t) override;
+    ir::Answer class_overlaps_kind(std::uint64_t, ir::Kind) override;
+    ir::Answer class_produces_kind(std::uint64_t, ir::Kind) override;
+    ir::Answer kind_within_class(ir::Kind, std::uint64_t) override;
+    ir::Answer literals_distinct(std::uint64_t, std::uint64_t) override;
 
     // The dense id of a class within this oracle's answers: classes are
     // numbered in the order they are first met (0, 1, 2, ...).
@@ -73,14 +75,14 @@ private:
     PyObject* object(std::uint64_t index) const {
         return index < pool_.size() ? pool_[index].get() : nullptr;
     }
-    decide::LeafInfo leaf_info_at(std::uint64_t index);
-    decide::LeafInfo class_leaf_info(PyObject* cls);
-    // The verdict of a membership walk of `value` against `node`: 1 member,
-    // 0 not a member, 2 the walk aborted.
-    std::uint8_t walk_verdict(const ir::Node& node, PyObject* value);
-    std::uint8_t literal_in_node(PyObject* constant, const ir::Node& node);
-    std::uint8_t enumeration_in_node(PyObject* cls, const ir::Node& node);
-    std::uint8_t class_kind_answer(std::uint64_t class_index, std::uint8_t kind, bool plain_none_is_no);
+    ir::LeafInfo leaf_info_at(std::uint64_t index);
+    ir::LeafInfo class_leaf_info(PyObject* cls);
+    // The verdict of a membership walk of `value` against `node`: yes
+    // member, no not a member, declined when the walk aborted.
+    ir::Answer walk_verdict(const ir::Node& node, PyObject* value);
+    ir::Answer literal_in_node(PyObject* constant, const ir::Node& node);
+    ir::Answer enumeration_in_node(PyObject* cls, const ir::Node& node);
+    ir::Answer class_kind_answer(std::uint64_t class_index, ir::Kind kind, bool plain_none_is_no);
 
     std::span<const py::Ref> pool_;
     std::span<const ir::Node> definitions_;

@@ -28,6 +28,7 @@
 #include <span>
 #include <vector>
 
+#include "core/decide/disjoint.h"
 #include "core/ir/hash.h"
 #include "core/ir/open_close.h"
 #include "core/ir/simplify.h"
@@ -172,7 +173,8 @@ PyObject* simplify_method(PyObject* self, PyObject*) {
         ValidatorObject* v = downcast_validator(self);
         if (!v) return nullptr;
         if (PyErr_WarnEx(PyExc_DeprecationWarning, kSimplifyDeprecation, 1) < 0) return nullptr;
-        return rewritten_validator(v, [](const ir::Node& n) { return ir::simplify_node(n); });
+        return rewritten_validator(
+            v, [](const ir::Node& n) { return ir::simplify_node(n, decide::structurally_disjoint); });
     });
 }
 

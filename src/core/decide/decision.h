@@ -1,29 +1,34 @@
-// The small types every set decision shares: the three-valued answer, the
+// The small types every set decision shares: the three-valued answers, the
 // step budget of one public call, and the context the procedures carry
 // down their recursion.
 //
-// Answers are three-valued throughout.  For inclusion (left within right):
-// 0 holds, 1 refuted, 2 undecided; for emptiness: 0 empty, 1 inhabited,
-// 2 undecided.  Undecided is always a permitted answer, so whatever runs
-// out -- steps, nesting, an oracle that declines -- ends in 2, never in a
-// claim.
+// Answers are three-valued throughout (core/ir/answers.h).  For inclusion
+// (left within right) a `Decision`: subset, not a subset, undecided; for
+// emptiness an `Emptiness`: empty, inhabited, undecided.  Undecided is
+// always a permitted answer, so whatever runs out -- steps, nesting, an
+// oracle that declines -- ends in it, never in a claim.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
-#include "core/decide/oracle.h"
+#include "core/ir/answers.h"
+#include "core/ir/kind.h"
 #include "core/ir/node.h"
+#include "core/ir/oracle.h"
 
 namespace tessaron::decide {
 
-using Decision = std::uint8_t;
-
-inline constexpr Decision kSubset = 0;
-inline constexpr Decision kNotSubset = 1;
-inline constexpr Decision kUndecided = 2;
-inline constexpr Decision kEmpty = 0;
-inline constexpr Decision kInhabited = 1;
+// The vocabulary of core/ir the decisions speak.
+using ir::Answer;
+using ir::Decision;
+using ir::Emptiness;
+using ir::Kind;
+using ir::KindMask;
+using ir::LeafInfo;
+using ir::NullOracle;
+using ir::Oracle;
+using ir::Order;
 
 // Steps of one public decision call (both directions of an equivalence
 // share them).

@@ -34,27 +34,30 @@
 
 namespace tessaron::decide {
 
+using ir::Answer;
+using ir::Kind;
 using ir::Node;
 using ir::NodeKind;
+using ir::Oracle;
 
-std::uint8_t node_kind_index(const Node& node, Oracle& oracle) {
+std::optional<Kind> node_builtin_kind(const Node& node, Oracle& oracle) {
     const Node* n = &node;
     while (n->kind == NodeKind::Refined) {
-        if (!n->child) return kNoKind;
+        if (!n->child) return std::nullopt;
         n = n->child.get();
     }
     switch (n->kind) {
-        case NodeKind::None: return kKindNone;
-        case NodeKind::Bool: return kKindBool;
-        case NodeKind::Int: return kKindInt;
-        case NodeKind::Float: return kKindFloat;
-        case NodeKind::Str: return kKindStr;
-        case NodeKind::Bytes: return kKindBytes;
-        case NodeKind::Sequence: return n->flavour() == ir::kFlavourTuple ? kKindTuple : kKindList;
-        case NodeKind::Set: return n->flavour() == ir::kFlavourFrozenset ? kKindFrozenset : kKindSet;
-        case NodeKind::Mapping: return kKindDict;
+        case NodeKind::None: return Kind::None;
+        case NodeKind::Bool: return Kind::Bool;
+        case NodeKind::Int: return Kind::Int;
+        case NodeKind::Float: return Kind::Float;
+        case NodeKind::Str: return Kind::Str;
+        case NodeKind::Bytes: return Kind::Bytes;
+        case NodeKind::Sequence: return n->flavour() == ir::kFlavourTuple ? Kind::Tuple : Kind::List;
+        case NodeKind::Set: return n->flavour() == ir::kFlavourFrozenset ? Kind::Frozenset : Kind::Set;
+        case NodeKind::Mapping: return Kind::Dict;
         case NodeKind::Literal: return oracle.constant_kind(n->pool_index());
-        default: return kNoKind;
+        default: return std::nullopt;
     }
 }
 
@@ -70,14 +73,12 @@ bool chain_has_positive_min_len(const Node& node) {
     return false;
 }
 
-bool int_and_bool(std::uint8_t e, std::uint8_t h) {
-    return (e == kKindInt && h == kKindBool) || (e == kKindBool && h == kKindInt);
-}
+bool int_and_bool(Kind e, Kind h) { return e != h && ir::is_integral_kind(e) && ir::is_integral_kind(h); }
 
 // A builtin kind against a node without one: disjoint only when the node
 // is an instance node whose class never yields values of that kind.
-bool class_excludes_kind(const Node& node, std::uint8_t kind, Oracle& oracle) {
-    return node.kind == NodeKind::Instance && oracle.class_overlaps_kind(node.pool_index(), kind) == kNo;
+bool class_excludes_kind(const Node& node, Kind kind, Oracle& oracle) {
+    return node.kind == NodeKind::Instance && oracle.class_overlaps_kind(node.pool_index(), kind) == Answer::No;
 }
 
 }  // namespace
@@ -95,9 +96,9 @@ bool nodes_disjoint(const Node& a, const Node& b, Oracle& oracle, std::uint32_t&
         if (la) {
             std::optional<std::vector<std::uint64_t>> lb = ir::literal_indices(b);
             if (lb) {
-                std::uint8_t answer = oracle.literal_sets_disjoint(*la, *lb);
-                if (answer == kYes) return true;
-                if (answer == kNo) return false;
+                const Answer answer = oracle.literal_sets_disjoint(*la, *lb);
+                if (answer == Answer::Yes) return true;
+                if (answer == Answer::No) return false;
             }
         }
     }
@@ -111,7 +112,7 @@ bool nodes_disjoint(const Node& a, const Node& b, Oracle& oracle, std::uint32_t&
     }
 
     if (a.kind == NodeKind::Literal && b.kind == NodeKind::Literal)
-        return oracle.literals_distinct(a.pool_index(), b.pool_index()) == kYes;
+        return oracle.literals_distinct(a.pool_index(), b.pool_index()) == Answer::Yes;
 
     if (b.kind == NodeKind::Union) {
         std::span<const Node> members = ir::as_span(b.members());
@@ -121,28 +122,32 @@ bool nodes_disjoint(const Node& a, const Node& b, Oracle& oracle, std::uint32_t&
         return true;
     }
 
-    const std::uint8_t e = node_kind_index(a, oracle);
-    const std::uint8_t h = node_kind_index(b, oracle);
+    const std::optional<Kind> e = node_builtin_kind(a, oracle);
+    const std::optional<Kind> h = node_builtin_kind(b, oracle);
 
     if (chain_has_positive_min_len(a) || chain_has_positive_min_len(b)) {
-        const bool same_known = e != kNoKind && h != kNoKind && e == h;
-        const bool both_unknown = e == kNoKind && h == kNoKind;
-        if (same_known || both_unknown) {
+        // Same known kind, or both unknown.
+        if (e == h) {
             const Node* ea = ir::element_schema(a);
             const Node* eb = ir::element_schema(b);
             if (ea && eb && nodes_disjoint(*ea, *eb, oracle, steps)) return true;
         }
     }
 
-    if (e != kNoKind && h != kNoKind) return e != h && !int_and_bool(e, h);
-    if (e != kNoKind) return class_excludes_kind(b, e, oracle);
-    if (h != kNoKind) return class_excludes_kind(a, h, oracle);
+    if (e && h) return *e != *h && !int_and_bool(*e, *h);
+    if (e) return class_excludes_kind(b, *e, oracle);
+    if (h) return class_excludes_kind(a, *h, oracle);
     return false;
 }
 
 bool nodes_disjoint(const Node& a, const Node& b, Oracle& oracle) {
     std::uint32_t steps = kDisjointStepLimit;
     return nodes_disjoint(a, b, oracle, steps);
+}
+
+bool structurally_disjoint(const Node& a, const Node& b, std::uint32_t& steps) {
+    ir::NullOracle declines;
+    return nodes_disjoint(a, b, declines, steps);
 }
 
 }  // namespace tessaron::decide

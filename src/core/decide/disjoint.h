@@ -10,19 +10,21 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
-#include "core/decide/oracle.h"
+#include "core/ir/kind.h"
 #include "core/ir/node.h"
+#include "core/ir/oracle.h"
 
 namespace tessaron::decide {
 
-// The builtin kind a node stands for, as a `KindCode`: None 0, bool 1,
-// int 2, float 3, str 4, bytes 5, a list 6 or tuple 7 sequence, a set 8 or
-// frozenset 9, a mapping 10; a literal answers `oracle.constant_kind` of
-// its constant; a refined node answers for its inner node; every other
-// node answers kNoKind (255).  Pass `NullOracle` to count a literal as
-// having no kind.
-std::uint8_t node_kind_index(const ir::Node& node, Oracle& oracle);
+// The one builtin kind every value of a node has: None, bool, int, float,
+// str and bytes for the scalar nodes (int: the node admits bools too, but
+// stands for int), list or tuple for a sequence, set or frozenset for a set,
+// dict for a mapping; a literal answers `oracle.constant_kind` of its
+// constant; a refined node answers for its inner node; every other node
+// answers none.  Pass `NullOracle` to count a literal as having no kind.
+std::optional<ir::Kind> node_builtin_kind(const ir::Node& node, ir::Oracle& oracle);
 
 // How many nodes one disjointness question may visit before it gives up
 // and answers "not proved".  Splitting unions on both sides multiplies the
@@ -33,9 +35,13 @@ inline constexpr std::uint32_t kDisjointStepLimit = 4096;
 // proof was found.  Never fails, raises nothing.  Takes one step of `steps`
 // per visited pair of nodes and answers false at once when none is left;
 // a question that ran out answers false as a whole.
-bool nodes_disjoint(const ir::Node& a, const ir::Node& b, Oracle& oracle, std::uint32_t& steps);
+bool nodes_disjoint(const ir::Node& a, const ir::Node& b, ir::Oracle& oracle, std::uint32_t& steps);
 
 // The same question under a fresh budget of `kDisjointStepLimit` steps.
-bool nodes_disjoint(const ir::Node& a, const ir::Node& b, Oracle& oracle);
+bool nodes_disjoint(const ir::Node& a, const ir::Node& b, ir::Oracle& oracle);
+
+// The question with `NullOracle`: structure alone.  This is the test the
+// simplify rewrite is given (an `ir::DisjointnessTest`).
+bool structurally_disjoint(const ir::Node& a, const ir::Node& b, std::uint32_t& steps);
 
 }  // namespace tessaron::decide

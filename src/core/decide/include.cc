@@ -1,7 +1,7 @@
 // Structural inclusion of schema trees.
 //
 // What it computes: `decide_subset(L, R)`, whether every value of L is a
-// value of R: 0 proved, 1 refuted, 2 undecided.  The question runs through
+// value of R: subset (proved), not a subset (refuted) or undecided.  The question runs through
 // a fixed sequence of phases, cheap ones first (identity, whole-kind masks,
 // equality, the assumptions, literal lists), then splitting (a union on
 // the left, an intersection on the right, an intersection on the left, a
@@ -11,10 +11,10 @@
 //
 // Invariants:
 //   * A phase's answer is one of three outcomes.  "Holds" is returned as
-//     0.  "Refute" is a claim only after the refutation check: L must be
-//     shown inhabited (a left side with no value is a subset of anything),
-//     so every 1 that leaves `decide_subset` comes with an inhabited left
-//     side.  "Undecided" goes to the undecided fallback, which still proves
+//     subset.  "Refute" is a claim only after the refutation check: L must
+//     be shown inhabited (a left side with no value is a subset of
+//     anything), so every "not a subset" that leaves `decide_subset` comes
+//     with an inhabited left side.  "Undecided" goes to the undecided fallback, which still proves
 //     inclusion for an empty left side or a right side covering every kind.
 //   * Recursion is coinductive: before a back edge on either side is
 //     replaced by its definition, the pair is pushed as an assumption, and
@@ -24,7 +24,7 @@
 //
 // Budget: each call takes one step of the call's DecisionBudget (the
 // question of a node against itself takes none) and one nesting level for
-// its duration; spent steps or a nesting past the limit answer 2.  The
+// its duration; spent steps or a nesting past the limit answer undecided.  The
 // assumption look-up is one hash probe in the usual case.  Nodes made on
 // the way (narrowed unions, meets, instance nodes) belong to the call that
 // made them.
@@ -42,7 +42,7 @@
 
 namespace tessaron::decide {
 
-using ir::KindMask;
+using ir::kAllKinds;
 using ir::Node;
 using ir::NodeKind;
 
@@ -100,53 +100,62 @@ namespace {
 enum class Outcome : std::uint8_t { Holds, Refute, Undecided };
 
 Outcome result_of(Decision d) {
-    if (d == kSubset) return Outcome::Holds;
-    if (d == kNotSubset) return Outcome::Refute;
+    if (d == Decision::Subset) return Outcome::Holds;
+    if (d == Decision::NotSubset) return Outcome::Refute;
     return Outcome::Undecided;
 }
 
-bool mask_known(const KindMask& m) { return !m.undetermined; }
-
-// The kind bits outside builtin kind k (none for an unknown kind).
-std::optional<std::uint8_t> outside_mask(std::uint8_t k) {
+// Kinds some of whose values lie outside every value of builtin kind k:
+// every other kind (int: but bool); for a container kind the scalar kinds.
+KindMask outside_kind(Kind k) {
     switch (k) {
-        case kKindNone: return 126;
-        case kKindBool: return 125;
-        case kKindInt: return 121;
-        case kKindFloat: return 119;
-        case kKindStr: return 111;
-        case kKindBytes: return 95;
-        case kKindList:
-        case kKindTuple:
-        case kKindSet:
-        case kKindFrozenset:
-        case kKindDict:
-            return 63;
-        default:
-            return std::nullopt;
+        case Kind::None: return ~KindMask(Kind::None);
+        case Kind::Bool: return ~KindMask(Kind::Bool);
+        case Kind::Int: return ~ir::kIntegralKinds;
+        case Kind::Float: return ~KindMask(Kind::Float);
+        case Kind::Str: return ~KindMask(Kind::Str);
+        case Kind::Bytes: return ~KindMask(Kind::Bytes);
+        case Kind::List:
+        case Kind::Tuple:
+        case Kind::Set:
+        case Kind::Frozenset:
+        case Kind::Dict:
+        case Kind::Other:
+            return ir::kScalarKinds;
     }
+    return ir::kNoKinds;
+}
+
+// The answer for a left side none of whose values lies in the right side
+// (or, for a refutation, with some value outside it): a subset exactly
+// when it has no value at all.
+Decision subset_iff_empty(Emptiness left) {
+    switch (left) {
+        case Emptiness::Empty: return Decision::Subset;
+        case Emptiness::Inhabited: return Decision::NotSubset;
+        case Emptiness::Undecided: break;
+    }
+    return Decision::Undecided;
 }
 
 // A refutation stands only for an inhabited left side.
 [[gnu::noinline]] Decision refutation_check(const Node& left, DecisionContext& ctx) {
-    if (trivially_inhabited(left)) return kNotSubset;
-    return decide_inhabited_fresh(left, ctx);
+    if (trivially_inhabited(left)) return Decision::NotSubset;
+    return subset_iff_empty(decide_inhabited_fresh(left, ctx));
 }
 
 [[gnu::noinline]] Decision undecided_fallback(const Node& left, const Node& right, DecisionContext& ctx) {
-    if (decide_inhabited_fresh(left, ctx) == kEmpty) return kSubset;
-    if (right.kind != NodeKind::Union) {
-        const KindMask m = ir::kind_mask(right);
-        return mask_known(m) && m.bits == KindMask::kAll ? kSubset : kUndecided;
-    }
-    std::uint8_t covered = 0;
+    if (decide_inhabited_fresh(left, ctx) == Emptiness::Empty) return Decision::Subset;
+    if (right.kind != NodeKind::Union)
+        return ir::whole_kinds(right) == kAllKinds ? Decision::Subset : Decision::Undecided;
+    KindMask covered;
     for (const Node& member : ir::as_span(right.members())) {
-        const KindMask m = ir::kind_mask(member);
-        if (!mask_known(m)) continue;
-        covered |= m.bits;
-        if (covered == KindMask::kAll) return kSubset;
+        const std::optional<KindMask> m = ir::whole_kinds(member);
+        if (!m) continue;
+        covered |= *m;
+        if (covered == kAllKinds) return Decision::Subset;
     }
-    return kUndecided;
+    return Decision::Undecided;
 }
 
 // Phase 6: both sides literal lists.  None when the phase hands on.
@@ -163,14 +172,14 @@ std::optional<std::uint8_t> outside_mask(std::uint8_t k) {
     bool all_found = true;
     for (std::uint64_t i : *lefts) {
         if (std::binary_search(sorted.begin(), sorted.end(), i)) continue;
-        const std::uint8_t unequal_to_itself = ctx.oracle.literals_distinct(i, i);
-        if (unequal_to_itself == kYes) continue;  // admits no value
-        if (unequal_to_itself == kDeclined) {
+        const Answer unequal_to_itself = ctx.oracle.literals_distinct(i, i);
+        if (unequal_to_itself == Answer::Yes) continue;  // admits no value
+        if (unequal_to_itself == Answer::Declined) {
             all_found = false;
             continue;
         }
         const std::uint64_t one[1] = {i};
-        if (ctx.oracle.literal_sets_disjoint(one, *rights) == kYes) return Outcome::Refute;
+        if (ctx.oracle.literal_sets_disjoint(one, *rights) == Answer::Yes) return Outcome::Refute;
         return std::nullopt;
     }
     if (all_found) return Outcome::Holds;
@@ -182,8 +191,8 @@ std::optional<std::uint8_t> outside_mask(std::uint8_t k) {
     bool undecided = false;
     for (const Node& m : ir::as_span(left.members())) {
         const Decision d = decide_subset(m, right, ctx, stack);
-        if (d == kNotSubset) return Outcome::Refute;
-        if (d == kUndecided) undecided = true;
+        if (d == Decision::NotSubset) return Outcome::Refute;
+        if (d == Decision::Undecided) undecided = true;
     }
     return undecided ? Outcome::Undecided : Outcome::Holds;
 }
@@ -193,8 +202,8 @@ std::optional<std::uint8_t> outside_mask(std::uint8_t k) {
     bool undecided = false;
     for (const Node& m : ir::as_span(right.members())) {
         const Decision d = decide_subset(left, m, ctx, stack);
-        if (d == kNotSubset) return Outcome::Refute;
-        if (d == kUndecided) undecided = true;
+        if (d == Decision::NotSubset) return Outcome::Refute;
+        if (d == Decision::Undecided) undecided = true;
     }
     return undecided ? Outcome::Undecided : Outcome::Holds;
 }
@@ -203,10 +212,10 @@ std::optional<std::uint8_t> outside_mask(std::uint8_t k) {
 [[gnu::noinline]] Outcome left_intersection(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
     std::span<const Node> members = ir::as_span(left.members());
     for (const Node& m : members)
-        if (decide_subset(m, right, ctx, stack) == kSubset) return Outcome::Holds;
+        if (decide_subset(m, right, ctx, stack) == Decision::Subset) return Outcome::Holds;
     if (right.kind == NodeKind::Union)
         for (const Node& m : ir::as_span(right.members()))
-            if (decide_subset(left, m, ctx, stack) == kSubset) return Outcome::Holds;
+            if (decide_subset(left, m, ctx, stack) == Decision::Subset) return Outcome::Holds;
     // A class spelled with its attributes: the class decides.
     if (members.size() == 2) {
         const Node* cls = nullptr;
@@ -218,7 +227,7 @@ std::optional<std::uint8_t> outside_mask(std::uint8_t k) {
         if (cls && fields) {
             if (right.kind == NodeKind::Instance) {
                 const Node instance = Node::instance(cls->pool_index());
-                if (ctx.oracle.leaf_relation(instance, right) == kNo) return Outcome::Refute;
+                if (ctx.oracle.leaf_relation(instance, right) == Answer::No) return Outcome::Refute;
             }
             if (class_disjoint_from_kinds(right, cls->pool_index(), ctx)) return Outcome::Refute;
         }
@@ -242,7 +251,7 @@ std::optional<std::uint8_t> outside_mask(std::uint8_t k) {
         if (!misses[i]) kept.push_back(members[i]);
     Decision d;
     if (kept.empty()) {
-        d = decide_inhabited_fresh(left, ctx);
+        d = subset_iff_empty(decide_inhabited_fresh(left, ctx));
     } else if (kept.size() == 1) {
         d = decide_subset(left, kept.front(), ctx, stack);
     } else {
@@ -251,8 +260,8 @@ std::optional<std::uint8_t> outside_mask(std::uint8_t k) {
         narrowed.nodes = std::make_shared<const std::vector<Node>>(std::move(kept));
         d = decide_subset(left, narrowed, ctx, stack);
     }
-    if (d == kSubset) return Outcome::Holds;
-    if (d == kNotSubset) return Outcome::Refute;
+    if (d == Decision::Subset) return Outcome::Holds;
+    if (d == Decision::NotSubset) return Outcome::Refute;
     return std::nullopt;
 }
 
@@ -264,8 +273,8 @@ std::optional<std::uint8_t> outside_mask(std::uint8_t k) {
     bool some_refuted = false;
     for (const Node& m : members) {
         const Decision d = decide_subset(left, m, ctx, stack);
-        if (d == kSubset) return Outcome::Holds;
-        some_refuted = some_refuted || d == kNotSubset;
+        if (d == Decision::Subset) return Outcome::Holds;
+        some_refuted = some_refuted || d == Decision::NotSubset;
     }
     // A fixed-length sequence against the fixed-length alternatives of its
     // length, split position by position.
@@ -282,9 +291,9 @@ std::optional<std::uint8_t> outside_mask(std::uint8_t k) {
         for (int pass = 0; pass < 2; ++pass)
             if (std::optional<Outcome> o = narrow_right_union(left, members, pass, ctx, stack)) return *o;
     const Decision d = decide_subset_unfold_left(left, right, ctx, stack);
-    if (d == kSubset) return Outcome::Holds;
-    if (left.kind == NodeKind::Instance && ctx.oracle.leaf_relation(left, right) == kYes) return Outcome::Holds;
-    if (d == kNotSubset) return Outcome::Refute;
+    if (d == Decision::Subset) return Outcome::Holds;
+    if (left.kind == NodeKind::Instance && ctx.oracle.leaf_relation(left, right) == Answer::Yes) return Outcome::Holds;
+    if (d == Decision::NotSubset) return Outcome::Refute;
     return result_of(decide_subset_by_kind(left, right, ctx, stack));
 }
 
@@ -313,14 +322,14 @@ std::optional<std::uint8_t> outside_mask(std::uint8_t k) {
             if (left.kind == NodeKind::Complement && left.inner())
                 return result_of(decide_subset(x, *left.inner(), ctx, stack));
             if (meet_is_empty(left, x, ctx)) return Outcome::Holds;
-            if (decide_subset(left, x, ctx, stack) != kSubset) return Outcome::Undecided;
+            if (decide_subset(left, x, ctx, stack) != Decision::Subset) return Outcome::Undecided;
             // L lies inside X: it is inside the complement only when empty.
-            return result_of(decide_inhabited_fresh(left, ctx));
+            return result_of(subset_iff_empty(decide_inhabited_fresh(left, ctx)));
         }
         case NodeKind::Refined:
             if (left.kind != NodeKind::Refined || !left.inner() || !right.inner()) break;
             if (decide_subset_refined(*left.inner(), ir::as_span(left.constraints), *right.inner(),
-                                      ir::as_span(right.constraints), ctx, stack) == kSubset)
+                                      ir::as_span(right.constraints), ctx, stack) == Decision::Subset)
                 return Outcome::Holds;
             return result_of(decide_subset_by_kind(left, right, ctx, stack));
         case NodeKind::BackEdge: {
@@ -334,22 +343,21 @@ std::optional<std::uint8_t> outside_mask(std::uint8_t k) {
             break;
     }
     if (left.kind == NodeKind::Refined && left.inner() &&
-        decide_subset(*left.inner(), right, ctx, stack) == kSubset)
+        decide_subset(*left.inner(), right, ctx, stack) == Decision::Subset)
         return Outcome::Holds;
     return result_of(decide_subset_by_kind(left, right, ctx, stack));
 }
 
 [[gnu::noinline]] Outcome subset_phases(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
-    const KindMask right_mask = ir::kind_mask(right);
-    if (mask_known(right_mask)) {
-        const KindMask left_mask = ir::kind_mask(left);
-        if (mask_known(left_mask))
-            return (left_mask.bits & ~right_mask.bits) == 0 ? Outcome::Holds : Outcome::Refute;
+    const std::optional<KindMask> right_kinds = ir::whole_kinds(right);
+    if (right_kinds) {
+        if (const std::optional<KindMask> left_kinds = ir::whole_kinds(left))
+            return left_kinds->intersects(~*right_kinds) ? Outcome::Refute : Outcome::Holds;
     }
     if (ir::node_eq(left, right)) return Outcome::Holds;
     if (stack.holds(left, right)) return Outcome::Holds;
     if (std::optional<Outcome> o = literal_phase(left, right, ctx)) return *o;
-    if (mask_known(right_mask) && right_mask.bits == KindMask::kAll) return Outcome::Holds;
+    if (right_kinds == kAllKinds) return Outcome::Holds;
     if (left.kind == NodeKind::Union) return left_union(left, right, ctx, stack);
     if (right.kind == NodeKind::Intersection) return right_intersection(left, right, ctx, stack);
     if (left.kind == NodeKind::Intersection) return left_intersection(left, right, ctx, stack);
@@ -367,11 +375,11 @@ std::optional<std::uint8_t> outside_mask(std::uint8_t k) {
 // --- entry points -----------------------------------------------------------
 
 Decision decide_subset(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
-    if (&left == &right) return kSubset;
+    if (&left == &right) return Decision::Subset;
     NestingLevel level;
-    if (!level.entered() || !ctx.budget.take()) return kUndecided;
+    if (!level.entered() || !ctx.budget.take()) return Decision::Undecided;
     switch (subset_phases(left, right, ctx, stack)) {
-        case Outcome::Holds: return kSubset;
+        case Outcome::Holds: return Decision::Subset;
         case Outcome::Refute: return refutation_check(left, ctx);
         case Outcome::Undecided: break;
     }
@@ -381,14 +389,15 @@ Decision decide_subset(const Node& left, const Node& right, DecisionContext& ctx
 Decision decide_subset_unfold_left(const Node& left, const Node& right, DecisionContext& ctx,
                                    AssumptionStack& stack) {
     if (left.kind == NodeKind::Refined && left.inner() && !ir::as_span(left.constraints).empty())
-        return decide_subset(*left.inner(), right, ctx, stack) == kSubset ? kSubset : kUndecided;
+        return decide_subset(*left.inner(), right, ctx, stack) == Decision::Subset ? Decision::Subset
+                                                                                    : Decision::Undecided;
     if (left.kind == NodeKind::BackEdge && left.definition() < ctx.definitions.size()) {
         stack.push(left, right);
         const Decision d = decide_subset(ctx.definitions[left.definition()], right, ctx, stack);
         stack.pop();
         return d;
     }
-    return kUndecided;
+    return Decision::Undecided;
 }
 
 Decision decide_subset_by_kind(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
@@ -397,43 +406,44 @@ Decision decide_subset_by_kind(const Node& left, const Node& right, DecisionCont
     // excludes.
     if (has_positive_min_len(right) &&
         (left.kind == NodeKind::Set || (left.kind == NodeKind::Sequence && ir::element_schema(left))))
-        return kNotSubset;
+        return Decision::NotSubset;
     // Whole kinds on the left that the right side's kind leaves out.
-    const KindMask left_mask = ir::kind_mask(left);
-    if (mask_known(left_mask))
-        if (std::optional<std::uint8_t> outside = outside_mask(node_kind_index(right, oracle)))
-            if (left_mask.bits & *outside) return kNotSubset;
+    if (const std::optional<KindMask> left_kinds = ir::whole_kinds(left))
+        if (const std::optional<Kind> right_kind = node_builtin_kind(right, oracle))
+            if (left_kinds->intersects(outside_kind(*right_kind))) return Decision::NotSubset;
     // A class on the right: whole builtin kinds on the left that are not
     // all instances of it.
     if (right.kind == NodeKind::Instance) {
         const std::uint64_t cls = right.pool_index();
         if (left.kind == NodeKind::Complement && left.inner()) {
-            const std::uint8_t k = node_kind_index(*left.inner(), oracle);
-            if (k != kNoKind) {
-                const bool integral = k == kKindBool || k == kKindInt;
-                for (std::uint8_t j = kKindNone; j <= kKindDict; ++j) {
-                    if (j == k || (integral && (j == kKindBool || j == kKindInt))) continue;
-                    if (oracle.kind_within_class(j, cls) == kNo) return kNotSubset;
+            if (const std::optional<Kind> k = node_builtin_kind(*left.inner(), oracle)) {
+                // The builtin kinds the complement holds whole.
+                const KindMask excluded = ir::is_integral_kind(*k) ? ir::kIntegralKinds : KindMask(*k);
+                for (std::size_t slot = 0; slot < ir::kKindCount; ++slot) {
+                    const Kind j = static_cast<Kind>(slot);
+                    if (j == Kind::Other || excluded.contains(j)) continue;
+                    if (oracle.kind_within_class(j, cls) == Answer::No) return Decision::NotSubset;
                 }
             }
         } else {
-            const std::uint8_t k = node_kind_index(left, oracle);
-            if (k != kNoKind && oracle.kind_within_class(k, cls) == kNo) return kNotSubset;
+            const std::optional<Kind> k = node_builtin_kind(left, oracle);
+            if (k && oracle.kind_within_class(*k, cls) == Answer::No) return Decision::NotSubset;
         }
     }
-    if (nodes_disjoint(left, right, oracle)) return kNotSubset;
-    const std::uint8_t leaf = oracle.leaf_relation(left, right);
-    if (leaf == kYes) return kSubset;
-    if (leaf == kNo) return kNotSubset;
+    if (nodes_disjoint(left, right, oracle)) return Decision::NotSubset;
+    const Answer leaf = oracle.leaf_relation(left, right);
+    if (leaf == Answer::Yes) return Decision::Subset;
+    if (leaf == Answer::No) return Decision::NotSubset;
     if (right.kind == NodeKind::Refined && right.inner())
-        return decide_subset(left, *right.inner(), ctx, stack) == kNotSubset ? kNotSubset : kUndecided;
-    return kUndecided;
+        return decide_subset(left, *right.inner(), ctx, stack) == Decision::NotSubset ? Decision::NotSubset
+                                                                                       : Decision::Undecided;
+    return Decision::Undecided;
 }
 
 bool meet_is_empty(const Node& a, const Node& b, DecisionContext& ctx) {
     if (nodes_disjoint(a, b, ctx.oracle)) return true;
     const Node meet = ir::intersect_pair(a, b, ctx.definitions);
-    return decide_inhabited_fresh(meet, ctx) == kEmpty;
+    return decide_inhabited_fresh(meet, ctx) == Emptiness::Empty;
 }
 
 bool has_positive_min_len(const Node& node) {

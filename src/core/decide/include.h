@@ -3,8 +3,8 @@
 //
 // `decide_subset` works on the trees themselves, over one pool and one
 // definitions list, and asks the oracle only leaf questions.  It answers
-// 0 (proved), 1 (refuted: the left side has a value outside the right
-// one) or 2 (undecided).  A refutation is given only for a left side shown
+// subset (proved), not a subset (refuted: the left side has a value outside
+// the right one) or undecided.  A refutation is given only for a left side shown
 // to be inhabited; an undecided comparison still proves inclusion when the
 // left side is shown to be empty or the right side covers every kind.
 //
@@ -48,15 +48,17 @@ private:
 
 Decision decide_subset(const ir::Node& left, const ir::Node& right, DecisionContext& ctx, AssumptionStack& stack);
 
-// Left refined (with constraints): 0 when its inner node is a subset, else
-// 2.  Left a back edge inside the definitions: the question for its
-// definition, under the assumption (left, right).  Anything else: 2.
+// Left refined (with constraints): subset when its inner node is a subset,
+// else undecided.  Left a back edge inside the definitions: the question
+// for its definition, under the assumption (left, right).  Anything else:
+// undecided.
 Decision decide_subset_unfold_left(const ir::Node& left, const ir::Node& right, DecisionContext& ctx,
                                    AssumptionStack& stack);
 
-// The kind fallback: 1 when kinds, lengths or classes show a left value
-// outside the right side (subject to the refutation check of the caller),
-// 0 when the oracle proves the leaf inclusion, else 2.
+// The kind fallback: not a subset when kinds, lengths or classes show a
+// left value outside the right side (subject to the refutation check of the
+// caller), subset when the oracle proves the leaf inclusion, else
+// undecided.
 Decision decide_subset_by_kind(const ir::Node& left, const ir::Node& right, DecisionContext& ctx,
                                AssumptionStack& stack);
 

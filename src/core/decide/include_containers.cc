@@ -56,7 +56,7 @@ public:
     PairMemo(DecisionContext& ctx, AssumptionStack& stack) : ctx_(ctx), stack_(stack) {}
 
     Decision ask(const Node& left, const Node& right) {
-        if (last_left_ && last_answer_ != kNotSubset && same(*last_left_, left) && same(*last_right_, right))
+        if (last_left_ && last_answer_ != Decision::NotSubset && same(*last_left_, left) && same(*last_right_, right))
             return last_answer_;
         last_answer_ = decide_subset(left, right, ctx_, stack_);
         last_left_ = &left;
@@ -71,7 +71,7 @@ private:
     AssumptionStack& stack_;
     const Node* last_left_ = nullptr;
     const Node* last_right_ = nullptr;
-    Decision last_answer_ = kUndecided;
+    Decision last_answer_ = Decision::Undecided;
 };
 
 // Look-ups of entries by key bytes.  When the searched list is in ascending
@@ -105,11 +105,11 @@ bool is_str_key_schema(const Node& key) { return key.kind == NodeKind::Anything 
 
 // Whether a clause's key schema admits the str key `key`: yes, no, or
 // declined when it cannot be judged.
-std::uint8_t key_schema_admits(const Node& schema, std::string_view key, Oracle& oracle) {
+Answer key_schema_admits(const Node& schema, std::string_view key, Oracle& oracle) {
     switch (schema.kind) {
         case NodeKind::Anything:
         case NodeKind::Str:
-            return kYes;
+            return Answer::Yes;
         case NodeKind::Nothing:
         case NodeKind::None:
         case NodeKind::Bool:
@@ -119,31 +119,32 @@ std::uint8_t key_schema_admits(const Node& schema, std::string_view key, Oracle&
         case NodeKind::Sequence:
         case NodeKind::Set:
         case NodeKind::Mapping:
-            return kNo;
+            return Answer::No;
         case NodeKind::Literal: {
             const LeafInfo info = oracle.literal_info(schema.pool_index());
-            if (info.is_declined() || info.is_class()) return kDeclined;
-            if (info.tag == LeafInfo::kText && info.text_kind == kKindStr) return info.text == key ? kYes : kNo;
-            return kNo;  // None, a bool, an int, a float or bytes: never equal to a str key
+            if (info.is_declined() || info.is_class()) return Answer::Declined;
+            if (info.tag == LeafInfo::Tag::Text && info.text_kind == Kind::Str)
+                return info.text == key ? Answer::Yes : Answer::No;
+            return Answer::No;  // None, a bool, an int, a float or bytes: never equal to a str key
         }
         case NodeKind::Union: {
             bool declined = false;
             for (const Node& m : ir::as_span(schema.members())) {
-                const std::uint8_t a = key_schema_admits(m, key, oracle);
-                if (a == kYes) return kYes;
-                if (a == kDeclined) declined = true;
+                const Answer a = key_schema_admits(m, key, oracle);
+                if (a == Answer::Yes) return Answer::Yes;
+                if (a == Answer::Declined) declined = true;
             }
-            return declined ? kDeclined : kNo;
+            return declined ? Answer::Declined : Answer::No;
         }
         case NodeKind::Refined:
-            if (schema.inner() && key_schema_admits(*schema.inner(), key, oracle) == kNo) return kNo;
-            return kDeclined;
+            if (schema.inner() && key_schema_admits(*schema.inner(), key, oracle) == Answer::No) return Answer::No;
+            return Answer::Declined;
         case NodeKind::Instance:
-            if (oracle.kind_within_class(kKindStr, schema.pool_index()) == kYes) return kYes;
-            if (oracle.class_overlaps_kind(schema.pool_index(), kKindStr) == kNo) return kNo;
-            return kDeclined;
+            if (oracle.kind_within_class(Kind::Str, schema.pool_index()) == Answer::Yes) return Answer::Yes;
+            if (oracle.class_overlaps_kind(schema.pool_index(), Kind::Str) == Answer::No) return Answer::No;
+            return Answer::Declined;
         default:
-            return kDeclined;
+            return Answer::Declined;
     }
 }
 
@@ -157,27 +158,27 @@ Decision right_entries_pass(std::span<const RecordEntry> lefts, std::span<const 
         const RecordEntry* f = cursor.find(e.key_view());
         if (f) {
             // A left value may lack a key the right side requires.
-            if (e.required && !f->required) return kNotSubset;
+            if (e.required && !f->required) return Decision::NotSubset;
             const Decision v = memo.ask(f->value, e.value);
-            if (v == kNotSubset) return kNotSubset;
-            if (v == kUndecided) undecided = true;
+            if (v == Decision::NotSubset) return Decision::NotSubset;
+            if (v == Decision::Undecided) undecided = true;
             continue;
         }
-        if (e.required) return kNotSubset;
+        if (e.required) return Decision::NotSubset;
         // The key is optional on the right and undeclared on the left: the
         // left clauses that may admit it must keep its value inside.
         for (const ir::Clause& c : left_clauses) {
             const Decision v = memo.ask(c.value, e.value);
             if (is_str_key_schema(c.key)) {
-                if (v == kNotSubset) return kNotSubset;
-                if (v == kUndecided) undecided = true;
+                if (v == Decision::NotSubset) return Decision::NotSubset;
+                if (v == Decision::Undecided) undecided = true;
             } else {
-                const std::uint8_t k = node_kind_index(c.key, ctx.oracle);
-                if ((k == kNoKind || k == kKindStr) && v != kSubset) undecided = true;
+                const std::optional<Kind> k = node_builtin_kind(c.key, ctx.oracle);
+                if ((!k || *k == Kind::Str) && v != Decision::Subset) undecided = true;
             }
         }
     }
-    return undecided ? kUndecided : kSubset;
+    return undecided ? Decision::Undecided : Decision::Subset;
 }
 
 // Pass 2: every key the left side declares and the right side does not.
@@ -191,23 +192,23 @@ Decision left_entries_pass(std::span<const RecordEntry> lefts, std::span<const R
         admitting.clear();
         bool unjudged = false;
         for (const ir::Clause& c : right_clauses) {
-            const std::uint8_t a = key_schema_admits(c.key, f.key_view(), ctx.oracle);
-            if (a == kYes) admitting.push_back(c.value);
-            if (a == kDeclined) unjudged = true;
+            const Answer a = key_schema_admits(c.key, f.key_view(), ctx.oracle);
+            if (a == Answer::Yes) admitting.push_back(c.value);
+            if (a == Answer::Declined) unjudged = true;
         }
         if (unjudged) {
             undecided = true;
             continue;
         }
-        Decision d;
         if (admitting.empty()) {
             // No clause admits the key: a left value carrying it is outside.
-            d = decide_inhabited_fresh(f.value, ctx);
-            if (d == kEmpty) continue;
-            if (d == kInhabited) return kNotSubset;
+            const Emptiness e = decide_inhabited_fresh(f.value, ctx);
+            if (e == Emptiness::Empty) continue;
+            if (e == Emptiness::Inhabited) return Decision::NotSubset;
             undecided = true;
             continue;
         }
+        Decision d;
         if (admitting.size() == 1) {
             d = decide_subset(f.value, admitting.front(), ctx, stack);
         } else {
@@ -216,10 +217,10 @@ Decision left_entries_pass(std::span<const RecordEntry> lefts, std::span<const R
             values.nodes = std::make_shared<const std::vector<Node>>(admitting);
             d = decide_subset(f.value, values, ctx, stack);
         }
-        if (d == kNotSubset) return kNotSubset;
-        if (d == kUndecided) undecided = true;
+        if (d == Decision::NotSubset) return Decision::NotSubset;
+        if (d == Decision::Undecided) undecided = true;
     }
-    return undecided ? kUndecided : kSubset;
+    return undecided ? Decision::Undecided : Decision::Subset;
 }
 
 // Pass 3: every left clause inside one right clause (keys and values).
@@ -228,8 +229,8 @@ bool left_clauses_covered(std::span<const ir::Clause> lefts, std::span<const ir:
     for (const ir::Clause& c : lefts) {
         bool covered = false;
         for (const ir::Clause& r : rights) {
-            if (decide_subset(c.key, r.key, ctx, stack) == kSubset &&
-                decide_subset(c.value, r.value, ctx, stack) == kSubset) {
+            if (decide_subset(c.key, r.key, ctx, stack) == Decision::Subset &&
+                decide_subset(c.value, r.value, ctx, stack) == Decision::Subset) {
                 covered = true;
                 break;
             }
@@ -248,13 +249,13 @@ bool bound_implies(const Constraint& c, const Constraint& q, Oracle& oracle) {
     using K = ConstraintKind;
     const bool lower = q.kind == K::Ge || q.kind == K::Gt;
     if (lower ? (c.kind != K::Ge && c.kind != K::Gt) : (c.kind != K::Le && c.kind != K::Lt)) return false;
-    const std::int8_t order = oracle.compare(c.value, q.value);
-    if (order == kCompareDeclined) return false;
+    const Order order = oracle.compare(c.value, q.value);
+    if (order == Order::Declined) return false;
     // Strictly beyond the right bound, or at it with a bound at least as
     // strict.
-    const std::int8_t beyond = lower ? 1 : -1;
+    const Order beyond = lower ? Order::Greater : Order::Less;
     if (order == beyond) return true;
-    if (order != 0) return false;
+    if (order != Order::Equal) return false;
     const bool q_strict = q.kind == K::Gt || q.kind == K::Lt;
     const bool c_strict = c.kind == K::Gt || c.kind == K::Lt;
     return !q_strict || c_strict;
@@ -265,13 +266,13 @@ bool bound_implies(const Constraint& c, const Constraint& q, Oracle& oracle) {
 bool divisors_comparable(std::uint64_t a, std::uint64_t b, Oracle& oracle) {
     constexpr std::int64_t kExactFloatInt = std::int64_t{1} << 53;
     auto integral = [&](const LeafInfo& i) {
-        return i.tag == LeafInfo::kBool ||
-               (i.tag == LeafInfo::kInt && i.int_value >= -kExactFloatInt && i.int_value <= kExactFloatInt);
+        return i.tag == LeafInfo::Tag::Bool ||
+               (i.tag == LeafInfo::Tag::Int && i.int_value >= -kExactFloatInt && i.int_value <= kExactFloatInt);
     };
     const LeafInfo x = oracle.bound_info(a);
     const LeafInfo y = oracle.bound_info(b);
     if (integral(x) && integral(y)) return true;
-    return x.tag == LeafInfo::kFloat && y.tag == LeafInfo::kFloat;
+    return x.tag == LeafInfo::Tag::Float && y.tag == LeafInfo::Tag::Float;
 }
 
 bool constraint_implied(const Constraint& q, std::span<const Constraint> lefts, bool ordered, Oracle& oracle) {
@@ -293,7 +294,7 @@ bool constraint_implied(const Constraint& q, std::span<const Constraint> lefts, 
                 break;
             case ConstraintKind::MultipleOf:
                 if (ordered && c.kind == ConstraintKind::MultipleOf && divisors_comparable(q.value, c.value, oracle) &&
-                    oracle.divides(q.value, c.value) == kYes)
+                    oracle.divides(q.value, c.value) == Answer::Yes)
                     return true;
                 break;
             default:
@@ -317,14 +318,14 @@ Decision decide_subset_sequences(const Node& left, const Node& right, DecisionCo
         for (std::size_t i = 0; i < items.size() && same_prefix; ++i) same_prefix = ir::node_eq(items[i], targets[i]);
     }
     if (same_prefix) {
-        if (!tail && !target_tail) return kSubset;
-        if (tail && target_tail && (tail == target_tail || ir::node_eq(*tail, *target_tail))) return kSubset;
+        if (!tail && !target_tail) return Decision::Subset;
+        if (tail && target_tail && (tail == target_tail || ir::node_eq(*tail, *target_tail))) return Decision::Subset;
     }
 
     // Whether the left tail adds values: an empty tail leaves the left side
     // of fixed length.
-    const Decision tail_inhabited = tail ? decide_inhabited_fresh(*tail, ctx) : kEmpty;
-    if (items.size() < targets.size()) return kNotSubset;
+    const Emptiness tail_inhabited = tail ? decide_inhabited_fresh(*tail, ctx) : Emptiness::Empty;
+    if (items.size() < targets.size()) return Decision::NotSubset;
 
     PairMemo memo(ctx, stack);
     auto items_inside = [&]() -> Decision {
@@ -332,23 +333,24 @@ Decision decide_subset_sequences(const Node& left, const Node& right, DecisionCo
         for (std::size_t i = 0; i < items.size(); ++i) {
             const Node& target = i < targets.size() ? targets[i] : *target_tail;
             const Decision d = memo.ask(items[i], target);
-            if (d == kNotSubset) return kNotSubset;
-            if (d == kUndecided) undecided = true;
+            if (d == Decision::NotSubset) return Decision::NotSubset;
+            if (d == Decision::Undecided) undecided = true;
         }
-        return undecided ? kUndecided : kSubset;
+        return undecided ? Decision::Undecided : Decision::Subset;
     };
 
-    if (tail && tail_inhabited != kEmpty) {
-        if (!target_tail) return tail_inhabited;  // longer left values exist (1) or may (2)
+    if (tail && tail_inhabited != Emptiness::Empty) {
+        // Longer left values than the right side allows exist, or may.
+        if (!target_tail) return tail_inhabited == Emptiness::Inhabited ? Decision::NotSubset : Decision::Undecided;
         const Decision d = items_inside();
-        if (d != kSubset) return d;
+        if (d != Decision::Subset) return d;
         return decide_subset(*tail, *target_tail, ctx, stack);
     }
     if (items.size() == targets.size() || target_tail) {
-        if (items.empty()) return kSubset;
+        if (items.empty()) return Decision::Subset;
         return items_inside();
     }
-    return kNotSubset;  // more items than the right side allows
+    return Decision::NotSubset;  // more items than the right side allows
 }
 
 Decision decide_subset_mappings(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
@@ -358,13 +360,13 @@ Decision decide_subset_mappings(const Node& left, const Node& right, DecisionCon
     std::span<const ir::Clause> right_clauses = ir::as_span(right.clauses);
 
     const Decision a1 = right_entries_pass(lefts, left_clauses, rights, ctx, stack);
-    if (a1 == kNotSubset) return kNotSubset;
+    if (a1 == Decision::NotSubset) return Decision::NotSubset;
     const Decision a2 = left_entries_pass(lefts, rights, right_clauses, ctx, stack);
-    if (a2 == kNotSubset) return kNotSubset;
+    if (a2 == Decision::NotSubset) return Decision::NotSubset;
     // An uncovered left clause is no refutation: its pairs may still be
     // admitted by several right clauses together.
     const bool clauses_covered = left_clauses_covered(left_clauses, right_clauses, ctx, stack);
-    return a1 == kSubset && a2 == kSubset && clauses_covered ? kSubset : kUndecided;
+    return a1 == Decision::Subset && a2 == Decision::Subset && clauses_covered ? Decision::Subset : Decision::Undecided;
 }
 
 Decision decide_subset_fields(std::span<const RecordEntry> left, std::span<const RecordEntry> right,
@@ -373,27 +375,27 @@ Decision decide_subset_fields(std::span<const RecordEntry> left, std::span<const
     const Node any = Node::anything(false);
     for (const RecordEntry& e : right) {
         const RecordEntry* f = find_field_by_key(left, e.key_view());
-        if (e.required && (!f || !f->required)) return kNotSubset;
+        if (e.required && (!f || !f->required)) return Decision::NotSubset;
         // An attribute the left side does not name may be present on a
         // left value with any value at all.
         const Decision v = decide_subset(f ? f->value : any, e.value, ctx, stack);
-        if (v == kNotSubset) return kNotSubset;
-        if (v == kUndecided) undecided = true;
+        if (v == Decision::NotSubset) return Decision::NotSubset;
+        if (v == Decision::Undecided) undecided = true;
     }
-    return undecided ? kUndecided : kSubset;
+    return undecided ? Decision::Undecided : Decision::Subset;
 }
 
 Decision decide_subset_refined(const Node& left_inner, std::span<const Constraint> left_constraints,
                                const Node& right_inner, std::span<const Constraint> right_constraints,
                                DecisionContext& ctx, AssumptionStack& stack) {
-    if (decide_subset(left_inner, right_inner, ctx, stack) != kSubset) return kUndecided;
+    if (decide_subset(left_inner, right_inner, ctx, stack) != Decision::Subset) return Decision::Undecided;
     // The left values lie in both inner nodes, so either one may vouch for
     // their order.
     const bool ordered =
         values_have_builtin_order(left_inner, ctx.oracle) || values_have_builtin_order(right_inner, ctx.oracle);
     for (const Constraint& q : right_constraints)
-        if (!constraint_implied(q, left_constraints, ordered, ctx.oracle)) return kUndecided;
-    return kSubset;
+        if (!constraint_implied(q, left_constraints, ordered, ctx.oracle)) return Decision::Undecided;
+    return Decision::Subset;
 }
 
 std::optional<std::vector<Node>> fixed_sequence_items(const Node& sequence) {
@@ -407,13 +409,13 @@ bool decide_fixed_sequence_in_union(std::span<const Node> items, std::span<const
     NestingLevel level;
     if (!level.entered() || !ctx.budget.take()) return false;
     for (const Node& item : items)
-        if (decide_inhabited_fresh(item, ctx) == kEmpty) return true;
+        if (decide_inhabited_fresh(item, ctx) == Emptiness::Empty) return true;
     if (candidates.empty()) return false;
     if (items.empty()) return true;
     const std::vector<Node>& first = candidates.front();
     if (first.size() != items.size()) return false;
     for (std::size_t j = 0; j < items.size(); ++j) {
-        if (decide_subset(items[j], first[j], ctx, stack) == kSubset) continue;
+        if (decide_subset(items[j], first[j], ctx, stack) == Decision::Subset) continue;
         // The left values outside the first alternative at position j.
         std::vector<Node> rest(items.begin(), items.end());
         rest[j] = ir::intersect_pair(items[j], ir::complement_node(first[j]), ctx.definitions);

@@ -4,8 +4,8 @@
 // with the same context and assumption stack.
 //
 // Each rule answers a Decision that `decide_subset` reads as its result
-// step does: 0 proved, 1 refuted (still subject to the refutation check:
-// the left side must be shown inhabited), 2 undecided.
+// step does: subset (proved), not a subset (refuted; still subject to the
+// refutation check: the left side must be shown inhabited), undecided.
 #pragma once
 
 #include <optional>
@@ -34,7 +34,7 @@ Decision decide_subset_fields(std::span<const ir::RecordEntry> left, std::span<c
                               DecisionContext& ctx, AssumptionStack& stack);
 
 // Two refined nodes: the inner nodes included and every right constraint
-// implied by the left ones.  0 or 2, never 1.
+// implied by the left ones.  Subset or undecided, never a refutation.
 Decision decide_subset_refined(const ir::Node& left_inner, std::span<const ir::Constraint> left_constraints,
                                const ir::Node& right_inner, std::span<const ir::Constraint> right_constraints,
                                DecisionContext& ctx, AssumptionStack& stack);

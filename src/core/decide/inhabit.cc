@@ -1,7 +1,7 @@
 // Structural inhabitation of schema trees.
 //
-// What it computes: for one node, whether its set of values is empty (0),
-// inhabited (1) or undecided (2), together with the whole kinds it admits
+// What it computes: for one node, whether its set of values is empty,
+// inhabited or undecided, together with the whole kinds it admits
 // when it is exactly a union of whole kinds.  Scalars and `anything` are
 // settled by their kind bits; containers by their required parts (a
 // sequence by its prefix items, a record by its required values; the empty
@@ -43,29 +43,31 @@ namespace tessaron::decide {
 using ir::Constraint;
 using ir::ConstraintKind;
 using ir::KindMask;
+using ir::kAllKinds;
+using ir::kNoKinds;
 using ir::Node;
 using ir::NodeKind;
 
 namespace {
 
-Inhabitation exact(Decision answer, std::uint8_t bits) { return Inhabitation{answer, false, bits}; }
-Inhabitation inexact(Decision answer) { return Inhabitation{answer, true, 0}; }
-Inhabitation inhabited_exact(std::uint8_t bits) { return exact(kInhabited, bits); }
+Inhabitation exact(Emptiness answer, KindMask kinds) { return Inhabitation{answer, false, kinds}; }
+Inhabitation inexact(Emptiness answer) { return Inhabitation{answer, true, kNoKinds}; }
+Inhabitation inhabited_exact(KindMask kinds) { return exact(Emptiness::Inhabited, kinds); }
 
 // The shared rule of sequence items, record values and object attributes:
 // the first empty part makes the whole empty, an undecided part (with none
 // empty) makes it undecided.
 template <class Parts, class Get>
-[[gnu::noinline]] Decision all_parts_inhabited(const Parts& parts, Get get, DecisionContext& ctx, RecursionPath& path) {
+[[gnu::noinline]] Emptiness all_parts_inhabited(const Parts& parts, Get get, DecisionContext& ctx, RecursionPath& path) {
     bool undecided = false;
     for (const auto& part : parts) {
         const Node* n = get(part);
         if (!n) continue;
-        const Decision d = decide_inhabited(*n, ctx, path).answer;
-        if (d == kEmpty) return kEmpty;
-        if (d == kUndecided) undecided = true;
+        const Emptiness d = decide_inhabited(*n, ctx, path).answer;
+        if (d == Emptiness::Empty) return Emptiness::Empty;
+        if (d == Emptiness::Undecided) undecided = true;
     }
-    return undecided ? kUndecided : kInhabited;
+    return undecided ? Emptiness::Undecided : Emptiness::Inhabited;
 }
 
 // Node X is pure when membership in it is a fixed property of the value:
@@ -88,7 +90,7 @@ template <class Parts, class Get>
                     if (c.kind == ConstraintKind::Predicate) return false;
                 break;
             case NodeKind::Instance:
-                if (oracle.class_atom_is_plain(*n) != kYes) return false;
+                if (oracle.class_atom_is_plain(*n) != Answer::Yes) return false;
                 continue;
             default:
                 break;
@@ -119,40 +121,45 @@ bool lengths_contradict(std::span<const Constraint> cs) {
 // empty too.
 bool bounds_contradict(const FoldedBounds& b, bool integral, Oracle& oracle) {
     if (b.lower_state == FoldedBounds::kAbsent || b.upper_state == FoldedBounds::kAbsent) return false;
-    const std::int8_t c = oracle.compare(b.lower, b.upper);
-    if (c == 1) return true;
+    const Order c = oracle.compare(b.lower, b.upper);
+    if (c == Order::Greater) return true;
     const bool some_exclusive =
         b.lower_state == FoldedBounds::kExclusive || b.upper_state == FoldedBounds::kExclusive;
-    if (c == 0) return some_exclusive;
+    if (c == Order::Equal) return some_exclusive;
     return integral && oracle.integer_interval_empty(b.lower, b.lower_state == FoldedBounds::kExclusive, b.upper,
-                                                     b.upper_state == FoldedBounds::kExclusive) == kYes;
+                                                     b.upper_state == FoldedBounds::kExclusive) == Answer::Yes;
 }
 
-bool is_integral_kind(std::uint8_t k) { return k == kKindBool || k == kKindInt; }
+// The node's builtin kind is bool or int (a literal counts as kindless).
+bool is_integral_node(const Node& node) {
+    NullOracle no_literal_kinds;
+    const std::optional<Kind> k = node_builtin_kind(node, no_literal_kinds);
+    return k && ir::is_integral_kind(*k);
+}
 
 [[gnu::noinline]] Inhabitation inhabited_union(const Node& node, DecisionContext& ctx, RecursionPath& path) {
-    Inhabitation acc = exact(kEmpty, 0);
+    Inhabitation acc = exact(Emptiness::Empty, kNoKinds);
     for (const Node& m : ir::as_span(node.members())) {
         const Inhabitation w = decide_inhabited(m, ctx, path);
-        if (w.answer == kInhabited)
-            acc.answer = kInhabited;
-        else if (w.answer == kUndecided && acc.answer == kEmpty)
-            acc.answer = kUndecided;
-        acc.kind_bits |= w.kind_bits;
+        if (w.answer == Emptiness::Inhabited)
+            acc.answer = Emptiness::Inhabited;
+        else if (w.answer == Emptiness::Undecided && acc.answer == Emptiness::Empty)
+            acc.answer = Emptiness::Undecided;
+        acc.kinds |= w.kinds;
         acc.inexact = acc.inexact || w.inexact;
         // Once the answer is no longer "empty" and the bits are already
         // meaningless, later members cannot make it more precise.
-        if (acc.answer != kEmpty && acc.inexact) return acc;
+        if (acc.answer != Emptiness::Empty && acc.inexact) return acc;
     }
     return acc;
 }
 
 [[gnu::noinline]] Inhabitation inhabited_complement(const Node& node, DecisionContext& ctx, RecursionPath& path) {
-    if (!node.inner()) return inexact(kUndecided);
+    if (!node.inner()) return inexact(Emptiness::Undecided);
     const Inhabitation w = decide_inhabited(*node.inner(), ctx, path);
-    if (w.inexact) return inexact(kUndecided);
-    const std::uint8_t bits = KindMask::kAll & static_cast<std::uint8_t>(~w.kind_bits);
-    return exact(bits ? kInhabited : kEmpty, bits);
+    if (w.inexact) return inexact(Emptiness::Undecided);
+    const KindMask kinds = ~w.kinds;
+    return exact(kinds.empty() ? Emptiness::Empty : Emptiness::Inhabited, kinds);
 }
 
 // Records met in one intersection: a value has every key some member
@@ -185,7 +192,7 @@ bool is_integral_kind(std::uint8_t k) { return k == kKindBool || k == kKindInt; 
             meet.kind = NodeKind::Intersection;
             meet.nodes = std::make_shared<const std::vector<Node>>(std::move(values));
             RecursionPath fresh;
-            if (decide_inhabited(meet, ctx, fresh).answer == kEmpty) return true;
+            if (decide_inhabited(meet, ctx, fresh).answer == Emptiness::Empty) return true;
         }
         for (const Node& m : members) {
             if (m.kind != NodeKind::Mapping || !ir::as_span(m.clauses).empty()) continue;
@@ -228,8 +235,7 @@ bool is_integral_kind(std::uint8_t k) { return k == kKindBool || k == kKindInt; 
     for (const Node& m : members) {
         if (m.kind == NodeKind::Refined)
             for (const Constraint& c : ir::as_span(m.constraints)) gathered.push_back(c);
-        NullOracle no_literal_kinds;
-        integral = integral || is_integral_kind(node_kind_index(m, no_literal_kinds));
+        integral = integral || is_integral_node(m);
     }
     if (!gathered.empty()) {
         if (lengths_contradict(gathered)) return true;
@@ -241,57 +247,58 @@ bool is_integral_kind(std::uint8_t k) { return k == kKindBool || k == kKindInt; 
 
 [[gnu::noinline]] Inhabitation inhabited_intersection(const Node& node, DecisionContext& ctx, RecursionPath& path) {
     std::span<const Node> members = ir::as_span(node.members());
-    Decision u = kInhabited;
-    std::uint8_t bits = KindMask::kAll;
+    Emptiness u = Emptiness::Inhabited;
+    KindMask kinds = kAllKinds;
     bool any_inexact = false;
     bool some_empty = false;
     for (const Node& m : members) {
         const Inhabitation w = decide_inhabited(m, ctx, path);
         any_inexact = any_inexact || w.inexact;
-        bits &= w.kind_bits;
-        if (w.answer == kEmpty) some_empty = true;
-        if (w.answer != kInhabited && u != kEmpty) u = w.answer;
-        if (some_empty && any_inexact) return inexact(kEmpty);
+        kinds &= w.kinds;
+        if (w.answer == Emptiness::Empty) some_empty = true;
+        if (w.answer != Emptiness::Inhabited && u != Emptiness::Empty) u = w.answer;
+        if (some_empty && any_inexact) return inexact(Emptiness::Empty);
     }
-    if (some_empty) return exact(kEmpty, bits);
-    if (!any_inexact && bits == 0) return exact(kEmpty, 0);
-    if (intersection_contradicts(node, ctx)) return Inhabitation{kEmpty, any_inexact, bits};
+    if (some_empty) return exact(Emptiness::Empty, kinds);
+    if (!any_inexact && kinds.empty()) return exact(Emptiness::Empty, kNoKinds);
+    if (intersection_contradicts(node, ctx)) return Inhabitation{Emptiness::Empty, any_inexact, kinds};
     if (members.size() == 2) {
         const bool instance_and_object =
             (members[0].kind == NodeKind::Instance && members[1].kind == NodeKind::Object) ||
             (members[0].kind == NodeKind::Object && members[1].kind == NodeKind::Instance);
-        if (instance_and_object) return Inhabitation{u, any_inexact, bits};
+        if (instance_and_object) return Inhabitation{u, any_inexact, kinds};
     }
-    return Inhabitation{any_inexact ? kUndecided : kInhabited, any_inexact, bits};
+    return Inhabitation{any_inexact ? Emptiness::Undecided : Emptiness::Inhabited, any_inexact, kinds};
 }
 
 [[gnu::noinline]] Inhabitation inhabited_back_edge(const Node& node, DecisionContext& ctx, RecursionPath& path) {
     const std::uint64_t d = node.definition();
-    if (std::find(path.begin(), path.end(), d) != path.end()) return inexact(kEmpty);
-    if (d >= ctx.definitions.size()) return inexact(kUndecided);
+    if (std::find(path.begin(), path.end(), d) != path.end()) return inexact(Emptiness::Empty);
+    if (d >= ctx.definitions.size()) return inexact(Emptiness::Undecided);
     path.push_back(d);
-    const Decision answer = decide_inhabited(ctx.definitions[d], ctx, path).answer;
+    const Emptiness answer = decide_inhabited(ctx.definitions[d], ctx, path).answer;
     path.pop_back();
     return inexact(answer);
 }
 
 [[gnu::noinline]] Inhabitation inhabited_by_kind(const Node& node, DecisionContext& ctx, RecursionPath& path) {
     switch (node.kind) {
-        case NodeKind::Anything: return inhabited_exact(KindMask::kAll);
-        case NodeKind::Nothing: return exact(kEmpty, 0);
-        case NodeKind::None: return inhabited_exact(KindMask::kNone);
-        case NodeKind::Bool: return inhabited_exact(KindMask::kBool);
-        case NodeKind::Int: return inhabited_exact(KindMask::kBool | KindMask::kInt);
-        case NodeKind::Float: return inhabited_exact(KindMask::kFloat);
-        case NodeKind::Str: return inhabited_exact(KindMask::kStr);
-        case NodeKind::Bytes: return inhabited_exact(KindMask::kBytes);
+        case NodeKind::Anything: return inhabited_exact(kAllKinds);
+        case NodeKind::Nothing: return exact(Emptiness::Empty, kNoKinds);
+        case NodeKind::None: return inhabited_exact(Kind::None);
+        case NodeKind::Bool: return inhabited_exact(Kind::Bool);
+        case NodeKind::Int: return inhabited_exact(ir::kIntegralKinds);
+        case NodeKind::Float: return inhabited_exact(Kind::Float);
+        case NodeKind::Str: return inhabited_exact(Kind::Str);
+        case NodeKind::Bytes: return inhabited_exact(Kind::Bytes);
         case NodeKind::Literal: {
-            const std::uint8_t distinct = ctx.oracle.literals_distinct(node.pool_index(), node.pool_index());
-            return inexact(distinct == kNo ? kInhabited : distinct == kYes ? kEmpty : kUndecided);
+            const Answer distinct = ctx.oracle.literals_distinct(node.pool_index(), node.pool_index());
+            if (distinct == Answer::No) return inexact(Emptiness::Inhabited);
+            return inexact(distinct == Answer::Yes ? Emptiness::Empty : Emptiness::Undecided);
         }
         case NodeKind::Sequence:
             return inexact(all_parts_inhabited(ir::as_span(node.prefix()), [](const Node& n) { return &n; }, ctx, path));
-        case NodeKind::Set: return inexact(kInhabited);
+        case NodeKind::Set: return inexact(Emptiness::Inhabited);
         case NodeKind::Mapping:
         case NodeKind::Object:
             return inexact(all_parts_inhabited(
@@ -301,9 +308,10 @@ bool is_integral_kind(std::uint8_t k) { return k == kKindBool || k == kKindInt; 
         case NodeKind::Intersection: return inhabited_intersection(node, ctx, path);
         case NodeKind::Complement: return inhabited_complement(node, ctx, path);
         case NodeKind::Instance:
-            return inexact(ctx.oracle.class_atom_is_plain(node) == kYes ? kInhabited : kUndecided);
+            return inexact(ctx.oracle.class_atom_is_plain(node) == Answer::Yes ? Emptiness::Inhabited
+                                                                               : Emptiness::Undecided);
         case NodeKind::Refined: {
-            if (!node.inner()) return inexact(kUndecided);
+            if (!node.inner()) return inexact(Emptiness::Undecided);
             if (ir::as_span(node.constraints).empty()) return decide_inhabited(*node.inner(), ctx, path);
             if (node.inner()->kind != NodeKind::Refined)
                 return inexact(decide_refined_inhabited(*node.inner(), ir::as_span(node.constraints), ctx, path));
@@ -316,44 +324,42 @@ bool is_integral_kind(std::uint8_t k) { return k == kKindBool || k == kKindInt; 
             return inexact(decide_refined_inhabited(*inner, chain, ctx, path));
         }
         case NodeKind::BackEdge: return inhabited_back_edge(node, ctx, path);
-        case NodeKind::Placeholder: return inexact(kUndecided);
+        case NodeKind::Placeholder: return inexact(Emptiness::Undecided);
     }
-    return inexact(kUndecided);
+    return inexact(Emptiness::Undecided);
 }
 
 }  // namespace
 
 Inhabitation decide_inhabited(const Node& node, DecisionContext& ctx, RecursionPath& path) {
     NestingLevel level;
-    if (!level.entered() || !ctx.budget.take()) return inexact(kUndecided);
+    if (!level.entered() || !ctx.budget.take()) return inexact(Emptiness::Undecided);
     return inhabited_by_kind(node, ctx, path);
 }
 
-Decision decide_inhabited_fresh(const Node& node, DecisionContext& ctx) {
+Emptiness decide_inhabited_fresh(const Node& node, DecisionContext& ctx) {
     RecursionPath path;
     return decide_inhabited(node, ctx, path).answer;
 }
 
-Decision decide_refined_inhabited(const Node& inner, std::span<const Constraint> constraints, DecisionContext& ctx,
-                                  RecursionPath& path) {
-    NullOracle no_literal_kinds;
-    const std::uint8_t k = node_kind_index(inner, no_literal_kinds);
-    if (decide_inhabited(inner, ctx, path).answer == kEmpty) return kEmpty;
-    if (lengths_contradict(constraints)) return kEmpty;
+Emptiness decide_refined_inhabited(const Node& inner, std::span<const Constraint> constraints, DecisionContext& ctx,
+                                   RecursionPath& path) {
+    if (decide_inhabited(inner, ctx, path).answer == Emptiness::Empty) return Emptiness::Empty;
+    if (lengths_contradict(constraints)) return Emptiness::Empty;
     const FoldedBounds bounds = fold_bounds(constraints, ctx.oracle);
     const bool ordered = values_have_builtin_order(inner, ctx.oracle);
-    if (ordered && bounds_contradict(bounds, is_integral_kind(k), ctx.oracle)) return kEmpty;
+    if (ordered && bounds_contradict(bounds, is_integral_node(inner), ctx.oracle)) return Emptiness::Empty;
 
     if (inner.kind == NodeKind::Int) {
         for (const Constraint& c : constraints)
             if (c.kind != ConstraintKind::Ge && c.kind != ConstraintKind::Gt && c.kind != ConstraintKind::Le &&
                 c.kind != ConstraintKind::Lt)
-                return kUndecided;
-        if (!bounds.all_answered) return kUndecided;
+                return Emptiness::Undecided;
+        if (!bounds.all_answered) return Emptiness::Undecided;
         const bool has_lower = bounds.lower_state != FoldedBounds::kAbsent;
         const bool has_upper = bounds.upper_state != FoldedBounds::kAbsent;
-        if (!has_lower && !has_upper) return kInhabited;
-        std::uint8_t answer;
+        if (!has_lower && !has_upper) return Emptiness::Inhabited;
+        Answer answer;
         if (has_lower && has_upper) {
             answer = ctx.oracle.integer_interval_empty(bounds.lower, bounds.lower_state == FoldedBounds::kExclusive,
                                                        bounds.upper, bounds.upper_state == FoldedBounds::kExclusive);
@@ -363,27 +369,27 @@ Decision decide_refined_inhabited(const Node& inner, std::span<const Constraint>
             const std::uint64_t b = has_lower ? bounds.lower : bounds.upper;
             answer = ctx.oracle.integer_interval_empty(b, false, b, false);
         }
-        return answer == kNo ? kInhabited : kUndecided;
+        return answer == Answer::No ? Emptiness::Inhabited : Emptiness::Undecided;
     }
 
     for (const Constraint& c : constraints)
-        if (c.kind != ConstraintKind::MinLen && c.kind != ConstraintKind::MaxLen) return kUndecided;
-    if (inner.kind == NodeKind::Str || inner.kind == NodeKind::Bytes) return kInhabited;
+        if (c.kind != ConstraintKind::MinLen && c.kind != ConstraintKind::MaxLen) return Emptiness::Undecided;
+    if (inner.kind == NodeKind::Str || inner.kind == NodeKind::Bytes) return Emptiness::Inhabited;
     const Node* element = nullptr;
     if (inner.kind == NodeKind::Set)
         element = inner.element().get();
     else if (inner.kind == NodeKind::Sequence && ir::as_span(inner.prefix()).empty())
         element = inner.tail().get();
-    if (!element) return kUndecided;
+    if (!element) return Emptiness::Undecided;
     std::uint64_t least_length = 0;
     for (const Constraint& c : constraints)
         if (c.kind == ConstraintKind::MinLen) least_length = std::max(least_length, c.value);
-    if (least_length == 0) return kInhabited;
+    if (least_length == 0) return Emptiness::Inhabited;
     if (inner.kind == NodeKind::Sequence) return decide_inhabited(*element, ctx, path).answer;
     const ValueCount count = value_count_bounds(*element, ctx);
-    if (count.most < least_length) return kEmpty;
-    if (count.least < least_length) return kUndecided;
-    return kInhabited;
+    if (count.most < least_length) return Emptiness::Empty;
+    if (count.least < least_length) return Emptiness::Undecided;
+    return Emptiness::Inhabited;
 }
 
 FoldedBounds fold_bounds(std::span<const Constraint> constraints, Oracle& oracle) {
@@ -400,12 +406,12 @@ FoldedBounds fold_bounds(std::span<const Constraint> constraints, Oracle& oracle
             state = exclusive ? FoldedBounds::kExclusive : FoldedBounds::kInclusive;
             continue;
         }
-        const std::int8_t order = oracle.compare(c.value, index);
-        if (order == kCompareDeclined) {
+        const Order order = oracle.compare(c.value, index);
+        if (order == Order::Declined) {
             b.all_answered = false;
-        } else if (order == 0) {
+        } else if (order == Order::Equal) {
             if (exclusive) state = FoldedBounds::kExclusive;
-        } else if ((order == 1) == lower) {
+        } else if ((order == Order::Greater) == lower) {
             // Greater for a lower bound, smaller for an upper one: tighter.
             index = c.value;
             state = exclusive ? FoldedBounds::kExclusive : FoldedBounds::kInclusive;
@@ -427,9 +433,9 @@ ValueCount value_count_bounds(const Node& node, DecisionContext& ctx) {
         case NodeKind::Bool: return ValueCount{2, 2};
         case NodeKind::Nothing: return ValueCount{0, 0};
         case NodeKind::Literal: {
-            const std::uint8_t distinct = ctx.oracle.literals_distinct(node.pool_index(), node.pool_index());
-            if (distinct == kNo) return ValueCount{1, 1};
-            if (distinct == kYes) return ValueCount{0, 0};
+            const Answer distinct = ctx.oracle.literals_distinct(node.pool_index(), node.pool_index());
+            if (distinct == Answer::No) return ValueCount{1, 1};
+            if (distinct == Answer::Yes) return ValueCount{0, 0};
             return ValueCount{0, kInf};
         }
         case NodeKind::Set: return ValueCount{1, kInf};
@@ -487,9 +493,8 @@ bool class_disjoint_from_kinds(const Node& r, std::uint64_t class_index, Decisio
         if (r.definition() >= ctx.definitions.size()) return false;
         target = &ctx.definitions[r.definition()];
     }
-    const std::uint8_t k = node_kind_index(*target, ctx.oracle);
-    if (k == kNoKind) return false;
-    return ctx.oracle.class_produces_kind(class_index, k) == kNo;
+    const std::optional<Kind> k = node_builtin_kind(*target, ctx.oracle);
+    return k && ctx.oracle.class_produces_kind(class_index, *k) == Answer::No;
 }
 
 bool values_have_builtin_order(const Node& node, Oracle& oracle) {
@@ -503,8 +508,8 @@ bool values_have_builtin_order(const Node& node, Oracle& oracle) {
         case NodeKind::Nothing:
             return true;
         case NodeKind::Literal: {
-            const std::uint8_t k = oracle.constant_kind(node.pool_index());
-            return k >= kKindBool && k <= kKindBytes;
+            const std::optional<Kind> k = oracle.constant_kind(node.pool_index());
+            return k && *k != Kind::None && ir::kScalarKinds.contains(*k);
         }
         case NodeKind::Refined: return node.inner() && values_have_builtin_order(*node.inner(), oracle);
         case NodeKind::Union: {

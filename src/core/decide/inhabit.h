@@ -21,14 +21,13 @@
 
 namespace tessaron::decide {
 
-// The answer of `decide_inhabited`: 0 empty, 1 inhabited, 2 undecided.
-// When `inexact` is clear the node is exactly the union of the whole kinds
-// in `kind_bits` (the KindMask bits: None 1, bool 2, int 4, float 8, str 16,
-// bytes 32, every other kind 64); when it is set the bits mean nothing.
+// The answer of `decide_inhabited`.  When `inexact` is clear the node is
+// exactly the union of the whole kinds in `kinds`; when it is set `kinds`
+// means nothing.
 struct Inhabitation {
-    Decision answer = kUndecided;
+    Emptiness answer = Emptiness::Undecided;
     bool inexact = true;
-    std::uint8_t kind_bits = 0;
+    KindMask kinds;
 };
 
 // The definitions being expanded on the current path of one inhabitation
@@ -37,11 +36,11 @@ using RecursionPath = std::vector<std::uint64_t>;
 
 Inhabitation decide_inhabited(const ir::Node& node, DecisionContext& ctx, RecursionPath& path);
 
-// The answer byte of `decide_inhabited` on a fresh path.
-Decision decide_inhabited_fresh(const ir::Node& node, DecisionContext& ctx);
+// The answer of `decide_inhabited` on a fresh path.
+Emptiness decide_inhabited_fresh(const ir::Node& node, DecisionContext& ctx);
 
 // The answer for a refined node (at least one constraint).
-Decision decide_refined_inhabited(const ir::Node& inner, std::span<const ir::Constraint> constraints,
+Emptiness decide_refined_inhabited(const ir::Node& inner, std::span<const ir::Constraint> constraints,
                                   DecisionContext& ctx, RecursionPath& path);
 
 // The tightest numeric bounds of a constraint list.  A state is 0

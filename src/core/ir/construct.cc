@@ -35,7 +35,7 @@ Node composite(NodeKind kind, NodeList members) {
     return n;
 }
 
-bool pair_safe(const Node& x, decide::Oracle& oracle, std::span<const Node> definitions) {
+bool pair_safe(const Node& x, Oracle& oracle, std::span<const Node> definitions) {
     std::vector<const Node*> stack{&x};
     boost::unordered_flat_set<const Node*, util::FxHash> seen;
     std::vector<bool> entered(definitions.size(), false);
@@ -51,7 +51,7 @@ bool pair_safe(const Node& x, decide::Oracle& oracle, std::span<const Node> defi
                     if (c.kind == ConstraintKind::Predicate) return false;
                 break;
             case NodeKind::Instance:
-                if (oracle.class_atom_is_plain(*n) != decide::kYes) return false;
+                if (oracle.class_atom_is_plain(*n) != Answer::Yes) return false;
                 break;
             case NodeKind::BackEdge:
                 if (n->index >= definitions.size()) return false;
@@ -83,7 +83,7 @@ Node combine(std::vector<Node>& members, std::span<const Node> definitions, Node
         }
     }
     if (work->size() > 1) sort_dedup_nodes(*work);
-    decide::NullOracle declines;
+    NullOracle declines;
     if (has_complementary_pair(*work, declines, definitions)) return is_union ? Node::anything(false) : Node::nothing();
     if (work->empty()) return is_union ? Node::nothing() : Node::anything(false);
     if (work->size() == 1) return std::move((*work)[0]);
@@ -176,7 +176,7 @@ SequenceParts homogeneous_sequence_parts(Node element) {
     return SequenceParts{empty_node_slice(), intern_node(std::move(element))};
 }
 
-bool has_complementary_pair(std::span<const Node> members, decide::Oracle& oracle,
+bool has_complementary_pair(std::span<const Node> members, Oracle& oracle,
                             std::span<const Node> definitions) {
     for (const Node& m : members) {
         if (m.kind != NodeKind::Complement || !m.child) continue;
@@ -192,45 +192,45 @@ bool has_complementary_pair(std::span<const Node> members, decide::Oracle& oracl
     return false;
 }
 
-KindMask kind_mask(const Node& node) {
+std::optional<KindMask> whole_kinds(const Node& node) {
     switch (node.kind) {
-        case NodeKind::Anything: return KindMask::of(KindMask::kAll);
-        case NodeKind::Nothing: return KindMask::of(0);
-        case NodeKind::None: return KindMask::of(KindMask::kNone);
-        case NodeKind::Bool: return KindMask::of(KindMask::kBool);
-        case NodeKind::Int: return KindMask::of(KindMask::kBool | KindMask::kInt);
-        case NodeKind::Float: return KindMask::of(KindMask::kFloat);
-        case NodeKind::Str: return KindMask::of(KindMask::kStr);
-        case NodeKind::Bytes: return KindMask::of(KindMask::kBytes);
+        case NodeKind::Anything: return kAllKinds;
+        case NodeKind::Nothing: return kNoKinds;
+        case NodeKind::None: return KindMask(Kind::None);
+        case NodeKind::Bool: return KindMask(Kind::Bool);
+        case NodeKind::Int: return kIntegralKinds;
+        case NodeKind::Float: return KindMask(Kind::Float);
+        case NodeKind::Str: return KindMask(Kind::Str);
+        case NodeKind::Bytes: return KindMask(Kind::Bytes);
         case NodeKind::Union: {
-            std::uint8_t bits = 0;
+            KindMask kinds = kNoKinds;
             for (const Node& m : as_span(node.nodes)) {
-                KindMask k = kind_mask(m);
-                if (k.undetermined) return k;
-                bits |= k.bits;
+                const std::optional<KindMask> k = whole_kinds(m);
+                if (!k) return std::nullopt;
+                kinds |= *k;
             }
-            return KindMask::of(bits);
+            return kinds;
         }
         case NodeKind::Intersection: {
-            std::uint8_t bits = KindMask::kAll;
+            KindMask kinds = kAllKinds;
             for (const Node& m : as_span(node.nodes)) {
-                KindMask k = kind_mask(m);
-                if (k.undetermined) return k;
-                bits &= k.bits;
+                const std::optional<KindMask> k = whole_kinds(m);
+                if (!k) return std::nullopt;
+                kinds &= *k;
             }
-            return KindMask::of(bits);
+            return kinds;
         }
         case NodeKind::Complement: {
-            if (!node.child) return KindMask::unknown();
-            KindMask k = kind_mask(*node.child);
-            if (k.undetermined) return k;
-            return KindMask::of(KindMask::kAll & static_cast<std::uint8_t>(~k.bits));
+            if (!node.child) return std::nullopt;
+            const std::optional<KindMask> k = whole_kinds(*node.child);
+            if (!k) return std::nullopt;
+            return ~*k;
         }
         case NodeKind::Refined:
-            if (as_span(node.constraints).empty() && node.child) return kind_mask(*node.child);
-            return KindMask::unknown();
+            if (as_span(node.constraints).empty() && node.child) return whole_kinds(*node.child);
+            return std::nullopt;
         default:
-            return KindMask::unknown();
+            return std::nullopt;
     }
 }
 

@@ -13,8 +13,9 @@
 #include <span>
 #include <vector>
 
-#include "core/decide/oracle.h"
+#include "core/ir/kind.h"
 #include "core/ir/node.h"
+#include "core/ir/oracle.h"
 
 namespace tessaron::ir {
 
@@ -56,30 +57,15 @@ SequenceParts homogeneous_sequence_parts(Node element);
 // refinement with a Predicate, no back edge outside `definitions`, and no
 // instance node for which `oracle.class_atom_is_plain` answers other than
 // yes.
-bool has_complementary_pair(std::span<const Node> members, decide::Oracle& oracle,
+bool has_complementary_pair(std::span<const Node> members, Oracle& oracle,
                             std::span<const Node> definitions);
 
-// The value kinds a node may admit: bit 1 None, 2 bool, 4 int, 8 float,
-// 16 str, 32 bytes, 64 every other kind.  `undetermined` means the kind
-// alone does not decide and `bits` is meaningless.
-struct KindMask {
-    static constexpr std::uint8_t kNone = 1;
-    static constexpr std::uint8_t kBool = 2;
-    static constexpr std::uint8_t kInt = 4;
-    static constexpr std::uint8_t kFloat = 8;
-    static constexpr std::uint8_t kStr = 16;
-    static constexpr std::uint8_t kBytes = 32;
-    static constexpr std::uint8_t kOther = 64;
-    static constexpr std::uint8_t kAll = 127;
-
-    bool undetermined = false;
-    std::uint8_t bits = 0;
-
-    static KindMask of(std::uint8_t bits) { return KindMask{false, bits}; }
-    static KindMask unknown() { return KindMask{true, 0}; }
-    bool operator==(const KindMask&) const = default;
-};
-KindMask kind_mask(const Node& node);
+// The kinds a node admits when it is exactly a union of whole kinds:
+// anything, nothing, the scalar nodes (int: bool and int), and unions,
+// intersections and complements of those, and refinements without
+// constraints over them.  None for every other node: its kinds alone do not
+// decide.
+std::optional<KindMask> whole_kinds(const Node& node);
 
 // A literal's pool index, or those of a union whose members are all
 // literals (in member order); none otherwise.

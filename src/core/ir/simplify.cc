@@ -19,9 +19,10 @@
 //     anything;
 //   * intersection: a complementary pair, two provably disjoint members or
 //     kinds with no value kind in common give nothing.
-// Disjointness is asked with `NullOracle`, so it rests on the structure of
-// the nodes alone, and complementary pairs with an instance node never fold
-// (whether a class's checks are the builtin ones is a question of Python).
+// Disjointness is asked of the caller's test, which rests on the structure
+// of the nodes alone; complementary pairs are tested with `NullOracle`, so
+// those with an instance node never fold (whether a class's checks are the
+// builtin ones is a question of Python).
 //
 // Invariants.  The input is only read; the result is always a complete
 // node.  Every fold is sound: it replaces a node only by one denoting the
@@ -40,9 +41,8 @@
 #include <utility>
 #include <vector>
 
-#include "core/decide/disjoint.h"
-#include "core/decide/oracle.h"
 #include "core/ir/construct.h"
+#include "core/ir/oracle.h"
 #include "core/ir/order.h"
 #include "core/ir/rewrite.h"
 #include "core/ir/sharing.h"
@@ -59,7 +59,7 @@ Node composite(NodeKind kind, std::span<const Node> members) {
 
 class Simplifier {
 public:
-    explicit Simplifier(std::uint32_t steps) : steps_(steps) {}
+    Simplifier(DisjointnessTest disjoint, std::uint32_t steps) : disjoint_(disjoint), steps_(steps) {}
 
     Node simplify(const Node& node) {
         if (is_leaf_kind(node.kind)) return node;
@@ -198,7 +198,7 @@ private:
         for (std::size_t i = 0; i < nodes.size(); ++i) {
             for (std::size_t j = i + 1; j < nodes.size(); ++j) {
                 if (steps_ == 0) return false;
-                if (decide::nodes_disjoint(*nodes[i], *nodes[j], oracle_, steps_)) return true;
+                if (disjoint_(*nodes[i], *nodes[j], steps_)) return true;
             }
         }
         return false;
@@ -206,19 +206,17 @@ private:
 
     Node fold_union(std::vector<Node>& members) {
         sort_dedup_nodes(members);
-        std::uint8_t covered = 0;
+        KindMask covered = kNoKinds;
         if (!members.empty()) {
-            for (const Node& m : members) {
-                KindMask k = kind_mask(m);
-                if (!k.undetermined) covered |= k.bits;
-            }
+            for (const Node& m : members)
+                if (const std::optional<KindMask> k = whole_kinds(m)) covered |= *k;
             if (has_complementary_pair(members, oracle_, {})) return Node::anything(false);
         }
         std::vector<const Node*> inners;
         for (const Node& m : members)
             if (m.kind == NodeKind::Complement && m.child) inners.push_back(m.child.get());
         if (some_pair_disjoint(inners)) return Node::anything(false);
-        if (covered == KindMask::kAll) return Node::anything(false);
+        if (covered == kAllKinds) return Node::anything(false);
         if (members.empty()) return Node::nothing();
         if (members.size() == 1) return std::move(members[0]);
         return composite(NodeKind::Union, members);
@@ -227,17 +225,15 @@ private:
     Node fold_intersection(std::vector<Node>& members) {
         sort_dedup_nodes(members);
         if (members.empty()) return Node::anything(false);
-        std::uint8_t common = KindMask::kAll;
-        for (const Node& m : members) {
-            KindMask k = kind_mask(m);
-            if (!k.undetermined) common &= k.bits;
-        }
+        KindMask common = kAllKinds;
+        for (const Node& m : members)
+            if (const std::optional<KindMask> k = whole_kinds(m)) common &= *k;
         if (has_complementary_pair(members, oracle_, {})) return Node::nothing();
         std::vector<const Node*> all;
         all.reserve(members.size());
         for (const Node& m : members) all.push_back(&m);
         if (some_pair_disjoint(all)) return Node::nothing();
-        if (common == 0) return Node::nothing();
+        if (common.empty()) return Node::nothing();
         if (members.size() == 1) return std::move(members[0]);
         return composite(NodeKind::Intersection, members);
     }
@@ -287,18 +283,21 @@ private:
         }
     }
 
-    decide::NullOracle oracle_;
+    NullOracle oracle_;
+    DisjointnessTest disjoint_;
     std::uint32_t steps_;
     NodeMemo<Node> memo_;
 };
 
 }  // namespace
 
-Node simplify_node(const Node& node, std::uint32_t disjoint_steps) {
-    Simplifier s(disjoint_steps);
+Node simplify_node(const Node& node, DisjointnessTest disjoint, std::uint32_t disjoint_steps) {
+    Simplifier s(disjoint, disjoint_steps);
     return s.simplify(node);
 }
 
-Node simplify_node(const Node& node) { return simplify_node(node, kSimplifyDisjointSteps); }
+Node simplify_node(const Node& node, DisjointnessTest disjoint) {
+    return simplify_node(node, disjoint, kSimplifyDisjointSteps);
+}
 
 }  // namespace tessaron::ir

@@ -33,6 +33,7 @@
 // schema never collects more than MAX_SCHEMA_NODES constraints.
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -603,9 +604,16 @@ enum Applicability : std::uint8_t { kApplies = 0, kNeverApplies = 1, kUndetermin
 // scalar (bool, int, float, str, bytes); otherwise the node's own kind.
 NodeKind view_kind(const Node& node, std::span<const py::Ref> pool) {
     if (node.kind != NodeKind::Literal || node.pool_index() >= pool.size()) return node.kind;
-    const std::uint8_t kind = literal_kind(pool[node.pool_index()].get());
-    if (kind >= 1 && kind <= 5) return static_cast<NodeKind>(static_cast<std::uint8_t>(NodeKind::Bool) + kind - 1);
-    return NodeKind::Literal;
+    const std::optional<ir::Kind> kind = literal_kind(pool[node.pool_index()].get());
+    if (!kind) return NodeKind::Literal;
+    switch (*kind) {
+        case ir::Kind::Bool: return NodeKind::Bool;
+        case ir::Kind::Int: return NodeKind::Int;
+        case ir::Kind::Float: return NodeKind::Float;
+        case ir::Kind::Str: return NodeKind::Str;
+        case ir::Kind::Bytes: return NodeKind::Bytes;
+        default: return NodeKind::Literal;
+    }
 }
 
 // isinstance(bound, numbers.Number), importing `numbers` each time; any
@@ -644,7 +652,8 @@ Applicability answer(const Node& viewed, NodeKind kind, const Constraint& c, std
         }
         return folded;
     }
-    const bool order = c.kind <= ConstraintKind::Lt;
+    const bool order = c.kind == ConstraintKind::Ge || c.kind == ConstraintKind::Gt || c.kind == ConstraintKind::Le ||
+                       c.kind == ConstraintKind::Lt;
     const bool length = c.kind == ConstraintKind::MinLen || c.kind == ConstraintKind::MaxLen;
     const bool divisor = c.kind == ConstraintKind::MultipleOf;
     PyObject* bound = order && c.value < pool.size() ? pool[c.value].get() : nullptr;

@@ -37,7 +37,7 @@ enum : std::uint64_t {
 };
 
 inline std::vector<FakeConst> fixture_pool() {
-    const std::set<std::uint8_t> every_kind = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    const KindMask every_kind = ~KindMask(Kind::None) & ~KindMask(Kind::Other);
     return {
         int_c(5),
         int_c(3),
@@ -49,12 +49,12 @@ inline std::vector<FakeConst> fixture_pool() {
         int_c(1),
         str_c("a"),
         str_c("b"),
-        class_c(kNoKind, {kPlainClass, kObjectClass}),
-        class_c(kNoKind, {kAbstractClass, kObjectClass}, false),
+        class_c(Kind::Other, {kPlainClass, kObjectClass}),
+        class_c(Kind::Other, {kAbstractClass, kObjectClass}, false),
         opaque_c(),
-        class_c(kKindInt, {kIntSubclass, kIntClass, kObjectClass}),
-        class_c(kNoKind, {kObjectClass}, true, every_kind),
-        class_c(kKindInt, {kIntClass, kObjectClass}, true, {kKindBool, kKindInt}),
+        class_c(Kind::Int, {kIntSubclass, kIntClass, kObjectClass}),
+        class_c(Kind::Other, {kObjectClass}, true, every_kind),
+        class_c(Kind::Int, {kIntClass, kObjectClass}, true, ir::kIntegralKinds),
         bool_c(true),
         float_c(2.5),
         str_c("x"),

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "core/decide/disjoint.h"
 #include "ir/ir_builders.h"
@@ -11,67 +12,71 @@ namespace tessaron::decide {
 namespace {
 
 using namespace ir::testing;
+using ir::Answer;
+using ir::Kind;
 using ir::Node;
+using ir::NullOracle;
 using ir::make_object;
 using ir::make_set;
 
 // An oracle whose few answers a test sets; every other question declines.
 class ScriptedOracle : public NullOracle {
 public:
-    std::map<std::uint64_t, std::uint8_t> kinds;  // constant_kind by pool index
-    std::uint8_t literal_sets = kDeclined;
-    std::uint8_t distinct = kDeclined;
-    std::uint8_t overlaps = kDeclined;
+    std::map<std::uint64_t, Kind> kinds;  // constant_kind by pool index
+    Answer literal_sets = Answer::Declined;
+    Answer distinct = Answer::Declined;
+    Answer overlaps = Answer::Declined;
     int literal_set_questions = 0;
 
-    std::uint8_t constant_kind(std::uint64_t i) override {
+    std::optional<Kind> constant_kind(std::uint64_t i) override {
         auto it = kinds.find(i);
-        return it == kinds.end() ? kNoKind : it->second;
+        if (it == kinds.end()) return std::nullopt;
+        return it->second;
     }
-    std::uint8_t literal_sets_disjoint(std::span<const std::uint64_t>, std::span<const std::uint64_t>) override {
+    Answer literal_sets_disjoint(std::span<const std::uint64_t>, std::span<const std::uint64_t>) override {
         ++literal_set_questions;
         return literal_sets;
     }
-    std::uint8_t literals_distinct(std::uint64_t, std::uint64_t) override { return distinct; }
-    std::uint8_t class_overlaps_kind(std::uint64_t, std::uint8_t) override { return overlaps; }
+    Answer literals_distinct(std::uint64_t, std::uint64_t) override { return distinct; }
+    Answer class_overlaps_kind(std::uint64_t, Kind) override { return overlaps; }
 };
 
 Node non_empty(Node container) { return refined(std::move(container), {min_len(1)}); }
 
-TEST(NodeKindIndex, BuiltinKindsContainersLiteralsAndRefinements) {
+TEST(NodeBuiltinKind, BuiltinKindsContainersLiteralsAndRefinements) {
     ScriptedOracle oracle;
-    oracle.kinds[3] = kKindStr;
+    oracle.kinds[3] = Kind::Str;
     NullOracle declines;
     struct Case {
         const char* name;
         Node node;
-        std::uint8_t expected;
+        std::optional<Kind> expected;
     };
     const Case cases[] = {
-        {"None", none_(), kKindNone},
-        {"bool", bool_(), kKindBool},
-        {"int", int_(), kKindInt},
-        {"float", float_(), kKindFloat},
-        {"str", str_(), kKindStr},
-        {"bytes", bytes_(), kKindBytes},
-        {"list", list_of(int_()), kKindList},
-        {"tuple", tuple_of(nodes({int_()})), kKindTuple},
-        {"set", set_of(int_()), kKindSet},
-        {"frozenset", make_set(ir::kFlavourFrozenset, int_()), kKindFrozenset},
-        {"mapping", record({entry("a", int_())}), kKindDict},
-        {"refined reads its inner node", refined(list_of(int_()), {min_len(2)}), kKindList},
-        {"literal through the oracle", lit(3), kKindStr},
-        {"literal the oracle does not know", lit(4), kNoKind},
-        {"anything", anything0(), kNoKind},
-        {"nothing", nothing_(), kNoKind},
-        {"union", uni(nodes({int_(), str_()})), kNoKind},
-        {"complement", comp(int_()), kNoKind},
-        {"instance", inst(0), kNoKind},
-        {"object", make_object({entry("a", int_())}), kNoKind},
-        {"back edge", edge(0), kNoKind},
+        {"None", none_(), Kind::None},
+        {"bool", bool_(), Kind::Bool},
+        {"int", int_(), Kind::Int},
+        {"float", float_(), Kind::Float},
+        {"str", str_(), Kind::Str},
+        {"bytes", bytes_(), Kind::Bytes},
+        {"list", list_of(int_()), Kind::List},
+        {"tuple", tuple_of(nodes({int_()})), Kind::Tuple},
+        {"set", set_of(int_()), Kind::Set},
+        {"frozenset", make_set(ir::kFlavourFrozenset, int_()), Kind::Frozenset},
+        {"mapping", record({entry("a", int_())}), Kind::Dict},
+        {"refined reads its inner node", refined(list_of(int_()), {min_len(2)}), Kind::List},
+        {"literal through the oracle", lit(3), Kind::Str},
+        {"literal the oracle does not know", lit(4), std::nullopt},
+        {"anything", anything0(), std::nullopt},
+        {"nothing", nothing_(), std::nullopt},
+        {"union", uni(nodes({int_(), str_()})), std::nullopt},
+        {"complement", comp(int_()), std::nullopt},
+        {"instance", inst(0), std::nullopt},
+        {"object", make_object({entry("a", int_())}), std::nullopt},
+        {"back edge", edge(0), std::nullopt},
     };
-    for (const Case& c : cases) EXPECT_EQ(node_kind_index(c.node, oracle), c.expected) << c.name;
-    EXPECT_EQ(node_kind_index(lit(3), declines), kNoKind) << "NullOracle: a literal has no kind";
+    for (const Case& c : cases) EXPECT_EQ(node_builtin_kind(c.node, oracle), c.expected) << c.name;
+    EXPECT_EQ(node_builtin_kind(lit(3), declines), std::nullopt) << "NullOracle: a literal has no kind";
 }
 
 TEST(NodesDisjoint, StructuralProofsUnderTheNullOracle) {
@@ -122,7 +127,7 @@ TEST(NodesDisjoint, OracleAnswersDecideLiteralsAndClasses) {
     const Node literals_b = uni(nodes({lit(2), lit(3)}));
     {
         ScriptedOracle oracle;
-        oracle.literal_sets = kYes;
+        oracle.literal_sets = Answer::Yes;
         EXPECT_TRUE(nodes_disjoint(literals_a, literals_b, oracle));
         EXPECT_EQ(oracle.literal_set_questions, 1);
     }
@@ -130,39 +135,39 @@ TEST(NodesDisjoint, OracleAnswersDecideLiteralsAndClasses) {
         // A "no" is final, even where the member rules would have found
         // a proof.
         ScriptedOracle oracle;
-        oracle.literal_sets = kNo;
-        oracle.distinct = kYes;
+        oracle.literal_sets = Answer::No;
+        oracle.distinct = Answer::Yes;
         EXPECT_FALSE(nodes_disjoint(literals_a, literals_b, oracle));
     }
     {
         // Declined: the unions are split and the literals compared pairwise.
         ScriptedOracle oracle;
-        oracle.distinct = kYes;
+        oracle.distinct = Answer::Yes;
         EXPECT_TRUE(nodes_disjoint(literals_a, literals_b, oracle));
-        oracle.distinct = kNo;
+        oracle.distinct = Answer::No;
         EXPECT_FALSE(nodes_disjoint(literals_a, literals_b, oracle));
     }
     {
         // A union that is not all literals has no literal list.
         ScriptedOracle oracle;
-        oracle.kinds = {{0, kKindStr}, {1, kKindStr}};
+        oracle.kinds = {{0, Kind::Str}, {1, Kind::Str}};
         EXPECT_TRUE(nodes_disjoint(literals_a, uni(nodes({int_(), bytes_()})), oracle));
         EXPECT_EQ(oracle.literal_set_questions, 0);
     }
     {
         ScriptedOracle oracle;
-        oracle.kinds = {{0, kKindBool}, {1, kKindFloat}};
+        oracle.kinds = {{0, Kind::Bool}, {1, Kind::Float}};
         EXPECT_FALSE(nodes_disjoint(lit(0), int_(), oracle)) << "True is an int";
         EXPECT_TRUE(nodes_disjoint(lit(1), int_(), oracle));
         EXPECT_TRUE(nodes_disjoint(str_(), lit(1), oracle));
     }
     {
         ScriptedOracle oracle;
-        oracle.overlaps = kNo;
+        oracle.overlaps = Answer::No;
         EXPECT_TRUE(nodes_disjoint(inst(0), int_(), oracle));
         EXPECT_TRUE(nodes_disjoint(list_of(int_()), inst(0), oracle));
         EXPECT_FALSE(nodes_disjoint(inst(0), inst(1), oracle)) << "two classes: no kind to ask about";
-        oracle.overlaps = kYes;
+        oracle.overlaps = Answer::Yes;
         EXPECT_FALSE(nodes_disjoint(inst(0), int_(), oracle));
     }
 }

@@ -8,11 +8,13 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "core/decide/oracle.h"
+#include "core/decide/decision.h"
+#include "core/ir/oracle.h"
 
 namespace tessaron::decide::testing {
 
@@ -20,15 +22,15 @@ struct FakeConst {
     enum Type { None, Bool, Int, Float, Str, Bytes, Class, Opaque } type = Opaque;
     double number = 0;  // Bool, Int, Float
     std::string text;   // Str, Bytes
-    // Class: the builtin kind it derives from (kNoKind: none), whether its
+    // Class: the builtin kind it derives from (Other: none), whether its
     // metaclass is plain, and the pool indices of its ancestors (itself
     // included).
-    std::uint8_t base_kind = kNoKind;
+    Kind base_kind = Kind::Other;
     bool plain = true;
     std::set<std::uint64_t> ancestors;
     // The builtin kinds all of whose values are instances of the class
     // (int itself: bool and int; object: every kind).
-    std::set<std::uint8_t> whole_kinds;
+    KindMask whole_kinds;
 };
 
 inline FakeConst make_const(FakeConst::Type type, double number = 0, std::string text = {}) {
@@ -44,8 +46,8 @@ inline FakeConst int_c(double v) { return make_const(FakeConst::Int, v); }
 inline FakeConst float_c(double v) { return make_const(FakeConst::Float, v); }
 inline FakeConst str_c(std::string s) { return make_const(FakeConst::Str, 0, std::move(s)); }
 inline FakeConst opaque_c() { return make_const(FakeConst::Opaque); }
-inline FakeConst class_c(std::uint8_t base_kind, std::set<std::uint64_t> ancestors, bool plain = true,
-                         std::set<std::uint8_t> whole_kinds = {}) {
+inline FakeConst class_c(Kind base_kind, std::set<std::uint64_t> ancestors, bool plain = true,
+                         KindMask whole_kinds = {}) {
     FakeConst c = make_const(FakeConst::Class);
     c.base_kind = base_kind;
     c.plain = plain;
@@ -72,15 +74,15 @@ public:
         LeafInfo out;
         if (!c) return out;
         switch (c->type) {
-            case FakeConst::None: out.tag = LeafInfo::kNone; break;
-            case FakeConst::Bool: out.tag = LeafInfo::kBool; out.bool_value = c->number != 0; break;
-            case FakeConst::Int: out.tag = LeafInfo::kInt; out.int_value = static_cast<std::int64_t>(c->number); break;
-            case FakeConst::Float: out.tag = LeafInfo::kFloat; out.float_value = c->number; break;
+            case FakeConst::None: out.tag = LeafInfo::Tag::None; break;
+            case FakeConst::Bool: out.tag = LeafInfo::Tag::Bool; out.bool_value = c->number != 0; break;
+            case FakeConst::Int: out.tag = LeafInfo::Tag::Int; out.int_value = static_cast<std::int64_t>(c->number); break;
+            case FakeConst::Float: out.tag = LeafInfo::Tag::Float; out.float_value = c->number; break;
             case FakeConst::Str:
             case FakeConst::Bytes:
-                out.tag = LeafInfo::kText;
+                out.tag = LeafInfo::Tag::Text;
                 out.text = c->text;
-                out.text_kind = c->type == FakeConst::Str ? kKindStr : kKindBytes;
+                out.text_kind = c->type == FakeConst::Str ? Kind::Str : Kind::Bytes;
                 break;
             default: break;
         }
@@ -90,48 +92,49 @@ public:
     LeafInfo literal_info(std::uint64_t i) override { return info(i); }
     LeafInfo class_info(std::uint64_t) override { return LeafInfo::declined(); }
 
-    std::uint8_t leaf_relation(const ir::Node& leaf, const ir::Node& node) override {
+    Answer leaf_relation(const ir::Node& leaf, const ir::Node& node) override {
         ++calls;
         if (leaf.kind == ir::NodeKind::Literal) return literal_in_scalar(leaf.pool_index(), node);
-        if (leaf.kind != ir::NodeKind::Instance || node.kind != ir::NodeKind::Instance) return kDeclined;
+        if (leaf.kind != ir::NodeKind::Instance || node.kind != ir::NodeKind::Instance) return Answer::Declined;
         const FakeConst* a = at(leaf.pool_index());
         const FakeConst* b = at(node.pool_index());
         if (!a || !b || a->type != FakeConst::Class || b->type != FakeConst::Class || !a->plain || !b->plain)
-            return kDeclined;
-        return a->ancestors.count(node.pool_index()) ? kYes : kNo;
+            return Answer::Declined;
+        return a->ancestors.count(node.pool_index()) ? Answer::Yes : Answer::No;
     }
 
     // The membership walk of a constant, for scalar nodes only.
-    std::uint8_t literal_in_scalar(std::uint64_t i, const ir::Node& node) {
-        const std::uint8_t k = constant_kind(i);
-        if (k == kNoKind) return kDeclined;
+    Answer literal_in_scalar(std::uint64_t i, const ir::Node& node) {
+        const std::optional<Kind> k = constant_kind(i);
+        if (!k) return Answer::Declined;
         switch (node.kind) {
-            case ir::NodeKind::Anything: return kYes;
-            case ir::NodeKind::None: return k == kKindNone ? kYes : kNo;
-            case ir::NodeKind::Bool: return k == kKindBool ? kYes : kNo;
-            case ir::NodeKind::Int: return k == kKindBool || k == kKindInt ? kYes : kNo;
-            case ir::NodeKind::Float: return k == kKindFloat ? kYes : kNo;
-            case ir::NodeKind::Str: return k == kKindStr ? kYes : kNo;
-            case ir::NodeKind::Bytes: return k == kKindBytes ? kYes : kNo;
+            case ir::NodeKind::Anything: return Answer::Yes;
+            case ir::NodeKind::None: return k == Kind::None ? Answer::Yes : Answer::No;
+            case ir::NodeKind::Bool: return k == Kind::Bool ? Answer::Yes : Answer::No;
+            case ir::NodeKind::Int: return ir::is_integral_kind(*k) ? Answer::Yes : Answer::No;
+            case ir::NodeKind::Float: return k == Kind::Float ? Answer::Yes : Answer::No;
+            case ir::NodeKind::Str: return k == Kind::Str ? Answer::Yes : Answer::No;
+            case ir::NodeKind::Bytes: return k == Kind::Bytes ? Answer::Yes : Answer::No;
             case ir::NodeKind::Literal: {
                 const FakeConst* a = at(i);
                 const FakeConst* b = at(node.pool_index());
-                return a && b && a->type == b->type && equal(a, b) == 1 ? kYes : kNo;
+                return a && b && a->type == b->type && equal(a, b) == 1 ? Answer::Yes : Answer::No;
             }
-            default: return kDeclined;
+            default: return Answer::Declined;
         }
     }
 
-    std::int8_t compare(std::uint64_t i, std::uint64_t j) override {
+    Order compare(std::uint64_t i, std::uint64_t j) override {
         ++calls;
         const FakeConst* a = at(i);
         const FakeConst* b = at(j);
         if (numeric(a) && numeric(b)) {
-            if (std::isnan(a->number) || std::isnan(b->number)) return kCompareDeclined;
-            return a->number == b->number ? 0 : a->number < b->number ? -1 : 1;
+            if (std::isnan(a->number) || std::isnan(b->number)) return Order::Declined;
+            return a->number == b->number ? Order::Equal : a->number < b->number ? Order::Less : Order::Greater;
         }
-        if (textual(a) && textual(b) && a->type == b->type) return a->text == b->text ? 0 : a->text < b->text ? -1 : 1;
-        return kCompareDeclined;
+        if (textual(a) && textual(b) && a->type == b->type)
+            return a->text == b->text ? Order::Equal : a->text < b->text ? Order::Less : Order::Greater;
+        return Order::Declined;
     }
 
     // Python equality of two constants (1 == 1.0 == True).
@@ -144,53 +147,53 @@ public:
         return a->text == b->text;
     }
 
-    std::uint8_t literal_sets_disjoint(std::span<const std::uint64_t> a, std::span<const std::uint64_t> b) override {
+    Answer literal_sets_disjoint(std::span<const std::uint64_t> a, std::span<const std::uint64_t> b) override {
         ++calls;
         for (std::uint64_t i : a)
             for (std::uint64_t j : b) {
                 const int e = equal(at(i), at(j));
-                if (e < 0) return kDeclined;
-                if (e) return kNo;
+                if (e < 0) return Answer::Declined;
+                if (e) return Answer::No;
             }
-        return kYes;
+        return Answer::Yes;
     }
 
-    std::uint8_t integer_interval_empty(std::uint64_t lo, bool lo_ex, std::uint64_t hi, bool hi_ex) override {
+    Answer integer_interval_empty(std::uint64_t lo, bool lo_ex, std::uint64_t hi, bool hi_ex) override {
         ++calls;
         const FakeConst* a = at(lo);
         const FakeConst* b = at(hi);
-        if (!numeric(a) || !numeric(b) || !std::isfinite(a->number) || !std::isfinite(b->number)) return kDeclined;
+        if (!numeric(a) || !numeric(b) || !std::isfinite(a->number) || !std::isfinite(b->number)) return Answer::Declined;
         const double least = lo_ex ? std::floor(a->number) + 1 : std::ceil(a->number);
         const double greatest = hi_ex ? std::ceil(b->number) - 1 : std::floor(b->number);
-        return least > greatest ? kYes : kNo;
+        return least > greatest ? Answer::Yes : Answer::No;
     }
 
-    std::uint8_t divides(std::uint64_t divisor, std::uint64_t dividend) override {
+    Answer divides(std::uint64_t divisor, std::uint64_t dividend) override {
         ++calls;
         const FakeConst* d = at(divisor);
         const FakeConst* n = at(dividend);
-        if (!numeric(d) || !numeric(n) || d->number == 0) return kDeclined;
-        return std::fmod(n->number, d->number) == 0 ? kYes : kNo;
+        if (!numeric(d) || !numeric(n) || d->number == 0) return Answer::Declined;
+        return std::fmod(n->number, d->number) == 0 ? Answer::Yes : Answer::No;
     }
 
-    std::uint8_t class_atom_is_plain(const ir::Node& instance) override {
+    Answer class_atom_is_plain(const ir::Node& instance) override {
         ++calls;
         const FakeConst* c = instance.kind == ir::NodeKind::Instance ? at(instance.pool_index()) : nullptr;
-        if (!c || c->type != FakeConst::Class) return kDeclined;
-        return c->plain ? kYes : kNo;
+        if (!c || c->type != FakeConst::Class) return Answer::Declined;
+        return c->plain ? Answer::Yes : Answer::No;
     }
 
-    std::uint8_t constant_kind(std::uint64_t i) override {
+    std::optional<Kind> constant_kind(std::uint64_t i) override {
         const FakeConst* c = at(i);
-        if (!c) return kNoKind;
+        if (!c) return std::nullopt;
         switch (c->type) {
-            case FakeConst::None: return kKindNone;
-            case FakeConst::Bool: return kKindBool;
-            case FakeConst::Int: return kKindInt;
-            case FakeConst::Float: return kKindFloat;
-            case FakeConst::Str: return kKindStr;
-            case FakeConst::Bytes: return kKindBytes;
-            default: return kNoKind;
+            case FakeConst::None: return Kind::None;
+            case FakeConst::Bool: return Kind::Bool;
+            case FakeConst::Int: return Kind::Int;
+            case FakeConst::Float: return Kind::Float;
+            case FakeConst::Str: return Kind::Str;
+            case FakeConst::Bytes: return Kind::Bytes;
+            default: return std::nullopt;
         }
     }
 
@@ -199,32 +202,32 @@ public:
         return c && c->type == FakeConst::Class && c->plain ? c : nullptr;
     }
 
-    std::uint8_t class_overlaps_kind(std::uint64_t i, std::uint8_t k) override {
+    Answer class_overlaps_kind(std::uint64_t i, Kind k) override {
         const FakeConst* c = plain_class(i);
-        if (!c || c->base_kind == kNoKind) return kDeclined;
-        return k == c->base_kind || (k == kKindBool && c->base_kind == kKindInt) ? kYes : kNo;
+        if (!c || c->base_kind == Kind::Other) return Answer::Declined;
+        return k == c->base_kind || (k == Kind::Bool && c->base_kind == Kind::Int) ? Answer::Yes : Answer::No;
     }
-    std::uint8_t class_produces_kind(std::uint64_t i, std::uint8_t k) override {
+    Answer class_produces_kind(std::uint64_t i, Kind k) override {
         const FakeConst* c = plain_class(i);
-        if (!c) return kDeclined;
-        if (c->base_kind == kNoKind) return kNo;
-        return k == c->base_kind || (k == kKindBool && c->base_kind == kKindInt) ? kYes : kNo;
+        if (!c) return Answer::Declined;
+        if (c->base_kind == Kind::Other) return Answer::No;
+        return k == c->base_kind || (k == Kind::Bool && c->base_kind == Kind::Int) ? Answer::Yes : Answer::No;
     }
-    std::uint8_t kind_within_class(std::uint8_t k, std::uint64_t i) override {
+    Answer kind_within_class(Kind k, std::uint64_t i) override {
         const FakeConst* c = plain_class(i);
-        if (!c || k == kKindNone) return kDeclined;
-        return c->whole_kinds.count(k) ? kYes : kNo;
+        if (!c || k == Kind::None) return Answer::Declined;
+        return c->whole_kinds.contains(k) ? Answer::Yes : Answer::No;
     }
 
-    std::uint8_t literals_distinct(std::uint64_t i, std::uint64_t j) override {
+    Answer literals_distinct(std::uint64_t i, std::uint64_t j) override {
         ++calls;
         const FakeConst* a = at(i);
         const FakeConst* b = at(j);
-        if (!a || !b) return kDeclined;
-        if (a->type != b->type) return kYes;
+        if (!a || !b) return Answer::Declined;
+        if (a->type != b->type) return Answer::Yes;
         const int e = equal(a, b);
-        if (e < 0) return kDeclined;
-        return e ? kNo : kYes;
+        if (e < 0) return Answer::Declined;
+        return e ? Answer::No : Answer::Yes;
     }
 };
 

@@ -24,98 +24,98 @@ TEST(Inhabitation, TableOfNodes) {
         const char* name;
         Node node;
         std::vector<Node> definitions;
-        Decision answer;
-        int exact_bits = -1;  // the kind bits of an exact answer; -1: inexact
+        Emptiness answer;
+        std::optional<KindMask> exact_kinds = std::nullopt;  // the kinds of an exact answer
     };
     const std::vector<Case> cases = {
-        {"nothing", nothing_(), {}, kEmpty, 0},
-        {"anything", anything0(), {}, kInhabited, 127},
-        {"int", int_(), {}, kInhabited, 6},
-        {"complement of int", comp(int_()), {}, kInhabited, 121},
-        {"complement of anything", raw_single(NodeKind::Complement, anything0()), {}, kEmpty, 0},
-        {"complement of a class is undecided", comp(inst(kPlainClass)), {}, kUndecided},
-        {"int or a class", uni(nodes({int_(), inst(kPlainClass)})), {}, kInhabited},
-        {"int and str", raw(NodeKind::Intersection, {int_(), str_()}), {}, kEmpty, 0},
-        {"NaN literal", lit(kNaN), {}, kEmpty},
-        {"literal", lit(kStrA), {}, kInhabited},
-        {"opaque literal", lit(kPredicate), {}, kUndecided},
-        {"tuple with an empty item", tuple_of({int_(), nothing_()}), {}, kEmpty},
-        {"list of nothing is the empty list", list_of(nothing_()), {}, kInhabited},
-        {"required key of nothing", record({entry("a", nothing_())}), {}, kEmpty},
-        {"optional key of nothing", record({entry("a", nothing_(), false)}), {}, kInhabited},
-        {"plain class", inst(kPlainClass), {}, kInhabited},
-        {"class with overriding metaclass", inst(kAbstractClass), {}, kUndecided},
-        {"recursion met again on its path", edge(0), nodes({tuple_of({int_(), edge(0)})}), kEmpty},
-        {"recursion with a base case", edge(0), nodes({uni(nodes({int_(), tuple_of({edge(0)})}))}), kInhabited},
-        {"back edge outside the definitions", edge(3), {}, kUndecided},
-        {"placeholder", hole(1), {}, kUndecided},
-        {"complement of recursion is never decided by bits", comp(edge(0)), nodes({int_()}), kUndecided},
+        {"nothing", nothing_(), {}, Emptiness::Empty, ir::kNoKinds},
+        {"anything", anything0(), {}, Emptiness::Inhabited, ir::kAllKinds},
+        {"int", int_(), {}, Emptiness::Inhabited, ir::kIntegralKinds},
+        {"complement of int", comp(int_()), {}, Emptiness::Inhabited, ~ir::kIntegralKinds},
+        {"complement of anything", raw_single(NodeKind::Complement, anything0()), {}, Emptiness::Empty, ir::kNoKinds},
+        {"complement of a class is undecided", comp(inst(kPlainClass)), {}, Emptiness::Undecided},
+        {"int or a class", uni(nodes({int_(), inst(kPlainClass)})), {}, Emptiness::Inhabited},
+        {"int and str", raw(NodeKind::Intersection, {int_(), str_()}), {}, Emptiness::Empty, ir::kNoKinds},
+        {"NaN literal", lit(kNaN), {}, Emptiness::Empty},
+        {"literal", lit(kStrA), {}, Emptiness::Inhabited},
+        {"opaque literal", lit(kPredicate), {}, Emptiness::Undecided},
+        {"tuple with an empty item", tuple_of({int_(), nothing_()}), {}, Emptiness::Empty},
+        {"list of nothing is the empty list", list_of(nothing_()), {}, Emptiness::Inhabited},
+        {"required key of nothing", record({entry("a", nothing_())}), {}, Emptiness::Empty},
+        {"optional key of nothing", record({entry("a", nothing_(), false)}), {}, Emptiness::Inhabited},
+        {"plain class", inst(kPlainClass), {}, Emptiness::Inhabited},
+        {"class with overriding metaclass", inst(kAbstractClass), {}, Emptiness::Undecided},
+        {"recursion met again on its path", edge(0), nodes({tuple_of({int_(), edge(0)})}), Emptiness::Empty},
+        {"recursion with a base case", edge(0), nodes({uni(nodes({int_(), tuple_of({edge(0)})}))}), Emptiness::Inhabited},
+        {"back edge outside the definitions", edge(3), {}, Emptiness::Undecided},
+        {"placeholder", hole(1), {}, Emptiness::Undecided},
+        {"complement of recursion is never decided by bits", comp(edge(0)), nodes({int_()}), Emptiness::Undecided},
         {"int >= 5 and <= 3", refined(int_(), {bound(ConstraintKind::Ge, kFive), bound(ConstraintKind::Le, kThree)}),
-         {}, kEmpty},
+         {}, Emptiness::Empty},
         {"int > 1 and < 2", refined(int_(), {bound(ConstraintKind::Gt, kOne), bound(ConstraintKind::Lt, kTwo)}), {},
-         kEmpty},
+         Emptiness::Empty},
         {"int > 2.0 and < 2", refined(int_(), {bound(ConstraintKind::Gt, kTwoFloat), bound(ConstraintKind::Le, kTwo)}),
-         {}, kEmpty},
-        {"int >= 2.5 alone", refined(int_(), {bound(ConstraintKind::Ge, kTwoAndHalf)}), {}, kUndecided},
-        {"int >= 2 alone", refined(int_(), {bound(ConstraintKind::Ge, kTwo)}), {}, kInhabited},
+         {}, Emptiness::Empty},
+        {"int >= 2.5 alone", refined(int_(), {bound(ConstraintKind::Ge, kTwoAndHalf)}), {}, Emptiness::Undecided},
+        {"int >= 2 alone", refined(int_(), {bound(ConstraintKind::Ge, kTwo)}), {}, Emptiness::Inhabited},
         {"int >= 3 and <= 5", refined(int_(), {bound(ConstraintKind::Ge, kThree), bound(ConstraintKind::Le, kFive)}),
-         {}, kInhabited},
-        {"int with a predicate", guarded, {}, kUndecided},
+         {}, Emptiness::Inhabited},
+        {"int with a predicate", guarded, {}, Emptiness::Undecided},
         {"bounds over anything are not trusted",
-         refined(anything0(), {bound(ConstraintKind::Ge, kFive), bound(ConstraintKind::Le, kThree)}), {}, kUndecided},
+         refined(anything0(), {bound(ConstraintKind::Ge, kFive), bound(ConstraintKind::Le, kThree)}), {}, Emptiness::Undecided},
         {"bounds over a class are not trusted",
          refined(inst(kPlainClass), {bound(ConstraintKind::Ge, kFive), bound(ConstraintKind::Le, kThree)}), {},
-         kUndecided},
-        {"str of length >= 5 and <= 3", refined(str_(), {min_len(5), max_len(3)}), {}, kEmpty},
-        {"str of length >= 5", refined(str_(), {min_len(5)}), {}, kInhabited},
-        {"set of bool with 3 elements", refined(set_of(bool_()), {min_len(3)}), {}, kEmpty},
-        {"set of bool with 2 elements", refined(set_of(bool_()), {min_len(2)}), {}, kInhabited},
+         Emptiness::Undecided},
+        {"str of length >= 5 and <= 3", refined(str_(), {min_len(5), max_len(3)}), {}, Emptiness::Empty},
+        {"str of length >= 5", refined(str_(), {min_len(5)}), {}, Emptiness::Inhabited},
+        {"set of bool with 3 elements", refined(set_of(bool_()), {min_len(3)}), {}, Emptiness::Empty},
+        {"set of bool with 2 elements", refined(set_of(bool_()), {min_len(2)}), {}, Emptiness::Inhabited},
         {"set of two literals with 3 elements", refined(set_of(uni(nodes({lit(kStrA), lit(kStrB)}))), {min_len(3)}), {},
-         kEmpty},
-        {"list of int with 3 elements", refined(list_of(int_()), {min_len(3)}), {}, kInhabited},
-        {"list of nothing with 1 element", refined(list_of(nothing_()), {min_len(1)}), {}, kEmpty},
+         Emptiness::Empty},
+        {"list of int with 3 elements", refined(list_of(int_()), {min_len(3)}), {}, Emptiness::Inhabited},
+        {"list of nothing with 1 element", refined(list_of(nothing_()), {min_len(1)}), {}, Emptiness::Empty},
         {"int >= 10 met with int <= 5",
          raw(NodeKind::Intersection, {refined(int_(), {bound(ConstraintKind::Ge, kTen)}),
                                       refined(int_(), {bound(ConstraintKind::Le, kFive)})}),
-         {}, kEmpty},
+         {}, Emptiness::Empty},
         {"int >= 10 met with anything <= 5 (the int vouches)",
          raw(NodeKind::Intersection, {refined(int_(), {bound(ConstraintKind::Ge, kTen)}),
                                       refined(anything0(), {bound(ConstraintKind::Le, kFive)})}),
-         {}, kEmpty},
+         {}, Emptiness::Empty},
         {"anything >= 10 met with anything <= 5",
          raw(NodeKind::Intersection, {refined(anything0(), {bound(ConstraintKind::Ge, kTen)}),
                                       refined(inst(kPlainClass), {bound(ConstraintKind::Le, kFive)})}),
-         {}, kUndecided},
+         {}, Emptiness::Undecided},
         {"closed records requiring different keys",
-         raw(NodeKind::Intersection, {record({entry("a", int_())}), record({entry("b", int_())})}), {}, kEmpty},
+         raw(NodeKind::Intersection, {record({entry("a", int_())}), record({entry("b", int_())})}), {}, Emptiness::Empty},
         {"a closed record without the key another one requires",
          raw(NodeKind::Intersection,
              {record({entry("a", int_())}, {ir::Clause{str_(), anything0()}}), record({entry("b", int_(), false)})}),
-         {}, kEmpty},
+         {}, Emptiness::Empty},
         {"open records with different keys",
          raw(NodeKind::Intersection, {record({entry("a", int_())}, {ir::Clause{str_(), anything0()}}),
                                       record({entry("b", int_(), false)}, {ir::Clause{str_(), anything0()}})}),
-         {}, kUndecided},
+         {}, Emptiness::Undecided},
         {"records disagreeing on a required key",
          raw(NodeKind::Intersection,
              {record({entry("a", int_())}, {ir::Clause{str_(), anything0()}}),
               record({entry("a", str_())}, {ir::Clause{str_(), anything0()}})}),
-         {}, kEmpty},
+         {}, Emptiness::Empty},
         {"a pure node and its complement", raw(NodeKind::Intersection, {list_of(int_()), comp(list_of(int_()))}), {},
-         kEmpty},
-        {"a predicate blocks the pair", raw(NodeKind::Intersection, {guarded, comp(guarded)}), {}, kUndecided},
+         Emptiness::Empty},
+        {"a predicate blocks the pair", raw(NodeKind::Intersection, {guarded, comp(guarded)}), {}, Emptiness::Undecided},
         {"a class with its attributes",
-         raw(NodeKind::Intersection, {inst(kPlainClass), raw_object({entry("x", int_())})}), {}, kInhabited},
+         raw(NodeKind::Intersection, {inst(kPlainClass), raw_object({entry("x", int_())})}), {}, Emptiness::Inhabited},
         {"constraints gathered along a refinement chain", raw_refined(int_ge5, {bound(ConstraintKind::Le, kThree)}), {},
-         kEmpty},
+         Emptiness::Empty},
     };
     for (const Case& c : cases) {
         Harness h(c.definitions);
         const Inhabitation w = h.inhabited(c.node);
         EXPECT_EQ(w.answer, c.answer) << c.name;
-        if (c.exact_bits >= 0) {
+        if (c.exact_kinds) {
             EXPECT_FALSE(w.inexact) << c.name;
-            EXPECT_EQ(w.kind_bits, c.exact_bits) << c.name;
+            EXPECT_EQ(w.kinds, *c.exact_kinds) << c.name;
         }
     }
 }
@@ -123,7 +123,7 @@ TEST(Inhabitation, TableOfNodes) {
 TEST(Inhabitation, SpentBudgetAndNestingAnswerUndecided) {
     Harness h;
     h.budget.steps = 0;
-    EXPECT_EQ(h.inhabited(int_()).answer, kUndecided);
+    EXPECT_EQ(h.inhabited(int_()).answer, Emptiness::Undecided);
 
     // A chain of definitions, each a one-item tuple of the next, the last
     // one int: inhabited, unless the chain is deeper than the nesting limit.
@@ -134,9 +134,9 @@ TEST(Inhabitation, SpentBudgetAndNestingAnswerUndecided) {
         return defs;
     };
     Harness shallow(chain(kMaxDecisionNesting / 4));
-    EXPECT_EQ(shallow.inhabited(edge(0)).answer, kInhabited);
+    EXPECT_EQ(shallow.inhabited(edge(0)).answer, Emptiness::Inhabited);
     Harness deep(chain(kMaxDecisionNesting + 10));
-    EXPECT_EQ(deep.inhabited(edge(0)).answer, kUndecided);
+    EXPECT_EQ(deep.inhabited(edge(0)).answer, Emptiness::Undecided);
 }
 
 TEST(Inhabitation, FoldBoundsKeepsTheTightestAndNotesDeclines) {

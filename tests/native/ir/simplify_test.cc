@@ -1,6 +1,7 @@
 // The simplify rewrite: negation-normal form and its folds.
 #include <gtest/gtest.h>
 
+#include "core/decide/disjoint.h"
 #include "core/ir/order.h"
 #include "core/ir/simplify.h"
 #include "ir/ir_builders.h"
@@ -13,6 +14,11 @@ using namespace testing;
 Constraint gt_(std::uint64_t p) { return con(ConstraintKind::Gt, p); }
 Constraint lt_(std::uint64_t p) { return con(ConstraintKind::Lt, p); }
 Node non_empty(Node n) { return refined(std::move(n), {min_len(1)}); }
+
+// simplify_node with the decisions' structural disjointness test.
+Node simplified(const Node& n, std::uint32_t steps = kSimplifyDisjointSteps) {
+    return simplify_node(n, decide::structurally_disjoint, steps);
+}
 
 // True when no complement sits above a union, intersection, complement,
 // anything or nothing.
@@ -96,30 +102,30 @@ TEST(Simplify, FoldsAndNormalForm) {
         {"leaves stay", lit(3), lit(3)},
     };
     for (const Case& c : cases) {
-        const Node once = simplify_node(c.input);
+        const Node once = simplified(c.input);
         EXPECT_TRUE(node_eq(once, c.expected)) << c.name;
         EXPECT_TRUE(in_negation_normal_form(once)) << c.name;
-        EXPECT_TRUE(node_eq(simplify_node(once), once)) << c.name << ": simplifying again changes nothing";
+        EXPECT_TRUE(node_eq(simplified(once), once)) << c.name << ": simplifying again changes nothing";
     }
 }
 
 TEST(Simplify, AnyFlagSurvivesOnlyWhereItWasWritten) {
     // An Any member ends a union and is its result as written.
-    Node written = simplify_node(raw(NodeKind::Union, {int_(), Any1()}));
+    Node written = simplified(raw(NodeKind::Union, {int_(), Any1()}));
     EXPECT_EQ(written.kind, NodeKind::Anything);
     EXPECT_TRUE(written.any_flag());
     // A fold produces the plain anything.
-    Node folded = simplify_node(uni(nodes({comp(int_()), comp(str_())})));
+    Node folded = simplified(uni(nodes({comp(int_()), comp(str_())})));
     EXPECT_EQ(folded.kind, NodeKind::Anything);
     EXPECT_FALSE(folded.any_flag());
-    EXPECT_TRUE(simplify_node(Any1()).any_flag());
+    EXPECT_TRUE(simplified(Any1()).any_flag());
 }
 
 TEST(Simplify, TheInputIsOnlyRead) {
     const Node input = comp(uni(nodes({int_(), list_of(inter(nodes({int_(), str_()})))})));
     const Node copy = input;
     const SharedNode inner_before = input.child;
-    (void)simplify_node(input);
+    (void)simplified(input);
     EXPECT_EQ(input.child, inner_before);
     EXPECT_TRUE(node_identical(input, copy));
     EXPECT_EQ(input.child->members()->size(), 2u);
@@ -129,18 +135,18 @@ TEST(Simplify, ABudgetOfZeroOnlyDisablesThePairTests) {
     // Without steps no pair is tested: list and tuple stay met, but the
     // kind masks of int and str still fold.
     const Node shapes = inter(nodes({list_of(int_()), tuple_of(nodes({int_()}))}));
-    EXPECT_TRUE(node_eq(simplify_node(shapes, 0), shapes));
-    EXPECT_TRUE(node_eq(simplify_node(inter(nodes({int_(), str_()})), 0), nothing_()));
-    EXPECT_TRUE(node_eq(simplify_node(uni(nodes({comp(list_of(int_())), comp(set_of(int_()))})), 0),
+    EXPECT_TRUE(node_eq(simplified(shapes, 0), shapes));
+    EXPECT_TRUE(node_eq(simplified(inter(nodes({int_(), str_()})), 0), nothing_()));
+    EXPECT_TRUE(node_eq(simplified(uni(nodes({comp(list_of(int_())), comp(set_of(int_()))})), 0),
                         uni(nodes({comp(list_of(int_())), comp(set_of(int_()))}))));
-    EXPECT_TRUE(node_eq(simplify_node(uni(nodes({comp(list_of(int_())), comp(set_of(int_()))}))), anything0()));
+    EXPECT_TRUE(node_eq(simplified(uni(nodes({comp(list_of(int_())), comp(set_of(int_()))}))), anything0()));
 }
 
 TEST(Simplify, SharedSubtreesStayShared) {
     // One shared list node under two parents comes back as one node.
     const Node shared = list_of(comp(uni(nodes({int_(), str_()}))));
     const Node parent = tuple_of(nodes({shared, shared}));
-    const Node out = simplify_node(parent);
+    const Node out = simplified(parent);
     ASSERT_EQ(out.prefix()->size(), 2u);
     EXPECT_TRUE(node_identical((*out.prefix())[0], (*out.prefix())[1]));
 }

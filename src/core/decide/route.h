@@ -1,0 +1,65 @@
+// The road from two schema trees to one answer: the structural decisions,
+// then the descriptor route for what they leave undecided, and the rule
+// that combines the two.
+//
+// The descriptor route converts both sides into descriptors (per-kind
+// normal forms), meets the left one with the complement of the right one
+// and tests the meet for emptiness.  Its outcome alone is not the answer:
+// the conversion cuts recursion after one unfolding, so an inhabited meet
+// refutes only when neither root holds a back edge or placeholder.
+//
+// The descriptor algebra is not built yet; until it is, the route reports
+// that the left side could not be converted, which makes every question
+// the structural decisions leave open answer undecided.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "core/decide/decision.h"
+#include "core/ir/node.h"
+
+namespace tessaron::decide {
+
+// What the descriptor route established about "left within right".
+enum class RouteOutcome : std::uint8_t {
+    NoLeft,         // the left side could not be converted
+    LeftEmpty,      // the left descriptor is empty: the inclusion holds
+    NoRight,        // the right side could not be converted
+    NoMeet,         // the meet with the complement ran out of budget
+    MeetEmpty,      // left minus right is empty
+    MeetInhabited,  // left minus right has a value (in the unfolded trees)
+    MeetUndecided,  // the emptiness test could not tell
+};
+
+// The descriptor route for "left within right" over one pool (behind
+// `oracle`) and one definitions list.
+RouteOutcome run_descriptor_route(const ir::Node& left, const ir::Node& right, Oracle& oracle,
+                                  std::span<const ir::Node> definitions);
+
+// The answer of a route outcome: an empty meet (or left side) proves the
+// inclusion whatever the unfolding cut; an inhabited meet refutes it only
+// when `recursion` is clear; everything else is undecided.
+Decision combine_route(RouteOutcome route, bool recursion);
+
+// The descriptor route combined with what the recursion of the two roots
+// allows it to claim (recursion: definitions present and a back edge or
+// placeholder in either root).
+Decision decide_subset_by_descr(const ir::Node& left, const ir::Node& right, Oracle& oracle,
+                                std::span<const ir::Node> definitions);
+
+// Descriptor emptiness of one schema tree.
+Emptiness decide_empty_by_descr(const ir::Node& node, Oracle& oracle, std::span<const ir::Node> definitions);
+
+// "left within right" for one public call: the structural decision under
+// `budget` (a fresh assumption stack), then, when it is undecided, the
+// descriptor route.
+Decision decide_relation(const ir::Node& left, const ir::Node& right, Oracle& oracle,
+                         std::span<const ir::Node> definitions, DecisionBudget& budget);
+
+// Whether one schema tree admits no value: structural inhabitation under
+// `budget`, then, when it is undecided, descriptor emptiness.
+Emptiness decide_emptiness(const ir::Node& node, Oracle& oracle, std::span<const ir::Node> definitions,
+                           DecisionBudget& budget);
+
+}  // namespace tessaron::decide

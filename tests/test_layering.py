@@ -1,0 +1,104 @@
+"""The include graph of src/ points one way.
+
+The core's layers, lowest first: util, ir, then pattern and json (side by
+side, neither includes the other), descr, decide; src/python sits on top.
+A layer includes only itself and the layers below it, and nothing under
+src/core includes a CPython header.  Project headers are included by their
+path from src/ ("core/ir/node.h", "python/oracle.h"), so every include can
+be placed.
+"""
+
+import re
+from pathlib import Path
+
+import pytest
+
+SRC = Path(__file__).resolve().parent.parent / "src"
+
+# Rank of each layer; equal ranks are siblings that must not include each
+# other.
+CORE_RANKS = {"util": 0, "ir": 1, "pattern": 2, "json": 2, "descr": 3, "decide": 4}
+PYTHON_RANK = 5
+
+INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.MULTILINE)
+# Python.h and the headers that come with it.
+CPYTHON_HEADER = re.compile(
+    r"^(Python|structmember|frameobject|pythread|marshal|datetime|py[a-z_]*|cpython/.*|internal/.*)\.h$"
+)
+
+
+def layer_of(path, src):
+    """(layer name, rank) of a file under src/, by its directory."""
+    parts = path.relative_to(src).parts
+    if parts[0] == "python":
+        return "python", PYTHON_RANK
+    if parts[0] == "core" and len(parts) > 2 and parts[1] in CORE_RANKS:
+        return parts[1], CORE_RANKS[parts[1]]
+    return None, None
+
+
+def violations(src):
+    """Every include under `src` that breaks the layering, as text."""
+    found = []
+    for path in sorted(src.rglob("*")):
+        if path.suffix not in (".h", ".cc") or not path.is_file():
+            continue
+        where = path.relative_to(src)
+        layer, rank = layer_of(path, src)
+        if layer is None:
+            found.append(f"{where}: outside every layer")
+            continue
+        for bracket, name in INCLUDE.findall(path.read_text(encoding="utf-8")):
+            if layer != "python" and CPYTHON_HEADER.match(name):
+                found.append(f"{where}: includes the CPython header {name}")
+                continue
+            if bracket == "<":
+                continue
+            target_layer, target_rank = layer_of(src / name, src) if "/" in name else (None, None)
+            if target_layer is None:
+                found.append(f'{where}: includes "{name}", which names no layer (use its path from src/)')
+            elif target_layer != layer and target_rank >= rank:
+                found.append(f'{where}: layer {layer} includes "{name}" of layer {target_layer}')
+    return found
+
+
+def test_the_include_graph_points_down():
+    assert violations(SRC) == []
+
+
+def write(root, name, text):
+    path = root / name
+    path.parent.mkdir(parents=True, exist_ok=True)
+    path.write_text(text, encoding="utf-8")
+
+
+@pytest.mark.parametrize(
+    ("name", "text", "expected"),
+    [
+        ("core/ir/a.h", '#include "core/decide/route.h"\n', 'layer ir includes "core/decide/route.h" of layer decide'),
+        ("core/ir/a.cc", '  #  include "python/oracle.h"\n', 'layer ir includes "python/oracle.h" of layer python'),
+        ("core/pattern/a.h", '#include "core/json/parse.h"\n', "of layer json"),
+        ("core/util/a.h", "#include <Python.h>\n", "the CPython header Python.h"),
+        ("core/decide/a.cc", "#include <structmember.h>\n", "the CPython header structmember.h"),
+        ("core/ir/a.h", '#include "node.h"\n', 'includes "node.h", which names no layer'),
+        ("core/a.h", "", "outside every layer"),
+    ],
+)
+def test_an_include_against_the_layering_is_reported(tmp_path, name, text, expected):
+    write(tmp_path, "core/decide/route.h", "")
+    write(tmp_path, name, text)
+    found = violations(tmp_path)
+    assert len(found) == 1 and expected in found[0], found
+
+
+@pytest.mark.parametrize(
+    ("name", "text"),
+    [
+        ("core/decide/a.cc", '#include "core/ir/node.h"\n#include "core/decide/include.h"\n#include <vector>\n'),
+        ("core/descr/a.h", '#include "core/pattern/dfa.h"\n#include "core/json/tree.h"\n'),
+        ("python/a.cc", '#include <Python.h>\n#include "core/decide/route.h"\n#include "python/pool.h"\n'),
+    ],
+)
+def test_includes_down_the_layering_pass(tmp_path, name, text):
+    write(tmp_path, name, text)
+    assert violations(tmp_path) == []
