@@ -39,7 +39,7 @@ SAN_PRELOAD = $(shell g++ -print-file-name=libasan.so) $(shell g++ -print-file-n
 SAN_ENV = LD_PRELOAD="$(SAN_PRELOAD)" PYTHONMALLOC=malloc \
 	ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1
 
-.PHONY: setup build demo test native-test asan bench bench-smoke clean distclean
+.PHONY: setup build demo test native-test asan bench bench-smoke bench-native clean distclean
 
 setup:
 	@scripts/setup.sh
@@ -131,6 +131,18 @@ bench: setup
 bench-smoke: setup
 	@$(bench_prepare)
 	"$(VENV_BIN)/python" bench/run.py --smoke --out build/bench-smoke
+
+# The native micro-benchmarks (bench/native/*.cc) in a Release build: each
+# program prints its own table.  Never part of the tests.
+bench-native: setup
+	@"$(VENV_BIN)/cmake" -S . -B build/bench-native -G Ninja -DCMAKE_MAKE_PROGRAM="$(VENV_BIN)/ninja" \
+		-DCMAKE_BUILD_TYPE=Release -DTESSARON_NATIVE_BENCH=ON -DTESSARON_EXTENSION=OFF >/dev/null
+	"$(VENV_BIN)/cmake" --build build/bench-native --parallel $(NPROC)
+	for src in bench/native/*.cc; do
+		name=$$(basename "$$src" .cc)
+		echo "==> $$name"
+		build/bench-native/$$name
+	done
 
 clean:
 	@rm -rf build .pytest_cache .hypothesis

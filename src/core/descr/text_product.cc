@@ -1,0 +1,116 @@
+// The product of two text automata over their joint byte classes.
+//
+// What it computes.  The joint classes split the bytes so that each joint
+// class lies inside one class of either automaton; the product runs both
+// automata side by side on one representative pair of classes per joint
+// class.  Pairs of states are numbered breadth first from (0, 0) through a
+// hash map, so only reachable pairs exist and rows come out in number
+// order; a pair accepts when both states do (intersection) or either does
+// (union).  Both inputs are complete, so the product is complete, and its
+// language is the meet or join of theirs; pattern::minimize then brings it
+// to canonical form, so the result compares equal to any other automaton
+// of the same language.
+//
+// A pair in which one side sits in the operation's absorbing state (a
+// dead state for a meet, a state accepting everything for a join) behaves
+// as that state whatever the other side reads, so all such pairs are one
+// product state: a meet with an automaton that has died does not walk the
+// other automaton's remaining states (the UTF-8 tails of a Unicode class,
+// say) only for the minimisation to merge them again.
+//
+// Invariants.  Pair numbers are handed out in order of first appearance,
+// never by hash order, so the product (and its minimal form) does not
+// depend on the hash function.
+//
+// Budget.  At most 4096 pairs are numbered (absorbed pairs count once):
+// the pair that would be the 4097th ends the product with no automaton.  The work reported is the
+// rows computed times the joint class count (at most 4096 x 256 table
+// entries); minimisation of the product is O(k n log n) on top.
+#include "core/descr/text_product.h"
+
+#include <boost/unordered/unordered_flat_map.hpp>
+
+#include "core/util/fxhash.h"
+
+namespace tessaron::descr {
+
+JointClasses product_byte_classes(const std::array<std::uint16_t, 256>& first,
+                                  const std::array<std::uint16_t, 256>& second) {
+    JointClasses j;
+    // Pairs seen so far, keyed by both class numbers.
+    boost::unordered_flat_map<std::uint32_t, std::uint16_t, util::FxHash> seen;
+    for (int b = 0; b < 256; ++b) {
+        const std::uint32_t key = (std::uint32_t{first[b]} << 16) | second[b];
+        auto [it, inserted] = seen.try_emplace(key, static_cast<std::uint16_t>(j.pairs.size()));
+        if (inserted) j.pairs.emplace_back(first[b], second[b]);
+        j.class_map[b] = it->second;
+    }
+    j.class_count = static_cast<std::uint32_t>(j.pairs.size());
+    return j;
+}
+
+namespace {
+
+// Per state: 1 when it loops to itself on every class with the given
+// accepting flag (a dead state for 0, a state accepting everything for 1).
+std::vector<std::uint8_t> sinks(const TextAutomaton& d, std::uint8_t accepting) {
+    std::vector<std::uint8_t> out(d.state_count(), 0);
+    for (std::uint32_t s = 0; s < d.state_count(); ++s) {
+        if (d.accepting[s] != accepting) continue;
+        bool loops = true;
+        for (std::uint32_t c = 0; c < d.class_count && loops; ++c)
+            loops = d.transitions[std::size_t{s} * d.class_count + c] == s;
+        out[s] = loops ? 1 : 0;
+    }
+    return out;
+}
+
+}  // namespace
+
+TextProduct text_product(const SharedTextAutomaton& a, const SharedTextAutomaton& b, SetOp op) {
+    const TextAutomaton& x = *a;
+    const TextAutomaton& y = *b;
+    // A pair holding the absorbing state of the operation (dead for a meet,
+    // everything for a join) behaves as that state whatever the other
+    // side does: all such pairs share one key, so a product does not copy
+    // the other automaton's states behind a dead end.
+    const std::uint8_t absorbing = op == SetOp::Intersection ? 0 : 1;
+    const std::vector<std::uint8_t> x_sink = sinks(x, absorbing), y_sink = sinks(y, absorbing);
+    auto key_of = [&](std::uint32_t s, std::uint32_t t) {
+        return (x_sink[s] || y_sink[t]) ? UINT64_MAX : (std::uint64_t{s} << 32) | t;
+    };
+    const JointClasses joint = product_byte_classes(x.class_map, y.class_map);
+    const std::uint32_t k = joint.class_count;
+
+    TextAutomaton p;
+    p.class_map = joint.class_map;
+    p.class_count = k;
+
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> states{{0, 0}};
+    boost::unordered_flat_map<std::uint64_t, std::uint32_t, util::FxHash> number;
+    number.emplace(key_of(0, 0), 0);
+    TextProduct out;
+    for (std::size_t i = 0; i < states.size(); ++i) {
+        const auto [s, t] = states[i];
+        const bool sa = x.accepting[s] != 0, ta = y.accepting[t] != 0;
+        p.accepting.push_back(op == SetOp::Intersection ? (sa && ta) : (sa || ta));
+        out.work += k;
+        for (std::uint32_t c = 0; c < k; ++c) {
+            const auto [c1, c2] = joint.pairs[c];
+            const std::uint32_t s2 = x.transitions[std::size_t{s} * x.class_count + c1];
+            const std::uint32_t t2 = y.transitions[std::size_t{t} * y.class_count + c2];
+            const std::uint64_t key = key_of(s2, t2);
+            auto it = number.find(key);
+            if (it == number.end()) {
+                if (states.size() >= kMaxTextStates) return out;
+                it = number.emplace(key, static_cast<std::uint32_t>(states.size())).first;
+                states.emplace_back(s2, t2);
+            }
+            p.transitions.push_back(it->second);
+        }
+    }
+    out.automaton = share_text_automaton(pattern::minimize(p));
+    return out;
+}
+
+}  // namespace tessaron::descr
