@@ -1,11 +1,13 @@
 #include "python/finalize.h"
 
 #include "core/ir/finalize.h"
+#include "python/binding/stack_guard.h"
 
 namespace tessaron::python {
 
 bool finalize_validator(ir::Node root, PoolObjects pool, std::vector<ir::Node> definitions,
                         CompiledSchema& out) {
+    if (!py::native_stack_available("finalise this validator")) return false;
     if (auto error = ir::finalize_schema(root, definitions)) {
         PyErr_SetString(PyExc_ValueError, error->c_str());
         return false;

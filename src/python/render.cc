@@ -45,6 +45,7 @@
 
 #include "core/ir/construct.h"
 #include "python/binding/entry.h"
+#include "python/binding/stack_guard.h"
 #include "python/value_text.h"
 
 namespace tessaron::python {
@@ -508,6 +509,7 @@ PyObject* validator_repr(PyObject* self) {
     return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
         ValidatorObject* v = downcast_validator(self);
         if (!v) return nullptr;
+        if (!py::native_stack_available("render this validator")) return nullptr;
         const std::string text = render_schema(v->schema);
         // Every piece is UTF-8 read from Python strs; "replace" only guards
         // against a key or pattern that was stored otherwise.

@@ -36,6 +36,7 @@
 #include "python/binding/entry.h"
 #include "python/finalize.h"
 #include "python/pool_access.h"
+#include "python/binding/stack_guard.h"
 #include "python/validator.h"
 
 namespace tessaron::python {
@@ -107,6 +108,7 @@ PyObject* clone_validator(ValidatorObject* v) {
 // A new validator over `rewrite` of the root and of every definition.
 template <class Rewrite>
 PyObject* rewritten_validator(ValidatorObject* v, Rewrite&& rewrite) {
+    if (!py::native_stack_available("rewrite this validator")) return nullptr;
     ir::Node root = rewrite(v->schema.root);
     PoolObjects pool = v->schema.pool;
     std::vector<ir::Node> definitions;

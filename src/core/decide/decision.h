@@ -16,6 +16,7 @@
 #include "core/ir/kind.h"
 #include "core/ir/node.h"
 #include "core/ir/oracle.h"
+#include "core/util/native_stack.h"
 
 namespace tessaron::decide {
 
@@ -58,10 +59,12 @@ struct DecisionBudget {
 };
 
 // One level of nesting for the duration of a scope.  `entered()` is false
-// when the limit is reached; the level is then not taken.
+// when the limit is reached or the thread has too little native stack left
+// for another level (a small thread stack, or a decision asked from user
+// code deep inside another one); the level is then not taken.
 class NestingLevel {
 public:
-    NestingLevel() : entered_(t_decision_nesting < kMaxDecisionNesting) {
+    NestingLevel() : entered_(t_decision_nesting < kMaxDecisionNesting && !util::native_stack_low()) {
         if (entered_) ++t_decision_nesting;
     }
     ~NestingLevel() {

@@ -23,14 +23,15 @@
 // unions, so without a bound the work is exponential in the nesting; at 0
 // steps the current question answers false, and because every rule needs
 // its sub-questions to answer true, an exhausted budget makes the whole
-// question answer false.  Nothing is allocated but the literal index lists
-// of rule 2.
+// question answer false; so does a thread short of native stack.  Nothing
+// is allocated but the literal index lists of rule 2.
 #include "core/decide/disjoint.h"
 
 #include <optional>
 #include <vector>
 
 #include "core/ir/construct.h"
+#include "core/util/native_stack.h"
 
 namespace tessaron::decide {
 
@@ -84,7 +85,7 @@ bool class_excludes_kind(const Node& node, Kind kind, Oracle& oracle) {
 }  // namespace
 
 bool nodes_disjoint(const Node& a, const Node& b, Oracle& oracle, std::uint32_t& steps) {
-    if (steps == 0) return false;
+    if (steps == 0 || util::native_stack_low()) return false;
     --steps;
 
     if (a.kind == NodeKind::Nothing || b.kind == NodeKind::Nothing) return true;

@@ -15,12 +15,14 @@
 //
 // Budget: the structural step spends the caller's `DecisionBudget` (both
 // directions of an equivalence share one); the descriptor route has budgets
-// of its own.
+// of its own.  A thread short of native stack (a rewrite or comparison that
+// throws NativeStackExhausted, wherever it stops) answers undecided.
 #include "core/decide/route.h"
 
 #include "core/decide/include.h"
 #include "core/decide/inhabit.h"
 #include "core/ir/resolve.h"
+#include "core/util/native_stack.h"
 
 namespace tessaron::decide {
 
@@ -54,19 +56,27 @@ Emptiness decide_empty_by_descr(const ir::Node&, Oracle&, std::span<const ir::No
 
 Decision decide_relation(const ir::Node& left, const ir::Node& right, Oracle& oracle,
                          std::span<const ir::Node> definitions, DecisionBudget& budget) {
-    DecisionContext ctx{oracle, definitions, budget};
-    AssumptionStack stack;
-    const Decision structural = decide_subset(left, right, ctx, stack);
-    if (structural != Decision::Undecided) return structural;
-    return decide_subset_by_descr(left, right, oracle, definitions);
+    try {
+        DecisionContext ctx{oracle, definitions, budget};
+        AssumptionStack stack;
+        const Decision structural = decide_subset(left, right, ctx, stack);
+        if (structural != Decision::Undecided) return structural;
+        return decide_subset_by_descr(left, right, oracle, definitions);
+    } catch (const util::NativeStackExhausted&) {
+        return Decision::Undecided;
+    }
 }
 
 Emptiness decide_emptiness(const ir::Node& node, Oracle& oracle, std::span<const ir::Node> definitions,
                            DecisionBudget& budget) {
-    DecisionContext ctx{oracle, definitions, budget};
-    const Emptiness structural = decide_inhabited_fresh(node, ctx);
-    if (structural != Emptiness::Undecided) return structural;
-    return decide_empty_by_descr(node, oracle, definitions);
+    try {
+        DecisionContext ctx{oracle, definitions, budget};
+        const Emptiness structural = decide_inhabited_fresh(node, ctx);
+        if (structural != Emptiness::Undecided) return structural;
+        return decide_empty_by_descr(node, oracle, definitions);
+    } catch (const util::NativeStackExhausted&) {
+        return Emptiness::Undecided;
+    }
 }
 
 }  // namespace tessaron::decide

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/ir/order.h"
+#include "core/util/native_stack.h"
 
 namespace tessaron::ir {
 
@@ -67,6 +68,7 @@ std::uint64_t fresh_constraint_hash(const Constraint& c, const PoolAccess& pool)
 }  // namespace
 
 void hash_node(const Node& node, const PoolAccess& pool, SipHasher13& h) {
+    util::ensure_native_stack();
     h.write_u64(static_cast<std::uint64_t>(node.kind));
     switch (node.kind) {
         case NodeKind::Literal:
@@ -200,6 +202,7 @@ bool constraint_across(const Constraint& a, const PoolAccess& pa, const Constrai
 
 bool equal_across_pools(const Node& a, const PoolAccess& pa, const Node& b, const PoolAccess& pb) {
     if (a.kind != b.kind) return false;
+    util::ensure_native_stack();
     switch (a.kind) {
         case NodeKind::Literal:
         case NodeKind::Instance:

@@ -15,10 +15,13 @@
 // answer and keeps sorting linear in the distinct structure).
 //
 // Both recurse once per level of the trees compared; the trees that reach
-// them are bounded in depth by the builder and finalisation.
+// them are bounded in depth by the builder and finalisation, and a thread
+// short of native stack stops them with NativeStackExhausted.
 #include "core/ir/order.h"
 
 #include <cstring>
+
+#include "core/util/native_stack.h"
 
 namespace tessaron::ir {
 namespace {
@@ -83,6 +86,7 @@ int bytes_cmp(std::string_view a, std::string_view b) {
 int node_cmp(const Node& a, const Node& b) {
     if (&a == &b) return 0;
     if (a.kind != b.kind) return static_cast<std::uint8_t>(a.kind) < static_cast<std::uint8_t>(b.kind) ? -1 : 1;
+    util::ensure_native_stack();
     switch (a.kind) {
         case NodeKind::Literal:
         case NodeKind::Instance:
@@ -118,6 +122,7 @@ int node_cmp(const Node& a, const Node& b) {
 bool node_eq(const Node& a, const Node& b) {
     if (&a == &b) return true;
     if (a.kind != b.kind) return false;
+    util::ensure_native_stack();
     switch (a.kind) {
         case NodeKind::Literal:
         case NodeKind::Instance:

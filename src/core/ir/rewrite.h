@@ -49,6 +49,7 @@
 #include "core/ir/order.h"
 #include "core/ir/sharing.h"
 #include "core/util/fxhash.h"
+#include "core/util/native_stack.h"
 
 namespace tessaron::ir {
 
@@ -159,6 +160,7 @@ std::optional<SharedNode> rewrite_single(const SharedNode& child, F& f) {
 
 template <class F, class G = KeepConstraints>
 std::optional<Node> rewrite_children(const Node& node, F&& f, G&& g = G{}) {
+    util::ensure_native_stack();
     switch (node.kind) {
         case NodeKind::Sequence: {
             std::optional<NodeList> prefix = rewrite_prefix(node.nodes, f);

@@ -46,6 +46,7 @@
 #include "core/ir/order.h"
 #include "core/ir/rewrite.h"
 #include "core/ir/sharing.h"
+#include "core/util/native_stack.h"
 
 namespace tessaron::ir {
 namespace {
@@ -71,6 +72,7 @@ public:
 
 private:
     Node simplify_uncached(const Node& node) {
+        util::ensure_native_stack();
         switch (node.kind) {
             case NodeKind::Union: return simplify_union(node);
             case NodeKind::Intersection: return simplify_intersection(node);

@@ -19,6 +19,7 @@
 
 #include "core/pattern/utf8_class.h"
 #include "core/util/fxhash.h"
+#include "core/util/native_stack.h"
 
 namespace tessaron::pattern {
 
@@ -217,6 +218,7 @@ Fragment Builder::compile_repeat(const Hir& sub, std::uint32_t min, std::uint32_
 
 Fragment Builder::compile(const Hir& h) {
     if (too_big_) return {0, 0};
+    util::ensure_native_stack();
     switch (h.kind) {
         case Hir::Kind::Empty: {
             std::uint32_t e = add_empty();

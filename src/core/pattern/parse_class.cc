@@ -13,6 +13,7 @@
 
 #include "core/pattern/parser.h"
 #include "core/pattern/unicode.h"
+#include "core/util/native_stack.h"
 
 namespace tessaron::pattern::detail {
 
@@ -344,6 +345,7 @@ bool Parser::try_posix_class(IntervalSet& set) {
 }
 
 bool Parser::parse_class(std::uint32_t depth, IntervalSet& out, std::uint32_t& height) {
+    util::ensure_native_stack();
     const std::size_t start = pos_;
     if (!check_height(depth, start)) return false;
     const std::size_t outer_open = class_open_;

@@ -4,7 +4,8 @@
 // module functions) runs its body through `guarded`, so no C++ exception
 // ever unwinds into the interpreter: memory exhaustion in our own data
 // structures becomes `MemoryError`, any other internal failure a
-// `SystemError` carrying its message.  Bodies report Python errors the C API
+// `SystemError` carrying its message, a thread short of native stack
+// (util/native_stack.h) `RecursionError`.  Bodies report Python errors the C API
 // way (null or -1 with the exception set); exceptions are for internal
 // failures only.
 #pragma once
@@ -14,6 +15,8 @@
 #include <exception>
 #include <new>
 #include <string>
+
+#include "python/binding/stack_guard.h"
 
 namespace tessaron::py {
 
@@ -34,6 +37,8 @@ R guarded(R failure, Body&& body) noexcept {
         return body();
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
+    } catch (const util::NativeStackExhausted&) {
+        raise_native_stack_error("finish this call");
     } catch (const std::exception& e) {
         raise_internal_failure(e.what());
     } catch (...) {

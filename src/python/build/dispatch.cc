@@ -21,6 +21,7 @@
 #include "python/build/builder.h"
 #include "python/build/refusal.h"
 #include "python/build/typing_names.h"
+#include "python/binding/stack_guard.h"
 #include "python/validator.h"
 #include "python/value_text.h"
 
@@ -185,6 +186,7 @@ bool build_node(PyObject* spec, BuildTarget target, ir::Node& out) {
             " levels without reaching a leaf. A class whose own type appears in its fields is recursive and never "
             "bottoms out; write it with recursive(...), which ties the fixpoint explicitly.");
     }
+    if (!py::native_stack_available("compile this schema")) return false;
     t_frontend_depth = before + 1;
     DepthGuard guard(before);
     std::optional<CompilationBudget> own_budget;  // a caller that opened none

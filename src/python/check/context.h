@@ -41,6 +41,9 @@ enum class WalkMode : std::uint8_t {
 inline constexpr std::uint64_t kMaxWalkDepth = 512;
 // Nested entries into recursive definitions: 128 pass, the 129th fails.
 inline constexpr std::size_t kMaxRecursionEntries = 128;
+// The expected text of a "recursion_limit" failure met because the thread's
+// native stack is nearly used up, whatever the depth counters say.
+inline constexpr const char* kNativeStackText = "a value nested less deeply (too little native stack left)";
 
 struct GuardEntry {
     std::uint64_t identity;
@@ -55,6 +58,10 @@ struct WalkState {
     // recursive schema allocates nothing for its guard.
     boost::container::small_vector<GuardEntry, 16> recursion_guard;
     std::uint64_t depth = 0;
+    // The lowest frame address from which the walk may go one level deeper
+    // (util/native_stack.h); set when the walk enters its first level, 0
+    // when the thread's stack bounds are unknown.
+    std::uintptr_t stack_floor = 0;
     py::SavedError error_cell;
     bool stop = false;
     // The verdict cannot be trusted as a plain "not a member": the walk met

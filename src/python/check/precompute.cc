@@ -37,6 +37,7 @@
 
 #include <pythread.h>
 
+#include <exception>
 #include <vector>
 
 #include "python/validator.h"
@@ -200,11 +201,19 @@ private:
                 continue;
             }
             std::shared_ptr<const pattern::FullMatcher> matcher;
+            // A failure of the compilation (memory, native stack) is carried
+            // past the point where the interpreter lock is taken back.
+            std::exception_ptr failure;
             Py_BEGIN_ALLOW_THREADS
-            auto compiled = pattern::compile_full_match(c.pattern, pattern::TextKind::Str);
-            if (auto* m = std::get_if<std::shared_ptr<const pattern::FullMatcher>>(&compiled))
-                matcher = std::move(*m);
+            try {
+                auto compiled = pattern::compile_full_match(c.pattern, pattern::TextKind::Str);
+                if (auto* m = std::get_if<std::shared_ptr<const pattern::FullMatcher>>(&compiled))
+                    matcher = std::move(*m);
+            } catch (...) {
+                failure = std::current_exception();
+            }
             Py_END_ALLOW_THREADS
+            if (failure) std::rethrow_exception(failure);
             // A pattern that does not compile (only schemas assembled
             // without the builder hold one) gets no entry: the check then
             // compiles it at each test and fails.

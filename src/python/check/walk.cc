@@ -14,14 +14,17 @@
 // makes every later `walk` call return false at once.
 //
 // Budget: at most 512 nested `walk` levels and 128 nested entries into
-// definitions per walk; beyond either the value fails with
-// "recursion_limit", so any input, cyclic or deep, costs bounded native
-// stack.  A leaf check makes at most one comparison or `isinstance` call;
+// definitions per walk, and never a level entered with less than the native
+// stack reserve left on the thread (a small thread stack, or walks nested
+// through predicates that validate again); beyond any of these the value
+// fails with "recursion_limit", so any input, cyclic or deep, costs bounded
+// native stack.  A leaf check makes at most one comparison or `isinstance` call;
 // the guard scan is linear in at most 128 entries.
 #include "python/check/walk.h"
 
 #include <string>
 
+#include "core/util/native_stack.h"
 #include "python/check/report.h"
 #include "python/check/sources.h"
 
@@ -209,11 +212,17 @@ template <class Source>
 bool walk(const ir::Node& node, const Source& src, WalkContext& ctx) {
     WalkState& st = *ctx.state;
     if (st.stop) return false;
+    if (st.depth == 0) st.stack_floor = util::native_stack_floor(util::current_frame());
     if (st.depth + 1 > kMaxWalkDepth) {
         st.declined = true;
         if (ctx.recording())
             push_violation("recursion_limit", "at most " + std::to_string(kMaxWalkDepth) + " levels of nesting", src,
                            ctx);
+        return false;
+    }
+    if (util::current_frame() < st.stack_floor) [[unlikely]] {
+        st.declined = true;
+        if (ctx.recording()) push_violation("recursion_limit", kNativeStackText, src, ctx);
         return false;
     }
     ++st.depth;

@@ -12,7 +12,8 @@
 // Invariants: every reference on the stack is owned exactly once; a refused
 // or failed parse releases them all (the sink's destructor), so no partly
 // built object escapes.  Tree conversion recurses once per nesting level of
-// the value, at most 200 levels.
+// the value, at most 200 levels, and raises RecursionError on a thread short
+// of native stack.
 //
 // Budget: one allocation per value plus one per container; dict inserts
 // reuse the cached keys' hashes.  No Python code of the user's runs (only
@@ -24,6 +25,7 @@
 
 #include "core/json/parse.h"
 #include "python/binding/ref.h"
+#include "python/binding/stack_guard.h"
 #include "python/json/strings.h"
 
 namespace tessaron::python {
@@ -168,6 +170,7 @@ PyObject* json_value_to_python(const json::Document& doc, const json::Value& val
         case json::Kind::Float: return PyFloat_FromDouble(value.as_float());
         case json::Kind::String: return json_string_to_str(doc.text(value));
         case json::Kind::Array: {
+            if (!py::native_stack_available("convert this JSON value")) return nullptr;
             const auto items = doc.items(value);
             py::Ref list = py::Ref::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
             if (!list) return nullptr;
@@ -179,6 +182,7 @@ PyObject* json_value_to_python(const json::Document& doc, const json::Value& val
             return list.release();
         }
         case json::Kind::Object: {
+            if (!py::native_stack_available("convert this JSON value")) return nullptr;
             const auto members = doc.members(value);
             py::Ref dict = py::Ref::steal(new_dict(value.count));
             if (!dict) return nullptr;
