@@ -1,4 +1,4 @@
-# Entry points: `make demo`, `make test`, `make asan` (see README.md).
+# Entry points: `make demo`, `make test`, `make asan`, `make wheel` (see README.md).
 #
 # Every target runs scripts/setup.sh first (fast when nothing is missing), so
 # a fresh clone needs nothing but make and bash.
@@ -30,16 +30,25 @@ native_tests = "$(VENV_BIN)/cmake" -S . -B $(1) -G Ninja \
 	&& "$(VENV_BIN)/cmake" --build $(1) --parallel $(NPROC) \
 	&& "$(VENV_BIN)/ctest" --test-dir $(1) --output-on-failure --parallel $(NPROC) --no-tests=ignore
 
-# pytest under $(1) (a venv's python), environment prefix $(2).  Exit code 5
-# ("no tests collected") counts as success; any other failure sets status=1.
-run_pytest = rc=0; $(2) $(1) -m pytest tests || rc=$$?; \
+# pytest under $(1) (a venv's python), environment prefix $(2), its output
+# shown and kept (scripts/suite.sh).  Exit code 5 ("no tests collected")
+# counts as success; any other failure sets status=1.
+run_pytest = rc=0; scripts/suite.sh run "pytest $(patsubst %/bin/python,%,$(1))" show env $(2) $(1) -m pytest tests || rc=$$?; \
 	if [ $$rc -ne 0 ] && [ $$rc -ne 5 ]; then status=1; fi
+# The native suite into build dir $(1) with CMake arguments $(2): its build
+# and CTest output (a line per test) is shown only when it fails.
+run_native = scripts/suite.sh run "native tests $(1)" quiet bash -c '$(call native_tests,$(1),$(2))' || status=1
+
+# The tests that check the distribution rather than the library (the type
+# checkers against the stub, a built wheel in a fresh venv) run under one
+# interpreter only: the default venv's.
+ONCE_ENV := TESSARON_DIST_TESTS=1
 
 SAN_PRELOAD = $(shell g++ -print-file-name=libasan.so) $(shell g++ -print-file-name=libubsan.so)
 SAN_ENV = LD_PRELOAD="$(SAN_PRELOAD)" PYTHONMALLOC=malloc \
 	ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1
 
-.PHONY: setup build demo test native-test asan bench bench-smoke bench-native clean distclean
+.PHONY: setup build demo test native-test asan wheel bench bench-smoke bench-native clean distclean
 
 setup:
 	@scripts/setup.sh
@@ -51,17 +60,25 @@ build: setup
 		"$$v/bin/python" $(PIP_BUILD) .
 	done
 
-demo: build
-	@.venv/bin/python examples/quickstart.py
+# The demo runs on the default interpreter, so only its venv is built.
+demo: setup
+	@echo "==> build + install into .venv"
+	.venv/bin/python $(PIP_BUILD) .
+	.venv/bin/python examples/quickstart.py
 
+# Every suite, then one summary line each; full logs in build/test-logs/.
 test: build
-	@status=0
+	@scripts/suite.sh reset
+	status=0
+	default=$$(readlink .venv)
 	for v in .venvs/3.*; do
 		echo "==> pytest ($$v)"
-		$(call run_pytest,"$$v/bin/python",)
+		if [ "$$v" = "$$default" ]; then once="$(ONCE_ENV)"; else once=; fi
+		$(call run_pytest,$$v/bin/python,$$once)
 	done
 	echo "==> native tests (build/native)"
-	$(call native_tests,build/native,) || status=1
+	$(call run_native,build/native,)
+	scripts/suite.sh summary
 	exit $$status
 
 native-test: setup
@@ -78,11 +95,21 @@ asan:
 		--config-settings=build-dir=build/asan/{wheel_tag} \
 		--config-settings=cmake.build-type=RelWithDebInfo \
 		--config-settings=cmake.define.TESSARON_SANITIZE=ON .
+	scripts/suite.sh reset
 	echo "==> pytest (.venvs/asan, sanitizers preloaded)"
 	$(call run_pytest,.venvs/asan/bin/python,$(SAN_ENV))
 	echo "==> native tests under sanitizers (build/native-asan)"
-	$(call native_tests,build/native-asan,-DTESSARON_SANITIZE=ON) || status=1
+	$(call run_native,build/native-asan,-DTESSARON_SANITIZE=ON)
+	scripts/suite.sh summary
 	exit $$status
+
+# One manylinux wheel per interpreter into dist/ (scripts/wheel.sh).
+wheel: setup
+	@for v in .venvs/3.*; do
+		echo "==> wheel for $$v"
+		scripts/wheel.sh "$$v/bin/python" dist
+	done
+	ls -1 dist/*.whl
 
 # Fuzzing, opt-in: clang (libFuzzer) and atheris come from
 # scripts/setup-fuzz.sh, which `make test` never runs.  Native targets

@@ -18,6 +18,7 @@ try:
     User.validate({"id": "1", "name": "ada", "extra": True})
 except ValidationError as error:
     print(error)
+    print("first failure:", error.code, error.path)
 
 # JSON documents are validated straight from their text.
 print("json:", User.is_valid_json(b'{"id": 2, "name": "bob"}'), User.load('{"id": 3, "name": "cy"}'))
@@ -29,10 +30,10 @@ class Point:
     y: int
 
 
-print("dataclass:", Validator(Point).is_valid(Point(1, 2)), Validator(list[Point]).is_valid([Point(1, "2")]))
+print("dataclass:", Validator(Point).is_valid(Point(1, 2)), Validator(list[Point]).is_valid([Point(1, 2), "(3, 4)"]))
 
 # Combinators build new validators; recursion is a checked fixpoint.
-Json = recursive(lambda j: None | bool | int | float | str | list[j] | dict[str, j])
+Json = recursive(lambda j: union(None, bool, int, float, str, [j], {str: j}))
 print("recursive:", Json, Json.is_valid({"a": [1, 2.5, None, {"b": "c"}]}))
 print("algebra:", union(int, str), intersection(int, complement(bool)), Validator(int) | None)
 

@@ -5,8 +5,10 @@
 #   1. Debian packages (only the missing ones; `apt-get update` runs at most
 #      once, and only when something has to be installed): the C++ compiler,
 #      pkg-config, ccache, Boost (>= 1.81, headers + Boost.JSON), GoogleTest,
-#      and ICU (used by the table generator in tools/).  CMake and Ninja come
-#      from PyPI into the venvs, so no CMake from apt.
+#      ICU (used by the table generator in tools/), and Node.js when no
+#      `node` is on PATH (pyright, one of the type checkers the tests run,
+#      is a Node.js program).  CMake and Ninja come from PyPI into the venvs,
+#      so no CMake from apt.
 #   2. One venv per CPython 3.11 / 3.12 / 3.13 found on the machine (pyenv's
 #      versions directory first, then pythonX.Y on PATH) at .venvs/3.X, with
 #      the build requirements (requirements-build.txt) and the test
@@ -97,6 +99,7 @@ MISSING=()
 for pkg in g++ make pkg-config ccache libgtest-dev libicu-dev "${APT_EXTRA[@]}"; do
     installed "$pkg" || MISSING+=("$pkg")
 done
+command -v node >/dev/null 2>&1 || MISSING+=(nodejs)
 NEED_BOOST=0
 boost_ok || NEED_BOOST=1
 

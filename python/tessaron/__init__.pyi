@@ -1,23 +1,53 @@
 """Type stubs for tessaron: schema algebra and validation for Python values."""
 
-from typing import Any, Callable, Final, Literal, TypeVar, final
+from typing import Any, Callable, Final, Literal, NoReturn, TypedDict, TypeVar, final, type_check_only
+
+from typing_extensions import deprecated
 
 _T = TypeVar("_T")
 
 __version__: Final[str]
-__all__: list[str]
+__all__ = [
+    "__version__",
+    "_debug_build",
+    "ValidationError",
+    "Validator",
+    "union",
+    "intersection",
+    "complement",
+    "recursive",
+    "anything",
+    "nothing",
+    "MAX_SCHEMA_DEPTH",
+    "MAX_DEFINITIONS",
+    "MAX_SCHEMA_NODES",
+]
 _debug_build: Final[bool]
 
 MAX_SCHEMA_DEPTH: Final[int]
 MAX_DEFINITIONS: Final[int]
 MAX_SCHEMA_NODES: Final[int]
 
+@type_check_only
+class _ErrorItem(TypedDict):
+    """One failure in ValidationError.errors; every value is JSON-serialisable."""
+
+    code: str
+    path: tuple[str | int, ...]
+    message: str
+    expected: str
+    value: str
+
 class ValidationError(Exception):
     """A value outside the schema's set (or, from validate_json and load, a
-    malformed JSON document with code "json_invalid")."""
+    malformed JSON document with code "json_invalid").
+
+    The attributes describe the first failure, `errors` every one; they are
+    built on first access.
+    """
 
     @property
-    def errors(self) -> tuple[dict[str, Any], ...]: ...
+    def errors(self) -> tuple[_ErrorItem, ...]: ...
     @property
     def code(self) -> str: ...
     @property
@@ -50,11 +80,16 @@ class Validator:
     # Rewrites.
     def open(self) -> Validator: ...
     def close(self) -> Validator: ...
+    @deprecated(
+        "Validator.simplify is deprecated and is removed in the next minor version: a schema is built in the "
+        "lattice normal form, so `repr` already shows it, and `is_empty`/`is_subtype_of`/`is_equivalent` decide "
+        "what this folds and more."
+    )
     def simplify(self) -> Validator: ...
     # Value semantics.
     def __copy__(self) -> Validator: ...
     def __deepcopy__(self, _memo: object) -> Validator: ...
-    def __reduce__(self) -> tuple[Any, ...]: ...
+    def __reduce__(self) -> NoReturn: ...
     def __or__(self, other: object, /) -> Validator: ...
     def __ror__(self, other: object, /) -> Validator: ...
     def __eq__(self, other: object, /) -> bool: ...
