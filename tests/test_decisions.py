@@ -238,6 +238,30 @@ def test_enumerations_with_their_own_equality_are_declined():
     assert Validator(Number).relation_to(int) == "undecided"
 
 
+class Key(enum.StrEnum):
+    A = "a"
+
+
+@pytest.mark.parametrize(
+    "left, right, answer",
+    [
+        ({"a": int}, dict[Literal["a"], int], "not_subset"),
+        ({"a?": int}, dict[Literal["a", "b"], int], "not_subset"),
+        ({"a": int}, {Literal["a"]: int, str: str}, "not_subset"),
+        ({"a": int}, {Literal["a"]: int, str: int}, "subset"),
+        ({"a": int}, dict[Literal["a"] | str, int], "subset"),
+        ({"a": Key}, dict[Literal["a"], int], "not_subset"),
+    ],
+)
+def test_a_literal_key_schema_admits_no_str_subclass_key(left, right, answer):
+    # A record takes a str subclass instance equal to a declared name for that
+    # name; a literal key admits its constant's exact type only.
+    assert Validator(left).relation_to(right) == answer
+    if answer == "not_subset":
+        witness = {Key.A: 1} if left != {"a": Key} else {Key.A: Key.A}
+        assert Validator(left).is_valid(witness) and not Validator(right).is_valid(witness)
+
+
 def test_an_aborted_membership_walk_is_no_refutation():
     # Inside the builder the placeholder admits nothing yet: walking the
     # enumeration's members against it aborts, which must not read as "not

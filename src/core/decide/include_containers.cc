@@ -17,6 +17,9 @@
 //     the pair through any clause, so the value is tested against the union
 //     of the values of every clause whose key schema admits the key, and a
 //     clause whose key schema cannot be judged leaves the answer undecided.
+//     A record takes a str subclass instance equal to a declared name for
+//     that name, so only key schemas that admit every such key count; a
+//     literal key schema never does (it admits its constant's exact type).
 //   * Refinement rules that compare values (bounds, divisors) apply only
 //     where every value has the builtin order and arithmetic
 //     (`values_have_builtin_order`): decisions assume the builtin kinds'
@@ -103,9 +106,14 @@ private:
 
 bool is_str_key_schema(const Node& key) { return key.kind == NodeKind::Anything || key.kind == NodeKind::Str; }
 
-// Whether a clause's key schema admits the str key `key`: yes, no, or
-// declined when it cannot be judged.
-Answer key_schema_admits(const Node& schema, std::string_view key, Oracle& oracle) {
+// Whether a clause's key schema admits every dict key that a record takes
+// for one of its declared names: yes, no (a fresh str subclass instance
+// carrying the name is refused), or declined when it cannot be judged.  A
+// record takes for a name the exact str and any str subclass instance that
+// hashes and compares like it, so no literal admits all of them: a literal
+// admits values of its constant's exact type only, whatever its text.  The
+// answer depends on no name's text.
+Answer key_schema_admits_names(const Node& schema, Oracle& oracle) {
     switch (schema.kind) {
         case NodeKind::Anything:
         case NodeKind::Str:
@@ -119,25 +127,19 @@ Answer key_schema_admits(const Node& schema, std::string_view key, Oracle& oracl
         case NodeKind::Sequence:
         case NodeKind::Set:
         case NodeKind::Mapping:
+        case NodeKind::Literal:
             return Answer::No;
-        case NodeKind::Literal: {
-            const LeafInfo info = oracle.literal_info(schema.pool_index());
-            if (info.is_declined() || info.is_class()) return Answer::Declined;
-            if (info.tag == LeafInfo::Tag::Text && info.text_kind == Kind::Str)
-                return info.text == key ? Answer::Yes : Answer::No;
-            return Answer::No;  // None, a bool, an int, a float or bytes: never equal to a str key
-        }
         case NodeKind::Union: {
             bool declined = false;
             for (const Node& m : ir::as_span(schema.members())) {
-                const Answer a = key_schema_admits(m, key, oracle);
+                const Answer a = key_schema_admits_names(m, oracle);
                 if (a == Answer::Yes) return Answer::Yes;
                 if (a == Answer::Declined) declined = true;
             }
             return declined ? Answer::Declined : Answer::No;
         }
         case NodeKind::Refined:
-            if (schema.inner() && key_schema_admits(*schema.inner(), key, oracle) == Answer::No) return Answer::No;
+            if (schema.inner() && key_schema_admits_names(*schema.inner(), oracle) == Answer::No) return Answer::No;
             return Answer::Declined;
         case NodeKind::Instance:
             if (oracle.kind_within_class(Kind::Str, schema.pool_index()) == Answer::Yes) return Answer::Yes;
@@ -184,24 +186,30 @@ Decision right_entries_pass(std::span<const RecordEntry> lefts, std::span<const 
 // Pass 2: every key the left side declares and the right side does not.
 Decision left_entries_pass(std::span<const RecordEntry> lefts, std::span<const RecordEntry> rights,
                            std::span<const ir::Clause> right_clauses, DecisionContext& ctx, AssumptionStack& stack) {
+    // The clauses that admit every key standing for an undeclared name,
+    // found at the first such name; one clause that cannot be judged leaves
+    // every such name undecided.
+    std::vector<Node> admitting;
+    bool judged = false, unjudged = false;
     EntryCursor cursor(rights, lefts);
     bool undecided = false;
-    std::vector<Node> admitting;
     for (const RecordEntry& f : lefts) {
         if (cursor.find(f.key_view())) continue;
-        admitting.clear();
-        bool unjudged = false;
-        for (const ir::Clause& c : right_clauses) {
-            const Answer a = key_schema_admits(c.key, f.key_view(), ctx.oracle);
-            if (a == Answer::Yes) admitting.push_back(c.value);
-            if (a == Answer::Declined) unjudged = true;
+        if (!judged) {
+            judged = true;
+            for (const ir::Clause& c : right_clauses) {
+                const Answer a = key_schema_admits_names(c.key, ctx.oracle);
+                if (a == Answer::Yes) admitting.push_back(c.value);
+                if (a == Answer::Declined) unjudged = true;
+            }
         }
         if (unjudged) {
             undecided = true;
             continue;
         }
         if (admitting.empty()) {
-            // No clause admits the key: a left value carrying it is outside.
+            // No clause admits every key for the name: a left value carrying
+            // it under a fresh str subclass is outside.
             const Emptiness e = decide_inhabited_fresh(f.value, ctx);
             if (e == Emptiness::Empty) continue;
             if (e == Emptiness::Inhabited) return Decision::NotSubset;

@@ -123,8 +123,12 @@ TEST(Subset, RecordsAndObjects) {
         {"undeclared key admitted by a clause", record({entry("b", bool_())}), record({}, {str_to_int}), Decision::Subset},
         {"value admitted by the union of clause values", record({entry("a", uni(nodes({int_(), str_()})))}),
          record({}, {Clause{str_(), int_()}, Clause{inst(kObjectClass), str_()}}), Decision::Subset},
-        {"literal key clause", record({entry("a", int_())}),
-         record({}, {Clause{lit(kStrA), int_()}, Clause{lit(kStrB), str_()}}), Decision::Subset},
+        // The record takes a str subclass instance equal to "a" for its key;
+        // the literal admits the exact str only.
+        {"literal key clause of the same name", record({entry("a", int_())}),
+         record({}, {Clause{lit(kStrA), int_()}, Clause{lit(kStrB), str_()}}), Decision::NotSubset},
+        {"literal key clause beside a str clause", record({entry("a", int_())}),
+         record({}, {Clause{lit(kStrA), int_()}, str_to_int}), Decision::Subset},
         {"literal key clause for another key", record({entry("x", int_())}),
          record({}, {Clause{lit(kStrA), int_()}, Clause{lit(kStrB), str_()}}), Decision::NotSubset},
         {"value outside every admitting clause", record({entry("a", float_())}),
