@@ -262,6 +262,57 @@ def test_a_literal_key_schema_admits_no_str_subclass_key(left, right, answer):
         assert Validator(left).is_valid(witness) and not Validator(right).is_valid(witness)
 
 
+def pseudo_member(cls, value):
+    member = object.__new__(cls)
+    member._value_ = value
+    member._name_ = f"X{value}"
+    return member
+
+
+class Lenient(enum.Enum):
+    A = 1
+    B = 2
+
+    @classmethod
+    def _missing_(cls, value):
+        return pseudo_member(cls, value)
+
+
+class LenientBase(enum.Enum):
+    @classmethod
+    def _missing_(cls, value):
+        return pseudo_member(cls, value)
+
+
+class Inherited(LenientBase):
+    A = 1
+
+
+class Bits(enum.Flag):
+    A = 1
+    B = 2
+
+
+@pytest.mark.parametrize(
+    "left, right, answer, outside",
+    [
+        # `_missing_` makes instances that iteration never lists.
+        (Lenient, Literal[Lenient.A, Lenient.B], "undecided", lambda: Lenient(5)),
+        (Inherited, Literal[Inherited.A], "undecided", lambda: Inherited(5)),
+        (Bits, Literal[Bits.A, Bits.B], "undecided", lambda: Bits.A | Bits.B),
+        # A listed member outside is still a refutation.
+        (Lenient, Literal[Lenient.A], "not_subset", lambda: Lenient.B),
+        # Pseudo-members are instances of the class all the same.
+        (Literal[Lenient.A], Lenient, "subset", None),
+    ],
+)
+def test_enumerations_with_a_missing_hook_prove_nothing_by_their_members(left, right, answer, outside):
+    assert Validator(left).relation_to(right) == answer
+    if outside:
+        value = outside()
+        assert Validator(left).is_valid(value) and not Validator(right).is_valid(value)
+
+
 def test_an_aborted_membership_walk_is_no_refutation():
     # Inside the builder the placeholder admits nothing yet: walking the
     # enumeration's members against it aborts, which must not read as "not

@@ -20,6 +20,10 @@
 //     keeps `object`'s equality, so the constant itself stands for every
 //     value the literal admits; a float zero is walked with both signs,
 //     since -0.0 == 0.0 and a predicate may tell them apart.
+//   * An enumeration class stands for the members its iteration lists only
+//     when no `_missing_` hook of its own (a Flag's, a user's) can make
+//     pseudo-members; otherwise its members can refute an inclusion but
+//     never prove one.
 //   * Class ids are dense, numbered in the order classes are first met, and
 //     meaningful only within this oracle's answers.  The table holds
 //     addresses, no references: the classes stay alive through the pool.
@@ -57,6 +61,7 @@ struct MathRounding {
 struct EnumTypes {
     py::Ref enum_meta;
     py::Ref flag;
+    py::Ref default_missing;  // the function behind `enum.Enum._missing_`
 };
 
 py::OnceCell<MathRounding> g_math_rounding;
@@ -84,16 +89,35 @@ const MathRounding* math_rounding() {
     return m;
 }
 
-// `enum.EnumMeta` and `enum.Flag`, loaded once; nullptr when they cannot be.
+// `enum.EnumMeta`, `enum.Flag` and the function of `enum.Enum._missing_`,
+// loaded once; nullptr when they cannot be.
 const EnumTypes* enum_types() {
     const EnumTypes* e = g_enum_types.get_or_init([](std::optional<EnumTypes>& out) {
         EnumTypes r;
         if (!load_pair("enum", "EnumMeta", "Flag", r.enum_meta, r.flag)) return false;
+        py::Ref m = py::Ref::steal(PyImport_ImportModule("enum"));
+        py::Ref base = m ? py::Ref::steal(PyObject_GetAttrString(m.get(), "Enum")) : py::Ref();
+        py::Ref hook = base ? py::Ref::steal(PyObject_GetAttrString(base.get(), "_missing_")) : py::Ref();
+        r.default_missing = hook ? py::Ref::steal(PyObject_GetAttrString(hook.get(), "__func__")) : py::Ref();
+        if (!r.default_missing) return false;
         out.emplace(std::move(r));
         return true;
     });
     if (!e) PyErr_Clear();
     return e;
+}
+
+// Whether the `_missing_` that the enumeration `cls` finds through its MRO is
+// `enum.Enum`'s own (compared by the underlying function); false when the
+// lookup fails or the hook is no bound method.
+bool uses_default_missing(PyObject* cls, PyObject* default_missing) {
+    py::Ref hook = py::Ref::steal(PyObject_GetAttr(cls, TS_INTERNED("_missing_")));
+    py::Ref func = hook ? py::Ref::steal(PyObject_GetAttr(hook.get(), TS_INTERNED("__func__"))) : py::Ref();
+    if (!func) {
+        PyErr_Clear();
+        return false;
+    }
+    return func.get() == default_missing;
 }
 
 // The truth value of a result (consumed): 1, 0, or -1 when the result is
@@ -364,6 +388,10 @@ Answer PoolOracle::enumeration_in_node(PyObject* cls, const ir::Node& node) {
         return Answer::Declined;
     }
     if (!has_default_eq(reinterpret_cast<PyTypeObject*>(cls))) return Answer::Declined;
+    // Iteration lists every instance only when no `_missing_` hook makes
+    // pseudo-members; otherwise a listed member outside the node still
+    // refutes, but all of them inside proves nothing.
+    const bool listed_are_all = uses_default_missing(cls, e->default_missing.get());
     py::Ref it = py::Ref::steal(PyObject_GetIter(cls));
     if (!it) {
         PyErr_Clear();
@@ -385,7 +413,7 @@ Answer PoolOracle::enumeration_in_node(PyObject* cls, const ir::Node& node) {
         if (v == Answer::No) return Answer::No;
         if (v == Answer::Declined) aborted = true;
     }
-    return aborted ? Answer::Declined : Answer::Yes;
+    return aborted || !listed_are_all ? Answer::Declined : Answer::Yes;
 }
 
 Answer PoolOracle::leaf_relation(const ir::Node& leaf, const ir::Node& node) {
