@@ -313,6 +313,15 @@ def test_enumerations_with_a_missing_hook_prove_nothing_by_their_members(left, r
         assert Validator(left).is_valid(value) and not Validator(right).is_valid(value)
 
 
+def test_an_intersection_meets_a_recursive_right_side_through_its_definition():
+    # The intersection is one member of the recursive union on the right.
+    m = intersection(list[int], Literal[2] | list[str])
+    p = recursive(lambda x: union(list[x], m))
+    assert Validator(m).relation_to(p) == "subset"
+    both = Validator(intersection(p, recursive(lambda x: union(list[x], int))))
+    assert both.is_equivalent(p) and p.is_equivalent(both)
+
+
 def test_an_aborted_membership_walk_is_no_refutation():
     # Inside the builder the placeholder admits nothing yet: walking the
     # enumeration's members against it aborts, which must not read as "not

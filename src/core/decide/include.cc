@@ -208,6 +208,16 @@ Decision subset_iff_empty(Emptiness left) {
     return undecided ? Outcome::Undecided : Outcome::Holds;
 }
 
+// A back edge on the right replaced by its definition, the pair assumed
+// meanwhile.
+Outcome expand_right_back_edge(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
+    if (right.definition() >= ctx.definitions.size()) return Outcome::Undecided;
+    stack.push(left, right);
+    const Decision d = decide_subset(left, ctx.definitions[right.definition()], ctx, stack);
+    stack.pop();
+    return result_of(d);
+}
+
 // Phase 10: an intersection on the left.
 [[gnu::noinline]] Outcome left_intersection(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
     std::span<const Node> members = ir::as_span(left.members());
@@ -232,6 +242,9 @@ Decision subset_iff_empty(Emptiness left) {
             if (class_disjoint_from_kinds(right, cls->pool_index(), ctx)) return Outcome::Refute;
         }
     }
+    // A recursive right side: its definition may be a union whose members
+    // the intersection meets one by one, as the rules above cannot see.
+    if (right.kind == NodeKind::BackEdge) return expand_right_back_edge(left, right, ctx, stack);
     return result_of(decide_subset_by_kind(left, right, ctx, stack));
 }
 
@@ -332,13 +345,8 @@ Decision subset_iff_empty(Emptiness left) {
                                       ir::as_span(right.constraints), ctx, stack) == Decision::Subset)
                 return Outcome::Holds;
             return result_of(decide_subset_by_kind(left, right, ctx, stack));
-        case NodeKind::BackEdge: {
-            if (right.definition() >= ctx.definitions.size()) return Outcome::Undecided;
-            stack.push(left, right);
-            const Decision d = decide_subset(left, ctx.definitions[right.definition()], ctx, stack);
-            stack.pop();
-            return result_of(d);
-        }
+        case NodeKind::BackEdge:
+            return expand_right_back_edge(left, right, ctx, stack);
         default:
             break;
     }
