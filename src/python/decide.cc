@@ -38,6 +38,14 @@ namespace tessaron::python {
 using ir::Decision;
 using ir::Emptiness;
 
+// What the inclusion methods promise beyond their own answers.
+#define TS_DECISION_SCOPE                                                               \
+    "Decisions are about the sets as written, while validation stops at fixed\n"       \
+    "limits (512 levels of value nesting, 128 nested entries into recursive\n"        \
+    "definitions): a value nested deeper can be refused by a validator that a\n"      \
+    "decision proved to contain it.  Enumeration instances made behind the class's\n" \
+    "back (object.__new__(E)) are outside the promise.\n\n"
+
 const char kIsEmptyDoc[] =
     "is_empty($self)\n--\n\n"
     "Answer whether the schema admits no value at all.\n\n"
@@ -57,6 +65,7 @@ const char kIsSubtypeOfDoc[] =
     "when a literal is tested against a refinement.  Decisions assume the\n"
     "builtin kinds' own comparisons and arithmetic; subclasses of int or str\n"
     "that override them are outside that promise.\n\n"
+    TS_DECISION_SCOPE
     "Args:\n"
     "    other: a schema spec or a Validator (positional-only).\n\n"
     "Returns:\n"
@@ -77,6 +86,7 @@ const char kRelationToDoc[] =
     "tested against a refinement.  Decisions assume the builtin kinds' own\n"
     "comparisons and arithmetic; subclasses of int or str that override them\n"
     "are outside that promise.\n\n"
+    TS_DECISION_SCOPE
     "Args:\n"
     "    other: a schema spec or a Validator (positional-only).\n\n"
     "Returns:\n"
@@ -95,6 +105,7 @@ const char kIsEquivalentDoc[] =
     "tested against a refinement.  Decisions assume the builtin kinds' own\n"
     "comparisons and arithmetic; subclasses of int or str that override them\n"
     "are outside that promise.\n\n"
+    TS_DECISION_SCOPE
     "Args:\n"
     "    other: a schema spec or a Validator (positional-only).\n\n"
     "Returns:\n"
@@ -102,6 +113,8 @@ const char kIsEquivalentDoc[] =
     "Raises:\n"
     "    NotImplementedError, ValueError, TypeError: other is not a schema spec\n"
     "        (the same refusals as Validator(other)).";
+
+#undef TS_DECISION_SCOPE
 
 // --- the method bodies -------------------------------------------------------
 
