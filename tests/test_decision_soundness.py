@@ -11,6 +11,13 @@ plus values generated from each schema's grammar, always filtered through
 * ``is_equivalent(A, B)`` True: A and B agree on every sampled value;
 * A against ``union(A, B)`` is never "not_subset".
 
+Beyond the general grammar, two focused pairings: mappings against mappings
+(records, dicts keyed by str, by literal names or by a str enumeration, with
+values whose keys are str subclass instances: a record takes those for its
+names, a literal key does not), and enumerations against enumerations and
+their literals (plain ones, a Flag and one whose ``_missing_`` makes members
+that iteration never lists).
+
 Out of scope, and never generated: values with odd comparisons (a lax
 ``__ge__``, an ``__eq__`` that lies), subclasses of int or str that override
 comparison, and objects spoofing their class.  Decisions assume the builtin
@@ -19,6 +26,7 @@ kinds' own comparisons; these values are outside that promise.
 Later steps extend the schema grammar here as more forms are decided.
 """
 
+import enum
 import itertools
 import math
 from typing import Annotated, Any, Literal
@@ -39,6 +47,36 @@ class Derived(Base):
 
 class Other:
     pass
+
+
+class Key(enum.StrEnum):
+    A = "a"
+    B = "b"
+
+
+class Name(str):
+    pass
+
+
+class Color(enum.Enum):
+    RED = 1
+    GREEN = 2
+
+
+class Lenient(enum.Enum):
+    A = 1
+
+    @classmethod
+    def _missing_(cls, value):
+        member = object.__new__(cls)
+        member._value_ = value
+        member._name_ = f"X{value}"
+        return member
+
+
+class Bits(enum.Flag):
+    A = 1
+    B = 2
 
 
 class Ge:
@@ -91,7 +129,13 @@ SCALARS = {
     "base": (Base, [Base(), Derived()]),
     "derived": (Derived, [Derived()]),
     "other": (Other, [Other()]),
+    "color": (Color, [Color.RED, Color.GREEN]),
+    "lenient": (Lenient, [Lenient.A, Lenient(5)]),
+    "bits": (Bits, [Bits.A, Bits.B, Bits.A | Bits.B, Bits(0)]),
+    "key": (Key, [Key.A, Key.B]),
 }
+ENUMS = ["color", "lenient", "bits", "key"]
+ENUM_MEMBERS = [Color.RED, Color.GREEN, Lenient.A, Bits.A, Bits.B, Key.A]
 HASHABLE = ["int", "bool", "str", "bytes", "none"]
 LITERAL_VALUES = [0, 1, 2, 5, True, False, "a", "b", b"a", None, 1.0, 2.5]
 
@@ -100,7 +144,9 @@ LITERAL_VALUES = [0, 1, 2, 5, True, False, "a", "b", b"a", None, 1.0, 2.5]
 # A schema is a tuple: ("scalar", name), ("lit", values), ("union", [a, b,
 # ...]), ("inter", a, b), ("comp", a), ("list", a), ("tuple", [a, ...]),
 # ("tuplevar", a), ("set", name), ("record", [(key, required, a), ...]),
-# ("dict", a), ("refined", name, markers), ("rec", family, a).
+# ("dict", keys, a), ("refined", name, markers), ("rec", family, a); the
+# keys of a dict are "str", "enum" (the str enumeration Key) or a tuple of
+# literal names.
 
 leaves = st.one_of(
     st.sampled_from(sorted(SCALARS)).map(lambda n: ("scalar", n)),
@@ -128,6 +174,9 @@ refinements = st.sampled_from(sorted(MARKERS)).flatmap(
 leaves = st.one_of(leaves, refinements)
 
 
+DICT_KEYS = st.sampled_from(["str", "str", "enum", ("a",), ("a", "b"), ("b",)])
+
+
 def extend(children):
     key = st.sampled_from(["a", "b"])
     return st.one_of(
@@ -140,12 +189,42 @@ def extend(children):
         st.lists(st.tuples(key, st.booleans(), children), max_size=2, unique_by=lambda e: e[0]).map(
             lambda es: ("record", es)
         ),
-        children.map(lambda a: ("dict", a)),
+        st.tuples(DICT_KEYS, children).map(lambda ka: ("dict", ka[0], ka[1])),
         st.tuples(st.sampled_from(["list", "pair", "chain"]), children).map(lambda fa: ("rec", fa[0], fa[1])),
     )
 
 
 schemas = st.recursive(leaves, extend, max_leaves=5)
+
+
+def records_of(children):
+    key = st.sampled_from(["a", "b"])
+    entries = st.lists(st.tuples(key, st.booleans(), children), min_size=1, max_size=2, unique_by=lambda e: e[0])
+    return entries.map(lambda es: ("record", es))
+
+
+def dicts_of(children, keys=DICT_KEYS):
+    return st.tuples(keys, children).map(lambda ka: ("dict", ka[0], ka[1]))
+
+
+def mappings_of(children):
+    return st.one_of(records_of(children), dicts_of(children))
+
+
+# Mostly a few related scalars for values, so that inclusions hold often.
+mapping_values = st.one_of(st.sampled_from(["int", "bool", "str", "any"]).map(lambda n: ("scalar", n)), leaves)
+mappings = mappings_of(st.one_of(mapping_values, mappings_of(mapping_values)))
+# Records against dicts keyed by their names as literals, or by the enumeration.
+mapping_pairs = st.one_of(
+    st.tuples(mappings, mappings),
+    st.tuples(records_of(mapping_values), dicts_of(mapping_values, st.sampled_from([("a",), ("a", "b"), "enum"]))),
+)
+
+enum_leaves = st.one_of(
+    st.sampled_from(ENUMS).map(lambda n: ("scalar", n)),
+    st.lists(st.sampled_from(ENUM_MEMBERS), min_size=1, max_size=3).map(lambda v: ("lit", tuple(v))),
+)
+enumerations = st.one_of(enum_leaves, st.lists(enum_leaves, min_size=2, max_size=3).map(lambda xs: ("union", xs)))
 
 
 def to_spec(s):
@@ -171,7 +250,8 @@ def to_spec(s):
     if tag == "record":
         return {(k if req else k + "?"): to_spec(x) for k, req, x in s[1]}
     if tag == "dict":
-        return dict[str, to_spec(s[1])]
+        keys = {"str": str, "enum": Key}.get(s[1]) or Literal[s[1]]
+        return dict[keys, to_spec(s[2])]
     if tag == "refined":
         return Annotated[(SCALARS[s[1]][0], *s[2])]
     if tag == "rec":
@@ -212,6 +292,13 @@ def part_values(s, depth, extra):
     return members_first(s, values_of(s, depth, extra))
 
 
+def items_of(s, depth, extra):
+    """The values to put alone in a container of items of schema `s`: its own
+    first values, then the values of every part of both schemas (the
+    witnesses a complement inside a container needs lie there)."""
+    return part_values(s, depth, extra)[:24] + list(extra)
+
+
 def values_of(s, depth=3, extra=()):
     """A finite list of candidate members of the schema, from its grammar;
     `extra` joins the pool where a complement admits almost anything."""
@@ -248,8 +335,8 @@ def values_of(s, depth=3, extra=()):
         # Only the containers' smallest values below the depth bound.
         return {"list": [[]], "tuplevar": [()], "dict": [{}], "set": [set()], "record": [{}]}.get(tag, [])
     if tag == "list":
-        inner = part_values(s[1], depth - 1, extra)
-        return [[]] + [[v] for v in inner[:24]] + [list(p) for p in capped(itertools.product(inner[:3], repeat=2), 4)]
+        inner = items_of(s[1], depth - 1, extra)
+        return [[]] + [[v] for v in inner] + [list(p) for p in capped(itertools.product(inner[:3], repeat=2), 4)]
     if tag == "tuple":
         factors = [part_values(x, depth - 1, extra) or [None] for x in s[1]]
         if not factors:
@@ -258,17 +345,22 @@ def values_of(s, depth=3, extra=()):
         diagonal = [tuple(f[i % len(f)] for f in factors) for i in range(16)]
         return diagonal + [tuple(p) for p in capped(itertools.product(*[f[:3] for f in factors]), 27)]
     if tag == "tuplevar":
-        inner = part_values(s[1], depth - 1, extra)
-        return [()] + [(v,) for v in inner[:24]] + [tuple(p) for p in capped(itertools.product(inner[:3], repeat=2), 4)]
+        inner = items_of(s[1], depth - 1, extra)
+        return [()] + [(v,) for v in inner] + [tuple(p) for p in capped(itertools.product(inner[:3], repeat=2), 4)]
     if tag == "record":
         # Every key present or absent; records with more keys first.
         choices = [[None] + [(k, v) for v in part_values(x, depth - 1, extra)[:4]] for k, _, x in s[1]]
         out = [dict(kv for kv in combo if kv) for combo in itertools.product(*choices)]
         # The fullest and the emptiest records first.
         out = interleave([sorted(out, key=len, reverse=True), sorted(out, key=len)])
-        return capped(out, 24) + [dict(d, c=1) for d in out[:2]]
+        # The names also under str subclass keys, which a record takes for them.
+        renamed = [{Key(k) if k in ("a", "b") else k: v for k, v in d.items()} for d in out if d]
+        renamed += [{Name(k): v for k, v in d.items()} for d in out[:4] if d]
+        return capped(out, 24) + [dict(d, c=1) for d in out[:2]] + capped(renamed, 24)
     if tag == "dict":
-        return [{}] + [{"k": v} for v in part_values(s[1], depth - 1, extra)[:16]] + [{1: 1}]
+        inner = part_values(s[2], depth - 1, extra)
+        keys = ["k", "a", "b", Key.A, Name("a")]
+        return [{}] + [{keys[i % len(keys)]: v} for i, v in enumerate(inner[:16])] + [{1: 1}]
     raise AssertionError(s)
 
 
@@ -319,9 +411,7 @@ SETTINGS = settings(
 )
 
 
-@SETTINGS
-@given(schemas, schemas)
-def test_answers_are_sound(a, b):
+def check_pair(a, b):
     va, vb = compile_schema(a), compile_schema(b)
     candidates = candidates_of(a, b)
     in_a = members(va, candidates)
@@ -345,6 +435,24 @@ def test_answers_are_sound(a, b):
 
     assert va.relation_to(union(va, vb)) != "not_subset"
     assert va.relation_to(va) == "subset"
+
+
+@SETTINGS
+@given(schemas, schemas)
+def test_answers_are_sound(a, b):
+    check_pair(a, b)
+
+
+@SETTINGS
+@given(mapping_pairs)
+def test_mapping_answers_are_sound(pair):
+    check_pair(*pair)
+
+
+@SETTINGS
+@given(enumerations, enumerations)
+def test_enumeration_answers_are_sound(a, b):
+    check_pair(a, b)
 
 
 @SETTINGS
