@@ -121,7 +121,7 @@ void append_report(std::vector<Violation>& list, WalkContext& ctx) {
     for (Violation& v : list) ctx.violations->push_back(std::move(v));
 }
 
-template <class Source>
+template <ValueSource Source>
 bool union_recording(const ir::Node& node, const Source& src, WalkContext& ctx) {
     WalkState& st = *ctx.state;
     const auto members = ir::as_span(node.members());
@@ -216,7 +216,7 @@ int literal_set_answer(const LiteralSets& sets, const JsonSource& src, WalkState
 // The literal-set answer of a union node, when it has one: 1, 0, or -1 (no
 // table entry, a value the sets cannot answer, or a union at the nesting
 // limit, whose members the walk would refuse).
-template <class Source>
+template <ValueSource Source>
 int literal_union_answer(const ir::Node& node, const Source& src, WalkState& st) {
     const auto& table = st.tables->literal_sets;
     if (table.empty() || st.depth >= kMaxWalkDepth) return -1;
@@ -227,7 +227,7 @@ int literal_union_answer(const ir::Node& node, const Source& src, WalkState& st)
 
 }  // namespace
 
-template <class Source>
+template <ValueSource Source>
 bool check_union(const ir::Node& node, const Source& src, WalkContext& ctx) {
     // Literal sets first (see the file comment): a member is answered here
     // in every mode; a non-member is answered here only verdict-only.
@@ -241,7 +241,7 @@ bool check_union(const ir::Node& node, const Source& src, WalkContext& ctx) {
     return false;
 }
 
-template <class Source>
+template <ValueSource Source>
 bool check_intersection(const ir::Node& node, const Source& src, WalkContext& ctx) {
     const auto members = ir::as_span(node.members());
     if (ctx.mode != WalkMode::CollectAll) {
@@ -264,7 +264,7 @@ bool check_intersection(const ir::Node& node, const Source& src, WalkContext& ct
     return verdict;
 }
 
-template <class Source>
+template <ValueSource Source>
 bool check_complement(const ir::Node& node, const Source& src, WalkContext& ctx) {
     if (!node.inner()) return true;
     std::vector<Violation> none;

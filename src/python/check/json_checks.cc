@@ -9,8 +9,7 @@
 // is a distinct key.
 //
 // For an object the members are visited once: a member's key is looked up
-// among the declared names (the record-key table's text map, or a scan of
-// the entries when the walk has no table), a declared member is walked
+// among the declared names (declared_keys.h), a declared member is walked
 // against its entry, and an undeclared one against the clauses: none
 // refuses it; a single clause whose key node is str or anything walks just
 // the value (every JSON key is a string); otherwise some clause must admit
@@ -22,13 +21,13 @@
 //
 // Budget: one walk per item or member; the array fast path tests a
 // homogeneous array of a scalar kind without recursion.
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "python/check/builtins.h"
+#include "python/check/declared_keys.h"
 #include "python/check/report.h"
 #include "python/check/sources.h"
 #include "python/check/walk.h"
@@ -59,39 +58,6 @@ bool walk_at(const ir::Node& node, const JsonSource& child, PathSegment segment,
     const bool member = walk(node, child, ctx);
     ctx.path->pop_back();
     return member;
-}
-
-// Records with at most this many entries are searched by a scan (length
-// first): cheaper than hashing the key.
-constexpr std::size_t kScannedEntries = 12;
-
-const RecordKeys* record_table(const ir::Node& node, const WalkState& st) {
-    const auto& table = st.tables->record_keys;
-    if (table.empty() || !node.entries || node.entries->empty()) return nullptr;
-    auto it = table.find(Precompute::key_of(node.entries));
-    return it == table.end() ? nullptr : &it->second;
-}
-
-// The entry a key names: the last entry of that name.
-std::optional<std::size_t> declared_index(std::span<const ir::RecordEntry> entries, const RecordKeys* table,
-                                          std::string_view key) {
-    if (entries.size() <= kScannedEntries) {
-        for (std::size_t i = entries.size(); i-- > 0;) {
-            const ir::SharedText& name = entries[i].key;
-            if (name && name->size() == key.size() &&
-                (key.empty() || ((*name)[0] == key[0] && std::memcmp(name->data(), key.data(), key.size()) == 0)))
-                return i;
-        }
-        return std::nullopt;
-    }
-    if (table) {
-        auto it = table->positions.find(key);
-        if (it == table->positions.end()) return std::nullopt;
-        return static_cast<std::size_t>(it->second);
-    }
-    for (std::size_t i = entries.size(); i-- > 0;)
-        if (entries[i].key_view() == key) return i;
-    return std::nullopt;
 }
 
 // Whether the clauses admit an undeclared member.
@@ -172,18 +138,13 @@ bool check_mapping(const ir::Node& node, const JsonSource& src, WalkContext& ctx
     WalkState& st = *ctx.state;
     const auto entries = ir::as_span(node.entries);
     const auto clauses = ir::as_span(node.clauses);
-    const RecordKeys* table = record_table(node, st);
+    const DeclaredKeys keys(entries, record_table(node, st));
     const auto members = src.doc->members(*src.value);
     const bool recording = ctx.recording();
     std::vector<bool> present;
     if (recording) present.assign(entries.size(), false);
 
-    std::size_t left = 0;
-    if (table) {
-        left = static_cast<std::size_t>(table->required);
-    } else {
-        for (const ir::RecordEntry& e : entries) left += e.required ? 1 : 0;
-    }
+    std::size_t left = keys.required_count();
 
     bool verdict = true;
     for (std::size_t m = 0; m < members.size(); m += 2) {
@@ -191,7 +152,7 @@ bool check_mapping(const ir::Node& node, const JsonSource& src, WalkContext& ctx
         const JsonSource value = src.child(members[m + 1]);
         const std::string_view key_text = src.doc->text(members[m]);
         bool ok;
-        if (auto index = declared_index(entries, table, key_text)) {
+        if (auto index = keys.find(key_text)) {
             const ir::RecordEntry& entry = entries[*index];
             if (entry.required) --left;
             if (recording) present[*index] = true;
@@ -210,7 +171,7 @@ bool check_mapping(const ir::Node& node, const JsonSource& src, WalkContext& ctx
         for (std::size_t i = 0; i < entries.size(); ++i) {
             if (!entries[i].required || present[i]) continue;
             // A repeated declared name counts once, at its last entry.
-            if (declared_index(entries, table, entries[i].key_view()) != i) continue;
+            if (keys.find(entries[i].key_view()) != i) continue;
             ctx.violations->push_back(make_keyed_violation(*ctx.path, PathKey{entries[i].key}, "missing_key",
                                                            "required key " + std::string(entries[i].key_view()),
                                                            "missing"));

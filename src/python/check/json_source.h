@@ -14,6 +14,7 @@
 
 #include "core/json/tree.h"
 #include "python/binding/ref.h"
+#include "python/check/source.h"
 #include "python/json/to_python.h"
 
 namespace tessaron::python::check {
@@ -54,5 +55,6 @@ struct JsonSource {
 
     JsonSource child(const json::Value& v) const { return JsonSource{doc, &v}; }
 };
+static_assert(ValueSource<JsonSource>);
 
 }  // namespace tessaron::python::check

@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "python/check/declared_keys.h"
 #include "python/check/report.h"
 #include "python/check/sources.h"
 #include "python/check/walk.h"
@@ -50,52 +51,6 @@ SimpleClauses classify_clauses(std::span<const ir::Clause> clauses) {
     if (c.key.kind == ir::NodeKind::Anything) return SimpleClauses::AnyAny;
     if (c.key.kind == ir::NodeKind::Str) return SimpleClauses::StrAny;
     return SimpleClauses::Other;
-}
-
-// The declared names of a record: through its table entry when there is
-// one, else by a scan of the entries (the last equal name wins, as in the
-// table).
-class DeclaredKeys {
-public:
-    DeclaredKeys(std::span<const ir::RecordEntry> entries, const RecordKeys* table)
-        : entries_(entries), table_(table) {}
-
-    std::optional<std::size_t> find(std::string_view text) const {
-        if (table_) {
-            auto it = table_->positions.find(text);
-            if (it == table_->positions.end()) return std::nullopt;
-            return static_cast<std::size_t>(it->second);
-        }
-        for (std::size_t i = entries_.size(); i-- > 0;)
-            if (entries_[i].key_view() == text) return i;
-        return std::nullopt;
-    }
-
-    std::size_t required_count() const {
-        if (table_) return static_cast<std::size_t>(table_->required);
-        std::size_t n = 0;
-        for (const ir::RecordEntry& e : entries_) n += e.required ? 1 : 0;
-        return n;
-    }
-
-    // The Python str of entry i's name (new reference), or nullptr with an
-    // exception set.
-    PyObject* name(std::size_t i) const {
-        if (table_ && i < table_->names.size()) return table_->names[i].new_ref();
-        const std::string_view text = entries_[i].key_view();
-        return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-    }
-
-private:
-    std::span<const ir::RecordEntry> entries_;
-    const RecordKeys* table_;
-};
-
-const RecordKeys* record_table(const ir::Node& node, const WalkState& st) {
-    const auto& table = st.tables->record_keys;
-    if (table.empty() || !node.entries || node.entries->empty()) return nullptr;
-    auto it = table.find(Precompute::key_of(node.entries));
-    return it == table.end() ? nullptr : &it->second;
 }
 
 // The text of a dict key that may stand for a declared name: an exact str,
@@ -329,7 +284,7 @@ bool check_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx) 
     return false;
 }
 
-template <class Source>
+template <ValueSource Source>
 bool check_object_attributes(const ir::Node& node, const Source& src, WalkContext& ctx) {
     WalkState& st = *ctx.state;
     py::Ref holder;

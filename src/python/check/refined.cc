@@ -172,7 +172,7 @@ bool regex_matches(const ir::Constraint& c, PyObject* value, WalkState& st) {
 
 }  // namespace
 
-template <class Source>
+template <ValueSource Source>
 bool check_refined(const ir::Node& node, const Source& src, WalkContext& ctx) {
     if (!node.inner() || !walk(*node.inner(), src, ctx)) return false;
     WalkState& st = *ctx.state;

@@ -16,6 +16,7 @@
 
 #include "core/ir/node.h"
 #include "python/check/context.h"
+#include "python/check/source.h"
 #include "python/errors.h"
 #include "python/value_text.h"
 
@@ -33,7 +34,7 @@ inline std::string class_name(PyObject* cls, WalkState& st) {
 
 // How the value of a failure is shown: its safe text; a source that cannot
 // be turned into a Python object shows "<unrepresentable>".
-template <class Source>
+template <ValueSource Source>
 std::string violation_value_text(const Source& src, WalkState& st) {
     py::Ref holder;
     PyObject* obj = src.as_python(holder);
@@ -47,7 +48,7 @@ std::string violation_value_text(const Source& src, WalkState& st) {
 // The failure code of a node's kind; a refined node takes its inner node's.
 const char* kind_error_code(const ir::Node& node);
 
-template <class Source>
+template <ValueSource Source>
 Violation make_violation(const char* code, std::string expected, const Source& src, WalkContext& ctx) {
     Violation v;
     v.path = *ctx.path;
@@ -60,13 +61,13 @@ Violation make_violation(const char* code, std::string expected, const Source& s
 // `make_violation` and append it, in the recording modes only.  Once a
 // fatal exception has stopped the walk nothing more is recorded (the entry
 // raises that exception), so no more user code runs for texts.
-template <class Source>
+template <ValueSource Source>
 void push_violation(const char* code, std::string expected, const Source& src, WalkContext& ctx) {
     if (!ctx.recording() || ctx.state->stop) return;
     ctx.violations->push_back(make_violation(code, std::move(expected), src, ctx));
 }
 // The same with a static expected text, which is only copied when recorded.
-template <class Source>
+template <ValueSource Source>
 void push_violation(const char* code, const char* expected, const Source& src, WalkContext& ctx) {
     if (!ctx.recording() || ctx.state->stop) return;
     ctx.violations->push_back(make_violation(code, std::string(expected), src, ctx));
@@ -82,7 +83,7 @@ Violation make_keyed_violation(const std::vector<PathSegment>& path, PathSegment
 // decimal text, any other key as its safe text.
 PathSegment key_segment(PyObject* key, WalkState& st);
 
-template <class Source>
+template <ValueSource Source>
 void report_type_mismatch(const ir::Node& node, const Source& src, WalkContext& ctx) {
     if (!ctx.recording()) return;
     push_violation(kind_error_code(node), std::string(ir::expected_kind_text(node)), src, ctx);
@@ -90,7 +91,7 @@ void report_type_mismatch(const ir::Node& node, const Source& src, WalkContext& 
 
 // A sequence of the wrong length: "{kind} of length at least {n}" with a
 // tail, "{kind} of length {n}" without.
-template <class Source>
+template <ValueSource Source>
 void report_type_mismatch_formatted(const char* code, std::string_view kind_name, std::uint64_t count,
                                     bool has_tail, const Source& src, WalkContext& ctx) {
     if (!ctx.recording()) return;
@@ -100,7 +101,7 @@ void report_type_mismatch_formatted(const char* code, std::string_view kind_name
     push_violation(code, std::move(expected), src, ctx);
 }
 
-template <class Source>
+template <ValueSource Source>
 void report_mutated(const Source& src, WalkContext& ctx) {
     push_violation("mutated_during_validation", "a value that does not change while it is checked", src, ctx);
 }

@@ -185,7 +185,7 @@ bool check_sequence(const ir::Node& node, const PySource& src, WalkContext& ctx)
     return check_list_elements(prefix, tail, value, n, src, ctx);
 }
 
-template <class Source>
+template <ValueSource Source>
 bool check_set(const ir::Node& node, const Source& src, WalkContext& ctx) {
     const bool frozen = node.flavour() == ir::kFlavourFrozenset;
     const char* code = frozen ? "frozen_set_type" : "set_type";

@@ -8,18 +8,44 @@
 // refinements, value texts).  Checks whose algorithm depends on the shape of
 // the input (sequences, sets, mappings) are overloads per source type.
 //
-// `PySource` is a borrowed Python object.  A parsed-JSON source type joins
-// it by answering the same members with `is_json == true` and being listed
-// in `TS_FOR_EACH_SOURCE` (check/sources.h).
+// `ValueSource` states that contract; `walk` and every check template are
+// constrained by it.  `PySource` is a borrowed Python object; `JsonSource`
+// (json_source.h) one value of a parsed JSON document.  A source type joins
+// the walk by meeting the concept and being listed in `TS_FOR_EACH_SOURCE`
+// (check/sources.h), plus its overloads of the shape-dependent checks.
 #pragma once
 
 #include <Python.h>
 
+#include <concepts>
 #include <cstdint>
 
 #include "python/binding/ref.h"
 
 namespace tessaron::python::check {
+
+// A value source: names one value without owning it.
+//   is_json        true for a source whose values are not Python objects
+//                  (scalar tests read the source's own kinds)
+//   identity()     a number equal for the same value, for the recursion
+//                  guard
+//   is_none() ... is_bytes()   the scalar type tests (is_exact_bool: bool
+//                  itself; is_int: int and its subclasses, bool included)
+//   as_python(holder)  the value as a Python object, borrowed from the
+//                  source or held by `holder`; nullptr with the exception
+//                  set when a conversion raised
+template <class S>
+concept ValueSource = requires(const S& s, py::Ref& holder) {
+    { S::is_json } -> std::convertible_to<bool>;
+    { s.identity() } -> std::same_as<std::uint64_t>;
+    { s.is_none() } -> std::same_as<bool>;
+    { s.is_exact_bool() } -> std::same_as<bool>;
+    { s.is_int() } -> std::same_as<bool>;
+    { s.is_float() } -> std::same_as<bool>;
+    { s.is_str() } -> std::same_as<bool>;
+    { s.is_bytes() } -> std::same_as<bool>;
+    { s.as_python(holder) } -> std::same_as<PyObject*>;
+};
 
 struct PySource {
     static constexpr bool is_json = false;
@@ -40,5 +66,6 @@ struct PySource {
     // conversion raised (the exception is set).
     PyObject* as_python(py::Ref& /*holder*/) const { return obj; }
 };
+static_assert(ValueSource<PySource>);
 
 }  // namespace tessaron::python::check

@@ -45,7 +45,7 @@ bool literal_equals(PyObject* value, PyObject* constant, WalkState& st) {
     return fold_call_result(truth, st);
 }
 
-template <class Source>
+template <ValueSource Source>
 bool check_literal(const ir::Node& node, const Source& src, WalkContext& ctx) {
     WalkState& st = *ctx.state;
     PyObject* constant = st.pooled(node.pool_index());
@@ -66,7 +66,7 @@ bool check_literal(const ir::Node& node, const Source& src, WalkContext& ctx) {
     return member;
 }
 
-template <class Source>
+template <ValueSource Source>
 bool check_instance(const ir::Node& node, const Source& src, WalkContext& ctx) {
     WalkState& st = *ctx.state;
     PyObject* cls = st.pooled(node.pool_index());
@@ -85,7 +85,7 @@ bool check_instance(const ir::Node& node, const Source& src, WalkContext& ctx) {
     return member;
 }
 
-template <class Source>
+template <ValueSource Source>
 bool check_back_edge(const ir::Node& node, const Source& src, WalkContext& ctx) {
     WalkState& st = *ctx.state;
     const std::uint64_t identity = src.identity();
@@ -117,7 +117,7 @@ bool check_back_edge(const ir::Node& node, const Source& src, WalkContext& ctx) 
     return member;
 }
 
-template <class Source>
+template <ValueSource Source>
 bool dispatch(const ir::Node& node, const Source& src, WalkContext& ctx) {
     bool member;
     switch (node.kind) {
@@ -208,7 +208,7 @@ bool runs_no_user_code(const ir::Node& node, std::span<const py::Ref> pool, int&
     }
 }
 
-template <class Source>
+template <ValueSource Source>
 bool walk(const ir::Node& node, const Source& src, WalkContext& ctx) {
     WalkState& st = *ctx.state;
     if (st.stop) return false;

@@ -26,7 +26,7 @@
 
 namespace tessaron::python::check {
 
-template <class Source>
+template <ValueSource Source>
 bool walk(const ir::Node& node, const Source& src, WalkContext& ctx);
 
 // Exact builtin types whose `==` is reflexive, cannot be overridden and
@@ -80,17 +80,17 @@ bool runs_no_user_code(const ir::Node& node, std::span<const py::Ref> pool, int&
 
 // --- the per-kind checks (the node is of the kind named) ------------------
 
-template <class Source>
+template <ValueSource Source>
 bool check_union(const ir::Node& node, const Source& src, WalkContext& ctx);
-template <class Source>
+template <ValueSource Source>
 bool check_intersection(const ir::Node& node, const Source& src, WalkContext& ctx);
-template <class Source>
+template <ValueSource Source>
 bool check_complement(const ir::Node& node, const Source& src, WalkContext& ctx);
-template <class Source>
+template <ValueSource Source>
 bool check_set(const ir::Node& node, const Source& src, WalkContext& ctx);
-template <class Source>
+template <ValueSource Source>
 bool check_object_attributes(const ir::Node& node, const Source& src, WalkContext& ctx);
-template <class Source>
+template <ValueSource Source>
 bool check_refined(const ir::Node& node, const Source& src, WalkContext& ctx);
 
 // Checks whose algorithm depends on the shape of the input: one overload
