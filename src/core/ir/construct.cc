@@ -19,8 +19,11 @@
 // no allocation apart from the shared result once scratch vectors are warm.
 #include "core/ir/construct.h"
 
+#include <cassert>
+
 #include <boost/unordered/unordered_flat_set.hpp>
 
+#include "core/ir/normal_form.h"
 #include "core/ir/order.h"
 #include "core/ir/sharing.h"
 #include "core/util/fxhash.h"
@@ -32,6 +35,7 @@ Node composite(NodeKind kind, NodeList members) {
     Node n;
     n.kind = kind;
     n.nodes = std::move(members);
+    assert(is_normal(n));
     return n;
 }
 
@@ -122,6 +126,7 @@ Node complement_node(Node x) {
             Node n;
             n.kind = NodeKind::Complement;
             n.child = intern_node(std::move(x));
+            assert(is_normal(n));
             return n;
         }
     }
@@ -134,6 +139,7 @@ Node make_refined(Node inner, std::vector<Constraint> constraints) {
     n.kind = NodeKind::Refined;
     n.child = intern_node(std::move(inner));
     n.constraints = std::make_shared<const std::vector<Constraint>>(std::move(constraints));
+    assert(is_normal(n));
     return n;
 }
 
@@ -144,6 +150,7 @@ Node make_record(std::vector<RecordEntry> entries, std::vector<Clause> clauses) 
     n.kind = NodeKind::Mapping;
     n.entries = intern_entry_slice(entries);
     n.clauses = intern_clause_slice(clauses);
+    assert(is_normal(n));
     return n;
 }
 
@@ -152,6 +159,7 @@ Node make_object(std::vector<RecordEntry> entries) {
     Node n;
     n.kind = NodeKind::Object;
     n.entries = intern_entry_slice(entries);
+    assert(is_normal(n));
     return n;
 }
 
@@ -161,6 +169,7 @@ Node make_sequence(std::uint8_t flavour, NodeList prefix, SharedNode tail) {
     n.flag = flavour;
     n.nodes = prefix ? std::move(prefix) : empty_node_slice();
     n.child = std::move(tail);
+    assert(is_normal(n));
     return n;
 }
 
@@ -169,6 +178,7 @@ Node make_set(std::uint8_t flavour, Node element) {
     n.kind = NodeKind::Set;
     n.flag = flavour;
     n.child = intern_node(std::move(element));
+    assert(is_normal(n));
     return n;
 }
 

@@ -9,6 +9,7 @@
 #include "core/pattern/interval_set.h"
 
 #include <algorithm>
+#include <cassert>
 
 #include "core/pattern/unicode.h"
 
@@ -34,6 +35,15 @@ void IntervalSet::canonicalize() {
         }
     }
     ranges_.resize(w);
+    assert(is_normal());
+}
+
+bool IntervalSet::is_normal() const {
+    for (std::size_t i = 0; i < ranges_.size(); ++i) {
+        if (ranges_[i].lo > ranges_[i].hi) return false;
+        if (i > 0 && static_cast<std::uint64_t>(ranges_[i - 1].hi) + 1 >= ranges_[i].lo) return false;
+    }
+    return true;
 }
 
 bool IntervalSet::contains(std::uint32_t c) const {
@@ -60,6 +70,7 @@ void IntervalSet::add(std::uint32_t lo, std::uint32_t hi) {
         *first = Interval{lo, hi};
         ranges_.erase(first + 1, last);
     }
+    assert(is_normal());
 }
 
 void IntervalSet::add_all(const IntervalSet& other) { union_with(other); }
@@ -89,6 +100,7 @@ void IntervalSet::intersect_with(const IntervalSet& other) {
         }
     }
     ranges_ = std::move(out);
+    assert(is_normal());
 }
 
 void IntervalSet::subtract(const IntervalSet& other) {
@@ -108,6 +120,7 @@ void IntervalSet::subtract(const IntervalSet& other) {
         if (lo <= a.hi) out.push_back({static_cast<std::uint32_t>(lo), a.hi});
     }
     ranges_ = std::move(out);
+    assert(is_normal());
 }
 
 void IntervalSet::symmetric_difference_with(const IntervalSet& other) {
@@ -126,6 +139,7 @@ void IntervalSet::negate_within(std::uint32_t max) {
     }
     if (next <= max) out.push_back({static_cast<std::uint32_t>(next), max});
     ranges_ = std::move(out);
+    assert(is_normal());
 }
 
 void IntervalSet::negate_unicode() {

@@ -42,6 +42,11 @@ public:
 
     bool operator==(const IntervalSet& o) const { return ranges_ == o.ranges_; }
 
+    // The representation invariant: every interval has lo <= hi, and the
+    // intervals are in ascending order with a gap between neighbours
+    // (a.hi + 1 < b.lo), so equal sets have equal vectors.
+    bool is_normal() const;
+
 private:
     void canonicalize();
     void negate_within(std::uint32_t max);

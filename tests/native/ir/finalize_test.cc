@@ -4,6 +4,7 @@
 
 #include "core/ir/finalize.h"
 #include "core/ir/limits.h"
+#include "core/ir/normal_form.h"
 #include "core/ir/order.h"
 #include "core/ir/placeholder_stack.h"
 #include "core/ir/reach.h"
@@ -125,6 +126,9 @@ TEST(Finalize, DefinitionOrderDoesNotDependOnAssembly) {
     EXPECT_TRUE(node_eq(r1, r2));
     ASSERT_EQ(d1.size(), d2.size());
     for (std::size_t i = 0; i < d1.size(); ++i) EXPECT_TRUE(node_eq(d1[i], d2[i])) << i;
+    // Renumbered back edges keep every union in canonical order.
+    EXPECT_EQ(tree_violation(r1), std::nullopt);
+    for (const Node& d : d1) EXPECT_EQ(tree_violation(d), std::nullopt);
     // Canonical order is a fixed point.
     EXPECT_FALSE(canonicalise_definitions(r1, d1));
 }
@@ -147,6 +151,7 @@ TEST(Finalize, EquivalentDefinitionsMerge) {
     EXPECT_TRUE(node_eq(root, tuple_of({edge(0), edge(0), edge(1)})));
     EXPECT_TRUE(node_eq(defs[0], uni({list_of(edge(0)), none_()})));
     EXPECT_TRUE(node_eq(defs[1], list_of(uni({edge(1), edge(0)}))));
+    for (const Node& d : defs) EXPECT_EQ(tree_violation(d), std::nullopt);
     // Bodies that differ only below the recursion stay apart.
     std::vector<Node> apart = nodes({list_of(uni({edge(0), lit(1)})), list_of(uni({edge(1), lit(2)}))});
     EXPECT_EQ(definition_classes(apart), (std::vector<std::uint64_t>{0, 1}));

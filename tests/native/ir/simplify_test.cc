@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "core/decide/disjoint.h"
+#include "core/ir/normal_form.h"
 #include "core/ir/order.h"
 #include "core/ir/simplify.h"
 #include "ir/ir_builders.h"
@@ -105,6 +106,7 @@ TEST(Simplify, FoldsAndNormalForm) {
         const Node once = simplified(c.input);
         EXPECT_TRUE(node_eq(once, c.expected)) << c.name;
         EXPECT_TRUE(in_negation_normal_form(once)) << c.name;
+        EXPECT_EQ(tree_violation(once), std::nullopt) << c.name;
         EXPECT_TRUE(node_eq(simplified(once), once)) << c.name << ": simplifying again changes nothing";
     }
 }
