@@ -5,6 +5,8 @@
 // is split at the first NUL into pattern and text (bit 1); the remaining
 // bytes are the pattern (and text).  The harness asserts what must hold for
 // any input:
+//   - the class-set operator scan answers for any bytes, with a position
+//     inside the pattern;
 //   - compilation returns a matcher or an error value, never throws or
 //     aborts;
 //   - the matcher answers for any text, and twice the same;
@@ -25,6 +27,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/pattern/class_set.h"
 #include "core/pattern/dfa.h"
 #include "core/pattern/pattern.h"
 
@@ -52,6 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             text = rest.substr(nul + 1);
         }
     }
+    if (const auto op = find_class_set_operator(pattern))
+        check(op->position < pattern.size(), "class-set operator past the pattern", pattern);
     auto compiled = compile_full_match(pattern, kind);
     if (std::holds_alternative<Error>(compiled)) {
         check(std::get<Error>(compiled).offset <= pattern.size(), "error offset past the pattern", pattern);

@@ -66,7 +66,7 @@ PyObject* finish(ir::Node root, Pool&& pool, std::vector<ir::Node>&& definitions
 }
 
 PyObject* combine(const char* name, bool is_union, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    py::ArgSpec spec{name, {}, 0, 0, {}, 0, true};
+    py::ArgSpec spec{.full_name = name, .var_positional = true};
     if (!py::parse_fastcall(spec, args, nargs, kwnames, nullptr)) return nullptr;
     Pool pool;
     std::vector<ir::Node> definitions;
@@ -154,7 +154,10 @@ PyObject* intersection_function(PyObject*, PyObject* const* args, Py_ssize_t nar
 
 PyObject* complement_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        static const py::ArgSpec spec{"complement()", {"schema"}, 1, 1, {}, 0, false};
+        static const py::ArgSpec spec{.full_name = "complement()",
+                                      .positional = {"schema"},
+                                      .required_positional = 1,
+                                      .positional_only = 1};
         PyObject* schema = nullptr;
         if (!py::parse_fastcall(spec, args, nargs, kwnames, &schema)) return nullptr;
         Pool pool;
@@ -169,7 +172,10 @@ PyObject* complement_function(PyObject*, PyObject* const* args, Py_ssize_t nargs
 
 PyObject* recursive_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        static const py::ArgSpec spec{"recursive()", {"builder"}, 1, 1, {}, 0, false};
+        static const py::ArgSpec spec{.full_name = "recursive()",
+                                      .positional = {"builder"},
+                                      .required_positional = 1,
+                                      .positional_only = 1};
         PyObject* builder = nullptr;
         if (!py::parse_fastcall(spec, args, nargs, kwnames, &builder)) return nullptr;
         return recursive_body(builder);

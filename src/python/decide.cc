@@ -138,7 +138,8 @@ bool compile_other(const ValidatorObject* receiver, PyObject* other, WorkingSche
 // Reads `other` and compiles it; false with the exception set.
 bool open_relation(const char* name, PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                    ValidatorObject*& receiver, WorkingSchemas& work) {
-    const py::ArgSpec spec{name, {"other"}, 1, 1, {}, 0, false};
+    const py::ArgSpec spec{
+        .full_name = name, .positional = {"other"}, .required_positional = 1, .positional_only = 1};
     PyObject* other = nullptr;
     if (!py::parse_fastcall(spec, args, nargs, kwnames, &other)) return false;
     receiver = downcast_validator(self);

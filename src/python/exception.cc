@@ -135,7 +135,10 @@ const char kReduceDoc[] =
 
 PyObject* validation_error_getattr(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        static const py::ArgSpec spec{"validation_error_getattr()", {"instance", "name"}, 2, 2, {}, 0, false};
+        static const py::ArgSpec spec{.full_name = "validation_error_getattr()",
+                                      .positional = {"instance", "name"},
+                                      .required_positional = 2,
+                                      .positional_only = 2};
         PyObject* argv[2];
         if (!py::parse_fastcall(spec, args, nargs, kwnames, argv)) return nullptr;
         PyObject* instance = argv[0];
@@ -176,7 +179,10 @@ PyObject* validation_error_getattr(PyObject*, PyObject* const* args, Py_ssize_t 
 
 PyObject* validation_error_reduce(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        static const py::ArgSpec spec{"validation_error_reduce()", {"instance"}, 1, 1, {}, 0, false};
+        static const py::ArgSpec spec{.full_name = "validation_error_reduce()",
+                                      .positional = {"instance"},
+                                      .required_positional = 1,
+                                      .positional_only = 1};
         PyObject* instance = nullptr;
         if (!py::parse_fastcall(spec, args, nargs, kwnames, &instance)) return nullptr;
         for (const char* attr : kAttrNames) {

@@ -1,3 +1,8 @@
+// Finalisation of a compiled schema into a Validator payload: the core's
+// finalize_schema (equivalent definitions merged, unreachable ones dropped,
+// the rest renumbered, the size bounds checked), its refusal raised as a
+// ValueError.  On success the pool, definitions and root move into the
+// payload; on refusal everything given is released with the arguments.
 #include "python/finalize.h"
 
 #include "core/ir/finalize.h"

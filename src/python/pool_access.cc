@@ -1,3 +1,12 @@
+// Hashes and equality of pooled objects for the core's hashing and
+// comparison of schema trees.
+//
+// What it computes: the hash of a pooled object and of its type, and
+// whether two pooled objects (of two pools) are equal: the same object, or
+// objects of one exact type that compare equal.  Invariants: no exception
+// leaves an answer -- a hash that raised is absent, a comparison that
+// raised is "unequal" -- so the core sees plain values.  Budget: one hash
+// or one comparison per question.
 #include "python/pool_access.h"
 
 namespace tessaron::python {

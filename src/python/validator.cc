@@ -51,7 +51,10 @@ PyObject* validator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
                 flat.push_back(value);
             }
         }
-        static const py::ArgSpec spec{"Validator.__new__()", {"schema"}, 1, 1, {}, 0, false};
+        static const py::ArgSpec spec{.full_name = "Validator.__new__()",
+                                      .positional = {"schema"},
+                                      .required_positional = 1,
+                                      .positional_only = 1};
         PyObject* schema = nullptr;
         if (!py::parse_fastcall(spec, flat.data(), nargs, kwnames.get(), &schema)) return nullptr;
 

@@ -151,7 +151,9 @@ PyObject* deepcopy_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
     return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
         ValidatorObject* v = downcast_validator(self);
         if (!v) return nullptr;
-        static const py::ArgSpec spec{"Validator.__deepcopy__()", {"_memo"}, 1, 0, {}, 0, false};
+        static const py::ArgSpec spec{.full_name = "Validator.__deepcopy__()",
+                                      .positional = {"_memo"},
+                                      .required_positional = 1};
         PyObject* memo = nullptr;
         if (!py::parse_fastcall(spec, args, nargs, kwnames, &memo)) return nullptr;
         return clone_validator(v);

@@ -48,14 +48,7 @@ enum class ContainerText { Done, Fallback, Fatal };
 // set) when a fatal exception was raised on the way, which must not be
 // swallowed.
 ContainerText container_text(PyObject* obj, std::string& out) {
-    auto fall_back = []() {
-        py::SavedError err = py::SavedError::fetch();
-        if (py::is_fatal_exception(err.get())) {
-            err.restore();
-            return ContainerText::Fatal;
-        }
-        return ContainerText::Fallback;
-    };
+    auto fall_back = []() { return py::clear_unless_fatal() ? ContainerText::Fallback : ContainerText::Fatal; };
     const py::Ref* inst = g_repr_instance.get_or_init(init_repr_limits);
     if (!inst) return fall_back();
     py::Ref text = py::Ref::steal(PyObject_CallMethodOneArg(inst->get(), TS_INTERNED("repr"), obj));
@@ -79,15 +72,7 @@ bool text_of_repr_result(PyObject* result, std::string& out) {
         out = cut_text_80(text);
         return true;
     }
-    if (PyErr_Occurred()) {
-        py::SavedError err = py::SavedError::fetch();
-        if (py::is_fatal_exception(err.get())) {
-            err.restore();
-            return false;
-        }
-        err.restore();
-        PyErr_WriteUnraisable(result);
-    }
+    if (!py::clear_unless_fatal(result)) return false;
     py::Ref name = py::Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(result)), TS_INTERNED("__name__")));
     std::string name_text;
     if (name && PyUnicode_Check(name.get()) && str_text_lossy(name.get(), name_text)) {
@@ -108,6 +93,19 @@ bool dunder_name_text(PyObject* obj, std::string& out) {
     const char* utf8 = PyUnicode_AsUTF8AndSize(name.get(), &len);
     if (!utf8) return false;
     out.assign(utf8, static_cast<std::size_t>(len));
+    return true;
+}
+
+// Clears the pending exception unless it is fatal.  A fatal one sets
+// `stop` and is taken out into `fatal` when that holds none yet (else
+// dropped: the first one is what the walk raises).  True for a fatal one.
+bool keep_first_fatal(py::SavedError& fatal, bool& stop) {
+    if (py::clear_unless_fatal()) return false;
+    stop = true;
+    if (fatal)
+        PyErr_Clear();
+    else
+        fatal = py::SavedError::fetch();
     return true;
 }
 
@@ -175,11 +173,7 @@ std::string safe_repr(PyObject* obj) {
 std::string value_text_keeping_fatal(PyObject* obj, py::SavedError& fatal, bool& stop) {
     std::string out;
     if (value_repr(obj, out)) return out;
-    py::SavedError err = py::SavedError::fetch();
-    if (py::is_fatal_exception(err.get())) {
-        if (!fatal) fatal = std::move(err);
-        stop = true;
-    }
+    keep_first_fatal(fatal, stop);
     return "<unrepresentable>";
 }
 
@@ -193,12 +187,7 @@ std::string class_name_text(PyObject* obj) {
 std::string class_name_text_keeping_fatal(PyObject* obj, py::SavedError& fatal, bool& stop) {
     std::string out;
     if (dunder_name_text(obj, out)) return out;
-    py::SavedError err = py::SavedError::fetch();
-    if (py::is_fatal_exception(err.get())) {
-        if (!fatal) fatal = std::move(err);
-        stop = true;
-        return "<unrepresentable>";
-    }
+    if (keep_first_fatal(fatal, stop)) return "<unrepresentable>";
     return value_text_keeping_fatal(obj, fatal, stop);
 }
 

@@ -158,7 +158,7 @@ Decision subset_iff_empty(Emptiness left) {
     return Decision::Undecided;
 }
 
-// Phase 6: both sides literal lists.  None when the phase hands on.
+// Both sides literal lists.  None when the phase hands on.
 [[gnu::noinline]] std::optional<Outcome> literal_phase(const Node& left, const Node& right, DecisionContext& ctx) {
     const bool left_listable = left.kind == NodeKind::Literal || left.kind == NodeKind::Union;
     const bool right_listable = right.kind == NodeKind::Literal || right.kind == NodeKind::Union;
@@ -186,7 +186,7 @@ Decision subset_iff_empty(Emptiness left) {
     return std::nullopt;
 }
 
-// Phase 8: a union on the left holds when every member does.
+// A union on the left holds when every member does.
 [[gnu::noinline]] Outcome left_union(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
     bool undecided = false;
     for (const Node& m : ir::as_span(left.members())) {
@@ -197,7 +197,7 @@ Decision subset_iff_empty(Emptiness left) {
     return undecided ? Outcome::Undecided : Outcome::Holds;
 }
 
-// Phase 9: an intersection on the right holds when every member does.
+// An intersection on the right holds when every member does.
 [[gnu::noinline]] Outcome right_intersection(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
     bool undecided = false;
     for (const Node& m : ir::as_span(right.members())) {
@@ -218,7 +218,7 @@ Outcome expand_right_back_edge(const Node& left, const Node& right, DecisionCont
     return result_of(d);
 }
 
-// Phase 10: an intersection on the left.
+// An intersection on the left.
 [[gnu::noinline]] Outcome left_intersection(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
     std::span<const Node> members = ir::as_span(left.members());
     for (const Node& m : members)
@@ -248,7 +248,8 @@ Outcome expand_right_back_edge(const Node& left, const Node& right, DecisionCont
     return result_of(decide_subset_by_kind(left, right, ctx, stack));
 }
 
-// Phase 11.4: narrowing the right union to the members that can meet L.
+// A union on the right, when some member refuted L: narrowed to the
+// members that can meet L.
 // `pass` 0 uses the structural miss test, 1 the meet test.
 [[gnu::noinline]] std::optional<Outcome> narrow_right_union(const Node& left, std::span<const Node> members, int pass,
                                           DecisionContext& ctx, AssumptionStack& stack) {
@@ -278,7 +279,7 @@ Outcome expand_right_back_edge(const Node& left, const Node& right, DecisionCont
     return std::nullopt;
 }
 
-// Phase 11: a union on the right (L neither a union nor an intersection).
+// A union on the right (L neither a union nor an intersection).
 [[gnu::noinline]] Outcome right_union(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
     std::span<const Node> members = ir::as_span(right.members());
     for (const Node& m : members)
@@ -310,7 +311,7 @@ Outcome expand_right_back_edge(const Node& left, const Node& right, DecisionCont
     return result_of(decide_subset_by_kind(left, right, ctx, stack));
 }
 
-// Phase 15: the rules by the kind of the right side.
+// The rules by the kind of the right side.
 [[gnu::noinline]] Outcome by_right_kind(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
     switch (right.kind) {
         case NodeKind::Sequence:

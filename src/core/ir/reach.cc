@@ -35,14 +35,6 @@ std::vector<bool> reachable_definitions(const Node& root, std::span<const Node> 
     return reached;
 }
 
-bool prune_unreachable_definitions(Node& root, std::vector<Node>& definitions) {
-    std::vector<bool> reached = reachable_definitions(root, definitions);
-    if (std::find(reached.begin(), reached.end(), false) == reached.end()) return false;
-    std::vector<RenumberEntry> map = make_renumber_map(reached);
-    renumber_schema(root, definitions, map);
-    return true;
-}
-
 std::vector<std::uint64_t> definitions_in_canonical_order(const Node& root, std::span<const Node> definitions) {
     std::vector<std::uint64_t> order;
     std::vector<bool> reached(definitions.size(), false);

@@ -14,12 +14,6 @@ namespace tessaron::ir {
 // `definitions` is not followed.
 std::vector<bool> reachable_definitions(const Node& root, std::span<const Node> definitions);
 
-// Finalisation's pruning: when some definition is unreachable, drops every
-// unreachable definition and renumbers the back edges of the kept ones and
-// of the root (kept definitions keep their relative order).  Answers whether
-// anything was dropped; when not, root and definitions are untouched.
-bool prune_unreachable_definitions(Node& root, std::vector<Node>& definitions);
-
 // The reached definitions in canonical order: a depth-first walk from the
 // root in child order that numbers a definition when its own walk ends
 // (post-order), so definitions nested in a definition come before it.  That

@@ -26,16 +26,6 @@
 
 namespace tessaron::ir {
 
-std::vector<RenumberEntry> make_renumber_map(const std::vector<bool>& kept) {
-    std::vector<RenumberEntry> map(kept.size());
-    std::uint64_t next = 0;
-    for (std::size_t i = 0; i < kept.size(); ++i) {
-        map[i].kept = kept[i];
-        map[i].new_index = map[i].kept ? next++ : 0;
-    }
-    return map;
-}
-
 namespace {
 
 // Renumbering: a back edge whose entry is kept points at its new index.
@@ -128,16 +118,6 @@ std::optional<NodeList> renumber_members(const NodeList& list, std::span<const R
 std::optional<EntryList> renumber_entries(const EntryList& list, std::span<const RenumberEntry> map) {
     auto r = renumberer(map);
     return rewrite_entries(list, r);
-}
-
-void renumber_schema(Node& root, std::vector<Node>& definitions, std::span<const RenumberEntry> map) {
-    auto r = renumberer(map);
-    std::vector<Node> kept;
-    for (std::size_t i = 0; i < definitions.size(); ++i)
-        if (i < map.size() && map[i].kept) kept.push_back(r.node(definitions[i]));
-    Node new_root = r.node(root);
-    definitions = std::move(kept);
-    root = std::move(new_root);
 }
 
 bool RelocationContext::is_identity() const {

@@ -1,7 +1,7 @@
 // Rewrites that move the indices inside a finished tree.
 //
-// Renumbering rewrites back edges after finalisation has dropped the
-// definitions the root cannot reach.  Relocation carries another schema's
+// Renumbering rewrites back edges when finalisation merges, drops and
+// reorders the definitions (reach.h).  Relocation carries another schema's
 // tree into the pool and definitions list being built: pool indices through
 // an index map, back edges by an offset.
 #pragma once
@@ -21,9 +21,6 @@ struct RenumberEntry {
     std::uint64_t new_index = 0;  // the number of kept definitions before it
 };
 
-// The map for one kept flag per definition.
-std::vector<RenumberEntry> make_renumber_map(const std::vector<bool>& kept);
-
 // The renumbered node: a back edge i with map[i] kept points at
 // map[i].new_index; any other back edge is kept as it is.  Always a complete
 // node: every composite node is rebuilt through the sharing tables (member
@@ -36,11 +33,6 @@ bool renumber_list(std::vector<Node>& work, std::span<const Node> list, std::spa
 std::optional<NodeList> renumber_prefix(const NodeList& list, std::span<const RenumberEntry> map);
 std::optional<NodeList> renumber_members(const NodeList& list, std::span<const RenumberEntry> map);
 std::optional<EntryList> renumber_entries(const EntryList& list, std::span<const RenumberEntry> map);
-
-// Finalisation's renumbering in one pass: drops the definitions the map
-// does not keep (and any past its end), renumbers the kept ones in order, then the root, with one
-// memo for all of them.
-void renumber_schema(Node& root, std::vector<Node>& definitions, std::span<const RenumberEntry> map);
 
 struct RelocationContext {
     // Entry i: the target pool index of source pool index i.

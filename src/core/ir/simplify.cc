@@ -38,10 +38,12 @@
 // the input; finalisation holds it to the size bounds.
 #include "core/ir/simplify.h"
 
+#include <cassert>
 #include <utility>
 #include <vector>
 
 #include "core/ir/construct.h"
+#include "core/ir/normal_form.h"
 #include "core/ir/oracle.h"
 #include "core/ir/order.h"
 #include "core/ir/rewrite.h"
@@ -55,6 +57,7 @@ Node composite(NodeKind kind, std::span<const Node> members) {
     Node n;
     n.kind = kind;
     n.nodes = intern_node_slice(members);
+    assert(is_normal(n));
     return n;
 }
 
@@ -243,8 +246,6 @@ private:
     // The complement of a simplified node, in negation-normal form.
     Node push_complement(Node x) {
         switch (x.kind) {
-            case NodeKind::Anything: return Node::nothing();
-            case NodeKind::Nothing: return Node::anything(false);
             case NodeKind::Union: {
                 ScratchNodes work;
                 for (const Node& m : as_span(x.members())) {
@@ -273,15 +274,10 @@ private:
                 }
                 return fold_union(*work);
             }
-            case NodeKind::Complement:
-                // Shared nodes are immutable: the inner node is copied.
-                return x.child ? *x.child : Node::anything(false);
-            default: {
-                Node n;
-                n.kind = NodeKind::Complement;
-                n.child = intern_node(std::move(x));
-                return n;
-            }
+            default:
+                // anything <-> nothing, a complement unwrapped, otherwise a
+                // complement node.
+                return complement_node(std::move(x));
         }
     }
 

@@ -29,6 +29,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace tessaron::pattern {
 
@@ -63,35 +64,49 @@ LazyDfa::LazyDfa(const Nfa& nfa, std::size_t memory_budget)
         }
     }
     if (!mapped_) mem = std::calloc(table_bytes_, 1);
-    if (mem == nullptr) std::abort();
+    if (mem == nullptr) throw std::bad_alloc();
     table_ = static_cast<std::uint32_t*>(mem);
     accept_ = static_cast<std::uint8_t*>(std::calloc(max_states_, 1));
-    if (accept_ == nullptr) std::abort();
+    // The destructor does not run for a constructor that throws: what was
+    // allocated so far is released here.
+    if (accept_ == nullptr) {
+        release_table();
+        throw std::bad_alloc();
+    }
+    try {
+        // Row 0 reserved, row 1 dead.
+        sets_.emplace_back();
+        ctxs_.push_back(0);
+        pending_.push_back(false);
+        sets_.emplace_back();
+        ctxs_.push_back(0);
+        pending_.push_back(false);
+        dead_ = stride_;
+        for (std::uint32_t c = 0; c < stride_; ++c) table_[dead_ + c] = dead_;
+        count_.store(2, std::memory_order_relaxed);
 
-    // Row 0 reserved, row 1 dead.
-    sets_.emplace_back();
-    ctxs_.push_back(0);
-    pending_.push_back(false);
-    sets_.emplace_back();
-    ctxs_.push_back(0);
-    pending_.push_back(false);
-    dead_ = stride_;
-    for (std::uint32_t c = 0; c < stride_; ++c) table_[dead_ + c] = dead_;
-    count_.store(2, std::memory_order_relaxed);
-
-    std::vector<std::uint32_t> start;
-    std::uint32_t seed = nfa.start;
-    stepper_.closure(&seed, 1, start);
-    std::lock_guard<std::mutex> lock(mu_);
-    start_ = intern(kCtxStart & ctx_mask_, start);
+        std::vector<std::uint32_t> start;
+        std::uint32_t seed = nfa.start;
+        stepper_.closure(&seed, 1, start);
+        std::lock_guard<std::mutex> lock(mu_);
+        start_ = intern(kCtxStart & ctx_mask_, start);
+    } catch (...) {
+        release_table();
+        std::free(accept_);
+        throw;
+    }
 }
 
-LazyDfa::~LazyDfa() {
+void LazyDfa::release_table() noexcept {
     if (mapped_) {
         ::munmap(table_, table_bytes_);
     } else {
         std::free(table_);
     }
+}
+
+LazyDfa::~LazyDfa() {
+    release_table();
     std::free(accept_);
 }
 

@@ -35,6 +35,8 @@ public:
     std::uint64_t work() const { return work_.load(std::memory_order_relaxed); }
 
 private:
+    // Unmaps or frees the transition table.
+    void release_table() noexcept;
     std::uint32_t slow_next(std::uint32_t from, std::uint32_t cls, std::vector<std::uint32_t>& overflow) const;
     // Under mu_: the id (row offset) of the state for this set, creating it
     // if there is room; kFull otherwise.

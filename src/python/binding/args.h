@@ -23,13 +23,13 @@
 namespace tessaron::py {
 
 struct ArgSpec {
-    const char* full_name;                      // "Validator.validate()"
-    std::vector<const char*> positional;        // positional parameters, in order
-    std::size_t required_positional = 0;        // the first n of them are required
-    std::size_t positional_only = 0;            // the first n of them are positional-only
-    std::vector<const char*> keyword_only;      // keyword-only parameters
-    std::size_t required_keyword_only = 0;      // the first n of those are required
-    bool var_positional = false;                // *args: extra positionals are allowed
+    const char* full_name = nullptr;             // "Validator.validate()"
+    std::vector<const char*> positional = {};    // positional parameters, in order
+    std::size_t required_positional = 0;         // the first n of them are required
+    std::size_t positional_only = 0;             // the first n of them are positional-only
+    std::vector<const char*> keyword_only = {};  // keyword-only parameters
+    std::size_t required_keyword_only = 0;       // the first n of those are required
+    bool var_positional = false;                 // *args: extra positionals are allowed
 };
 
 // Fills `out` (size positional.size() + keyword_only.size()) with borrowed

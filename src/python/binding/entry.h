@@ -25,7 +25,7 @@ inline void raise_internal_failure(const char* what) noexcept {
         std::string msg = std::string("internal error in tessaron: ") + what;
         PyErr_SetString(PyExc_SystemError, msg.c_str());
     } catch (...) {
-        Py_FatalError("uncaught panic at ffi boundary");
+        Py_FatalError("tessaron: an internal error could not be reported (no memory for its message)");
     }
 }
 

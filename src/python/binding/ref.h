@@ -106,4 +106,21 @@ inline bool is_fatal_exception(PyObject* exc) {
            PyErr_GivenExceptionMatches(exc, PyExc_RecursionError);
 }
 
+// Clears the pending exception unless it is fatal.  True when none is left
+// set; false when a fatal one stays set for the caller to raise or keep.
+// With `unraisable_context`, a cleared exception is reported through
+// `sys.unraisablehook` in that context instead of dropped silently.
+inline bool clear_unless_fatal(PyObject* unraisable_context = nullptr) {
+    SavedError err = SavedError::fetch();
+    if (!err) return true;
+    const bool fatal = is_fatal_exception(err.get());
+    err.restore();
+    if (fatal) return false;
+    if (unraisable_context)
+        PyErr_WriteUnraisable(unraisable_context);
+    else
+        PyErr_Clear();
+    return true;
+}
+
 }  // namespace tessaron::py

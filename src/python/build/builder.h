@@ -42,7 +42,7 @@ bool build_type_alias(PyObject* alias, BuildTarget target, ir::Node& out);
 bool build_list_literal(PyObject* list, BuildTarget target, ir::Node& out);
 bool build_record_literal(PyObject* dict, BuildTarget target, ir::Node& out);
 
-// --- Annotated metadata (annotated.cc) --------------------------------------
+// --- Annotated metadata (annotated.cc, markers.cc, marker_pattern.cc) -------
 
 // Reads one metadata item as a marker at group `depth` (0 for an item of the
 // Annotated form itself), appending the constraints it carries.
@@ -50,6 +50,9 @@ bool read_marker(PyObject* item, std::vector<ir::Constraint>& constraints, Build
 // Reads each element of a grouped marker at `depth + 1`; refuses a group
 // deeper than 7 and one that yields more than MAX_SCHEMA_NODES constraints.
 bool build_marker_group(PyObject* item, std::vector<ir::Constraint>& constraints, BuildTarget target, int depth);
+// The ValueError of a group (or Annotated form) that yields more than
+// MAX_SCHEMA_NODES constraints; always false.
+bool constraint_limit_exceeded(PyObject* group);
 // Whether the object says it is grouped metadata (errors count as no; a
 // fatal one is left set).
 bool is_grouped_metadata(PyObject* obj);
@@ -57,9 +60,16 @@ bool is_grouped_metadata(PyObject* obj);
 bool is_unchecked_marker_type(PyTypeObject* type);
 // False with the ValueError set when a divisor is not a `numbers.Number`.
 bool check_divisor_is_number(PyObject* value);
-// False with the ValueError set when a pattern holds a class-set operator
-// (`&&`, `--`, `~~` or a nested `[` inside a class).
-bool check_class_set_operators(std::string_view pattern);
+// `numbers.Number`, looked up once for the process; nullptr with the
+// exception set when the lookup fails.
+PyObject* number_class();
+// The text of a marker's pattern; false with NotImplementedError set when
+// it is not a str.
+bool read_pattern_text(PyObject* pattern_value, std::string& text);
+// Appends the Regex constraint of a pattern text, with the marker's "flags"
+// value applied (nullptr: none); false with the exception set when the
+// flags, a class-set operator or the pattern itself is refused.
+bool add_pattern_constraint(std::string text, PyObject* flags, std::vector<ir::Constraint>& constraints);
 
 // Carries another validator's tree into the schema being built.
 bool merge_validator(PyObject* validator, BuildTarget target, ir::Node& out);

@@ -77,13 +77,7 @@ bool row_len(PyObject* value, BuiltinRow row, std::uint64_t& out) {
     const MethodTable* table = len_methods();
     if (!table) return false;
     const int same = type_attr_is(Py_TYPE(value), TS_INTERNED("__len__"), (*table)[row].get());
-    if (same < 0) {
-        py::SavedError err = py::SavedError::fetch();
-        if (py::is_fatal_exception(err.get())) {
-            err.restore();
-            return false;
-        }
-    }
+    if (same < 0 && !py::clear_unless_fatal()) return false;
     if (same > 0) return plain_len(value, out);
     return builtin_len(value, row, out);
 }
@@ -119,13 +113,7 @@ PyObject* builtin_iter(PyObject* value) {
     if (!table) return nullptr;
     PyObject* own = (*table)[row].get();
     const int same = type_attr_is(type, TS_INTERNED("__iter__"), own);
-    if (same < 0) {
-        py::SavedError err = py::SavedError::fetch();
-        if (py::is_fatal_exception(err.get())) {
-            err.restore();
-            return nullptr;
-        }
-    }
+    if (same < 0 && !py::clear_unless_fatal()) return nullptr;
     if (same > 0) return PyObject_GetIter(value);
     py::Ref result = py::Ref::steal(PyObject_CallOneArg(own, value));
     if (!result) return nullptr;

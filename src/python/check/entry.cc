@@ -152,7 +152,11 @@ bool validate_and_raise(ValidatorObject* validator, PyObject* value, bool fail_f
 
 PyObject* validate_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        static const py::ArgSpec spec{"Validator.validate()", {"obj"}, 1, 1, {"fail_fast"}, 0, false};
+        static const py::ArgSpec spec{.full_name = "Validator.validate()",
+                                      .positional = {"obj"},
+                                      .required_positional = 1,
+                                      .positional_only = 1,
+                                      .keyword_only = {"fail_fast"}};
         PyObject* argv[2] = {nullptr, nullptr};
         if (nargs == 1 && !kwnames) {
             // validate(obj)
@@ -182,7 +186,10 @@ PyObject* is_valid_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
         if (nargs == 1 && !kwnames) {
             obj = args[0];
         } else {
-            static const py::ArgSpec spec{"Validator.is_valid()", {"obj"}, 1, 1, {}, 0, false};
+            static const py::ArgSpec spec{.full_name = "Validator.is_valid()",
+                                          .positional = {"obj"},
+                                          .required_positional = 1,
+                                          .positional_only = 1};
             if (!py::parse_fastcall(spec, args, nargs, kwnames, &obj)) return nullptr;
         }
         ValidatorObject* v = receiver(self);
@@ -195,7 +202,10 @@ PyObject* is_valid_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
 
 PyObject* ensure_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        static const py::ArgSpec spec{"Validator.ensure()", {"obj"}, 1, 1, {}, 0, false};
+        static const py::ArgSpec spec{.full_name = "Validator.ensure()",
+                                      .positional = {"obj"},
+                                      .required_positional = 1,
+                                      .positional_only = 1};
         PyObject* obj = nullptr;
         if (!py::parse_fastcall(spec, args, nargs, kwnames, &obj)) return nullptr;
         ValidatorObject* v = receiver(self);

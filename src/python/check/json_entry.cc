@@ -211,7 +211,11 @@ int json_verdict(ValidatorObject* v, PyObject* data) {
 
 PyObject* validate_json_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        static const py::ArgSpec spec{"Validator.validate_json()", {"data"}, 1, 1, {"fail_fast"}, 0, false};
+        static const py::ArgSpec spec{.full_name = "Validator.validate_json()",
+                                      .positional = {"data"},
+                                      .required_positional = 1,
+                                      .positional_only = 1,
+                                      .keyword_only = {"fail_fast"}};
         if (!parse_and_validate(spec, self, args, nargs, kwnames)) return nullptr;
         Py_RETURN_NONE;
     });
@@ -219,7 +223,11 @@ PyObject* validate_json_method(PyObject* self, PyObject* const* args, Py_ssize_t
 
 PyObject* load_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        static const py::ArgSpec spec{"Validator.load()", {"data"}, 1, 1, {"fail_fast"}, 0, false};
+        static const py::ArgSpec spec{.full_name = "Validator.load()",
+                                      .positional = {"data"},
+                                      .required_positional = 1,
+                                      .positional_only = 1,
+                                      .keyword_only = {"fail_fast"}};
         return parse_and_validate(spec, self, args, nargs, kwnames).release();
     });
 }
@@ -230,7 +238,10 @@ PyObject* is_valid_json_method(PyObject* self, PyObject* const* args, Py_ssize_t
         if (nargs == 1 && !kwnames) {
             data = args[0];
         } else {
-            static const py::ArgSpec spec{"Validator.is_valid_json()", {"data"}, 1, 1, {}, 0, false};
+            static const py::ArgSpec spec{.full_name = "Validator.is_valid_json()",
+                                          .positional = {"data"},
+                                          .required_positional = 1,
+                                          .positional_only = 1};
             if (!py::parse_fastcall(spec, args, nargs, kwnames, &data)) return nullptr;
         }
         ValidatorObject* v = downcast_validator(self);
