@@ -88,6 +88,11 @@ MALFORMED = [
     ("01", "invalid number at line 1 column 2"),
     ("[1.]", "invalid number at line 1 column 4"),
     ("1e400", "number out of range (too large for a float) at line 1 column 1"),
+    # Exponents longer than the parser holds: a true overflow is refused at
+    # the number, and later errors keep their positions.
+    ("[1e2147483648]", "number out of range (too large for a float) at line 1 column 2"),
+    ("-12.5e+99999999999", "number out of range (too large for a float) at line 1 column 1"),
+    ("[0e99999999999, nul]", "invalid literal (expected true, false or null) at line 1 column 17"),
     ("NaN", "NaN and Infinity are not allowed at line 1 column 1"),
     ("[-Infinity]", "NaN and Infinity are not allowed at line 1 column 3"),
     ("[1,]", "trailing comma before ']' at line 1 column 4"),
@@ -163,6 +168,13 @@ def test_a_repeated_key_keeps_its_first_position_and_last_value():
         ("-9223372036854775808", -(2**63)),
         ("1e-400", 0.0),
         ("-0.0", -0.0),
+        # Zeros and underflows with exponents longer than 32 bits hold.
+        ("0e2147483648", 0.0),
+        ("0.0e99999999999", 0.0),
+        ("1e-9999999999", 0.0),
+        ("-0e+99999999999", -0.0),
+        ("-25.5e-00012345678901", -0.0),
+        ("0e0000000000000000000000001", 0.0),
         ("-0", 0),
         ("2.2250738585072011e-308", 2.2250738585072011e-308),
         ("0.1", 0.1),
@@ -498,3 +510,11 @@ def test_json_entries_leak_nothing():
     gc.collect()  # the raised errors' tracebacks are cycles
     # A leak of even one object per call would show as thousands of blocks.
     assert sys.getallocatedblocks() - before < 500
+
+
+def test_long_exponents_inside_containers_and_strings():
+    # Only numbers are rewritten: a string holding the same text is kept.
+    doc = '{"s": "1e99999999999", "z": [0e2147483648, -1e-2147483648], "n": 1}'
+    assert Validator(ANY).load(doc) == {"s": "1e99999999999", "z": [0.0, -0.0], "n": 1}
+    assert Validator({"s": str, "z": list[float], "n": int}).is_valid_json(doc.encode()) is True
+    assert math.copysign(1, Validator(ANY).load(doc)["z"][1]) == -1.0

@@ -9,11 +9,14 @@
 //
 // Invariant: the order of magnitude is computed with a saturated exponent,
 // so any exponent text, however long, is classified without overflow.
+// `rewrite_long_exponents` applies the same classification to the numbers
+// whose exponents the parser cannot hold, keeping every byte's position.
 // Budget: linear in the text.
 #include "core/json/number.h"
 
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <system_error>
 
 namespace tessaron::json {
@@ -70,6 +73,64 @@ bool magnitude_is_large(std::string_view text) {
 }
 
 }  // namespace
+
+namespace {
+
+bool number_byte(char c) { return digit(c) || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-'; }
+
+// The replacement of one number token, or nothing when its exponent is
+// short enough for the parser.
+bool rewrite_number(std::string_view token, std::string& out, std::size_t at) {
+    const std::size_t e = token.find_first_of("eE");
+    if (e == std::string_view::npos) return false;
+    std::size_t i = e + 1;
+    if (i < token.size() && (token[i] == '+' || token[i] == '-')) ++i;
+    while (i < token.size() && token[i] == '0') ++i;
+    if (token.size() - i <= 9) return false;
+    bool zero_digits = true;
+    for (std::size_t k = 0; k < e; ++k)
+        if (token[k] >= '1' && token[k] <= '9') zero_digits = false;
+    const bool negative = token.front() == '-';
+    const std::size_t sign = negative ? 1 : 0;
+    char* p = out.data() + at;
+    if (negative) *p = '-';
+    if (!zero_digits && magnitude_is_large(token)) {
+        // "1e" then zeros then "999": far beyond the largest double.
+        p[sign] = '1';
+        p[sign + 1] = 'e';
+        for (std::size_t k = sign + 2; k + 3 < token.size(); ++k) p[k] = '0';
+        std::memcpy(p + token.size() - 3, "999", 3);
+    } else {
+        p[sign] = '0';
+        p[sign + 1] = 'e';
+        for (std::size_t k = sign + 2; k < token.size(); ++k) p[k] = '0';
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string rewrite_long_exponents(std::string_view input) {
+    std::string out(input);
+    std::size_t i = 0;
+    while (i < input.size()) {
+        const char c = input[i];
+        if (c == '"') {
+            // Skip the string, escapes included.
+            ++i;
+            while (i < input.size() && input[i] != '"') i += input[i] == '\\' ? 2 : 1;
+            ++i;
+        } else if (c == '-' || digit(c)) {
+            std::size_t j = i + 1;
+            while (j < input.size() && number_byte(input[j])) ++j;
+            rewrite_number(input.substr(i, j - i), out, i);
+            i = j;
+        } else {
+            ++i;
+        }
+    }
+    return out;
+}
 
 FloatRead read_float(std::string_view text, double& out) {
     const char* first = text.data();

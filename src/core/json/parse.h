@@ -16,7 +16,11 @@
 //   floating(double), string(text), key(text),
 //   begin_array(), end_array(count), begin_object(), end_object(count)
 // and a `static constexpr std::size_t kMaxCount`: the largest string length
-// and container count it can hold (the parser refuses larger ones).
+// and container count it can hold (the parser refuses larger ones).  A
+// document with an exponent too long for the parser is parsed twice: before
+// the second parse, `restart(text)` drops what the sink holds and keeps the
+// rewritten text alive for the values that refer to it, answering a view of
+// it.
 // Texts handed over are valid UTF-8 and live only for the call.
 //
 // Include this header only where a sink is instantiated: it pulls in the
@@ -146,12 +150,25 @@ inline bool is_json_blank(char c) { return c == ' ' || c == '\t' || c == '\n' ||
 // Parses `input` into `sink`.  False with `failure` filled when the document
 // is refused or the sink stopped.
 template <class Sink>
-bool parse_with(std::string_view input, Sink& sink, ParseFailure& failure) {
+std::size_t run_parser(std::string_view input, Sink& sink, ParseFailure& failure, boost::json::error_code& ec) {
     boost::json::parse_options options;
     options.max_depth = kMaxNesting;
     boost::json::basic_parser<Handler<Sink>> parser(options, input, sink, failure);
+    return parser.write_some(false, input.data(), input.size(), ec);
+}
+
+template <class Sink>
+bool parse_with(std::string_view input, Sink& sink, ParseFailure& failure) {
     boost::json::error_code ec;
-    const std::size_t used = parser.write_some(false, input.data(), input.size(), ec);
+    std::size_t used = run_parser(input, sink, failure, ec);
+    if (ec == boost::json::error::exponent_overflow && !failure) {
+        // A number with an exponent too long for the parser: parse again
+        // with such numbers rewritten to the same length, so the values
+        // are read and every position stays as in `input`.
+        const std::string_view rewritten = sink.restart(rewrite_long_exponents(input));
+        ec = {};
+        used = run_parser(rewritten, sink, failure, ec);
+    }
     if (failure) return false;
     if (ec) {
         failure.malformed(describe_syntax_error(input, ec, used), used);

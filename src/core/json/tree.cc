@@ -59,6 +59,16 @@ public:
         return true;
     }
 
+    std::string_view restart(std::string text) {
+        stack_.clear();
+        doc_.arena_.clear();
+        doc_.owned_.clear();
+        doc_.max_big_int_digits_ = 0;
+        doc_.rewritten_ = std::move(text);
+        doc_.input_ = doc_.rewritten_;
+        return doc_.input_;
+    }
+
     void finish() {
         doc_.root_ = stack_.empty() ? Value{} : stack_.back();
         stack_.clear();
@@ -147,6 +157,7 @@ private:
 
 bool Document::parse(std::string_view input, ParseFailure& failure) {
     input_ = input;
+    rewritten_.clear();
     owned_.clear();
     arena_.clear();
     root_ = Value{};
@@ -166,6 +177,7 @@ void Document::release_memory() {
     std::string().swap(owned_);
     std::vector<Value>().swap(arena_);
     std::vector<Value>().swap(stack_);
+    std::string().swap(rewritten_);
     root_ = Value{};
 }
 

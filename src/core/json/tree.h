@@ -85,7 +85,7 @@ public:
 
     // The bytes of buffer space the document holds on to.
     std::size_t retained_bytes() const {
-        return owned_.capacity() + (arena_.capacity() + stack_.capacity()) * sizeof(Value);
+        return owned_.capacity() + rewritten_.capacity() + (arena_.capacity() + stack_.capacity()) * sizeof(Value);
     }
     // Gives all buffer space back.
     void release_memory();
@@ -95,6 +95,9 @@ private:
     static constexpr std::uint64_t kOwnedBit = std::uint64_t{1} << 63;
 
     std::string_view input_;
+    // The input with overlong exponents rewritten, when it had any; input_
+    // then views it.
+    std::string rewritten_;
     std::string owned_;
     std::vector<Value> arena_;
     std::vector<Value> stack_;  // the open containers' values while parsing

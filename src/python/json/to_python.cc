@@ -73,6 +73,13 @@ public:
     bool begin_array() { return true; }
     bool begin_object() { return true; }
 
+    std::string_view restart(std::string text) {
+        for (PyObject* obj : stack_) Py_DECREF(obj);
+        stack_.clear();
+        rewritten_ = std::move(text);
+        return rewritten_;
+    }
+
     bool end_array(std::size_t n) {
         PyObject* list = PyList_New(static_cast<Py_ssize_t>(n));
         if (!list) return false;
@@ -123,6 +130,7 @@ private:
 
     json::ParseFailure& failure_;
     std::vector<PyObject*> stack_;
+    std::string rewritten_;  // see restart
 };
 
 }  // namespace
