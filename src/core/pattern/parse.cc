@@ -15,6 +15,7 @@
 // deep.  Errors carry the byte offset where the faulty construct starts.
 #include "core/pattern/parse.h"
 
+#include <algorithm>
 #include <string>
 
 #include "core/pattern/parser.h"
@@ -315,7 +316,10 @@ bool Parser::parse_decimal(std::uint32_t& out, const char* empty_message) {
     if (!any) return fail(empty_message, pos_);
     if (overflow) return fail(msg::kDecimalInvalid, start);
     skip_space();
-    out = static_cast<std::uint32_t>(value);
+    // 2^32 - 1 written out would read as the unbounded mark; one below it
+    // denotes the same refusal (any repetition that large exceeds the size
+    // limit) without becoming `x{0,}`.
+    out = static_cast<std::uint32_t>(std::min<std::uint64_t>(value, kUnbounded - 1));
     return true;
 }
 

@@ -141,6 +141,22 @@ TEST(PatternSize, HugeRepetitionIsAnErrorNotAHang) {
     EXPECT_EQ(std::get<Error>(r).message, "compiled pattern exceeds the size limit");
 }
 
+TEST(PatternSize, TheLargestCountsAreRefusedLikeTheirNeighbours) {
+    // 2^32 - 1 once read as "unbounded", so a{0,4294967295} matched every
+    // run of a's while a{0,4294967294} was refused; 2^32 is not a count.
+    for (const char* p : {"a{0,4294967295}", "a{0,4294967294}", "a{4294967295}", "a{4294967295,}",
+                          "(?:){0,4294967295}", "\\b{0,4294967295}"}) {
+        auto r = compile_full_match(p, TextKind::Str);
+        ASSERT_TRUE(std::holds_alternative<Error>(r)) << p;
+        EXPECT_EQ(std::get<Error>(r).message, "compiled pattern exceeds the size limit") << p;
+    }
+    // The automaton of the decisions reads counts the same way.
+    EXPECT_FALSE(build_dfa("a{0,4294967295}", TextKind::Str).has_value());
+    auto r = compile_full_match("a{0,4294967296}", TextKind::Str);
+    ASSERT_TRUE(std::holds_alternative<Error>(r));
+    EXPECT_EQ(std::get<Error>(r).message, "decimal literal invalid");
+}
+
 TEST(PatternRobustness, MalformedInputGivesValuesNotCrashes) {
     // Random splices of syntax fragments and raw bytes: every compile answers
     // with a matcher or an error whose offset lies inside the pattern.
