@@ -3,6 +3,7 @@ failures are reported (paths, codes, the union report, mutation)."""
 
 import dataclasses
 import typing
+from typing import Annotated
 
 import pytest
 
@@ -235,6 +236,36 @@ def test_a_dict_changed_during_the_walk_is_not_a_member():
             v.validate(value)
     finally:
         GrowMeta.target = None
+    assert "mutated_during_validation" in {e["code"] for e in info.value.errors}
+
+
+def key_swapper(value):
+    """A predicate that, on the second value, replaces the first key (already
+    checked) by one whose value fails: the dict keeps its size."""
+
+    def swap(item):
+        if item == 2 and "a" in value:
+            del value["a"]
+            value["z"] = "not an int"
+        return True
+
+    return swap
+
+
+@pytest.mark.parametrize(
+    "spec",
+    [
+        lambda swap: Validator(dict[str, Annotated[int, swap]]),
+        # A record that admits any other key (the direct-lookup pass).
+        lambda swap: Validator({"b": Annotated[int, swap]}).open(),
+    ],
+)
+def test_a_key_swapped_for_another_at_the_same_size_is_reported(spec):
+    value = {"a": 1, "b": 2}
+    assert spec(key_swapper(value)).is_valid(value) is False
+    value = {"a": 1, "b": 2}
+    with pytest.raises(ValidationError) as info:
+        spec(key_swapper(value)).validate(value)
     assert "mutated_during_validation" in {e["code"] for e in info.value.errors}
 
 

@@ -17,7 +17,9 @@
 // `__missing__` of a subclass runs); each key and value is held by a strong
 // reference while it is walked; a dict whose size changes while it is read
 // is not a member, and the change is reported as
-// "mutated_during_validation".  Budget: each pass reads every declared key
+// "mutated_during_validation"; so is one whose version changes (a key
+// swapped for another keeps the size, and iterating such a dict may skip a
+// key it now holds).  Budget: each pass reads every declared key
 // once and each dict item at most once; undeclared items are tried against
 // each clause verdict-only.
 #include <optional>
@@ -33,6 +35,34 @@
 namespace tessaron::python::check {
 
 namespace {
+
+// The dict's version: the interpreter gives every change of a dict a new
+// one.  The field is deprecated for other uses; reading it is the only way
+// to see a change that keeps the size.
+std::uint64_t dict_version(PyObject* dict) {
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#endif
+    return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+}
+
+// A dict as a pass found it: a pass that sees it changed stops.
+class DictSnapshot {
+public:
+    explicit DictSnapshot(PyObject* dict)
+        : dict_(dict), size_(PyDict_GET_SIZE(dict)), version_(dict_version(dict)) {}
+    Py_ssize_t size() const { return size_; }
+    bool changed() const { return PyDict_GET_SIZE(dict_) != size_ || dict_version(dict_) != version_; }
+
+private:
+    PyObject* dict_;
+    Py_ssize_t size_;
+    std::uint64_t version_;
+};
 
 struct ResumePoint {
     bool valid = false;
@@ -106,16 +136,16 @@ bool match_extra_pair(std::span<const ir::Clause> clauses, PyObject* key, PyObje
 
 // 0 every key is a str; 1 some key is not; 2 the dict changed size.
 int dict_keys_all_str(PyObject* dict) {
-    const Py_ssize_t start = PyDict_GET_SIZE(dict);
+    const DictSnapshot snapshot(dict);
     Py_ssize_t pos = 0, taken = 0;
     PyObject *key, *value;
-    while (taken < start) {
-        if (PyDict_GET_SIZE(dict) != start) return 2;
+    while (taken < snapshot.size()) {
+        if (snapshot.changed()) return 2;
         if (!PyDict_Next(dict, &pos, &key, &value)) break;
         ++taken;
         if (!PyUnicode_Check(key)) return 1;
     }
-    return PyDict_GET_SIZE(dict) == start ? 0 : 2;
+    return snapshot.changed() ? 2 : 0;
 }
 
 // The verdict pass over a Python dict.  `fast` is set when the direct
@@ -133,7 +163,8 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
     const SimpleClauses simple = classify_clauses(clauses);
 
     if (table && table->names.size() == entries.size() && simple != SimpleClauses::Other) {
-        const Py_ssize_t start = PyDict_GET_SIZE(dict);
+        const DictSnapshot snapshot(dict);
+        const Py_ssize_t start = snapshot.size();
         std::size_t present = 0;
         bool fall_back = false;
         for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -158,7 +189,7 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
         }
         if (!fall_back) {
             if (fill) resume = ResumePoint{true, entries.size(), present, start};
-            if (PyDict_GET_SIZE(dict) != start) return false;
+            if (snapshot.changed()) return false;
             if (static_cast<Py_ssize_t>(present) == start) return true;
             switch (simple) {
                 case SimpleClauses::None: return false;
@@ -170,12 +201,13 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
         }
     }
 
-    const Py_ssize_t start = PyDict_GET_SIZE(dict);
+    const DictSnapshot snapshot(dict);
+    const Py_ssize_t start = snapshot.size();
     std::size_t left = keys.required_count();
     Py_ssize_t pos = 0, taken = 0;
     PyObject *key_b, *value_b;
     while (taken < start) {
-        if (PyDict_GET_SIZE(dict) != start) return false;
+        if (snapshot.changed()) return false;
         if (!PyDict_Next(dict, &pos, &key_b, &value_b)) break;
         ++taken;
         py::Ref key = py::Ref::borrow(key_b);
@@ -190,10 +222,13 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
             return false;
         }
     }
-    return PyDict_GET_SIZE(dict) == start && left == 0;
+    return !snapshot.changed() && left == 0;
 }
 
-void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx, const ResumePoint& resume) {
+// `changed_before`: the dict changed while the verdict pass read it, which
+// is reported after what this pass finds in the dict as it is now.
+void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx, const ResumePoint& resume,
+                     bool changed_before) {
     WalkState& st = *ctx.state;
     PyObject* dict = src.obj;
     if (!PyDict_Check(dict)) {
@@ -205,7 +240,8 @@ void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx
     const DeclaredKeys keys(entries, record_table(node, st));
     const std::size_t recorded_before = ctx.violations->size();
     auto recorded = [&] { return ctx.violations->size() > recorded_before; };
-    const Py_ssize_t start = PyDict_GET_SIZE(dict);
+    const DictSnapshot snapshot(dict);
+    const Py_ssize_t start = snapshot.size();
     std::size_t first = 0, present = 0;
     if (resume.valid && resume.dict_size == start) {
         first = resume.entry_index;
@@ -235,13 +271,16 @@ void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx
         if (st.stop) return;
         if (ctx.mode == WalkMode::FailFast && recorded()) return;
     }
-    if (static_cast<Py_ssize_t>(present) == start && PyDict_GET_SIZE(dict) == start) return;
+    if (static_cast<Py_ssize_t>(present) == start && !snapshot.changed()) {
+        if (changed_before) report_mutated(src, ctx);
+        return;
+    }
 
     bool mutated = false;
     Py_ssize_t pos = 0, taken = 0;
     PyObject *key_b, *value_b;
     while (taken < start) {
-        if (PyDict_GET_SIZE(dict) != start) {
+        if (snapshot.changed()) {
             mutated = true;
             break;
         }
@@ -268,18 +307,22 @@ void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx
         if (st.stop) return;
         if (ctx.mode == WalkMode::FailFast && recorded()) return;
     }
-    if (mutated || PyDict_GET_SIZE(dict) != start) report_mutated(src, ctx);
+    if (mutated || changed_before || snapshot.changed()) report_mutated(src, ctx);
 }
 
 }  // namespace
 
 bool check_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx) {
     ResumePoint resume;
-    if (PyDict_Check(src.obj) && mapping_verdict(node, src.obj, ctx, resume)) return true;
+    std::optional<DictSnapshot> snapshot;
+    if (PyDict_Check(src.obj)) {
+        snapshot.emplace(src.obj);
+        if (mapping_verdict(node, src.obj, ctx, resume)) return true;
+    }
     WalkState& st = *ctx.state;
     if (!ctx.recording() || st.stop) return false;
     const std::size_t before = ctx.violations->size();
-    explain_mapping(node, src, ctx, resume);
+    explain_mapping(node, src, ctx, resume, snapshot && snapshot->changed());
     if (ctx.violations->size() == before && !st.stop) report_mutated(src, ctx);
     return false;
 }
