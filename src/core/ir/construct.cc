@@ -17,8 +17,11 @@
 //
 // Cost: one sort of the collected members, one hash look-up for the result;
 // no allocation apart from the shared result once scratch vectors are warm.
+// The complementary-pair search scans a handful of members directly and
+// binary-searches a sorted copy of more, so it is O(n log n) comparisons.
 #include "core/ir/construct.h"
 
+#include <algorithm>
 #include <cassert>
 
 #include <boost/unordered/unordered_flat_set.hpp>
@@ -188,15 +191,29 @@ SequenceParts homogeneous_sequence_parts(Node element) {
 
 bool has_complementary_pair(std::span<const Node> members, Oracle& oracle,
                             std::span<const Node> definitions) {
+    // A few members are scanned directly; more are looked up in a sorted
+    // copy, so a list of n complements costs O(n log n) comparisons, not n^2.
+    constexpr std::size_t kScanned = 16;
+    std::vector<const Node*> sorted;
+    if (members.size() > kScanned) {
+        sorted.reserve(members.size());
+        for (const Node& m : members) sorted.push_back(&m);
+        std::sort(sorted.begin(), sorted.end(), [](const Node* a, const Node* b) { return node_cmp(*a, *b) < 0; });
+    }
     for (const Node& m : members) {
         if (m.kind != NodeKind::Complement || !m.child) continue;
         const Node& x = *m.child;
         bool partner = false;
-        for (const Node& other : members)
-            if (node_eq(other, x)) {
-                partner = true;
-                break;
-            }
+        if (sorted.empty()) {
+            for (const Node& other : members)
+                if (node_eq(other, x)) {
+                    partner = true;
+                    break;
+                }
+        } else {
+            partner = std::binary_search(sorted.begin(), sorted.end(), &x,
+                                         [](const Node* a, const Node* b) { return node_cmp(*a, *b) < 0; });
+        }
         if (partner && pair_safe(x, oracle, definitions)) return true;
     }
     return false;
