@@ -375,6 +375,19 @@ def test_invalid_patterns(pattern, error):
     assert refusal(Annotated[str, M(pattern=pattern)], ValueError) == f"invalid regular expression {quoted}: {error}"
 
 
+@pytest.mark.parametrize(
+    "pattern, message",
+    [
+        ("a\ud800", 'invalid regular expression "a\\u{d800}": pattern is not valid UTF-8 at position 1'),
+        ("x[\udc00-\udfff]", 'invalid regular expression "x[\\u{dc00}-\\u{dfff}]": pattern is not valid UTF-8 at position 2'),
+    ],
+)
+def test_a_lone_surrogate_is_refused_like_any_invalid_pattern(pattern, message):
+    # Once a bare UnicodeEncodeError from reading the str as UTF-8.
+    assert refusal(Annotated[str, M(pattern=pattern)], ValueError) == message
+    assert refusal(Annotated[str, re.compile(pattern)], ValueError) == message
+
+
 def test_invalid_pattern_shows_the_flagged_text():
     message = refusal(Annotated[str, M(pattern="(", flags=re.IGNORECASE)], ValueError)
     assert message == 'invalid regular expression "(?i)(": unclosed group at position 4'

@@ -98,9 +98,18 @@ bool read_pattern_text(PyObject* pattern_value, std::string& text) {
                                   "pattern as a str");
     }
     Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(pattern_value, &size);
-    if (!utf8) return false;
-    text.assign(utf8, static_cast<std::size_t>(size));
+    if (const char* utf8 = PyUnicode_AsUTF8AndSize(pattern_value, &size)) {
+        text.assign(utf8, static_cast<std::size_t>(size));
+        return true;
+    }
+    // A lone surrogate: carried through in its three-byte form, which the
+    // engine refuses as not UTF-8 with the position of the surrogate, so the
+    // refusal reads like any invalid pattern's.
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return false;
+    PyErr_Clear();
+    py::Ref bytes = py::Ref::steal(PyUnicode_AsEncodedString(pattern_value, "utf-8", "surrogatepass"));
+    if (!bytes) return false;
+    text.assign(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
     return true;
 }
 

@@ -58,7 +58,24 @@ std::string quote_pattern(std::string_view text) {
     std::string out = "\"";
     for (std::size_t i = 0; i < text.size();) {
         std::size_t len = 1;
-        const std::uint32_t c = pattern::utf8::decode(text, i, len);
+        std::uint32_t c = pattern::utf8::decode(text, i, len);
+        if (c == pattern::utf8::kInvalid) {
+            const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+            if (i + 2 < text.size() && byte(i) == 0xED && byte(i + 1) >= 0xA0 && byte(i + 1) <= 0xBF &&
+                byte(i + 2) >= 0x80 && byte(i + 2) <= 0xBF) {
+                // A lone surrogate of a str, carried through as its
+                // three-byte form: shown as the code point it is.
+                c = 0xD000 | ((byte(i + 1) & 0x3Fu) << 6) | (byte(i + 2) & 0x3Fu);
+                len = 3;
+            } else {
+                out += "\\x{";
+                out += kHex[byte(i) >> 4];
+                out += kHex[byte(i) & 0xF];
+                out += '}';
+                ++i;
+                continue;
+            }
+        }
         switch (c) {
             case '\\': out += "\\\\"; break;
             case '"': out += "\\\""; break;
@@ -67,7 +84,7 @@ std::string quote_pattern(std::string_view text) {
             case '\n': out += "\\n"; break;
             case 0: out += "\\0"; break;
             default:
-                if (escaped_code_points().contains(c)) {
+                if (escaped_code_points().contains(c) || (c >= 0xD800 && c <= 0xDFFF)) {
                     out += "\\u{";
                     int shift = 20;
                     while (shift > 0 && ((c >> shift) & 0xF) == 0) shift -= 4;
