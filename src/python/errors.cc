@@ -99,16 +99,35 @@ bool create_failures_type(std::optional<PyTypeObject*>& out) {
 
 }  // namespace
 
+PathNode::~PathNode() {
+    // A chain is released from the inside out: each node this one alone
+    // owns is detached from its parent before it is destroyed, so a long
+    // path never recurses once per segment.
+    Path next = std::move(parent);
+    while (next && next.use_count() == 1) {
+        Path up = std::move(next->parent);
+        next = std::move(up);
+    }
+}
+
+std::vector<const PathNode*> path_nodes(const Path& path) {
+    std::vector<const PathNode*> nodes(path_length(path));
+    std::size_t i = nodes.size();
+    for (const PathNode* n = path.get(); n && i > 0; n = n->parent.get()) nodes[--i] = n;
+    return nodes;
+}
+
 const Violation& default_violation() {
     static const Violation* const v = new Violation{{}, "a member of the schema's set", "", "validation_error"};
     return *v;
 }
 
 void render_error_line(const Violation& violation, std::string& out) {
-    if (!violation.path.empty()) {
+    if (violation.path) {
         out += "at ";
         bool first = true;
-        for (const PathSegment& seg : violation.path) {
+        for (const PathNode* node : path_nodes(violation.path)) {
+            const PathSegment& seg = node->segment;
             if (const auto* key = std::get_if<PathKey>(&seg)) {
                 if (!first) out += '.';
                 if (key->text) append_key_text(*key->text, out);
@@ -151,28 +170,32 @@ PyObject* text_to_str(const std::string& text) {
     return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
 }
 
-PyObject* path_to_tuple(const std::vector<PathSegment>& path) {
-    py::Ref tuple = py::Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(path.size())));
+PyObject* segment_to_python(const PathSegment& seg) {
+    if (const auto* key = std::get_if<PathKey>(&seg)) {
+        const std::string& text = key->text ? *key->text : std::string();
+        PyObject* item = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass");
+        if (!item && PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) {
+            PyErr_Clear();
+            item = text_to_str(text);
+        }
+        return item;
+    }
+    if (const auto* n = std::get_if<PathInt>(&seg)) return PyLong_FromLongLong(n->value);
+    if (const auto* b = std::get_if<PathBigInt>(&seg)) {
+        py::Ref digits = py::Ref::steal(text_to_str(b->digits ? *b->digits : std::string()));
+        if (!digits) return nullptr;
+        return PyObject_CallOneArg(reinterpret_cast<PyObject*>(&PyLong_Type), digits.get());
+    }
+    return PyLong_FromUnsignedLongLong(std::get<PathIndex>(seg).value);
+}
+
+PyObject* path_to_tuple(const Path& path) {
+    const std::vector<const PathNode*> nodes = path_nodes(path);
+    py::Ref tuple = py::Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(nodes.size())));
     if (!tuple) return nullptr;
     Py_ssize_t i = 0;
-    for (const PathSegment& seg : path) {
-        PyObject* item = nullptr;
-        if (const auto* key = std::get_if<PathKey>(&seg)) {
-            const std::string& text = key->text ? *key->text : std::string();
-            item = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass");
-            if (!item && PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) {
-                PyErr_Clear();
-                item = text_to_str(text);
-            }
-        } else if (const auto* n = std::get_if<PathInt>(&seg)) {
-            item = PyLong_FromLongLong(n->value);
-        } else if (const auto* b = std::get_if<PathBigInt>(&seg)) {
-            py::Ref digits = py::Ref::steal(text_to_str(b->digits ? *b->digits : std::string()));
-            if (!digits) return nullptr;
-            item = PyObject_CallOneArg(reinterpret_cast<PyObject*>(&PyLong_Type), digits.get());
-        } else {
-            item = PyLong_FromUnsignedLongLong(std::get<PathIndex>(seg).value);
-        }
+    for (const PathNode* node : nodes) {
+        PyObject* item = segment_to_python(node->segment);
         if (!item) return nullptr;
         PyTuple_SET_ITEM(tuple.get(), i++, item);
     }

@@ -6,6 +6,11 @@
 // raised `ValidationError` carries them in a `Failures` object and builds
 // its Python attributes from them only when they are first read.
 //
+// A path is a persistent list: each `PathNode` holds one segment and points
+// at the node of its prefix, so failures recorded under the same prefix
+// share it and the memory of many failures is linear in their number plus
+// the distinct segments, however deep they lie.
+//
 // Message line of a violation:
 //   [at <path>: ]expected <expected>, got <value> [<code>]
 // where the path shows a `Key` bare when first and as ".key" after, and the
@@ -14,7 +19,9 @@
 
 #include <Python.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <variant>
 #include <vector>
@@ -41,8 +48,36 @@ struct PathIndex {
 };
 using PathSegment = std::variant<PathKey, PathInt, PathBigInt, PathIndex>;
 
+// A path as a failure keeps it: its innermost node, or null for the empty
+// path.  Nodes are immutable once shared.
+struct PathNode;
+using Path = std::shared_ptr<const PathNode>;
+
+struct PathNode {
+    // Mutable only so that the destructor can unlink a chain it solely
+    // owns one node at a time instead of recursing through it.
+    mutable Path parent;
+    PathSegment segment;
+    std::size_t length;  // segments from the outermost to this one
+
+    PathNode(Path p, PathSegment s) : parent(std::move(p)), segment(std::move(s)), length(parent ? parent->length + 1 : 1) {}
+    PathNode(const PathNode&) = delete;
+    PathNode& operator=(const PathNode&) = delete;
+    ~PathNode();
+};
+
+inline std::size_t path_length(const Path& path) { return path ? path->length : 0; }
+
+// `path` followed by one more segment.
+inline Path path_append(Path path, PathSegment segment) {
+    return std::make_shared<const PathNode>(std::move(path), std::move(segment));
+}
+
+// The nodes of a path, outermost first.
+std::vector<const PathNode*> path_nodes(const Path& path);
+
 struct Violation {
-    std::vector<PathSegment> path;
+    Path path;
     std::string expected;
     std::string value;
     const char* code = "validation_error";  // static text
@@ -61,7 +96,10 @@ std::string render_summary(const std::vector<Violation>& violations);
 
 // The path as a Python tuple (str, int segments); nullptr with an exception
 // set on failure.
-PyObject* path_to_tuple(const std::vector<PathSegment>& path);
+PyObject* path_to_tuple(const Path& path);
+
+// The Python object of one segment in a `path` tuple: a str, or an int.
+PyObject* segment_to_python(const PathSegment& segment);
 
 // UTF-8 text as a Python str; invalid sequences become U+FFFD.
 PyObject* text_to_str(const std::string& text);

@@ -10,13 +10,17 @@
 // every later read skips the hook; a missing or foreign `_failures` answers
 // the empty value of the attribute and caches nothing.
 //
-// Budget: building `errors` is one dict per violation; the rest is one
-// object each.
+// Budget: building `errors` is one dict, one path tuple and one line per
+// violation; path elements and texts are made once per distinct path node
+// or text and shared.
 #include "python/exception.h"
 
 #include <array>
 #include <cstring>
 #include <string>
+#include <string_view>
+
+#include <boost/unordered/unordered_flat_map.hpp>
 
 #include "python/binding/args.h"
 #include "python/binding/entry.h"
@@ -69,25 +73,82 @@ PyObject* violation_line(const Violation& v) {
     return text_to_str(line);
 }
 
-// One item of `errors`; `path` and `line` may be given when already built.
-PyObject* violation_dict(const Violation& v, py::Ref path, py::Ref line) {
-    if (!path) path = py::Ref::steal(path_to_tuple(v.path));
-    if (!path) return nullptr;
-    if (!line) line = py::Ref::steal(violation_line(v));
-    if (!line) return nullptr;
-    py::Ref code = py::Ref::steal(PyUnicode_FromString(v.code));
-    py::Ref expected = py::Ref::steal(text_to_str(v.expected));
-    py::Ref value = py::Ref::steal(text_to_str(v.value));
-    py::Ref dict = py::Ref::steal(PyDict_New());
-    if (!code || !expected || !value || !dict) return nullptr;
-    if (PyDict_SetItem(dict.get(), TS_INTERNED("code"), code.get()) < 0 ||
-        PyDict_SetItem(dict.get(), TS_INTERNED("path"), path.get()) < 0 ||
-        PyDict_SetItem(dict.get(), TS_INTERNED("message"), line.get()) < 0 ||
-        PyDict_SetItem(dict.get(), TS_INTERNED("expected"), expected.get()) < 0 ||
-        PyDict_SetItem(dict.get(), TS_INTERNED("value"), value.get()) < 0)
-        return nullptr;
-    return dict.release();
-}
+// Builds the items of `errors`.  Objects that repeat from one violation to
+// the next are made once and shared between the dicts: the element of each
+// path node (so the many paths under one prefix share its keys and
+// indices), the tuple of a path met again, and each distinct code, expected
+// and value text.  The dicts, tuples and lines stay one per violation, as
+// the attribute promises; everything else is made once per distinct text
+// or segment.
+class ErrorItems {
+public:
+    // One item; `path` and `line` may be given when already built.
+    PyObject* item(const Violation& v, py::Ref path, py::Ref line) {
+        if (!path) path = path_tuple(v.path);
+        if (!path) return nullptr;
+        if (!line) line = py::Ref::steal(violation_line(v));
+        if (!line) return nullptr;
+        py::Ref code = code_str(v.code);
+        py::Ref expected = text_str(v.expected);
+        py::Ref value = text_str(v.value);
+        py::Ref dict = py::Ref::steal(PyDict_New());
+        if (!code || !expected || !value || !dict) return nullptr;
+        if (PyDict_SetItem(dict.get(), TS_INTERNED("code"), code.get()) < 0 ||
+            PyDict_SetItem(dict.get(), TS_INTERNED("path"), path.get()) < 0 ||
+            PyDict_SetItem(dict.get(), TS_INTERNED("message"), line.get()) < 0 ||
+            PyDict_SetItem(dict.get(), TS_INTERNED("expected"), expected.get()) < 0 ||
+            PyDict_SetItem(dict.get(), TS_INTERNED("value"), value.get()) < 0)
+            return nullptr;
+        return dict.release();
+    }
+
+    py::Ref path_tuple(const Path& path) {
+        auto found = tuples_.find(path.get());
+        if (found != tuples_.end()) return found->second;
+        const std::vector<const PathNode*> nodes = path_nodes(path);
+        py::Ref tuple = py::Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(nodes.size())));
+        if (!tuple) return {};
+        Py_ssize_t i = 0;
+        for (const PathNode* node : nodes) {
+            py::Ref element = segment(node);
+            if (!element) return {};
+            PyTuple_SET_ITEM(tuple.get(), i++, element.release());
+        }
+        tuples_.emplace(path.get(), tuple);
+        return tuple;
+    }
+
+private:
+    py::Ref segment(const PathNode* node) {
+        auto found = segments_.find(node);
+        if (found != segments_.end()) return found->second;
+        py::Ref element = py::Ref::steal(segment_to_python(node->segment));
+        if (element) segments_.emplace(node, element);
+        return element;
+    }
+
+    py::Ref code_str(const char* code) {
+        auto found = codes_.find(code);
+        if (found != codes_.end()) return found->second;
+        py::Ref str = py::Ref::steal(PyUnicode_FromString(code));
+        if (str) codes_.emplace(code, str);
+        return str;
+    }
+
+    py::Ref text_str(const std::string& text) {
+        auto found = texts_.find(std::string_view(text));
+        if (found != texts_.end()) return found->second;
+        py::Ref str = py::Ref::steal(text_to_str(text));
+        if (str) texts_.emplace(std::string_view(text), str);
+        return str;
+    }
+
+    // Keys point into the violations, which outlive the builder.
+    boost::unordered_flat_map<const PathNode*, py::Ref> segments_;
+    boost::unordered_flat_map<const PathNode*, py::Ref> tuples_;
+    boost::unordered_flat_map<const char*, py::Ref> codes_;
+    boost::unordered_flat_map<std::string_view, py::Ref> texts_;
+};
 
 PyObject* build_attribute(Attr which, const std::vector<Violation>& violations) {
     const Violation& first = violations.empty() ? default_violation() : violations.front();
@@ -105,7 +166,8 @@ PyObject* build_attribute(Attr which, const std::vector<Violation>& violations) 
         case Attr::Errors:
             break;
     }
-    py::Ref first_path = py::Ref::steal(path_to_tuple(first.path));
+    ErrorItems items;
+    py::Ref first_path = items.path_tuple(first.path);
     if (!first_path) return nullptr;
     py::Ref first_line = py::Ref::steal(violation_line(first));
     if (!first_line) return nullptr;
@@ -114,7 +176,7 @@ PyObject* build_attribute(Attr which, const std::vector<Violation>& violations) 
     if (!tuple) return nullptr;
     for (std::size_t i = 0; i < n; ++i) {
         const Violation& v = violations.empty() ? first : violations[i];
-        PyObject* item = i == 0 ? violation_dict(v, first_path, first_line) : violation_dict(v, nullptr, nullptr);
+        PyObject* item = i == 0 ? items.item(v, first_path, first_line) : items.item(v, nullptr, nullptr);
         if (!item) return nullptr;
         PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item);
     }

@@ -133,7 +133,7 @@ bool union_recording(const ir::Node& node, const Source& src, WalkContext& ctx) 
         if (st.stop) return false;
         if (i >= kReportedMembers) {
             std::vector<Violation> none;
-            std::vector<PathSegment> fresh;
+            PathStack fresh;
             WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly, &fresh);
             if (walk(members[i], src, sub)) return true;
             continue;
@@ -142,7 +142,7 @@ bool union_recording(const ir::Node& node, const Source& src, WalkContext& ctx) 
         WalkContext sub = ctx.scratch(mine, WalkMode::CollectAll);
         if (walk(members[i], src, sub)) return true;
         std::size_t depth = 0;
-        for (const Violation& v : mine) depth = std::max(depth, v.path.size() > base ? v.path.size() - base : 0);
+        for (const Violation& v : mine) depth = std::max(depth, path_length(v.path) > base ? path_length(v.path) - base : 0);
         if (!have_hard && std::any_of(mine.begin(), mine.end(), [](const Violation& v) { return is_hard_code(v.code); })) {
             hard = mine;
             have_hard = true;
@@ -259,7 +259,7 @@ bool check_intersection(const ir::Node& node, const Source& src, WalkContext& ct
         // A failure of the intersection's own value ends it: later members
         // would only repeat it in other words.
         for (std::size_t i = before; i < ctx.violations->size(); ++i)
-            if ((*ctx.violations)[i].path.size() == base) return false;
+            if (path_length((*ctx.violations)[i].path) == base) return false;
     }
     return verdict;
 }
@@ -268,7 +268,7 @@ template <ValueSource Source>
 bool check_complement(const ir::Node& node, const Source& src, WalkContext& ctx) {
     if (!node.inner()) return true;
     std::vector<Violation> none;
-    std::vector<PathSegment> fresh;
+    PathStack fresh;
     WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly, &fresh);
     if (!walk(*node.inner(), src, sub)) return true;
     if (ctx.recording()) push_violation("unexpected_match", "not " + std::string(ir::expected_kind_text(*node.inner())), src, ctx);

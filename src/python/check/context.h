@@ -26,6 +26,7 @@
 
 #include "core/ir/node.h"
 #include "python/binding/ref.h"
+#include "python/check/path.h"
 #include "python/check/precompute.h"
 #include "python/errors.h"
 
@@ -80,7 +81,7 @@ struct WalkState {
 
 struct WalkContext {
     WalkState* state;
-    std::vector<PathSegment>* path;
+    PathStack* path;
     std::vector<Violation>* violations;
     WalkMode mode;
 
@@ -88,7 +89,7 @@ struct WalkContext {
 
     // A context sharing this one's state, with its own failure vector and
     // mode, and either this path or `own_path`.
-    WalkContext scratch(std::vector<Violation>& own, WalkMode m, std::vector<PathSegment>* own_path = nullptr) const {
+    WalkContext scratch(std::vector<Violation>& own, WalkMode m, PathStack* own_path = nullptr) const {
         return WalkContext{state, own_path ? own_path : path, &own, m};
     }
 };

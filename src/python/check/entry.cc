@@ -91,7 +91,7 @@ int run_walk(ValidatorObject* v, PyObject* value, WalkMode mode, std::vector<Vio
     if (!tables) return -1;
     WalkState state(std::span<const py::Ref>(v->schema.pool), std::span<const ir::Node>(v->schema.definitions),
                     *tables);
-    std::vector<PathSegment> path;
+    check::PathStack path;
     WalkContext ctx{&state, &path, &violations, mode};
     const bool member = check::walk(v->schema.root, PySource{value}, ctx);
     if (state.error_cell) {
@@ -227,7 +227,7 @@ Membership walk_is_member(std::span<const py::Ref> pool, std::span<const ir::Nod
                           const ir::Node& node, PyObject* value) {
     try {
         WalkState state(pool, definitions, check::empty_precompute());
-        std::vector<PathSegment> path;
+        check::PathStack path;
         std::vector<Violation> none;
         WalkContext ctx{&state, &path, &none, WalkMode::VerdictOnly};
         const bool member = check::walk(node, PySource{value}, ctx);

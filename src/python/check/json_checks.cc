@@ -54,9 +54,9 @@ bool json_scalar_matches(ir::NodeKind kind, const json::Value& v) {
 // Walks `node` against `child`, under `segment` in the recording modes.
 bool walk_at(const ir::Node& node, const JsonSource& child, PathSegment segment, WalkContext& ctx) {
     if (!ctx.recording()) return walk(node, child, ctx);
-    ctx.path->push_back(std::move(segment));
+    ctx.path->push(std::move(segment));
     const bool member = walk(node, child, ctx);
-    ctx.path->pop_back();
+    ctx.path->pop();
     return member;
 }
 
@@ -65,7 +65,7 @@ bool extra_member_admitted(std::span<const ir::Clause> clauses, const JsonSource
                            WalkContext& ctx) {
     if (clauses.empty()) return false;
     std::vector<Violation> none;
-    std::vector<PathSegment> fresh;
+    PathStack fresh;
     WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly, &fresh);
     if (clauses.size() == 1 &&
         (clauses[0].key.kind == ir::NodeKind::Str || clauses[0].key.kind == ir::NodeKind::Anything))
@@ -90,11 +90,11 @@ void explain_extra_member(std::span<const ir::Clause> clauses, std::string_view 
         return;
     }
     const std::size_t before = ctx.violations->size();
-    ctx.path->push_back(std::move(segment));
+    ctx.path->push(std::move(segment));
     walk(clauses.front().key, key, ctx);
     if (ctx.mode == WalkMode::CollectAll || ctx.violations->size() == before)
         walk(clauses.front().value, value, ctx);
-    ctx.path->pop_back();
+    ctx.path->pop();
 }
 
 }  // namespace

@@ -196,7 +196,7 @@ int json_verdict(ValidatorObject* v, PyObject* data) {
     if (quick >= 0) return quick;
     check::WalkState state(std::span<const py::Ref>(v->schema.pool),
                            std::span<const ir::Node>(v->schema.definitions), *tables);
-    std::vector<PathSegment> path;
+    check::PathStack path;
     std::vector<Violation> none;
     check::WalkContext ctx{&state, &path, &none, check::WalkMode::VerdictOnly};
     const bool member = check::walk(v->schema.root, root, ctx);

@@ -125,7 +125,7 @@ std::optional<std::string_view> str_key_text(PyObject* key, WalkState& st) {
 // Whether some clause admits the key and then the value (verdict-only).
 bool match_extra_pair(std::span<const ir::Clause> clauses, PyObject* key, PyObject* value, WalkContext& ctx) {
     std::vector<Violation> none;
-    std::vector<PathSegment> fresh;
+    PathStack fresh;
     WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly, &fresh);
     for (const ir::Clause& clause : clauses) {
         if (walk(clause.key, PySource{key}, sub) && walk(clause.value, PySource{value}, sub)) return true;
@@ -157,7 +157,7 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
     const RecordKeys* table = record_table(node, st);
     const DeclaredKeys keys(entries, table);
     std::vector<Violation> none;
-    std::vector<PathSegment> fresh;
+    PathStack fresh;
     WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly, &fresh);
     const bool fill = ctx.recording();
     const SimpleClauses simple = classify_clauses(clauses);
@@ -253,9 +253,9 @@ void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx
         PyObject* item = name ? PyDict_GetItemWithError(dict, name.get()) : nullptr;
         if (item) {
             py::Ref held = py::Ref::borrow(item);
-            ctx.path->push_back(PathKey{entry.key});
+            ctx.path->push(PathKey{entry.key});
             walk(entry.value, PySource{held.get()}, ctx);
-            ctx.path->pop_back();
+            ctx.path->pop();
             ++present;
         } else {
             if (PyErr_Occurred()) {
@@ -293,10 +293,10 @@ void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx
         if (match_extra_pair(clauses, key.get(), value.get(), ctx)) continue;
         if (st.stop) return;
         if (!clauses.empty()) {
-            ctx.path->push_back(key_segment(key.get(), st));
+            ctx.path->push(key_segment(key.get(), st));
             walk(clauses.front().key, PySource{key.get()}, ctx);
             if (ctx.mode == WalkMode::CollectAll || !recorded()) walk(clauses.front().value, PySource{value.get()}, ctx);
-            ctx.path->pop_back();
+            ctx.path->pop();
         } else {
             PathSegment segment = key_segment(key.get(), st);
             std::string shown = violation_value_text(PySource{key.get()}, st);
@@ -367,9 +367,9 @@ bool check_object_attributes(const ir::Node& node, const Source& src, WalkContex
         }
         bool member;
         if (ctx.recording()) {
-            ctx.path->push_back(PathKey{entry.key});
+            ctx.path->push(PathKey{entry.key});
             member = walk(entry.value, PySource{attr.get()}, ctx);
-            ctx.path->pop_back();
+            ctx.path->pop();
         } else {
             member = walk(entry.value, PySource{attr.get()}, ctx);
         }

@@ -283,7 +283,7 @@ bool check_refined(const ir::Node& node, const Source& src, WalkContext& ctx) {
         if (st.stop) return false;
         if (code && ctx.recording()) {
             Violation v;
-            v.path = *ctx.path;
+            v.path = ctx.path->snapshot();
             v.expected = std::move(expected);
             v.value = safe_text(value, st);
             v.code = code;

@@ -36,12 +36,10 @@ const char* kind_error_code(const ir::Node& node) {
     return "no_match";
 }
 
-Violation make_keyed_violation(const std::vector<PathSegment>& path, PathSegment segment, const char* code,
-                               std::string expected, std::string value) {
+Violation make_keyed_violation(PathStack& path, PathSegment segment, const char* code, std::string expected,
+                               std::string value) {
     Violation v;
-    v.path.reserve(path.size() + 1);
-    v.path.assign(path.begin(), path.end());
-    v.path.push_back(std::move(segment));
+    v.path = path.snapshot_plus(std::move(segment));
     v.expected = std::move(expected);
     v.value = std::move(value);
     v.code = code;

@@ -51,7 +51,7 @@ const char* kind_error_code(const ir::Node& node);
 template <ValueSource Source>
 Violation make_violation(const char* code, std::string expected, const Source& src, WalkContext& ctx) {
     Violation v;
-    v.path = *ctx.path;
+    v.path = ctx.path->snapshot();
     v.expected = std::move(expected);
     v.value = violation_value_text(src, *ctx.state);
     v.code = code;
@@ -75,7 +75,7 @@ void push_violation(const char* code, const char* expected, const Source& src, W
 
 // A failure at `path` plus one segment, with texts already made (missing
 // keys and attributes, unexpected keys).
-Violation make_keyed_violation(const std::vector<PathSegment>& path, PathSegment segment, const char* code,
+Violation make_keyed_violation(PathStack& path, PathSegment segment, const char* code,
                                std::string expected, std::string value);
 
 // The path segment of a Python dict key: a str as its text (lone

@@ -45,9 +45,9 @@ constexpr Py_ssize_t kSnapshotMax = 262144;
 // One element: in the recording modes under its `Index` path segment.
 bool check_element(const ir::Node& node, PyObject* item, std::uint64_t position, WalkContext& ctx) {
     if (!ctx.recording()) return walk(node, PySource{item}, ctx);
-    ctx.path->push_back(PathIndex{position});
+    ctx.path->push(PathIndex{position});
     const bool member = walk(node, PySource{item}, ctx);
-    ctx.path->pop_back();
+    ctx.path->pop();
     return member;
 }
 
