@@ -8,11 +8,14 @@ much heap a raise keeps) rather than on timings.
 """
 
 import ctypes
+import json
 import os
+from typing import Annotated, Literal
 
 import pytest
 
-from tessaron import ValidationError, Validator
+import _tessaron
+from tessaron import ValidationError, Validator, recursive, union
 
 SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
 
@@ -78,3 +81,130 @@ def test_errors_share_the_objects_of_a_common_prefix():
     assert err.errors[0]["expected"] is err.errors[2]["expected"]
     assert err.errors[0]["code"] is err.errors[1]["code"]
     assert err.errors[0]["path"] == err.path
+
+
+# --- unions of recursive schemas ----------------------------------------------------
+#
+# A union tries each member on the same value; through a recursive schema
+# every member reached the same sub-values again, so the work grew as
+# members ** depth.  `_walk_steps()` counts the walk levels entered on this
+# thread; the bounds below are a few dozen levels per level of the value,
+# where the exponential walk needed millions at these depths.
+
+
+def steps_of(call):
+    before = _tessaron._walk_steps()
+    try:
+        result = ("ok", call())
+    except ValidationError as e:
+        result = ("error", [(x["code"], x["path"], x["expected"], x["value"]) for x in e.errors])
+    return result, _tessaron._walk_steps() - before
+
+
+Node = recursive(lambda X: union({"type": Literal["add"], "left": X},
+                                 {"type": Literal["mul"], "left": X},
+                                 {"type": Literal["num"], "value": int}))
+DEPTH = 16
+
+
+def chain(leaf, op, depth=DEPTH):
+    value = leaf
+    for _ in range(depth):
+        value = {"left": value, "type": op}  # "left" first, also in the JSON text
+    return value
+
+
+BAD = chain({"type": "num", "value": "oops"}, "add")
+UNDER = ("left",) * DEPTH
+ALL_BAD = [
+    ("missing_key", UNDER + ("left",), "required key left", "missing"),
+    ("literal_error", UNDER + ("type",), "the literal 'add'", "'num'"),
+    ("extra_forbidden", UNDER + ("value",), "no unexpected key", "'value'"),
+]
+
+
+@pytest.mark.parametrize(
+    "entry, expected",
+    [
+        (lambda v: Node.validate(v), ("error", ALL_BAD)),
+        (lambda v: Node.validate(v, fail_fast=True), ("error", ALL_BAD[:1])),
+        (lambda v: Node.ensure(v), ("error", ALL_BAD)),
+        (lambda v: Node.is_valid(v), ("ok", False)),
+        (lambda v: Node.validate_json(json.dumps(v)), ("error", ALL_BAD)),
+        (lambda v: Node.load(json.dumps(v), fail_fast=True), ("error", ALL_BAD[:1])),
+        (lambda v: Node.is_valid_json(json.dumps(v)), ("ok", False)),
+    ],
+    ids=["validate", "fail_fast", "ensure", "is_valid", "validate_json", "load", "is_valid_json"],
+)
+def test_failing_union_of_recursive_records_is_polynomial(entry, expected):
+    result, steps = steps_of(lambda: entry(BAD))
+    assert result == expected
+    assert steps < 60 * DEPTH, steps
+
+
+@pytest.mark.parametrize("entry", [Node.is_valid, Node.validate, lambda v: Node.is_valid_json(json.dumps(v))])
+def test_valid_value_of_the_second_member_is_polynomial(entry):
+    # The first member walks "left" fully, then fails on "type"; the second
+    # walks the same "left" again, at every level.
+    result, steps = steps_of(lambda: entry(chain({"type": "num", "value": 1}, "mul")))
+    assert result[1] in (True, None)
+    assert steps < 30 * DEPTH, steps
+
+
+def test_union_of_recursive_lists_is_polynomial():
+    v = recursive(lambda X: int | list[X] | list[X | str])
+    value = 1.5
+    for _ in range(20):
+        value = [value]
+    result, steps = steps_of(lambda: v.validate(value))
+    assert result == ("error", [("union_error", (0,) * 20, "one of: str, int, list, list", "1.5")])
+    assert steps < 60 * 20, steps
+    assert steps_of(lambda: v.is_valid(value))[1] < 30 * 20
+    assert steps_of(lambda: v.is_valid_json(json.dumps(value)))[1] < 30 * 20
+
+
+Tagged = recursive(lambda X: union(int, list[X], {"k": X, "t": Literal[1]}, {"k": X, "t": Literal[2]}))
+
+
+def tagged_chain(leaf, depth):
+    for _ in range(depth):
+        leaf = {"k": leaf, "t": 1}
+    return leaf
+
+
+def test_value_past_the_recursion_limit_is_polynomial():
+    # Every level fails by the limit met below it; each member still walks
+    # the same child, from the same guard, only once.
+    value = [tagged_chain(1, 130)]
+    result, steps = steps_of(lambda: Tagged.validate(value, fail_fast=True))
+    assert result[0] == "error"
+    assert [(code, len(path)) for code, path, _, _ in result[1]] == [("recursion_limit", 128)]
+    assert steps < 60 * 130, steps
+    assert steps_of(lambda: Tagged.is_valid(value))[1] < 60 * 130
+
+
+def test_remembered_verdict_respects_the_recursion_limit():
+    # `shared` is first checked near the top, where it fits; reached again
+    # under 100 more levels it crosses the limit of 128 nested definitions.
+    # The first item makes the walk start remembering (its first member
+    # fails after walking "k").
+    shared = tagged_chain(1, 60)
+    assert Tagged.is_valid([{"k": 1, "t": 2}, shared, tagged_chain(shared, 40)])
+    assert not Tagged.is_valid([{"k": 1, "t": 2}, shared, tagged_chain(shared, 100)])
+
+
+def test_remembered_verdict_is_dropped_once_user_code_ran():
+    # `inner` is checked (valid) under the first record member; its
+    # predicate then changes `inner`, and the second member must see it.
+    def check(x):
+        if x == "go":
+            inner["k"] = 5
+            return False
+        return x != "zz"
+
+    s = recursive(lambda X: union({"a": X, "b": X, "k": Annotated[str, check]},
+                                  {"a": X, "b": X, "k": X}, Literal["ok", "zz", "go"]))
+    inner = {"a": "ok", "b": "ok", "k": "ok"}
+    value = {"a": {"a": "ok", "b": "ok", "k": "zz"}, "b": inner, "k": "go"}
+    assert s.is_valid(value) is False
+    assert inner["k"] == 5

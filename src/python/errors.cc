@@ -110,8 +110,8 @@ PathNode::~PathNode() {
     }
 }
 
-std::vector<const PathNode*> path_nodes(const Path& path) {
-    std::vector<const PathNode*> nodes(path_length(path));
+PathNodes path_nodes(const Path& path) {
+    PathNodes nodes(path_length(path));
     std::size_t i = nodes.size();
     for (const PathNode* n = path.get(); n && i > 0; n = n->parent.get()) nodes[--i] = n;
     return nodes;
@@ -122,24 +122,33 @@ const Violation& default_violation() {
     return *v;
 }
 
+namespace {
+
+// Appends the segments of a path, outermost first: a `Key` bare when first
+// and as ".key" after, any other segment in brackets.  Recursion follows the
+// path's length, which the walk's nesting limit bounds.
+void append_path(const PathNode& node, std::string& out) {
+    const bool first = !node.parent;
+    if (!first) append_path(*node.parent, out);
+    const PathSegment& seg = node.segment;
+    if (const auto* key = std::get_if<PathKey>(&seg)) {
+        if (!first) out += '.';
+        if (key->text) append_key_text(*key->text, out);
+        return;
+    }
+    out += '[';
+    if (const auto* i = std::get_if<PathInt>(&seg)) append_decimal(i->value, out);
+    else if (const auto* b = std::get_if<PathBigInt>(&seg)) out += b->digits ? *b->digits : std::string();
+    else append_decimal(std::get<PathIndex>(seg).value, out);
+    out += ']';
+}
+
+}  // namespace
+
 void render_error_line(const Violation& violation, std::string& out) {
     if (violation.path) {
         out += "at ";
-        bool first = true;
-        for (const PathNode* node : path_nodes(violation.path)) {
-            const PathSegment& seg = node->segment;
-            if (const auto* key = std::get_if<PathKey>(&seg)) {
-                if (!first) out += '.';
-                if (key->text) append_key_text(*key->text, out);
-            } else {
-                out += '[';
-                if (const auto* i = std::get_if<PathInt>(&seg)) append_decimal(i->value, out);
-                else if (const auto* b = std::get_if<PathBigInt>(&seg)) out += b->digits ? *b->digits : std::string();
-                else append_decimal(std::get<PathIndex>(seg).value, out);
-                out += ']';
-            }
-            first = false;
-        }
+        append_path(*violation.path, out);
         out += ": ";
     }
     out += "expected ";
@@ -190,7 +199,7 @@ PyObject* segment_to_python(const PathSegment& seg) {
 }
 
 PyObject* path_to_tuple(const Path& path) {
-    const std::vector<const PathNode*> nodes = path_nodes(path);
+    const PathNodes nodes = path_nodes(path);
     py::Ref tuple = py::Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(nodes.size())));
     if (!tuple) return nullptr;
     Py_ssize_t i = 0;

@@ -19,6 +19,7 @@
 
 #include <Python.h>
 
+#include <boost/container/small_vector.hpp>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -74,7 +75,8 @@ inline Path path_append(Path path, PathSegment segment) {
 }
 
 // The nodes of a path, outermost first.
-std::vector<const PathNode*> path_nodes(const Path& path);
+using PathNodes = boost::container::small_vector<const PathNode*, 16>;
+PathNodes path_nodes(const Path& path);
 
 struct Violation {
     Path path;

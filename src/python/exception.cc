@@ -105,7 +105,7 @@ public:
     py::Ref path_tuple(const Path& path) {
         auto found = tuples_.find(path.get());
         if (found != tuples_.end()) return found->second;
-        const std::vector<const PathNode*> nodes = path_nodes(path);
+        const PathNodes nodes = path_nodes(path);
         py::Ref tuple = py::Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(nodes.size())));
         if (!tuple) return {};
         Py_ssize_t i = 0;

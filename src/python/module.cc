@@ -12,6 +12,7 @@
 #include "core/ir/limits.h"
 #include "core/ir/node.h"
 #include "python/binding/entry.h"
+#include "python/check/entry.h"
 #include "python/combinators.h"
 #include "python/exception.h"
 #include "python/validator.h"
@@ -60,6 +61,8 @@ PyMethodDef kModuleFunctions[] = {
      METH_FASTCALL | METH_KEYWORDS, kRecursiveDoc},
 };
 
+PyMethodDef kWalkStepsDef = {"_walk_steps", walk_steps_function, METH_NOARGS, kWalkStepsDoc};
+
 bool add_function(PyObject* module, PyMethodDef* def) {
     py::Ref name = py::Ref::steal(PyModule_GetNameObject(module));
     if (!name) return false;
@@ -93,6 +96,11 @@ int module_exec(PyObject* module) {
         if (!add_attribute(module, "MAX_SCHEMA_DEPTH", PyLong_FromUnsignedLongLong(ir::kMaxSchemaDepth))) return -1;
         if (!add_attribute(module, "MAX_DEFINITIONS", PyLong_FromUnsignedLongLong(ir::kMaxDefinitions))) return -1;
         if (!add_attribute(module, "MAX_SCHEMA_NODES", PyLong_FromUnsignedLongLong(ir::kMaxSchemaNodes))) return -1;
+        // The work counter of the tests: private, so not in `__all__`.
+        py::Ref name = py::Ref::steal(PyModule_GetNameObject(module));
+        if (!name) return -1;
+        py::Ref steps = py::Ref::steal(PyCFunction_NewEx(&kWalkStepsDef, module, name.get()));
+        if (!steps || PyModule_AddObjectRef(module, "_walk_steps", steps.get()) < 0) return -1;
         return 0;
     });
 }

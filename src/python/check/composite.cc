@@ -3,12 +3,12 @@
 // What it computes: the plain set operations -- some member admits the
 // value, every member does, the inner node does not -- and, for a failing
 // union, a report that does not bury the failure that matters.  Members
-// 0 to 63 of a union are walked under private failure lists; the report is
-// the list of the member that got deepest into the value (the greatest path
-// length of its failures below the union's own), else the failures of the
+// 0 to 63 of a union are weighed by what they would record; the report is
+// the failures of the member that got deepest into the value (the greatest
+// path length of its failures below the union's own), else those of the
 // first member that hit a hard limit, else one "union_error" whose expected
 // text lists what the members expect.  Members from 64 on are tried
-// verdict-only, so a huge union pays for at most 64 private lists.
+// verdict-only, so a huge union weighs at most 64 members.
 //
 // Fast path: a union made only of literals answers an exact int or str (a
 // JSON int or string) by one lookup in its precomputed sets, in every mode.
@@ -21,17 +21,19 @@
 // The lookup is skipped where the members themselves would be past the
 // nesting limit, so it never admits what the walk would refuse.
 //
-// Invariants: every private list is dropped unless chosen; the path is
+// Invariants: only the chosen member's failures are recorded; the path is
 // shared with the members and restored by them; in `FailFast` a failing
-// union appends exactly one failure.  Budget: one walk per member; the
-// member descriptions hold at most 64 texts and follow back edges at most
-// four hops deep.
+// union appends exactly one failure.  Budget: one walk per member, plus one
+// more of the chosen member when recording; the member descriptions hold at
+// most 64 texts and follow back edges at most four hops deep.
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/ir/construct.h"
+#include "python/check/builtins.h"
 #include "python/check/report.h"
 #include "python/check/sources.h"
 #include "python/check/walk.h"
@@ -43,11 +45,6 @@ namespace {
 constexpr std::size_t kReportedMembers = 64;
 constexpr std::size_t kMaxDescriptions = 64;
 constexpr unsigned kMaxDescriptionHops = 4;
-
-bool is_hard_code(std::string_view code) {
-    return code == "recursion_limit" || code == "recursion_loop" || code == "predicate_error" ||
-           code == "mutated_during_validation";
-}
 
 struct Descriptions {
     std::vector<std::string> texts;
@@ -121,47 +118,82 @@ void append_report(std::vector<Violation>& list, WalkContext& ctx) {
     for (Violation& v : list) ctx.violations->push_back(std::move(v));
 }
 
+// A failing union in the recording modes.  Each of the first 64 members is
+// walked once, profiling: that tells whether it admits the value and, if
+// not, how deep its failures reach and whether one is hard, which is all
+// the choice of the report needs.  Only the chosen member is then walked
+// again to record its failures (a profiling context merges its profile
+// instead).  Walking every member with records, as the choice is defined,
+// would record the members of every nested union too, and through a
+// recursive schema that is exponential in the value's depth.
+//
+// The two walks of the chosen member agree unless code we do not control
+// changed the value in between; if the second finds the value a member
+// after all, the union reports "mutated_during_validation".
 template <ValueSource Source>
 bool union_recording(const ir::Node& node, const Source& src, WalkContext& ctx) {
     WalkState& st = *ctx.state;
     const auto members = ir::as_span(node.members());
     const std::size_t base = ctx.path->size();
-    std::vector<Violation> best, hard;
     bool have_best = false, have_hard = false;
-    std::size_t best_depth = 0;
-    for (std::size_t i = 0; i < members.size(); ++i) {
-        if (st.stop) return false;
-        if (i >= kReportedMembers) {
-            std::vector<Violation> none;
-            PathStack fresh;
-            WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly, &fresh);
+    std::size_t best = 0, hard = 0, best_depth = 0;
+    FailureProfile best_profile, hard_profile;
+    {
+        RevisitScope scope(st);
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            // The next member, or the report, walks the value again.
+            if (i != 0) scope.again();
+            if (st.stop) return false;
+            if (i >= kReportedMembers) {
+                std::vector<Violation> none;
+                WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly);
+                if (walk(members[i], src, sub)) return true;
+                continue;
+            }
+            FailureProfile mine;
+            WalkContext sub = ctx.profiling(mine);
             if (walk(members[i], src, sub)) return true;
-            continue;
+            const std::size_t depth = mine.count != 0 && mine.longest > base ? mine.longest - base : 0;
+            if (!have_hard && mine.hard) {
+                hard = i;
+                hard_profile = mine;
+                have_hard = true;
+            }
+            if (!have_best || best_depth < depth) {
+                best = i;
+                best_depth = depth;
+                best_profile = mine;
+                have_best = true;
+            }
+        }
+        scope.again();
+    }
+    if (st.stop) return false;
+    std::optional<std::size_t> chosen;
+    const FailureProfile* chosen_profile = nullptr;
+    if (have_hard && (!have_best || best_depth == 0)) {
+        chosen = hard;
+        chosen_profile = &hard_profile;
+    } else if (have_best && best_depth > 0) {
+        chosen = best;
+        chosen_profile = &best_profile;
+    }
+    if (chosen) {
+        if (ctx.profile) {
+            ctx.profile->merge(*chosen_profile);
+            return false;
         }
         std::vector<Violation> mine;
         WalkContext sub = ctx.scratch(mine, WalkMode::CollectAll);
-        if (walk(members[i], src, sub)) return true;
-        std::size_t depth = 0;
-        for (const Violation& v : mine) depth = std::max(depth, path_length(v.path) > base ? path_length(v.path) - base : 0);
-        if (!have_hard && std::any_of(mine.begin(), mine.end(), [](const Violation& v) { return is_hard_code(v.code); })) {
-            hard = mine;
-            have_hard = true;
+        if (walk(members[*chosen], src, sub)) {
+            report_mutated(src, ctx);
+            return false;
         }
-        if (!have_best || best_depth < depth) {
-            best = std::move(mine);
-            best_depth = depth;
-            have_best = true;
-        }
-    }
-    if (st.stop) return false;
-    if (have_hard && (!have_best || best_depth == 0)) {
-        append_report(hard, ctx);
+        if (st.stop) return false;
+        append_report(mine, ctx);
         return false;
     }
-    if (have_best && best_depth > 0) {
-        append_report(best, ctx);
-        return false;
-    }
+    if (profiled_failure("union_error", ctx)) return false;
     Descriptions descriptions;
     for (const ir::Node& member : members) describe_union_members(member, st, descriptions, 0);
     std::string expected = "one of: ";
@@ -236,30 +268,62 @@ bool check_union(const ir::Node& node, const Source& src, WalkContext& ctx) {
     if (ctx.state->stop) return false;
     if (ctx.recording()) return union_recording(node, src, ctx);
     if (known == 0) return false;
-    for (const ir::Node& member : ir::as_span(node.members()))
+    const auto members = ir::as_span(node.members());
+    WalkState& st = *ctx.state;
+    // Scalar members are type tests, asked in place while a member's walk
+    // would pass the nesting test.
+    const bool in_place = st.depth < kMaxWalkDepth;
+    RevisitScope scope(st, members.size() > 1);
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        const ir::Node& member = members[i];
+        if (in_place && is_scalar_kind(member.kind)) {
+            if (scalar_member(member.kind, src)) return true;
+            continue;
+        }
+        // A failing member leaves the value to the next one.
+        if (i != 0) scope.again();
         if (walk(member, src, ctx)) return true;
+    }
     return false;
 }
 
 template <ValueSource Source>
 bool check_intersection(const ir::Node& node, const Source& src, WalkContext& ctx) {
     const auto members = ir::as_span(node.members());
+    WalkState& st = *ctx.state;
     if (ctx.mode != WalkMode::CollectAll) {
-        for (const ir::Node& member : members)
-            if (!walk(member, src, ctx)) return false;
+        // Every member is walked on the same value.
+        RevisitScope scope(st);
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            if (i != 0) scope.again();
+            if (!walk(members[i], src, ctx)) return false;
+        }
         return true;
     }
     const std::size_t base = ctx.path->size();
     bool verdict = true;
-    for (const ir::Node& member : members) {
-        const std::size_t before = ctx.violations->size();
-        if (!walk(member, src, ctx)) verdict = false;
+    RevisitScope scope(st);
+    for (std::size_t m = 0; m < members.size(); ++m) {
+        if (m != 0) scope.again();
+        bool own_level = false;
+        if (ctx.profile) {
+            FailureProfile outer = *ctx.profile;
+            *ctx.profile = FailureProfile{};
+            if (!walk(members[m], src, ctx)) verdict = false;
+            own_level = ctx.profile->count != 0 && ctx.profile->shortest == base;
+            outer.merge(*ctx.profile);
+            *ctx.profile = outer;
+        } else {
+            const std::size_t before = ctx.violations->size();
+            if (!walk(members[m], src, ctx)) verdict = false;
+            for (std::size_t i = before; i < ctx.violations->size() && !own_level; ++i)
+                own_level = path_length((*ctx.violations)[i].path) == base;
+        }
         if (verdict) continue;
-        if (ctx.state->stop) return false;
+        if (st.stop) return false;
         // A failure of the intersection's own value ends it: later members
         // would only repeat it in other words.
-        for (std::size_t i = before; i < ctx.violations->size(); ++i)
-            if (path_length((*ctx.violations)[i].path) == base) return false;
+        if (own_level) return false;
     }
     return verdict;
 }
@@ -268,8 +332,7 @@ template <ValueSource Source>
 bool check_complement(const ir::Node& node, const Source& src, WalkContext& ctx) {
     if (!node.inner()) return true;
     std::vector<Violation> none;
-    PathStack fresh;
-    WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly, &fresh);
+    WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly);
     if (!walk(*node.inner(), src, sub)) return true;
     if (ctx.recording()) push_violation("unexpected_match", "not " + std::string(ir::expected_kind_text(*node.inner())), src, ctx);
     return false;

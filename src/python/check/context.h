@@ -4,10 +4,20 @@
 // definitions, lookup tables), the recursion guard, the nesting depth, the
 // error cell that keeps the first fatal Python exception, and the stop flag.
 // `WalkContext` adds what a check may replace for its children: the path
-// being built, the vector failures go to, and the mode.  A scratch context
-// (a copy with its own violations, mode and perhaps path) shares the state,
-// so the limits count across scratch walks and a fatal exception met in one
-// stops the whole walk.
+// being built, where failures go, and the mode.  A scratch context (a copy
+// with its own failures, mode and perhaps path) shares the state, so the
+// limits count across scratch walks and a fatal exception met in one stops
+// the whole walk.
+//
+// Failures go to a vector of `Violation`s, or, in a profiling context, into
+// a `FailureProfile` (memo.h): a profiling walk takes every decision a
+// `CollectAll` walk takes, but keeps only the count, path lengths and hard
+// codes of what it would record, and builds no text.  Unions profile their
+// members to choose the one they report, and record only that one.
+//
+// The state also counts what the walk's memory of definitions (memo.h)
+// needs: the user-code epoch, the limits met, the back edges walked, and
+// the scopes in which the current value may be walked again.
 //
 // The exception rule: a Python exception raised by anything the walk calls
 // is fatal when it is not an `Exception`, or is a `MemoryError` or a
@@ -26,6 +36,7 @@
 
 #include "core/ir/node.h"
 #include "python/binding/ref.h"
+#include "python/check/memo.h"
 #include "python/check/path.h"
 #include "python/check/precompute.h"
 #include "python/errors.h"
@@ -49,6 +60,9 @@ inline constexpr const char* kNativeStackText = "a value nested less deeply (too
 struct GuardEntry {
     std::uint64_t identity;
     std::uint64_t definition;
+    // Names the guard from the bottom up to this entry once the memo is on
+    // (`WalkState::guard_context`); 0 before.
+    std::uint64_t context;
 };
 
 struct WalkState {
@@ -69,6 +83,31 @@ struct WalkState {
     // an unresolved placeholder, crossed a limit or met a cyclic value.
     // Only `walk_is_member` reads it.
     bool declined = false;
+    // How many times `declined` was set: a walk that leaves it unchanged
+    // met no limit, cycle or placeholder.
+    std::uint64_t declines = 0;
+
+    // `walk` levels entered so far (a work counter).
+    std::uint64_t steps = 0;
+    // Advanced whenever code we do not control may have run (a predicate,
+    // a user `__eq__`, `__instancecheck__`, an attribute read, a `repr`):
+    // memo entries of an older epoch are not used.
+    std::uint64_t user_code = 0;
+    // Back edges walked so far.
+    std::uint64_t edges = 0;
+    // Above zero while an enclosing check may walk the current value again.
+    unsigned revisits = 0;
+    // Set once some check walked a value again after a walk of it had gone
+    // through a back edge: from then on, walks under a revisit scope are
+    // remembered.  A walk that never repeats such work pays nothing.
+    bool memo_on = false;
+    WalkMemo memo;
+
+    // The memo's name of a guard entry on top of the guard named `below`.
+    std::uint64_t name_guard(std::uint64_t below, std::uint64_t identity, std::uint64_t definition) {
+        auto [it, fresh] = memo.contexts.try_emplace(GuardKey{below, identity, definition}, memo.contexts.size() + 1);
+        return it->second;
+    }
 
     WalkState(std::span<const py::Ref> p, std::span<const ir::Node> d, const Precompute& t)
         : pool(p), definitions(d), tables(&t) {}
@@ -77,21 +116,85 @@ struct WalkState {
 
     // The pooled object at `index`, or nullptr past the pool's end.
     PyObject* pooled(std::uint64_t index) const { return index < pool.size() ? pool[index].get() : nullptr; }
+
+    // The name of the guard as it stands (0 when empty): equal names, equal
+    // guards.
+    std::uint64_t guard_context() const { return recursion_guard.empty() ? 0 : recursion_guard.back().context; }
+
+    // Pushes a guard entry while the memo is on, named after the guard
+    // below it and its own (identity, definition): a guard built again the
+    // same way gets the same name.  (Before the memo starts, entries carry
+    // no name; `start_memo` names them.)
+    void push_named_guard(std::uint64_t identity, std::uint64_t definition) {
+        const std::uint64_t name = name_guard(guard_context(), identity, definition);
+        recursion_guard.push_back(GuardEntry{identity, definition, name});
+    }
+
+    // Turns the memo on.  The guard as it stands is named the way pushes
+    // name it from now on, so the checks that walk a value again under it
+    // rebuild the same names.
+    void start_memo() {
+        if (memo_on) return;
+        memo_on = true;
+        std::uint64_t below = 0;
+        for (GuardEntry& e : recursion_guard) below = e.context = name_guard(below, e.identity, e.definition);
+    }
+
+    void decline() {
+        declined = true;
+        ++declines;
+    }
+
+    // Code we do not control is about to run.
+    void note_user_code() { ++user_code; }
+};
+
+// Marks the walks it spans as ones whose value may be walked again.  The
+// check calls `again()` when it does walk the value again: if a walk in the
+// scope went through a back edge, the memo turns on.
+class RevisitScope {
+public:
+    explicit RevisitScope(WalkState& st, bool active = true) : st_(active ? &st : nullptr), edges_(st.edges) {
+        if (st_) ++st_->revisits;
+    }
+    ~RevisitScope() {
+        if (st_) --st_->revisits;
+    }
+    RevisitScope(const RevisitScope&) = delete;
+    RevisitScope& operator=(const RevisitScope&) = delete;
+
+    void again() const {
+        if (st_ && st_->edges != edges_) st_->start_memo();
+    }
+
+private:
+    WalkState* st_;
+    std::uint64_t edges_;
 };
 
 struct WalkContext {
     WalkState* state;
     PathStack* path;
-    std::vector<Violation>* violations;
+    std::vector<Violation>* violations;  // unused while profiling
     WalkMode mode;
+    FailureProfile* profile = nullptr;   // set: a profiling context (mode CollectAll)
 
     bool recording() const { return mode != WalkMode::VerdictOnly; }
+    // Recording with failure records (and their texts), not profiling.
+    bool building_records() const { return recording() && !profile; }
+
+    // Failures recorded so far in this context.
+    std::size_t recorded() const { return profile ? profile->count : violations->size(); }
 
     // A context sharing this one's state, with its own failure vector and
-    // mode, and either this path or `own_path`.
+    // mode, and either this path or `own_path`.  (A verdict-only walk never
+    // touches its path, so verdict-only scratch contexts share this one's.)
     WalkContext scratch(std::vector<Violation>& own, WalkMode m, PathStack* own_path = nullptr) const {
-        return WalkContext{state, own_path ? own_path : path, &own, m};
+        return WalkContext{state, own_path ? own_path : path, &own, m, nullptr};
     }
+
+    // A profiling context sharing this one's state and path.
+    WalkContext profiling(FailureProfile& own) const { return WalkContext{state, path, nullptr, WalkMode::CollectAll, &own}; }
 };
 
 // Keeps `exc` when it is the first fatal exception of the walk (setting the

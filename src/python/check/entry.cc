@@ -80,6 +80,19 @@ const char kEnsureDoc[] =
     "Raises:\n"
     "    ValidationError: obj is not a member.";
 
+const char kWalkStepsDoc[] =
+    "_walk_steps()\n--\n\n"
+    "The number of walk levels validations have entered on the calling thread so\n"
+    "far: a work counter for tests, not part of the public interface.";
+
+namespace {
+thread_local std::uint64_t t_walk_steps = 0;
+}  // namespace
+
+void count_walk_steps(std::uint64_t steps) { t_walk_steps += steps; }
+
+PyObject* walk_steps_function(PyObject*, PyObject*) { return PyLong_FromUnsignedLongLong(t_walk_steps); }
+
 namespace {
 
 // Walks the validator's root against `value` in `mode`.  1 member, 0 not a
@@ -94,6 +107,7 @@ int run_walk(ValidatorObject* v, PyObject* value, WalkMode mode, std::vector<Vio
     check::PathStack path;
     WalkContext ctx{&state, &path, &violations, mode};
     const bool member = check::walk(v->schema.root, PySource{value}, ctx);
+    count_walk_steps(state.steps);
     if (state.error_cell) {
         state.error_cell.restore();
         return -1;
@@ -231,6 +245,7 @@ Membership walk_is_member(std::span<const py::Ref> pool, std::span<const ir::Nod
         std::vector<Violation> none;
         WalkContext ctx{&state, &path, &none, WalkMode::VerdictOnly};
         const bool member = check::walk(node, PySource{value}, ctx);
+        count_walk_steps(state.steps);
         // The stored exception, fatal or not, is dropped with the state.
         if (state.stop || state.declined) return Membership::Aborted;
         return member ? Membership::Member : Membership::NonMember;

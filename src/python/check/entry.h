@@ -38,6 +38,13 @@ PyObject* is_valid_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
 PyObject* ensure_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 int validator_contains(PyObject* self, PyObject* value);
 
+// Adds the `walk` levels a finished walk entered to the calling thread's
+// total, which `_walk_steps()` answers: a work counter for tests that bound
+// how much a validation does without timing it.
+void count_walk_steps(std::uint64_t steps);
+PyObject* walk_steps_function(PyObject* module, PyObject* unused);
+extern const char kWalkStepsDoc[];
+
 extern const char kValidateDoc[];
 extern const char kIsValidDoc[];
 extern const char kEnsureDoc[];

@@ -65,13 +65,16 @@ bool extra_member_admitted(std::span<const ir::Clause> clauses, const JsonSource
                            WalkContext& ctx) {
     if (clauses.empty()) return false;
     std::vector<Violation> none;
-    PathStack fresh;
-    WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly, &fresh);
+    WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly);
     if (clauses.size() == 1 &&
-        (clauses[0].key.kind == ir::NodeKind::Str || clauses[0].key.kind == ir::NodeKind::Anything))
+        (clauses[0].key.kind == ir::NodeKind::Str || clauses[0].key.kind == ir::NodeKind::Anything)) {
         return walk(clauses[0].value, value, sub);
-    for (const ir::Clause& clause : clauses) {
-        if (walk(clause.key, key, sub) && walk(clause.value, value, sub)) return true;
+    }
+    // The next clause walks the member again.
+    RevisitScope scope(*ctx.state, clauses.size() > 1);
+    for (std::size_t i = 0; i < clauses.size(); ++i) {
+        if (i != 0) scope.again();
+        if (walk(clauses[i].key, key, sub) && walk(clauses[i].value, value, sub)) return true;
         if (ctx.state->stop) return false;
     }
     return false;
@@ -81,6 +84,7 @@ bool extra_member_admitted(std::span<const ir::Clause> clauses, const JsonSource
 // failures of the first clause.
 void explain_extra_member(std::span<const ir::Clause> clauses, std::string_view key_text, const JsonSource& key,
                           const JsonSource& value, WalkContext& ctx) {
+    if (clauses.empty() && profiled_failure("extra_forbidden", ctx, 1)) return;
     PathKey segment{ir::make_text(key_text)};
     if (clauses.empty()) {
         std::string shown = violation_value_text(key, *ctx.state);
@@ -89,10 +93,10 @@ void explain_extra_member(std::span<const ir::Clause> clauses, std::string_view 
                                                        "no unexpected key", std::move(shown)));
         return;
     }
-    const std::size_t before = ctx.violations->size();
+    const std::size_t before = ctx.recorded();
     ctx.path->push(std::move(segment));
     walk(clauses.front().key, key, ctx);
-    if (ctx.mode == WalkMode::CollectAll || ctx.violations->size() == before)
+    if (ctx.mode == WalkMode::CollectAll || ctx.recorded() == before)
         walk(clauses.front().value, value, ctx);
     ctx.path->pop();
 }
@@ -172,7 +176,8 @@ bool check_mapping(const ir::Node& node, const JsonSource& src, WalkContext& ctx
             if (!entries[i].required || present[i]) continue;
             // A repeated declared name counts once, at its last entry.
             if (keys.find(entries[i].key_view()) != i) continue;
-            ctx.violations->push_back(make_keyed_violation(*ctx.path, PathKey{entries[i].key}, "missing_key",
+            if (!profiled_failure("missing_key", ctx, 1))
+                ctx.violations->push_back(make_keyed_violation(*ctx.path, PathKey{entries[i].key}, "missing_key",
                                                            "required key " + std::string(entries[i].key_view()),
                                                            "missing"));
             if (ctx.mode == WalkMode::FailFast) break;

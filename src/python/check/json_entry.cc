@@ -200,6 +200,7 @@ int json_verdict(ValidatorObject* v, PyObject* data) {
     std::vector<Violation> none;
     check::WalkContext ctx{&state, &path, &none, check::WalkMode::VerdictOnly};
     const bool member = check::walk(v->schema.root, root, ctx);
+    count_walk_steps(state.steps);
     if (state.error_cell) {
         state.error_cell.restore();
         return -1;

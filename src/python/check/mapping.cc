@@ -97,6 +97,7 @@ std::optional<std::string_view> str_key_text(PyObject* key, WalkState& st) {
     }
     const std::string_view text(utf8, static_cast<std::size_t>(len));
     if (PyUnicode_CheckExact(key)) return text;
+    st.note_user_code();  // the subclass's __hash__ and __eq__
     py::Ref plain = py::Ref::steal(PyUnicode_FromStringAndSize(utf8, len));
     if (!plain) {
         absorb_error(st);
@@ -125,10 +126,12 @@ std::optional<std::string_view> str_key_text(PyObject* key, WalkState& st) {
 // Whether some clause admits the key and then the value (verdict-only).
 bool match_extra_pair(std::span<const ir::Clause> clauses, PyObject* key, PyObject* value, WalkContext& ctx) {
     std::vector<Violation> none;
-    PathStack fresh;
-    WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly, &fresh);
-    for (const ir::Clause& clause : clauses) {
-        if (walk(clause.key, PySource{key}, sub) && walk(clause.value, PySource{value}, sub)) return true;
+    WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly);
+    // The next clause, or the explaining pass, walks the pair again.
+    RevisitScope scope(*ctx.state, ctx.recording() || clauses.size() > 1);
+    for (std::size_t i = 0; i < clauses.size(); ++i) {
+        if (i != 0) scope.again();
+        if (walk(clauses[i].key, PySource{key}, sub) && walk(clauses[i].value, PySource{value}, sub)) return true;
         if (ctx.state->stop) return false;
     }
     return false;
@@ -157,8 +160,7 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
     const RecordKeys* table = record_table(node, st);
     const DeclaredKeys keys(entries, table);
     std::vector<Violation> none;
-    PathStack fresh;
-    WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly, &fresh);
+    WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly);
     const bool fill = ctx.recording();
     const SimpleClauses simple = classify_clauses(clauses);
 
@@ -238,8 +240,8 @@ void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx
     const auto entries = ir::as_span(node.entries);
     const auto clauses = ir::as_span(node.clauses);
     const DeclaredKeys keys(entries, record_table(node, st));
-    const std::size_t recorded_before = ctx.violations->size();
-    auto recorded = [&] { return ctx.violations->size() > recorded_before; };
+    const std::size_t recorded_before = ctx.recorded();
+    auto recorded = [&] { return ctx.recorded() > recorded_before; };
     const DictSnapshot snapshot(dict);
     const Py_ssize_t start = snapshot.size();
     std::size_t first = 0, present = 0;
@@ -262,7 +264,7 @@ void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx
                 absorb_error(st);
                 if (st.stop) return;
             }
-            if (entry.required && !st.stop) {
+            if (entry.required && !st.stop && !profiled_failure("missing_key", ctx, 1)) {
                 ctx.violations->push_back(make_keyed_violation(*ctx.path, PathKey{entry.key}, "missing_key",
                                                                "required key " + std::string(entry.key_view()),
                                                                "missing"));
@@ -293,11 +295,12 @@ void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx
         if (match_extra_pair(clauses, key.get(), value.get(), ctx)) continue;
         if (st.stop) return;
         if (!clauses.empty()) {
-            ctx.path->push(key_segment(key.get(), st));
+            // A profiling walk needs only the path's length.
+            ctx.path->push(ctx.profile ? PathSegment(PathIndex{0}) : key_segment(key.get(), st));
             walk(clauses.front().key, PySource{key.get()}, ctx);
             if (ctx.mode == WalkMode::CollectAll || !recorded()) walk(clauses.front().value, PySource{value.get()}, ctx);
             ctx.path->pop();
-        } else {
+        } else if (!profiled_failure("extra_forbidden", ctx, 1)) {
             PathSegment segment = key_segment(key.get(), st);
             std::string shown = violation_value_text(PySource{key.get()}, st);
             if (st.stop) return;
@@ -321,10 +324,22 @@ bool check_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx) 
     }
     WalkState& st = *ctx.state;
     if (!ctx.recording() || st.stop) return false;
-    const std::size_t before = ctx.violations->size();
+    const std::size_t before = ctx.recorded();
     explain_mapping(node, src, ctx, resume, snapshot && snapshot->changed());
-    if (ctx.violations->size() == before && !st.stop) report_mutated(src, ctx);
+    if (ctx.recorded() == before && !st.stop) report_mutated(src, ctx);
     return false;
+}
+
+// Whether reading attribute `name` of `obj` runs no code we do not control:
+// the type reads attributes the generic way (no `__getattribute__` or
+// `__getattr__` of its own) and its class attribute of that name, if any,
+// is no descriptor but a builtin slot's.  The value then comes from the
+// instance's dict, its slot, or the class.
+bool getattr_runs_no_user_code(PyObject* obj, PyObject* name) {
+    PyTypeObject* type = Py_TYPE(obj);
+    if (type->tp_getattro != PyObject_GenericGetAttr) return false;
+    PyObject* found = _PyType_Lookup(type, name);
+    return !found || Py_TYPE(found)->tp_descr_get == nullptr || Py_IS_TYPE(found, &PyMemberDescr_Type);
 }
 
 template <ValueSource Source>
@@ -353,14 +368,17 @@ bool check_object_attributes(const ir::Node& node, const Source& src, WalkContex
             const std::string_view text = entry.key_view();
             name = py::Ref::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
         }
+        if (!name || !getattr_runs_no_user_code(obj, name.get())) st.note_user_code();
         py::Ref attr = name ? py::Ref::steal(PyObject_GetAttr(obj, name.get())) : py::Ref();
         if (!attr) {
             absorb_error(st);
             if (st.stop) return false;
             if (!entry.required) continue;
             if (!ctx.recording()) return false;
-            ctx.violations->push_back(make_keyed_violation(*ctx.path, PathKey{entry.key}, "missing_attribute",
-                                                           "attribute " + std::string(entry.key_view()), "missing"));
+            if (!profiled_failure("missing_attribute", ctx, 1))
+                ctx.violations->push_back(make_keyed_violation(*ctx.path, PathKey{entry.key}, "missing_attribute",
+                                                               "attribute " + std::string(entry.key_view()),
+                                                               "missing"));
             if (ctx.mode == WalkMode::FailFast) return false;
             verdict = false;
             continue;

@@ -102,6 +102,16 @@ std::string quote_pattern(std::string_view text) {
 
 namespace {
 
+// Exact ints and floats compare and divide by the interpreter's own code.
+bool is_plain_number(PyObject* obj) { return Py_IS_TYPE(obj, &PyLong_Type) || Py_IS_TYPE(obj, &PyFloat_Type); }
+
+// Values whose length `value_length` reads without code we do not control.
+bool has_builtin_length(PyObject* obj) {
+    PyTypeObject* t = Py_TYPE(obj);
+    return t == &PyUnicode_Type || t == &PyBytes_Type || t == &PyList_Type || t == &PyTuple_Type ||
+           t == &PyDict_Type || t == &PySet_Type || t == &PyFrozenSet_Type;
+}
+
 // The truth of a rich comparison or other operation result: 1, 0, -1.
 int truth_of(PyObject* result) {
     if (!result) return -1;
@@ -201,6 +211,9 @@ bool check_refined(const ir::Node& node, const Source& src, WalkContext& ctx) {
         return false;
     }
     bool verdict = true;
+    // Texts are made only for failure records; a profiling walk counts.
+    const bool texts = ctx.building_records();
+    const bool plain_number = Py_IS_TYPE(value, &PyLong_Type) || Py_IS_TYPE(value, &PyFloat_Type);
     for (const ir::Constraint& c : ir::as_span(node.constraints)) {
         bool ok = false;
         const char* code = nullptr;
@@ -211,11 +224,13 @@ bool check_refined(const ir::Node& node, const Source& src, WalkContext& ctx) {
             case ir::ConstraintKind::Le:
             case ir::ConstraintKind::Lt: {
                 PyObject* bound = st.pooled(c.value);
+                if (!plain_number || !bound || !is_plain_number(bound)) st.note_user_code();
                 ok = bound && fold_call_result(truth_of(PyObject_RichCompare(value, bound, comparison_op(c.kind))), st);
                 if (!ok && ctx.recording()) {
                     code = comparison_code(c.kind);
-                    expected = std::string(comparison_symbol(c.kind)) + " " +
-                               (bound ? safe_text(bound, st) : std::string("<unknown>"));
+                    if (texts)
+                        expected = std::string(comparison_symbol(c.kind)) + " " +
+                                   (bound ? safe_text(bound, st) : std::string("<unknown>"));
                 }
                 break;
             }
@@ -223,6 +238,7 @@ bool check_refined(const ir::Node& node, const Source& src, WalkContext& ctx) {
             case ir::ConstraintKind::MaxLen: {
                 std::uint64_t length = 0;
                 const bool min = c.kind == ir::ConstraintKind::MinLen;
+                if (!has_builtin_length(value)) st.note_user_code();
                 if (value_length(value, length))
                     ok = min ? length >= c.value : length <= c.value;
                 else
@@ -235,6 +251,7 @@ bool check_refined(const ir::Node& node, const Source& src, WalkContext& ctx) {
             }
             case ir::ConstraintKind::MultipleOf: {
                 PyObject* divisor = st.pooled(c.value);
+                if (!plain_number || !divisor || !is_plain_number(divisor)) st.note_user_code();
                 if (divisor) {
                     py::Ref rem = py::Ref::steal(PyNumber_Remainder(value, divisor));
                     if (rem) {
@@ -247,12 +264,13 @@ bool check_refined(const ir::Node& node, const Source& src, WalkContext& ctx) {
                 }
                 if (!ok && ctx.recording()) {
                     code = "multiple_of";
-                    expected = "a multiple of " + (divisor ? safe_text(divisor, st) : std::string("<unknown>"));
+                    if (texts) expected = "a multiple of " + (divisor ? safe_text(divisor, st) : std::string("<unknown>"));
                 }
                 break;
             }
             case ir::ConstraintKind::Predicate: {
                 PyObject* predicate = st.pooled(c.value);
+                st.note_user_code();
                 int t = predicate ? truth_of(PyObject_CallOneArg(predicate, value)) : 0;
                 if (t > 0) {
                     ok = true;
@@ -265,7 +283,8 @@ bool check_refined(const ir::Node& node, const Source& src, WalkContext& ctx) {
                         store_walk_error(std::move(exc), st);
                     } else if (ctx.recording()) {
                         code = "predicate_error";
-                        expected = "a predicate that does not raise (raised " + exception_text(exc.get(), st) + ")";
+                        if (texts)
+                            expected = "a predicate that does not raise (raised " + exception_text(exc.get(), st) + ")";
                     }
                 }
                 break;
@@ -274,14 +293,14 @@ bool check_refined(const ir::Node& node, const Source& src, WalkContext& ctx) {
                 ok = regex_matches(c, value, st);
                 if (!ok && ctx.recording()) {
                     code = "string_pattern_mismatch";
-                    expected = "a string matching " + quote_pattern(c.pattern);
+                    if (texts) expected = "a string matching " + quote_pattern(c.pattern);
                 }
                 break;
             }
         }
         if (ok) continue;
         if (st.stop) return false;
-        if (code && ctx.recording()) {
+        if (code && ctx.recording() && !profiled_failure(code, ctx)) {
             Violation v;
             v.path = ctx.path->snapshot();
             v.expected = std::move(expected);

@@ -5,7 +5,9 @@
 // the path segment of a dict key, and the record itself.  Texts that call
 // `repr()` keep a fatal exception for the walk (the walk then stops) and
 // discard any other.  Callers test `ctx.recording()` first: in
-// `VerdictOnly` no record, path segment or text is ever made.
+// `VerdictOnly` no record, path segment or text is ever made.  In a
+// profiling context a failure is only counted in the context's profile:
+// callers that make an expensive text first test `ctx.building_records()`.
 #pragma once
 
 #include <Python.h>
@@ -22,14 +24,38 @@
 
 namespace tessaron::python::check {
 
+// Whether showing `obj` runs no code but the interpreter's own: the exact
+// builtin scalars.  Any other `repr` may call user code.
+inline bool shows_without_user_code(PyObject* obj) {
+    PyTypeObject* t = Py_TYPE(obj);
+    return obj == Py_None || t == &PyBool_Type || t == &PyLong_Type || t == &PyFloat_Type || t == &PyUnicode_Type ||
+           t == &PyBytes_Type;
+}
+
 // The safe text of a pooled object or key (reprlib limits, 80 characters).
 inline std::string safe_text(PyObject* obj, WalkState& st) {
+    if (!shows_without_user_code(obj)) st.note_user_code();
     return value_text_keeping_fatal(obj, st.error_cell, st.stop);
 }
 
 // The class name text of a pooled class.
 inline std::string class_name(PyObject* cls, WalkState& st) {
+    if (!PyType_CheckExact(cls)) st.note_user_code();
     return class_name_text_keeping_fatal(cls, st.error_cell, st.stop);
+}
+
+// The codes a failing union prefers to report when no member got deeper.
+inline bool is_hard_code(std::string_view code) {
+    return code == "recursion_limit" || code == "recursion_loop" || code == "predicate_error" ||
+           code == "mutated_during_validation";
+}
+
+// In a profiling context: counts a failure of `code` at the current path
+// plus `extra` segments and answers true (the caller then builds nothing).
+inline bool profiled_failure(const char* code, WalkContext& ctx, std::size_t extra = 0) {
+    if (!ctx.profile) return false;
+    if (!ctx.state->stop) ctx.profile->add(ctx.path->size() + extra, is_hard_code(code));
+    return true;
 }
 
 // How the value of a failure is shown: its safe text; a source that cannot
@@ -63,13 +89,13 @@ Violation make_violation(const char* code, std::string expected, const Source& s
 // raises that exception), so no more user code runs for texts.
 template <ValueSource Source>
 void push_violation(const char* code, std::string expected, const Source& src, WalkContext& ctx) {
-    if (!ctx.recording() || ctx.state->stop) return;
+    if (!ctx.recording() || ctx.state->stop || profiled_failure(code, ctx)) return;
     ctx.violations->push_back(make_violation(code, std::move(expected), src, ctx));
 }
 // The same with a static expected text, which is only copied when recorded.
 template <ValueSource Source>
 void push_violation(const char* code, const char* expected, const Source& src, WalkContext& ctx) {
-    if (!ctx.recording() || ctx.state->stop) return;
+    if (!ctx.recording() || ctx.state->stop || profiled_failure(code, ctx)) return;
     ctx.violations->push_back(make_violation(code, std::string(expected), src, ctx));
 }
 

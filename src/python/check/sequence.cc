@@ -202,6 +202,7 @@ bool check_set(const ir::Node& node, const Source& src, WalkContext& ctx) {
         }
         const ir::Node* element = node.element().get();
         if (!element) return false;
+        if (!PySet_CheckExact(value) && !PyFrozenSet_CheckExact(value)) st.note_user_code();  // a subclass's type
         py::Ref iter = py::Ref::steal(builtin_iter(value));
         if (!iter) {
             absorb_error(st);
@@ -220,6 +221,20 @@ bool check_set(const ir::Node& node, const Source& src, WalkContext& ctx) {
                 return false;
             }
             return true;
+        }
+        if (ctx.profile) {
+            // Profiling: every element's failures count, in any order.
+            bool verdict = true;
+            while (py::Ref item = py::Ref::steal(PyIter_Next(iter.get()))) {
+                if (!walk(*element, PySource{item.get()}, ctx)) verdict = false;
+                if (st.stop) return false;
+            }
+            if (PyErr_Occurred()) {
+                absorb_error(st);
+                report_mutated(src, ctx);
+                return false;
+            }
+            return verdict;
         }
         std::vector<SetGroup> groups;
         while (py::Ref item = py::Ref::steal(PyIter_Next(iter.get()))) {

@@ -37,7 +37,9 @@ namespace {
 bool literal_equals(PyObject* value, PyObject* constant, WalkState& st) {
     PyTypeObject* type = Py_TYPE(value);
     if (type != Py_TYPE(constant)) return false;
-    if (value == constant && has_plain_equality(type)) return true;
+    const bool plain = has_plain_equality(type);
+    if (value == constant && plain) return true;
+    if (!plain && type != &PyFloat_Type) st.note_user_code();
     PyObject* result = PyObject_RichCompare(value, constant, Py_EQ);
     if (!result) return fold_call_result(-1, st);
     int truth = result == Py_True ? 1 : result == Py_False ? 0 : PyObject_IsTrue(result);
@@ -58,12 +60,25 @@ bool check_literal(const ir::Node& node, const Source& src, WalkContext& ctx) {
         else
             absorb_error(st);
     }
-    if (!member && ctx.recording() && !st.stop) {
+    if (!member && ctx.recording() && !st.stop && !profiled_failure("literal_error", ctx)) {
         std::string expected = "the literal ";
         expected += constant ? safe_text(constant, st) : std::string("<unknown>");
         push_violation("literal_error", std::move(expected), src, ctx);
     }
     return member;
+}
+
+// Whether `isinstance(value, cls)` answers without code we do not control:
+// a plain class (its metaclass is `type`, so no `__instancecheck__`) and a
+// value that is an instance by its type, or of a builtin type whose
+// `__class__` is the builtin one.
+bool isinstance_runs_no_user_code(PyObject* value, PyObject* cls) {
+    if (!PyType_CheckExact(cls)) return false;
+    if (PyObject_TypeCheck(value, reinterpret_cast<PyTypeObject*>(cls))) return true;
+    PyTypeObject* t = Py_TYPE(value);
+    return value == Py_None || t == &PyBool_Type || t == &PyLong_Type || t == &PyFloat_Type ||
+           t == &PyUnicode_Type || t == &PyBytes_Type || t == &PyList_Type || t == &PyTuple_Type ||
+           t == &PyDict_Type || t == &PySet_Type || t == &PyFrozenSet_Type;
 }
 
 template <ValueSource Source>
@@ -74,15 +89,36 @@ bool check_instance(const ir::Node& node, const Source& src, WalkContext& ctx) {
     if (cls) {
         py::Ref holder;
         PyObject* value = src.as_python(holder);
-        if (value)
+        if (value) {
+            if (!isinstance_runs_no_user_code(value, cls)) st.note_user_code();
             member = fold_call_result(PyObject_IsInstance(value, cls), st);
-        else
+        } else {
             absorb_error(st);
+        }
     }
-    if (!member && ctx.recording() && !st.stop)
+    if (!member && ctx.recording() && !st.stop && !profiled_failure("instance_type", ctx))
         push_violation("instance_type", cls ? class_name(cls, st) : std::string(ir::expected_kind_text(node)), src,
                        ctx);
     return member;
+}
+
+// The memo entry that may stand in for walking definition `definition` at
+// the source's value here, or nullptr (memo.h says when one may).  In a
+// recording context only a member verdict may, and while profiling also a
+// profiled failure; `VerdictOnly` takes any verdict.
+template <ValueSource Source>
+const MemoEntry* recall(std::uint64_t definition, const Source& src, const WalkContext& ctx) {
+    const WalkState& st = *ctx.state;
+    const MemoEntry* e = st.memo.find(definition, src.identity());
+    if (!e || e->user_code != st.user_code) return nullptr;
+    if (e->declined) {
+        if (e->depth != st.depth || e->guard_context != st.guard_context()) return nullptr;
+    } else if (st.depth > e->depth || st.recursion_guard.size() > e->guard_size) {
+        return nullptr;
+    }
+    if (e->verdict || !ctx.recording()) return e;
+    if (ctx.profile && e->profiled) return e;
+    return nullptr;
 }
 
 template <ValueSource Source>
@@ -92,13 +128,13 @@ bool check_back_edge(const ir::Node& node, const Source& src, WalkContext& ctx) 
     const std::uint64_t definition = node.definition();
     for (const GuardEntry& entry : st.recursion_guard) {
         if (entry.identity == identity && entry.definition == definition) {
-            st.declined = true;
+            st.decline();
             push_violation("recursion_loop", "a finite (non-cyclic) value", src, ctx);
             return false;
         }
     }
     if (st.recursion_guard.size() >= kMaxRecursionEntries) {
-        st.declined = true;
+        st.decline();
         if (ctx.recording())
             push_violation("recursion_limit",
                            "at most " + std::to_string(kMaxRecursionEntries) + " levels of recursion", src, ctx);
@@ -107,13 +143,62 @@ bool check_back_edge(const ir::Node& node, const Source& src, WalkContext& ctx) 
     if (definition >= st.definitions.size()) {
         // A back edge past the definitions names nothing (only a tree handed
         // over without its schema could hold one).
-        st.declined = true;
+        st.decline();
         report_type_mismatch(node, src, ctx);
         return false;
     }
-    st.recursion_guard.push_back(GuardEntry{identity, definition});
+    ++st.edges;
+    if (!st.memo_on) {
+        // Nothing is remembered yet: a plain walk (the guard is named only
+        // once the memo starts).
+        st.recursion_guard.push_back(GuardEntry{identity, definition, 0});
+        const bool member = walk(st.definitions[definition], src, ctx);
+        st.recursion_guard.pop_back();
+        return member;
+    }
+    const std::size_t base = ctx.path->size();
+    if (const MemoEntry* known = recall(definition, src, ctx)) {
+        if (known->declined) st.decline();
+        if (!known->verdict && ctx.profile) ctx.profile->merge(known->profile.shifted(base));
+        return known->verdict;
+    }
+
+    // Walk the definition, noting what a memo entry must know of it.
+    const std::uint64_t declines = st.declines;
+    const std::size_t guard_size = st.recursion_guard.size();
+    const std::uint64_t guard_context = st.guard_context();
+    st.push_named_guard(identity, definition);
+    FailureProfile mine;
+    FailureProfile* outer_profile = ctx.profile;
+    if (outer_profile) ctx.profile = &mine;
+    const std::size_t recorded_before = ctx.recorded();
     const bool member = walk(st.definitions[definition], src, ctx);
+    ctx.profile = outer_profile;
     st.recursion_guard.pop_back();
+    if (outer_profile) outer_profile->merge(mine);
+
+    if (st.revisits == 0 || st.stop) return member;
+    MemoEntry entry;
+    if constexpr (!Source::is_json) entry.keep = py::Ref::borrow(src.obj);
+    entry.user_code = st.user_code;
+    entry.depth = st.depth;
+    entry.guard_size = guard_size;
+    entry.guard_context = guard_context;
+    entry.declined = st.declines != declines;
+    entry.verdict = member;
+    entry.profiled = false;
+    if (!member && outer_profile) {
+        entry.profiled = true;
+        entry.profile = mine.shifted(-base);
+    } else if (!member && ctx.mode == WalkMode::CollectAll && ctx.recording()) {
+        // The failures just recorded are those a profiling walk would count.
+        entry.profiled = true;
+        for (std::size_t i = recorded_before; i < ctx.violations->size(); ++i) {
+            const Violation& v = (*ctx.violations)[i];
+            entry.profile.add(path_length(v.path) - base, is_hard_code(v.code));
+        }
+    }
+    st.memo.store(definition, identity, std::move(entry));
     return member;
 }
 
@@ -167,7 +252,7 @@ bool dispatch(const ir::Node& node, const Source& src, WalkContext& ctx) {
         case ir::NodeKind::BackEdge:
             return check_back_edge(node, src, ctx);
         case ir::NodeKind::Placeholder:
-            ctx.state->declined = true;
+            ctx.state->decline();
             push_violation("unresolved_recursion", "a resolved recursive value", src, ctx);
             return false;
         default:
@@ -214,18 +299,19 @@ bool walk(const ir::Node& node, const Source& src, WalkContext& ctx) {
     if (st.stop) return false;
     if (st.depth == 0) st.stack_floor = util::native_stack_floor(util::current_frame());
     if (st.depth + 1 > kMaxWalkDepth) {
-        st.declined = true;
+        st.decline();
         if (ctx.recording())
             push_violation("recursion_limit", "at most " + std::to_string(kMaxWalkDepth) + " levels of nesting", src,
                            ctx);
         return false;
     }
     if (util::current_frame() < st.stack_floor) [[unlikely]] {
-        st.declined = true;
+        st.decline();
         if (ctx.recording()) push_violation("recursion_limit", kNativeStackText, src, ctx);
         return false;
     }
     ++st.depth;
+    ++st.steps;
     const bool member = dispatch(node, src, ctx);
     --st.depth;
     return member;

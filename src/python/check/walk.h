@@ -66,6 +66,22 @@ inline int quick_verdict(const ir::Node& node, std::span<const py::Ref> pool, Py
     }
 }
 
+// The type test of a scalar kind (anything to bytes) on any source, as
+// `walk` answers it for a node of that kind, without entering a level.
+template <ValueSource Source>
+bool scalar_member(ir::NodeKind kind, const Source& src) {
+    switch (kind) {
+        case ir::NodeKind::Anything: return true;
+        case ir::NodeKind::None: return src.is_none();
+        case ir::NodeKind::Bool: return src.is_exact_bool();
+        case ir::NodeKind::Int: return src.is_int();
+        case ir::NodeKind::Float: return src.is_float();
+        case ir::NodeKind::Str: return src.is_str();
+        case ir::NodeKind::Bytes: return src.is_bytes();
+        default: return false;
+    }
+}
+
 // Whether a check of `node` can run no user code whatever the value: a
 // scalar kind is a type test; a literal whose constant has plain equality
 // is a type test and a comparison that calls nothing; a union,
