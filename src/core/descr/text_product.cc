@@ -23,9 +23,11 @@
 // depend on the hash function.
 //
 // Budget.  At most 4096 pairs are numbered (absorbed pairs count once):
-// the pair that would be the 4097th ends the product with no automaton.  The work reported is the
-// rows computed times the joint class count (at most 4096 x 256 table
-// entries); minimisation of the product is O(k n log n) on top.
+// the pair that would be the 4097th ends the product with no automaton, and
+// so does a row that would take the work past the caller's `max_work`.  The
+// work reported is the rows computed times the joint class count (at most
+// 4096 x 256 table entries); minimisation of the product is O(k n log n)
+// on top.
 #include "core/descr/text_product.h"
 
 #include <boost/unordered/unordered_flat_map.hpp>
@@ -67,7 +69,8 @@ std::vector<std::uint8_t> sinks(const TextAutomaton& d, std::uint8_t accepting) 
 
 }  // namespace
 
-TextProduct text_product(const SharedTextAutomaton& a, const SharedTextAutomaton& b, SetOp op) {
+TextProduct text_product(const SharedTextAutomaton& a, const SharedTextAutomaton& b, SetOp op,
+                         std::uint64_t max_work) {
     const TextAutomaton& x = *a;
     const TextAutomaton& y = *b;
     // A pair holding the absorbing state of the operation (dead for a meet,
@@ -94,6 +97,7 @@ TextProduct text_product(const SharedTextAutomaton& a, const SharedTextAutomaton
         const auto [s, t] = states[i];
         const bool sa = x.accepting[s] != 0, ta = y.accepting[t] != 0;
         p.accepting.push_back(op == SetOp::Intersection ? (sa && ta) : (sa || ta));
+        if (k > max_work - out.work) return out;
         out.work += k;
         for (std::uint32_t c = 0; c < k; ++c) {
             const auto [c1, c2] = joint.pairs[c];

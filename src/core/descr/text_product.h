@@ -24,9 +24,9 @@ JointClasses product_byte_classes(const std::array<std::uint16_t, 256>& first,
                                   const std::array<std::uint16_t, 256>& second);
 
 // The result of a product: the shared automaton, or an empty handle when
-// more than 4096 product states would be needed; and the work done, the
-// product rows computed times the joint class count (also when it fails),
-// for the caller to charge to its budget.
+// more than 4096 product states would be needed or the work would exceed
+// `max_work`; and the work done, the product rows computed times the joint
+// class count (also when it fails), for the caller to charge to its budget.
 struct TextProduct {
     SharedTextAutomaton automaton;
     std::uint64_t work = 0;
@@ -34,12 +34,15 @@ struct TextProduct {
 
 // A product state accepts when both states accept (intersection) or either
 // does (union).  Minimised and shared.
-TextProduct text_product(const SharedTextAutomaton& a, const SharedTextAutomaton& b, SetOp op);
-inline TextProduct combine_text_automata(const SharedTextAutomaton& a, const SharedTextAutomaton& b) {
-    return text_product(a, b, SetOp::Intersection);
+TextProduct text_product(const SharedTextAutomaton& a, const SharedTextAutomaton& b, SetOp op,
+                         std::uint64_t max_work = UINT64_MAX);
+inline TextProduct combine_text_automata(const SharedTextAutomaton& a, const SharedTextAutomaton& b,
+                                         std::uint64_t max_work = UINT64_MAX) {
+    return text_product(a, b, SetOp::Intersection, max_work);
 }
-inline TextProduct text_automaton_union(const SharedTextAutomaton& a, const SharedTextAutomaton& b) {
-    return text_product(a, b, SetOp::Union);
+inline TextProduct text_automaton_union(const SharedTextAutomaton& a, const SharedTextAutomaton& b,
+                                        std::uint64_t max_work = UINT64_MAX) {
+    return text_product(a, b, SetOp::Union, max_work);
 }
 
 }  // namespace tessaron::descr

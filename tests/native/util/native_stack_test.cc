@@ -6,6 +6,7 @@
 #include <pthread.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 
 #include "core/decide/decision.h"
@@ -14,11 +15,17 @@
 namespace tessaron::util {
 namespace {
 
-// Runs `fn` on a new thread with a stack of `bytes`.
+// Runs `fn` on a new thread with a stack of `bytes`.  The stack is our own
+// allocation: a size alone lets the C library hand out a larger stack it
+// cached from an earlier thread.
 void run_on_stack(std::size_t bytes, const std::function<void()>& fn) {
+    constexpr std::size_t kPage = 4096;
+    bytes = (bytes + kPage - 1) / kPage * kPage;
+    void* stack = std::aligned_alloc(kPage, bytes);
+    ASSERT_NE(stack, nullptr);
     pthread_attr_t attr;
     ASSERT_EQ(pthread_attr_init(&attr), 0);
-    ASSERT_EQ(pthread_attr_setstacksize(&attr, bytes), 0);
+    ASSERT_EQ(pthread_attr_setstack(&attr, stack, bytes), 0);
     pthread_t thread;
     auto trampoline = [](void* arg) -> void* {
         (*static_cast<const std::function<void()>*>(arg))();
@@ -27,6 +34,7 @@ void run_on_stack(std::size_t bytes, const std::function<void()>& fn) {
     ASSERT_EQ(pthread_create(&thread, &attr, trampoline, const_cast<std::function<void()>*>(&fn)), 0);
     pthread_join(thread, nullptr);
     pthread_attr_destroy(&attr);
+    std::free(stack);
 }
 
 // About 2 KiB of frame per level; stops when the guard says so.

@@ -1,0 +1,102 @@
+// Union, intersection, complement and inhabitation of atoms.
+//
+// What it computes: the dispatch of the three operations by atom variant,
+// one line per variant, over the value sets' own operations.
+//
+// Invariants: the inputs are only read; a combination of two text automata
+// that are the same shared object answers that object (both operations are
+// idempotent), so repeated meets of one automaton cost nothing.
+//
+// Budget: text products take one failing unit per `kTextCellsPerUnit`
+// cells of product table they compute, and stop early when the counter
+// could not pay for more; the other variants take no unit here.
+#include "core/descr/atoms.h"
+
+#include "core/descr/budget.h"
+#include "core/descr/text_product.h"
+
+namespace tessaron::descr {
+
+namespace {
+
+std::optional<Atom> combine_text(const SharedTextAutomaton& a, const SharedTextAutomaton& b, SetOp op) {
+    if (a.same(b)) return Atom(a);
+    const TextProduct p = text_product(a, b, op, text_work_allowance());
+    if (!charge_text_work(p.work) || !p.automaton) return std::nullopt;
+    return Atom(p.automaton);
+}
+
+// A container atom meets or joins only the universe of its kind: U & x = x,
+// U | x = U.
+template <class T>
+std::optional<Atom> combine_with_universe(const T& a, const T& b, SetOp op, bool (*is_universe)(const T&)) {
+    const bool ua = is_universe(a), ub = is_universe(b);
+    if (!ua && !ub) return std::nullopt;
+    if (op == SetOp::Intersection) return Atom(ua ? b : a);
+    return Atom(ua ? a : b);
+}
+
+std::uint8_t presence_of(const Atom& a) { return std::get<Presence>(a).flag; }
+std::uint8_t mask_of(const Atom& a) { return std::get<TruthMask>(a).mask; }
+
+std::optional<Atom> combine_ints(const IntSet& a, const IntSet& b, SetOp op) {
+    auto s = combine_int_sets(a, b, op);
+    if (!s) return std::nullopt;
+    return Atom(std::move(*s));
+}
+
+ir::Emptiness inhabited_if(bool yes) { return yes ? ir::Emptiness::Inhabited : ir::Emptiness::Empty; }
+// A container atom: inhabited when it is the universe, empty when it is
+// plainly nothing, undecided otherwise.
+ir::Emptiness container_verdict(bool universe, bool nothing) {
+    if (universe) return ir::Emptiness::Inhabited;
+    return nothing ? ir::Emptiness::Empty : ir::Emptiness::Undecided;
+}
+
+}  // namespace
+
+std::optional<Atom> combine_atoms(const Atom& a, const Atom& b, SetOp op) {
+    if (a.index() != b.index()) return std::nullopt;
+    const bool meet = op == SetOp::Intersection;
+    switch (atom_variant(a)) {
+        case AtomVariant::Presence: return Atom(Presence{static_cast<std::uint8_t>(meet ? presence_of(a) & presence_of(b) : presence_of(a) | presence_of(b))});
+        case AtomVariant::TruthMask: return Atom(TruthMask{static_cast<std::uint8_t>(meet ? mask_of(a) & mask_of(b) : mask_of(a) | mask_of(b))});
+        case AtomVariant::Integers: return combine_ints(std::get<IntSet>(a), std::get<IntSet>(b), op);
+        case AtomVariant::Floats: return Atom(combine_float_sets(std::get<FloatSet>(a), std::get<FloatSet>(b), op));
+        case AtomVariant::Text: return combine_text(std::get<SharedTextAutomaton>(a), std::get<SharedTextAutomaton>(b), op);
+        case AtomVariant::Sequence: return combine_with_universe(std::get<SequenceAutomaton>(a), std::get<SequenceAutomaton>(b), op, sequence_is_universe);
+        case AtomVariant::SetItems: return combine_with_universe(std::get<SetItems>(a), std::get<SetItems>(b), op, set_items_is_universe);
+        case AtomVariant::Shapes: return combine_with_universe(std::get<Shapes>(a), std::get<Shapes>(b), op, shapes_is_universe);
+    }
+    return std::nullopt;
+}
+
+Atom atom_complement(const Atom& a) {
+    switch (atom_variant(a)) {
+        case AtomVariant::Presence: return Presence{static_cast<std::uint8_t>(presence_of(a) ^ 1)};
+        case AtomVariant::TruthMask: return TruthMask{static_cast<std::uint8_t>(~mask_of(a) & 3)};
+        case AtomVariant::Integers: return int_set_complement(std::get<IntSet>(a));
+        case AtomVariant::Floats: return float_set_complement(std::get<FloatSet>(a));
+        case AtomVariant::Text: return text_automaton_complement(std::get<SharedTextAutomaton>(a));
+        case AtomVariant::Sequence: return sequence_complement(std::get<SequenceAutomaton>(a));
+        case AtomVariant::SetItems: return set_item_list_complement(std::get<SetItems>(a));
+        case AtomVariant::Shapes: return shape_list_complement(std::get<Shapes>(a));
+    }
+    return a;
+}
+
+ir::Emptiness atom_verdict(const Atom& a) {
+    switch (atom_variant(a)) {
+        case AtomVariant::Presence: return inhabited_if(presence_of(a) != 0);
+        case AtomVariant::TruthMask: return inhabited_if((mask_of(a) & 3) != 0);
+        case AtomVariant::Integers: return inhabited_if(!int_set_is_empty(std::get<IntSet>(a)));
+        case AtomVariant::Floats: return inhabited_if(!float_set_is_empty(std::get<FloatSet>(a)));
+        case AtomVariant::Text: return inhabited_if(!text_automaton_is_empty(*std::get<SharedTextAutomaton>(a)));
+        case AtomVariant::Sequence: return container_verdict(sequence_is_universe(std::get<SequenceAutomaton>(a)), sequence_is_trivially_empty(std::get<SequenceAutomaton>(a)));
+        case AtomVariant::SetItems: return container_verdict(set_items_is_universe(std::get<SetItems>(a)), set_items_is_trivially_empty(std::get<SetItems>(a)));
+        case AtomVariant::Shapes: return container_verdict(shapes_is_universe(std::get<Shapes>(a)), shapes_is_trivially_empty(std::get<Shapes>(a)));
+    }
+    return ir::Emptiness::Undecided;
+}
+
+}  // namespace tessaron::descr

@@ -1,0 +1,31 @@
+// Atoms: union and intersection, complement and inhabitation, one line per
+// variant.
+//
+// `combine_atoms` meets or joins two atoms of one variant (atoms of
+// different variants never combine: failure).  Presence flags and truth
+// masks combine bitwise, integer sets at their common modulus (failure
+// above 4096), float sets interval by interval, text automata by their
+// product (failure past 4096 states, or when the product's work is more
+// than the budget can pay).  Container atoms (sequences, set items,
+// shapes) combine only with their kind's universe for now, the identity
+// of both operations; any other pair fails.
+//
+// `atom_complement` is exact for every variant and never fails.
+// `atom_verdict` says whether the atom admits a value: exactly for the
+// flat variants; for a container atom, inhabited when it is the universe,
+// empty when it plainly holds nothing (no accepting state; no member, or
+// the universe member excluded), undecided otherwise.
+#pragma once
+
+#include <optional>
+
+#include "core/descr/descr.h"
+#include "core/ir/answers.h"
+
+namespace tessaron::descr {
+
+std::optional<Atom> combine_atoms(const Atom& a, const Atom& b, SetOp op);
+Atom atom_complement(const Atom& a);
+ir::Emptiness atom_verdict(const Atom& a);
+
+}  // namespace tessaron::descr

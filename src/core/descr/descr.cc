@@ -1,0 +1,52 @@
+// The descriptor types' small helpers and the shared empty descriptor.
+#include "core/descr/descr.h"
+
+#include <algorithm>
+#include <cassert>
+
+namespace tessaron::descr {
+
+namespace {
+// The exact-type records' ids: above every id an oracle hands out in
+// practice (ids are dense from 0, one per class met in one decision).
+constexpr std::uint32_t kExactTypeIdBase = 0xFFFFFF00u;
+}  // namespace
+
+bool ClassRecord::has_ancestor(std::uint32_t id) const {
+    return std::binary_search(ancestor_ids.begin(), ancestor_ids.end(), id);
+}
+
+ConditionList unrestricted() {
+    ConditionList list;
+    list.conditions.emplace_back();
+    return list;
+}
+
+ClassRecord exact_type_record(KindCode kind) {
+    assert(kind >= 2 && kind <= 5);
+    ClassRecord c;
+    c.class_id = kExactTypeIdBase + kind;
+    c.ancestor_ids = {c.class_id};
+    c.base_position = 0;
+    c.builtin_kind = kind;
+    return c;
+}
+
+bool is_exact_type_record(const ClassRecord& c) {
+    return c.class_id >= kExactTypeIdBase + 2 && c.class_id <= kExactTypeIdBase + 5;
+}
+
+void insert_class(std::vector<ClassRecord>& set, const ClassRecord& c) {
+    auto it = std::lower_bound(set.begin(), set.end(), c.class_id,
+                               [](const ClassRecord& r, std::uint32_t id) { return r.class_id < id; });
+    if (it != set.end() && it->class_id == c.class_id) return;
+    set.insert(it, c);
+}
+
+SharedDescr empty_descr() {
+    // Built once per process (a thread-safe static) and never freed.
+    static const SharedDescr* const cell = new SharedDescr(SharedDescr::make());
+    return *cell;
+}
+
+}  // namespace tessaron::descr

@@ -1,0 +1,47 @@
+// Emptiness of lines, slots and descriptors.
+//
+// The verdicts are three-valued (ir::Emptiness): empty only on a proof,
+// inhabited only when a value is shown to exist (a class is assumed to
+// have instances), undecided otherwise.  A line is decided by its atom
+// (atoms.h) and its condition list (conditions.h): it is empty when either
+// is proved empty, inhabited when the atom is and some condition is known
+// satisfiable in the line's slot.  A negated slot or condition list is made
+// explicit first; when that fails (budget, caps) the answer is undecided,
+// never empty.
+//
+// A whole descriptor decides slot 11 (other objects) first and holds its
+// answer back, then slots 0 to 10, returning "inhabited" at the first slot
+// proved inhabited; slot 11's answer is taken last.
+//
+// Budget: no unit on entry; explicit forms and nested tests of attribute
+// values take failing units.  Callers bound a test by a window
+// (budget.h); an exhausted budget makes the answer undecided.
+#pragma once
+
+#include <initializer_list>
+#include <optional>
+
+#include "core/descr/descr.h"
+#include "core/ir/answers.h"
+
+namespace tessaron::descr {
+
+// Whether some value satisfies the list: empty when every condition of
+// its explicit form is unsatisfiable (or there is none), inhabited when one
+// is known satisfiable in `slot`, undecided otherwise (and when the
+// explicit form fails).  Without a slot, only "empty" is meaningful.
+ir::Emptiness condition_list_verdict(const ConditionList& list, std::optional<KindCode> slot);
+
+// True when the line is proved to admit no value.
+bool line_is_empty(const Line& line);
+ir::Emptiness slot_is_empty(const KindSlot& slot, KindCode code);
+ir::Emptiness descr_is_empty(const Descr& d);
+
+// True when every slot whose kind is not listed is proved empty.
+bool descr_within_kinds(const Descr& d, std::initializer_list<KindCode> kinds);
+
+// Whether `inner` lies within `outer` (empty handles: every value): the
+// emptiness of `inner` met with the complement of `outer`.
+ir::Decision shared_descr_subset(const SharedDescr& outer, const SharedDescr& inner);
+
+}  // namespace tessaron::descr

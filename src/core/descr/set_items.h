@@ -1,0 +1,57 @@
+// Set items: the atoms of the set and frozenset slots.
+//
+// A SetItem bounds the elements of a set from above (`element`: every
+// element lies in it; empty handle = any element) and, for each entry of
+// `not_within`, demands an element outside that descriptor (an empty
+// handle there stands for every value, so no set satisfies the entry).
+// A SetItems atom is the union of its items, or, negated, every set of the
+// kind outside that union.  The universe is one item with no `not_within`
+// entry and any element.
+#pragma once
+
+#include <compare>
+#include <optional>
+#include <vector>
+
+#include "core/descr/descr_fwd.h"
+
+namespace tessaron::descr {
+
+struct SetItem {
+    std::vector<SharedDescr> not_within;
+    SharedDescr element;  // empty: any element
+};
+
+struct SetItems {
+    std::vector<SetItem> items;
+    bool negated = false;
+};
+
+SetItems set_items_universe();
+bool set_items_is_universe(const SetItems& a);
+// No item (positive), or the universe item excluded (negated): no set.
+bool set_items_is_trivially_empty(const SetItems& a);
+
+// The items whose union is every set outside `item`: one item demanding an
+// element outside `item.element` (any element allowed), then one item per
+// `not_within` entry bounding the elements by it.
+std::vector<SetItem> set_item_complement_terms(const SetItem& item);
+
+// The items of the atom made explicit; none when that cannot be done.  A
+// positive atom is copied and a negated one without items is the universe
+// item; a negated atom with items needs the product of item lists.
+std::optional<std::vector<SetItem>> positive_set_items(const SetItems& atom);
+
+// The flipped list, replaced by its explicit form when it holds at most one
+// item and that form can be built.
+SetItems set_item_list_complement(const SetItems& atom);
+
+bool set_item_equal(const SetItem& a, const SetItem& b);
+bool set_items_equal(const SetItems& a, const SetItems& b);
+// Items by element (absent first, then the descriptor order), then their
+// `not_within` lists entry by entry; an atom's items as a list, then its
+// negated flag.
+std::strong_ordering cmp_set_item(const SetItem& a, const SetItem& b);
+std::strong_ordering cmp_set_items(const SetItems& a, const SetItems& b);
+
+}  // namespace tessaron::descr

@@ -1,0 +1,136 @@
+// Mapping shapes: universe, explicit form, equality and the orders of
+// keys, entries and shapes.
+//
+// The explicit form of a negated atom with shapes, and with it the
+// complement of a one-shape atom, needs the meet of shape lists; until that
+// exists the negated form stands, which denotes the same dicts.
+#include "core/descr/shape.h"
+
+#include <algorithm>
+
+#include "core/descr/order.h"
+
+namespace tessaron::descr {
+
+namespace {
+
+template <class T, class Cmp>
+std::strong_ordering cmp_lists(const std::vector<T>& a, const std::vector<T>& b, Cmp cmp) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i)
+        if (auto c = cmp(a[i], b[i]); c != 0) return c;
+    return a.size() <=> b.size();
+}
+
+bool requirement_equal(const KeyRequirement& a, const KeyRequirement& b) {
+    return a.optional == b.optional && optional_descr_equal(a.value, b.value);
+}
+
+std::strong_ordering cmp_requirement(const KeyRequirement& a, const KeyRequirement& b) {
+    if (auto c = cmp_optional_descr(a.value, b.value); c != 0) return c;
+    return a.optional <=> b.optional;
+}
+
+bool is_universe_shape(const Shape& s) {
+    if (!s.existentials.empty() || !s.declared_keys.empty()) return false;
+    for (const KeyRequirement& r : s.key_classes)
+        if (r.value || r.optional != 1) return false;
+    return true;
+}
+
+}  // namespace
+
+Shape universe_shape() { return Shape{}; }
+
+Shapes shapes_universe() {
+    Shapes a;
+    a.shapes.push_back(universe_shape());
+    return a;
+}
+
+bool shapes_is_universe(const Shapes& a) {
+    return !a.negated && a.shapes.size() == 1 && is_universe_shape(a.shapes[0]);
+}
+
+bool shapes_is_trivially_empty(const Shapes& a) {
+    if (!a.negated) return a.shapes.empty();
+    return std::any_of(a.shapes.begin(), a.shapes.end(), is_universe_shape);
+}
+
+std::optional<std::vector<Shape>> positive_shapes(const Shapes& atom) {
+    if (!atom.negated) return atom.shapes;
+    if (atom.shapes.empty()) return shapes_universe().shapes;
+    return std::nullopt;
+}
+
+Shapes shape_list_complement(const Shapes& atom) {
+    Shapes flipped{atom.shapes, !atom.negated};
+    if (flipped.shapes.size() <= 1) {
+        if (auto explicit_shapes = positive_shapes(flipped)) return Shapes{std::move(*explicit_shapes), false};
+    }
+    return flipped;
+}
+
+std::strong_ordering cmp_literal_key(const LiteralKey& a, const LiteralKey& b) {
+    if (auto c = a.tag <=> b.tag; c != 0) return c;
+    if (a.tag != LiteralKey::Tag::Text) return a.number <=> b.number;
+    if (auto c = a.bytes <=> b.bytes; c != 0) return c;
+    return a.kind <=> b.kind;
+}
+
+bool literal_key_equal(const LiteralKey& a, const LiteralKey& b) { return cmp_literal_key(a, b) == 0; }
+
+bool literal_key_set_equal(const std::vector<LiteralKey>& a, const std::vector<LiteralKey>& b) {
+    return cmp_lists(a, b, cmp_literal_key) == 0;
+}
+
+bool shape_equal(const Shape& a, const Shape& b) {
+    if (a.declared_keys.size() != b.declared_keys.size() || a.existentials.size() != b.existentials.size())
+        return false;
+    for (std::size_t i = 0; i < a.declared_keys.size(); ++i)
+        if (!literal_key_equal(a.declared_keys[i].first, b.declared_keys[i].first) ||
+            !requirement_equal(a.declared_keys[i].second, b.declared_keys[i].second))
+            return false;
+    for (std::size_t k = 0; k < kKeyClassCount; ++k)
+        if (!requirement_equal(a.key_classes[k], b.key_classes[k])) return false;
+    for (std::size_t i = 0; i < a.existentials.size(); ++i) {
+        const ExistentialEntry& x = a.existentials[i];
+        const ExistentialEntry& y = b.existentials[i];
+        if (x.key_class != y.key_class || !optional_descr_equal(x.value, y.value) ||
+            !literal_key_set_equal(x.excluded_keys, y.excluded_keys))
+            return false;
+    }
+    return true;
+}
+
+bool shapes_equal(const Shapes& a, const Shapes& b) {
+    if (a.negated != b.negated || a.shapes.size() != b.shapes.size()) return false;
+    for (std::size_t i = 0; i < a.shapes.size(); ++i)
+        if (!shape_equal(a.shapes[i], b.shapes[i])) return false;
+    return true;
+}
+
+std::strong_ordering cmp_shape_entry(const ExistentialEntry& a, const ExistentialEntry& b) {
+    if (auto c = a.key_class <=> b.key_class; c != 0) return c;
+    if (auto c = cmp_optional_descr(a.value, b.value); c != 0) return c;
+    return cmp_lists(a.excluded_keys, b.excluded_keys, cmp_literal_key);
+}
+
+std::strong_ordering cmp_shape(const Shape& a, const Shape& b) {
+    using Declared = std::pair<LiteralKey, KeyRequirement>;
+    auto cmp_declared = [](const Declared& x, const Declared& y) {
+        if (auto c = cmp_literal_key(x.first, y.first); c != 0) return c;
+        return cmp_requirement(x.second, y.second);
+    };
+    if (auto c = cmp_lists(a.declared_keys, b.declared_keys, cmp_declared); c != 0) return c;
+    for (std::size_t k = 0; k < kKeyClassCount; ++k)
+        if (auto c = cmp_requirement(a.key_classes[k], b.key_classes[k]); c != 0) return c;
+    return cmp_lists(a.existentials, b.existentials, cmp_shape_entry);
+}
+
+std::strong_ordering cmp_shapes(const Shapes& a, const Shapes& b) {
+    if (auto c = cmp_lists(a.shapes, b.shapes, cmp_shape); c != 0) return c;
+    return a.negated <=> b.negated;
+}
+
+}  // namespace tessaron::descr

@@ -1,0 +1,191 @@
+// The value universe and the generator of flat descriptors (see
+// descr_fixture.h).
+#include "descr/descr_fixture.h"
+
+#include <cmath>
+#include <limits>
+
+namespace tessaron::descr::testing {
+
+namespace {
+
+constexpr std::uint32_t exact_id(KindCode k) { return 0xFFFFFF00u + k; }
+
+std::shared_ptr<const Value> share(Value v) { return std::make_shared<const Value>(std::move(v)); }
+
+Value none_value() { return Value{0, false, 0, 0.0, {}, {}, {}, "None"}; }
+Value bool_value(bool b) { return Value{1, b, 0, 0.0, {}, {}, {}, b ? "True" : "False"}; }
+Value int_value(std::int64_t n, std::vector<std::uint32_t> classes, std::string name) {
+    return Value{2, false, n, 0.0, {}, std::move(classes), {}, std::move(name)};
+}
+Value float_value(double x, std::vector<std::uint32_t> classes, std::string name) {
+    return Value{3, false, 0, x, {}, std::move(classes), {}, std::move(name)};
+}
+Value text_value(KindCode kind, std::string bytes, std::vector<std::uint32_t> classes, std::string name) {
+    return Value{kind, false, 0, 0.0, std::move(bytes), std::move(classes), {}, std::move(name)};
+}
+Value other_value(std::vector<std::uint32_t> classes, std::string name) {
+    return Value{kOtherCode, false, 0, 0.0, {}, std::move(classes), {}, std::move(name)};
+}
+Value with_attribute(Value v, const std::string& attr, Value value) {
+    v.name += "{" + attr + "=" + value.name + "}";
+    v.attributes[attr] = share(std::move(value));
+    return v;
+}
+
+Atom random_atom(std::mt19937& rng, KindCode code) {
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    switch (code) {
+        case 0:
+        case kOtherCode: return Presence{static_cast<std::uint8_t>(pick(5) == 0 ? 0 : 1)};
+        case 1: return TruthMask{static_cast<std::uint8_t>(pick(4))};
+        case 2: {
+            switch (pick(10)) {
+                case 0: return int_set_singleton(0);
+                case 1: return int_set_singleton(1);
+                case 2: return int_set_singleton(5);
+                case 3: return ints(0, 5);
+                case 4: return ints(std::nullopt, 1);
+                case 5: return ints(2, std::nullopt);
+                case 6: return multiples(2);
+                case 7: return multiples(3);
+                case 8: return int_set_all();
+                default: return int_set_complement(ints(0, 5));
+            }
+        }
+        case 3: {
+            const double inf = std::numeric_limits<double>::infinity();
+            switch (pick(9)) {
+                case 0: return floats(0.0, 0.0);
+                case 1: return floats(-inf, 0.0, true, false);
+                case 2: return floats(0.0, inf, false, true);
+                case 3: return floats(1.0, 1.0);
+                case 4: return FloatSet{{}, true};
+                case 5: return float_set_all();
+                case 6: return floats(-5e-324, 5e-324);
+                case 7: return floats(1.0, inf, false, false);
+                default: return float_set_complement(floats(-1.0, 1.0));
+            }
+        }
+        case 4: {
+            switch (pick(7)) {
+                case 0: return text("a");
+                case 1: return text("");
+                case 2: return text("\xC3\xA9");
+                case 3: return str_pattern("a*");
+                case 4: return str_pattern("[ab]");
+                case 5: return str_pattern("(?s).");
+                default: return str_universe();
+            }
+        }
+        default: {
+            switch (pick(5)) {
+                case 0: return text("a");
+                case 1: return text("");
+                case 2: return text("\xFF");
+                case 3: return bytes_pattern("a*");
+                default: return bytes_universe();
+            }
+        }
+    }
+}
+
+Condition random_condition(std::mt19937& rng, int nesting) {
+    const std::vector<ClassRecord> classes = all_classes();
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    Condition c;
+    const int required = pick(4) == 0 ? 2 : pick(2);
+    for (int i = 0; i < required; ++i) insert_class(c.classes, classes[static_cast<std::size_t>(pick(static_cast<int>(classes.size())))]);
+    if (pick(3) == 0) insert_class(c.excluded_classes, classes[static_cast<std::size_t>(pick(static_cast<int>(classes.size())))]);
+    if (pick(3) == 0) {
+        // Attribute values: any, a random descriptor, or one of a few whose
+        // emptiness is known, undecided or empty.
+        SharedDescr value;
+        switch (pick(9)) {
+            case 0: break;
+            case 1: value = empty_descr(); break;
+            case 2: value = SharedDescr::make(with_slot(2, {line(int_set_all(), conditions({requiring({cls_A()})}))})); break;
+            case 3: value = SharedDescr::make(with_slot(4, {line(str_universe(), conditions({requiring({cls_S()})}))})); break;
+            case 4: value = SharedDescr::make(with_slot(kOtherCode, {line(Presence{1}, conditions({requiring({cls_B()})}))})); break;
+            case 5: value = SharedDescr::make(with_slot(2, {line(int_set_singleton(5), conditions({requiring({exact_type_record(2)})}))})); break;
+            case 6: value = SharedDescr::make(descr_of_kind(static_cast<KindCode>(pick(6)))); break;
+            default:
+                value = SharedDescr::make(nesting > 0 ? random_flat_descr(rng, nesting - 1) : descr_of_kind(static_cast<KindCode>(pick(6))));
+        }
+        c.attributes.push_back(AttributeEntry{pick(2) ? "p" : "q", AttributeRequirement{value, static_cast<std::uint8_t>(pick(2))}});
+    }
+    return c;
+}
+
+}  // namespace
+
+std::vector<Value> value_universe() {
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::vector<std::uint32_t> exact_int{exact_id(2)}, exact_float{exact_id(3)}, exact_str{exact_id(4)},
+        exact_bytes{exact_id(5)};
+    std::vector<Value> vs;
+    vs.push_back(none_value());
+    vs.push_back(bool_value(false));
+    vs.push_back(bool_value(true));
+    for (std::int64_t n : {-1, 0, 1, 2, 5, 6, 9, 1000003})
+        vs.push_back(int_value(n, exact_int, "int " + std::to_string(n)));
+    for (std::int64_t n : {0, 1, 5, -2}) vs.push_back(int_value(n, {2}, "I(" + std::to_string(n) + ")"));
+    vs.push_back(int_value(2, {0, 2, 4}, "IA(2)"));
+    vs.push_back(with_attribute(int_value(1, {2}, "I(1)"), "p", int_value(0, exact_int, "0")));
+    vs.push_back(with_attribute(int_value(3, {0, 2, 4}, "IA(3)"), "q", none_value()));
+    for (double x : {-0.0, 0.0, 5e-324, -5e-324, 1.0, std::nextafter(1.0, 2.0), inf, -inf, -1.5, 0.5})
+        vs.push_back(float_value(x, exact_float, "float " + std::to_string(x)));
+    vs.push_back(float_value(std::nan(""), exact_float, "float nan"));
+    vs.push_back(float_value(0.0, {5}, "F(0.0)"));
+    vs.push_back(float_value(std::nan(""), {5}, "F(nan)"));
+    vs.push_back(with_attribute(float_value(1.0, {5}, "F(1.0)"), "p", bool_value(true)));
+    for (const char* s : {"", "a", "b", "ab", "aa", "\xC3\xA9", "\xED\xA0\x80"})
+        vs.push_back(text_value(4, s, exact_str, std::string("str '") + s + "'"));
+    vs.push_back(text_value(4, "a", {3}, "S('a')"));
+    vs.push_back(text_value(4, "", {3}, "S('')"));
+    vs.push_back(with_attribute(text_value(4, "ab", {3}, "S('ab')"), "p", text_value(4, "a", exact_str, "'a'")));
+    for (const char* s : {"", "a", "\xFF", "ab"})
+        vs.push_back(text_value(5, s, exact_bytes, std::string("bytes '") + s + "'"));
+    vs.push_back(other_value({}, "object()"));
+    vs.push_back(other_value({0}, "A()"));
+    vs.push_back(other_value({0, 1}, "B()"));
+    vs.push_back(with_attribute(other_value({0}, "A()"), "p", int_value(0, exact_int, "0")));
+    vs.push_back(with_attribute(other_value({0, 1}, "B()"), "p", text_value(4, "a", exact_str, "'a'")));
+    vs.push_back(with_attribute(other_value({0}, "A()"), "q", none_value()));
+    vs.push_back(with_attribute(with_attribute(other_value({}, "object()"), "p", bool_value(true)), "q",
+                                float_value(0.0, exact_float, "0.0")));
+    // Attribute values of every sort, subclass instances among them.
+    for (const Value& attr : {int_value(2, {0, 2, 4}, "IA(2)"), text_value(4, "a", {3}, "S('a')"),
+                              float_value(std::nan(""), {5}, "F(nan)"), other_value({0, 1}, "B()"),
+                              int_value(5, exact_int, "5"), text_value(5, "\xFF", exact_bytes, "b'\xff'")}) {
+        vs.push_back(with_attribute(other_value({0}, "A()"), "p", attr));
+        vs.push_back(with_attribute(int_value(7, {2}, "I(7)"), "q", attr));
+        vs.push_back(with_attribute(text_value(4, "b", {3}, "S('b')"), "p", attr));
+    }
+    return vs;
+}
+
+Descr random_flat_descr(std::mt19937& rng, int nesting) {
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    Descr d;
+    for (KindCode code : {KindCode{0}, KindCode{1}, KindCode{2}, KindCode{3}, KindCode{4}, KindCode{5}, kOtherCode}) {
+        if (pick(2) == 0) continue;
+        KindSlot& slot = d.slot(code);
+        const int lines = pick(3);
+        for (int i = 0; i < lines; ++i) {
+            ConditionList list;
+            if (pick(3) == 0) {
+                list = unrestricted();
+            } else {
+                const int n = pick(3);
+                for (int j = 0; j < n; ++j) list.conditions.push_back(random_condition(rng, nesting));
+                list.negated = pick(4) == 0;
+            }
+            slot.lines.push_back(Line{random_atom(rng, code), std::move(list)});
+        }
+        slot.negated = pick(5) == 0;
+    }
+    return d;
+}
+
+}  // namespace tessaron::descr::testing

@@ -1,0 +1,147 @@
+// Descriptors for the algebra's tests: small builders, a reference
+// evaluator `contains(descriptor, value)` over abstract values, a small
+// universe of such values and a generator of flat descriptors.
+//
+// The abstract values stand for Python values: a kind, a payload (bool,
+// integer, double, bytes of a str or bytes), the ids of the classes the
+// value is an instance of (its type's ancestors; the exact-type record of
+// its slot when its type is the builtin itself) and its attributes.  The
+// class universe is consistent with the records: an instance of B is one
+// of A, no value derives from two builtin types, an exact int is an
+// instance of no other class.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/descr/descr.h"
+#include "core/descr/universe.h"
+
+namespace tessaron::descr::testing {
+
+// --- classes ---------------------------------------------------------------------
+inline ClassRecord record(std::uint32_t id, std::vector<std::uint32_t> ancestors, std::uint32_t position,
+                          KindCode kind) {
+    ClassRecord r;
+    r.class_id = id;
+    r.ancestor_ids = std::move(ancestors);
+    r.base_position = position;
+    r.builtin_kind = kind;
+    return r;
+}
+// A: a plain class; B derives from A; I derives from int; IA from int and
+// A; F from float; S from str.
+inline ClassRecord cls_A() { return record(0, {0}, 0, kOtherCode); }
+inline ClassRecord cls_B() { return record(1, {0, 1}, 0, kOtherCode); }
+inline ClassRecord cls_I() { return record(2, {2}, 1, 2); }
+inline ClassRecord cls_IA() { return record(4, {0, 2, 4}, 1, 2); }
+inline ClassRecord cls_F() { return record(5, {5}, 4, 3); }
+inline ClassRecord cls_S() { return record(3, {3}, 2, 4); }
+inline std::vector<ClassRecord> all_classes() {
+    return {cls_A(), cls_B(), cls_I(), cls_IA(), cls_F(), cls_S(), exact_type_record(2), exact_type_record(3),
+            exact_type_record(4), exact_type_record(5)};
+}
+
+// --- builders --------------------------------------------------------------------
+inline Condition requiring(std::vector<ClassRecord> classes, std::vector<ClassRecord> excluded = {}) {
+    Condition c;
+    for (auto& r : classes) insert_class(c.classes, r);
+    for (auto& r : excluded) insert_class(c.excluded_classes, r);
+    return c;
+}
+inline Condition attribute(std::string name, SharedDescr value, bool optional) {
+    Condition c;
+    c.attributes.push_back(AttributeEntry{std::move(name), AttributeRequirement{std::move(value), optional ? std::uint8_t{1} : std::uint8_t{0}}});
+    return c;
+}
+inline ConditionList conditions(std::vector<Condition> cs, bool negated = false) {
+    return ConditionList{std::move(cs), negated};
+}
+inline Line line(Atom atom, ConditionList cs = unrestricted()) { return Line{std::move(atom), std::move(cs)}; }
+inline Descr with_slot(KindCode code, std::vector<Line> lines, bool negated = false) {
+    Descr d;
+    d.slot(code).lines = std::move(lines);
+    d.slot(code).negated = negated;
+    return d;
+}
+inline IntSet ints(std::optional<std::int64_t> lo, std::optional<std::int64_t> hi) { return int_set_from_bounds(lo, hi); }
+inline IntSet multiples(std::int64_t d) { return *int_set_multiple_of(d); }
+inline FloatSet floats(double lo, double hi, bool lo_closed = true, bool hi_closed = true) {
+    return float_set_from_interval(FloatInterval{lo, hi, lo_closed, hi_closed});
+}
+inline SharedTextAutomaton text(std::string_view bytes) { return literal_text_automaton(bytes); }
+inline SharedTextAutomaton str_pattern(std::string_view p) { return pattern_automaton(p, TextKind::Str); }
+inline SharedTextAutomaton bytes_pattern(std::string_view p) { return pattern_automaton(p, TextKind::Bytes); }
+
+// --- abstract values -------------------------------------------------------------
+struct Value {
+    KindCode kind = 0;
+    bool truth = false;
+    std::int64_t integer = 0;
+    double number = 0.0;
+    std::string bytes;
+    std::vector<std::uint32_t> classes;  // ids the value is an instance of
+    std::map<std::string, std::shared_ptr<const Value>> attributes;
+    std::string name;  // for messages
+};
+
+bool contains(const Descr& d, const Value& v);
+
+inline bool atom_contains(const Atom& a, const Value& v) {
+    switch (atom_variant(a)) {
+        case AtomVariant::Presence: return std::get<Presence>(a).flag != 0;
+        case AtomVariant::TruthMask: return (std::get<TruthMask>(a).mask >> (v.truth ? 1 : 0)) & 1;
+        case AtomVariant::Integers: return int_set_contains(std::get<IntSet>(a), v.integer);
+        case AtomVariant::Floats: return float_set_contains(std::get<FloatSet>(a), v.number);
+        case AtomVariant::Text: return std::get<SharedTextAutomaton>(a)->accepts(v.bytes);
+        default: return false;  // the flat tests hold no container
+    }
+}
+
+inline bool is_instance(const Value& v, const ClassRecord& c) {
+    for (std::uint32_t id : v.classes)
+        if (id == c.class_id) return true;
+    return false;
+}
+
+inline bool condition_holds(const Condition& c, const Value& v) {
+    for (const AttributeEntry& a : c.attributes) {
+        auto it = v.attributes.find(a.name);
+        if (it == v.attributes.end()) {
+            if (!a.requirement.optional) return false;
+        } else if (a.requirement.value && !contains(*a.requirement.value, *it->second)) {
+            return false;
+        }
+    }
+    for (const ClassRecord& r : c.classes)
+        if (!is_instance(v, r)) return false;
+    for (const ClassRecord& r : c.excluded_classes)
+        if (is_instance(v, r)) return false;
+    return true;
+}
+
+inline bool list_holds(const ConditionList& list, const Value& v) {
+    bool any = false;
+    for (const Condition& c : list.conditions) any = any || condition_holds(c, v);
+    return list.negated ? !any : any;
+}
+
+inline bool contains(const Descr& d, const Value& v) {
+    const KindSlot& slot = d.slot(v.kind);
+    bool in = false;
+    for (const Line& l : slot.lines) in = in || (atom_contains(l.atom, v) && list_holds(l.conditions, v));
+    return slot.negated ? !in : in;
+}
+
+// The values the properties are checked on: every flat kind, subclass
+// instances next to exact ones, values with and without attributes.
+std::vector<Value> value_universe();
+
+// A random flat descriptor: lines in the None, bool, int, float, str,
+// bytes and other slots, class and attribute conditions, negations.
+Descr random_flat_descr(std::mt19937& rng, int nesting = 1);
+
+}  // namespace tessaron::descr::testing

@@ -1,0 +1,214 @@
+// The descriptor model: the work budget and its windows, the universes and
+// the shared empty descriptor, orders and equalities, container atoms.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <thread>
+
+#include "core/descr/atoms.h"
+#include "core/descr/budget.h"
+#include "core/descr/order.h"
+#include "core/descr/text_product.h"
+#include "core/descr/universe.h"
+#include "descr/descr_fixture.h"
+
+namespace tessaron::descr {
+namespace {
+
+using namespace testing;
+using ir::Emptiness;
+
+// --- budget ------------------------------------------------------------------------
+
+TEST(WorkBudget, AFreshThreadIsUnboundedAndWindowsRestoreOnEveryExit) {
+    std::thread([] {
+        EXPECT_EQ(work_budget(), kUnboundedWork);
+        {
+            WorkWindow outer(4096);
+            EXPECT_EQ(work_budget(), 4096u);
+            EXPECT_TRUE(take_unit());
+            {
+                WorkWindow inner(2);
+                EXPECT_TRUE(take_unit());
+                EXPECT_TRUE(take_unit());
+                EXPECT_FALSE(take_unit()) << "a counter at 0 refuses a failing unit";
+                take_saturating_unit();
+                EXPECT_EQ(work_budget(), 0u) << "a saturating unit never goes below 0";
+            }
+            EXPECT_EQ(work_budget(), 4095u) << "the inner window put the outer count back";
+            try {
+                WorkWindow thrown(7);
+                throw std::runtime_error("unwinding");
+            } catch (const std::runtime_error&) {
+            }
+            EXPECT_EQ(work_budget(), 4095u) << "unwinding restores as well";
+        }
+        EXPECT_EQ(work_budget(), kUnboundedWork);
+    }).join();
+}
+
+TEST(WorkBudget, SeveralUnitsAtOnceSpendWhatIsLeftWhenTheyCannotBePaid) {
+    WorkWindow window(10);
+    EXPECT_TRUE(take_units(4));
+    EXPECT_EQ(work_budget(), 6u);
+    EXPECT_FALSE(take_units(7));
+    EXPECT_EQ(work_budget(), 0u);
+}
+
+TEST(WorkBudget, TextProductsAreChargedByTheirWork) {
+    // Unicode word characters (hundreds of states, ~100 classes), at most two.
+    const SharedTextAutomaton at_most = max_length_automaton(2, TextKind::Str);
+    const SharedTextAutomaton at_least = str_pattern("\\w+");
+    const std::uint64_t work = text_product(at_most, at_least, SetOp::Intersection).work;
+    const std::uint64_t units = work / kTextCellsPerUnit;
+    ASSERT_GE(units, 2u) << "a product of many rows";
+    {
+        WorkWindow window(units + 5);
+        EXPECT_TRUE(combine_atoms(Atom(at_most), Atom(at_least), SetOp::Intersection));
+        EXPECT_EQ(work_budget(), 5u) << "one unit per " << kTextCellsPerUnit << " cells";
+    }
+    {
+        WorkWindow window(units - 1);
+        EXPECT_FALSE(combine_atoms(Atom(at_most), Atom(at_least), SetOp::Intersection))
+            << "a product that needs more units than are left fails";
+        EXPECT_EQ(work_budget(), 0u);
+    }
+    {
+        WorkWindow window(0);
+        EXPECT_TRUE(combine_atoms(Atom(text("a")), Atom(text("b")), SetOp::Union)) << "a small product is free";
+    }
+}
+
+// --- universes -----------------------------------------------------------------
+
+TEST(Universes, EachKindTopAdmitsEveryValueOfItsKind) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const FloatSet f = std::get<FloatSet>(kind_top(3));
+    for (double x : {std::nan(""), inf, -inf, -0.0, 0.0, 5e-324}) EXPECT_TRUE(float_set_contains(f, x)) << x;
+    EXPECT_EQ(std::get<TruthMask>(kind_top(1)).mask, 3);
+    EXPECT_TRUE(std::get<SharedTextAutomaton>(kind_top(4)).same(str_universe()));
+    EXPECT_TRUE(std::get<SharedTextAutomaton>(kind_top(4)).same(std::get<SharedTextAutomaton>(kind_top(4))));
+    EXPECT_TRUE(std::get<SharedTextAutomaton>(kind_top(5)).same(bytes_universe()));
+    EXPECT_EQ(std::get<Presence>(universe_atom(kOtherCode)).flag, 1);
+    for (KindCode code = 0; code <= 10; ++code) EXPECT_EQ(atom_verdict(kind_top(code)), Emptiness::Inhabited);
+}
+
+TEST(Universes, TheEmptyDescriptorIsOneObject) {
+    const SharedDescr a = empty_descr();
+    const SharedDescr b = empty_descr();
+    EXPECT_TRUE(a.same(b));
+    for (const KindSlot& s : a->slots) {
+        EXPECT_TRUE(s.lines.empty());
+        EXPECT_FALSE(s.negated);
+    }
+}
+
+// --- orders and equalities -----------------------------------------------------
+
+TEST(Orders, ListsPrefixesFlagsAndAbsentDescriptors) {
+    const Line l = line(int_set_singleton(1));
+    const Line m = line(int_set_singleton(2));
+    const Descr one = with_slot(2, {l});
+    const Descr two = with_slot(2, {l, m});
+    EXPECT_TRUE(cmp_descr(one, two) < 0) << "a prefix sorts first";
+    EXPECT_TRUE(cmp_descr(with_slot(2, {l}), with_slot(2, {l}, true)) < 0) << "the clear flag first";
+    EXPECT_TRUE(cmp_optional_descr(SharedDescr(), empty_descr()) < 0) << "absent before any present descriptor";
+    EXPECT_TRUE(cmp_optional_descr(SharedDescr::make(one), SharedDescr::make(one)) == 0);
+    EXPECT_TRUE(shared_descr_equal(SharedDescr::make(one), SharedDescr::make(one)));
+    EXPECT_FALSE(shared_descr_equal(SharedDescr::make(one), SharedDescr::make(two)));
+    // Atom variants order first.
+    EXPECT_TRUE(cmp_atom(Presence{1}, TruthMask{0}) < 0);
+    EXPECT_TRUE(cmp_atom(TruthMask{3}, int_set_empty()) < 0);
+}
+
+TEST(Orders, OneIntegerSetAtTwoModuliIsEqualButOrderedApart) {
+    IntSet at4 = multiples(4);
+    at4.residues[2] = interval_set_all();  // the evens at modulus 4
+    const Atom a = multiples(2), b = at4;
+    EXPECT_TRUE(atom_equal(a, b));
+    EXPECT_TRUE(cmp_atom(a, b) < 0);
+}
+
+TEST(Orders, ClassRecordsCompareByIdAlone) {
+    ClassRecord x = cls_A();
+    ClassRecord y = cls_A();
+    y.base_position = 3;
+    y.ancestor_ids = {0, 9};
+    EXPECT_TRUE(condition_equal(requiring({x}), requiring({y})));
+    EXPECT_TRUE(cmp_condition(requiring({x}), requiring({y})) == 0);
+    EXPECT_FALSE(condition_equal(requiring({x}), requiring({}, {y})));
+}
+
+// --- container atoms -----------------------------------------------------------
+
+TEST(ContainerAtoms, UniversesComplementsAndWhatCombinesForNow) {
+    struct Case {
+        const char* name;
+        Atom universe;
+    };
+    const Case cases[] = {
+        {"sequence", kind_top(6)}, {"set items", kind_top(8)}, {"shapes", kind_top(10)}};
+    for (const Case& c : cases) {
+        const Atom outside = atom_complement(c.universe);
+        EXPECT_FALSE(atom_equal(outside, c.universe)) << c.name;
+        EXPECT_TRUE(atom_equal(atom_complement(outside), c.universe)) << c.name << ": complementing twice";
+        EXPECT_EQ(atom_verdict(c.universe), Emptiness::Inhabited) << c.name;
+        EXPECT_EQ(atom_verdict(outside), Emptiness::Empty) << c.name << ": the universe's complement is nothing";
+        EXPECT_EQ(atom_verdict(atom_complement(outside)), Emptiness::Inhabited) << c.name;
+        // The universe is the identity of both operations.
+        auto met = combine_atoms(c.universe, outside, SetOp::Intersection);
+        ASSERT_TRUE(met) << c.name;
+        EXPECT_TRUE(atom_equal(*met, outside)) << c.name;
+        auto joined = combine_atoms(outside, c.universe, SetOp::Union);
+        ASSERT_TRUE(joined) << c.name;
+        EXPECT_TRUE(atom_equal(*joined, c.universe)) << c.name;
+        EXPECT_FALSE(combine_atoms(outside, outside, SetOp::Intersection)) << c.name << ": not built yet";
+        EXPECT_FALSE(combine_atoms(c.universe, Presence{1}, SetOp::Intersection)) << c.name << ": variants differ";
+    }
+    // The sequence complement flips the accepting flags and keeps the table.
+    const Atom flipped = atom_complement(kind_top(7));
+    const auto& seq = std::get<SequenceAutomaton>(flipped);
+    EXPECT_EQ(seq.accepting, std::vector<std::uint8_t>{0});
+    EXPECT_EQ(seq.states.size(), 1u);
+    // Set items and shapes complement to the flipped list.
+    EXPECT_TRUE(std::get<SetItems>(atom_complement(kind_top(9))).negated);
+    EXPECT_TRUE(std::get<Shapes>(atom_complement(kind_top(10))).negated);
+}
+
+TEST(ContainerAtoms, SetItemComplementTerms) {
+    SetItem universe;
+    const auto terms = set_item_complement_terms(universe);
+    ASSERT_EQ(terms.size(), 1u);
+    ASSERT_EQ(terms[0].not_within.size(), 1u);
+    EXPECT_FALSE(terms[0].not_within[0]) << "an element outside every value: no set";
+    SetItem item;
+    item.element = empty_descr();
+    item.not_within = {SharedDescr::make(descr_of_kind(2))};
+    const auto two = set_item_complement_terms(item);
+    ASSERT_EQ(two.size(), 2u);
+    EXPECT_TRUE(two[0].not_within[0].same(item.element));
+    EXPECT_TRUE(two[1].element.same(item.not_within[0]));
+    EXPECT_TRUE(two[1].not_within.empty());
+}
+
+TEST(ContainerAtoms, LiteralKeysOrderByVariantThenPayload) {
+    auto key = [](LiteralKey::Tag tag, std::int64_t n, std::string bytes = {}, KindCode kind = 4) {
+        LiteralKey k;
+        k.tag = tag;
+        k.number = n;
+        k.bytes = std::move(bytes);
+        k.kind = kind;
+        return k;
+    };
+    using T = LiteralKey::Tag;
+    const std::vector<LiteralKey> sorted = {key(T::None, 0), key(T::Bool, 0), key(T::Bool, 1), key(T::Int, -5),
+                                            key(T::Int, 3), key(T::Text, 0, "a", 4), key(T::Text, 0, "a", 5),
+                                            key(T::Text, 0, "ab", 4)};
+    for (std::size_t i = 0; i + 1 < sorted.size(); ++i)
+        EXPECT_TRUE(cmp_literal_key(sorted[i], sorted[i + 1]) < 0) << i;
+}
+
+}  // namespace
+}  // namespace tessaron::descr
