@@ -264,7 +264,8 @@ def markdown(results):
 
     floor = results.get("overhead")
     alloc = results.get("allocation")
-    if floor or alloc:
+    decided = results.get("decisions")
+    if floor or alloc or decided:
         lines += ["## Checks of our own", ""]
     if floor:
         lines += [f"Per-call floor: `is_valid` of a scalar schema against a bare `isinstance(1, int)`; the target "
@@ -278,6 +279,12 @@ def markdown(results):
         lines += [f"Verdict walk of {alloc['records']:,} records of six fields: `is_valid` allocated {extra} bytes "
                   f"beyond the cost of measuring (target 0: {'ok' if extra <= 0 else '**allocates**'}), "
                   f"{alloc['ns_per_record']:.1f} ns per record.", ""]
+    if decided:
+        lines += [f"Decisions on the descriptor route (`relation_to` of flat schemas the structural decision leaves "
+                  f"open); the target is under {fmt_time(decided['target'])} each.", ""]
+        rows = [(r["name"], fmt_time(r["median"]), "ok" if r["median"] <= decided["target"] else "**over**")
+                for r in decided["rows"]]
+        lines += [md_table(["question", "median", "target"], rows), ""]
 
     slow = slower_cases(results)
     lines += ["## Where a peer is faster", ""]

@@ -342,6 +342,46 @@ def allocation(cfg):
     return out
 
 
+def decisions(cfg):
+    """`relation_to` on flat schemas that the structural decision leaves
+    open, so that the descriptor route answers them: bounded ints, a pattern,
+    a literal union.  Each should cost under a millisecond."""
+    from typing import Annotated, Literal
+
+    import annotated_types as at
+
+    from tessaron import Validator, union
+
+    questions = [
+        ("bounded ints within two ranges",
+         Annotated[int, at.Ge(0), at.Le(100)],
+         union(Annotated[int, at.Ge(0), at.Lt(50)], Annotated[int, at.Ge(50), at.Le(200)]), "subset"),
+        ("a pattern within a length", Annotated[str, _Pattern("[0-9]{4}")], Annotated[str, at.MaxLen(4)], "subset"),
+        ("a literal union and a pattern within lengths",
+         union(Literal["red", "green", "blue"], Annotated[str, _Pattern("[a-z]{6}")]),
+         Annotated[str, at.MinLen(3), at.MaxLen(6)], "subset"),
+        ("ints >= 0 or < 0 against int", int, union(Annotated[int, at.Ge(0)], Annotated[int, at.Lt(0)]), "subset"),
+    ]
+    stmts, rows = {}, []
+    for name, left, right, answer in questions:
+        v, w = Validator(left), Validator(right)
+        got = v.relation_to(w)
+        if got != answer:
+            raise AssertionError(f"{name}: {got}, expected {answer}")
+        stmts[name] = ("v.relation_to(w)", {"v": v, "w": w})
+    t = time_interleaved(stmts, None, cfg["rounds"], cfg["min_rounds"], cfg["target"], cfg["budget"])
+    rows = [{"name": k, "median": v.median} for k, v in t.items()]
+    log("  descriptor route: " + "  ".join(f"{r['name']}={report.fmt_time(r['median'])}" for r in rows))
+    return {"rows": rows, "target": 1e-3}
+
+
+class _Pattern:
+    """A pattern marker (read through its `pattern` attribute)."""
+
+    def __init__(self, pattern):
+        self.pattern = pattern
+
+
 # --- metadata ------------------------------------------------------------------
 
 PACKAGES = ["tessaron", "msgspec", "pydantic", "pydantic-core", "fastjsonschema", "jsonschema", "typeguard",
@@ -420,10 +460,11 @@ def main():
     log("== Checks of our own")
     floor = overhead(cfg)
     alloc = allocation(cfg)
+    decided = decisions(cfg)
 
     meta["elapsed_seconds"] = time.monotonic() - started
     results = {"meta": meta, "tables": tables, "imports": imports, "memory": memory, "overhead": floor,
-               "allocation": alloc,
+               "allocation": alloc, "decisions": decided,
                "failures": failures}
     out = Path(args.out)
     out.mkdir(parents=True, exist_ok=True)

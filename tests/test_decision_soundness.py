@@ -11,6 +11,13 @@ plus values generated from each schema's grammar, always filtered through
 * ``is_equivalent(A, B)`` True: A and B agree on every sampled value;
 * A against ``union(A, B)`` is never "not_subset".
 
+The grammar covers what the descriptor route decides: bounds (floats around
+±0.0, 5e-324, ±inf and NaN), divisors, lengths and patterns, literals, and
+subclasses of int and str next to the builtins (an IntEnum among them, whose
+class holds every int: ``int.__new__(E, 150)`` is an instance).  Candidates
+include subclass instances, lone surrogates and the floats next to the
+bounds.
+
 Beyond the general grammar, two focused pairings: mappings against mappings
 (records, dicts keyed by str, by literal names or by a str enumeration, with
 values whose keys are str subclass instances: a record takes those for its
@@ -33,6 +40,7 @@ from typing import Annotated, Any, Literal
 
 from hypothesis import HealthCheck, assume, given, settings
 from hypothesis import strategies as st
+import pytest
 
 from tessaron import Validator, anything, complement, intersection, nothing, recursive, union
 
@@ -79,6 +87,29 @@ class Bits(enum.Flag):
     B = 2
 
 
+class MyInt(int):
+    pass
+
+
+class MyStr(str):
+    pass
+
+
+class MyFloat(float):
+    pass
+
+
+class Level(enum.IntEnum):
+    LOW = 1
+    HIGH = 2
+
+
+# An instance of the IntEnum that is no member: its class admits any int.
+LEVEL_150 = int.__new__(Level, 150)
+LEVEL_0 = int.__new__(Level, 0)
+LEVEL_MINUS_1 = int.__new__(Level, -1)
+
+
 class Ge:
     def __init__(self, ge):
         self.ge = ge
@@ -92,6 +123,11 @@ class Le:
 class Gt:
     def __init__(self, gt):
         self.gt = gt
+
+
+class Lt:
+    def __init__(self, lt):
+        self.lt = lt
 
 
 class MultipleOf:
@@ -109,19 +145,29 @@ class MaxLen:
         self.max_length = max_length
 
 
+class Pattern:
+    def __init__(self, pattern):
+        self.pattern = pattern
+
+
 # One value of each kind first, so that a truncated pool stays diverse.
 POOL = [
     None, True, 0, 2.5, "a", b"a", [], [0], (), (0,), {}, {"a": 1}, set(), frozenset(), Base(), Derived(), Other(),
     False, 1, -1, 2, 3, 5, 2**53 + 1, 0.0, -0.0, 1.0, 2.0, math.nan, math.inf, "", "b", "ab", b"",
     [1, "a"], [[]], (1, "a"), (True, True), {"a": "x", "b": 2}, {"b": None}, {1: 1}, {1}, frozenset({True}),
+    MyInt(1), MyStr("a"), MyFloat(0.0), Level.LOW, LEVEL_150, "\ud800", "a\udfff", 5e-324, -5e-324, -math.inf,
+    math.nextafter(1.0, 2.0), "12", "aa",
 ]
 
 SCALARS = {
-    "int": (int, [0, 1, -1, 2, 3, 5, True, False]),
+    "int": (int, [0, 1, -1, 2, 3, 5, -2, 6, -12, True, False, MyInt(0), MyInt(-1), MyInt(7), LEVEL_0]),
     "bool": (bool, [True, False]),
-    "float": (float, [0.0, -0.0, 1.0, 2.5, math.nan, math.inf]),
-    "str": (str, ["", "a", "b", "ab"]),
+    "float": (float, [0.0, -0.0, 1.0, 2.5, math.nan, math.inf, -math.inf, 5e-324, -5e-324, MyFloat(1.0)]),
+    "str": (str, ["", "a", "b", "ab", "\ud800", MyStr("a"), MyStr("")]),
     "bytes": (bytes, [b"", b"a"]),
+    "myint": (MyInt, [MyInt(0), MyInt(1), MyInt(-3), MyInt(4)]),
+    "mystr": (MyStr, [MyStr(""), MyStr("a"), MyStr("ab"), MyStr("\ud800")]),
+    "level": (Level, [Level.LOW, Level.HIGH, LEVEL_150, LEVEL_0, LEVEL_MINUS_1]),
     "none": (None, [None]),
     "any": (Any, POOL),
     "anything": (anything, POOL),
@@ -137,7 +183,7 @@ SCALARS = {
 ENUMS = ["color", "lenient", "bits", "key"]
 ENUM_MEMBERS = [Color.RED, Color.GREEN, Lenient.A, Bits.A, Bits.B, Key.A]
 HASHABLE = ["int", "bool", "str", "bytes", "none"]
-LITERAL_VALUES = [0, 1, 2, 5, True, False, "a", "b", b"a", None, 1.0, 2.5]
+LITERAL_VALUES = [0, 1, 2, 5, True, False, "a", "b", b"a", None, 1.0, 2.5, -0.0, math.inf, math.nan, "12"]
 
 # --- schema grammar -------------------------------------------------------
 #
@@ -159,10 +205,16 @@ def is_not_two(value):
 
 
 MARKERS = {
-    "int": [Ge(0), Ge(2), Gt(1), Le(3), Le(5), MultipleOf(2), MultipleOf(3), MultipleOf(2.0), is_not_two],
-    "float": [Ge(0), Ge(2.5), Le(1.0), Gt(0.0), MultipleOf(2.0)],
-    "str": [MinLen(1), MinLen(2), MaxLen(1), Ge("a"), Le("b")],
+    "int": [Ge(0), Ge(2), Gt(1), Le(3), Le(5), Lt(0), MultipleOf(2), MultipleOf(3), MultipleOf(4), MultipleOf(-6),
+            MultipleOf(2.0), is_not_two],
+    "float": [Ge(0), Ge(2.5), Le(1.0), Gt(0.0), MultipleOf(2.0), Ge(-0.0), Gt(-0.0), Lt(0.0), Le(-0.0),
+              Gt(5e-324), Lt(-5e-324), Le(math.inf), Lt(math.inf), Gt(-math.inf), Ge(math.nan), Le(1)],
+    "str": [MinLen(1), MinLen(2), MaxLen(1), MaxLen(2), Ge("a"), Le("b"), Pattern("a+"), Pattern("[ab]*"),
+            Pattern("(?s).*"), Pattern("a|ab"), Pattern("[0-9]{2}")],
     "bool": [Ge(1), Le(0)],
+    "myint": [Ge(0), Le(3), MultipleOf(2)],
+    "mystr": [MinLen(1), MaxLen(1), Pattern("a+")],
+    "level": [Ge(2), Lt(2)],
 }
 
 refinements = st.sampled_from(sorted(MARKERS)).flatmap(
@@ -316,10 +368,15 @@ def values_of(s, depth=3, extra=()):
         return interleave([values_of(s[1], depth, extra), list(extra), POOL])
     if tag == "refined":
         base = SCALARS[s[1]][1]
-        near = [getattr(m, a) for m in s[2] for a in ("ge", "gt", "le") if hasattr(m, a)]
+        near = [getattr(m, a) for m in s[2] for a in ("ge", "gt", "le", "lt") if hasattr(m, a)]
         # Values at and next to the bounds first: those are the members.
         steps = [n + d for n in near if isinstance(n, int) for d in (1, -1, 2)]
-        return near + steps + base + ["aa", "abc", 4, 6, 2**53 + 1]
+        # Multiples of each divisor on both sides of 0.
+        steps += [int(m.multiple_of) * k for m in s[2] if isinstance(getattr(m, "multiple_of", None), int)
+                  for k in (1, -1, 3, -5)]
+        floats = [math.nextafter(x, t) for x in near if isinstance(x, float) for t in (-math.inf, math.inf)]
+        texts = ["12", "a", "aa", "ab", "", "\ud800", MyStr("aa")] if s[1] in ("str", "mystr") else []
+        return near + steps + floats + texts + base + ["aa", "abc", 4, 6, 2**53 + 1, MyInt(2)]
     if tag == "rec":
         leaf = part_values(s[2], max(depth - 1, 0), extra)[:8]
         # Values through the recursion first, then the leaves.
@@ -404,6 +461,25 @@ def members(v, candidates):
     return out
 
 
+# The answers of the generated relation questions, by kind of answer.
+ANSWERS = {"subset": 0, "not_subset": 0, "undecided": 0}
+
+
+@pytest.fixture(scope="module", autouse=True)
+def report_decided_fraction(request):
+    """After the module: how many generated questions were answered (a
+    figure reported, never asserted)."""
+    yield
+    total = sum(ANSWERS.values())
+    if total:
+        decided = total - ANSWERS["undecided"]
+        line = (f"decision soundness: {decided} of {total} generated relation questions decided "
+                f"({decided / total:.0%}; {ANSWERS['subset']} subset, {ANSWERS['not_subset']} not_subset)")
+        capture = request.config.pluginmanager.get_plugin("capturemanager")
+        with capture.global_and_fixture_disabled():
+            print("\n" + line)
+
+
 SETTINGS = settings(
     max_examples=120,
     deadline=None,
@@ -418,6 +494,7 @@ def check_pair(a, b):
 
     answer = va.relation_to(vb)
     assert answer in ("subset", "not_subset", "undecided")
+    ANSWERS[answer] += 1
     assert va.is_subtype_of(vb) is (answer == "subset")
     if answer == "subset":
         outside = [v for v in in_a if not vb.is_valid(v)]
@@ -468,3 +545,4 @@ def test_refutations_of_the_complement_are_sound(a):
             assert all(right.is_valid(v) for v in in_left), (left, right)
         elif answer == "not_subset":
             assert any(not right.is_valid(v) for v in in_left), (left, right, "no witness")
+

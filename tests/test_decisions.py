@@ -1,10 +1,11 @@
 """Set decisions: is_empty, is_subtype_of, relation_to, is_equivalent.
 
 Answers are sound: "subset" and True only on a proof, "not_subset" only on
-a refutation.  Where the structural decision cannot settle a question the
-answer is "undecided" (False for the boolean methods); the tables below pin
-the answers the structural route gives today, and the soundness of every
-answer is exercised by tests/test_decision_soundness.py.
+a refutation.  What the structural decision leaves open goes down the
+descriptor route (flat kinds: exact sets of ints, floats and texts with
+their classes); what neither settles is "undecided" (False for the boolean
+methods).  The tables below pin the answers given today, and the soundness
+of every answer is exercised by tests/test_decision_soundness.py.
 """
 
 import abc
@@ -140,7 +141,7 @@ def test_relation_answers(left, right, answer):
     [
         (bool | int, int, True),
         (int, int | bool, True),
-        (Literal[True, False], bool, False),  # bool <= Literal[True, False] is not shown structurally
+        (Literal[True, False], bool, True),
         (list[int], list[int | bool], True),
         (int, str, False),
         (int, bool, False),
@@ -237,8 +238,10 @@ def test_classes_with_overriding_metaclasses_are_never_trusted():
     assert Validator(Registered).relation_to(int) == "undecided"
 
 
-def test_enumerations_with_their_own_equality_are_declined():
-    assert Validator(Number).relation_to(int) == "undecided"
+def test_enumerations_with_their_own_equality_are_decided_by_their_class():
+    # The members are not walked (IntEnum has int's equality, not object's),
+    # but every instance of an int subclass is an int.
+    assert Validator(Number).relation_to(int) == "subset"
 
 
 class Key(enum.StrEnum):
@@ -429,7 +432,7 @@ def test_hostile_pairs_on_a_small_thread_stack():
     [
         (Annotated[int, Ge(5)], Annotated[int, Ge(3)], "subset"),
         (Annotated[int, Ge(5)], Annotated[int, Gt(3)], "subset"),
-        (Annotated[int, Ge(3)], Annotated[int, Gt(3)], "undecided"),
+        (Annotated[int, Ge(3)], Annotated[int, Gt(3)], "not_subset"),
         (Annotated[int, MultipleOf(4)], Annotated[int, MultipleOf(2)], "subset"),
         # 2**53 + 1 is a multiple of 2.0 (converted to a float) but not of 2.
         (Annotated[int, MultipleOf(2.0)], Annotated[int, MultipleOf(2)], "undecided"),
@@ -442,6 +445,76 @@ def test_hostile_pairs_on_a_small_thread_stack():
 )
 def test_refinement_relations(left, right, answer):
     assert Validator(left).relation_to(right) == answer
+
+
+class Pattern:
+    def __init__(self, pattern):
+        self.pattern = pattern
+
+
+class MaxLen:
+    def __init__(self, max_length):
+        self.max_length = max_length
+
+
+class Lt:
+    def __init__(self, lt):
+        self.lt = lt
+
+
+class MyInt(int):
+    pass
+
+
+class MyStr(str):
+    pass
+
+
+# Questions the structural decision leaves open and the descriptor route
+# settles (or, where the answer would need more than it can prove, keeps
+# undecided).
+DESCRIPTOR_QUESTIONS = [
+    ("an IntEnum within int", Number, int, "subset"),
+    ("ints at or above 0, or below 0, cover int", int, Annotated[int, Ge(0)] | Annotated[int, Lt(0)], "subset"),
+    ("four digits within four characters", Annotated[str, Pattern("[0-9]{4}")], Annotated[str, MaxLen(4)], "subset"),
+    ("four characters are not all digits", Annotated[str, MaxLen(4)], Annotated[str, Pattern("[0-9]{4}")],
+     "not_subset"),
+    ("multiples of 4 are multiples of 2", Annotated[int, MultipleOf(4)], Annotated[int, MultipleOf(2)], "subset"),
+    ("multiples of 2 are not all multiples of 4", Annotated[int, MultipleOf(2)], Annotated[int, MultipleOf(4)],
+     "not_subset"),
+    ("a literal union within an int range", Literal[1, 2, 3], Annotated[int, Ge(1), Le(3)], "subset"),
+    ("an int range holds subclass instances no literal admits", Annotated[int, Ge(1), Le(3)],
+     Literal[1, 2, 3] | bool, "not_subset"),
+    ("floats: NaN is neither >= 0 nor < 0", float, Annotated[float, Ge(0.0)] | Annotated[float, Lt(0.0)],
+     "not_subset"),
+    ("-0.0 is within >= 0", Literal[-0.0], Annotated[float, Ge(0.0)], "subset"),
+    ("an int subclass instance is no member of an int literal", MyInt, Literal[1, 2], "not_subset"),
+    ("an IntEnum holds every int", Number, Literal[1], "not_subset"),
+    ("a str subclass instance matching a pattern is no literal", intersection(MyStr, Annotated[str, Pattern("a")]),
+     Literal["a"], "not_subset"),
+    ("a pattern admits no bytes", Annotated[str | bytes, Pattern("a+")], str, "subset"),
+    ("bytes never match a pattern", bytes, Annotated[str | bytes, Pattern(".*")], "not_subset"),
+    ("a str may hold a lone surrogate, which no pattern matches", str, Annotated[str, Pattern("(?s).*")],
+     "not_subset"),
+    ("None is no instance of a plain class (not shown, never refuted)", intersection(Base, None), nothing,
+     "undecided"),
+    ("an abstract base class is declined", Registered, int, "undecided"),
+]
+
+
+@pytest.mark.parametrize("name, left, right, answer", DESCRIPTOR_QUESTIONS, ids=[q[0] for q in DESCRIPTOR_QUESTIONS])
+def test_descriptor_route_answers(name, left, right, answer):
+    assert Validator(left).relation_to(right) == answer
+
+
+def test_descriptor_route_equivalences_and_emptiness():
+    assert Validator(Annotated[int, Ge(0)] | Annotated[int, Lt(0)]).is_equivalent(int)
+    assert Validator(Annotated[int, Ge(0), Le(2)] | Annotated[int, Gt(2)]).is_equivalent(Annotated[int, Ge(0)])
+    assert Validator(intersection(MyInt, Literal[1])).is_empty()
+    assert Validator(intersection(Annotated[int, Ge(5)], Annotated[int, Le(4)])).is_empty()
+    assert Validator(intersection(Annotated[str, Pattern("a+")], Annotated[str, Pattern("b+")])).is_empty()
+    assert not Validator(intersection(Base, None)).is_empty()
+    assert not Validator(Annotated[str, Pattern("a+")]).is_empty()
 
 
 def test_multiple_of_float_divisor_counterexample():

@@ -10,14 +10,29 @@
 // the meet may hold a value only because a cut reference stood for every
 // value); everything else is undecided.
 //
+// The descriptor route converts the left side (polarity 0: a superset of
+// its values when recursion is cut); an empty left descriptor proves the
+// inclusion without looking at the right side.  Otherwise the right side
+// is converted with polarity 1 (a subset of its values), complemented, met
+// with the left one, and the meet tested for emptiness.
+//
 // Invariants: an answer other than undecided rests on a proof of one of the
-// two routes; the stand-in route below proves nothing.
+// two routes.  The thread's work budget is restored after every window,
+// however it ends.
 //
 // Budget: the structural step spends the caller's `DecisionBudget` (both
-// directions of an equivalence share one); the descriptor route has budgets
-// of its own.  A thread short of native stack (a rewrite or comparison that
+// directions of an equivalence share one); the descriptor route runs each
+// of its steps in a work window of 4096 units: the two conversions, the
+// emptiness test of the left side alone (and of `is_empty`'s schema), and
+// the complement, meet and emptiness test together.  A thread short of native stack (a rewrite or comparison that
 // throws NativeStackExhausted, wherever it stops) answers undecided.
 #include "core/decide/route.h"
+
+#include "core/descr/budget.h"
+#include "core/descr/combine.h"
+#include "core/descr/complement.h"
+#include "core/descr/convert.h"
+#include "core/descr/emptiness.h"
 
 #include "core/decide/include.h"
 #include "core/decide/inhabit.h"
@@ -26,8 +41,37 @@
 
 namespace tessaron::decide {
 
-RouteOutcome run_descriptor_route(const ir::Node&, const ir::Node&, Oracle&, std::span<const ir::Node>) {
-    return RouteOutcome::NoLeft;
+namespace {
+
+// Descriptor emptiness in a window of its own.
+Emptiness bounded_emptiness(const descr::Descr& d) {
+    descr::WorkWindow window(descr::kWindowUnits);
+    return descr::descr_is_empty(d);
+}
+
+bool recursion_cut(const ir::Node& node, std::span<const ir::Node> definitions) {
+    return !definitions.empty() && ir::has_back_edges(node);
+}
+
+}  // namespace
+
+RouteOutcome run_descriptor_route(const ir::Node& left, const ir::Node& right, Oracle& oracle,
+                                  std::span<const ir::Node> definitions) {
+    const descr::OptDescr l = descr::descr_of_node(left, definitions, 0, oracle);
+    if (!l) return RouteOutcome::NoLeft;
+    if (bounded_emptiness(*l) == Emptiness::Empty) return RouteOutcome::LeftEmpty;
+    const descr::OptDescr r = descr::descr_of_node(right, definitions, 1, oracle);
+    if (!r) return RouteOutcome::NoRight;
+    descr::WorkWindow window(descr::kWindowUnits);
+    const descr::OptDescr meet =
+        descr::descr_combine(*l, descr::descr_complement(*r), descr::SetOp::Intersection);
+    if (!meet) return RouteOutcome::NoMeet;
+    switch (descr::descr_is_empty(*meet)) {
+        case Emptiness::Empty: return RouteOutcome::MeetEmpty;
+        case Emptiness::Inhabited: return RouteOutcome::MeetInhabited;
+        case Emptiness::Undecided: break;
+    }
+    return RouteOutcome::MeetUndecided;
 }
 
 Decision combine_route(RouteOutcome route, bool recursion) {
@@ -48,11 +92,17 @@ Decision combine_route(RouteOutcome route, bool recursion) {
 
 Decision decide_subset_by_descr(const ir::Node& left, const ir::Node& right, Oracle& oracle,
                                 std::span<const ir::Node> definitions) {
-    const bool recursion = !definitions.empty() && (ir::has_back_edges(left) || ir::has_back_edges(right));
+    const bool recursion = recursion_cut(left, definitions) || recursion_cut(right, definitions);
     return combine_route(run_descriptor_route(left, right, oracle, definitions), recursion);
 }
 
-Emptiness decide_empty_by_descr(const ir::Node&, Oracle&, std::span<const ir::Node>) { return Emptiness::Undecided; }
+Emptiness decide_empty_by_descr(const ir::Node& node, Oracle& oracle, std::span<const ir::Node> definitions) {
+    const descr::OptDescr d = descr::descr_of_node(node, definitions, 0, oracle);
+    if (!d) return Emptiness::Undecided;
+    const Emptiness e = bounded_emptiness(*d);
+    if (e == Emptiness::Inhabited && recursion_cut(node, definitions)) return Emptiness::Undecided;
+    return e;
+}
 
 Decision decide_relation(const ir::Node& left, const ir::Node& right, Oracle& oracle,
                          std::span<const ir::Node> definitions, DecisionBudget& budget) {

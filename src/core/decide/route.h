@@ -8,9 +8,10 @@
 // the conversion cuts recursion after one unfolding, so an inhabited meet
 // refutes only when neither root holds a back edge or placeholder.
 //
-// The descriptor algebra is not built yet; until it is, the route reports
-// that the left side could not be converted, which makes every question
-// the structural decisions leave open answer undecided.
+// Each step of the route runs in a work window of its own (4096 units):
+// the conversion of either side, the emptiness test of the left side
+// alone, and the complement, meet and emptiness test together.  Running
+// out of a window is an ordinary outcome (no descriptor, undecided).
 #pragma once
 
 #include <cstdint>
@@ -48,7 +49,8 @@ Decision combine_route(RouteOutcome route, bool recursion);
 Decision decide_subset_by_descr(const ir::Node& left, const ir::Node& right, Oracle& oracle,
                                 std::span<const ir::Node> definitions);
 
-// Descriptor emptiness of one schema tree.
+// Descriptor emptiness of one schema tree.  "Inhabited" only when no
+// recursion was cut (the cut may have added the values found).
 Emptiness decide_empty_by_descr(const ir::Node& node, Oracle& oracle, std::span<const ir::Node> definitions);
 
 // "left within right" for one public call: the structural decision under

@@ -90,7 +90,30 @@ public:
     }
     LeafInfo bound_info(std::uint64_t i) override { return info(i); }
     LeafInfo literal_info(std::uint64_t i) override { return info(i); }
-    LeafInfo class_info(std::uint64_t) override { return LeafInfo::declined(); }
+    // A plain class's record: its pool index as class id, its ancestors'
+    // indices, its builtin base.  Non-plain classes and non-classes are
+    // declined, as the pool oracle declines them.
+    LeafInfo class_info(std::uint64_t i) override {
+        ++calls;
+        const FakeConst* c = at(i);
+        if (!c || c->type != FakeConst::Class || !c->plain) return LeafInfo::declined();
+        LeafInfo out;
+        out.tag = LeafInfo::Tag::Class;
+        out.class_id = static_cast<std::uint32_t>(i);
+        out.ancestor_ids.assign(c->ancestors.begin(), c->ancestors.end());
+        out.builtin_kind = c->base_kind;
+        out.base_position = base_position(c->base_kind);
+        return out;
+    }
+    // The 1-based position of a builtin base in the order int, str, bytes,
+    // float, tuple, frozenset, list, set, dict; 0 for none.
+    static std::uint32_t base_position(Kind k) {
+        const Kind order[] = {Kind::Int, Kind::Str, Kind::Bytes, Kind::Float, Kind::Tuple,
+                              Kind::Frozenset, Kind::List, Kind::Set, Kind::Dict};
+        for (std::uint32_t p = 0; p < 9; ++p)
+            if (order[p] == k) return p + 1;
+        return 0;
+    }
 
     Answer leaf_relation(const ir::Node& leaf, const ir::Node& node) override {
         ++calls;

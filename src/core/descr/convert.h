@@ -1,0 +1,64 @@
+// Conversion of schema trees into descriptors.
+//
+// `descr_of_node` is the entry of the decisions: it unfolds recursion once
+// (fuel 1; what is still recursive below is cut to `anything` under
+// polarity 0 and to `nothing` under polarity 1, flipping below each
+// complement), then converts under a work window of 4096 units, restoring
+// the thread's budget however the conversion ends.  `to_normal_form`
+// converts one node, one case per node kind.
+//
+// Conversion is shallow and small: one counter shared by the whole
+// conversion allows 64 nodes, and the depth allows the root and four
+// levels below it.  Whatever cannot be represented (a back edge or
+// placeholder left, a declined oracle answer, a predicate, a crossed cap,
+// an exhausted budget) makes the whole result no descriptor, which the
+// decisions read as undecided.  The oracle is asked about literals, classes
+// and refinement bounds; nothing else reaches Python.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "core/descr/descr.h"
+#include "core/ir/node.h"
+#include "core/ir/oracle.h"
+
+namespace tessaron::descr {
+
+inline constexpr std::int32_t kConversionNodes = 64;
+inline constexpr std::uint32_t kConversionDepth = 5;
+
+// What one conversion carries: the oracle and the node counter shared by
+// every nested call.
+struct ConvertContext {
+    ir::Oracle& oracle;
+    std::int32_t counter = kConversionNodes;
+};
+
+// polarity 0: a descriptor containing the schema's values (the side that is
+// met), 1: one contained in them (the side that is complemented).
+OptDescr descr_of_node(const ir::Node& node, std::span<const ir::Node> definitions, std::uint8_t polarity,
+                       ir::Oracle& oracle);
+
+OptDescr to_normal_form(const ir::Node& node, ConvertContext& ctx, std::uint32_t depth);
+
+// The containers' conversions (their children at `depth`, already lowered).
+OptDescr descr_of_sequence(const ir::Node& node, ConvertContext& ctx, std::uint32_t depth);
+OptDescr descr_of_set(const ir::Node& node, ConvertContext& ctx, std::uint32_t depth);
+OptDescr descr_of_mapping(const ir::Node& node, ConvertContext& ctx, std::uint32_t depth);
+
+// --- small builders ----------------------------------------------------------------
+// The slot of `code` replaced by one line of the atom and `conditions`
+// (one empty condition by default), kept unless proved empty.
+void descr_of_atom(Descr& d, KindCode code, Atom atom, ConditionList conditions = unrestricted());
+// A slot of one line (none when the line is proved empty).
+KindSlot make_line(Atom atom, ConditionList conditions);
+// One condition requiring the class.
+ConditionList class_condition(ClassRecord record);
+// The values of every kind satisfying the list: in each slot the kind's
+// universe line restricted by a copy of it (lines proved empty left out).
+Descr descr_of_conditions(const ConditionList& list);
+// The class record of an oracle's class answer.
+ClassRecord class_record(const ir::LeafInfo& info);
+
+}  // namespace tessaron::descr

@@ -1,0 +1,9 @@
+// Conversion of mapping nodes: not represented yet (no descriptor), so
+// decisions about them stay with the structural route.
+#include "core/descr/convert.h"
+
+namespace tessaron::descr {
+
+OptDescr descr_of_mapping(const ir::Node&, ConvertContext&, std::uint32_t) { return std::nullopt; }
+
+}  // namespace tessaron::descr

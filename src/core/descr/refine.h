@@ -1,0 +1,32 @@
+// The descriptor of a refined node: the inner schema met, constraint by
+// constraint, with the descriptor of each constraint.
+//
+// Each constraint reads the running descriptor (the inner one narrowed by
+// the constraints before it):
+//   Ge, Gt, Le, Lt   on a schema of floats only, a float interval; on one
+//                    of ints and bools only, integer bounds (Gt n is Ge
+//                    n + 1), which bools follow by their values 0 and 1;
+//   MultipleOf d     on ints and bools only, the multiples of d (|d| up to
+//                    4096);
+//   MinLen, MaxLen   on str and bytes (the lists and tuples wait for the
+//                    sequence automata), texts of at least / at most n
+//                    code points or bytes;
+//   Regex p          on str and bytes, the str texts the pattern matches
+//                    as a whole: the walk admits no bytes value under a
+//                    pattern, so the bytes slot gets nothing;
+//   Predicate        never.
+// Anything else -- a bound the oracle declines or that is not an integer
+// where one is needed, a pattern that does not compile within the
+// automaton caps or matches nothing here -- is no descriptor.
+#pragma once
+
+#include <span>
+
+#include "core/descr/convert.h"
+
+namespace tessaron::descr {
+
+OptDescr refined_descr(const ir::Node& inner, std::span<const ir::Constraint> constraints, ConvertContext& ctx,
+                       std::uint32_t depth);
+
+}  // namespace tessaron::descr
