@@ -1,4 +1,4 @@
-// Lazy DFA: the matcher's fast path.
+// Lazy DFA: the matcher's fast path, and the whole-text match built on it.
 //
 // The transition table is one flat array of 32-bit cells, row-major by DFA
 // state over byte classes, and a state is named by its row offset, so a
@@ -8,28 +8,50 @@
 // accepts (its unresolved NFA set reaches Match with the end-of-text
 // assertions applied).
 //
-// Sharing between threads: the table only grows.  Readers load cells with
-// acquire ordering and never lock; a missing cell is computed under a
-// mutex (re-checked there, so two threads never create the same state),
-// the new state's accepting flag is written first and the cell is
-// published last with release ordering.  The table's memory is reserved
-// once with its final size (mapped lazily by the OS, so untouched rows
-// cost nothing) and never moves, which is what lets readers run without a
-// lock.  It is bounded: when no room is left for a new state the run
-// reports Full, and the caller finishes the text by simulating the NFA
-// from the state reached, so memory stays bounded and time stays linear.
+// Sharing between threads: readers load cells with acquire ordering and
+// never lock; a missing cell is computed under a mutex (re-checked there,
+// so two threads never create the same state), the new state's accepting
+// flag is written first and the cell is published last with release
+// ordering.  The table's memory is reserved once with its final size
+// (mapped lazily by the OS, so untouched rows cost nothing) and never
+// moves, so every cell a reader loads, whenever it loads it, names a row
+// inside the table.
+//
+// Bounded memory, small constant: when no room is left for a new state
+// the table is emptied (a reset, counted) and the run goes on from the
+// state it needs, created anew.  Resets come too often when the table
+// fills before the DFA has read kBytesPerState bytes per state it holds:
+// building states then costs more than simulating the NFA, so the run
+// gives up and `matches` simulates a stretch of the text (kRetryStretch
+// bytes per state the table held, doubling with each try that gives up
+// again) before it lets the DFA try again with one reset allowed.  So a
+// text whose states never repeat costs little more than simulation (the
+// tries form a geometric series), and one that settles into a few states
+// after a burst of new ones gets back to table speed.  Time stays linear in the
+// text either way.
+//
+// Resetting under readers: a reset happens under the mutex; around it the
+// generation counter is odd (a sequence lock).  A run notes the generation
+// when it starts and checks it before it answers: if a reset happened
+// meanwhile (another thread, or a handler run on this thread while the run
+// was suspended), what it read is thrown away and the text is simulated.
+// The slow path checks the generation under the mutex before it uses the
+// run's state, so a stale state never indexes the state sets.
 //
 // The single-thread cost over an unshared DFA is the acquire load (a plain
-// load on x86) and one compare per byte.
+// load on x86) and one compare per byte, and two loads per text.
 #include "core/pattern/lazy_dfa.h"
 
 #include <sys/mman.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+
+#include "core/pattern/nfa_sim.h"
 
 namespace tessaron::pattern {
 
@@ -37,6 +59,13 @@ namespace {
 constexpr std::size_t kMapThreshold = 64 * 1024;
 constexpr std::size_t kMaxStates = 1u << 16;
 constexpr std::size_t kMaxSetUnits = 1u << 21;  // NFA state ids kept for all DFA states
+// A reset is allowed once the DFA has read this many bytes per state held.
+constexpr std::uint64_t kBytesPerState = 8;
+// After giving up, this many bytes per state held are simulated before the
+// DFA tries again (at least kMinStretch), twice as many after each try of
+// the same text that gave up again.
+constexpr std::size_t kRetryStretch = 16;
+constexpr std::size_t kMinStretch = 16384;
 
 inline std::uint32_t load_acquire(std::uint32_t& c) {
     return std::atomic_ref<std::uint32_t>(c).load(std::memory_order_acquire);
@@ -74,22 +103,11 @@ LazyDfa::LazyDfa(const Nfa& nfa, std::size_t memory_budget)
         throw std::bad_alloc();
     }
     try {
-        // Row 0 reserved, row 1 dead.
-        sets_.emplace_back();
-        ctxs_.push_back(0);
-        pending_.push_back(false);
-        sets_.emplace_back();
-        ctxs_.push_back(0);
-        pending_.push_back(false);
         dead_ = stride_;
-        for (std::uint32_t c = 0; c < stride_; ++c) table_[dead_ + c] = dead_;
-        count_.store(2, std::memory_order_relaxed);
-
-        std::vector<std::uint32_t> start;
         std::uint32_t seed = nfa.start;
-        stepper_.closure(&seed, 1, start);
+        stepper_.closure(&seed, 1, start_set_);
         std::lock_guard<std::mutex> lock(mu_);
-        start_ = intern(kCtxStart & ctx_mask_, start);
+        start_ = seed_states();
     } catch (...) {
         release_table();
         std::free(accept_);
@@ -132,8 +150,47 @@ std::uint32_t LazyDfa::intern(std::uint8_t ctx, std::vector<std::uint32_t>& set)
     return id;
 }
 
-std::uint32_t LazyDfa::slow_next(std::uint32_t from, std::uint32_t cls, std::vector<std::uint32_t>& overflow) const {
+std::uint32_t LazyDfa::seed_states() const {
+    sets_.clear();
+    ctxs_.clear();
+    pending_.clear();
+    index_.clear();
+    set_units_ = 0;
+    for (int row = 0; row < 2; ++row) {  // row 0 reserved, row 1 dead
+        sets_.emplace_back();
+        ctxs_.push_back(0);
+        pending_.push_back(false);
+    }
+    for (std::uint32_t c = 0; c < stride_; ++c) store_release(cell(dead_ + c), dead_);
+    count_.store(2, std::memory_order_relaxed);
+    std::vector<std::uint32_t> start = start_set_;
+    return intern(kCtxStart & ctx_mask_, start);
+}
+
+bool LazyDfa::try_reset(bool& retry) const {
+    const std::uint64_t held = sets_.size() - 2;
+    if (!retry && scanned_.load(std::memory_order_relaxed) < kBytesPerState * held) return false;
+    const std::uint64_t g = generation_.load(std::memory_order_relaxed);
+    generation_.store(g + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    // Every row past the dead one that a state was given; rows beyond were
+    // never written.  Atomic stores: readers may be loading these cells.
+    const std::size_t end = sets_.size() * stride_;
+    for (std::size_t i = 2 * std::size_t{stride_}; i < end; ++i)
+        std::atomic_ref<std::uint32_t>(table_[i]).store(kUnknown, std::memory_order_relaxed);
+    [[maybe_unused]] const std::uint32_t start = seed_states();
+    assert(start == start_);  // the start state takes the same row every time
+    scanned_.store(0, std::memory_order_relaxed);
+    generation_.store(g + 2, std::memory_order_release);
+    resets_.fetch_add(1, std::memory_order_relaxed);
+    retry = false;
+    return true;
+}
+
+std::uint32_t LazyDfa::slow_next(std::uint32_t from, std::uint32_t cls, std::vector<std::uint32_t>& overflow,
+                                 bool& retry, std::uint64_t& generation) const {
     std::lock_guard<std::mutex> lock(mu_);
+    if (generation_.load(std::memory_order_relaxed) != generation) return kStale;
     std::uint32_t known = load_acquire(cell(from + cls));
     if (known != kUnknown) return known;
     const std::size_t index = from / stride_;
@@ -143,38 +200,132 @@ std::uint32_t LazyDfa::slow_next(std::uint32_t from, std::uint32_t cls, std::vec
     std::uint32_t holds = 0;
     if (pending_[index]) holds = evaluate_looks(context_side(ctx), byte_side(b), nfa_.looks_used);
     stepper_.advance(sets_[index], holds, b, scratch_);
-    std::uint32_t next = intern(context_after(b, ctx_mask_), scratch_);
-    work_.fetch_add(stepper_.work - before, std::memory_order_relaxed);
+    const std::uint8_t next_ctx = context_after(b, ctx_mask_);
+    std::uint32_t next = intern(next_ctx, scratch_);
     if (next == kFull) {
         overflow = sets_[index];
-        return kFull;
+        if (try_reset(retry)) {
+            generation = generation_.load(std::memory_order_relaxed);
+            // The row of `from` is gone; the run goes on from the new state.
+            next = intern(next_ctx, scratch_);
+        }
+        if (next == kFull) states_at_give_up_.store(sets_.size(), std::memory_order_relaxed);
+    } else {
+        store_release(cell(from + cls), next);
     }
-    store_release(cell(from + cls), next);
+    work_.fetch_add(stepper_.work - before, std::memory_order_relaxed);
     return next;
 }
 
-LazyDfa::Result LazyDfa::run(std::string_view text, std::size_t& pos, std::vector<std::uint32_t>& set) const {
+std::uint32_t LazyDfa::enter(std::vector<std::uint32_t>& set, std::uint8_t prev, bool& retry,
+                             std::uint64_t& generation) const {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (generation_.load(std::memory_order_relaxed) != generation) return kStale;
+    const std::uint64_t before = stepper_.work;
+    const std::uint8_t ctx = context_after(prev, ctx_mask_);
+    std::uint32_t s = intern(ctx, set);
+    if (s == kFull && try_reset(retry)) {
+        generation = generation_.load(std::memory_order_relaxed);
+        s = intern(ctx, set);
+    }
+    if (s == kFull) states_at_give_up_.store(sets_.size(), std::memory_order_relaxed);
+    work_.fetch_add(stepper_.work - before, std::memory_order_relaxed);
+    return s;
+}
+
+LazyDfa::Result LazyDfa::run(std::string_view text, std::size_t& pos, std::vector<std::uint32_t>& set,
+                             bool retry) const {
+    std::uint64_t generation = generation_.load(std::memory_order_acquire);
+    if (generation & 1) return Result::Busy;
     const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
     const std::size_t n = text.size();
     const std::uint8_t* map = classes_.map.data();
     const std::uint32_t dead = dead_;
+    const std::size_t first = pos;
+    // The answer stands only when no reset happened since `generation`.
+    auto settle = [&](Result r, std::size_t read) {
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (generation_.load(std::memory_order_relaxed) != generation) return Result::Busy;
+        scanned_.store(scanned_.load(std::memory_order_relaxed) + read, std::memory_order_relaxed);
+        return r;
+    };
     std::uint32_t s = start_;
-    for (std::size_t i = 0; i < n; ++i) {
+    if (first > 0) {
+        s = enter(set, p[first - 1], retry, generation);
+        if (s == kStale) return Result::Busy;
+        if (s == kFull) return Result::GaveUp;
+    }
+    std::size_t i = first;
+    for (; i < n; ++i) {
         const std::uint32_t cls = map[p[i]];
         std::uint32_t next = load_acquire(cell(s + cls));
         if (next <= dead) [[unlikely]] {
-            if (next == dead) return Result::NoMatch;
-            next = slow_next(s, cls, set);
+            if (next == dead) return settle(Result::NoMatch, i - first);
+            std::vector<std::uint32_t> overflow;
+            next = slow_next(s, cls, overflow, retry, generation);
+            if (next == kStale) return Result::Busy;
             if (next == kFull) {
+                // `overflow` is the set at i, read under the lock: valid.
                 pos = i;
-                return Result::Full;
+                set = std::move(overflow);
+                scanned_.store(scanned_.load(std::memory_order_relaxed) + (i - first), std::memory_order_relaxed);
+                return Result::GaveUp;
             }
-            if (next == dead) return Result::NoMatch;
+            if (next == dead) return settle(Result::NoMatch, i - first);
         }
         s = next;
     }
     const std::uint8_t a = std::atomic_ref<std::uint8_t>(accept_[s / stride_]).load(std::memory_order_relaxed);
-    return a ? Result::Match : Result::NoMatch;
+    return settle(a ? Result::Match : Result::NoMatch, n - first);
+}
+
+bool LazyDfa::simulate_span(std::string_view text, std::size_t from, std::size_t to,
+                            std::vector<std::uint32_t>& set) const {
+    std::uint64_t work = 0;
+    const bool alive = advance_text(nfa_, text, from, to, set, work);
+    work_.fetch_add(work, std::memory_order_relaxed);
+    simulated_bytes_.fetch_add(to - from, std::memory_order_relaxed);
+    return alive;
+}
+
+bool LazyDfa::matches(std::string_view text) const {
+    std::size_t pos = 0;
+    std::vector<std::uint32_t> set;
+    bool retry = false;
+    unsigned tries = 0;
+    for (;;) {
+        switch (run(text, pos, set, retry)) {
+            case Result::Match: return true;
+            case Result::NoMatch: return false;
+            case Result::GaveUp: break;
+            case Result::Busy:
+                // A reset by another run: finish this text by simulation.
+                if (pos == 0) set = start_set_;
+                if (!simulate_span(text, pos, text.size(), set)) return false;
+                {
+                    std::uint64_t work = 0;
+                    const bool accepted = accepts_at_end(nfa_, text, set, work);
+                    work_.fetch_add(work, std::memory_order_relaxed);
+                    return accepted;
+                }
+        }
+        // Resets come too often here: simulate a stretch, then let the DFA
+        // try again with one reset allowed.
+        const std::size_t held = states_at_give_up_.load(std::memory_order_relaxed);
+        const std::size_t base = std::max(kMinStretch, kRetryStretch * held);
+        const std::size_t stretch = tries < 32 ? base << tries : text.size();
+        ++tries;
+        const std::size_t to = text.size() - pos <= stretch ? text.size() : pos + stretch;
+        if (!simulate_span(text, pos, to, set)) return false;
+        pos = to;
+        if (pos == text.size()) {
+            std::uint64_t work = 0;
+            const bool accepted = accepts_at_end(nfa_, text, set, work);
+            work_.fetch_add(work, std::memory_order_relaxed);
+            return accepted;
+        }
+        retry = true;
+    }
 }
 
 }  // namespace tessaron::pattern

@@ -1,5 +1,5 @@
 // A DFA built on demand while texts are matched, shared by every thread
-// that uses the matcher.
+// that uses the matcher, and the whole-text match that runs on it.
 #pragma once
 
 #include <atomic>
@@ -25,38 +25,78 @@ public:
     LazyDfa(const LazyDfa&) = delete;
     LazyDfa& operator=(const LazyDfa&) = delete;
 
-    enum class Result { NoMatch, Match, Full };
-    // Whole-text run.  Full: the table is full and the text could not be
-    // finished from it; `pos` and `set` are the position reached and its
-    // unresolved NFA set, from which a simulation continues.
-    Result run(std::string_view text, std::size_t& pos, std::vector<std::uint32_t>& set) const;
+    // Whole-text membership: the DFA, reset when its table fills, with NFA
+    // simulation over the stretches where resets come too often.  Texts
+    // whose Unicode word boundaries the DFA cannot read are the caller's.
+    bool matches(std::string_view text) const;
+
+    enum class Result { NoMatch, Match, GaveUp, Busy };
+    // Runs the text from `pos`, where the unresolved NFA set is `set` (at
+    // position 0 the start state is used and `set` is ignored).  GaveUp:
+    // the table is full and may not be reset now; `pos` and `set` are the
+    // position reached and its set.  `retry` allows one reset whatever the
+    // rate of resets so far.  Busy: another thread is resetting the table;
+    // nothing was read.
+    Result run(std::string_view text, std::size_t& pos, std::vector<std::uint32_t>& set, bool retry) const;
 
     std::size_t state_count() const { return count_.load(std::memory_order_relaxed); }
+    // NFA states visited, by determinisation and by simulation.
     std::uint64_t work() const { return work_.load(std::memory_order_relaxed); }
+    std::uint64_t resets() const { return resets_.load(std::memory_order_relaxed); }
+    std::uint64_t simulated_bytes() const { return simulated_bytes_.load(std::memory_order_relaxed); }
 
 private:
     // Unmaps or frees the transition table.
     void release_table() noexcept;
-    std::uint32_t slow_next(std::uint32_t from, std::uint32_t cls, std::vector<std::uint32_t>& overflow) const;
+    // The state after `from` on class `cls`, computed under mu_ (the table
+    // reset when it is full and a reset is allowed, `generation` then
+    // advanced to the new one); kFull when there is no room, with the set
+    // of `from` in `overflow`; kStale when the table was reset since
+    // `generation`.
+    std::uint32_t slow_next(std::uint32_t from, std::uint32_t cls, std::vector<std::uint32_t>& overflow, bool& retry,
+                            std::uint64_t& generation) const;
+    // The state for `set` at a position after byte `prev`, created under
+    // mu_ as slow_next creates one.
+    std::uint32_t enter(std::vector<std::uint32_t>& set, std::uint8_t prev, bool& retry,
+                        std::uint64_t& generation) const;
     // Under mu_: the id (row offset) of the state for this set, creating it
     // if there is room; kFull otherwise.
     std::uint32_t intern(std::uint8_t ctx, std::vector<std::uint32_t>& set) const;
+    // Under mu_: empties the table unless resets are coming too often (or
+    // `retry` allows one, which it uses up); true when it did.
+    bool try_reset(bool& retry) const;
+    // Under mu_: the reserved and dead rows and the start state, in an empty
+    // table; answers the start state's row.
+    std::uint32_t seed_states() const;
+    // Simulates text[from, to) from `set`; false when no NFA state is left.
+    bool simulate_span(std::string_view text, std::size_t from, std::size_t to,
+                       std::vector<std::uint32_t>& set) const;
     std::uint32_t& cell(std::size_t i) const { return table_[i]; }
 
     static constexpr std::uint32_t kUnknown = 0;
     static constexpr std::uint32_t kFull = UINT32_MAX;
+    static constexpr std::uint32_t kStale = UINT32_MAX - 1;
 
     const Nfa& nfa_;
     ByteClasses classes_;
     std::uint8_t ctx_mask_;
     std::uint32_t stride_;
     std::uint32_t dead_;   // row offset of the dead state
-    std::uint32_t start_;  // row offset of the start state
+    std::uint32_t start_;  // row offset of the start state (the same after every reset)
     std::size_t max_states_;
     std::size_t table_bytes_;
     bool mapped_;
     std::uint32_t* table_;  // max_states_ * stride_ cells, zero = unknown
     std::uint8_t* accept_;  // per state index
+    std::vector<std::uint32_t> start_set_;
+
+    // Odd while a reset empties the table; every reset adds 2.  A run reads
+    // it before and after (a sequence lock): a run that saw it change read
+    // a table being emptied and throws its reading away.
+    mutable std::atomic<std::uint64_t> generation_{0};
+    // Bytes read by runs since the table was last emptied (a heuristic:
+    // concurrent runs may lose a few).
+    mutable std::atomic<std::uint64_t> scanned_{0};
 
     // Writer side, guarded by mu_.
     mutable std::mutex mu_;
@@ -67,8 +107,14 @@ private:
     mutable Stepper stepper_;
     mutable std::vector<std::uint32_t> scratch_;
     mutable std::size_t set_units_ = 0;
+    // States the table held when it last gave up: the simulated stretch
+    // before the next try is proportional to it.
+    mutable std::atomic<std::size_t> states_at_give_up_{0};
+
     mutable std::atomic<std::size_t> count_{0};
     mutable std::atomic<std::uint64_t> work_{0};
+    mutable std::atomic<std::uint64_t> resets_{0};
+    mutable std::atomic<std::uint64_t> simulated_bytes_{0};
 };
 
 }  // namespace tessaron::pattern

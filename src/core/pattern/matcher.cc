@@ -6,8 +6,9 @@
 //     bytes (all but the Unicode word boundaries), and for patterns with
 //     Unicode word boundaries when the text is ASCII, where a Unicode word
 //     character is exactly an ASCII word byte;
-//   - the NFA simulation for the remaining texts, and to finish a text
-//     when the lazy DFA has no room left for a state it needs.
+//   - the NFA simulation for the remaining texts, and over the stretches
+//     of a text where resetting the lazy DFA's full table comes too often
+//     (lazy_dfa.cc).
 // Both are linear in the text; neither backtracks.
 #include <atomic>
 #include <cstring>
@@ -70,21 +71,15 @@ TextKind FullMatcher::kind() const { return impl_->kind; }
 bool FullMatcher::matches(std::string_view text) const {
     const Impl& m = *impl_;
     if (m.unicode_words && !is_ascii(text)) return m.simulate_from(text, 0, start_set(m.nfa));
-    std::size_t pos = 0;
-    std::vector<std::uint32_t> set;
-    switch (m.dfa.run(text, pos, set)) {
-        case LazyDfa::Result::Match: return true;
-        case LazyDfa::Result::NoMatch: return false;
-        case LazyDfa::Result::Full: break;
-    }
-    return m.simulate_from(text, pos, std::move(set));
+    return m.dfa.matches(text);
 }
 
 MatchStats FullMatcher::stats() const {
     MatchStats s;
     s.dfa_states = impl_->dfa.state_count();
+    s.dfa_resets = impl_->dfa.resets();
     s.nfa_work = impl_->dfa.work() + impl_->sim_work.load(std::memory_order_relaxed);
-    s.simulated_bytes = impl_->sim_bytes.load(std::memory_order_relaxed);
+    s.simulated_bytes = impl_->dfa.simulated_bytes() + impl_->sim_bytes.load(std::memory_order_relaxed);
     return s;
 }
 

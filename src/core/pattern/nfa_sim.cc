@@ -1,5 +1,6 @@
 // NFA simulation: the matcher's path for Unicode word boundaries on
-// non-ASCII texts, and its continuation when the lazy DFA is full.
+// non-ASCII texts, and the lazy DFA's over stretches where resetting its
+// table comes too often.
 //
 // It keeps one unresolved set per position and applies the shared subset
 // step (subset.h) byte by byte, evaluating the assertions of each position
@@ -21,29 +22,40 @@ std::vector<std::uint32_t> start_set(const Nfa& nfa) {
     return out;
 }
 
-bool simulate(const Nfa& nfa, std::string_view text, std::size_t from, std::vector<std::uint32_t> set,
-              std::uint64_t& work) {
+bool advance_text(const Nfa& nfa, std::string_view text, std::size_t from, std::size_t to,
+                  std::vector<std::uint32_t>& set, std::uint64_t& work) {
     Stepper stepper(nfa);
     const std::uint32_t looks = nfa.looks_used;
     const bool unicode = (looks & kUnicodeWordLooks) != 0;
     std::vector<std::uint32_t> next;
-    for (std::size_t i = from; i < text.size(); ++i) {
-        if (set.empty()) break;
+    for (std::size_t i = from; i < to && !set.empty(); ++i) {
         std::uint32_t holds = 0;
         if (looks != 0) holds = evaluate_looks(text_side_before(text, i, unicode), text_side_after(text, i, unicode), looks);
         stepper.advance(set, holds, static_cast<std::uint8_t>(text[i]), next);
         set.swap(next);
     }
-    bool result = false;
-    if (!set.empty()) {
-        std::uint32_t holds = 0;
-        if (looks != 0) {
-            holds = evaluate_looks(text_side_before(text, text.size(), unicode), edge_side(), looks);
-        }
-        result = stepper.accepts(set, holds);
-    }
+    work += stepper.work;
+    return !set.empty();
+}
+
+bool accepts_at_end(const Nfa& nfa, std::string_view text, const std::vector<std::uint32_t>& set,
+                    std::uint64_t& work) {
+    if (set.empty()) return false;
+    Stepper stepper(nfa);
+    const std::uint32_t looks = nfa.looks_used;
+    std::uint32_t holds = 0;
+    if (looks != 0)
+        holds = evaluate_looks(text_side_before(text, text.size(), (looks & kUnicodeWordLooks) != 0), edge_side(),
+                               looks);
+    const bool result = stepper.accepts(set, holds);
     work += stepper.work;
     return result;
+}
+
+bool simulate(const Nfa& nfa, std::string_view text, std::size_t from, std::vector<std::uint32_t> set,
+              std::uint64_t& work) {
+    if (!advance_text(nfa, text, from, text.size(), set, work)) return false;
+    return accepts_at_end(nfa, text, set, work);
 }
 
 }  // namespace tessaron::pattern

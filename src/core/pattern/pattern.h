@@ -31,7 +31,8 @@ enum class TextKind : std::uint8_t { Str, Bytes };
 // Work counters of a matcher, summed over every call so far (for tests and
 // diagnostics; they are not needed to match).
 struct MatchStats {
-    std::size_t dfa_states = 0;   // lazy DFA states built
+    std::size_t dfa_states = 0;   // lazy DFA states in the table now
+    std::uint64_t dfa_resets = 0; // times the full table was emptied
     std::uint64_t nfa_work = 0;   // NFA states visited by determinisation and simulation
     std::uint64_t simulated_bytes = 0;  // bytes matched by NFA simulation rather than the DFA
 };

@@ -1,0 +1,142 @@
+// The lazy DFA's full table: reset and go on, simulate where resets come
+// too often, and agree with plain NFA simulation whatever the table size,
+// on one thread or many.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/pattern/lazy_dfa.h"
+#include "core/pattern/nfa.h"
+#include "core/pattern/nfa_sim.h"
+#include "core/pattern/parse.h"
+#include "core/pattern/pattern.h"
+
+namespace tessaron::pattern {
+namespace {
+
+Nfa nfa_of(const std::string& pattern) {
+    ParseOptions options;
+    options.utf8 = true;
+    auto hir = parse(pattern, options);
+    EXPECT_TRUE(std::holds_alternative<Hir>(hir)) << pattern;
+    auto nfa = compile_nfa(std::get<Hir>(hir), NfaLimits{});
+    EXPECT_TRUE(std::holds_alternative<Nfa>(nfa)) << pattern;
+    return std::move(std::get<Nfa>(nfa));
+}
+
+bool simulated(const Nfa& nfa, const std::string& text) {
+    std::uint64_t work = 0;
+    return simulate(nfa, text, 0, start_set(nfa), work);
+}
+
+std::string random_text(std::mt19937& rng, std::size_t n, const std::string& alphabet) {
+    std::string t(n, ' ');
+    for (char& c : t) c = alphabet[rng() % alphabet.size()];
+    return t;
+}
+
+TEST(LazyDfaReset, AFullTableIsEmptiedAndTheDfaReadsTheRest) {
+    // Random a/b text creates a new state at almost every byte (the last 201
+    // bytes decide), so the table fills and resetting at once would not pay:
+    // the DFA gives up, a stretch is simulated, and the DFA tries again in
+    // the periodic tail, where a handful of states repeat forever.  Before
+    // resets, everything after the first fill was simulated.
+    auto compiled = compile_full_match("[ab]*a[ab]{200}", TextKind::Str);
+    const auto& m = std::get<std::shared_ptr<const FullMatcher>>(compiled);
+    std::mt19937 rng(5);
+    std::string text = random_text(rng, 200000, "ab");
+    for (int i = 0; i < 1000000; ++i) text += "abb";
+    EXPECT_EQ(m->matches(text), text[text.size() - 201] == 'a');
+    text.back() = 'a';  // moves the deciding byte
+    EXPECT_EQ(m->matches(text), text[text.size() - 201] == 'a');
+    const MatchStats stats = m->stats();
+    EXPECT_GE(stats.dfa_resets, 1u);
+    EXPECT_LT(stats.simulated_bytes, text.size() / 2);
+}
+
+TEST(LazyDfaReset, TextsThatSettleAfterABurstKeepTheTable) {
+    // Many texts, each a random burst then a repeating tail: the table fills
+    // over the texts, and since most bytes fall on known states resets are
+    // allowed and the tails are read by the DFA.
+    auto compiled = compile_full_match("[ab]*a[ab]{24}", TextKind::Str);
+    const auto& m = std::get<std::shared_ptr<const FullMatcher>>(compiled);
+    std::mt19937 rng(9);
+    std::uint64_t total = 0;
+    for (int i = 0; i < 6000; ++i) {
+        std::string t = random_text(rng, 40, "ab");
+        const std::string period = random_text(rng, 2 + rng() % 5, "ab");
+        while (t.size() < 500) t += period;
+        total += t.size();
+        ASSERT_EQ(m->matches(t), t[t.size() - 25] == 'a') << i;
+    }
+    const MatchStats stats = m->stats();
+    EXPECT_GE(stats.dfa_resets, 1u);
+    EXPECT_LT(stats.simulated_bytes, total / 4);
+}
+
+// Patterns whose states depend on the byte before a position (anchors, word
+// boundaries) as well as plain ones; a table of a few states resets all the
+// time, so every path (reset, give up, simulate, try again from the middle
+// of a text) runs.
+const char* const kPatterns[] = {
+    "[ab]*a[ab]{6}",
+    "(?m)^a[ab]*b$",
+    "(?:\\bab\\b|ba)*[ab]{3}",
+    "(?:a|b\\B|\\bb)*a?",
+    "(?:[a-c]{2,5}\\s?)+$",
+    "(?s).*ab.{4}",
+};
+
+TEST(LazyDfaReset, AgreesWithSimulationWhateverTheTableSize) {
+    std::mt19937 rng(21);
+    std::uint64_t resets_of_the_smallest_tables = 0;
+    for (const char* pattern : kPatterns) {
+        const Nfa nfa = nfa_of(pattern);
+        for (std::size_t budget : {std::size_t{0}, std::size_t{512}, std::size_t{4096}}) {
+            LazyDfa dfa(nfa, budget);
+            for (int i = 0; i < 400; ++i) {
+                const std::size_t n = (i % 40 == 0) ? 20000 + rng() % 1000 : rng() % 300;
+                const std::string text = random_text(rng, n, i % 3 ? "ab" : "abc \n");
+                ASSERT_EQ(dfa.matches(text), simulated(nfa, text)) << pattern << " budget " << budget << " #" << i;
+            }
+            if (budget == 0) resets_of_the_smallest_tables += dfa.resets();
+        }
+    }
+    // Most of these patterns need more states than eight.
+    EXPECT_GE(resets_of_the_smallest_tables, 10u);
+}
+
+TEST(LazyDfaReset, ThreadsSharingASmallTableAgree) {
+    // Runs on other threads see the table emptied under them: they notice
+    // (the generation changed) and simulate instead of trusting what they
+    // read.
+    const Nfa nfa = nfa_of("(?:\\bab\\b|ba)*[ab]{3}(?:a|b\\B)*");
+    LazyDfa dfa(nfa, 512);
+    std::mt19937 rng(33);
+    std::vector<std::string> texts;
+    std::vector<bool> expected;
+    for (int i = 0; i < 600; ++i) {
+        texts.push_back(random_text(rng, rng() % 2000, "ab "));
+        expected.push_back(simulated(nfa, texts.back()));
+    }
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (int th = 0; th < 8; ++th) {
+        threads.emplace_back([&, th] {
+            for (std::size_t i = 0; i < texts.size(); ++i) {
+                const std::size_t j = (i * 7 + th * 131) % texts.size();
+                if (dfa.matches(texts[j]) != expected[j]) ++mismatches;
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(mismatches.load(), 0);
+    EXPECT_GE(dfa.resets(), 1u);
+}
+
+}  // namespace
+}  // namespace tessaron::pattern
