@@ -5,7 +5,8 @@
 // unrolled: x{n,m} is n copies of x followed by m - n optional copies, so
 // the automaton's size grows with the counts; the size budget (NfaLimits)
 // is checked on every new state, and compilation stops as soon as it is
-// exceeded, so the work done is bounded by the budget too.
+// exceeded, so the work done is bounded by the budget too; a repetition
+// whose first copy shows that all of them cannot fit stops at once.
 //
 // A class of code points becomes a copy of its UTF-8 byte-range tree
 // (utf8_class.h): a small deterministic automaton with one exit, a few
@@ -13,6 +14,8 @@
 // keeps both the simulation and the determinisation cheap.  The tree is
 // built once per distinct class and copied for each repetition.
 #include "core/pattern/nfa.h"
+
+#include <algorithm>
 
 #include <boost/unordered/unordered_flat_map.hpp>
 #include <string>
@@ -34,6 +37,7 @@ public:
     explicit Builder(const NfaLimits& limits) : limits_(limits) {}
 
     bool too_big() const { return too_big_; }
+    std::size_t units() const { return nfa_.states.size() + nfa_.transitions.size() + alt_count_; }
 
     std::uint32_t add(NfaState s) {
         if (s.kind == NfaState::Kind::Union) {
@@ -41,7 +45,7 @@ public:
             union_alts_.emplace_back();
         }
         nfa_.states.push_back(s);
-        if (nfa_.states.size() + nfa_.transitions.size() + alt_count_ > limits_.max_units) too_big_ = true;
+        if (units() > limits_.max_units) too_big_ = true;
         return static_cast<std::uint32_t>(nfa_.states.size() - 1);
     }
     std::uint32_t add_empty() { return add(NfaState{}); }
@@ -176,16 +180,31 @@ Fragment Builder::compile_concat(const std::vector<Hir>& subs) {
 }
 
 Fragment Builder::compile_repeat(const Hir& sub, std::uint32_t min, std::uint32_t max) {
+    // Every copy of `sub` costs what the first one did (at least); when the
+    // first shows that the rest cannot fit, the pattern is too big now
+    // rather than after building up to the limit (a{0,4294967294} would
+    // otherwise build four million states to be refused).
+    const std::uint64_t copies = max == kUnbounded ? std::max<std::uint32_t>(min, 1) : max;
+    bool measured = false;
+    auto copy = [&]() {
+        const std::size_t before = units();
+        Fragment f = compile(sub);
+        if (!measured) {
+            measured = true;
+            if ((units() - before) * (copies - 1) + units() > limits_.max_units) too_big_ = true;
+        }
+        return f;
+    };
     if (max == kUnbounded) {
         // min - 1 plain copies, then x+ (or x* when min is 0).
         std::uint32_t start = add_empty(), end = start;
         for (std::uint32_t i = 1; i < min && !too_big_; ++i) {
-            Fragment f = compile(sub);
+            Fragment f = copy();
             patch(end, f.start);
             end = f.end;
         }
         if (too_big_) return {start, end};
-        Fragment loop = compile(sub);
+        Fragment loop = copy();
         std::uint32_t u = add_kind(NfaState::Kind::Union);
         std::uint32_t out = add_empty();
         patch(loop.end, u);
@@ -196,7 +215,7 @@ Fragment Builder::compile_repeat(const Hir& sub, std::uint32_t min, std::uint32_
     }
     std::uint32_t start = add_empty(), end = start;
     for (std::uint32_t i = 0; i < min && !too_big_; ++i) {
-        Fragment f = compile(sub);
+        Fragment f = copy();
         patch(end, f.start);
         end = f.end;
     }
@@ -206,7 +225,7 @@ Fragment Builder::compile_repeat(const Hir& sub, std::uint32_t min, std::uint32_
             std::uint32_t u = add_kind(NfaState::Kind::Union);
             patch(end, u);
             patch(u, out);
-            Fragment f = compile(sub);
+            Fragment f = copy();
             patch(u, f.start);
             end = f.end;
         }

@@ -150,6 +150,11 @@ TEST(PatternSize, TheLargestCountsAreRefusedLikeTheirNeighbours) {
         ASSERT_TRUE(std::holds_alternative<Error>(r)) << p;
         EXPECT_EQ(std::get<Error>(r).message, "compiled pattern exceeds the size limit") << p;
     }
+    // A repetition is refused as soon as its first copy shows that all of
+    // them cannot fit, and only then: one that fits still compiles.
+    EXPECT_TRUE(std::holds_alternative<std::shared_ptr<const FullMatcher>>(compile_full_match("a{3000000}", TextKind::Str)));
+    EXPECT_TRUE(std::holds_alternative<std::shared_ptr<const FullMatcher>>(compile_full_match("(?:ab){0,800000}", TextKind::Str)));
+    EXPECT_TRUE(std::holds_alternative<Error>(compile_full_match("(?:ab){0,900000}", TextKind::Str)));
     // The automaton of the decisions reads counts the same way.
     EXPECT_FALSE(build_dfa("a{0,4294967295}", TextKind::Str).has_value());
     auto r = compile_full_match("a{0,4294967296}", TextKind::Str);
