@@ -1,15 +1,20 @@
 // Fuzz entry for the pattern engine's parser, compiler, matcher and
 // automaton builder (libFuzzer style; not part of the library).
 //
-// Input layout: byte 0 chooses the text kind (bit 0) and whether the rest
-// is split at the first NUL into pattern and text (bit 1); the remaining
-// bytes are the pattern (and text).  The harness asserts what must hold for
-// any input:
+// Input layout: byte 0 chooses the text kind (bit 0), whether the rest is
+// split at the first NUL into pattern and text (bit 1), and how many times
+// the text is repeated (bits 2-4: 4^r times, at most 1 MiB and at most 2^24
+// bytes times NFA states), so short inputs reach texts long enough to fill
+// the lazy DFA's table; the remaining bytes
+// are the pattern (and text).  The harness asserts what must hold for any
+// input:
 //   - the class-set operator scan answers for any bytes, with a position
 //     inside the pattern;
 //   - compilation returns a matcher or an error value, never throws or
 //     aborts;
 //   - the matcher answers for any text, and twice the same;
+//   - a lazy DFA with a table of eight states (reset over and over, giving
+//     up to simulation and trying again) answers as the matcher does;
 //   - when the automaton can be built, it accepts exactly the texts the
 //     matcher matches (checked on the text and on its prefixes), and its
 //     minimised form is a fixed point of minimisation.
@@ -21,6 +26,7 @@
 // random inputs:
 //   g++ -std=c++20 -g -O1 -fsanitize=address,undefined -DPATTERN_FUZZ_MAIN \
 //     -Isrc fuzz/pattern_fuzz.cc src/core/pattern/*.cc -o /tmp/pattern_fuzz
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +35,9 @@
 
 #include "core/pattern/class_set.h"
 #include "core/pattern/dfa.h"
+#include "core/pattern/lazy_dfa.h"
+#include "core/pattern/nfa.h"
+#include "core/pattern/parse.h"
 #include "core/pattern/pattern.h"
 
 namespace {
@@ -63,8 +72,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const FullMatcher& m = *std::get<std::shared_ptr<const FullMatcher>>(compiled);
+
+    // The same NFA, which also bounds the repeated text: text length times
+    // NFA size stays under 2^24, so an input never runs for long.
+    ParseOptions options;
+    options.utf8 = kind == TextKind::Str;
+    auto hir = parse(pattern, options);
+    check(std::holds_alternative<Hir>(hir), "a pattern compiled but does not parse", pattern);
+    auto nfa_or_error = compile_nfa(std::get<Hir>(hir), NfaLimits{});
+    check(std::holds_alternative<Nfa>(nfa_or_error), "a pattern compiled but its NFA does not", pattern);
+    const Nfa& nfa = std::get<Nfa>(nfa_or_error);
+    std::string repeated;
+    if (const unsigned r = (data[0] >> 2) & 7; r > 0 && !text.empty()) {
+        const std::size_t cap = std::min<std::size_t>(std::size_t{1} << 20, (std::size_t{1} << 24) / (nfa.memory_units() + 1));
+        for (std::size_t k = 0; k < (std::size_t{1} << (2 * r)) && repeated.size() + text.size() <= cap; ++k)
+            repeated += text;
+        if (!repeated.empty()) text = repeated;
+    }
+
     const bool first = m.matches(text);
     check(m.matches(text) == first, "matcher changed its answer", pattern);
+
+    // Behind a table of eight states.  Texts with Unicode word boundaries and
+    // non-ASCII bytes take the matcher's own path.
+    const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+    if ((nfa.looks_used & kUnicodeWordLooks) == 0 || ascii) {
+        const LazyDfa small(nfa, 0);
+        check(small.matches(text) == first, "a small lazy DFA and the matcher disagree", pattern);
+    }
 
     DfaLimits limits;
     limits.max_states = 512;  // keep each run fast
@@ -103,11 +138,12 @@ int main(int argc, char** argv) {
         "\\b", "\\B", "\\d", "\\w", "\\s", "\\p{L}", "\\P{Greek}", "\\x", "\\x{", "FF", "\\u", "(?", "(?i)", "(?-u)",
         "(?m:", "(?x)", "(?s)", "(?R)", "(?U)", "#", " ", "\n", "\r", "&&", "--", "~~", "[:alpha:]", "[^", "-",
         "é", "\xFF", "\xC3", "(?P<n>", "\\z", "\\A", "\\<", "\\>", "\\b{start}", "{,3}", "{0}", "\\pN",
+        "{4294967295}", "{0,4294967295}", "{300}", "[ab]{40}", "(?:a?){50}",
     };
     std::mt19937_64 rng(argc > 0 ? 12345 : 0);
     const long runs = std::getenv("PATTERN_FUZZ_RUNS") ? std::atol(std::getenv("PATTERN_FUZZ_RUNS")) : 200000;
     for (long r = 0; r < runs; ++r) {
-        std::string in(1, static_cast<char>(rng() & 3));
+        std::string in(1, static_cast<char>(rng() & 31));
         const int n = static_cast<int>(rng() % 12);
         for (int k = 0; k < n; ++k) in += kPieces[rng() % (sizeof kPieces / sizeof kPieces[0])];
         if (in[0] & 2) in.push_back('\0');

@@ -17,7 +17,11 @@ finding; a crash of the process is one too):
     of the supertype, an empty schema has no member, equivalent schemas agree;
   - repr never fails;
   - for a value that JSON can carry, `is_valid_json` on its JSON text (the
-    walk over the parsed tree) answers as `is_valid` on the parsed object.
+    walk over the parsed tree) answers as `is_valid` on the parsed object;
+  - a value wrapped in hundreds of lists, against a recursive schema that
+    admits those lists, gets the same answers on the main thread and on a
+    thread with a 256 KiB stack, except where the small stack stops a walk
+    ("recursion_limit", or no from is_valid); never a crash.
 
 Run: python fuzz/schema_fuzz.py [libFuzzer options] [corpus dirs or files]
 (see `make fuzz`).
@@ -28,6 +32,7 @@ import json
 import math
 import os
 import sys
+import threading
 
 import atheris
 
@@ -145,6 +150,53 @@ def combine(v, w, xs):
         assert ins_v == ins_w, (v, w, xs)
 
 
+SMALL_STACK = 256 * 1024
+
+
+def codes(v, x):
+    try:
+        v.validate(x)
+    except ValidationError as err:
+        return {e["code"] for e in err.errors}
+    return set()
+
+
+def check_deep(v, x, depth):
+    """x wrapped in `depth` lists, against a schema admitting the lists."""
+    try:
+        r = tessaron.recursive(lambda X: tessaron.union(v, list[X]))
+    except REFUSALS:
+        return
+    deep = x
+    for _ in range(depth):
+        deep = [deep]
+    verdict = check_membership(r, deep)
+    out = {}
+
+    def small():
+        try:
+            out["verdict"] = r.is_valid(deep)
+            out["codes"] = codes(r, deep)
+        except BaseException as exc:  # reported on the main thread
+            out["error"] = exc
+
+    old = threading.stack_size(SMALL_STACK)
+    try:
+        t = threading.Thread(target=small)
+        t.start()
+        t.join()
+    finally:
+        threading.stack_size(old)
+    if "error" in out:
+        raise out["error"]
+    if (out["verdict"], not out["codes"]) != (verdict, verdict):
+        # Only the stack limit may change an answer there: a recording walk
+        # it stopped fails with "recursion_limit"; a verdict-only walk it
+        # stopped answers no.  (The two walks' frames differ, so near the
+        # limit one of them may stop and the other not.)
+        assert "recursion_limit" in out["codes"] or (verdict and not out["verdict"]), (r, depth, out)
+
+
 def TestOneInput(data):
     c = gen.Choices(atheris.FuzzedDataProvider(data))
     first = build(c)
@@ -154,6 +206,8 @@ def TestOneInput(data):
     (v, make), (w, _) = first, second
     xs = [make(c) for _ in range(1 + c.below(3))] + [gen.value(c) for _ in range(c.below(3))]
     combine(v, w, xs)
+    if c.flag():
+        check_deep(v, xs[0], c.below(700))
 
 
 def main():

@@ -39,6 +39,14 @@
 namespace tessaron::util {
 
 #if defined(__SANITIZE_ADDRESS__)
+#define TS_NATIVE_STACK_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TS_NATIVE_STACK_ASAN 1
+#endif
+#endif
+
+#if defined(TS_NATIVE_STACK_ASAN)
 inline constexpr std::size_t kNativeStackReserve = std::size_t{128} * 1024;
 #else
 inline constexpr std::size_t kNativeStackReserve = std::size_t{64} * 1024;
