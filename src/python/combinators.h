@@ -2,7 +2,7 @@
 // the `|` operator on validators.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 namespace tessaron::python {
 

@@ -8,7 +8,7 @@
 // "not_subset") only on a proof, False or "undecided" otherwise.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 namespace tessaron::python {
 

@@ -76,12 +76,24 @@ void failures_dealloc(PyObject* self) {
     Py_DECREF(type);
 }
 
+#ifdef PYPY_VERSION
+// PyPy's C-API layer ignores Py_TPFLAGS_DISALLOW_INSTANTIATION: only the
+// module makes a carrier (through tp_alloc), never a call of the type.
+PyObject* failures_new(PyTypeObject*, PyObject*, PyObject*) {
+    PyErr_SetString(PyExc_TypeError, "cannot create 'tessaron.Failures' instances");
+    return nullptr;
+}
+#endif
+
 py::OnceCell<PyTypeObject*> g_failures_type;
 
 bool create_failures_type(std::optional<PyTypeObject*>& out) {
     static PyType_Slot slots[] = {
         {Py_tp_doc, const_cast<char*>(kFailuresDoc)},
         {Py_tp_dealloc, reinterpret_cast<void*>(failures_dealloc)},
+#ifdef PYPY_VERSION
+        {Py_tp_new, reinterpret_cast<void*>(failures_new)},
+#endif
         {0, nullptr},
     };
     static PyType_Spec spec = {

@@ -17,7 +17,7 @@
 // other segments in brackets: `at items[0].name: `.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <boost/container/small_vector.hpp>
 #include <cstddef>

@@ -10,7 +10,7 @@
 // module "tessaron._error_hooks", which wraps two builtin functions.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <vector>
 

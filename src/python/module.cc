@@ -7,7 +7,7 @@
 // The module's process-wide cells (the Validator class, the typing names,
 // ...) hold objects of one interpreter, so it refuses to load into a
 // sub-interpreter.
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include "core/ir/limits.h"
 #include "core/ir/node.h"
@@ -64,7 +64,7 @@ PyMethodDef kModuleFunctions[] = {
 PyMethodDef kWalkStepsDef = {"_walk_steps", walk_steps_function, METH_NOARGS, kWalkStepsDoc};
 
 bool add_function(PyObject* module, PyMethodDef* def) {
-    py::Ref name = py::Ref::steal(PyModule_GetNameObject(module));
+    py::Ref name = py::Ref::steal(PyObject_GetAttrString(module, "__name__"));
     if (!name) return false;
     return add_attribute(module, def->ml_name, PyCFunction_NewEx(def, module, name.get()));
 }
@@ -75,8 +75,9 @@ int module_exec(PyObject* module) {
             PyErr_SetString(PyExc_TypeError, "module_exec expects a module object");
             return -1;
         }
-#if PY_VERSION_HEX < 0x030C0000
-        // 3.12+ refuses sub-interpreters through the module slot.
+#if PY_VERSION_HEX < 0x030C0000 && !defined(PYPY_VERSION)
+        // 3.12+ refuses sub-interpreters through the module slot; PyPy has
+        // none.
         if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
             PyErr_SetString(PyExc_ImportError, "_tessaron does not support being loaded in a sub-interpreter");
             return -1;

@@ -10,7 +10,7 @@
 // one thread; it is never shared.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <boost/unordered/unordered_flat_map.hpp>
 #include <cstdint>

@@ -9,7 +9,7 @@
 // when more has to be compiled into a copy of them.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <boost/unordered/unordered_flat_map.hpp>
 #include <cstdint>

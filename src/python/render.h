@@ -7,7 +7,7 @@
 // node past a budget of rendered nodes per call, is written as "<...>".
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -4,8 +4,6 @@
 #include <cstddef>
 #include <new>
 
-#include <structmember.h>
-
 #include "python/binding/args.h"
 #include "python/binding/entry.h"
 #include "python/binding/once_cell.h"
@@ -33,8 +31,16 @@ const char kValidatorDoc[] =
     "produces it.  It can be copied with copy.copy and copy.deepcopy.  It cannot be\n"
     "subclassed, because every method reads a schema this type built.";
 
+constexpr const char kNotABase[] = "type 'tessaron.Validator' is not an acceptable base type";
+
 PyObject* validator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+        // CPython refuses a subclass from the type's flags; PyPy's layer
+        // ignores them (see the PyPy slots below).
+        if (py::kPyPy && type != validator_type()) {
+            PyErr_SetString(PyExc_TypeError, kNotABase);
+            return nullptr;
+        }
         // Positional-only `schema`: the argument errors are the fast-call ones.
         const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
         std::vector<PyObject*> flat(args ? &PyTuple_GET_ITEM(args, 0) : nullptr,
@@ -100,6 +106,44 @@ PyMemberDef validator_members[] = {
     {nullptr, 0, 0, 0, nullptr},
 };
 
+#ifdef PYPY_VERSION
+// PyPy's C-API layer ignores the type flags that make the class final and
+// its instances closed: these slots refuse a subclass when it is declared
+// (`__init_subclass__`; validator_new refuses one as well) and every
+// attribute an instance would otherwise take into a `__dict__`.
+PyObject* validator_init_subclass(PyObject*, PyObject*, PyObject*) {
+    PyErr_SetString(PyExc_TypeError, kNotABase);
+    return nullptr;
+}
+
+int validator_setattro(PyObject* self, PyObject* name, PyObject*) {
+    return py::guarded<int>(-1, [&]() -> int {
+        const int known = PyObject_HasAttr(reinterpret_cast<PyObject*>(Py_TYPE(self)), name);
+        if (known)
+            PyErr_Format(PyExc_AttributeError, "'tessaron.Validator' object attribute '%U' is read-only", name);
+        else
+            PyErr_Format(PyExc_AttributeError, "'tessaron.Validator' object has no attribute '%U'", name);
+        return -1;
+    });
+}
+
+PyObject* validator_no_dict(PyObject*, void*) {
+    PyErr_SetString(PyExc_AttributeError, "'tessaron.Validator' object has no attribute '__dict__'");
+    return nullptr;
+}
+
+PyMethodDef validator_pypy_methods[] = {
+    {"__init_subclass__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_init_subclass)),
+     METH_VARARGS | METH_KEYWORDS | METH_CLASS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef validator_pypy_getset[] = {
+    {"__dict__", validator_no_dict, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+#endif
+
 py::OnceCell<PyTypeObject*> g_validator_type;
 
 bool create_validator_type(std::optional<PyTypeObject*>& out) {
@@ -115,6 +159,10 @@ bool create_validator_type(std::optional<PyTypeObject*>& out) {
         {Py_sq_contains, reinterpret_cast<void*>(validator_contains)},
         {Py_tp_hash, reinterpret_cast<void*>(validator_hash_slot)},
         {Py_tp_richcompare, reinterpret_cast<void*>(validator_richcompare)},
+#ifdef PYPY_VERSION
+        {Py_tp_setattro, reinterpret_cast<void*>(validator_setattro)},
+        {Py_tp_getset, validator_pypy_getset},
+#endif
         {0, nullptr},
     };
     static PyType_Spec spec = {
@@ -129,6 +177,15 @@ bool create_validator_type(std::optional<PyTypeObject*>& out) {
         PyErr_SetString(PyExc_RuntimeError, "An error occurred while initializing class Validator");
         return false;
     }
+#ifdef PYPY_VERSION
+    for (PyMethodDef* def = validator_pypy_methods; def->ml_name; ++def) {
+        py::Ref method = py::Ref::steal(PyDescr_NewClassMethod(reinterpret_cast<PyTypeObject*>(type), def));
+        if (!method || PyObject_SetAttrString(type, def->ml_name, method.get()) < 0) {
+            Py_DECREF(type);
+            return false;
+        }
+    }
+#endif
     out.emplace(reinterpret_cast<PyTypeObject*>(type));
     return true;
 }

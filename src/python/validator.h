@@ -6,7 +6,7 @@
 // objects that refer back to it) and weak-referenceable.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <vector>
 

@@ -3,7 +3,7 @@
 // decisions); this file only lists them.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 namespace tessaron::python {
 

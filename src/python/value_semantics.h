@@ -3,7 +3,7 @@
 // of which returns a new validator and leaves the receiver unchanged.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 namespace tessaron::python {
 

@@ -7,7 +7,7 @@
 // longer.  The functions differ only in what happens when showing raises.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <string>
 #include <string_view>

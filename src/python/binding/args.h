@@ -13,7 +13,7 @@
 // "Validator.validate()".
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <cstddef>
 #include <initializer_list>

@@ -10,7 +10,7 @@
 // failures only.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <exception>
 #include <new>

@@ -6,7 +6,7 @@
 // the function-local static guard cannot deadlock against it.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #define TS_INTERNED(literal)                                              \
     ([]() -> PyObject* {                                                  \

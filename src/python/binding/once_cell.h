@@ -23,7 +23,7 @@
 // finalised would touch freed memory.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <atomic>
 #include <mutex>

@@ -7,7 +7,7 @@
 // Borrowed references stay plain `PyObject*`.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <utility>
 

@@ -3,7 +3,7 @@
 // Python itself raises when its own recursion runs too deep.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include "core/util/native_stack.h"
 

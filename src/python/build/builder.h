@@ -8,7 +8,7 @@
 // when they refuse the spec; the caller then discards pool and definitions.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <cstdint>
 #include <span>

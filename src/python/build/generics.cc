@@ -339,7 +339,7 @@ bool build_generic(PyObject* spec, PyObject* origin, PyObject* args, BuildTarget
         if (!qualified) return false;
         return reject_forward_reference(qualified, target, out);
     }
-    if (origin == names->Union.get() || origin == names->UnionType.get())
+    if (origin == names->Union.get() || TypingNames::is(names->UnionType, origin))
         return build_union_form(args, target, out);
     if (origin == names->Literal.get()) return build_literal_form(args, target, out);
     if (origin == names->Callable.get()) {

@@ -3,7 +3,7 @@
 // exception set).
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <string>
 

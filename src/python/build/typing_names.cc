@@ -34,7 +34,8 @@ bool load_typing_names(std::optional<TypingNames>& out) {
     optional(t, "TypeAliasType", n.TypeAliasType);
     if (!required(t, "Union", n.Union) || !required(t, "Optional", n.Optional)) return false;
     py::Ref types = py::Ref::steal(PyImport_ImportModule("types"));
-    if (!types || !required(types.get(), "UnionType", n.UnionType)) return false;
+    if (!types) return false;
+    optional(types.get(), "UnionType", n.UnionType);  // `X | Y` on types: 3.10
     if (!required(t, "Literal", n.Literal) || !required(t, "get_origin", n.get_origin) ||
         !required(t, "get_args", n.get_args))
         return false;

@@ -6,7 +6,7 @@
 // interpreter lacks is an empty `Ref` and never matches.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <vector>
 

@@ -8,7 +8,7 @@
 // not the builtin's own is read through the builtin method instead.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <cstdint>
 

@@ -27,7 +27,7 @@
 // `absorb_error`, so no fatal exception is ever lost.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <boost/container/small_vector.hpp>
 #include <cstdint>

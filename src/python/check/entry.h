@@ -3,7 +3,7 @@
 // use, `walk_is_member`.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <cstdint>
 #include <span>

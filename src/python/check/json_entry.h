@@ -2,7 +2,7 @@
 // `is_valid_json`.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 namespace tessaron::python {
 

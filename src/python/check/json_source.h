@@ -8,7 +8,7 @@
 // value to Python gets a new Python object for it (`json_value_to_python`).
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <cstdint>
 

@@ -35,8 +35,6 @@
 // key; one compilation per distinct pattern text.
 #include "python/check/precompute.h"
 
-#include <pythread.h>
-
 #include <exception>
 #include <vector>
 

@@ -19,7 +19,7 @@
 // dies with its validator.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <boost/unordered/unordered_flat_map.hpp>
 #include <boost/unordered/unordered_flat_set.hpp>

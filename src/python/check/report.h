@@ -10,7 +10,7 @@
 // callers that make an expensive text first test `ctx.building_records()`.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <string>
 #include <string_view>

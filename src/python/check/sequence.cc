@@ -53,6 +53,20 @@ bool check_element(const ir::Node& node, PyObject* item, std::uint64_t position,
 
 // Verdict-only scan of a homogeneous list of a scalar kind.
 bool scalar_list_verdict(ir::NodeKind kind, PyObject* list, Py_ssize_t n, WalkContext& ctx) {
+    if constexpr (py::kPyPy) {
+        // A snapshot would make a C-API object of every item on every call;
+        // the list's own storage, turned into C-API form on the first read
+        // and kept so, is scanned in place (nothing in the scan runs Python
+        // code or lets another thread run).
+        PyObject* const* items = PySequence_Fast_ITEMS(list);
+        if (items) {
+            for (Py_ssize_t i = 0; i < n; ++i)
+                if (!scalar_kind_matches(kind, items[i])) return false;
+            return PyList_GET_SIZE(list) == n;
+        }
+        absorb_error(*ctx.state);
+        if (ctx.state->stop) return false;
+    }
     if (n >= kSnapshotMin && n <= kSnapshotMax) {
         py::Ref snapshot = py::Ref::steal(PyList_AsTuple(list));
         if (snapshot) {
@@ -176,8 +190,7 @@ bool check_sequence(const ir::Node& node, const PySource& src, WalkContext& ctx)
     // keeps it from admitting elements the walk would refuse at the limit
     // (the scalar tests skip `walk`'s own depth check).
     if (ctx.recording() && ctx.state->depth < kMaxWalkDepth && elements_run_no_user_code(prefix, tail, *ctx.state)) {
-        PyObject* const* items = is_tuple ? reinterpret_cast<PyTupleObject*>(value)->ob_item
-                                          : reinterpret_cast<PyListObject*>(value)->ob_item;
+        PyObject* const* items = PySequence_Fast_ITEMS(value);
         if (elements_verdict(prefix, tail, items, n, ctx)) return true;
         if (ctx.state->stop) return false;
     }

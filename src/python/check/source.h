@@ -15,7 +15,7 @@
 // (check/sources.h), plus its overloads of the shape-dependent checks.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <concepts>
 #include <cstdint>

@@ -14,7 +14,7 @@
 // recording modes it appends the failures it finds to the context.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <span>
 

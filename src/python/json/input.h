@@ -9,7 +9,7 @@
 // value the reason with its location, cut to 80 characters plus "...".
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <string_view>
 

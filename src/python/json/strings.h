@@ -8,7 +8,7 @@
 // reuses the hash the str already carries.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <cstddef>
 #include <string_view>

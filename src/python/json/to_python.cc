@@ -40,7 +40,7 @@ PyObject* int_from_text(std::string_view text) {
 
 // A dict sized for `n` keys up front, so filling it never resizes.
 PyObject* new_dict(std::size_t n) {
-    return n > 5 ? _PyDict_NewPresized(static_cast<Py_ssize_t>(n)) : PyDict_New();
+    return n > 5 ? py::new_presized_dict(static_cast<Py_ssize_t>(n)) : PyDict_New();
 }
 
 class PythonSink {

@@ -9,7 +9,7 @@
 // a value to Python.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <string_view>
 

@@ -1,0 +1,94 @@
+// The interpreter's C API, as every file under src/python sees it.
+//
+// Files of the binding include this header instead of <Python.h> (and of
+// the headers that come with it); tests/test_layering.py holds to that.
+// The module builds against CPython 3.11 to 3.13 and against PyPy's C-API
+// layer, language level 3.9 and later.  PyPy's layer lacks a few names:
+// each shim below stands in for one of them and is defined only where the
+// name is missing, so that on CPython this header is <Python.h> and nothing
+// more, and CPython's fast paths stay exactly as they are.
+//
+// Where PyPy's layer differs in behaviour rather than in names (dict
+// iteration, type flags it ignores), the code that cares tests
+// `py::kPyPy` or PYPY_VERSION and says why.
+#pragma once
+
+#include <Python.h>
+#include <structmember.h>
+
+namespace tessaron::py {
+
+#ifdef PYPY_VERSION
+inline constexpr bool kPyPy = true;
+#else
+inline constexpr bool kPyPy = false;
+#endif
+
+}  // namespace tessaron::py
+
+// Strong references as expressions (3.10).
+#if PY_VERSION_HEX < 0x030A0000 && !defined(Py_NewRef)
+static inline PyObject* Py_NewRef(PyObject* obj) {
+    Py_INCREF(obj);
+    return obj;
+}
+static inline PyObject* Py_XNewRef(PyObject* obj) {
+    Py_XINCREF(obj);
+    return obj;
+}
+#endif
+
+// Type flags PyPy's layer does not know (3.10).  Defined as no flag at all:
+// there the types that carry them refuse subclassing, instantiation and new
+// attributes by their own slots (validator.cc, errors.cc).
+#ifndef Py_TPFLAGS_IMMUTABLETYPE
+#define Py_TPFLAGS_IMMUTABLETYPE 0
+#endif
+#ifndef Py_TPFLAGS_DISALLOW_INSTANTIATION
+#define Py_TPFLAGS_DISALLOW_INSTANTIATION 0
+#endif
+
+// Whether a code point prints as itself, as `str.isprintable` says.  Where
+// the macro is missing, ASCII is answered here and any other code point by
+// `str.isprintable` on a one-character string; a failure of that call
+// answers "does not print" (the caller then escapes the character).
+#ifndef Py_UNICODE_ISPRINTABLE
+static inline int tessaron_unicode_isprintable(Py_UCS4 c) {
+    if (c < 0x80) return c >= 0x20 && c < 0x7F;
+    PyObject* text = PyUnicode_FromOrdinal(static_cast<int>(c));
+    PyObject* answer = text ? PyObject_CallMethod(text, "isprintable", nullptr) : nullptr;
+    Py_XDECREF(text);
+    if (!answer) {
+        PyErr_Clear();
+        return 0;
+    }
+    const int printable = answer == Py_True;
+    Py_DECREF(answer);
+    return printable;
+}
+#define Py_UNICODE_ISPRINTABLE(c) tessaron_unicode_isprintable(c)
+#endif
+
+// Pausing the cyclic collector (3.10).  PyPy 3.9's layer has no such call,
+// and its collector does not rescan the objects a parse builds the way
+// CPython's does; the shim reports a collector that was not running, so
+// nothing is paused and nothing resumed.
+#if defined(PYPY_VERSION) && PY_VERSION_HEX < 0x030A0000
+static inline int PyGC_Disable(void) { return 0; }
+static inline int PyGC_Enable(void) { return 0; }
+#endif
+
+namespace tessaron::py {
+
+// A new dict sized for `n` keys, so that filling it never resizes (a
+// private CPython call; PyPy's dicts are created empty).
+inline PyObject* new_presized_dict(Py_ssize_t n) {
+#ifdef PYPY_VERSION
+    (void)n;
+    return PyDict_New();
+#else
+    return _PyDict_NewPresized(n);
+#endif
+}
+
+}  // namespace tessaron::py
