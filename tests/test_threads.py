@@ -208,6 +208,26 @@ def test_validators_built_concurrently_equal_those_built_alone():
         assert [hash(v) for v in got] == [hash(v) for v in expected]
 
 
+def test_threads_building_from_one_dict_spec_see_every_key():
+    """The builder reads a spec dict item by item and runs Python code in
+    between (here a marker's property): threads reading one dict at once
+    each see all of its items."""
+
+    class Bound:
+        @property
+        def ge(self):
+            return sum(range(20)) - 190
+
+    spec = {f"key_{i}": Annotated[int, Bound()] for i in range(40)}
+    expected = Validator(spec)
+
+    def work(i):
+        return [Validator(spec) for _ in range(8)]
+
+    for got in run_threads(work):
+        assert got == [expected] * 8
+
+
 @pytest.mark.skipif(sys.version_info < (3, 12), reason="type statements need 3.12")
 def test_type_aliases_built_concurrently():
     namespace = {}

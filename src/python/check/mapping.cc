@@ -15,11 +15,14 @@
 //
 // Invariants: dicts are read with the dict API (no `__getitem__` or
 // `__missing__` of a subclass runs); each key and value is held by a strong
-// reference while it is walked; a dict whose size changes while it is read
-// is not a member, and the change is reported as
+// reference while it is walked; items are read through `py::DictItems`,
+// safe when user code runs between two of them; a dict whose size changes
+// while it is read is not a member, and the change is reported as
 // "mutated_during_validation"; so is one whose version changes (a key
 // swapped for another keeps the size, and iterating such a dict may skip a
-// key it now holds).  Budget: each pass reads every declared key
+// key it now holds).  PyPy's dicts carry no version: there the items are
+// read from a snapshot, so none is skipped, and a change that keeps the
+// size goes unseen.  Budget: each pass reads every declared key
 // once and each dict item at most once; undeclared items are tried against
 // each clause verdict-only.
 #include <optional>
@@ -27,6 +30,7 @@
 #include <string_view>
 #include <vector>
 
+#include "python/binding/dict_items.h"
 #include "python/check/declared_keys.h"
 #include "python/check/report.h"
 #include "python/check/sources.h"
@@ -40,6 +44,10 @@ namespace {
 // one.  The field is deprecated for other uses; reading it is the only way
 // to see a change that keeps the size.
 std::uint64_t dict_version(PyObject* dict) {
+#ifdef PYPY_VERSION
+    (void)dict;
+    return 0;
+#else
 #if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -47,6 +55,7 @@ std::uint64_t dict_version(PyObject* dict) {
     return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
+#endif
 #endif
 }
 
@@ -137,14 +146,20 @@ bool match_extra_pair(std::span<const ir::Clause> clauses, PyObject* key, PyObje
     return false;
 }
 
-// 0 every key is a str; 1 some key is not; 2 the dict changed size.
-int dict_keys_all_str(PyObject* dict) {
+// 0 every key is a str; 1 some key is not; 2 the dict changed size; 3 the
+// items could not be read (the error absorbed).
+int dict_keys_all_str(PyObject* dict, WalkState& st) {
     const DictSnapshot snapshot(dict);
-    Py_ssize_t pos = 0, taken = 0;
+    py::DictItems items;
+    if (!items.open(dict)) {
+        absorb_error(st);
+        return 3;
+    }
+    Py_ssize_t taken = 0;
     PyObject *key, *value;
     while (taken < snapshot.size()) {
         if (snapshot.changed()) return 2;
-        if (!PyDict_Next(dict, &pos, &key, &value)) break;
+        if (!items.next(key, value)) break;
         ++taken;
         if (!PyUnicode_Check(key)) return 1;
     }
@@ -196,7 +211,7 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
             switch (simple) {
                 case SimpleClauses::None: return false;
                 case SimpleClauses::AnyAny: return true;
-                case SimpleClauses::StrAny: return dict_keys_all_str(dict) == 0;
+                case SimpleClauses::StrAny: return dict_keys_all_str(dict, st) == 0;
                 case SimpleClauses::Other: break;
             }
             return false;
@@ -206,11 +221,16 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
     const DictSnapshot snapshot(dict);
     const Py_ssize_t start = snapshot.size();
     std::size_t left = keys.required_count();
-    Py_ssize_t pos = 0, taken = 0;
+    py::DictItems items;
+    if (!items.open(dict)) {
+        absorb_error(st);
+        return false;
+    }
+    Py_ssize_t taken = 0;
     PyObject *key_b, *value_b;
     while (taken < start) {
         if (snapshot.changed()) return false;
-        if (!PyDict_Next(dict, &pos, &key_b, &value_b)) break;
+        if (!items.next(key_b, value_b)) break;
         ++taken;
         py::Ref key = py::Ref::borrow(key_b);
         py::Ref value = py::Ref::borrow(value_b);
@@ -279,14 +299,19 @@ void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx
     }
 
     bool mutated = false;
-    Py_ssize_t pos = 0, taken = 0;
+    py::DictItems items;
+    if (!items.open(dict)) {
+        absorb_error(st);
+        return;
+    }
+    Py_ssize_t taken = 0;
     PyObject *key_b, *value_b;
     while (taken < start) {
         if (snapshot.changed()) {
             mutated = true;
             break;
         }
-        if (!PyDict_Next(dict, &pos, &key_b, &value_b)) break;
+        if (!items.next(key_b, value_b)) break;
         ++taken;
         py::Ref key = py::Ref::borrow(key_b);
         py::Ref value = py::Ref::borrow(value_b);
