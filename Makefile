@@ -53,9 +53,13 @@ SAN_ENV = LD_PRELOAD="$(SAN_PRELOAD)" PYTHONMALLOC=malloc \
 setup:
 	@scripts/setup.sh
 
+# The interpreters' venvs that build and test: every CPython, then PyPy.
+TEST_VENVS := .venvs/3.* .venvs/pypy*
+
 # Build the extension and install the package into every interpreter's venv.
 build: setup
-	@for v in .venvs/3.*; do
+	@for v in $(TEST_VENVS); do
+		[ -x "$$v/bin/python" ] || continue
 		echo "==> build + install into $$v"
 		"$$v/bin/python" $(PIP_BUILD) .
 	done
@@ -71,7 +75,8 @@ test: build
 	@scripts/suite.sh reset
 	status=0
 	default=$$(readlink .venv)
-	for v in .venvs/3.*; do
+	for v in $(TEST_VENVS); do
+		[ -x "$$v/bin/python" ] || continue
 		echo "==> pytest ($$v)"
 		if [ "$$v" = "$$default" ]; then once="$(ONCE_ENV)"; else once=; fi
 		$(call run_pytest,$$v/bin/python,$$once)

@@ -16,8 +16,12 @@
 #      `pip install --no-build-isolation .` works offline from then on.  A
 #      stamp per venv records the hash of those files: pip runs again only
 #      when they change.
-#   3. .venv, the default venv, is a symlink to the venv of the default
+#   3. Debian's PyPy (`pypy3`, `pypy3-dev`, `pypy3-venv`; language level 3.9
+#      on Debian 12, 3.11 on Debian 13) and its venv at .venvs/pypy3.X, made
+#      and kept like the CPython ones.
+#   4. .venv, the default venv, is a symlink to the venv of the default
 #      `python3` (or to the first one found if that version is unsupported).
+#      It is always a CPython one.
 #
 # Options: --asan  also create .venvs/asan (default python3) for the
 #                  sanitizer build of the extension.
@@ -96,6 +100,10 @@ boost_ok() {
 }
 
 MISSING=()
+# PyPy comes from Debian only (the lowest language level it must build for
+# is 3.9); its headers and venv support are separate packages.
+APT_EXTRA+=(pypy3 pypy3-dev pypy3-venv)
+
 for pkg in g++ make pkg-config ccache libgtest-dev libicu-dev "${APT_EXTRA[@]}"; do
     installed "$pkg" || MISSING+=("$pkg")
 done
@@ -158,6 +166,14 @@ for v in "${SUPPORTED[@]}"; do
     make_venv ".venvs/$v" "$(cd "$(dirname "${PY[$v]}")" && pwd -P)/$(basename "${PY[$v]}")"
 done
 
+pypy_v=$(/usr/bin/pypy3 -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+make_venv ".venvs/pypy$pypy_v" /usr/bin/pypy3
+# A venv of another language level (left from an older Debian) would still
+# be picked up by the loops over .venvs/*.
+for old in .venvs/pypy*; do
+    [ "$old" = ".venvs/pypy$pypy_v" ] || rm -rf "$old"
+done
+
 # Default venv: the one matching the default python3.
 default_v=$(python3 -c 'import sys; print("%d.%d" % sys.version_info[:2])' 2>/dev/null || true)
 if [ -z "$default_v" ] || [ -z "${PY[$default_v]:-}" ]; then
@@ -175,4 +191,4 @@ if [ $WANT_ASAN -eq 1 ]; then
     make_venv .venvs/asan "$(cd "$(dirname "${PY[$default_v]}")" && pwd -P)/$(basename "${PY[$default_v]}")"
 fi
 
-log "ok (python: ${!PY[*]}; default $default_v)"
+log "ok (python: ${!PY[*]} pypy$pypy_v; default $default_v)"

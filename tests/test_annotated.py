@@ -113,7 +113,7 @@ def refusal(spec, exc_type):
         (Annotated[str, M(pattern="a+")], "Annotated[str, Regex('a+')]"),
         # each way an attribute is found: instance dict, slots, property, __getattr__
         (Annotated[str, Slotted("a", 4)], "Annotated[str, Ge('a'), MaxLen(4)]"),
-        (Annotated[int | str, Computed()], "Annotated[int | str, Le(9), Regex('[0-9]+')]"),
+        (Annotated[Union[int, str], Computed()], "Annotated[int | str, Le(9), Regex('[0-9]+')]"),
         (Annotated[int, Dynamic()], "Annotated[int, Gt(1)]"),
         # callables become predicates, directly or through "func"
         (Annotated[int, is_even], "Annotated[int, Predicate(...)]"),

@@ -10,6 +10,8 @@ import pytest
 import tessaron
 from tessaron import Validator
 
+from interpreter import QUALIFIERS, UNION_OPERATOR, UNPACKING, case, has, needs
+
 FORWARD = (
     "{} is a forward reference, and a schema is built from the types themselves: resolve the annotation "
     "first with typing.get_type_hints(..., include_extras=True), or write the type rather than its name"
@@ -29,7 +31,7 @@ TOO_LARGE = (
     "as a type alias or with recursive(...)"
 )
 
-Ts = typing.TypeVarTuple("Ts")
+Ts = typing.TypeVarTuple("Ts") if has(UNPACKING) else None
 T = typing.TypeVar("T")
 
 
@@ -82,22 +84,28 @@ def refusal(spec, exc=NotImplementedError):
         # A misplaced `...` is reported before any argument is built.
         (tuple["X", ..., int], NOTHING_AFTER_TAIL),
         (tuple[typing.ForwardRef("X"), ..., int], NOTHING_AFTER_TAIL),
-        (tuple[*tuple[int, ...], str], NOTHING_AFTER_TAIL),
+        case(UNPACKING, "tuple[*tuple[int, ...], str]", globals(), NOTHING_AFTER_TAIL),
         # Unpacked tuples follow the same rules as the outer arguments.
-        (tuple[*tuple[int, ..., str]], NOTHING_AFTER_TAIL),
-        (tuple[*tuple[int, *tuple[str, ...], bytes]], NOTHING_AFTER_TAIL),
-        (tuple[int, *tuple[..., str]], LEADING_ELLIPSIS),
-        (tuple[*tuple[...]], LEADING_ELLIPSIS),
-        (
-            tuple[int, *Ts],
+        case(UNPACKING, "tuple[*tuple[int, ..., str]]", globals(), NOTHING_AFTER_TAIL),
+        case(UNPACKING, "tuple[*tuple[int, *tuple[str, ...], bytes]]", globals(), NOTHING_AFTER_TAIL),
+        case(UNPACKING, "tuple[int, *tuple[..., str]]", globals(), LEADING_ELLIPSIS),
+        case(UNPACKING, "tuple[*tuple[...]]", globals(), LEADING_ELLIPSIS),
+        case(
+            UNPACKING,
+            "tuple[int, *Ts]",
+            globals(),
             "only a tuple can be unpacked into a tuple schema; Ts binds no element types at runtime",
         ),
-        (
-            typing.Tuple[int, typing.Unpack[Ts]],
+        case(
+            UNPACKING,
+            "typing.Tuple[int, typing.Unpack[Ts]]",
+            globals(),
             "only a tuple can be unpacked into a tuple schema; Ts binds no element types at runtime",
         ),
-        (
-            tuple[*list[int]],
+        case(
+            UNPACKING,
+            "tuple[*list[int]]",
+            globals(),
             "only a tuple can be unpacked into a tuple schema; *list[int] binds no element types at runtime",
         ),
         (
@@ -175,21 +183,23 @@ def test_an_exception_of_a_nested_build_comes_out_unchanged():
         (tuple[int, ...], [(), (1,), (1, 2, 3)], [("a",), [1]]),
         (tuple[int, str], [(1, "a")], [(1,), (1, "a", "b"), [1, "a"]]),
         (tuple[int, str, ...], [(1,), (1, "a", "b")], [(), (1, 2)]),
-        (tuple[int, *tuple[str, ...]], [(1,), (1, "a", "b")], [(), (1, 2)]),
-        (tuple[*tuple[int, str]], [(1, "a")], [(1,), (1, "a", "b")]),
-        (tuple[*tuple[int, ...]], [(), (1, 2)], [("a",)]),
-        (tuple[*tuple[int, *tuple[str, ...]]], [(1,), (1, "a")], [(), (1, 2)]),
-        (tuple[*tuple[()], int], [(1,)], [(), (1, 1)]),
-        (typing.Tuple[int, typing.Unpack[typing.Tuple[str, ...]]], [(1,), (1, "a")], [(1, 2)]),
+        case(UNPACKING, "tuple[int, *tuple[str, ...]]", globals(), [(1,), (1, "a", "b")], [(), (1, 2)]),
+        case(UNPACKING, "tuple[*tuple[int, str]]", globals(), [(1, "a")], [(1,), (1, "a", "b")]),
+        case(UNPACKING, "tuple[*tuple[int, ...]]", globals(), [(), (1, 2)], [("a",)]),
+        case(UNPACKING, "tuple[*tuple[int, *tuple[str, ...]]]", globals(), [(1,), (1, "a")], [(), (1, 2)]),
+        case(UNPACKING, "tuple[*tuple[()], int]", globals(), [(1,)], [(), (1, 1)]),
+        case(
+            UNPACKING, "typing.Tuple[int, typing.Unpack[typing.Tuple[str, ...]]]", globals(), [(1,), (1, "a")], [(1, 2)]
+        ),
         (typing.Tuple[()], [()], [(1,)]),
-        (int | None, [1, None], ["a"]),
+        case(UNION_OPERATOR, "int | None", globals(), [1, None], ["a"]),
         (typing.Optional[int], [1, None], ["a"]),
         (typing.Union[int, str], [1, "a"], [None, b""]),
         (typing.Literal[1, "a", None], [1, "a", None], [2, "b", b"a"]),
         (typing.Literal[Color.RED, b"x"], [Color.RED, b"x"], [1, "x"]),
         (typing.Literal["int"], ["int"], [int, 1]),
-        (typing.Required[int], [1], ["a"]),
-        (typing.NotRequired[int], [1], ["a"]),
+        case(QUALIFIERS, "typing.Required[int]", globals(), [1], ["a"]),
+        case(QUALIFIERS, "typing.NotRequired[int]", globals(), [1], ["a"]),
         (typing.Callable[[int], str], [len, Color], [1, None]),
         (collections.abc.Callable[..., int], [len], [1]),
         (typing.Callable, [len], [1]),
@@ -243,10 +253,11 @@ def test_a_shared_part_rebuilt_exponentially_is_refused():
     assert refusal([int, {"a": _doubling(40)}], ValueError) == TOO_LARGE
 
 
+@needs(UNPACKING)
 def test_a_shared_unpacked_tuple_is_refused_before_it_is_flattened():
     t = tuple[int]
     for _ in range(60):
-        t = tuple[*t, *t]
+        t = tuple[(*t, *t)]
     assert refusal(t, ValueError) == TOO_LARGE
 
 
@@ -287,7 +298,7 @@ def test_one_budget_covers_every_argument_of_a_combinator(combine):
         (list[int], "list[int]"),
         (typing.List[int], "list[int]"),
         (list[list[int]], "list[list[int]]"),
-        (set[int | str], "set[int | str]"),
+        (set[typing.Union[int, str]], "set[int | str]"),
         (frozenset[str], "frozenset[str]"),
         (dict[str, int], "dict[str, int]"),
         (dict[typing.Literal["a"], int], "dict[Literal['a'], int]"),
@@ -296,17 +307,19 @@ def test_one_budget_covers_every_argument_of_a_combinator(combine):
         (tuple[int, ...], "tuple[int, ...]"),
         (tuple[int, str], "tuple[int, str]"),
         (tuple[int, str, ...], "tuple[int, str, ...]"),
-        (tuple[int, *tuple[str, ...]], "tuple[int, str, ...]"),
-        (tuple[*tuple[int, str]], "tuple[int, str]"),
-        (tuple[*tuple[int, *tuple[str, ...]]], "tuple[int, str, ...]"),
-        (tuple[*tuple[int, ...]], "tuple[int, ...]"),
-        (typing.Tuple[int, typing.Unpack[typing.Tuple[str, ...]]], "tuple[int, str, ...]"),
-        (int | None, "None | int"),
+        case(UNPACKING, "tuple[int, *tuple[str, ...]]", globals(), "tuple[int, str, ...]"),
+        case(UNPACKING, "tuple[*tuple[int, str]]", globals(), "tuple[int, str]"),
+        case(UNPACKING, "tuple[*tuple[int, *tuple[str, ...]]]", globals(), "tuple[int, str, ...]"),
+        case(UNPACKING, "tuple[*tuple[int, ...]]", globals(), "tuple[int, ...]"),
+        case(
+            UNPACKING, "typing.Tuple[int, typing.Unpack[typing.Tuple[str, ...]]]", globals(), "tuple[int, str, ...]"
+        ),
+        case(UNION_OPERATOR, "int | None", globals(), "None | int"),
         (typing.Optional[int], "None | int"),
         (typing.Union[int, None], "None | int"),
         (typing.Literal[1, "a", None], "None | Literal['a'] | Literal[1]"),
-        (typing.Required[int], "int"),
-        (typing.NotRequired[list[int]], "list[int]"),
+        case(QUALIFIERS, "typing.Required[int]", globals(), "int"),
+        case(QUALIFIERS, "typing.NotRequired[list[int]]", globals(), "list[int]"),
         (typing.Callable[[int], str], "Callable"),
         (collections.abc.Callable[..., int], "Callable"),
         (typing.Tuple, "tuple[anything, ...]"),
@@ -343,7 +356,7 @@ NARROWS = (
     "key",
     [
         NonEmpty,
-        NonEmpty | None,
+        typing.Optional[NonEmpty],
         typing.Union[int, NonEmpty],
         tessaron.union(int, NonEmpty),
         tessaron.intersection(str, NonEmpty),

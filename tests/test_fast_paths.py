@@ -10,7 +10,7 @@ the full walk, and that user code still runs exactly once per check.
 
 import enum
 import json
-from typing import Literal
+from typing import Literal, Union
 
 import pytest
 
@@ -113,11 +113,11 @@ CALLS = []
         # comparison per element walked (collect all, fail fast)
         (list[Literal[Counted.A]], [Counted.A, Counted.A, Counted.A], (3, 3), None),
         (list[Literal[Counted.A]], [Counted.A, Counted.B, Counted.A], (3, 2), ["literal_error"]),
-        (list[Literal[Counted.A] | int], [Counted.A, 5, Counted.B], (2, 2), ["union_error"]),
+        (list[Union[Literal[Counted.A], int]], [Counted.A, 5, Counted.B], (2, 2), ["union_error"]),
         # a first pass that fails: value texts are made by the report only
         # (a union weighs its members without texts and shows the value once)
         (list[int], [1, Shown(), 3], (1, 1), ["int_type"]),
-        (list[Literal[1, 2] | None], [1, None, Shown()], (1, 1), ["union_error"]),
+        (list[Union[Literal[1, 2], None]], [1, None, Shown()], (1, 1), ["union_error"]),
         (tuple[int, str], (1, Shown()), (1, 1), ["string_type"]),
     ],
 )
@@ -138,7 +138,7 @@ def test_user_code_runs_once_per_check(spec, value, calls, codes):
     "spec, value, errors",
     [
         (list[int], list(range(100)) + ["x", 2, "y"], [("int_type", (100,)), ("int_type", (102,))]),
-        (list[int | None], [None] * 20 + [1.5], [("union_error", (20,))]),
+        (list[Union[int, None]], [None] * 20 + [1.5], [("union_error", (20,))]),
         (tuple[int, ...], (1, 2, "3"), [("int_type", (2,))]),
         (list[Literal["a", "b"]], ["a"] * 30 + ["c"], [("union_error", (30,))]),
         (list[int], [], None),
@@ -174,7 +174,7 @@ def test_literal_union_at_the_nesting_limit_agrees_with_the_walk():
             lit = Literal["a", "b"]
             for _ in range(p + 1):
                 lit = tuple[lit]
-            return list[list[list[list[x]]]] | lit
+            return Union[list[list[list[list[x]]]], lit]
 
         v = Validator(recursive(body))
         for k in range(300, 360, 4):

@@ -17,6 +17,8 @@ from hypothesis import strategies as st
 import tessaron
 from tessaron import ValidationError, Validator
 
+from interpreter import cpython_only
+
 ANY = tessaron.anything
 NOT_JSON_TYPE = "JSON input must be a str or bytes object"
 LONE_SURROGATE = "input string is not valid UTF-8 (contains a lone surrogate)"
@@ -259,7 +261,7 @@ def test_records_and_catch_all_clauses():
         ({"a": int}, '{"a": 1, "b": [null]}', False),
         ({"a": int}, '{"b": 1}', False),
         ({"a": int}, "[]", False),
-        ({"a": int, "b": typing.NotRequired[str]}, '{"a": 1, "b": null}', False),
+        ({"a": int, "b?": str}, '{"a": 1, "b": null}', False),
         (dict[typing.Literal["x", "y"], int], '{"x": 1, "y": 2}', True),
         (dict[typing.Literal["x", "y"], int], '{"x": 1, "z": 2}', False),
         (dict[str, list[int]], '{"x": [1], "y": [2, "3"]}', False),
@@ -478,6 +480,7 @@ def test_constraints_see_the_parsed_value():
         Validator(typing.Annotated[int, at.Predicate(interrupt)]).is_valid_json("1")
 
 
+@cpython_only("its C-API layer keeps no text signature for the methods of an extension type")
 def test_signatures():
     import inspect
 
@@ -486,6 +489,7 @@ def test_signatures():
     assert str(inspect.signature(Validator.is_valid_json)) == "(self, data, /)"
 
 
+@cpython_only("no count of allocated blocks (test_leaks.py covers JSON input there)")
 def test_json_entries_leak_nothing():
     import gc
     import sys

@@ -102,3 +102,17 @@ def test_an_include_against_the_layering_is_reported(tmp_path, name, text, expec
 def test_includes_down_the_layering_pass(tmp_path, name, text):
     write(tmp_path, name, text)
     assert violations(tmp_path) == []
+
+
+def test_the_binding_reaches_the_interpreter_through_one_header():
+    """Under src/python only binding/capi.h includes the interpreter's own
+    headers: its shims cover what PyPy's C-API layer lacks."""
+    shim = SRC / "python" / "binding" / "capi.h"
+    found = []
+    for path in sorted((SRC / "python").rglob("*")):
+        if path.suffix not in (".h", ".cc") or path == shim:
+            continue
+        for _, name in INCLUDE.findall(path.read_text(encoding="utf-8")):
+            if CPYTHON_HEADER.match(name):
+                found.append(f"{path.relative_to(SRC)}: includes {name}")
+    assert found == []

@@ -20,8 +20,8 @@ import pytest
 PRELUDE = textwrap.dedent(
     """
     import json, sys, threading
-    from typing import Annotated, Any
-    from tessaron import ValidationError, Validator, complement, recursive, union
+    from typing import Annotated, Any, Union
+    from tessaron import ValidationError, Validator, complement, intersection, recursive, union
 
     def on_thread(stack_size, fn):
         out = {}
@@ -109,12 +109,12 @@ def test_deep_value_fails_with_recursion_limit_on_a_small_stack(stack_size):
     # on a small thread, and the depth limit does on a large one.
     out = run_script(
         f"""
-        T = recursive(lambda X: int | list[list[list[list[X]]]])
+        T = recursive(lambda X: Union[int, list[list[list[list[X]]]]])
         value = 1
         for _ in range(500):
             value = [value]
         doc = "[" * 199 + "1" + "]" * 199
-        J = recursive(lambda X: int | list[X])
+        J = recursive(lambda X: Union[int, list[X]])
         def work():
             return [T.is_valid(value), failure(lambda: T.validate(value)),
                     J.is_valid_json(doc), failure(lambda: J.validate_json(doc))]
@@ -168,7 +168,7 @@ def test_every_path_reports_cleanly_when_no_stack_is_left():
             "union": lambda: union(int, str),
             "or": lambda: V | str,
             "complement": lambda: complement(int),
-            "recursive": lambda: recursive(lambda X: int | list[X]),
+            "recursive": lambda: recursive(lambda X: Union[int, list[X]]),
             "open": lambda: R.open(),
             "repr": lambda: repr(V),
             "is_valid": lambda: V.is_valid([1]),
@@ -206,7 +206,7 @@ def test_building_and_rendering_from_deep_inside_a_walk(stack_size):
             repr(W)
             W | str
             return True
-        T = recursive(lambda X: int | list[Annotated[X, rebuild]])
+        T = recursive(lambda X: Union[int, list[intersection(X, Annotated[Any, rebuild])]])
         value = 1
         for _ in range(120):
             value = [value]

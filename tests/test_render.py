@@ -10,6 +10,8 @@ import pytest
 
 from tessaron import Validator, anything, complement, intersection, nothing, recursive, union
 
+from interpreter import UNION_OPERATOR, has
+
 
 class Opaque:
     def __repr__(self):
@@ -45,9 +47,12 @@ class Plain:
     pass
 
 
-class Movie(typing.TypedDict):
+class _Titled(typing.TypedDict):
     title: str
-    year: typing.NotRequired[int]
+
+
+class Movie(_Titled, total=False):
+    year: int
 
 
 # (id, a function building the validator, its repr)
@@ -188,9 +193,9 @@ FORMS = [
     (typing.Literal[3, 1, 2], "Literal[1] | Literal[2] | Literal[3]"),
     (typing.Literal["a", None, 1], "None | Literal['a'] | Literal[1]"),
     (typing.Optional[str], "None | str"),
-    (int | None, "None | int"),
+    (typing.Union[int, None], "None | int"),
     (typing.Union[str, int, None], "None | int | str"),
-    (int | typing.Literal["b", "a"], "int | Literal['a'] | Literal['b']"),
+    (typing.Union[int, typing.Literal["b", "a"]], "int | Literal['a'] | Literal['b']"),
     (typing.Literal[Color.RED], "Literal[<Color.RED: 1>]"),
 ]
 
@@ -248,6 +253,8 @@ NAMESPACE = {
 )
 def test_repr_rebuilds_the_validator(spec):
     text = repr(Validator(spec))
+    if " | " in text and not has(UNION_OPERATOR):
+        pytest.skip(UNION_OPERATOR[1])
     assert repr(Validator(eval(text, dict(NAMESPACE)))) == text
 
 
@@ -260,7 +267,7 @@ def test_repr_rebuilds_the_validator(spec):
         (lambda: recursive(lambda x: int), "recursive(lambda X: int)"),
         (lambda: recursive(lambda x: {"a": x, "b?": list[x]}), "recursive(lambda X: {'a': X, 'b?': list[X]})"),
         (
-            lambda: recursive(lambda x: dict[str, x] | list[x] | int | None),
+            lambda: recursive(lambda x: typing.Union[dict[str, x], list[x], int, None]),
             "recursive(lambda X: None | int | list[X] | dict[str, X])",
         ),
         (

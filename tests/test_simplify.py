@@ -88,7 +88,8 @@ class Point:
 
 KEYS = ("a", "b", "c")
 
-SCALARS = [int, str, bool, float, bytes, None, typing.Any, typing.Never, Point]
+# typing.Never (3.11) is the same empty schema as typing.NoReturn.
+SCALARS = [int, str, bool, float, bytes, None, typing.Any, typing.NoReturn, Point]
 LITERALS = st.sampled_from([0, 1, -1, True, False, "", "a", b"", b"x", None, 1.5, 0.0])
 
 

@@ -11,6 +11,8 @@ import _tessaron
 import tessaron
 from tessaron import ValidationError, Validator
 
+from interpreter import PYPY, cpython_only
+
 ATTRIBUTES = ("code", "path", "message", "expected", "value", "errors")
 
 
@@ -46,7 +48,8 @@ def test_raised_error_carries_only_its_failures():
     carrier = err._failures
     assert type(carrier).__name__ == "Failures"
     assert type(carrier).__module__ == "tessaron"
-    assert not hasattr(carrier, "__dict__")
+    # PyPy's C-API layer gives every instance of an extension type a __dict__.
+    assert PYPY or not hasattr(carrier, "__dict__")
     assert not hasattr(_tessaron, "Failures")
     with pytest.raises(TypeError):
         type(carrier)()
@@ -164,6 +167,7 @@ def test_key_with_a_lone_surrogate():
     str(err).encode("utf-8")  # printable
 
 
+@cpython_only("no count of allocated blocks (test_leaks.py covers raising there)")
 def test_raising_and_reading_attributes_leaks_nothing():
     v = Validator(dict[str, list[int]])
     value = {"a": [1, "x"], "b": 2, 3: [None]}

@@ -105,7 +105,7 @@ def test_reduce_refuses_directly():
         (lambda: complement(union(None, b"x")), lambda: complement(union(b"x", None))),
         (lambda: intersection(int, complement(1)), lambda: intersection(complement(1), int)),
         (lambda: Validator({"a": int, "b?": str}), lambda: Validator({"b?": str, "a": int})),
-        (lambda: Validator(dict[str, int | bytes]), lambda: Validator(dict[str, bytes | int])),
+        (lambda: Validator(dict[str, typing.Union[int, bytes]]), lambda: Validator(dict[str, typing.Union[bytes, int]])),
         (lambda: anything, lambda: Validator(typing.Any)),
     ],
     ids=["union-order", "literal-order", "big-int-by-value", "str-by-value", "complement", "intersection",

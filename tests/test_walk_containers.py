@@ -9,6 +9,8 @@ import pytest
 
 from tessaron import ValidationError, Validator
 
+from interpreter import cpython_only
+
 
 def errors(v, value, **kwargs):
     """The failures of `value` as (path, code, expected, value) tuples; the
@@ -30,6 +32,9 @@ def member(v, value):
 
 
 # --- sequences ---------------------------------------------------------------
+
+
+SNEAKY_TUPLE = cpython_only("its C-API layer sizes a tuple subclass by its own __len__ and fails before the module sees it")
 
 
 class SneakyTuple(tuple):
@@ -55,8 +60,9 @@ class SneakyList(list):
         (tuple[int, ...], [1, 2], False),
         (tuple[int, str], (1, "a"), True),
         (tuple[int, str], (1, "a", 2), False),
-        (tuple[int, str], SneakyTuple((1, "a")), True),  # its real items, not its __len__
-        (tuple[int], SneakyTuple((1, "a")), False),
+        # its real items, not its __len__
+        pytest.param(tuple[int, str], SneakyTuple((1, "a")), True, marks=SNEAKY_TUPLE),
+        pytest.param(tuple[int], SneakyTuple((1, "a")), False, marks=SNEAKY_TUPLE),
         (list[int], SneakyList(["x"]), False),  # read from storage, not through __iter__
         (list[int], [], True),
     ],
@@ -150,9 +156,9 @@ def test_set_failures_are_sorted_and_carry_the_sets_path():
 
 
 def test_union_reports_the_deepest_member():
-    v = Validator(int | list[int])
+    v = Validator(typing.Union[int, list[int]])
     assert errors(v, [1, "x"]) == [((1,), "int_type", "int", "'x'")]
-    summary = errors(Validator(int | str), 1.5)
+    summary = errors(Validator(typing.Union[int, str]), 1.5)
     assert summary == [((), "union_error", "one of: int, str", "1.5")]
 
 
