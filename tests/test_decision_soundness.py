@@ -57,7 +57,7 @@ class Other:
     pass
 
 
-class Key(enum.StrEnum):
+class Key(str, enum.Enum):
     A = "a"
     B = "b"
 

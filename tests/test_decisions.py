@@ -247,7 +247,7 @@ def test_enumerations_with_their_own_equality_are_decided_by_their_class():
     assert Validator(Number).relation_to(int) == "subset"
 
 
-class Key(enum.StrEnum):
+class Key(str, enum.Enum):
     A = "a"
 
 
@@ -258,7 +258,7 @@ class Key(enum.StrEnum):
         ({"a?": int}, dict[Literal["a", "b"], int], "not_subset"),
         ({"a": int}, {Literal["a"]: int, str: str}, "not_subset"),
         ({"a": int}, {Literal["a"]: int, str: int}, "subset"),
-        ({"a": int}, dict[Literal["a"] | str, int], "subset"),
+        ({"a": int}, dict[Union[Literal["a"], str], int], "subset"),
         ({"a": Key}, dict[Literal["a"], int], "not_subset"),
     ],
 )
@@ -324,7 +324,7 @@ def test_enumerations_with_a_missing_hook_prove_nothing_by_their_members(left, r
 
 def test_an_intersection_meets_a_recursive_right_side_through_its_definition():
     # The intersection is one member of the recursive union on the right.
-    m = intersection(list[int], Literal[2] | list[str])
+    m = intersection(list[int], Union[Literal[2], list[str]])
     p = recursive(lambda x: union(list[x], m))
     assert Validator(m).relation_to(p) == "subset"
     both = Validator(intersection(p, recursive(lambda x: union(list[x], int))))

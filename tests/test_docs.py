@@ -27,6 +27,8 @@ import types
 
 import pytest
 
+from interpreter import UNION_OPERATOR, needs
+
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 DOCUMENTS = [ROOT / "README.md", *sorted((ROOT / "docs").glob("*.md"))]
 PYTHON = {"python", "py", "python3", "pycon"}
@@ -126,6 +128,8 @@ def run_document(path, root):
         pytest.fail("\n\n".join(failures), pytrace=False)
 
 
+# The documents write unions as `A | B` throughout.
+@needs(UNION_OPERATOR)
 @pytest.mark.parametrize("path", DOCUMENTS, ids=lambda p: str(p.relative_to(ROOT)))
 def test_document_code_runs(path):
     run_document(path, ROOT)

@@ -266,6 +266,7 @@ def key_swapper(value):
         lambda swap: Validator({"b": Annotated[int, swap]}).open(),
     ],
 )
+@cpython_only("its dicts carry no version, so a change that keeps the size is not seen")
 def test_a_key_swapped_for_another_at_the_same_size_is_reported(spec):
     value = {"a": 1, "b": 2}
     assert spec(key_swapper(value)).is_valid(value) is False

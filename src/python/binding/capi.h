@@ -16,6 +16,8 @@
 #include <Python.h>
 #include <structmember.h>
 
+#include <cstddef>
+
 namespace tessaron::py {
 
 #ifdef PYPY_VERSION
@@ -35,6 +37,27 @@ static inline PyObject* Py_NewRef(PyObject* obj) {
 static inline PyObject* Py_XNewRef(PyObject* obj) {
     Py_XINCREF(obj);
     return obj;
+}
+#endif
+
+// Module helpers of 3.10 that PyPy 3.9's layer lacks, through the calls
+// it has.
+#if defined(PYPY_VERSION) && PY_VERSION_HEX < 0x030A0000
+static inline PyObject* PyModule_GetNameObject(PyObject* module) {
+    return PyObject_GetAttrString(module, "__name__");
+}
+static inline int PyModule_AddObjectRef(PyObject* module, const char* name, PyObject* value) {
+    if (!value) {
+        if (!PyErr_Occurred())
+            PyErr_SetString(PyExc_SystemError, "PyModule_AddObjectRef() called with no value and no exception");
+        return -1;
+    }
+    Py_INCREF(value);
+    if (PyModule_AddObject(module, name, value) < 0) {  // steals only on success
+        Py_DECREF(value);
+        return -1;
+    }
+    return 0;
 }
 #endif
 
@@ -79,6 +102,18 @@ static inline int PyGC_Enable(void) { return 0; }
 #endif
 
 namespace tessaron::py {
+
+// Tells PyPy's collector that an object it sees as small holds `bytes` of
+// native memory, so that a loop making and dropping such objects triggers
+// its major collections as the memory grows.  CPython frees by reference
+// count and needs no hint.
+inline void add_memory_pressure(std::size_t bytes) {
+#ifdef PYPY_VERSION
+    _PyPyGC_AddMemoryPressure(static_cast<Py_ssize_t>(bytes));
+#else
+    (void)bytes;
+#endif
+}
 
 // A new dict sized for `n` keys, so that filling it never resizes (a
 // private CPython call; PyPy's dicts are created empty).

@@ -10,7 +10,7 @@
 // cheaper than hashing the key.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <cstddef>
 #include <cstring>

@@ -47,7 +47,7 @@
 // released with the walk; a lookup is one hash of two or three words.
 #pragma once
 
-#include <Python.h>
+#include "python/binding/capi.h"
 
 #include <boost/unordered/unordered_flat_map.hpp>
 #include <cstddef>
