@@ -478,7 +478,7 @@ class MyStr(str):
 # undecided).
 DESCRIPTOR_QUESTIONS = [
     ("an IntEnum within int", Number, int, "subset"),
-    ("ints at or above 0, or below 0, cover int", int, Annotated[int, Ge(0)] | Annotated[int, Lt(0)], "subset"),
+    ("ints at or above 0, or below 0, cover int", int, Union[Annotated[int, Ge(0)], Annotated[int, Lt(0)]], "subset"),
     ("four digits within four characters", Annotated[str, Pattern("[0-9]{4}")], Annotated[str, MaxLen(4)], "subset"),
     ("four characters are not all digits", Annotated[str, MaxLen(4)], Annotated[str, Pattern("[0-9]{4}")],
      "not_subset"),
@@ -487,16 +487,16 @@ DESCRIPTOR_QUESTIONS = [
      "not_subset"),
     ("a literal union within an int range", Literal[1, 2, 3], Annotated[int, Ge(1), Le(3)], "subset"),
     ("an int range holds subclass instances no literal admits", Annotated[int, Ge(1), Le(3)],
-     Literal[1, 2, 3] | bool, "not_subset"),
-    ("floats: NaN is neither >= 0 nor < 0", float, Annotated[float, Ge(0.0)] | Annotated[float, Lt(0.0)],
+     Union[Literal[1, 2, 3], bool], "not_subset"),
+    ("floats: NaN is neither >= 0 nor < 0", float, Union[Annotated[float, Ge(0.0)], Annotated[float, Lt(0.0)]],
      "not_subset"),
     ("-0.0 is within >= 0", Literal[-0.0], Annotated[float, Ge(0.0)], "subset"),
     ("an int subclass instance is no member of an int literal", MyInt, Literal[1, 2], "not_subset"),
     ("an IntEnum holds every int", Number, Literal[1], "not_subset"),
     ("a str subclass instance matching a pattern is no literal", intersection(MyStr, Annotated[str, Pattern("a")]),
      Literal["a"], "not_subset"),
-    ("a pattern admits no bytes", Annotated[str | bytes, Pattern("a+")], str, "subset"),
-    ("bytes never match a pattern", bytes, Annotated[str | bytes, Pattern(".*")], "not_subset"),
+    ("a pattern admits no bytes", Annotated[Union[str, bytes], Pattern("a+")], str, "subset"),
+    ("bytes never match a pattern", bytes, Annotated[Union[str, bytes], Pattern(".*")], "not_subset"),
     ("a str may hold a lone surrogate, which no pattern matches", str, Annotated[str, Pattern("(?s).*")],
      "not_subset"),
     ("None is no instance of a plain class (not shown, never refuted)", intersection(Base, None), nothing,
@@ -511,8 +511,8 @@ def test_descriptor_route_answers(name, left, right, answer):
 
 
 def test_descriptor_route_equivalences_and_emptiness():
-    assert Validator(Annotated[int, Ge(0)] | Annotated[int, Lt(0)]).is_equivalent(int)
-    assert Validator(Annotated[int, Ge(0), Le(2)] | Annotated[int, Gt(2)]).is_equivalent(Annotated[int, Ge(0)])
+    assert Validator(Union[Annotated[int, Ge(0)], Annotated[int, Lt(0)]]).is_equivalent(int)
+    assert Validator(Union[Annotated[int, Ge(0), Le(2)], Annotated[int, Gt(2)]]).is_equivalent(Annotated[int, Ge(0)])
     assert Validator(intersection(MyInt, Literal[1])).is_empty()
     assert Validator(intersection(Annotated[int, Ge(5)], Annotated[int, Le(4)])).is_empty()
     assert Validator(intersection(Annotated[str, Pattern("a+")], Annotated[str, Pattern("b+")])).is_empty()
