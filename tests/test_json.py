@@ -95,6 +95,10 @@ MALFORMED = [
     ("[1e2147483648]", "number out of range (too large for a float) at line 1 column 2"),
     ("-12.5e+99999999999", "number out of range (too large for a float) at line 1 column 1"),
     ("[0e99999999999, nul]", "invalid literal (expected true, false or null) at line 1 column 17"),
+    # A malformed number after a long exponent stays malformed (the rewrite
+    # touches well-formed numbers only).
+    ("[0e2147483648, 0.5e-1234565e-11]", "invalid number at line 1 column 28"),
+    ("[0e2147483648, 01e99999999999]", "invalid number at line 1 column 17"),
     ("NaN", "NaN and Infinity are not allowed at line 1 column 1"),
     ("[-Infinity]", "NaN and Infinity are not allowed at line 1 column 3"),
     ("[1,]", "trailing comma before ']' at line 1 column 4"),

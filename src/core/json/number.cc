@@ -80,11 +80,38 @@ bool number_byte(char c) { return digit(c) || c == '.' || c == 'e' || c == 'E' |
 
 // The replacement of one number token, or nothing when its exponent is
 // short enough for the parser.
-bool rewrite_number(std::string_view token, std::string& out, std::size_t at) {
-    const std::size_t e = token.find_first_of("eE");
-    if (e == std::string_view::npos) return false;
-    std::size_t i = e + 1;
+// Where the exponent's digits start when `token` is exactly one JSON
+// number with an exponent (-?(0|[1-9][0-9]*)(.[0-9]+)?[eE][+-]?[0-9]+);
+// npos otherwise.
+std::size_t exponent_digits(std::string_view token) {
+    std::size_t i = 0;
+    const auto digits = [&] {
+        const std::size_t from = i;
+        while (i < token.size() && digit(token[i])) ++i;
+        return i - from;
+    };
+    if (i < token.size() && token[i] == '-') ++i;
+    const std::size_t first = i;
+    const std::size_t int_digits = digits();
+    if (int_digits == 0 || (int_digits > 1 && token[first] == '0')) return std::string_view::npos;
+    if (i < token.size() && token[i] == '.') {
+        ++i;
+        if (digits() == 0) return std::string_view::npos;
+    }
+    if (i >= token.size() || (token[i] != 'e' && token[i] != 'E')) return std::string_view::npos;
+    ++i;
     if (i < token.size() && (token[i] == '+' || token[i] == '-')) ++i;
+    const std::size_t start = i;
+    if (digits() == 0 || i != token.size()) return std::string_view::npos;
+    return start;
+}
+
+bool rewrite_number(std::string_view token, std::string& out, std::size_t at) {
+    // Only a well-formed number: anything else is left for the parser to
+    // refuse where it stands.
+    std::size_t i = exponent_digits(token);
+    if (i == std::string_view::npos) return false;
+    const std::size_t e = token.find_first_of("eE");
     while (i < token.size() && token[i] == '0') ++i;
     if (token.size() - i <= 9) return false;
     bool zero_digits = true;
