@@ -3,7 +3,7 @@
 //
 // Input layout: byte 0 chooses the text kind (bit 0), whether the rest is
 // split at the first NUL into pattern and text (bit 1), and how many times
-// the text is repeated (bits 2-4: 4^r times, at most 1 MiB and at most 2^24
+// the text is repeated (bits 2-4: 4^r times, at most 256 KiB and at most 2^22
 // bytes times NFA states), so short inputs reach texts long enough to fill
 // the lazy DFA's table; the remaining bytes
 // are the pattern (and text).  The harness asserts what must hold for any
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const FullMatcher& m = *std::get<std::shared_ptr<const FullMatcher>>(compiled);
 
     // The same NFA, which also bounds the repeated text: text length times
-    // NFA size stays under 2^24, so an input never runs for long.
+    // NFA size stays under 2^22, so an input never runs for long.
     ParseOptions options;
     options.utf8 = kind == TextKind::Str;
     auto hir = parse(pattern, options);
@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Nfa& nfa = std::get<Nfa>(nfa_or_error);
     std::string repeated;
     if (const unsigned r = (data[0] >> 2) & 7; r > 0 && !text.empty()) {
-        const std::size_t cap = std::min<std::size_t>(std::size_t{1} << 20, (std::size_t{1} << 24) / (nfa.memory_units() + 1));
+        const std::size_t cap = std::min<std::size_t>(std::size_t{1} << 18, (std::size_t{1} << 22) / (nfa.memory_units() + 1));
         for (std::size_t k = 0; k < (std::size_t{1} << (2 * r)) && repeated.size() + text.size() <= cap; ++k)
             repeated += text;
         if (!repeated.empty()) text = repeated;
