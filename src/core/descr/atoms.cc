@@ -9,10 +9,16 @@
 //
 // Budget: text products take one failing unit per `kTextCellsPerUnit`
 // cells of product table they compute, and stop early when the counter
-// could not pay for more; the other variants take no unit here.
+// could not pay for more; sequence products and set-item operations take
+// theirs (one per new product state, one per pair of items); the other
+// variants take no unit here.
 #include "core/descr/atoms.h"
 
 #include "core/descr/budget.h"
+#include "core/descr/sequence_accept.h"
+#include "core/descr/sequence_product.h"
+#include "core/descr/set_item_algebra.h"
+#include "core/descr/set_item_verdict.h"
 #include "core/descr/text_product.h"
 
 namespace tessaron::descr {
@@ -34,6 +40,28 @@ std::optional<Atom> combine_with_universe(const T& a, const T& b, SetOp op, bool
     if (!ua && !ub) return std::nullopt;
     if (op == SetOp::Intersection) return Atom(ua ? b : a);
     return Atom(ua ? a : b);
+}
+
+// Sequence automata: the product; the universe is the identity of a meet
+// and absorbs a join.
+std::optional<Atom> combine_sequences(const SequenceAutomaton& a, const SequenceAutomaton& b, SetOp op) {
+    if (sequence_is_universe(a) || sequence_is_universe(b)) return combine_with_universe(a, b, op, sequence_is_universe);
+    auto p = sequence_product(a, b, op);
+    if (!p) return std::nullopt;
+    return Atom(std::move(*p));
+}
+
+// Set items: the item algebra; the universe as for sequences.
+std::optional<Atom> combine_set_items(const SetItems& a, const SetItems& b, SetOp op) {
+    if (set_items_is_universe(a) || set_items_is_universe(b)) return combine_with_universe(a, b, op, set_items_is_universe);
+    if (op == SetOp::Union) {
+        auto joined = join_set_items(a, b);
+        if (!joined) return std::nullopt;
+        return Atom(std::move(*joined));
+    }
+    auto met = meet_set_item_slots(a, b);
+    if (!met) return std::nullopt;
+    return Atom(SetItems{std::move(*met), false});
 }
 
 std::uint8_t presence_of(const Atom& a) { return std::get<Presence>(a).flag; }
@@ -64,8 +92,8 @@ std::optional<Atom> combine_atoms(const Atom& a, const Atom& b, SetOp op) {
         case AtomVariant::Integers: return combine_ints(std::get<IntSet>(a), std::get<IntSet>(b), op);
         case AtomVariant::Floats: return Atom(combine_float_sets(std::get<FloatSet>(a), std::get<FloatSet>(b), op));
         case AtomVariant::Text: return combine_text(std::get<SharedTextAutomaton>(a), std::get<SharedTextAutomaton>(b), op);
-        case AtomVariant::Sequence: return combine_with_universe(std::get<SequenceAutomaton>(a), std::get<SequenceAutomaton>(b), op, sequence_is_universe);
-        case AtomVariant::SetItems: return combine_with_universe(std::get<SetItems>(a), std::get<SetItems>(b), op, set_items_is_universe);
+        case AtomVariant::Sequence: return combine_sequences(std::get<SequenceAutomaton>(a), std::get<SequenceAutomaton>(b), op);
+        case AtomVariant::SetItems: return combine_set_items(std::get<SetItems>(a), std::get<SetItems>(b), op);
         case AtomVariant::Shapes: return combine_with_universe(std::get<Shapes>(a), std::get<Shapes>(b), op, shapes_is_universe);
     }
     return std::nullopt;
@@ -92,8 +120,8 @@ ir::Emptiness atom_verdict(const Atom& a) {
         case AtomVariant::Integers: return inhabited_if(!int_set_is_empty(std::get<IntSet>(a)));
         case AtomVariant::Floats: return inhabited_if(!float_set_is_empty(std::get<FloatSet>(a)));
         case AtomVariant::Text: return inhabited_if(!text_automaton_is_empty(*std::get<SharedTextAutomaton>(a)));
-        case AtomVariant::Sequence: return container_verdict(sequence_is_universe(std::get<SequenceAutomaton>(a)), sequence_is_trivially_empty(std::get<SequenceAutomaton>(a)));
-        case AtomVariant::SetItems: return container_verdict(set_items_is_universe(std::get<SetItems>(a)), set_items_is_trivially_empty(std::get<SetItems>(a)));
+        case AtomVariant::Sequence: return sequence_verdict(std::get<SequenceAutomaton>(a));
+        case AtomVariant::SetItems: return set_items_verdict(std::get<SetItems>(a));
         case AtomVariant::Shapes: return container_verdict(shapes_is_universe(std::get<Shapes>(a)), shapes_is_trivially_empty(std::get<Shapes>(a)));
     }
     return ir::Emptiness::Undecided;

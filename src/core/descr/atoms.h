@@ -6,14 +6,17 @@
 // masks combine bitwise, integer sets at their common modulus (failure
 // above 4096), float sets interval by interval, text automata by their
 // product (failure past 4096 states, or when the product's work is more
-// than the budget can pay).  Container atoms (sequences, set items,
-// shapes) combine only with their kind's universe for now, the identity
-// of both operations; any other pair fails.
+// than the budget can pay).  Sequence automata combine by their product
+// (sequence_product.h), set items by the item algebra
+// (set_item_algebra.h); the universe of either is the identity of a meet
+// and absorbs a join without any work.  Shapes combine only with their
+// kind's universe for now; any other pair fails.
 //
 // `atom_complement` is exact for every variant and never fails.
 // `atom_verdict` says whether the atom admits a value: exactly for the
-// flat variants; for a container atom, inhabited when it is the universe,
-// empty when it plainly holds nothing (no accepting state; no member, or
+// flat variants; for sequences by acceptance (sequence_accept.h), for set
+// items by their verdict (set_item_verdict.h); for shapes, inhabited when
+// it is the universe, empty when it plainly holds nothing (no member, or
 // the universe member excluded), undecided otherwise.
 #pragma once
 

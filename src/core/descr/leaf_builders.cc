@@ -2,7 +2,7 @@
 //
 // What it computes: the descriptor of a literal from the oracle's answer;
 // the running union or intersection of a node list; the conjunction of an
-// object node's attribute requirements.
+// object node's attribute requirements; the one-item atom of a set schema.
 //
 // Invariants: a literal line of a subclassable kind always carries the
 // exact-type record, so neither a subclass instance nor a class condition
@@ -77,6 +77,14 @@ OptDescr descr_union_fold(std::span<const ir::Node> members, Descr start, Conver
 OptDescr descr_intersection_fold(std::span<const ir::Node> members, Descr start, ConvertContext& ctx,
                                  std::uint32_t depth) {
     return fold(members, std::move(start), ctx, depth, SetOp::Intersection);
+}
+
+Descr set_descr(const Descr& element, KindCode kind) {
+    SetItems items;
+    items.items.push_back(SetItem{{}, SharedDescr::make(element)});
+    Descr d;
+    descr_of_atom(d, kind, std::move(items));
+    return d;
 }
 
 Descr attribute_descr(const std::string& name, const Descr& value, bool optional) {

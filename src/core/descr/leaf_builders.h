@@ -25,6 +25,9 @@ OptDescr descr_union_fold(std::span<const ir::Node> members, Descr start, Conver
 OptDescr descr_intersection_fold(std::span<const ir::Node> members, Descr start, ConvertContext& ctx,
                                  std::uint32_t depth);
 
+// Sets (kind code 8) or frozen sets (9) of elements in `element`.
+Descr set_descr(const Descr& element, KindCode kind);
+
 // Every value whose attribute `name` lies in `value`, and has it unless
 // `optional`.
 Descr attribute_descr(const std::string& name, const Descr& value, bool optional);

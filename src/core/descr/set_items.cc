@@ -1,8 +1,5 @@
-// Set items: universe, complement terms, explicit form, equality, order.
-//
-// The explicit form of a negated atom with items, and with it the
-// complement of a one-item atom, needs the product of item lists; until
-// that exists the negated form stands, which denotes the same sets.
+// Set items: universe, complement terms, equality, order.  Products,
+// normal forms and explicit forms live in set_item_algebra.cc.
 #include "core/descr/set_items.h"
 
 #include <algorithm>
@@ -38,20 +35,6 @@ std::vector<SetItem> set_item_complement_terms(const SetItem& item) {
         out.push_back(std::move(within));
     }
     return out;
-}
-
-std::optional<std::vector<SetItem>> positive_set_items(const SetItems& atom) {
-    if (!atom.negated) return atom.items;
-    if (atom.items.empty()) return set_items_universe().items;
-    return std::nullopt;
-}
-
-SetItems set_item_list_complement(const SetItems& atom) {
-    SetItems flipped{atom.items, !atom.negated};
-    if (flipped.items.size() <= 1) {
-        if (auto explicit_items = positive_set_items(flipped)) return SetItems{std::move(*explicit_items), false};
-    }
-    return flipped;
 }
 
 bool set_item_equal(const SetItem& a, const SetItem& b) {

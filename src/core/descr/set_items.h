@@ -10,7 +10,6 @@
 #pragma once
 
 #include <compare>
-#include <optional>
 #include <vector>
 
 #include "core/descr/descr_fwd.h"
@@ -36,15 +35,6 @@ bool set_items_is_trivially_empty(const SetItems& a);
 // element outside `item.element` (any element allowed), then one item per
 // `not_within` entry bounding the elements by it.
 std::vector<SetItem> set_item_complement_terms(const SetItem& item);
-
-// The items of the atom made explicit; none when that cannot be done.  A
-// positive atom is copied and a negated one without items is the universe
-// item; a negated atom with items needs the product of item lists.
-std::optional<std::vector<SetItem>> positive_set_items(const SetItems& atom);
-
-// The flipped list, replaced by its explicit form when it holds at most one
-// item and that form can be built.
-SetItems set_item_list_complement(const SetItems& atom);
 
 bool set_item_equal(const SetItem& a, const SetItem& b);
 bool set_items_equal(const SetItems& a, const SetItems& b);

@@ -119,6 +119,77 @@ Condition random_condition(std::mt19937& rng, int nesting) {
 
 }  // namespace
 
+namespace {
+
+bool is_number(const Value& v) { return v.kind == 1 || v.kind == 2 || v.kind == 3; }
+double number_of(const Value& v) {
+    if (v.kind == 1) return v.truth ? 1.0 : 0.0;
+    if (v.kind == 2) return static_cast<double>(v.integer);
+    return v.number;
+}
+bool is_set_kind(KindCode k) { return k == 8 || k == 9; }
+
+bool contains_equal(const Value& set, const Value& x) {
+    for (const auto& e : set.elements)
+        if (python_equal(*e, x)) return true;
+    return false;
+}
+
+std::string joined_names(const std::vector<Value>& vs) {
+    std::string out;
+    for (const Value& v : vs) out += (out.empty() ? "" : ", ") + v.name;
+    return out;
+}
+
+}  // namespace
+
+bool python_equal(const Value& a, const Value& b) {
+    if (is_number(a) && is_number(b)) {
+        if (a.kind == 2 && b.kind == 2) return a.integer == b.integer;
+        return number_of(a) == number_of(b);
+    }
+    if (is_set_kind(a.kind) && is_set_kind(b.kind)) {
+        if (a.elements.size() != b.elements.size()) return false;
+        for (const auto& e : a.elements)
+            if (!contains_equal(b, *e)) return false;
+        return true;
+    }
+    if (a.kind != b.kind) return false;
+    switch (a.kind) {
+        case 0: return true;
+        case 4:
+        case 5: return a.bytes == b.bytes;
+        case 6:
+        case 7:
+            if (a.elements.size() != b.elements.size()) return false;
+            for (std::size_t i = 0; i < a.elements.size(); ++i)
+                if (!python_equal(*a.elements[i], *b.elements[i])) return false;
+            return true;
+        default: return a.name == b.name;
+    }
+}
+
+Value sequence_value(KindCode kind, const std::vector<Value>& items) {
+    Value v;
+    v.kind = kind;
+    for (const Value& x : items) v.elements.push_back(share(x));
+    v.name = (kind == 6 ? "[" : "(") + joined_names(items) + (kind == 6 ? "]" : ")");
+    return v;
+}
+
+Value set_value(KindCode kind, const std::vector<Value>& elements) {
+    Value v;
+    v.kind = kind;
+    std::vector<Value> kept;
+    for (const Value& x : elements) {
+        if (contains_equal(v, x)) continue;
+        v.elements.push_back(share(x));
+        kept.push_back(x);
+    }
+    v.name = (kind == 8 ? "{" : "frozenset({") + joined_names(kept) + (kind == 8 ? "}" : "})");
+    return v;
+}
+
 std::vector<Value> value_universe() {
     const double inf = std::numeric_limits<double>::infinity();
     const std::vector<std::uint32_t> exact_int{exact_id(2)}, exact_float{exact_id(3)}, exact_str{exact_id(4)},

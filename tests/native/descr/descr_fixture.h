@@ -86,9 +86,14 @@ struct Value {
     std::vector<std::uint32_t> classes;  // ids the value is an instance of
     std::map<std::string, std::shared_ptr<const Value>> attributes;
     std::string name;  // for messages
+    // list, tuple: the items in order; set, frozenset: the elements, no two
+    // equal as Python compares them (`python_equal`).
+    std::vector<std::shared_ptr<const Value>> elements;
 };
 
 bool contains(const Descr& d, const Value& v);
+bool sequence_contains(const SequenceAutomaton& a, const Value& v);
+bool set_items_contains(const SetItems& a, const Value& v);
 
 inline bool atom_contains(const Atom& a, const Value& v) {
     switch (atom_variant(a)) {
@@ -97,7 +102,9 @@ inline bool atom_contains(const Atom& a, const Value& v) {
         case AtomVariant::Integers: return int_set_contains(std::get<IntSet>(a), v.integer);
         case AtomVariant::Floats: return float_set_contains(std::get<FloatSet>(a), v.number);
         case AtomVariant::Text: return std::get<SharedTextAutomaton>(a)->accepts(v.bytes);
-        default: return false;  // the flat tests hold no container
+        case AtomVariant::Sequence: return sequence_contains(std::get<SequenceAutomaton>(a), v);
+        case AtomVariant::SetItems: return set_items_contains(std::get<SetItems>(a), v);
+        default: return false;
     }
 }
 
@@ -135,6 +142,68 @@ inline bool contains(const Descr& d, const Value& v) {
     for (const Line& l : slot.lines) in = in || (atom_contains(l.atom, v) && list_holds(l.conditions, v));
     return slot.negated ? !in : in;
 }
+
+// --- containers --------------------------------------------------------------------
+// The reference acceptor: the sets of states a path can be in after each
+// item; an absent label admits what no present label of its state admits.
+inline bool label_admits(const std::vector<Transition>& state, const Transition& t, const Value& item) {
+    if (t.label) return contains(*t.label, item);
+    for (const Transition& other : state)
+        if (other.label && contains(*other.label, item)) return false;
+    return true;
+}
+
+inline bool sequence_accepts_from(const SequenceAutomaton& a, std::uint32_t start, const Value& v) {
+    std::vector<std::uint8_t> current(a.states.size(), 0);
+    current[start] = 1;
+    for (const auto& item : v.elements) {
+        std::vector<std::uint8_t> next(a.states.size(), 0);
+        for (std::size_t s = 0; s < a.states.size(); ++s) {
+            if (!current[s]) continue;
+            for (const Transition& t : a.states[s])
+                if (label_admits(a.states[s], t, *item)) next[t.target] = 1;
+        }
+        current = std::move(next);
+    }
+    for (std::size_t s = 0; s < a.states.size(); ++s)
+        if (current[s] && a.accepting[s]) return true;
+    return false;
+}
+
+inline bool sequence_contains(const SequenceAutomaton& a, const Value& v) {
+    return !a.states.empty() && sequence_accepts_from(a, 0, v);
+}
+
+// The reference set evaluator: every element within `element`, and for each
+// `not_within` entry some element outside it.
+inline bool set_item_holds(const SetItem& item, const Value& v) {
+    for (const auto& e : v.elements)
+        if (item.element && !contains(*item.element, *e)) return false;
+    for (const SharedDescr& r : item.not_within) {
+        bool outside = false;
+        for (const auto& e : v.elements) outside = outside || (r && !contains(*r, *e));
+        if (!outside) return false;
+    }
+    return true;
+}
+
+inline bool set_items_contains(const SetItems& a, const Value& v) {
+    bool any = false;
+    for (const SetItem& item : a.items) any = any || set_item_holds(item, v);
+    return a.negated ? !any : any;
+}
+
+// Python's == between the values the tests build: numbers across bool, int
+// and float by value (NaN equals nothing), str and bytes by their bytes
+// whatever the subclass, lists and tuples item by item (a list never equals
+// a tuple), sets and frozen sets as sets of elements, None with None; other
+// objects by name (identity).
+bool python_equal(const Value& a, const Value& b);
+
+// A list (6) or tuple (7) of the items; a set (8) or frozen set (9) of the
+// elements, later ones equal to an earlier one dropped as Python does.
+Value sequence_value(KindCode kind, const std::vector<Value>& items);
+Value set_value(KindCode kind, const std::vector<Value>& elements);
 
 // The values the properties are checked on: every flat kind, subclass
 // instances next to exact ones, values with and without attributes.

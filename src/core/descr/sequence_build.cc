@@ -1,0 +1,98 @@
+// Sequence automata of list and tuple shapes (see sequence_build.h).
+//
+// What it computes: the automaton of the sequences whose i-th element lies
+// in the i-th item and whose elements past the prefix lie in the tail
+// (there are none without a tail), normalised, as a descriptor.
+//
+// Invariants: every state built here is complete and deterministic: a
+// label and the absent label (its complement) to the sink, or the absent
+// label alone.  Item descriptors are read, never consumed.
+//
+// Budget: one saturating unit per state reading an item, plus the
+// complement and emptiness test that decide whether the item admits every
+// element (asked once per item object: a length bound repeats one item
+// thousands of times), and what normalisation takes.
+#include "core/descr/sequence_build.h"
+
+#include "core/descr/budget.h"
+#include "core/descr/combine.h"
+#include "core/descr/complement.h"
+#include "core/descr/convert.h"
+#include "core/descr/emptiness.h"
+#include "core/descr/sequence_normalize.h"
+#include "core/descr/universe.h"
+
+namespace tessaron::descr {
+
+namespace {
+
+// Whether the label admits every element: its complement proved empty.
+bool admits_everything(const SharedDescr& label) {
+    return descr_is_empty(descr_complement(*label)) == ir::Emptiness::Empty;
+}
+
+std::vector<Transition> transitions_of(const SharedDescr& label, bool everything, std::uint32_t next,
+                                       std::uint32_t dead) {
+    if (everything) return {Transition{SharedDescr(), next}};
+    return {Transition{label, next}, Transition{SharedDescr(), dead}};
+}
+
+// Reads items of one object once.
+class ItemStates {
+public:
+    std::vector<Transition> of(const SharedDescr& label, std::uint32_t next, std::uint32_t dead) {
+        take_saturating_unit();
+        if (!last_.same(label)) {
+            last_ = label;
+            everything_ = admits_everything(label);
+        }
+        return transitions_of(label, everything_, next, dead);
+    }
+
+private:
+    SharedDescr last_;
+    bool everything_ = false;
+};
+
+}  // namespace
+
+std::vector<Transition> state_transitions(const SharedDescr& label, std::uint32_t next, std::uint32_t dead) {
+    take_saturating_unit();
+    return transitions_of(label, admits_everything(label), next, dead);
+}
+
+OptDescr build_sequence_automaton(std::span<const SharedDescr> items, const SharedDescr* tail, KindCode kind) {
+    if (kind != 6 && kind != 7) return std::nullopt;
+    const auto n = static_cast<std::uint32_t>(items.size());
+    const std::uint32_t dead = n + 1;
+    SequenceAutomaton a;
+    a.states.resize(n + 2);
+    a.accepting.assign(n + 2, 0);
+    ItemStates states;
+    for (std::uint32_t i = 0; i < n; ++i) a.states[i] = states.of(items[i], i + 1, dead);
+    if (tail)
+        a.states[n] = states.of(*tail, n, dead);
+    else
+        a.states[n] = {Transition{SharedDescr(), dead}};
+    a.states[dead] = {Transition{SharedDescr(), dead}};
+    a.accepting[n] = 1;
+    Descr d;
+    descr_of_atom(d, kind, normalize_sequence_automaton(std::move(a)));
+    return d;
+}
+
+OptDescr min_count_descr(std::uint64_t n, KindCode kind) {
+    if (n > kMaxCountItems) return std::nullopt;
+    const SharedDescr top = SharedDescr::make(descr_top());
+    const std::vector<SharedDescr> items(n, top);
+    return build_sequence_automaton(items, &top, kind);
+}
+
+OptDescr max_count_descr(std::uint64_t n, KindCode kind) {
+    if (n >= kMaxCountItems) return std::nullopt;
+    const OptDescr at_least = min_count_descr(n + 1, kind);
+    if (!at_least) return std::nullopt;
+    return descr_combine(descr_of_kind(kind), descr_complement(*at_least), SetOp::Intersection);
+}
+
+}  // namespace tessaron::descr

@@ -1,0 +1,40 @@
+// Building sequence automata from the shape of a list or tuple schema.
+//
+// A sequence schema has n prefix items and, optionally, a tail item that
+// repeats.  Its automaton reads the prefix in states 0 to n-1, accepts in
+// state n (looping on the tail item when there is one) and sends every
+// other element to a dead sink, state n+1.  An item that admits every
+// element gets one transition with an absent label; any other item gets
+// its label and an absent label to the dead sink.  The automaton is
+// normalised before it is placed in the list (6) or tuple (7) slot.
+//
+// Length bounds of lists and tuples are built the same way: at least n
+// items is n prefix items and a tail, each admitting every value; at most
+// n items is the kind's universe outside "at least n + 1".
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "core/descr/descr.h"
+
+namespace tessaron::descr {
+
+// Longest prefix of a length bound: at least 4096, at most 4095 items.
+inline constexpr std::uint64_t kMaxCountItems = 4096;
+
+// The transitions of a state reading `label` into `next`: an absent label
+// when the label admits every element, else the label and an absent label
+// to `dead`.  One saturating unit.
+std::vector<Transition> state_transitions(const SharedDescr& label, std::uint32_t next, std::uint32_t dead);
+
+// No descriptor for a kind code other than 6 and 7.  `tail` null: no tail.
+OptDescr build_sequence_automaton(std::span<const SharedDescr> items, const SharedDescr* tail, KindCode kind);
+
+// Lists or tuples of at least / at most n items; none past the caps.
+OptDescr min_count_descr(std::uint64_t n, KindCode kind);
+OptDescr max_count_descr(std::uint64_t n, KindCode kind);
+
+}  // namespace tessaron::descr

@@ -1,0 +1,46 @@
+// The normal form of sequence automata.
+//
+// Every operation that builds a sequence automaton ends here: parallel
+// transitions (one state, one target) are merged by the union of their
+// labels, transitions whose label is proved empty are dropped, each
+// state's transitions are sorted (present labels by the descriptor order,
+// then by target; absent labels last, by target), states that cannot be
+// told apart are merged, and the states are numbered breadth first from
+// the start, unreachable ones dropped.
+//
+// Two states are merged when partition refinement puts them in one class:
+// each pass splits a class by the states' accepting flags and signatures
+// (per class of target, the union of the labels leading there), with the
+// previous class part of the signature, so every pass refines the last one
+// and the refinement ends at a fixpoint within one pass more than there
+// are states.  Labels are compared structurally, so equivalent states with
+// differently written labels may stay apart; states merged are always
+// equivalent.
+//
+// Nothing here fails.  A label union that cannot be formed keeps the
+// transitions apart; an undecided emptiness keeps the transition; a
+// refinement that runs out of budget before its fixpoint merges nothing.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "core/descr/sequence_automaton.h"
+
+namespace tessaron::descr {
+
+// Transitions of one state with the same target merged into the first of
+// them: an absent label absorbs the other, two present ones are joined
+// (kept apart when the union fails).  Accepting flags unchanged.
+SequenceAutomaton merge_parallel_transitions(SequenceAutomaton a);
+
+SequenceAutomaton normalize_sequence_automaton(SequenceAutomaton a);
+
+// The classes of equivalent states found by partition refinement, one per
+// state, numbered in order of first occurrence from state 0; none when the
+// budget ran out before the fixpoint.  Each pass takes one failing unit
+// per 64 states (at least one).
+std::optional<std::vector<std::uint32_t>> sequence_state_classes(const SequenceAutomaton& a);
+
+}  // namespace tessaron::descr

@@ -1,0 +1,187 @@
+// The product of two sequence automata (see sequence_product.h).
+//
+// What it computes: the automaton of the sequences that either (union) or
+// both (intersection) automata accept, over the reachable pairs only.
+//
+// Invariants: both inputs are complete and deterministic, so the labels of
+// one product state are pairwise disjoint and together cover every
+// element; the product is complete and deterministic as well.  Under the E
+// rule the pair of absent labels is left out because it admits nothing,
+// and the last label made absent then stands for exactly what it held
+// (the complement of the other labels), so no sequence is gained or lost.
+// The inputs are only read.
+//
+// Budget: one failing unit per new product state; the remainders (formed
+// once per input state and reused by every pair that holds it) and the
+// label meets and their emptiness tests (once per pair of label objects)
+// take their own units.  The caps bound the product's size whatever the
+// budget.
+#include "core/descr/sequence_product.h"
+
+#include <algorithm>
+#include <map>
+#include <unordered_map>
+
+#include "core/descr/budget.h"
+#include "core/descr/combine.h"
+#include "core/descr/complement.h"
+#include "core/descr/emptiness.h"
+#include "core/descr/order.h"
+#include "core/descr/sequence_normalize.h"
+
+namespace tessaron::descr {
+
+namespace {
+
+using State = std::vector<Transition>;
+
+// The remainders of one automaton's states, formed on first use.
+class Remainders {
+public:
+    explicit Remainders(const SequenceAutomaton& a) : a_(a), cells_(a.states.size()) {}
+
+    // Empty handle when the union of the state's labels cannot be formed.
+    const SharedDescr& of(std::uint32_t s) {
+        Cell& c = cells_[s];
+        if (!c.formed) {
+            c.remainder = complement_of_union(a_.states[s]);
+            c.formed = true;
+        }
+        return c.remainder;
+    }
+
+    bool proved_empty(std::uint32_t s) {
+        Cell& c = cells_[s];
+        if (!c.tested) {
+            c.empty = of(s) && descr_is_empty(*c.remainder) == ir::Emptiness::Empty;
+            c.tested = true;
+        }
+        return c.empty;
+    }
+
+private:
+    struct Cell {
+        SharedDescr remainder;
+        bool formed = false;
+        bool tested = false;
+        bool empty = false;
+    };
+    const SequenceAutomaton& a_;
+    std::vector<Cell> cells_;
+};
+
+struct LabelMeet {
+    SharedDescr label;   // empty: the meet failed
+    bool empty = false;  // proved empty
+};
+
+std::uint64_t pair_key(std::uint32_t i, std::uint32_t j) { return (std::uint64_t{i} << 32) | j; }
+
+bool by_label_then_target(const Transition& x, const Transition& y) {
+    if (auto c = cmp_optional_descr(x.label, y.label); c != 0) return c < 0;
+    return x.target < y.target;
+}
+
+class Product {
+public:
+    Product(const SequenceAutomaton& a, const SequenceAutomaton& b, SetOp op) : a_(a), b_(b), op_(op), ra_(a), rb_(b) {}
+
+    std::optional<SequenceAutomaton> run() {
+        number(0, 0);  // the start pair takes no unit
+        for (std::size_t next = 0; next < pairs_.size(); ++next) {
+            if (!expand(pairs_[next].first, pairs_[next].second)) return std::nullopt;
+        }
+        return normalize_sequence_automaton(std::move(out_));
+    }
+
+private:
+    std::uint32_t number(std::uint32_t i, std::uint32_t j) {
+        const auto n = static_cast<std::uint32_t>(pairs_.size());
+        index_.emplace(pair_key(i, j), n);
+        pairs_.emplace_back(i, j);
+        return n;
+    }
+
+    // The product state of a target pair; none past the cap or the budget.
+    std::optional<std::uint32_t> target(std::uint32_t i, std::uint32_t j) {
+        if (auto it = index_.find(pair_key(i, j)); it != index_.end()) return it->second;
+        if (pairs_.size() >= kMaxProductStates) return std::nullopt;
+        if (!take_unit()) return std::nullopt;
+        return number(i, j);
+    }
+
+    bool accepting(std::uint32_t i, std::uint32_t j) const {
+        const bool x = a_.accepting[i] != 0, y = b_.accepting[j] != 0;
+        return op_ == SetOp::Union ? x || y : x && y;
+    }
+
+    // The label of a pair of transitions: present labels met, an absent one
+    // read as its state's remainder; null when the meet fails.  Each pair
+    // of label objects is met and tested once: the pairs recur in every
+    // product state that holds the same two input states' labels.
+    const LabelMeet* pair_label(const SharedDescr& x, const SharedDescr& y) {
+        const auto key = std::make_pair(x.get(), y.get());
+        auto it = meets_.find(key);
+        if (it == meets_.end()) {
+            LabelMeet m;
+            m.label = meet_shared_descrs(x, y);
+            if (m.label) m.empty = descr_is_empty(*m.label) == ir::Emptiness::Empty;
+            it = meets_.emplace(key, std::move(m)).first;
+        }
+        return it->second.label ? &it->second : nullptr;
+    }
+
+    bool expand(std::uint32_t i, std::uint32_t j) {
+        const SharedDescr ri = ra_.of(i);
+        const SharedDescr rj = rb_.of(j);
+        if (!ri || !rj) return false;
+        const bool e = ra_.proved_empty(i) || rb_.proved_empty(j);
+        State transitions;
+        for (const Transition& ta : a_.states[i])
+            for (const Transition& tb : b_.states[j]) {
+                SharedDescr label;
+                if (!ta.label && !tb.label) {
+                    if (e) continue;
+                } else {
+                    const LabelMeet* m = pair_label(ta.label ? ta.label : ri, tb.label ? tb.label : rj);
+                    if (!m) return false;
+                    if (m->empty) continue;
+                    label = m->label;
+                }
+                const auto t = target(ta.target, tb.target);
+                if (!t) return false;
+                if (transitions.size() >= kMaxStateTransitions) return false;
+                transitions.push_back(Transition{std::move(label), *t});
+            }
+        if (e && !transitions.empty()) {
+            std::stable_sort(transitions.begin(), transitions.end(), by_label_then_target);
+            transitions.back().label = SharedDescr();
+        }
+        total_ += transitions.size();
+        if (total_ > kMaxProductTransitions) return false;
+        out_.states.push_back(std::move(transitions));
+        out_.accepting.push_back(accepting(i, j) ? 1 : 0);
+        return true;
+    }
+
+    const SequenceAutomaton& a_;
+    const SequenceAutomaton& b_;
+    SetOp op_;
+    Remainders ra_, rb_;
+    // Keys point into the inputs' labels and the remainders: alive while
+    // the product runs.
+    std::map<std::pair<const Descr*, const Descr*>, LabelMeet> meets_;
+    std::unordered_map<std::uint64_t, std::uint32_t> index_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs_;
+    SequenceAutomaton out_;
+    std::size_t total_ = 0;
+};
+
+}  // namespace
+
+std::optional<SequenceAutomaton> sequence_product(const SequenceAutomaton& a, const SequenceAutomaton& b, SetOp op) {
+    if (a.states.empty() || b.states.empty()) return std::nullopt;
+    return Product(a, b, op).run();
+}
+
+}  // namespace tessaron::descr

@@ -1,0 +1,149 @@
+// Set-item products, normal forms and explicit forms (see
+// set_item_algebra.h).
+//
+// What it computes: item lists denoting exactly the sets their operations
+// describe, in a normal form: entries narrowed to the element, maximal,
+// sorted; no item proved empty; no two equal items; items sorted.
+//
+// Invariants: inputs are only read; a failure discards everything built.
+// An item is dropped only on a proof that it is empty (its element lies
+// within one of its entries), an entry only on a proof that a retained
+// entry contains it.
+//
+// Budget: one failing unit per pair of a product, and what the meets and
+// containment tests take; an exhausted budget fails products and meets,
+// and leaves containment undecided.
+#include "core/descr/set_item_algebra.h"
+
+#include <algorithm>
+
+#include "core/descr/budget.h"
+#include "core/descr/combine.h"
+#include "core/descr/descr.h"
+#include "core/descr/emptiness.h"
+#include "core/descr/order.h"
+
+namespace tessaron::descr {
+
+namespace {
+
+using Items = std::vector<SetItem>;
+
+bool within(const SharedDescr& inner, const SharedDescr& outer) {
+    return shared_descr_subset(outer, inner) == ir::Decision::Subset;
+}
+
+bool entry_less(const SharedDescr& a, const SharedDescr& b) { return cmp_optional_descr(a, b) < 0; }
+bool item_less(const SetItem& a, const SetItem& b) { return cmp_set_item(a, b) < 0; }
+
+// The item in normal form, or none when it is proved empty; false on a
+// failed meet.
+bool normalize_item(SetItem& item, bool& empty) {
+    std::vector<SharedDescr> retained;
+    for (const SharedDescr& r : item.not_within) {
+        auto narrowed = meet_optional_shared(r, item.element);
+        if (!narrowed) return false;
+        const SharedDescr entry = std::move(*narrowed);
+        if (std::any_of(retained.begin(), retained.end(), [&](const SharedDescr& k) { return within(entry, k); }))
+            continue;
+        std::erase_if(retained, [&](const SharedDescr& k) { return within(k, entry); });
+        retained.push_back(entry);
+    }
+    std::stable_sort(retained.begin(), retained.end(), entry_less);
+    item.not_within = std::move(retained);
+    empty = std::any_of(item.not_within.begin(), item.not_within.end(),
+                        [&](const SharedDescr& k) { return within(item.element, k); });
+    return true;
+}
+
+}  // namespace
+
+std::optional<Items> normalize_set_items(Items items) {
+    Items out;
+    for (SetItem& item : items) {
+        bool empty = false;
+        if (!normalize_item(item, empty)) return std::nullopt;
+        if (empty) continue;
+        if (std::any_of(out.begin(), out.end(), [&](const SetItem& k) { return set_item_equal(k, item); })) continue;
+        out.push_back(std::move(item));
+    }
+    if (out.size() > kMaxTerms) return std::nullopt;
+    std::stable_sort(out.begin(), out.end(), item_less);
+    return out;
+}
+
+std::optional<Items> product_set_items(const Items& first, const Items& second) {
+    Items gathered;
+    if (first.empty() || second.empty()) return gathered;
+    for (const SetItem& x : first)
+        for (const SetItem& y : second) {
+            if (!take_unit()) return std::nullopt;
+            if (gathered.size() > kCompactAbove) {
+                auto normal = normalize_set_items(std::move(gathered));
+                if (!normal) return std::nullopt;
+                gathered = std::move(*normal);
+            }
+            SetItem item;
+            item.not_within = x.not_within;
+            item.not_within.insert(item.not_within.end(), y.not_within.begin(), y.not_within.end());
+            auto element = meet_optional_shared(x.element, y.element);
+            if (!element) return std::nullopt;
+            item.element = std::move(*element);
+            gathered.push_back(std::move(item));
+        }
+    return normalize_set_items(std::move(gathered));
+}
+
+std::optional<Items> meet_set_item_slots(const SetItems& first, const SetItems& second) {
+    if (!first.negated && !second.negated) return product_set_items(first.items, second.items);
+    Items acc;
+    if (!first.negated)
+        acc = first.items;
+    else if (!second.negated)
+        acc = second.items;
+    else
+        acc = set_items_universe().items;
+    for (const SetItems* atom : {&first, &second}) {
+        if (!atom->negated) continue;
+        for (const SetItem& x : atom->items) {
+            auto next = product_set_items(acc, set_item_complement_terms(x));
+            if (!next) return std::nullopt;
+            acc = std::move(*next);
+        }
+    }
+    return acc;
+}
+
+std::optional<SetItems> join_set_items(const SetItems& first, const SetItems& second) {
+    if (!first.negated && !second.negated) {
+        Items both = first.items;
+        both.insert(both.end(), second.items.begin(), second.items.end());
+        auto normal = normalize_set_items(std::move(both));
+        if (!normal) return std::nullopt;
+        return SetItems{std::move(*normal), false};
+    }
+    auto met = meet_set_item_slots(set_item_list_complement(first), set_item_list_complement(second));
+    if (!met) return std::nullopt;
+    return set_item_list_complement(SetItems{std::move(*met), false});
+}
+
+std::optional<Items> positive_set_items(const SetItems& atom) {
+    if (!atom.negated) return atom.items;
+    Items acc = set_items_universe().items;
+    for (const SetItem& x : atom.items) {
+        auto next = product_set_items(acc, set_item_complement_terms(x));
+        if (!next) return std::nullopt;
+        acc = std::move(*next);
+    }
+    return acc;
+}
+
+SetItems set_item_list_complement(const SetItems& atom) {
+    SetItems flipped{atom.items, !atom.negated};
+    if (flipped.items.size() <= 1) {
+        if (auto explicit_items = positive_set_items(flipped)) return SetItems{std::move(*explicit_items), false};
+    }
+    return flipped;
+}
+
+}  // namespace tessaron::descr
