@@ -9,9 +9,9 @@
 //
 // Budget: text products take one failing unit per `kTextCellsPerUnit`
 // cells of product table they compute, and stop early when the counter
-// could not pay for more; sequence products and set-item operations take
-// theirs (one per new product state, one per pair of items); the other
-// variants take no unit here.
+// could not pay for more; sequence products, set-item and shape operations
+// take theirs (one per new product state, one per pair of items or of
+// shapes); the other variants take no unit here.
 #include "core/descr/atoms.h"
 
 #include "core/descr/budget.h"
@@ -19,6 +19,7 @@
 #include "core/descr/sequence_product.h"
 #include "core/descr/set_item_algebra.h"
 #include "core/descr/set_item_verdict.h"
+#include "core/descr/shape_algebra.h"
 #include "core/descr/text_product.h"
 
 namespace tessaron::descr {
@@ -64,6 +65,14 @@ std::optional<Atom> combine_set_items(const SetItems& a, const SetItems& b, SetO
     return Atom(SetItems{std::move(*met), false});
 }
 
+// Shapes: the shape algebra; the universe as for sequences.
+std::optional<Atom> combine_shapes(const Shapes& a, const Shapes& b, SetOp op) {
+    if (shapes_is_universe(a) || shapes_is_universe(b)) return combine_with_universe(a, b, op, shapes_is_universe);
+    auto s = op == SetOp::Intersection ? meet_shape_slots(a, b) : join_shape_slots(a, b);
+    if (!s) return std::nullopt;
+    return Atom(std::move(*s));
+}
+
 std::uint8_t presence_of(const Atom& a) { return std::get<Presence>(a).flag; }
 std::uint8_t mask_of(const Atom& a) { return std::get<TruthMask>(a).mask; }
 
@@ -74,12 +83,6 @@ std::optional<Atom> combine_ints(const IntSet& a, const IntSet& b, SetOp op) {
 }
 
 ir::Emptiness inhabited_if(bool yes) { return yes ? ir::Emptiness::Inhabited : ir::Emptiness::Empty; }
-// A container atom: inhabited when it is the universe, empty when it is
-// plainly nothing, undecided otherwise.
-ir::Emptiness container_verdict(bool universe, bool nothing) {
-    if (universe) return ir::Emptiness::Inhabited;
-    return nothing ? ir::Emptiness::Empty : ir::Emptiness::Undecided;
-}
 
 }  // namespace
 
@@ -94,7 +97,7 @@ std::optional<Atom> combine_atoms(const Atom& a, const Atom& b, SetOp op) {
         case AtomVariant::Text: return combine_text(std::get<SharedTextAutomaton>(a), std::get<SharedTextAutomaton>(b), op);
         case AtomVariant::Sequence: return combine_sequences(std::get<SequenceAutomaton>(a), std::get<SequenceAutomaton>(b), op);
         case AtomVariant::SetItems: return combine_set_items(std::get<SetItems>(a), std::get<SetItems>(b), op);
-        case AtomVariant::Shapes: return combine_with_universe(std::get<Shapes>(a), std::get<Shapes>(b), op, shapes_is_universe);
+        case AtomVariant::Shapes: return combine_shapes(std::get<Shapes>(a), std::get<Shapes>(b), op);
     }
     return std::nullopt;
 }
@@ -122,7 +125,7 @@ ir::Emptiness atom_verdict(const Atom& a) {
         case AtomVariant::Text: return inhabited_if(!text_automaton_is_empty(*std::get<SharedTextAutomaton>(a)));
         case AtomVariant::Sequence: return sequence_verdict(std::get<SequenceAutomaton>(a));
         case AtomVariant::SetItems: return set_items_verdict(std::get<SetItems>(a));
-        case AtomVariant::Shapes: return container_verdict(shapes_is_universe(std::get<Shapes>(a)), shapes_is_trivially_empty(std::get<Shapes>(a)));
+        case AtomVariant::Shapes: return shapes_verdict(std::get<Shapes>(a));
     }
     return ir::Emptiness::Undecided;
 }

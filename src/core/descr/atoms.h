@@ -8,16 +8,15 @@
 // product (failure past 4096 states, or when the product's work is more
 // than the budget can pay).  Sequence automata combine by their product
 // (sequence_product.h), set items by the item algebra
-// (set_item_algebra.h); the universe of either is the identity of a meet
-// and absorbs a join without any work.  Shapes combine only with their
-// kind's universe for now; any other pair fails.
+// (set_item_algebra.h), shapes by the shape algebra (shape_algebra.h); the
+// universe of each is the identity of a meet and absorbs a join without
+// any work.
 //
 // `atom_complement` is exact for every variant and never fails.
 // `atom_verdict` says whether the atom admits a value: exactly for the
 // flat variants; for sequences by acceptance (sequence_accept.h), for set
-// items by their verdict (set_item_verdict.h); for shapes, inhabited when
-// it is the universe, empty when it plainly holds nothing (no member, or
-// the universe member excluded), undecided otherwise.
+// items by their verdict (set_item_verdict.h), for shapes by the emptiness
+// of their explicit form (shape_algebra.h).
 #pragma once
 
 #include <optional>

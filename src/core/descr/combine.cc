@@ -128,12 +128,24 @@ SharedDescr join_shared_descrs(const SharedDescr& first, const SharedDescr& seco
 }
 
 std::optional<SharedDescr> meet_optional_shared(const SharedDescr& a, const SharedDescr& b) {
+    const SharedDescr none = empty_descr();
+    if (a.same(none) || b.same(none)) return none;
     if (a && b) {
         SharedDescr met = meet_shared_descrs(a, b);
         if (!met) return std::nullopt;
         return met;
     }
     return a ? a : b;
+}
+
+std::optional<SharedDescr> join_optional_shared(const SharedDescr& a, const SharedDescr& b) {
+    if (!a || !b) return SharedDescr{};
+    const SharedDescr none = empty_descr();
+    if (a.same(none)) return b;
+    if (b.same(none)) return a;
+    SharedDescr joined = join_shared_descrs(a, b);
+    if (!joined) return std::nullopt;
+    return joined;
 }
 
 }  // namespace tessaron::descr

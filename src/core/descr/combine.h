@@ -38,8 +38,12 @@ SharedDescr meet_shared_descrs(const SharedDescr& first, const SharedDescr& seco
 SharedDescr join_shared_descrs(const SharedDescr& first, const SharedDescr& second);
 
 // Optional shared descriptors (an empty handle: every value): both present
-// are met; one present is the result; both absent give an absent result.
+// are met; one present is the result; both absent give an absent result;
+// the shared empty descriptor on either side is the result without work.
 // None when the meet fails.
 std::optional<SharedDescr> meet_optional_shared(const SharedDescr& a, const SharedDescr& b);
+// The union of optional shared descriptors: absent when either is absent,
+// the other one when one is the shared empty descriptor.  None on failure.
+std::optional<SharedDescr> join_optional_shared(const SharedDescr& a, const SharedDescr& b);
 
 }  // namespace tessaron::descr

@@ -1,13 +1,11 @@
-// Mapping shapes: universe, explicit form, equality and the orders of
-// keys, entries and shapes.
-//
-// The explicit form of a negated atom with shapes, and with it the
-// complement of a one-shape atom, needs the meet of shape lists; until that
-// exists the negated form stands, which denotes the same dicts.
+// Mapping shapes: universe, key classes and key queries, equality and the
+// orders of keys, entries and shapes.  The operations on shapes are in
+// shape_algebra.h and shape_emptiness.h.
 #include "core/descr/shape.h"
 
 #include <algorithm>
 
+#include "core/descr/descr.h"
 #include "core/descr/order.h"
 
 namespace tessaron::descr {
@@ -52,23 +50,80 @@ bool shapes_is_universe(const Shapes& a) {
     return !a.negated && a.shapes.size() == 1 && is_universe_shape(a.shapes[0]);
 }
 
-bool shapes_is_trivially_empty(const Shapes& a) {
-    if (!a.negated) return a.shapes.empty();
-    return std::any_of(a.shapes.begin(), a.shapes.end(), is_universe_shape);
-}
+namespace {
 
-std::optional<std::vector<Shape>> positive_shapes(const Shapes& atom) {
-    if (!atom.negated) return atom.shapes;
-    if (atom.shapes.empty()) return shapes_universe().shapes;
+// Kind codes by key class.
+constexpr std::array<KindCode, kKeyClassCount> kKeyClassCodes = {0, 1, 2, 3, 4, 5, 7, 9, kOtherCode};
+
+}  // namespace
+
+std::optional<std::size_t> key_class_of_code(KindCode code) {
+    for (std::size_t c = 0; c < kKeyClassCount; ++c)
+        if (kKeyClassCodes[c] == code) return c;
     return std::nullopt;
 }
 
-Shapes shape_list_complement(const Shapes& atom) {
-    Shapes flipped{atom.shapes, !atom.negated};
-    if (flipped.shapes.size() <= 1) {
-        if (auto explicit_shapes = positive_shapes(flipped)) return Shapes{std::move(*explicit_shapes), false};
+KindCode code_of_key_class(std::size_t key_class) { return kKeyClassCodes[key_class]; }
+
+std::size_t literal_key_class(const LiteralKey& k) {
+    switch (k.tag) {
+        case LiteralKey::Tag::None: return 0;
+        case LiteralKey::Tag::Bool: return 1;
+        case LiteralKey::Tag::Int: return 2;
+        case LiteralKey::Tag::Text: return k.kind == 5 ? 5 : 4;
     }
-    return flipped;
+    return 8;
+}
+
+LiteralKey str_literal_key(std::string_view bytes) {
+    LiteralKey k;
+    k.tag = LiteralKey::Tag::Text;
+    k.bytes = std::string(bytes);
+    k.kind = 4;
+    return k;
+}
+
+bool literal_keys_alias(const LiteralKey& a, const LiteralKey& b) {
+    using Tag = LiteralKey::Tag;
+    const bool bool_int = (a.tag == Tag::Bool && b.tag == Tag::Int) || (a.tag == Tag::Int && b.tag == Tag::Bool);
+    return bool_int && a.number == b.number;
+}
+
+bool key_set_holds(const std::vector<LiteralKey>& set, const LiteralKey& k) {
+    return std::binary_search(set.begin(), set.end(), k,
+                              [](const LiteralKey& x, const LiteralKey& y) { return cmp_literal_key(x, y) < 0; });
+}
+
+KeyRequirement shape_kind_slot(const Shape& s, KindCode code) {
+    if (auto c = key_class_of_code(code)) return s.key_classes[*c];
+    return KeyRequirement{empty_descr(), 1};
+}
+
+const KeyRequirement* find_declared_key(const Shape& s, const LiteralKey& k) {
+    auto it = std::lower_bound(s.declared_keys.begin(), s.declared_keys.end(), k,
+                               [](const auto& entry, const LiteralKey& key) { return cmp_literal_key(entry.first, key) < 0; });
+    if (it == s.declared_keys.end() || !literal_key_equal(it->first, k)) return nullptr;
+    return &it->second;
+}
+
+KeyRequirement shape_key_lookup(const Shape& s, const LiteralKey& k) {
+    if (const KeyRequirement* r = find_declared_key(s, k)) return *r;
+    return s.key_classes[literal_key_class(k)];
+}
+
+void declare_key(Shape& s, const LiteralKey& k, KeyRequirement r) {
+    auto it = std::lower_bound(s.declared_keys.begin(), s.declared_keys.end(), k,
+                               [](const auto& entry, const LiteralKey& key) { return cmp_literal_key(entry.first, key) < 0; });
+    if (it != s.declared_keys.end() && literal_key_equal(it->first, k))
+        it->second = std::move(r);
+    else
+        s.declared_keys.insert(it, {k, std::move(r)});
+}
+
+void drop_default_keys(Shape& s) {
+    std::erase_if(s.declared_keys, [&](const auto& entry) {
+        return requirement_equal(entry.second, s.key_classes[literal_key_class(entry.first)]);
+    });
 }
 
 std::strong_ordering cmp_literal_key(const LiteralKey& a, const LiteralKey& b) {

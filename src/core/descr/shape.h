@@ -8,7 +8,19 @@
 // hold any value and demands no key: every dict.
 //
 // Key classes, by index: 0 None, 1 bool, 2 int, 3 float, 4 str, 5 bytes,
-// 6 tuple, 7 frozenset, 8 other (lists, sets and dicts are never keys).
+// 6 tuple, 7 frozenset, 8 other (lists, sets and dicts are never keys).  A
+// dict key belongs to the class of its kind: True to bool, 1 to int, an
+// int subclass instance to int.  A key is "the declared key k" when the
+// dict takes it for k (equal and of equal hash) and it is of k's class; so
+// True is never the declared key 1, but True and 1 cannot both be keys of
+// one dict.
+//
+// A declared key's requirement with `optional` 0 demands the key with a
+// value in `value`; with 1 it only bounds the value when the key is there.
+// A key class's `value` bounds every key of the class the shape does not
+// declare (the shared empty descriptor: no such key); its `optional` is the
+// flag a key of the class takes when a meet declares it, 1 in every shape
+// built here.  An empty `value` handle means any value.
 #pragma once
 
 #include <array>
@@ -16,6 +28,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -62,17 +75,35 @@ struct Shapes {
 Shape universe_shape();
 Shapes shapes_universe();
 bool shapes_is_universe(const Shapes& a);
-// No shape (positive), or the universe shape excluded (negated): no dict.
-bool shapes_is_trivially_empty(const Shapes& a);
 
-// The shapes of the atom made explicit; none when that cannot be done.  A
-// positive atom is copied and a negated one without shapes is the universe
-// shape; a negated atom with shapes needs the meet of shape lists.
-std::optional<std::vector<Shape>> positive_shapes(const Shapes& atom);
+// --- keys and key classes ---------------------------------------------------------
+// The key class of a kind code; none for list, set and dict (never keys).
+std::optional<std::size_t> key_class_of_code(KindCode code);
+// The kind code of a key class.
+KindCode code_of_key_class(std::size_t key_class);
+// The key class of a literal key: None 0, Bool 1, Int 2, Text 4 or 5.
+std::size_t literal_key_class(const LiteralKey& k);
+// The Text key of a str key's UTF-8 bytes.
+LiteralKey str_literal_key(std::string_view bytes);
+// Two keys a dict takes for one: a Bool and an Int of one value (False
+// and 0, True and 1).  Keys of one variant never alias.
+bool literal_keys_alias(const LiteralKey& a, const LiteralKey& b);
+// Whether the ordered set holds the key.
+bool key_set_holds(const std::vector<LiteralKey>& set, const LiteralKey& k);
 
-// The flipped list, replaced by its explicit form when it holds at most one
-// shape and that form can be built.
-Shapes shape_list_complement(const Shapes& atom);
+// --- key queries ------------------------------------------------------------------
+// The requirement of the key class of `code` (EMPTY for kinds that are
+// never keys: no such key can be present).
+KeyRequirement shape_kind_slot(const Shape& s, KindCode code);
+// The declared requirement of a key, or its class's when it is undeclared.
+KeyRequirement shape_key_lookup(const Shape& s, const LiteralKey& k);
+// The declared requirement of a key; null when the key is undeclared.
+const KeyRequirement* find_declared_key(const Shape& s, const LiteralKey& k);
+// Declares (or re-declares) a key, keeping the map in key order.
+void declare_key(Shape& s, const LiteralKey& k, KeyRequirement r);
+// Removes every declared key whose requirement equals its class's: such a
+// key adds nothing to what the shape admits.
+void drop_default_keys(Shape& s);
 
 std::strong_ordering cmp_literal_key(const LiteralKey& a, const LiteralKey& b);
 bool literal_key_equal(const LiteralKey& a, const LiteralKey& b);

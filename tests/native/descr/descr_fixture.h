@@ -89,11 +89,15 @@ struct Value {
     // list, tuple: the items in order; set, frozenset: the elements, no two
     // equal as Python compares them (`python_equal`).
     std::vector<std::shared_ptr<const Value>> elements;
+    // A dict: its items in order, no two keys a dict takes for one.
+    std::vector<std::pair<std::shared_ptr<const Value>, std::shared_ptr<const Value>>> items = {};
 };
 
 bool contains(const Descr& d, const Value& v);
 bool sequence_contains(const SequenceAutomaton& a, const Value& v);
 bool set_items_contains(const SetItems& a, const Value& v);
+// Whether a dict value lies in a shapes atom (dict_fixture.cc).
+bool shapes_contain(const Shapes& a, const Value& dict);
 
 inline bool atom_contains(const Atom& a, const Value& v) {
     switch (atom_variant(a)) {
@@ -104,6 +108,7 @@ inline bool atom_contains(const Atom& a, const Value& v) {
         case AtomVariant::Text: return std::get<SharedTextAutomaton>(a)->accepts(v.bytes);
         case AtomVariant::Sequence: return sequence_contains(std::get<SequenceAutomaton>(a), v);
         case AtomVariant::SetItems: return set_items_contains(std::get<SetItems>(a), v);
+        case AtomVariant::Shapes: return shapes_contain(std::get<Shapes>(a), v);
         default: return false;
     }
 }
