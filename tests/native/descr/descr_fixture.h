@@ -88,7 +88,7 @@ struct Value {
     std::string name;  // for messages
     // list, tuple: the items in order; set, frozenset: the elements, no two
     // equal as Python compares them (`python_equal`).
-    std::vector<std::shared_ptr<const Value>> elements;
+    std::vector<std::shared_ptr<const Value>> elements = {};
     // A dict: its items in order, no two keys a dict takes for one.
     std::vector<std::pair<std::shared_ptr<const Value>, std::shared_ptr<const Value>>> items = {};
 };
