@@ -28,7 +28,7 @@ import string
 from dataclasses import dataclass, field
 from typing import Annotated, Any, Callable, Literal, Optional
 
-from typing_extensions import TypedDict
+from typing_extensions import NotRequired, TypedDict
 
 # --- the hints -------------------------------------------------------------
 
@@ -62,6 +62,136 @@ Tree.__annotations__["children"] = list[Tree]
 # of a TypedDict refuses a config); the other libraries ignore the attribute.
 for _td in (Record, Tree):
     _td.__pydantic_config__ = {"strict": True}
+
+# --- the nested order payload ------------------------------------------------
+# An order as a shop's API hands it over: a customer, a billing and a shipping
+# address, one to eight line items, `Literal` enums, optional (None) values
+# and keys that may be absent (`NotRequired`).
+
+OrderStatus = Literal["pending", "paid", "packed", "shipped", "delivered", "cancelled", "refunded"]
+Country = Literal["US", "CA", "MX", "GB", "IE", "FR", "DE", "NL", "ES", "IT", "SE", "PL", "JP", "AU", "NZ", "BR"]
+Currency = Literal["USD", "EUR", "GBP", "JPY", "CAD", "AUD"]
+
+
+class Address(TypedDict):
+    street: str
+    city: str
+    postcode: str
+    country: Country
+    line2: NotRequired[Optional[str]]
+
+
+class Customer(TypedDict):
+    id: int
+    name: str
+    email: str
+    phone: Optional[str]
+    vip: bool
+    since: str
+
+
+class LineItem(TypedDict):
+    sku: str
+    name: str
+    quantity: int
+    unit_price: float
+    tags: list[str]
+    discount: NotRequired[float]
+    gift: NotRequired[bool]
+
+
+class Order(TypedDict):
+    id: int
+    status: OrderStatus
+    currency: Currency
+    customer: Customer
+    billing: Address
+    shipping: Address
+    items: list[LineItem]
+    total: float
+    created: str
+    coupon: Optional[str]
+    note: NotRequired[Optional[str]]
+    channel: NotRequired[Literal["web", "app", "phone"]]
+
+
+for _td in (Address, Customer, LineItem, Order):
+    _td.__pydantic_config__ = {"strict": True}
+
+
+def _enum(hint):
+    return {"enum": list(hint.__args__)}
+
+
+ADDRESS_SCHEMA = {
+    "type": "object",
+    "properties": {
+        "street": {"type": "string"},
+        "city": {"type": "string"},
+        "postcode": {"type": "string"},
+        "country": _enum(Country),
+        "line2": {"type": ["string", "null"]},
+    },
+    "required": ["street", "city", "postcode", "country"],
+}
+
+ORDER_SCHEMA = {
+    "type": "object",
+    "properties": {
+        "id": {"type": "integer"},
+        "status": _enum(OrderStatus),
+        "currency": _enum(Currency),
+        "customer": {
+            "type": "object",
+            "properties": {
+                "id": {"type": "integer"},
+                "name": {"type": "string"},
+                "email": {"type": "string"},
+                "phone": {"type": ["string", "null"]},
+                "vip": {"type": "boolean"},
+                "since": {"type": "string"},
+            },
+            "required": ["id", "name", "email", "phone", "vip", "since"],
+        },
+        "billing": ADDRESS_SCHEMA,
+        "shipping": ADDRESS_SCHEMA,
+        "items": {
+            "type": "array",
+            "items": {
+                "type": "object",
+                "properties": {
+                    "sku": {"type": "string"},
+                    "name": {"type": "string"},
+                    "quantity": {"type": "integer"},
+                    "unit_price": {"type": "number"},
+                    "tags": {"type": "array", "items": {"type": "string"}},
+                    "discount": {"type": "number"},
+                    "gift": {"type": "boolean"},
+                },
+                "required": ["sku", "name", "quantity", "unit_price", "tags"],
+            },
+        },
+        "total": {"type": "number"},
+        "created": {"type": "string"},
+        "coupon": {"type": ["string", "null"]},
+        "note": {"type": ["string", "null"]},
+        "channel": {"enum": ["web", "app", "phone"]},
+    },
+    "required": ["id", "status", "currency", "customer", "billing", "shipping", "items", "total", "created", "coupon"],
+}
+
+
+def _struct(name, of_list=False):
+    """The Struct spelling `name` of structs.py (imports msgspec)."""
+
+    def make():
+        import structs
+
+        t = getattr(structs, name)
+        return list[t] if of_list else t
+
+    return make
+
 
 Colour = Literal["red", "green", "blue", "cyan", "magenta", "yellow", "black", "white", 0, 1, 2, 3]
 COLOURS = ["red", "green", "blue", "cyan", "magenta", "yellow", "black", "white", 0, 1, 2, 3]
@@ -218,6 +348,130 @@ def tree_with(depth, leaf):
     return node
 
 
+# --- the order payload's values ------------------------------------------------
+
+_STREETS = ["Main St", "High Street", "Rue de la Paix", "Hauptstrasse", "Calle Mayor", "Via Roma", "Elm Avenue"]
+_CITIES = ["Springfield", "London", "Paris", "Berlin", "Madrid", "Rome", "Osaka", "Toronto", "Sydney"]
+
+
+def _pick(rng, hint):
+    return rng.choice(hint.__args__)
+
+
+def make_address(rng):
+    a = {
+        "street": f"{rng.randint(1, 999)} {rng.choice(_STREETS)}",
+        "city": rng.choice(_CITIES),
+        "postcode": f"{rng.randint(10000, 99999)}",
+        "country": _pick(rng, Country),
+    }
+    if rng.random() < 0.4:
+        a["line2"] = None if rng.random() < 0.5 else f"Apt {rng.randint(1, 99)}"
+    return a
+
+
+def make_line_item(rng):
+    item = {
+        "sku": f"SKU-{rng.randint(0, 99999):05d}",
+        "name": f"{rng.choice(_WORDS).title()} {rng.choice(['mug', 'lamp', 'chair', 'book', 'shirt', 'kettle'])}",
+        "quantity": rng.randint(1, 12),
+        "unit_price": round(rng.uniform(1, 500), 2),
+        "tags": rng.sample(_WORDS, rng.randint(0, 3)),
+    }
+    if rng.random() < 0.3:
+        item["discount"] = round(rng.uniform(0, 0.5), 2)
+    if rng.random() < 0.1:
+        item["gift"] = True
+    return item
+
+
+def make_order(rng, i):
+    billing = make_address(rng)
+    order = {
+        "id": 100000 + i,
+        "status": _pick(rng, OrderStatus),
+        "currency": _pick(rng, Currency),
+        "customer": {
+            "id": rng.randint(1, 10**6),
+            "name": f"{rng.choice(_WORDS).title()} {rng.choice(_WORDS).title()}",
+            "email": make_email(rng),
+            "phone": None if rng.random() < 0.3 else f"+1-555-{rng.randint(0, 9999):04d}",
+            "vip": rng.random() < 0.1,
+            "since": f"20{rng.randint(10, 24)}-{rng.randint(1, 12):02d}-{rng.randint(1, 28):02d}",
+        },
+        "billing": billing,
+        "shipping": billing if rng.random() < 0.5 else make_address(rng),
+        "items": [make_line_item(rng) for _ in range(rng.randint(1, 8))],
+        "total": round(rng.uniform(5, 3000), 2),
+        "created": f"2024-{rng.randint(1, 12):02d}-{rng.randint(1, 28):02d}T{rng.randint(0, 23):02d}:00:00Z",
+        "coupon": None if rng.random() < 0.8 else f"SAVE{rng.randint(5, 50)}",
+    }
+    if order["shipping"] is billing:
+        order["shipping"] = dict(billing)  # an equal copy, as a parser would give
+    if rng.random() < 0.3:
+        order["note"] = None if rng.random() < 0.3 else "leave at the door"
+    if rng.random() < 0.5:
+        order["channel"] = rng.choice(["web", "app", "phone"])
+    return order
+
+
+def make_orders(n, seed=8):
+    rng = random.Random(seed)
+    return [make_order(rng, i) for i in range(n)]
+
+
+# One fault each, deep inside an order: a wrong scalar type, an enum value
+# outside its literal, a missing key, a None where none is allowed, a wrong
+# type under a NotRequired key.
+ORDER_FAULTS = [
+    lambda o: o["items"][-1].__setitem__("quantity", str(o["items"][-1]["quantity"])),
+    lambda o: o["shipping"].__setitem__("country", "XX"),
+    lambda o: o["customer"].__delitem__("email"),
+    lambda o: o.__setitem__("status", "lost"),
+    lambda o: o["items"][0].__setitem__("discount", None),
+    lambda o: o["billing"].__setitem__("line2", 5),
+    lambda o: o.__setitem__("total", "12.50"),
+    lambda o: o["items"][0]["tags"].append(3),
+]
+
+
+def make_bad_orders(n, seed=9):
+    """n orders where every hundredth one (from index 99) has one fault."""
+    rng = random.Random(seed)
+    rows = [make_order(rng, i) for i in range(n)]
+    for k, i in enumerate(range(99, n, 100)):
+        ORDER_FAULTS[k % len(ORDER_FAULTS)](rows[i])
+    return rows
+
+
+def _order_with(fault):
+    o = make_order(random.Random(11), 1)
+    fault(o)
+    return o
+
+
+# --- literal unions of many members ---------------------------------------------
+
+LITERAL_SIZES = (4, 64, 4096)
+
+
+def literal_values(k):
+    """k distinct short texts, like the codes an enum of that size holds."""
+    return tuple(f"{_WORDS[i % len(_WORDS)]}-{i:04d}" for i in range(k))
+
+
+def literal_hint(k):
+    return Literal[literal_values(k)]
+
+
+def make_literal_items(k, n, seed=12):
+    """n members of the union of k literals: equal texts, other objects (as a
+    parser would make them), not the constants themselves."""
+    rng = random.Random(seed)
+    values = literal_values(k)
+    return [rng.choice(values).encode().decode() for _ in range(n)]
+
+
 class IntSub(int):
     pass
 
@@ -241,6 +495,9 @@ class Family:
     spellings: dict = field(default_factory=dict)  # lib -> callable giving its hint
     json_corpus_extra: list = field(default_factory=list)  # (description, bytes, member?)
     json_edges: list = field(default_factory=list)  # (description, bytes)
+    # The schema as msgspec Structs (structs.py), built on demand; None where
+    # it cannot be written as one.
+    struct: Callable[[], Any] | None = None
 
     def hint_for(self, lib):
         make = self.spellings.get(lib)
@@ -341,6 +598,7 @@ def families(sizes):
         Family(
             key="record",
             hint=Record,
+            struct=_struct("Record"),
             ours=lambda: Record,
             schema=RECORD_SCHEMA,
             make=lambda: _one_record(),
@@ -372,6 +630,7 @@ def families(sizes):
         Family(
             key="records",
             hint=list[Record],
+            struct=_struct("Record", of_list=True),
             ours=lambda: list[Record],
             schema={"type": "array", "items": RECORD_SCHEMA},
             make=lambda: make_records(n_rec),
@@ -387,6 +646,7 @@ def families(sizes):
         Family(
             key="records_bad",
             hint=list[Record],
+            struct=_struct("Record", of_list=True),
             ours=lambda: list[Record],
             schema={"type": "array", "items": RECORD_SCHEMA},
             make=lambda: make_bad_records(n_rec),
@@ -398,6 +658,7 @@ def families(sizes):
         Family(
             key="tree",
             hint=Tree,
+            struct=_struct("Tree"),
             ours=_ours_tree,
             schema=TREE_SCHEMA,
             make=lambda: make_tree(n_tree),
@@ -466,4 +727,70 @@ def families(sizes):
             edges=[("a str subclass", [StrSub("a@b.io")])],
         ),
     ]
+    fams += order_families(sizes) + literal_families(sizes)
     return {f.key: f for f in fams}
+
+
+def order_families(sizes):
+    n = sizes["orders"]
+    one = make_orders(1)
+    lean = make_orders(1)
+    for k in ("note", "channel"):
+        lean[0].pop(k, None)
+    for a in (lean[0]["billing"], lean[0]["shipping"]):
+        a.pop("line2", None)
+    for item in lean[0]["items"]:
+        item.pop("discount", None)
+        item.pop("gift", None)
+    corpus_bad = [(f"an order with fault {i}", [_order_with(f)], False) for i, f in enumerate(ORDER_FAULTS)]
+    common = dict(hint=list[Order], ours=lambda: list[Order], schema={"type": "array", "items": ORDER_SCHEMA},
+                  struct=_struct("Order", of_list=True))
+    return [
+        Family(
+            key="orders",
+            make=lambda: make_orders(n),
+            corpus=[
+                ("[]", [], True),
+                ("one order", one, True),
+                ("an order without its NotRequired keys", lean, True),
+                ("50 orders", make_orders(50), True),
+                *corpus_bad,
+                ("999 orders then a bad one", make_orders(999) + [_order_with(ORDER_FAULTS[1])], False),
+                ("None", None, False),
+            ],
+            edges=[("an extra key on an order", [dict(one[0], extra=1)])],
+            **common,
+        ),
+        Family(
+            key="orders_bad",
+            make=lambda: make_bad_orders(n),
+            corpus=[("3 orders", make_orders(3), True), ("1% of orders bad", make_bad_orders(300), False)],
+            **common,
+        ),
+    ]
+
+
+def literal_families(sizes):
+    n = sizes["items"]
+    fams = []
+    for k in LITERAL_SIZES:
+        values = literal_values(k)
+        hint = literal_hint(k)
+        fams.append(Family(
+            key=f"lit{k}",
+            hint=list[hint],
+            ours=lambda hint=hint: list[hint],
+            schema={"type": "array", "items": {"enum": list(values)}},
+            make=lambda k=k: make_literal_items(k, n),
+            corpus=[
+                ("[]", [], True),
+                ("the first and last literal", [values[0], values[-1]], True),
+                ("a text outside the union", [values[0], values[0] + "x"], False),
+                ("a text differing in case", [values[-1].upper()], False),
+                ("an int", [1], False),
+                ("9,999 members then a bad one", [values[1]] * 9999 + ["zz"], False),
+                ("None", None, False),
+            ],
+            edges=[("a str subclass", [StrSub(values[0])])],
+        ))
+    return fams

@@ -11,6 +11,10 @@ them).  JSON families: "valid" and "first".  The statements use the
 fastest documented call of each library: a prebuilt adapter, decoder or
 compiled function, looked up once, called with the input `x`.
 
+msgspec appears twice where a family's schema can be written as
+`msgspec.Struct` classes (structs.py): converting into its TypedDict
+spelling, and into Structs, the path its users reach for.
+
 Peers run in strict mode wherever they have one: msgspec `strict=True`,
 pydantic `strict=True` (on the adapter, or on the TypedDict), typeguard with
 every collection item checked.  beartype samples one item per container, so
@@ -290,9 +294,29 @@ def _beartype(fam, mode):
     return [_slot("beartype*", "beartype", "peer", build, "is_bearable(x, T)", BEARTYPE_NOTE)]
 
 
+def _msgspec_struct(fam, mode):
+    if fam.struct is None:  # no column where the schema is no Struct
+        return []
+
+    def build():
+        import msgspec
+
+        if mode == "all":
+            raise NotApplicable("stops at the first failure")
+        T = fam.struct()
+        E = msgspec.ValidationError
+        ns = {"convert": msgspec.convert, "T": T, "E": E}
+        call = "convert(x, T, strict=True)"
+        return Entry(call if mode == "valid" else _try_first(call), ns,
+                     raises_verdict(lambda x: msgspec.convert(x, T, strict=True), E))
+
+    return [_slot("msgspec Struct", "msgspec", "peer", build, "msgspec.convert(x, T, strict=True), T a msgspec.Struct",
+                  "builds the Struct instances (its fastest path)")]
+
+
 def objects_slots(fam, mode):
     slots = _ours_objects(fam, mode)
-    for peer in (_msgspec, _pydantic, _fastjsonschema, _jsonschema, _typeguard, _beartype):
+    for peer in (_msgspec, _msgspec_struct, _pydantic, _fastjsonschema, _jsonschema, _typeguard, _beartype):
         slots += peer(fam, mode)
     if fam.key == "int" and mode == "valid":
         slots.append(_slot("isinstance", "python", "reference",
@@ -397,6 +421,50 @@ def compile_slots(fam):
               "builds lazily: the constructor compiles nothing"),
         _slot("typeguard", "typeguard", "peer", none("reads the hint on every call"), ""),
         _slot("beartype*", "beartype", "peer", none("reads the hint on every call"), ""),
+    ]
+
+
+# --- compiling a union of many literals -----------------------------------
+
+
+def literal_compile_slots(fam):
+    """Compiling `Literal[v1, ..., vk]`, timed per call on a fresh hint.
+
+    msgspec builds its type information on each `convert` of a hint that is
+    not a class, and every library may cache by the hint object: each call
+    gets a new but equal Literal object (a shallow copy, 0.4 µs), and
+    checks one member with it."""
+    import typing
+
+    import tessaron
+
+    hint = typing.get_args(fam.hint)[0]
+    sample = typing.get_args(hint)[0]
+
+    def fresh(hint=hint):
+        alias = object.__new__(type(hint))
+        alias.__dict__.update(hint.__dict__)
+        return alias
+
+    def ours_build():
+        return Entry("V(fresh()).is_valid(sample)", {"V": tessaron.Validator, "fresh": fresh, "sample": sample})
+
+    def msgspec_build():
+        import msgspec
+
+        return Entry("convert(sample, fresh(), strict=True)",
+                     {"convert": msgspec.convert, "fresh": fresh, "sample": sample})
+
+    def pydantic_build():
+        pydantic_adapter(hint)
+        return Entry("adapter(fresh()).validate_python(sample)",
+                     {"adapter": pydantic_adapter, "fresh": fresh, "sample": sample})
+
+    return [
+        _slot("tessaron", OURS, "ours", ours_build, "Validator(L).is_valid(v)"),
+        _slot("msgspec", "msgspec", "peer", msgspec_build, "msgspec.convert(v, L, strict=True)",
+              "builds its type information on every call of a Literal"),
+        _slot("pydantic", "pydantic", "peer", pydantic_build, "TypeAdapter(L, strict).validate_python(v)"),
     ]
 
 

@@ -14,6 +14,11 @@ GOAL_OBJECTS = 2.0  # valid Python objects: at least 2x the fastest peer
 GOAL_INVALID = 1.0  # invalid Python objects: not slower than the fastest peer
 GOAL_JSON = 1.5  # is_valid_json against msgspec's typed decode
 GOAL_COMPILE = 1.0  # compiling: faster than a pydantic TypeAdapter
+GOAL_VALIDATE = 1.1  # validate of a valid value: within 1.1x of is_valid
+GOAL_ERROR = 1.5  # validate raising for one bad scalar: 1.5x pydantic
+GOAL_LITERALS = 1.0  # a list checked against a union of literals: the fastest peer
+GOAL_LITERAL_COMPILE = 1.0  # compiling a union of 4096 literals: msgspec
+GOAL_FLOOR = 1.5  # list[int]: is_valid within 1.5x the C floor per item
 
 COLOURS = {
     "tessaron": "#d62728", "msgspec": "#1f77b4", "pydantic": "#2ca02c", "fastjsonschema": "#9467bd",
@@ -58,9 +63,10 @@ def role_of(case, column):
     return next(s["role"] for s in case["slots"] if s["column"] == column)
 
 
-def ours_cell(case):
+def ours_cell(case, column=None):
+    """Our main call's (column, cell), or those of `column` when given."""
     for s in case["slots"]:
-        if s["role"] == "ours":
+        if (s["column"] == column) if column else s["role"] == "ours":
             return s["column"], case["cells"][s["column"]]
     return None, None
 
@@ -78,9 +84,9 @@ def fastest_peer(case, only=None):
     return best
 
 
-def ratio(case, only=None):
+def ratio(case, only=None, column=None):
     """Fastest timed peer / ours: above 1 we are faster."""
-    _, ours = ours_cell(case)
+    _, ours = ours_cell(case, column)
     peer = fastest_peer(case, only)
     if ours is None or ours["status"] != "ok" or peer is None:
         return None, peer
@@ -111,10 +117,12 @@ def goals(results):
     rows = []
     by_key = {t["key"]: t for t in results["tables"]}
 
-    def add(table_key, goal_text, need, only=None, strict=False):
+    def add(table_key, goal_text, need, only=None, strict=False, column=None, family=None):
         for case in by_key.get(table_key, {"cases": []})["cases"]:
-            col, ours = ours_cell(case)
-            r, peer = ratio(case, only)
+            if family and case["family"] != family:
+                continue
+            col, ours = ours_cell(case, column)
+            r, peer = ratio(case, only, column)
             if ours is None or ours["status"] != "ok":
                 verdict = "not measured: " + (ours["status"] if ours else "no call of ours")
                 rows.append((goal_text, case["title"], "-", "-", "-", verdict))
@@ -126,11 +134,47 @@ def goals(results):
             rows.append((goal_text, case["title"], f"{fmt_time(ours['median'])} ({col})",
                          f"{fmt_time(peer[1])} ({peer[0]})", fmt_ratio(r), "yes" if met else "**no**"))
 
-    add("objects", f"valid objects: ≥ {GOAL_OBJECTS:g}x the fastest peer", GOAL_OBJECTS)
+    add("objects", f"valid objects: is_valid ≥ {GOAL_OBJECTS:g}x the fastest peer", GOAL_OBJECTS,
+        column="tessaron is_valid")
+    for case in by_key.get("objects", {"cases": []})["cases"]:
+        _, main = ours_cell(case)
+        _, quick = ours_cell(case, "tessaron is_valid")
+        if not main or not quick or main["status"] != "ok" or quick["status"] != "ok":
+            continue
+        over = main["median"] / quick["median"]
+        rows.append((f"valid objects: validate within {GOAL_VALIDATE:g}x of is_valid", case["title"],
+                     f"{fmt_time(main['median'])} (tessaron)", f"{fmt_time(quick['median'])} (tessaron is_valid)",
+                     f"{over:.2f}x of is_valid", "yes" if over <= GOAL_VALIDATE else "**no**"))
     add("invalid", "invalid objects: not slower than the fastest peer", GOAL_INVALID)
+    add("invalid", f"error path: validate raising ≥ {GOAL_ERROR:g}x pydantic", GOAL_ERROR, only="pydantic",
+        family="int_bad")
+    add("literal_unions", "literal unions: not slower than the fastest peer", GOAL_LITERALS)
+    add("compile_literal", "compiling a union of literals: not slower than msgspec", GOAL_LITERAL_COMPILE,
+        only="msgspec")
     add("json", f"JSON: is_valid_json ≥ {GOAL_JSON:g}x msgspec typed decode", GOAL_JSON, only="msgspec")
     add("compile", "compile: faster than a pydantic TypeAdapter", GOAL_COMPILE, only="pydantic", strict=True)
     return rows
+
+
+def list_size_lines(sized):
+    """The `list[int]` size sweep: per item against the C floor."""
+    lines = [f"`list[int]` by size, hot data: time per item of `is_valid`, `validate` and the C floor (one "
+             f"`PyLong_Check` per item of the list's storage, bench/floor.c), call included. Targets: `is_valid` "
+             f"within {sized['target']:g}x the floor at every size, and never slower than `validate`.", ""]
+    if sized.get("floor_missing"):
+        lines += [f"The floor was not measured: {sized['floor_missing']}.", ""]
+    rows = []
+    for r in sized["rows"]:
+        n, floor = r["n"], r.get("floor")
+        per = {k: fmt_time(r[k] / n) for k in ("is_valid", "validate", "floor") if k in r}
+        vs_floor = r["is_valid"] / floor if floor else None
+        vs_validate = r["is_valid"] / r["validate"]
+        met = (vs_floor is None or vs_floor <= sized["target"]) and vs_validate <= 1.0
+        rows.append((f"{n:,}", per["is_valid"], per["validate"], per.get("floor", "-"), fmt_ratio(vs_floor),
+                     fmt_ratio(vs_validate), "yes" if met else "**no**"))
+    lines += [md_table(["items", "is_valid", "validate", "C floor", "is_valid ÷ floor", "is_valid ÷ validate",
+                        "met"], rows), ""]
+    return lines
 
 
 def slower_cases(results):
@@ -265,7 +309,8 @@ def markdown(results):
     floor = results.get("overhead")
     alloc = results.get("allocation")
     decided = results.get("decisions")
-    if floor or alloc or decided:
+    sized = results.get("list_sizes")
+    if floor or alloc or decided or sized:
         lines += ["## Checks of our own", ""]
     if floor:
         lines += [f"Per-call floor: `is_valid` of a scalar schema against a bare `isinstance(1, int)`; the target "
@@ -279,6 +324,8 @@ def markdown(results):
         lines += [f"Verdict walk of {alloc['records']:,} records of six fields: `is_valid` allocated {extra} bytes "
                   f"beyond the cost of measuring (target 0: {'ok' if extra <= 0 else '**allocates**'}), "
                   f"{alloc['ns_per_record']:.1f} ns per record.", ""]
+    if sized:
+        lines += list_size_lines(sized)
     if decided:
         lines += [f"Decisions on the descriptor route (`relation_to` of flat schemas the structural decision leaves "
                   f"open); the target is under {fmt_time(decided['target'])} each.", ""]

@@ -36,12 +36,14 @@ import report  # noqa: E402
 from timing import time_interleaved  # noqa: E402
 
 FULL = {
-    "sizes": {"list_int": 1_000_000, "records": 10_000, "tree": 1_000, "items": 10_000},
+    "sizes": {"list_int": 1_000_000, "records": 10_000, "tree": 1_000, "items": 10_000, "orders": 1_000},
+    "list_sizes": [1, 4, 16, 64, 256, 1024, 4096, 16384, 65536, 262144, 1048576],
     "rounds": 15, "min_rounds": 5, "target": 0.02, "budget": 25.0,
     "import_rounds": 15, "memory_reps": 3, "quiet_wait": 900.0,
 }
 SMOKE = {
-    "sizes": {"list_int": 10_000, "records": 200, "tree": 100, "items": 500},
+    "sizes": {"list_int": 10_000, "records": 200, "tree": 100, "items": 500, "orders": 200},
+    "list_sizes": [1, 16, 256, 4096],
     "rounds": 3, "min_rounds": 2, "target": 0.001, "budget": 0.5,
     "import_rounds": 1, "memory_reps": 1, "quiet_wait": 0.0,
 }
@@ -60,25 +62,37 @@ def case_titles(sizes):
         "literal": "union of 12 literals, one value",
         "literals": f"list of {n['items']} literals (union of 12)",
         "emails": f"{n['items']} strings under a pattern",
+        "orders": f"{n['orders']} nested orders",
+        "orders_bad": f"{n['orders']} nested orders, 1% bad",
+        **{f"lit{k}": f"list of {n['items']} str, union of {k} literals" for k in cases.LITERAL_SIZES},
     }
+
+
+def compile_titles():
+    return {f"lit{k}": f"union of {k} str literals" for k in cases.LITERAL_SIZES}
 
 
 # (table key, title, channel, [(family, mode)])
 TABLES = [
     ("objects", "Python objects, valid input", "objects",
      [("int", "valid"), ("list_int", "valid"), ("record", "valid"), ("records", "valid"), ("tree", "valid"),
-      ("literal", "valid"), ("literals", "valid"), ("emails", "valid")]),
+      ("orders", "valid"), ("literal", "valid"), ("literals", "valid"), ("emails", "valid")]),
     ("invalid", "Python objects, invalid input", "objects",
-     [("int_bad", "first"), ("int_bad", "all"), ("records_bad", "first"), ("records_bad", "all")]),
+     [("int_bad", "first"), ("int_bad", "all"), ("records_bad", "first"), ("records_bad", "all"),
+      ("orders_bad", "first"), ("orders_bad", "all")]),
+    ("literal_unions", "Literal unions, valid input", "objects",
+     [(f"lit{k}", "valid") for k in cases.LITERAL_SIZES]),
     ("json", "JSON text, valid input", "json",
      [("int", "valid"), ("list_int", "valid"), ("record", "valid"), ("records", "valid"), ("tree", "valid"),
-      ("literals", "valid"), ("emails", "valid")]),
-    ("json_invalid", "JSON text, invalid input", "json", [("records_bad", "first")]),
+      ("orders", "valid"), ("literals", "valid"), ("emails", "valid")]),
+    ("json_invalid", "JSON text, invalid input", "json", [("records_bad", "first"), ("orders_bad", "first")]),
     ("compile", "Schema compile", "compile",
-     [("int", ""), ("record", ""), ("records", ""), ("tree", ""), ("literal", ""), ("emails", "")]),
+     [("int", ""), ("record", ""), ("records", ""), ("tree", ""), ("orders", ""), ("literal", ""), ("emails", "")]),
+    ("compile_literal", "Compiling a union of literals", "compile_literal",
+     [(f"lit{k}", "") for k in cases.LITERAL_SIZES]),
 ]
 MODE_TEXT = {"valid": "", "first": ", first failure", "all": ", all failures", "": ""}
-MEMORY_CASES = [("objects", "list_int"), ("objects", "records"), ("json", "records")]
+MEMORY_CASES = [("objects", "list_int"), ("objects", "records"), ("objects", "orders"), ("json", "records")]
 
 
 def log(*a):
@@ -168,10 +182,13 @@ def run_case(cfg, channel, fam, mode, title):
         slots = peers.json_slots(fam, mode)
         corpus, edges = fam.json_corpus(), fam.json_edges
         x = json.dumps(fam.make()).encode()
+    elif channel == "compile_literal":
+        slots = peers.literal_compile_slots(fam)
+        corpus, edges, x = [], [], None
     else:
         slots = peers.compile_slots(fam)
         corpus, edges, x = [], [], None
-    if channel != "compile":  # the timed input itself must get the same verdict from everyone
+    if not channel.startswith("compile"):  # the timed input itself must get the same verdict from everyone
         corpus = corpus + [("the timed input", x, mode == "valid")]
     mismatches, edge_table = check_case(slots, corpus, edges if mode == "valid" else [])
     stmts = {s.column: (s.entry.stmt, s.entry.ns) for s in slots if s.entry is not None and s.status == "ok"}
@@ -342,6 +359,61 @@ def allocation(cfg):
     return out
 
 
+def build_floor(directory):
+    """Compiles floor.c into `directory`: (module, None), or (None, why not)."""
+    import importlib.util
+    import shlex
+    import sysconfig
+
+    cc = shlex.split(sysconfig.get_config_var("CC") or "cc")
+    out = Path(directory) / ("_bench_floor" + (sysconfig.get_config_var("EXT_SUFFIX") or ".so"))
+    cmd = cc + ["-O2", "-shared", "-fPIC", "-I", sysconfig.get_paths()["include"], str(HERE / "floor.c"), "-o",
+                str(out)]
+    try:
+        p = subprocess.run(cmd, capture_output=True, text=True)
+    except OSError as e:
+        return None, f"no C compiler: {e}"
+    if p.returncode != 0:
+        return None, "floor.c did not compile: " + (p.stderr.strip().splitlines() or ["?"])[-1]
+    spec = importlib.util.spec_from_file_location("_bench_floor", out)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module, None
+
+
+def list_sizes(cfg):
+    """`list[int]` per element, size by size, against the C floor.
+
+    The floor is one C call testing `PyLong_Check` on each item of the
+    list's storage (floor.c).  Hot data: the same list checked again and
+    again.  At every size `is_valid` should cost at most 1.5x the floor
+    (the fixed cost of a call included) and never more than `validate`."""
+    import random
+    import tempfile
+
+    import tessaron
+
+    v = tessaron.Validator(list[int])
+    with tempfile.TemporaryDirectory() as tmp:
+        floor, why = build_floor(tmp)
+    rows = []
+    for n in cfg["list_sizes"]:
+        rng = random.Random(1)
+        x = [rng.randrange(-(10**9), 10**9) for _ in range(n)]
+        stmts = {"is_valid": ("v.is_valid(x)", {"v": v}), "validate": ("v.validate(x)", {"v": v})}
+        if floor is not None:
+            if floor.all_ints(x) is not True:
+                raise AssertionError("the C floor disagrees on a list of ints")
+            stmts["floor"] = ("f(x)", {"f": floor.all_ints})
+        t = time_interleaved(stmts, x, cfg["rounds"], cfg["min_rounds"], cfg["target"], cfg["budget"] / 4)
+        row = {"n": n, **{k: t[k].median for k in t}}
+        rows.append(row)
+        base = row.get("floor")
+        log(f"  list[int] of {n:,}: " + "  ".join(f"{k}={t[k].median / n * 1e9:.2f} ns/item" for k in t) +
+            (f"  is_valid/floor={row['is_valid'] / base:.2f}x" if base else ""))
+    return {"rows": rows, "target": 1.5, "floor_missing": why}
+
+
 def decisions(cfg):
     """`relation_to` on flat schemas that the structural decision leaves
     open, so that the descriptor route answers them: bounded ints, a pattern,
@@ -439,7 +511,8 @@ def main():
         for family, mode in plan:
             if args.only and args.only not in family:
                 continue
-            case_title = titles[family] + MODE_TEXT[mode]
+            case_title = (compile_titles() if channel == "compile_literal" else titles).get(family, family)
+            case_title += MODE_TEXT[mode]
             load = quiet.wait()
             try:
                 case = run_case(cfg, channel, fams[family], mode, case_title)
@@ -460,11 +533,12 @@ def main():
     log("== Checks of our own")
     floor = overhead(cfg)
     alloc = allocation(cfg)
+    sized = list_sizes(cfg)
     decided = decisions(cfg)
 
     meta["elapsed_seconds"] = time.monotonic() - started
     results = {"meta": meta, "tables": tables, "imports": imports, "memory": memory, "overhead": floor,
-               "allocation": alloc, "decisions": decided,
+               "allocation": alloc, "list_sizes": sized, "decisions": decided,
                "failures": failures}
     out = Path(args.out)
     out.mkdir(parents=True, exist_ok=True)
