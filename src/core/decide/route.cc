@@ -11,10 +11,12 @@
 // value); everything else is undecided.
 //
 // The descriptor route converts the left side (polarity 0: a superset of
-// its values when recursion is cut); an empty left descriptor proves the
-// inclusion without looking at the right side.  Otherwise the right side
-// is converted with polarity 1 (a subset of its values), complemented, met
-// with the left one, and the meet tested for emptiness.
+// its values when recursion is cut or a part is inexact); an empty left
+// descriptor proves the inclusion without looking at the right side.
+// Otherwise the right side is converted with polarity 1 (a subset of its
+// values), complemented, met with the left one, and the meet tested for
+// emptiness.  An inhabited meet of a bound (an inexact side) refutes
+// nothing: the values found may be the bound's alone.
 //
 // Invariants: an answer other than undecided rests on a proof of one of the
 // two routes.  The thread's work budget is restored after every window,
@@ -57,10 +59,11 @@ bool recursion_cut(const ir::Node& node, std::span<const ir::Node> definitions) 
 
 RouteOutcome run_descriptor_route(const ir::Node& left, const ir::Node& right, Oracle& oracle,
                                   std::span<const ir::Node> definitions) {
-    const descr::OptDescr l = descr::descr_of_node(left, definitions, 0, oracle);
+    bool inexact = false;
+    const descr::OptDescr l = descr::descr_of_node(left, definitions, 0, oracle, &inexact);
     if (!l) return RouteOutcome::NoLeft;
     if (bounded_emptiness(*l) == Emptiness::Empty) return RouteOutcome::LeftEmpty;
-    const descr::OptDescr r = descr::descr_of_node(right, definitions, 1, oracle);
+    const descr::OptDescr r = descr::descr_of_node(right, definitions, 1, oracle, &inexact);
     if (!r) return RouteOutcome::NoRight;
     descr::WorkWindow window(descr::kWindowUnits);
     const descr::OptDescr meet =
@@ -68,7 +71,7 @@ RouteOutcome run_descriptor_route(const ir::Node& left, const ir::Node& right, O
     if (!meet) return RouteOutcome::NoMeet;
     switch (descr::descr_is_empty(*meet)) {
         case Emptiness::Empty: return RouteOutcome::MeetEmpty;
-        case Emptiness::Inhabited: return RouteOutcome::MeetInhabited;
+        case Emptiness::Inhabited: return inexact ? RouteOutcome::MeetInhabitedInexact : RouteOutcome::MeetInhabited;
         case Emptiness::Undecided: break;
     }
     return RouteOutcome::MeetUndecided;
@@ -85,6 +88,7 @@ Decision combine_route(RouteOutcome route, bool recursion) {
         case RouteOutcome::NoRight:
         case RouteOutcome::NoMeet:
         case RouteOutcome::MeetUndecided:
+        case RouteOutcome::MeetInhabitedInexact:
             break;
     }
     return Decision::Undecided;
@@ -97,10 +101,11 @@ Decision decide_subset_by_descr(const ir::Node& left, const ir::Node& right, Ora
 }
 
 Emptiness decide_empty_by_descr(const ir::Node& node, Oracle& oracle, std::span<const ir::Node> definitions) {
-    const descr::OptDescr d = descr::descr_of_node(node, definitions, 0, oracle);
+    bool inexact = false;
+    const descr::OptDescr d = descr::descr_of_node(node, definitions, 0, oracle, &inexact);
     if (!d) return Emptiness::Undecided;
     const Emptiness e = bounded_emptiness(*d);
-    if (e == Emptiness::Inhabited && recursion_cut(node, definitions)) return Emptiness::Undecided;
+    if (e == Emptiness::Inhabited && (inexact || recursion_cut(node, definitions))) return Emptiness::Undecided;
     return e;
 }
 

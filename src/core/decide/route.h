@@ -31,6 +31,9 @@ enum class RouteOutcome : std::uint8_t {
     MeetEmpty,      // left minus right is empty
     MeetInhabited,  // left minus right has a value (in the unfolded trees)
     MeetUndecided,  // the emptiness test could not tell
+    // left minus right has a value, but a side's descriptor only bounds its
+    // schema (see descr_of_node): no refutation
+    MeetInhabitedInexact,
 };
 
 // The descriptor route for "left within right" over one pool (behind
@@ -39,8 +42,9 @@ RouteOutcome run_descriptor_route(const ir::Node& left, const ir::Node& right, O
                                   std::span<const ir::Node> definitions);
 
 // The answer of a route outcome: an empty meet (or left side) proves the
-// inclusion whatever the unfolding cut; an inhabited meet refutes it only
-// when `recursion` is clear; everything else is undecided.
+// inclusion whatever the unfolding cut or the bounds; an inhabited meet of
+// exact descriptors refutes it only when `recursion` is clear; everything
+// else is undecided.
 Decision combine_route(RouteOutcome route, bool recursion);
 
 // The descriptor route combined with what the recursion of the two roots
@@ -50,7 +54,8 @@ Decision decide_subset_by_descr(const ir::Node& left, const ir::Node& right, Ora
                                 std::span<const ir::Node> definitions);
 
 // Descriptor emptiness of one schema tree.  "Inhabited" only when no
-// recursion was cut (the cut may have added the values found).
+// recursion was cut and the descriptor is exact (the cut or the bound may
+// have added the values found).
 Emptiness decide_empty_by_descr(const ir::Node& node, Oracle& oracle, std::span<const ir::Node> definitions);
 
 // "left within right" for one public call: the structural decision under

@@ -8,7 +8,8 @@
 //
 // Invariants: the counter is taken before anything else at every node, so
 // one conversion visits at most 64 nodes; the depth is lowered by one for
-// every child.  The thread's work budget is restored by `descr_of_node` on
+// every child; the direction flips below a complement and nowhere else
+// (every other kind is monotone in its children).  The thread's work budget is restored by `descr_of_node` on
 // every way out.
 //
 // Budget: conversion itself takes no unit; the unions, intersections,
@@ -58,7 +59,9 @@ OptDescr instance_descr(const ir::Node& node, ConvertContext& ctx) {
 
 OptDescr complement_descr(const ir::Node& node, ConvertContext& ctx, std::uint32_t depth) {
     if (!node.inner()) return std::nullopt;
+    ctx.direction ^= 1;
     auto inner = to_normal_form(*node.inner(), ctx, depth);
+    ctx.direction ^= 1;
     if (!inner) return std::nullopt;
     return descr_complement(*inner);
 }
@@ -101,13 +104,18 @@ OptDescr to_normal_form(const ir::Node& node, ConvertContext& ctx, std::uint32_t
 }
 
 OptDescr descr_of_node(const ir::Node& node, std::span<const ir::Node> definitions, std::uint8_t polarity,
-                       ir::Oracle& oracle) {
+                       ir::Oracle& oracle, bool* inexact) {
     std::optional<ir::Node> unfolded;
     if (!definitions.empty() && ir::has_back_edges(node))
         unfolded = ir::unfold_recursion(node, definitions, 1, polarity);
     WorkWindow window(kWindowUnits);
-    ConvertContext ctx{oracle};
-    return to_normal_form(unfolded ? *unfolded : node, ctx, kConversionDepth);
+    ConvertContext ctx{oracle, kConversionNodes, polarity, false};
+    OptDescr d = to_normal_form(unfolded ? *unfolded : node, ctx, kConversionDepth);
+    if (ctx.inexact) {
+        if (!inexact) return std::nullopt;
+        *inexact = true;
+    }
+    return d;
 }
 
 void descr_of_atom(Descr& d, KindCode code, Atom atom, ConditionList conditions) {

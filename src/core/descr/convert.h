@@ -29,16 +29,27 @@ inline constexpr std::int32_t kConversionNodes = 64;
 inline constexpr std::uint32_t kConversionDepth = 5;
 
 // What one conversion carries: the oracle and the node counter shared by
-// every nested call.
+// every nested call; the direction in which the node at hand may be
+// approximated (0: its descriptor may hold more values than the node
+// admits, 1: fewer), which flips below every complement; and whether some
+// part was approximated.
 struct ConvertContext {
     ir::Oracle& oracle;
     std::int32_t counter = kConversionNodes;
+    std::uint8_t direction = 0;
+    bool inexact = false;
 };
 
 // polarity 0: a descriptor containing the schema's values (the side that is
-// met), 1: one contained in them (the side that is complemented).
+// met), 1: one contained in them (the side that is complemented).  A part
+// the algebra can only bound in the polarity's direction (a literal dict
+// key, which the walk takes only of its exact type: see convert_mapping.cc)
+// makes the result inexact: with `inexact` given, the flag is set there
+// and the bound returned; without it, no descriptor.  An inexact
+// descriptor proves emptiness as an exact one does, but an inhabited one
+// proves nothing.
 OptDescr descr_of_node(const ir::Node& node, std::span<const ir::Node> definitions, std::uint8_t polarity,
-                       ir::Oracle& oracle);
+                       ir::Oracle& oracle, bool* inexact = nullptr);
 
 OptDescr to_normal_form(const ir::Node& node, ConvertContext& ctx, std::uint32_t depth);
 

@@ -13,6 +13,9 @@ using namespace ir::testing;
 using namespace testing;
 using ir::Node;
 
+Node keyed(Node key, Node value) { return raw_mapping({}, {ir::Clause{std::move(key), std::move(value)}}); }
+Node literal_keyed(Node value) { return keyed(lit(kStrA), std::move(value)); }
+
 TEST(CombineRoute, EveryOutcomeWithAndWithoutRecursion) {
     struct Case {
         RouteOutcome route;
@@ -27,6 +30,7 @@ TEST(CombineRoute, EveryOutcomeWithAndWithoutRecursion) {
         {RouteOutcome::MeetEmpty, Decision::Subset, Decision::Subset},
         {RouteOutcome::MeetInhabited, Decision::NotSubset, Decision::Undecided},
         {RouteOutcome::MeetUndecided, Decision::Undecided, Decision::Undecided},
+        {RouteOutcome::MeetInhabitedInexact, Decision::Undecided, Decision::Undecided},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(combine_route(c.route, false), c.plain) << static_cast<int>(c.route);
@@ -49,6 +53,20 @@ TEST(DescriptorRoute, EachOutcome) {
         {"int within what cannot be converted", int_(), hole(4), RouteOutcome::NoRight},
         {"an abstract class on the left", inst(kAbstractClass), int_(), RouteOutcome::NoLeft},
         {"a plain class met with int", inter({inst(kPlainClass), int_()}), nothing_(), RouteOutcome::MeetUndecided},
+        // Mappings: a literal key bounds its dict from above only.
+        {"dict[Literal['a'], int] within {'a?': int}", literal_keyed(int_()), record({entry("a", int_(), false)}),
+         RouteOutcome::MeetEmpty},
+        {"{'a?': int} within dict[Literal['a'], int]", record({entry("a", int_(), false)}), literal_keyed(int_()),
+         RouteOutcome::NoRight},
+        {"dict[Literal['a'], int] within {'a?': str}", literal_keyed(int_()), record({entry("a", str_(), false)}),
+         RouteOutcome::MeetInhabitedInexact},
+        {"{'a': int} within dict[str, str]", record({entry("a", int_())}), keyed(str_(), str_()),
+         RouteOutcome::MeetInhabited},
+        {"{'a': int | str} within dict[str, int] | dict[str, str]", record({entry("a", uni({int_(), str_()}))}),
+         uni({keyed(str_(), int_()), keyed(str_(), str_())}), RouteOutcome::MeetEmpty},
+        {"{'a': int | str, 'b': int} within dict[str, int] | dict[str, str]",
+         record({entry("a", uni({int_(), str_()})), entry("b", int_())}),
+         uni({keyed(str_(), int_()), keyed(str_(), str_())}), RouteOutcome::MeetInhabited},
     };
     for (const Case& c : cases) {
         Harness h;
