@@ -58,6 +58,12 @@ OptDescr descr_of_sequence(const ir::Node& node, ConvertContext& ctx, std::uint3
 OptDescr descr_of_set(const ir::Node& node, ConvertContext& ctx, std::uint32_t depth);
 OptDescr descr_of_mapping(const ir::Node& node, ConvertContext& ctx, std::uint32_t depth);
 
+// The descriptor of the first node of `rest`, which then drops it; none at
+// the end, or when the node cannot be converted, which sets `failed` (and
+// every later call answers none).
+OptDescr next_converted_node(std::span<const ir::Node>& rest, ConvertContext& ctx, std::uint32_t depth,
+                             bool& failed);
+
 // --- small builders ----------------------------------------------------------------
 // The slot of `code` replaced by one line of the atom and `conditions`
 // (one empty condition by default), kept unless proved empty.

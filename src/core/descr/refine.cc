@@ -4,7 +4,8 @@
 // schema's kinds that satisfy it as the walk tests it: a comparison with
 // the pooled bound (ints and bools by value, floats by their order with
 // -0.0 equal to 0.0 and NaN below and above nothing), a remainder of 0, a
-// length of code points or bytes, a whole-text pattern match on str.
+// length of code points or bytes or a count of list or tuple items, a
+// whole-text pattern match on str.
 //
 // Invariants: a constraint whose set depends on values the oracle cannot
 // describe is no descriptor, never an approximation; str atoms stay inside
@@ -20,6 +21,7 @@
 #include "core/descr/budget.h"
 #include "core/descr/combine.h"
 #include "core/descr/emptiness.h"
+#include "core/descr/sequence_build.h"
 
 namespace tessaron::descr {
 
@@ -105,9 +107,13 @@ OptDescr length_descr(const Descr& running, std::uint64_t n, bool at_least) {
         if (!a) return std::nullopt;
         descr_of_atom(out, code, std::move(a));
     }
-    // Lengths of lists and tuples are sequence automata, not built yet.
-    for (const KindCode code : {KindCode{6}, KindCode{7}})
-        if (slot_is_empty(running.slot(code), code) != ir::Emptiness::Empty) return std::nullopt;
+    // Lists and tuples by their item counts (the walk measures the storage).
+    for (const KindCode code : {KindCode{6}, KindCode{7}}) {
+        if (slot_is_empty(running.slot(code), code) == ir::Emptiness::Empty) continue;
+        OptDescr counts = at_least ? min_count_descr(n, code) : max_count_descr(n, code);
+        if (!counts) return std::nullopt;
+        out.slot(code) = std::move(counts->slot(code));
+    }
     return out;
 }
 

@@ -8,9 +8,10 @@
 //                    n + 1), which bools follow by their values 0 and 1;
 //   MultipleOf d     on ints and bools only, the multiples of d (|d| up to
 //                    4096);
-//   MinLen, MaxLen   on str and bytes (the lists and tuples wait for the
-//                    sequence automata), texts of at least / at most n
-//                    code points or bytes;
+//   MinLen, MaxLen   on str, bytes, lists and tuples, texts of at least /
+//                    at most n code points or bytes, sequences of at
+//                    least / at most n items (at least up to 4096, at
+//                    most up to 4095 when lists or tuples remain);
 //   Regex p          on str and bytes, the str texts the pattern matches
 //                    as a whole: the walk admits no bytes value under a
 //                    pattern, so the bytes slot gets nothing;

@@ -15,6 +15,8 @@ using ir::Node;
 
 Node keyed(Node key, Node value) { return raw_mapping({}, {ir::Clause{std::move(key), std::move(value)}}); }
 Node literal_keyed(Node value) { return keyed(lit(kStrA), std::move(value)); }
+Node short_int_tuples() { return uni({tuple_of({}), tuple_of({int_()}), tuple_of({int_(), int_()})}); }
+Node frozen(Node element) { return ir::make_set(ir::kFlavourFrozenset, std::move(element)); }
 
 TEST(CombineRoute, EveryOutcomeWithAndWithoutRecursion) {
     struct Case {
@@ -67,6 +69,23 @@ TEST(DescriptorRoute, EachOutcome) {
         {"{'a': int | str, 'b': int} within dict[str, int] | dict[str, str]",
          record({entry("a", uni({int_(), str_()})), entry("b", int_())}),
          uni({keyed(str_(), int_()), keyed(str_(), str_())}), RouteOutcome::MeetInhabited},
+        // Sequences and sets.
+        {"tuple[int, ...] of at most 2 within tuple[()] | tuple[int] | tuple[int, int]",
+         refined(tuple_of({}, int_()), {con(ir::ConstraintKind::MaxLen, 2)}), short_int_tuples(), RouteOutcome::MeetEmpty},
+        {"tuple[int, ...] within tuple[()] | tuple[int] | tuple[int, int]", tuple_of({}, int_()), short_int_tuples(),
+         RouteOutcome::MeetInhabited},
+        {"list[Literal[1, 2]] within list[int]", list_of(uni({lit(kOne), lit(kTwo)})), list_of(int_()),
+         RouteOutcome::MeetEmpty},
+        {"list[int] within list[Literal[1, 2]]", list_of(int_()), list_of(uni({lit(kOne), lit(kTwo)})),
+         RouteOutcome::MeetInhabited},
+        {"frozenset[bool] within frozenset[int]", frozen(bool_()), frozen(int_()), RouteOutcome::MeetEmpty},
+        {"frozenset[int] within frozenset[bool]", frozen(int_()), frozen(bool_()), RouteOutcome::MeetInhabited},
+        {"set[int] within frozenset[int]", set_of(int_()), frozen(int_()), RouteOutcome::MeetInhabited},
+        // No set holds both True and 1: never a refutation.
+        {"set[Literal[True, 1]] within set[Literal[True]] | set[Literal[1]]", set_of(uni({lit(kTrue), lit(kOne)})),
+         uni({set_of(lit(kTrue)), set_of(lit(kOne))}), RouteOutcome::MeetUndecided},
+        {"set[Literal[True, 'a']] within set[Literal[True]] | set[Literal['a']]", set_of(uni({lit(kTrue), lit(kStrA)})),
+         uni({set_of(lit(kTrue)), set_of(lit(kStrA))}), RouteOutcome::MeetInhabited},
     };
     for (const Case& c : cases) {
         Harness h;
