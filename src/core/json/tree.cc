@@ -20,115 +20,79 @@
 // keep their capacity when it parses again.
 #include "core/json/tree.h"
 
-#include <boost/unordered/unordered_flat_map.hpp>
-
 #include <cstring>
 
 #include "core/json/parse.h"
-#include "core/util/fxhash.h"
 
 namespace tessaron::json {
 
-class TreeSink {
-public:
-    static constexpr std::size_t kMaxCount = Document::kMaxCount;
+void TreeBuilder::start(std::string_view input) {
+    stack_.clear();
+    doc_.input_ = input;
+    doc_.rewritten_.clear();
+    doc_.owned_.clear();
+    doc_.arena_.clear();
+    doc_.root_ = Value{};
+    doc_.max_big_int_digits_ = 0;
+}
 
-    explicit TreeSink(Document& doc) : doc_(doc), stack_(doc.stack_) { stack_.clear(); }
+bool TreeBuilder::big_integer(std::string_view text, std::size_t) {
+    const std::size_t digits = text.size() - (text.front() == '-' ? 1 : 0);
+    if (digits > doc_.max_big_int_digits_) doc_.max_big_int_digits_ = digits;
+    return push_text(Kind::BigInt, text);
+}
 
-    bool null() { return push(Kind::Null, 0, 0); }
-    bool boolean(bool b) { return push(b ? Kind::True : Kind::False, 0, 0); }
-    bool integer(std::int64_t i) { return push(Kind::Int, 0, std::bit_cast<std::uint64_t>(i)); }
-    bool floating(double d) { return push(Kind::Float, 0, std::bit_cast<std::uint64_t>(d)); }
-    bool big_integer(std::string_view text, std::size_t) {
-        const std::size_t digits = text.size() - (text.front() == '-' ? 1 : 0);
-        if (digits > doc_.max_big_int_digits_) doc_.max_big_int_digits_ = digits;
-        return push_text(Kind::BigInt, text);
-    }
-    bool string(std::string_view text) { return push_text(Kind::String, text); }
-    bool key(std::string_view text) { return push_text(Kind::String, text); }
-    bool begin_array() { return true; }
-    bool begin_object() { return true; }
+bool TreeBuilder::end_object(std::size_t n) {
+    const std::size_t kept = merge_duplicate_keys(n);
+    close(Kind::Object, kept, 2 * n);
+    return true;
+}
 
-    bool end_array(std::size_t n) {
-        close(Kind::Array, n, n);
-        return true;
-    }
-    bool end_object(std::size_t n) {
-        const std::size_t kept = merge_duplicate_keys(n);
-        close(Kind::Object, kept, 2 * n);
-        return true;
-    }
+std::string_view TreeBuilder::restart(std::string text) {
+    stack_.clear();
+    doc_.arena_.clear();
+    doc_.owned_.clear();
+    doc_.max_big_int_digits_ = 0;
+    doc_.rewritten_ = std::move(text);
+    doc_.input_ = doc_.rewritten_;
+    return doc_.input_;
+}
 
-    std::string_view restart(std::string text) {
-        stack_.clear();
-        doc_.arena_.clear();
-        doc_.owned_.clear();
-        doc_.max_big_int_digits_ = 0;
-        doc_.rewritten_ = std::move(text);
-        doc_.input_ = doc_.rewritten_;
-        return doc_.input_;
-    }
+bool TreeBuilder::push_text(Kind kind, std::string_view text) {
+    const auto p = reinterpret_cast<std::uintptr_t>(text.data());
+    const auto base = reinterpret_cast<std::uintptr_t>(doc_.input_.data());
+    const auto count = static_cast<std::uint32_t>(text.size());
+    if (p >= base && p - base + text.size() <= doc_.input_.size()) return push(kind, count, p - base);
+    const std::uint64_t at = doc_.owned_.size();
+    doc_.owned_.append(text);
+    return push(kind, count, at | Document::kOwnedBit);
+}
 
-    void finish() {
-        doc_.root_ = stack_.empty() ? Value{} : stack_.back();
-        stack_.clear();
-    }
+// Moves the top `taken` stack values into the arena as the run of a
+// container of `count` items or members.
+void TreeBuilder::close(Kind kind, std::size_t count, std::size_t taken) {
+    const std::size_t keep = kind == Kind::Object ? 2 * count : count;
+    const std::size_t from = stack_.size() - taken;
+    const std::uint64_t first = doc_.arena_.size();
+    doc_.arena_.insert(doc_.arena_.end(), stack_.begin() + static_cast<std::ptrdiff_t>(from),
+                       stack_.begin() + static_cast<std::ptrdiff_t>(from + keep));
+    stack_.resize(from);
+    stack_.push_back(Value{kind, static_cast<std::uint32_t>(count), first});
+}
 
-private:
-    bool push(Kind kind, std::uint32_t count, std::uint64_t bits) {
-        stack_.push_back(Value{kind, count, bits});
-        return true;
-    }
-
-    bool push_text(Kind kind, std::string_view text) {
-        const auto p = reinterpret_cast<std::uintptr_t>(text.data());
-        const auto base = reinterpret_cast<std::uintptr_t>(doc_.input_.data());
-        const auto count = static_cast<std::uint32_t>(text.size());
-        if (p >= base && p - base + text.size() <= doc_.input_.size()) return push(kind, count, p - base);
-        const std::uint64_t at = doc_.owned_.size();
-        doc_.owned_.append(text);
-        return push(kind, count, at | Document::kOwnedBit);
-    }
-
-    // Moves the top `taken` stack values into the arena as the run of a
-    // container of `count` items or members.
-    void close(Kind kind, std::size_t count, std::size_t taken) {
-        const std::size_t keep = kind == Kind::Object ? 2 * count : count;
-        const std::size_t from = stack_.size() - taken;
-        const std::uint64_t first = doc_.arena_.size();
-        doc_.arena_.insert(doc_.arena_.end(), stack_.begin() + static_cast<std::ptrdiff_t>(from),
-                           stack_.begin() + static_cast<std::ptrdiff_t>(from + keep));
-        stack_.resize(from);
-        stack_.push_back(Value{kind, static_cast<std::uint32_t>(count), first});
-    }
-
-    // Merges repeated keys among the top n pairs of the stack in place;
-    // answers how many distinct pairs remain (packed at the start).
-    std::size_t merge_duplicate_keys(std::size_t n) {
-        if (n < 2) return n;
-        Value* pairs = stack_.data() + (stack_.size() - 2 * n);
-        std::size_t kept = 0;
-        if (n <= 16) {
-            for (std::size_t j = 0; j < n; ++j) {
-                const std::string_view key = doc_.text(pairs[2 * j]);
-                std::size_t i = 0;
-                while (i < kept && !same_key(pairs[2 * i], key)) ++i;
-                if (i < kept) {
-                    pairs[2 * i + 1] = pairs[2 * j + 1];
-                } else {
-                    pairs[2 * kept] = pairs[2 * j];
-                    pairs[2 * kept + 1] = pairs[2 * j + 1];
-                    ++kept;
-                }
-            }
-            return kept;
-        }
-        index_.clear();
+// Merges repeated keys among the top n pairs of the stack in place;
+// answers how many distinct pairs remain (packed at the start).
+std::size_t TreeBuilder::merge_duplicate_keys(std::size_t n) {
+    if (n < 2) return n;
+    Value* pairs = stack_.data() + (stack_.size() - 2 * n);
+    std::size_t kept = 0;
+    if (n <= 16) {
         for (std::size_t j = 0; j < n; ++j) {
             const std::string_view key = doc_.text(pairs[2 * j]);
-            auto [it, inserted] = index_.try_emplace(key, kept);
-            if (!inserted) {
-                pairs[2 * it->second + 1] = pairs[2 * j + 1];
+            std::size_t i = 0;
+            while (i < kept && !same_key(pairs[2 * i], key)) ++i;
+            if (i < kept) {
+                pairs[2 * i + 1] = pairs[2 * j + 1];
             } else {
                 pairs[2 * kept] = pairs[2 * j];
                 pairs[2 * kept + 1] = pairs[2 * j + 1];
@@ -137,32 +101,35 @@ private:
         }
         return kept;
     }
-
-    // Length first, then the first byte, then the rest: distinct keys of
-    // one object rarely get past the first two tests.
-    bool same_key(const Value& a, std::string_view key) const {
-        if (a.count != key.size()) return false;
-        if (key.empty()) return true;
-        const std::string_view text = doc_.text(a);
-        return text[0] == key[0] && std::memcmp(text.data(), key.data(), key.size()) == 0;
+    // The views point into the input or the owned buffer, which does not
+    // change while an object is being closed.
+    index_.clear();
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::string_view key = doc_.text(pairs[2 * j]);
+        auto [it, inserted] = index_.try_emplace(key, kept);
+        if (!inserted) {
+            pairs[2 * it->second + 1] = pairs[2 * j + 1];
+        } else {
+            pairs[2 * kept] = pairs[2 * j];
+            pairs[2 * kept + 1] = pairs[2 * j + 1];
+            ++kept;
+        }
     }
+    return kept;
+}
 
-    Document& doc_;
-    std::vector<Value>& stack_;
-    // Key text -> position among the kept pairs.  The views point into the
-    // input or the owned buffer, which does not change while an object is
-    // being closed.
-    boost::unordered_flat_map<std::string_view, std::size_t, util::FxHash> index_;
-};
+// Length first, then the first byte, then the rest: distinct keys of one
+// object rarely get past the first two tests.
+bool TreeBuilder::same_key(const Value& a, std::string_view key) const {
+    if (a.count != key.size()) return false;
+    if (key.empty()) return true;
+    const std::string_view text = doc_.text(a);
+    return text[0] == key[0] && std::memcmp(text.data(), key.data(), key.size()) == 0;
+}
 
 bool Document::parse(std::string_view input, ParseFailure& failure) {
-    input_ = input;
-    rewritten_.clear();
-    owned_.clear();
-    arena_.clear();
-    root_ = Value{};
-    max_big_int_digits_ = 0;
-    TreeSink sink(*this);
+    TreeBuilder sink(*this);
+    sink.start(input);
     if (!parse_with(input, sink, failure)) {
         arena_.clear();
         owned_.clear();

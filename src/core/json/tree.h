@@ -26,7 +26,10 @@
 #include <string_view>
 #include <vector>
 
+#include <boost/unordered/unordered_flat_map.hpp>
+
 #include "core/json/failure.h"
+#include "core/util/fxhash.h"
 
 namespace tessaron::json {
 
@@ -91,7 +94,7 @@ public:
     void release_memory();
 
 private:
-    friend class TreeSink;
+    friend class TreeBuilder;
     static constexpr std::uint64_t kOwnedBit = std::uint64_t{1} << 63;
 
     std::string_view input_;
@@ -103,6 +106,82 @@ private:
     std::vector<Value> stack_;  // the open containers' values while parsing
     Value root_;
     std::size_t max_big_int_digits_ = 0;
+};
+
+// Builds values into a document from the parser's events (the sink
+// interface of parse.h).  `Document::parse` runs one over a whole document;
+// the streaming check of `is_valid_json` runs one over the subtrees it
+// cannot check as they arrive, takes each finished subtree's value off the
+// stack, walks it, and rewinds the arena and the text buffer to where they
+// stood before the subtree.
+class TreeBuilder {
+public:
+    static constexpr std::size_t kMaxCount = Document::kMaxCount;
+
+    explicit TreeBuilder(Document& doc) : doc_(doc), stack_(doc.stack_) { stack_.clear(); }
+    TreeBuilder(const TreeBuilder&) = delete;
+    TreeBuilder& operator=(const TreeBuilder&) = delete;
+
+    // Empties the document and makes `input` the text its values refer to.
+    void start(std::string_view input);
+
+    bool null() { return push(Kind::Null, 0, 0); }
+    bool boolean(bool b) { return push(b ? Kind::True : Kind::False, 0, 0); }
+    bool integer(std::int64_t i) { return push(Kind::Int, 0, std::bit_cast<std::uint64_t>(i)); }
+    bool floating(double d) { return push(Kind::Float, 0, std::bit_cast<std::uint64_t>(d)); }
+    bool big_integer(std::string_view text, std::size_t at);
+    bool string(std::string_view text) { return push_text(Kind::String, text); }
+    bool key(std::string_view text) { return push_text(Kind::String, text); }
+    bool begin_array() { return true; }
+    bool begin_object() { return true; }
+    bool end_array(std::size_t n) {
+        close(Kind::Array, n, n);
+        return true;
+    }
+    bool end_object(std::size_t n);
+    std::string_view restart(std::string text);
+
+    // The value on top of the stack, taken off it.
+    Value take() {
+        const Value v = stack_.back();
+        stack_.pop_back();
+        return v;
+    }
+    // Values on the stack (the open containers' items so far).
+    std::size_t pending() const { return stack_.size(); }
+
+    // Where the arena and the text buffer end; `rewind` drops what was
+    // added since (no value on the stack may refer to it).
+    struct Mark {
+        std::size_t arena = 0;
+        std::size_t owned = 0;
+    };
+    Mark mark() const { return Mark{doc_.arena_.size(), doc_.owned_.size()}; }
+    void rewind(Mark m) {
+        doc_.arena_.resize(m.arena);
+        doc_.owned_.resize(m.owned);
+    }
+
+    // Makes the single value on the stack the document's root.
+    void finish() {
+        doc_.root_ = stack_.empty() ? Value{} : stack_.back();
+        stack_.clear();
+    }
+
+private:
+    bool push(Kind kind, std::uint32_t count, std::uint64_t bits) {
+        stack_.push_back(Value{kind, count, bits});
+        return true;
+    }
+    bool push_text(Kind kind, std::string_view text);
+    void close(Kind kind, std::size_t count, std::size_t taken);
+    std::size_t merge_duplicate_keys(std::size_t n);
+    bool same_key(const Value& a, std::string_view key) const;
+
+    Document& doc_;
+    std::vector<Value>& stack_;
+    // Key text -> position among the kept pairs (see tree.cc).
+    boost::unordered_flat_map<std::string_view, std::size_t, util::FxHash> index_;
 };
 
 }  // namespace tessaron::json

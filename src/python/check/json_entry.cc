@@ -3,9 +3,11 @@
 // `validate_json` and `load` read their arguments, parse the document into
 // Python objects (a malformed one raises "json_invalid" before any check),
 // and validate the parsed object exactly as `validate` would; `load` then
-// hands the object back.  `is_valid_json` parses into the compact value
-// tree instead and walks it verdict-only, making Python objects only for
-// the values a check must hand to Python; any input problem answers False.
+// hands the object back.  `is_valid_json` checks the document while it
+// parses it (json_stream.h) where no check of the schema runs code we do
+// not control; otherwise it parses into the compact value tree and walks
+// it verdict-only.  Either way Python objects are made only for the values
+// a check must hand to Python; any input problem answers False.
 //
 // Invariants: argument errors come first (the `fail_fast` conversion
 // before the document is looked at); a fatal exception stored by the walk
@@ -25,6 +27,7 @@
 #include "python/binding/entry.h"
 #include "python/check/context.h"
 #include "python/check/entry.h"
+#include "python/check/json_stream.h"
 #include "python/check/walk.h"
 #include "python/json/input.h"
 #include "python/json/to_python.h"
@@ -69,8 +72,11 @@ const char kLoadDoc[] =
 const char kIsValidJsonDoc[] =
     "is_valid_json($self, data, /)\n--\n\n"
     "Answer whether a JSON document holds a member of the schema's set.\n\n"
-    "Check-only: the document is parsed into a compact tree that is checked in\n"
-    "place, without making Python objects for its structure.  Input that is\n"
+    "Check-only: no Python objects are made for the document's structure.\n"
+    "Where no check of the schema runs code of the user's, the document is\n"
+    "checked while it is parsed and the answer is False as soon as a failure\n"
+    "settles it, the rest unread; otherwise it is parsed into a compact tree\n"
+    "that is checked in place.  Input that is\n"
     "neither str nor bytes, a str that cannot be encoded as UTF-8, and a\n"
     "malformed document all answer False.\n\n"
     "Args:\n"
@@ -182,6 +188,15 @@ int json_verdict(ValidatorObject* v, PyObject* data) {
     }
     DocumentLease lease;
     json::Document& doc = *lease.doc;
+    const check::Precompute* tables = validator_tables(v);
+    if (!tables) return -1;
+    if (tables->json_in_one_pass) {
+        check::WalkState state(std::span<const py::Ref>(v->schema.pool),
+                               std::span<const ir::Node>(v->schema.definitions), *tables);
+        const int verdict = check::stream_json_verdict(v->schema.root, text, doc, state);
+        count_walk_steps(state.steps);
+        return verdict;
+    }
     json::ParseFailure failure;
     if (!doc.parse(text, failure)) return 0;
     // `load` refuses an integer text past the interpreter's digit limit;
@@ -189,8 +204,6 @@ int json_verdict(ValidatorObject* v, PyObject* data) {
     bool allowed = true;
     if (!int_digits_allowed(doc.max_big_int_digits(), allowed)) return -1;
     if (!allowed) return 0;
-    const check::Precompute* tables = validator_tables(v);
-    if (!tables) return -1;
     const check::JsonSource root{&doc, &doc.root()};
     const int quick = quick_json_verdict(v->schema.root, root);
     if (quick >= 0) return quick;

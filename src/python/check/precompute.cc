@@ -38,6 +38,7 @@
 #include <exception>
 #include <vector>
 
+#include "python/check/json_stream.h"
 #include "python/validator.h"
 
 namespace tessaron::python::check {
@@ -242,6 +243,8 @@ bool build_precompute(const CompiledSchema& schema, Precompute& out) {
     if (!builder.add(schema.root)) return false;
     for (const ir::Node& definition : schema.definitions)
         if (!builder.add(definition)) return false;
+    out.json_in_one_pass = runs_only_builtin_checks(schema.root, std::span<const ir::Node>(schema.definitions),
+                                                    std::span<const py::Ref>(schema.pool));
     return true;
 }
 

@@ -80,6 +80,9 @@ struct Precompute {
     AddressMap<LiteralSets> literal_sets;                            // by member list
     // by the address of the constraint's pattern text (its std::string)
     AddressMap<std::shared_ptr<const pattern::FullMatcher>> patterns;
+    // No check of the schema runs code we do not control, so a JSON
+    // document may be checked while it is parsed (check/json_stream.h).
+    bool json_in_one_pass = false;
 
     template <class T>
     static const void* key_of(const ir::SharedList<T>& list) {

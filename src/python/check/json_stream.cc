@@ -1,0 +1,633 @@
+// Checking a JSON document while it is parsed.
+//
+// What it computes: the verdict that parsing the whole document into the
+// compact tree and walking the tree verdict-only would give, in one pass
+// over the text that stops at the first failure that settles the answer
+// and keeps no more of the document than its open containers.
+//
+// How: the parser's events arrive at a sink that knows, for each value, the
+// schema node the walk would check it against.  A stack of frames mirrors
+// the open arrays and objects that are checked as they arrive (a list node,
+// a record or a dict with a str key); each frame keeps what the walk's
+// check of that container counts (items so far; for an object, which
+// declared keys were seen and which members failed).  A scalar is checked
+// on arrival: by a type test for the scalar kinds, else by the general walk
+// of a one-value tree.  A container whose node is none of those (an
+// intersection, a refinement, a union in which more than one member may
+// take it, ...) is built into a tree (`TreeBuilder`) and walked by the
+// general walk when it closes; its tree is then dropped.  Anything a
+// failure has made irrelevant, and every value under `Any`, is only
+// parsed.
+//
+// Why the answers are the same: the walk's counters are reproduced -- the
+// nesting depth (every node entered counts one level, back edges and
+// union members included) and the recursion guard (one entry per
+// definition entered) -- so a limit fails the same value at the same node,
+// and the general walk of a subtree starts from the counters it would have
+// had.  A union is followed into a member without walking it only when
+// that member is the only one that can take a container of the kind met,
+// where the union's verdict is that member's.  Repeated keys: the walk sees
+// each key once, with its last value; here each occurrence is checked, a
+// failed member stays pending in its object until a later occurrence of the
+// same key passes, and the object's verdict waits for its close.  A failed
+// array item fails the array at once, and so up to the nearest enclosing
+// object (pending there) or to the root, where the parse stops: False.
+// Checking in document order instead of the walk's order, and checking
+// values the walk would skip, is sound only because no check can run code
+// we do not control (`runs_only_builtin_checks` gates this path), so the
+// order in which values are checked changes nothing.
+//
+// Budget: one pass over the text, stopped early on a settled failure;
+// memory is a frame per open container, a byte per declared key of the
+// open records, and the tree of one buffered subtree at a time.
+#include "python/check/json_stream.h"
+
+#include <boost/unordered/unordered_flat_set.hpp>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/json/parse.h"
+#include "core/util/native_stack.h"
+#include "python/check/builtins.h"
+#include "python/check/declared_keys.h"
+#include "python/check/json_source.h"
+#include "python/check/walk.h"
+#include "python/json/to_python.h"
+
+namespace tessaron::python::check {
+
+// --- which schemas -----------------------------------------------------------
+
+namespace {
+
+bool builtin_constant(PyObject* obj) {
+    return obj && (has_plain_equality(Py_TYPE(obj)) || Py_IS_TYPE(obj, &PyFloat_Type));
+}
+
+class BuiltinChecks {
+public:
+    explicit BuiltinChecks(std::span<const py::Ref> pool) : pool_(pool) {}
+
+    bool node(const ir::Node& n) {
+        if (--budget_ < 0) return false;
+        switch (n.kind) {
+            case ir::NodeKind::Anything:
+            case ir::NodeKind::Nothing:
+            case ir::NodeKind::None:
+            case ir::NodeKind::Bool:
+            case ir::NodeKind::Int:
+            case ir::NodeKind::Float:
+            case ir::NodeKind::Str:
+            case ir::NodeKind::Bytes:
+            case ir::NodeKind::BackEdge:
+            case ir::NodeKind::Placeholder:
+                return true;
+            case ir::NodeKind::Literal:
+                return builtin_constant(pooled(n.pool_index()));
+            case ir::NodeKind::Instance: {
+                // A class whose metaclass is `type` has no `__instancecheck__`
+                // of its own, and every value the walk asks about here is a
+                // builtin one made from the document.
+                PyObject* cls = pooled(n.pool_index());
+                return cls && PyType_CheckExact(cls);
+            }
+            case ir::NodeKind::Object:
+                return false;
+            case ir::NodeKind::Refined:
+                for (const ir::Constraint& c : ir::as_span(n.constraints)) {
+                    switch (c.kind) {
+                        case ir::ConstraintKind::Predicate:
+                            return false;
+                        case ir::ConstraintKind::MinLen:
+                        case ir::ConstraintKind::MaxLen:
+                        case ir::ConstraintKind::Regex:
+                            break;
+                        default: {
+                            PyObject* bound = pooled(c.value);
+                            if (!bound || !(Py_IS_TYPE(bound, &PyLong_Type) || Py_IS_TYPE(bound, &PyFloat_Type)))
+                                return false;
+                        }
+                    }
+                }
+                return !n.inner() || shared(*n.inner());
+            case ir::NodeKind::Sequence:
+                if (!list(ir::as_span(n.prefix()))) return false;
+                return !n.tail() || shared(*n.tail());
+            case ir::NodeKind::Set:
+                return !n.element() || shared(*n.element());
+            case ir::NodeKind::Mapping:
+                for (const ir::RecordEntry& e : ir::as_span(n.entries))
+                    if (!node(e.value)) return false;
+                for (const ir::Clause& c : ir::as_span(n.clauses))
+                    if (!node(c.key) || !node(c.value)) return false;
+                return true;
+            case ir::NodeKind::Union:
+            case ir::NodeKind::Intersection:
+                return list(ir::as_span(n.members()));
+            case ir::NodeKind::Complement:
+                return !n.inner() || shared(*n.inner());
+        }
+        return false;
+    }
+
+private:
+    PyObject* pooled(std::uint64_t i) const { return i < pool_.size() ? pool_[i].get() : nullptr; }
+
+    bool list(std::span<const ir::Node> nodes) {
+        for (const ir::Node& m : nodes)
+            if (!node(m)) return false;
+        return true;
+    }
+    // A shared child: visited once however often the schema shares it.
+    bool shared(const ir::Node& n) {
+        if (!seen_.insert(&n).second) return true;
+        return node(n);
+    }
+
+    std::span<const py::Ref> pool_;
+    boost::unordered_flat_set<const void*> seen_;
+    long budget_ = 200000;
+};
+
+}  // namespace
+
+bool runs_only_builtin_checks(const ir::Node& root, std::span<const ir::Node> definitions,
+                              std::span<const py::Ref> pool) {
+    BuiltinChecks checks(pool);
+    if (!checks.node(root)) return false;
+    for (const ir::Node& d : definitions)
+        if (!checks.node(d)) return false;
+    return true;
+}
+
+// --- the streaming check -----------------------------------------------------
+
+namespace {
+
+bool scalar_matches(ir::NodeKind node, json::Kind value) {
+    switch (node) {
+        case ir::NodeKind::None: return value == json::Kind::Null;
+        case ir::NodeKind::Bool: return value == json::Kind::False || value == json::Kind::True;
+        case ir::NodeKind::Int:
+            return value == json::Kind::False || value == json::Kind::True || value == json::Kind::Int ||
+                   value == json::Kind::BigInt;
+        case ir::NodeKind::Float: return value == json::Kind::Float;
+        case ir::NodeKind::Str: return value == json::Kind::String;
+        default: return false;  // Nothing, bytes
+    }
+}
+
+// Entry flags of a record being streamed.
+constexpr std::uint8_t kSeen = 1;
+constexpr std::uint8_t kFailed = 2;
+
+class StreamCheck {
+public:
+    static constexpr std::size_t kMaxCount = json::Document::kMaxCount;
+
+    StreamCheck(const ir::Node& root, json::Document& doc, WalkState& st, std::string_view input)
+        : root_(root), builder_(doc), doc_(doc), st_(st) {
+        builder_.start(input);
+        st_.stack_floor = util::native_stack_floor(util::current_frame());
+    }
+
+    // --- the sink interface (parse.h) ---
+    bool null() { return scalar(json::Kind::Null, [&] { builder_.null(); }); }
+    bool boolean(bool b) {
+        return scalar(b ? json::Kind::True : json::Kind::False, [&] { builder_.boolean(b); });
+    }
+    bool integer(std::int64_t i) { return scalar(json::Kind::Int, [&] { builder_.integer(i); }); }
+    bool floating(double d) { return scalar(json::Kind::Float, [&] { builder_.floating(d); }); }
+    bool big_integer(std::string_view text, std::size_t at) {
+        const std::size_t digits = text.size() - (text.front() == '-' ? 1 : 0);
+        if (digits > max_big_int_digits_) max_big_int_digits_ = digits;
+        return scalar(json::Kind::BigInt, [&] { builder_.big_integer(text, at); });
+    }
+    bool string(std::string_view text) { return scalar(json::Kind::String, [&] { builder_.string(text); }); }
+
+    bool key(std::string_view text) {
+        if (buffering_) return builder_.key(text);
+        if (skipping_) return true;
+        return member_key(text);
+    }
+
+    bool begin_array() { return begin(true); }
+    bool begin_object() { return begin(false); }
+
+    bool end_array(std::size_t n) {
+        if (buffering_) {
+            builder_.end_array(n);
+            return --buffering_ == 0 ? finish_buffer() : true;
+        }
+        if (skipping_) {
+            --skipping_;
+            return true;
+        }
+        const Frame f = frames_.back();
+        pop();
+        const std::size_t prefix = f.node->prefix() ? f.node->prefix()->size() : 0;
+        const bool ok = f.node->tail() ? f.count >= prefix : f.count == prefix;
+        return complete(ok);
+    }
+
+    bool end_object(std::size_t n) {
+        if (buffering_) {
+            builder_.end_object(n);
+            return --buffering_ == 0 ? finish_buffer() : true;
+        }
+        if (skipping_) {
+            --skipping_;
+            return true;
+        }
+        const Frame f = frames_.back();
+        pop();
+        return complete(f.pending == 0 && f.left == 0);
+    }
+
+    std::string_view restart(std::string text) {
+        frames_.clear();
+        flags_.clear();
+        keys_.clear();
+        pending_keys_.clear();
+        skipping_ = 0;
+        buffering_ = 0;
+        root_done_ = false;
+        verdict_ = false;
+        max_big_int_digits_ = 0;
+        st_.depth = 0;
+        st_.recursion_guard.clear();
+        return builder_.restart(std::move(text));
+    }
+
+    // Whether the root value was checked, and its verdict.
+    bool root_done() const { return root_done_; }
+    bool verdict() const { return verdict_; }
+    std::size_t max_big_int_digits() const { return max_big_int_digits_; }
+
+private:
+    struct Frame {
+        const ir::Node* node;          // list or mapping node
+        std::uint64_t depth;           // the walk's depth inside the node's check
+        std::uint32_t guard;           // the recursion guard's size there
+        bool object;
+        std::size_t count = 0;         // array: items checked so far
+        // object:
+        const ir::Node* value_node = nullptr;  // the current member's node
+        const RecordKeys* table = nullptr;
+        std::size_t left = 0;                  // required entries not seen yet
+        std::size_t pending = 0;               // members failed so far (and not overridden)
+        std::size_t flags_at = 0;              // where the entry flags start in flags_
+        std::size_t keys_at = 0;               // where the current key starts in keys_
+        std::size_t pending_at = 0;            // where this object's pending keys start
+        std::int64_t member = -1;              // the current member's entry, -1 undeclared
+        bool member_failed = false;            // an earlier occurrence of its key failed
+    };
+
+    enum class Route { Fail, Accept, Array, Object, Buffer };
+
+    // The node the walk would check the next value against, with the
+    // walk's counters set as they would stand there; nullptr: no node (an
+    // array item past the positions of a tuple-like list).
+    const ir::Node* next_node() {
+        if (frames_.empty()) {
+            st_.depth = 0;
+            st_.recursion_guard.clear();
+            return &root_;
+        }
+        const Frame& f = frames_.back();
+        st_.depth = f.depth;
+        while (st_.recursion_guard.size() > f.guard) st_.recursion_guard.pop_back();
+        if (f.object) return f.value_node;
+        const auto prefix = ir::as_span(f.node->prefix());
+        return f.count < prefix.size() ? &prefix[f.count] : f.node->tail().get();
+    }
+
+    template <class Push>
+    bool scalar(json::Kind kind, Push push) {
+        if (buffering_) {
+            push();
+            return true;
+        }
+        if (skipping_) return true;
+        const ir::Node* node = next_node();
+        if (!node) return complete(false);
+        if (st_.depth + 1 <= kMaxWalkDepth) {
+            if (node->kind == ir::NodeKind::Anything) return complete(true);
+            if (is_scalar_kind(node->kind)) return complete(scalar_matches(node->kind, kind));
+        }
+        const json::TreeBuilder::Mark mark = builder_.mark();
+        push();
+        const json::Value value = builder_.take();
+        const bool ok = walk_value(*node, value);
+        builder_.rewind(mark);
+        if (st_.stop) return false;
+        return complete(ok);
+    }
+
+    bool begin(bool array) {
+        if (buffering_) {
+            ++buffering_;
+            return true;
+        }
+        if (skipping_) {
+            ++skipping_;
+            return true;
+        }
+        const ir::Node* node = next_node();
+        const Route route = node ? resolve(node, array) : Route::Fail;
+        switch (route) {
+            case Route::Fail:
+            case Route::Accept:
+                // Settled at once: the rest of the container is only parsed.
+                skipping_ = 1;
+                return complete(route == Route::Accept);
+            case Route::Buffer:
+                buffer_node_ = node;
+                buffer_depth_ = st_.depth;
+                buffer_mark_ = builder_.mark();
+                buffering_ = 1;
+                return true;
+            case Route::Array:
+            case Route::Object:
+                break;
+        }
+        Frame f{node, st_.depth, static_cast<std::uint32_t>(st_.recursion_guard.size()), !array};
+        if (!array) {
+            const auto entries = ir::as_span(node->entries);
+            f.table = record_table(*node, st_);
+            f.left = DeclaredKeys(entries, f.table).required_count();
+            f.flags_at = flags_.size();
+            flags_.resize(flags_.size() + entries.size(), 0);
+            f.keys_at = keys_.size();
+            f.pending_at = pending_keys_.size();
+        }
+        frames_.push_back(f);
+        return true;
+    }
+
+    // Follows the node a container arrives at the way the walk would enter
+    // it, up to the check that takes the container's items.
+    Route resolve(const ir::Node*& node, bool array) {
+        // An identity of our own for the recursion guard: odd, so never the
+        // address of a tree value.
+        const std::uint64_t identity = (++values_ << 1) | 1;
+        for (;;) {
+            if (st_.depth + 1 > kMaxWalkDepth) {
+                st_.decline();
+                return Route::Fail;
+            }
+            ++st_.depth;
+            ++st_.steps;
+            switch (node->kind) {
+                case ir::NodeKind::Anything:
+                    return Route::Accept;
+                case ir::NodeKind::BackEdge: {
+                    const std::uint64_t definition = node->definition();
+                    for (const GuardEntry& e : st_.recursion_guard)
+                        if (e.identity == identity && e.definition == definition) {
+                            st_.decline();
+                            return Route::Fail;
+                        }
+                    if (st_.recursion_guard.size() >= kMaxRecursionEntries || definition >= st_.definitions.size()) {
+                        st_.decline();
+                        return Route::Fail;
+                    }
+                    ++st_.edges;
+                    st_.recursion_guard.push_back(GuardEntry{identity, definition, 0});
+                    node = &st_.definitions[definition];
+                    continue;
+                }
+                case ir::NodeKind::Union: {
+                    const ir::Node* only = nullptr;
+                    int candidates = 0;
+                    for (const ir::Node& m : ir::as_span(node->members()))
+                        if (may_take(m, array, 0)) {
+                            only = &m;
+                            if (++candidates > 1) break;
+                        }
+                    if (candidates == 0) return Route::Fail;
+                    if (candidates == 1) {
+                        node = only;
+                        continue;
+                    }
+                    --st_.depth;
+                    return Route::Buffer;
+                }
+                case ir::NodeKind::Sequence:
+                    return array && node->flavour() == ir::kFlavourList ? Route::Array : Route::Fail;
+                case ir::NodeKind::Mapping: {
+                    if (array) return Route::Fail;
+                    const auto clauses = ir::as_span(node->clauses);
+                    if (clauses.empty() || (clauses.size() == 1 && (clauses[0].key.kind == ir::NodeKind::Str ||
+                                                                    clauses[0].key.kind == ir::NodeKind::Anything)))
+                        return Route::Object;
+                    --st_.depth;
+                    return Route::Buffer;
+                }
+                case ir::NodeKind::Nothing:
+                case ir::NodeKind::None:
+                case ir::NodeKind::Bool:
+                case ir::NodeKind::Int:
+                case ir::NodeKind::Float:
+                case ir::NodeKind::Str:
+                case ir::NodeKind::Bytes:
+                case ir::NodeKind::Set:
+                    return Route::Fail;
+                default:
+                    --st_.depth;
+                    return Route::Buffer;
+            }
+        }
+    }
+
+    // Whether a member of a union may admit a JSON array (or object); false
+    // only where the walk of that member surely refuses it.
+    bool may_take(const ir::Node& n, bool array, unsigned hops) const {
+        switch (n.kind) {
+            case ir::NodeKind::Nothing:
+            case ir::NodeKind::None:
+            case ir::NodeKind::Bool:
+            case ir::NodeKind::Int:
+            case ir::NodeKind::Float:
+            case ir::NodeKind::Str:
+            case ir::NodeKind::Bytes:
+            case ir::NodeKind::Set:
+                return false;
+            case ir::NodeKind::Sequence:
+                return array && n.flavour() == ir::kFlavourList;
+            case ir::NodeKind::Mapping:
+                return !array;
+            case ir::NodeKind::Literal: {
+                // Only a constant of the exact type the container becomes
+                // can equal it.
+                PyObject* c = st_.pooled(n.pool_index());
+                return !c || Py_IS_TYPE(c, array ? &PyList_Type : &PyDict_Type);
+            }
+            case ir::NodeKind::Union:
+                for (const ir::Node& m : ir::as_span(n.members()))
+                    if (may_take(m, array, hops)) return true;
+                return false;
+            case ir::NodeKind::BackEdge:
+                if (hops >= 8 || n.definition() >= st_.definitions.size()) return true;
+                return may_take(st_.definitions[n.definition()], array, hops + 1);
+            case ir::NodeKind::Refined:
+                return n.inner() && may_take(*n.inner(), array, hops);
+            default:
+                return true;
+        }
+    }
+
+    bool member_key(std::string_view text) {
+        Frame& f = frames_.back();
+        const auto entries = ir::as_span(f.node->entries);
+        if (auto index = DeclaredKeys(entries, f.table).find(text)) {
+            std::uint8_t& flags = flags_[f.flags_at + *index];
+            if (!(flags & kSeen)) {
+                flags |= kSeen;
+                if (entries[*index].required) --f.left;
+            }
+            f.member = static_cast<std::int64_t>(*index);
+            f.member_failed = (flags & kFailed) != 0;
+            f.value_node = &entries[*index].value;
+            return true;
+        }
+        const auto clauses = ir::as_span(f.node->clauses);
+        if (clauses.empty()) return fail_frame();  // an unexpected key
+        f.member = -1;
+        f.value_node = &clauses[0].value;
+        keys_.resize(f.keys_at);
+        keys_.append(text);
+        f.member_failed = false;
+        if (f.pending != 0)
+            for (std::size_t i = f.pending_at; i < pending_keys_.size(); ++i)
+                if (pending_keys_[i] == text) {
+                    f.member_failed = true;
+                    break;
+                }
+        return true;
+    }
+
+    // A value at the top frame (or the root) was checked.  False stops the
+    // parse: a settled failure of the root, or a stored fatal exception.
+    bool complete(bool ok) {
+        if (frames_.empty()) {
+            root_done_ = true;
+            verdict_ = ok;
+            return ok;
+        }
+        Frame& f = frames_.back();
+        if (!f.object) {
+            if (!ok) return fail_frame();
+            ++f.count;
+            return true;
+        }
+        if (ok == !f.member_failed) return true;  // nothing changes
+        const std::string_view key(keys_.data() + f.keys_at, keys_.size() - f.keys_at);
+        if (!ok) {
+            // Failed: pending until a later occurrence of the key passes.
+            ++f.pending;
+            if (f.member >= 0)
+                flags_[f.flags_at + static_cast<std::size_t>(f.member)] |= kFailed;
+            else
+                pending_keys_.emplace_back(key);
+            return true;
+        }
+        --f.pending;
+        if (f.member >= 0) {
+            flags_[f.flags_at + static_cast<std::size_t>(f.member)] &= static_cast<std::uint8_t>(~kFailed);
+        } else {
+            for (std::size_t i = f.pending_at; i < pending_keys_.size(); ++i)
+                if (pending_keys_[i] == key) {
+                    pending_keys_.erase(pending_keys_.begin() + static_cast<std::ptrdiff_t>(i));
+                    break;
+                }
+        }
+        return true;
+    }
+
+    // The container of the top frame fails, whatever follows in it: the
+    // rest of it is only parsed, and its own value fails in its parent.
+    bool fail_frame() {
+        pop();
+        ++skipping_;
+        return complete(false);
+    }
+
+    void pop() {
+        const Frame& f = frames_.back();
+        if (f.object) {
+            flags_.resize(f.flags_at);
+            keys_.resize(f.keys_at);
+            pending_keys_.resize(f.pending_at);
+        }
+        frames_.pop_back();
+    }
+
+    bool finish_buffer() {
+        const json::Value value = builder_.take();
+        st_.depth = buffer_depth_;
+        const bool ok = walk_value(*buffer_node_, value);
+        builder_.rewind(buffer_mark_);
+        if (st_.stop) return false;
+        return complete(ok);
+    }
+
+    // The general walk of one tree value, from the counters as they stand.
+    bool walk_value(const ir::Node& node, const json::Value& value) {
+        std::vector<Violation> none;
+        WalkContext ctx{&st_, &path_, &none, WalkMode::VerdictOnly};
+        const bool ok = walk(node, JsonSource{&doc_, &value}, ctx);
+        if (st_.memo_on) {
+            // The memo knows tree values by address, and the arena is
+            // reused for the next subtree.
+            st_.memo_on = false;
+            st_.memo = WalkMemo{};
+        }
+        return ok;
+    }
+
+    const ir::Node& root_;
+    json::TreeBuilder builder_;
+    json::Document& doc_;
+    WalkState& st_;
+    PathStack path_;
+    std::vector<Frame> frames_;
+    std::vector<std::uint8_t> flags_;
+    std::string keys_;
+    std::vector<std::string> pending_keys_;
+    // Open containers inside a skipped (or buffered) subtree, the subtree's
+    // own included; 0 when not in one.
+    std::size_t skipping_ = 0;
+    std::size_t buffering_ = 0;
+    const ir::Node* buffer_node_ = nullptr;
+    std::uint64_t buffer_depth_ = 0;
+    json::TreeBuilder::Mark buffer_mark_;
+    std::uint64_t values_ = 0;
+    std::size_t max_big_int_digits_ = 0;
+    bool root_done_ = false;
+    bool verdict_ = false;
+};
+
+}  // namespace
+
+int stream_json_verdict(const ir::Node& root, std::string_view text, json::Document& doc, WalkState& st) {
+    json::ParseFailure failure;
+    StreamCheck sink(root, doc, st, text);
+    const bool parsed = json::parse_with(text, sink, failure);
+    st.depth = 0;
+    st.recursion_guard.clear();
+    if (st.error_cell) {
+        st.error_cell.restore();
+        return -1;
+    }
+    if (!parsed || !sink.root_done() || !sink.verdict()) return 0;
+    // `load` refuses an integer text past the interpreter's digit limit;
+    // so does this.
+    bool allowed = true;
+    if (!int_digits_allowed(sink.max_big_int_digits(), allowed)) return -1;
+    return allowed ? 1 : 0;
+}
+
+}  // namespace tessaron::python::check
