@@ -46,6 +46,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/json/parse.h"
@@ -179,6 +180,26 @@ bool scalar_matches(ir::NodeKind node, json::Kind value) {
     }
 }
 
+// The interpreter lock, given up while the parser runs on an immutable
+// text, and taken back for every general walk and at the end (also when an
+// exception unwinds).
+class LockRelease {
+public:
+    LockRelease() = default;
+    LockRelease(const LockRelease&) = delete;
+    LockRelease& operator=(const LockRelease&) = delete;
+    ~LockRelease() { take(); }
+
+    void release() { saved_ = PyEval_SaveThread(); }
+    void take() {
+        if (saved_) PyEval_RestoreThread(std::exchange(saved_, nullptr));
+    }
+    bool released() const { return saved_ != nullptr; }
+
+private:
+    PyThreadState* saved_ = nullptr;
+};
+
 // Entry flags of a record being streamed.
 constexpr std::uint8_t kSeen = 1;
 constexpr std::uint8_t kFailed = 2;
@@ -187,8 +208,8 @@ class StreamCheck {
 public:
     static constexpr std::size_t kMaxCount = json::Document::kMaxCount;
 
-    StreamCheck(const ir::Node& root, json::Document& doc, WalkState& st, std::string_view input)
-        : root_(root), builder_(doc), doc_(doc), st_(st) {
+    StreamCheck(const ir::Node& root, json::Document& doc, WalkState& st, std::string_view input, LockRelease& lock)
+        : root_(root), builder_(doc), doc_(doc), st_(st), lock_(lock) {
         builder_.start(input);
         st_.stack_floor = util::native_stack_floor(util::current_frame());
     }
@@ -198,14 +219,16 @@ public:
     bool boolean(bool b) {
         return scalar(b ? json::Kind::True : json::Kind::False, [&] { builder_.boolean(b); });
     }
-    bool integer(std::int64_t i) { return scalar(json::Kind::Int, [&] { builder_.integer(i); }); }
+    bool integer(std::int64_t i) { return scalar(json::Kind::Int, [&] { builder_.integer(i); }, {}, i); }
     bool floating(double d) { return scalar(json::Kind::Float, [&] { builder_.floating(d); }); }
     bool big_integer(std::string_view text, std::size_t at) {
         const std::size_t digits = text.size() - (text.front() == '-' ? 1 : 0);
         if (digits > max_big_int_digits_) max_big_int_digits_ = digits;
         return scalar(json::Kind::BigInt, [&] { builder_.big_integer(text, at); });
     }
-    bool string(std::string_view text) { return scalar(json::Kind::String, [&] { builder_.string(text); }); }
+    bool string(std::string_view text) {
+        return scalar(json::Kind::String, [&] { builder_.string(text); }, text);
+    }
 
     bool key(std::string_view text) {
         if (buffering_) return builder_.key(text);
@@ -304,18 +327,33 @@ private:
         return f.count < prefix.size() ? &prefix[f.count] : f.node->tail().get();
     }
 
+    // The walk refuses to enter a level with less than its reserve of
+    // native stack left.  This pass does not recurse, so it is only short
+    // of stack where the walk would be at its first level; a deep value
+    // may pass here on a thread whose stack the walk would exhaust.
+    bool stack_short() {
+        if (util::current_frame() >= st_.stack_floor) [[likely]]
+            return false;
+        st_.decline();
+        return true;
+    }
+
     template <class Push>
-    bool scalar(json::Kind kind, Push push) {
+    bool scalar(json::Kind kind, Push push, std::string_view text = {}, std::int64_t number = 0) {
         if (buffering_) {
             push();
             return true;
         }
         if (skipping_) return true;
         const ir::Node* node = next_node();
-        if (!node) return complete(false);
+        if (!node || stack_short()) return complete(false);
         if (st_.depth + 1 <= kMaxWalkDepth) {
             if (node->kind == ir::NodeKind::Anything) return complete(true);
             if (is_scalar_kind(node->kind)) return complete(scalar_matches(node->kind, kind));
+            if (node->kind == ir::NodeKind::Union && st_.depth + 2 <= kMaxWalkDepth) {
+                const int known = union_answer(*node, kind, text, number);
+                if (known >= 0) return complete(known == 1);
+            }
         }
         const json::TreeBuilder::Mark mark = builder_.mark();
         push();
@@ -336,7 +374,7 @@ private:
             return true;
         }
         const ir::Node* node = next_node();
-        const Route route = node ? resolve(node, array) : Route::Fail;
+        const Route route = node && !stack_short() ? resolve(node, array) : Route::Fail;
         switch (route) {
             case Route::Fail:
             case Route::Accept:
@@ -365,6 +403,26 @@ private:
         }
         frames_.push_back(f);
         return true;
+    }
+
+    // The verdict of a union for a scalar, where the union's check answers
+    // without walking a member: by its literal sets (an int or a string),
+    // or by the type tests of members that are all of scalar kinds.  1, 0,
+    // or -1 (walk it).  The caller makes sure the union's members are
+    // within the nesting limit, as the check's own shortcuts require.
+    int union_answer(const ir::Node& node, json::Kind kind, std::string_view text, std::int64_t number) const {
+        const auto& table = st_.tables->literal_sets;
+        if (!table.empty() && (kind == json::Kind::String || kind == json::Kind::Int)) {
+            auto it = table.find(Precompute::key_of(node.members()));
+            if (it != table.end())
+                return kind == json::Kind::String ? it->second.strs.contains(text) : it->second.ints.contains(number);
+        }
+        bool admitted = false;
+        for (const ir::Node& m : ir::as_span(node.members())) {
+            if (!is_scalar_kind(m.kind)) return -1;
+            admitted = admitted || m.kind == ir::NodeKind::Anything || scalar_matches(m.kind, kind);
+        }
+        return admitted ? 1 : 0;
     }
 
     // Follows the node a container arrives at the way the walk would enter
@@ -576,6 +634,14 @@ private:
 
     // The general walk of one tree value, from the counters as they stand.
     bool walk_value(const ir::Node& node, const json::Value& value) {
+        struct Relock {
+            LockRelease& lock;
+            bool was;
+            ~Relock() {
+                if (was) lock.release();
+            }
+        } relock{lock_, lock_.released()};
+        lock_.take();
         std::vector<Violation> none;
         WalkContext ctx{&st_, &path_, &none, WalkMode::VerdictOnly};
         const bool ok = walk(node, JsonSource{&doc_, &value}, ctx);
@@ -592,6 +658,7 @@ private:
     json::TreeBuilder builder_;
     json::Document& doc_;
     WalkState& st_;
+    LockRelease& lock_;
     PathStack path_;
     std::vector<Frame> frames_;
     std::vector<std::uint8_t> flags_;
@@ -612,10 +679,14 @@ private:
 
 }  // namespace
 
-int stream_json_verdict(const ir::Node& root, std::string_view text, json::Document& doc, WalkState& st) {
+int stream_json_verdict(const ir::Node& root, std::string_view text, json::Document& doc, WalkState& st,
+                        bool release_lock) {
     json::ParseFailure failure;
-    StreamCheck sink(root, doc, st, text);
+    LockRelease lock;
+    StreamCheck sink(root, doc, st, text, lock);
+    if (release_lock) lock.release();
     const bool parsed = json::parse_with(text, sink, failure);
+    lock.take();
     st.depth = 0;
     st.recursion_guard.clear();
     if (st.error_cell) {

@@ -30,7 +30,11 @@ bool runs_only_builtin_checks(const ir::Node& root, std::span<const ir::Node> de
 // 0 not a member or not a document, -1 with an exception set (a fatal one
 // stored by a check).  `doc` is scratch space for the subtrees checked by
 // the general walk; `st` is a fresh state of the validator.  Only for a
-// schema of which `runs_only_builtin_checks` holds.
-int stream_json_verdict(const ir::Node& root, std::string_view text, json::Document& doc, WalkState& st);
+// schema of which `runs_only_builtin_checks` holds.  With `release_lock`,
+// the interpreter lock is given up while the text is parsed and taken back
+// for each general walk, so `text` must be immutable and kept alive by the
+// caller.
+int stream_json_verdict(const ir::Node& root, std::string_view text, json::Document& doc, WalkState& st,
+                        bool release_lock);
 
 }  // namespace tessaron::python::check
