@@ -206,6 +206,19 @@ PyObject* is_equivalent_method(PyObject* self, PyObject* const* args, Py_ssize_t
     });
 }
 
+const char kRouteCountsDoc[] =
+    "_route_counts()\n--\n\n"
+    "How the relation decisions of the calling thread ended so far, as a tuple\n"
+    "(structural, descriptor, undecided): answered by the structural decision,\n"
+    "answered by the descriptor route, undecided.  A work counter for tests, not\n"
+    "part of the public interface.";
+
+PyObject* route_counts_function(PyObject*, PyObject*) {
+    const decide::RouteCounts c = decide::route_counts();
+    return Py_BuildValue("(KKK)", static_cast<unsigned long long>(c.structural),
+                         static_cast<unsigned long long>(c.descriptor), static_cast<unsigned long long>(c.undecided));
+}
+
 PyObject* is_empty_method(PyObject* self, PyObject*) {
     return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
         ValidatorObject* receiver = downcast_validator(self);

@@ -18,6 +18,11 @@ PyObject* is_subtype_of_method(PyObject* self, PyObject* const* args, Py_ssize_t
 PyObject* relation_to_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* is_equivalent_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
+// `_tessaron._route_counts()`: how this thread's relation decisions ended
+// (structural, descriptor, undecided); private, for tests and the sweep.
+PyObject* route_counts_function(PyObject* module, PyObject* unused);
+extern const char kRouteCountsDoc[];
+
 extern const char kIsEmptyDoc[];
 extern const char kIsSubtypeOfDoc[];
 extern const char kRelationToDoc[];

@@ -14,6 +14,7 @@
 #include "python/binding/entry.h"
 #include "python/check/entry.h"
 #include "python/combinators.h"
+#include "python/decide.h"
 #include "python/exception.h"
 #include "python/validator.h"
 
@@ -61,7 +62,11 @@ PyMethodDef kModuleFunctions[] = {
      METH_FASTCALL | METH_KEYWORDS, kRecursiveDoc},
 };
 
-PyMethodDef kWalkStepsDef = {"_walk_steps", walk_steps_function, METH_NOARGS, kWalkStepsDoc};
+// The work counters of the tests: private, so not in `__all__`.
+PyMethodDef kCounterDefs[] = {
+    {"_walk_steps", walk_steps_function, METH_NOARGS, kWalkStepsDoc},
+    {"_route_counts", route_counts_function, METH_NOARGS, kRouteCountsDoc},
+};
 
 bool add_function(PyObject* module, PyMethodDef* def) {
     py::Ref name = py::Ref::steal(PyObject_GetAttrString(module, "__name__"));
@@ -97,11 +102,12 @@ int module_exec(PyObject* module) {
         if (!add_attribute(module, "MAX_SCHEMA_DEPTH", PyLong_FromUnsignedLongLong(ir::kMaxSchemaDepth))) return -1;
         if (!add_attribute(module, "MAX_DEFINITIONS", PyLong_FromUnsignedLongLong(ir::kMaxDefinitions))) return -1;
         if (!add_attribute(module, "MAX_SCHEMA_NODES", PyLong_FromUnsignedLongLong(ir::kMaxSchemaNodes))) return -1;
-        // The work counter of the tests: private, so not in `__all__`.
         py::Ref name = py::Ref::steal(PyModule_GetNameObject(module));
         if (!name) return -1;
-        py::Ref steps = py::Ref::steal(PyCFunction_NewEx(&kWalkStepsDef, module, name.get()));
-        if (!steps || PyModule_AddObjectRef(module, "_walk_steps", steps.get()) < 0) return -1;
+        for (PyMethodDef& def : kCounterDefs) {
+            py::Ref counter = py::Ref::steal(PyCFunction_NewEx(&def, module, name.get()));
+            if (!counter || PyModule_AddObjectRef(module, def.ml_name, counter.get()) < 0) return -1;
+        }
         return 0;
     });
 }

@@ -51,6 +51,8 @@ Emptiness bounded_emptiness(const descr::Descr& d) {
     return descr::descr_is_empty(d);
 }
 
+thread_local RouteCounts t_route_counts;
+
 bool recursion_cut(const ir::Node& node, std::span<const ir::Node> definitions) {
     return !definitions.empty() && ir::has_back_edges(node);
 }
@@ -109,15 +111,23 @@ Emptiness decide_empty_by_descr(const ir::Node& node, Oracle& oracle, std::span<
     return e;
 }
 
+RouteCounts route_counts() { return t_route_counts; }
+
 Decision decide_relation(const ir::Node& left, const ir::Node& right, Oracle& oracle,
                          std::span<const ir::Node> definitions, DecisionBudget& budget) {
     try {
         DecisionContext ctx{oracle, definitions, budget};
         AssumptionStack stack;
         const Decision structural = decide_subset(left, right, ctx, stack);
-        if (structural != Decision::Undecided) return structural;
-        return decide_subset_by_descr(left, right, oracle, definitions);
+        if (structural != Decision::Undecided) {
+            ++t_route_counts.structural;
+            return structural;
+        }
+        const Decision by_descr = decide_subset_by_descr(left, right, oracle, definitions);
+        ++(by_descr != Decision::Undecided ? t_route_counts.descriptor : t_route_counts.undecided);
+        return by_descr;
     } catch (const util::NativeStackExhausted&) {
+        ++t_route_counts.undecided;
         return Decision::Undecided;
     }
 }

@@ -64,6 +64,16 @@ Emptiness decide_empty_by_descr(const ir::Node& node, Oracle& oracle, std::span<
 Decision decide_relation(const ir::Node& left, const ir::Node& right, Oracle& oracle,
                          std::span<const ir::Node> definitions, DecisionBudget& budget);
 
+// How the relation decisions of the calling thread ended so far: answered
+// by the structural decision, answered by the descriptor route, or left
+// undecided by both.  A work counter for tests and the soundness sweep.
+struct RouteCounts {
+    std::uint64_t structural = 0;
+    std::uint64_t descriptor = 0;
+    std::uint64_t undecided = 0;
+};
+RouteCounts route_counts();
+
 // Whether one schema tree admits no value: structural inhabitation under
 // `budget`, then, when it is undecided, descriptor emptiness.
 Emptiness decide_emptiness(const ir::Node& node, Oracle& oracle, std::span<const ir::Node> definitions,
