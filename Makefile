@@ -40,15 +40,17 @@ run_pytest = rc=0; scripts/suite.sh run "pytest $(patsubst %/bin/python,%,$(1))"
 run_native = scripts/suite.sh run "native tests $(1)" quiet bash -c '$(call native_tests,$(1),$(2))' || status=1
 
 # The tests that check the distribution rather than the library (the type
-# checkers against the stub, a built wheel in a fresh venv) run under one
+# checkers against the stub, a built wheel in a fresh venv) and the
+# soundness sweep over generated relation questions run under one
 # interpreter only: the default venv's.
-ONCE_ENV := TESSARON_DIST_TESTS=1
+SWEEP_PAIRS_IN_TEST := 100000
+ONCE_ENV := TESSARON_DIST_TESTS=1 TESSARON_SWEEP_PAIRS=$(SWEEP_PAIRS_IN_TEST)
 
 SAN_PRELOAD = $(shell g++ -print-file-name=libasan.so) $(shell g++ -print-file-name=libubsan.so)
 SAN_ENV = LD_PRELOAD="$(SAN_PRELOAD)" PYTHONMALLOC=malloc \
 	ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1
 
-.PHONY: setup build demo test native-test asan wheel bench bench-smoke bench-native clean distclean
+.PHONY: setup build demo test native-test asan wheel sweep bench bench-smoke bench-native clean distclean
 
 setup:
 	@scripts/setup.sh
@@ -85,6 +87,17 @@ test: build
 	$(call run_native,build/native,)
 	scripts/suite.sh summary
 	exit $$status
+
+# The soundness sweep on demand (tests/sweep.py): a million generated
+# relation questions on the default interpreter, every answer checked
+# against values; `make sweep SWEEP_PAIRS=... SWEEP_SEED=...` for others.
+SWEEP_PAIRS ?= 1000000
+SWEEP_SEED ?= 0
+sweep: setup
+	@echo "==> build + install into .venv"
+	.venv/bin/python $(PIP_BUILD) .
+	mkdir -p build
+	.venv/bin/python tests/sweep.py --pairs $(SWEEP_PAIRS) --seed $(SWEEP_SEED) | tee build/sweep.log
 
 native-test: setup
 	@$(call native_tests,build/native,)
