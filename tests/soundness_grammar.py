@@ -271,8 +271,8 @@ SCALARS = {
     "lenient": (Lenient, [Lenient.A, Lenient(5)]),
     "bits": (Bits, [Bits.A, Bits.B, Bits.A | Bits.B, Bits(0)]),
     "key": (Key, [Key.A, Key.B, KEY_EMPTY, KEY_C, KEY_AB, KEY_SURROGATE]),
-    "hlist": (HList, [HList([1]), HList(["a"]), HList()]),
-    "htuple": (HTuple, [HTuple((1,)), HTuple(())]),
+    "hlist": (HList, [HList([1]), HList(["a"]), HList(), HList(["a", "b"]), HList([1.0, "a"])]),
+    "htuple": (HTuple, [HTuple((1,)), HTuple(()), HTuple((1, 1)), HTuple(("a",))]),
 }
 OBJECTS = {
     "point": (Point, [Point(1), Point(True), Point("s"), Flag(True), Flag(2), Labelled(1, "a"), Labelled("x", 1)]),
@@ -439,6 +439,12 @@ def members_first(s, values):
     return [x for x, ok in zip(values, valid) if ok] + [x for x, ok in zip(values, valid) if not ok]
 
 
+def longer(items, flavour, subclass):
+    """Longer sequences of the first items, and some as subclass instances."""
+    out = [flavour(items[:1] * 3), flavour(items[:1] * 5), flavour(items[:3])] if items else []
+    return out + [subclass(items[:1]), subclass(items[1:2]), subclass(items[:2])]
+
+
 def spread(values, n):
     """The first n values (a schema's members, by `members_first`), three
     taken across the rest, and the last two (non-members: the members of a
@@ -516,7 +522,7 @@ def values_of(s, depth=3, extra=()):
     if tag == "lit":
         return list(s[1])
     if tag == "union":
-        return capped(interleave(values_of(x, depth, extra) for x in s[1]), 96)
+        return capped(interleave(values_of(x, depth, extra) for x in s[1]), 160)
     if tag == "inter":
         left, right = values_of(s[1], depth, extra), values_of(s[2], depth, extra)
         # Dicts of both sides merged: a member of two mappings holds the
@@ -526,7 +532,13 @@ def values_of(s, depth=3, extra=()):
         # And one side's values under the other side's keys.
         merged += [{**x, k: v} for x, y in itertools.permutations(dicts, 2) for x in x for k in list(x)[:2]
                    for v in list(itertools.chain.from_iterable(d.values() for d in y))[:6]]
-        return interleave([left, right, merged])
+        # Sequences of one length mixed item by item from both sides.
+        mixed = []
+        for n in (1, 2, 3):
+            xs, ys = [[x for x in side if isinstance(x, (list, tuple)) and len(x) == n][:6] for side in (left, right)]
+            mixed += [(list if isinstance(x, list) else tuple)(x[i] if (k >> i) & 1 else y[i] for i in range(n))
+                      for x in xs for y in ys for k in range(1, 2 ** n - 1)]
+        return interleave([left, right, merged, mixed])
     if tag == "comp":
         # The inner schema's values are the witnesses a double complement needs.
         return interleave([values_of(s[1], depth, extra), list(extra), POOL])
@@ -540,10 +552,11 @@ def values_of(s, depth=3, extra=()):
                   for k in (1, -1, 3, -5)]
         # The same numbers as instances of the class refined.
         cls = {"myint": MyInt, "level": Level}.get(s[1])
-        steps += [int.__new__(cls, n) for n in near + steps if type(n) is int] if cls else []
+        own = [int.__new__(cls, n) for n in near + steps if type(n) is int] if cls else []
         floats = [math.nextafter(x, t) for x in near if isinstance(x, float) for t in (-math.inf, math.inf)]
         texts = ["12", "00", "a", "aa", "ab", "", "\ud800", MyStr("aa")] if s[1] in ("str", "mystr") else []
-        return near + steps + floats + texts + base + ["aa", "abc", 4, 6, 2**53 + 1, MyInt(2)]
+        own += [MyStr(t) for t in texts] if s[1] == "mystr" else []
+        return own + near + steps + floats + texts + base + ["aa", "abc", 4, 6, 2**53 + 1, MyInt(2)]
     if tag == "rec":
         leaf = part_values(s[2], max(depth - 1, 0), extra)[:8]
         # Values through the recursion first, then the leaves.
@@ -567,38 +580,41 @@ def values_of(s, depth=3, extra=()):
                 "setof": [set(), frozenset()], "bounded": [[], ()]}.get(tag, [])
     if tag == "list":
         inner = items_of(s[1], depth - 1, extra)
-        return [[]] + [[v] for v in inner] + [list(p) for p in capped(itertools.product(inner[:3], repeat=2), 4)]
+        return [[]] + [[v] for v in inner] + [list(p) for p in capped(itertools.product(inner[:3], repeat=2), 4)] + \
+            longer(inner, list, HList)
     if tag == "tuple":
-        factors = [part_values(x, depth - 1, extra) or [None] for x in s[1]]
+        factors = [spread(part_values(x, depth - 1, extra), 16) + list(extra)[:8] or [None] for x in s[1]]
         if not factors:
-            return [()]
+            return [(), HTuple()]
         # Each item's values along the diagonal, then the small products.
-        diagonal = [tuple(f[i % len(f)] for f in factors) for i in range(16)]
-        return diagonal + [tuple(p) for p in capped(itertools.product(*[f[:3] for f in factors]), 27)]
+        diagonal = [tuple(f[i % len(f)] for f in factors) for i in range(min(max(map(len, factors)), 40))]
+        return diagonal + [tuple(p) for p in capped(itertools.product(*[f[:3] for f in factors]), 27)] + \
+            [HTuple(t) for t in diagonal[:2]]
     if tag == "tuplevar":
         inner = items_of(s[1], depth - 1, extra)
-        return [()] + [(v,) for v in inner] + [tuple(p) for p in capped(itertools.product(inner[:3], repeat=2), 4)]
+        return [()] + [(v,) for v in inner] + [tuple(p) for p in capped(itertools.product(inner[:3], repeat=2), 4)] + \
+            longer(inner, tuple, HTuple)
     if tag == "unpack":
         factors = [part_values(x, depth - 1, extra)[:3] or [None] for x in s[2]]
         tail = part_values(s[3], depth - 1, extra)[:3]
         ends = [part_values(x, depth - 1, extra)[:3] or [None] for x in s[4]]
-        heads = capped(itertools.product(*factors), 6)
+        heads = capped(itertools.product(*factors), 12)
         feet = capped(itertools.product(*ends), 4)
-        middles = [()] + [(v,) for v in tail] + [(v, v) for v in tail[:2]]
+        middles = [()] + [(v,) for v in tail] + [(v, v) for v in tail[:2]] + [(v,) * 4 for v in tail[:1]]
         out = [tuple(h) + m + tuple(f) for h in heads for m in middles for f in feet]
         # Both flavours: a list literal builds a list schema.
         return capped(interleave([out, [list(t) for t in out]]), 40)
     if tag == "bounded":
-        inner = items_of(s[2], depth - 1, extra)[:6]
+        inner = spread(part_values(s[2], depth - 1, extra), 4) + spread(list(extra), 2)
         lengths = range(0, s[4] + 2)
-        out = [tuple(inner[(i + j) % len(inner)] for j in range(n)) for n in lengths for i in range(3)] if inner else []
+        out = [tuple(inner[(i + j) % len(inner)] for j in range(n)) for n in lengths for i in range(len(inner))]
         # The first member repeated, the other items in turn.
         out = [()] + [tuple(inner[:1] * n) for n in lengths] + out
         return interleave([[list(t) for t in out], out])
     if tag == "setof":
         build = set if s[1] == "set" else frozenset
         inner = hashable(items_of(s[2], depth - 1, extra))
-        out = [build()] + [build([v]) for v in inner[:12]]
+        out = [build()] + [build([v]) for v in spread(inner, 12)]
         out += [build(p) for p in capped(itertools.combinations(inner[:4], 2), 6)]
         out += [v for v in CONTAINER_VALUES if isinstance(v, (set, frozenset))]
         return out
