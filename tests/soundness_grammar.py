@@ -173,6 +173,7 @@ LEVEL_MINUS_1 = int.__new__(Level, -1)
 KEY_EMPTY = str.__new__(Key, "")
 KEY_C = str.__new__(Key, "c")
 KEY_AB = str.__new__(Key, "ab")
+KEY_ABC = str.__new__(Key, "abc")
 KEY_SURROGATE = str.__new__(Key, "\ud800")
 
 
@@ -248,7 +249,7 @@ POOL = [
     False, 1, -1, 2, 3, 5, 2**53 + 1, 0.0, -0.0, 1.0, 2.0, math.nan, math.inf, "", "b", "ab", b"",
     [1, "a"], [[]], (1, "a"), (True, True), {"a": "x", "b": 2}, {"b": None}, {1: 1}, {1}, frozenset({True}),
     MyInt(1), MyStr("a"), MyFloat(0.0), Level.LOW, LEVEL_150, "\ud800", "a\udfff", 5e-324, -5e-324, -math.inf,
-    math.nextafter(1.0, 2.0), "12", "aa",
+    math.nextafter(1.0, 2.0), "12", "aa", Name("a"), MyStr("abc"), Key.A,
 ] + MAPPING_VALUES + CONTAINER_VALUES + OBJECT_VALUES
 
 SCALARS = {
@@ -270,7 +271,7 @@ SCALARS = {
     "color": (Color, [Color.RED, Color.GREEN]),
     "lenient": (Lenient, [Lenient.A, Lenient(5)]),
     "bits": (Bits, [Bits.A, Bits.B, Bits.A | Bits.B, Bits(0)]),
-    "key": (Key, [Key.A, Key.B, KEY_EMPTY, KEY_C, KEY_AB, KEY_SURROGATE]),
+    "key": (Key, [Key.A, Key.B, KEY_EMPTY, KEY_C, KEY_AB, KEY_ABC, KEY_SURROGATE]),
     "hlist": (HList, [HList([1]), HList(["a"]), HList(), HList(["a", "b"]), HList([1.0, "a"])]),
     "htuple": (HTuple, [HTuple((1,)), HTuple(()), HTuple((1, 1)), HTuple(("a",))]),
 }
@@ -441,7 +442,7 @@ def members_first(s, values):
 
 def longer(items, flavour, subclass):
     """Longer sequences of the first items, and some as subclass instances."""
-    out = [flavour(items[:1] * 3), flavour(items[:1] * 5), flavour(items[:3])] if items else []
+    out = [flavour(items[k:k + 1] * n) for n in (3, 5) for k in (0, 1)] + [flavour(items[:3])]
     return out + [subclass(items[:1]), subclass(items[1:2]), subclass(items[:2])]
 
 
@@ -558,7 +559,7 @@ def values_of(s, depth=3, extra=()):
         own += [MyStr(t) for t in texts] if s[1] == "mystr" else []
         return own + near + steps + floats + texts + base + ["aa", "abc", 4, 6, 2**53 + 1, MyInt(2)]
     if tag == "rec":
-        leaf = part_values(s[2], max(depth - 1, 0), extra)[:8]
+        leaf = part_values(s[2], max(depth, 1), extra)[:8]
         # Values through the recursion first, then the leaves.
         if s[1] == "list":
             return [[], [[]]] + [[v] for v in leaf] + [[[[]]], [[], leaf[:1]]] + leaf
@@ -609,7 +610,7 @@ def values_of(s, depth=3, extra=()):
         lengths = range(0, s[4] + 2)
         out = [tuple(inner[(i + j) % len(inner)] for j in range(n)) for n in lengths for i in range(len(inner))]
         # The first member repeated, the other items in turn.
-        out = [()] + [tuple(inner[:1] * n) for n in lengths] + out
+        out = [()] + [tuple(inner[k:k + 1] * n) for n in lengths for k in (0, 1)] + out
         return interleave([[list(t) for t in out], out])
     if tag == "setof":
         build = set if s[1] == "set" else frozenset
@@ -621,8 +622,8 @@ def values_of(s, depth=3, extra=()):
     if tag == "record":
         return record_values(s[1], depth, extra, [("c", 1), (1, 1), (MyStr("a"), 1)])
     if tag == "mapping":
-        keyed = [(k, v) for keys, x in s[2] for k, v in zip(key_values(keys), itertools.cycle(
-            part_values(x, depth - 1, extra)[:3] or [None]))]
+        keyed = [(k, v) for keys, x in s[2] for k in key_values(keys)
+                 for v in spread(part_values(x, depth - 1, extra), 2)[:3]]
         return [{k: v} for k, v in keyed] + record_values(s[1], depth, extra, keyed)
     if tag == "dict":
         inner = spread(part_values(s[2], depth - 1, extra), 16)

@@ -48,7 +48,7 @@ FAMILY_WEIGHTS = {"general": 3, "mapping": 3, "container": 3, "enum": 1, "object
 PARTNERS = 8
 WINDOW = 48
 # Failures kept in a report (all are counted).
-KEEP_FAILURES = 20
+KEEP_FAILURES = 60
 
 
 class Entry:
@@ -123,9 +123,9 @@ def lifted(value, depth=4):
     holding them as items admits."""
     if depth == 0:
         return value
-    if isinstance(value, list):
+    if type(value) is list:
         return g.HList(lifted(v, depth - 1) for v in value)
-    if isinstance(value, tuple):
+    if type(value) is tuple:
         return g.HTuple(lifted(v, depth - 1) for v in value)
     if type(value) is dict:
         return {k: lifted(v, depth - 1) for k, v in value.items()}
