@@ -35,6 +35,10 @@ OPEN_MOVIE = Validator(Movie).open()
 CASES = [
     ("literal keys within the records of their names", dict[Literal["a", "b"], int], {"a?": int, "b?": int},
      "subset", None),
+    # The truth, by a str subclass key; refuted structurally (a descriptor
+    # of the literal keys only bounds them, so that route never refutes it).
+    ("the records of the names within the literal keys", {"a?": int, "b?": int}, dict[Literal["a", "b"], int],
+     "not_subset", {MyStr("a"): 1}),
     ("a record within dict[str, int]", {"a": int}, dict[str, int], "subset", None),
     ("a record within dict[str, str]", {"a": int}, dict[str, str], "not_subset", {"a": 1}),
     ("a typed dict within its opened form", Movie, OPEN_MOVIE, "subset", None),
