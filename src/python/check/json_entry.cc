@@ -154,6 +154,28 @@ py::Ref parse_and_validate(const py::ArgSpec& spec, PyObject* self, PyObject* co
     if (!v) return {};
     bool fail_fast = false;
     if (!read_fail_fast(argv[1], fail_fast)) return {};
+    const check::Precompute* tables = validator_tables(v);
+    if (!tables) return {};
+    std::string_view text;
+    if (tables->json_in_one_pass && json_document_text(argv[0], text) && text.size() <= json::Document::kMaxCount) {
+        // Built and checked in one pass: a member needs no walk; a
+        // non-member is walked again for its report.
+        DocumentLease lease;
+        check::WalkState state(std::span<const py::Ref>(v->schema.pool),
+                               std::span<const ir::Node>(v->schema.definitions), *tables);
+        json::ParseFailure failure;
+        bool member = false;
+        py::Ref obj = py::Ref::steal(check::load_in_one_pass(v->schema.root, text, *lease.doc, state, failure, member));
+        count_walk_steps(state.steps);
+        if (!obj) {
+            if (failure.kind == json::ParseFailure::Kind::Malformed && !PyErr_Occurred())
+                raise_json_invalid(json::failure_text(text, failure));
+            return {};
+        }
+        if (member || validate_and_raise(v, obj.get(), fail_fast)) return obj;
+        return {};
+    }
+    if (PyErr_Occurred()) return {};  // the document's text was refused
     py::Ref obj = py::Ref::steal(parse_json_input(argv[0]));
     if (!obj) return {};
     if (!validate_and_raise(v, obj.get(), fail_fast)) return {};

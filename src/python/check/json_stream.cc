@@ -37,6 +37,12 @@
 // we do not control (`runs_only_builtin_checks` gates this path), so the
 // order in which values are checked changes nothing.
 //
+// `load` runs the same check beside the sink that builds the document's
+// Python objects (`CheckedPythonSink`): it must read the whole text anyway
+// (a malformed document is refused before any verdict), so a failure only
+// stops the checking.  A member is returned without a walk; a non-member is
+// walked as a Python object for its report.
+//
 // Budget: one pass over the text, stopped early on a settled failure;
 // memory is a frame per open container, a byte per declared key of the
 // open records, and the tree of one buffered subtree at a time.
@@ -55,6 +61,7 @@
 #include "python/check/declared_keys.h"
 #include "python/check/json_source.h"
 #include "python/check/walk.h"
+#include "python/json/python_sink.h"
 #include "python/json/to_python.h"
 
 namespace tessaron::python::check {
@@ -208,8 +215,11 @@ class StreamCheck {
 public:
     static constexpr std::size_t kMaxCount = json::Document::kMaxCount;
 
-    StreamCheck(const ir::Node& root, json::Document& doc, WalkState& st, std::string_view input, LockRelease& lock)
-        : root_(root), builder_(doc), doc_(doc), st_(st), lock_(lock) {
+    // `stop_on_failure`: a failure of the root stops the parse (else the
+    // rest of the document is parsed, unchecked).
+    StreamCheck(const ir::Node& root, json::Document& doc, WalkState& st, std::string_view input, LockRelease& lock,
+                bool stop_on_failure)
+        : root_(root), builder_(doc), doc_(doc), st_(st), lock_(lock), stop_on_failure_(stop_on_failure) {
         builder_.start(input);
         st_.stack_floor = util::native_stack_floor(util::current_frame());
     }
@@ -573,7 +583,7 @@ private:
         if (frames_.empty()) {
             root_done_ = true;
             verdict_ = ok;
-            return ok;
+            return ok || !stop_on_failure_;
         }
         Frame& f = frames_.back();
         if (!f.object) {
@@ -673,8 +683,43 @@ private:
     json::TreeBuilder::Mark buffer_mark_;
     std::uint64_t values_ = 0;
     std::size_t max_big_int_digits_ = 0;
+    bool stop_on_failure_;
     bool root_done_ = false;
     bool verdict_ = false;
+};
+
+// The events of one parse handed to a `PythonSink` and a `StreamCheck`:
+// `load` builds the document and checks it in the same pass.
+class CheckedPythonSink {
+public:
+    // The tree's counts are 32 bits; the caller keeps larger documents off
+    // this path.
+    static constexpr std::size_t kMaxCount = json::Document::kMaxCount;
+
+    CheckedPythonSink(PythonSink& objects, StreamCheck& check) : objects_(objects), check_(check) {}
+
+    bool null() { return objects_.null() && check_.null(); }
+    bool boolean(bool b) { return objects_.boolean(b) && check_.boolean(b); }
+    bool integer(std::int64_t i) { return objects_.integer(i) && check_.integer(i); }
+    bool floating(double d) { return objects_.floating(d) && check_.floating(d); }
+    bool big_integer(std::string_view text, std::size_t at) {
+        return objects_.big_integer(text, at) && check_.big_integer(text, at);
+    }
+    bool string(std::string_view text) { return objects_.string(text) && check_.string(text); }
+    bool key(std::string_view text) { return objects_.key(text) && check_.key(text); }
+    bool begin_array() { return objects_.begin_array() && check_.begin_array(); }
+    bool begin_object() { return objects_.begin_object() && check_.begin_object(); }
+    bool end_array(std::size_t n) { return objects_.end_array(n) && check_.end_array(n); }
+    bool end_object(std::size_t n) { return objects_.end_object(n) && check_.end_object(n); }
+    std::string_view restart(std::string text) {
+        const std::string_view kept = objects_.restart(std::move(text));
+        check_.restart(std::string(kept));
+        return kept;
+    }
+
+private:
+    PythonSink& objects_;
+    StreamCheck& check_;
 };
 
 }  // namespace
@@ -683,7 +728,7 @@ int stream_json_verdict(const ir::Node& root, std::string_view text, json::Docum
                         bool release_lock) {
     json::ParseFailure failure;
     LockRelease lock;
-    StreamCheck sink(root, doc, st, text, lock);
+    StreamCheck sink(root, doc, st, text, lock, true);
     if (release_lock) lock.release();
     const bool parsed = json::parse_with(text, sink, failure);
     lock.take();
@@ -699,6 +744,36 @@ int stream_json_verdict(const ir::Node& root, std::string_view text, json::Docum
     bool allowed = true;
     if (!int_digits_allowed(sink.max_big_int_digits(), allowed)) return -1;
     return allowed ? 1 : 0;
+}
+
+PyObject* load_in_one_pass(const ir::Node& root, std::string_view text, json::Document& doc, WalkState& st,
+                           json::ParseFailure& failure, bool& member) {
+    member = false;
+    CollectorPause pause;
+    LockRelease lock;  // kept: Python objects are made all along
+    PythonSink objects(failure);
+    StreamCheck check(root, doc, st, text, lock, false);
+    CheckedPythonSink sink(objects, check);
+    const bool parsed = json::parse_with(text, sink, failure);
+    st.depth = 0;
+    st.recursion_guard.clear();
+    if (st.error_cell) {
+        st.error_cell.restore();
+        return nullptr;
+    }
+    if (!parsed) {
+        // A sink failure has the Python exception set; a malformed document
+        // never does.
+        if (failure.kind == json::ParseFailure::Kind::Sink && !PyErr_Occurred()) PyErr_NoMemory();
+        return nullptr;
+    }
+    PyObject* obj = objects.take_root();
+    if (!obj) {
+        PyErr_SetString(PyExc_SystemError, "internal error in tessaron: JSON parse left no value");
+        return nullptr;
+    }
+    member = check.root_done() && check.verdict();
+    return obj;
 }
 
 }  // namespace tessaron::python::check

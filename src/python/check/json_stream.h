@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/ir/node.h"
+#include "core/json/failure.h"
 #include "core/json/tree.h"
 #include "python/binding/ref.h"
 #include "python/check/context.h"
@@ -36,5 +37,15 @@ bool runs_only_builtin_checks(const ir::Node& root, std::span<const ir::Node> de
 // caller.
 int stream_json_verdict(const ir::Node& root, std::string_view text, json::Document& doc, WalkState& st,
                         bool release_lock);
+
+// `load`'s parse: the document's Python object (new reference), built and
+// checked in one pass; `member` tells the verdict.  nullptr when the
+// document is refused (`failure` says why; no exception set) or with an
+// exception set.  The whole text is always read, so a malformed document
+// is refused whatever the verdict.  Only for a schema of which
+// `runs_only_builtin_checks` holds, and a text of at most
+// `json::Document::kMaxCount` bytes.
+PyObject* load_in_one_pass(const ir::Node& root, std::string_view text, json::Document& doc, WalkState& st,
+                           json::ParseFailure& failure, bool& member);
 
 }  // namespace tessaron::python::check

@@ -52,20 +52,25 @@ void raise_json_invalid(std::string_view reason) {
     set_validation_error(std::move(violations));
 }
 
-PyObject* parse_json_input(PyObject* data) {
-    std::string_view text;
+bool json_document_text(PyObject* data, std::string_view& text) {
     switch (json_input_text(data, text)) {
         case JsonInput::Text:
-            break;
+            return true;
         case JsonInput::NotUtf8:
             raise_json_invalid("input string is not valid UTF-8 (contains a lone surrogate)");
-            return nullptr;
+            return false;
         case JsonInput::WrongType:
             PyErr_SetString(PyExc_TypeError, "JSON input must be a str or bytes object");
-            return nullptr;
+            return false;
         case JsonInput::Error:
-            return nullptr;
+            return false;
     }
+    return false;
+}
+
+PyObject* parse_json_input(PyObject* data) {
+    std::string_view text;
+    if (!json_document_text(data, text)) return nullptr;
     json::ParseFailure failure;
     PyObject* obj = parse_to_python(text, failure);
     if (obj) return obj;

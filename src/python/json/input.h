@@ -33,6 +33,10 @@ void raise_json_invalid(std::string_view reason);
 // The document as a new Python object; nullptr with the exception set:
 // `TypeError` "JSON input must be a str or bytes object", the
 // "json_invalid" `ValidationError`, or an interpreter failure.
+// The text of a document for `validate_json` and `load`; false with the
+// input's error raised (TypeError, or "json_invalid" for a lone surrogate).
+bool json_document_text(PyObject* data, std::string_view& text);
+
 PyObject* parse_json_input(PyObject* data);
 
 }  // namespace tessaron::python

@@ -61,10 +61,43 @@ PyObject* new_ascii_str(std::string_view text) {
     return str;
 }
 
+std::uint64_t load8(const char* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+}
+std::uint32_t load4(const char* p) {
+    std::uint32_t w;
+    std::memcpy(&w, p, 4);
+    return w;
+}
+
+// The slot hash of a text: Fx-style over 8-byte words.  A tail shorter
+// than a word is read with loads that overlap what was already read (two
+// 4-byte loads, or three single bytes), never assembled byte by byte in a
+// stack word that the next load would have to wait for.  The length is
+// mixed in, so overlapping reads cannot make two texts of different
+// lengths alike; texts of one length differ in some byte read.
+std::uint64_t slot_hash(std::string_view text) {
+    const char* p = text.data();
+    const std::size_t n = text.size();
+    util::FxHasher h;
+    if (n >= 8) {
+        std::size_t i = 0;
+        for (; i + 8 <= n; i += 8) h.write(load8(p + i));
+        if (i < n) h.write(load8(p + n - 8));
+    } else if (n >= 4) {
+        h.write(load4(p) | (std::uint64_t{load4(p + n - 4)} << 32));
+    } else if (n > 0) {
+        const auto byte = [&](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(p[i])}; };
+        h.write(byte(0) | (byte(n / 2) << 8) | (byte(n - 1) << 16));
+    }
+    h.write(n);
+    return h.finish();
+}
+
 PyObject* cached_ascii_str(std::string_view text) {
-    util::FxHasher hasher;
-    hasher.write_bytes(text);
-    const std::uint64_t hash = hasher.finish();
+    const std::uint64_t hash = slot_hash(text);
     Slot& slot = g_slots[hash & (kSlots - 1)];
     if (slot.str && slot.hash == hash && static_cast<std::size_t>(PyUnicode_GET_LENGTH(slot.str)) == text.size() &&
         std::memcmp(PyUnicode_DATA(slot.str), text.data(), text.size()) == 0)
