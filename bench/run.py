@@ -31,6 +31,7 @@ HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
 import cases  # noqa: E402
+import json_scale  # noqa: E402
 import peers  # noqa: E402
 import report  # noqa: E402
 from timing import time_interleaved  # noqa: E402
@@ -535,15 +536,17 @@ def main():
     alloc = allocation(cfg)
     sized = list_sizes(cfg)
     decided = decisions(cfg)
+    log("== JSON at scale")
+    scaled = json_scale.run(json_scale.config(args.smoke, cfg["sizes"]), log)
 
     meta["elapsed_seconds"] = time.monotonic() - started
     results = {"meta": meta, "tables": tables, "imports": imports, "memory": memory, "overhead": floor,
                "allocation": alloc, "list_sizes": sized, "decisions": decided,
-               "failures": failures}
+               "json_scale": scaled, "failures": failures}
     out = Path(args.out)
     out.mkdir(parents=True, exist_ok=True)
     (out / "latest.json").write_text(json.dumps(results, indent=1, default=str) + "\n")
-    (out / "latest.md").write_text(report.markdown(results))
+    (out / "latest.md").write_text(report.markdown(results) + json_scale.markdown(scaled))
     report.plot(results, out / "latest.png")
     report.write_pyperf(results, out / "latest.pyperf.json")
     log(f"wrote {out / 'latest.md'}, {out / 'latest.png'}, {out / 'latest.json'} "

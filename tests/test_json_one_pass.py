@@ -236,3 +236,40 @@ def test_load_builds_and_checks_in_one_pass_as_parse_then_validate_would(name):
                     assert kind == "error"
                 else:
                     assert kind == "value"
+
+
+def test_large_documents_checked_by_many_threads_at_once():
+    # Large documents are parsed without the interpreter lock; the one pass
+    # takes it back for every value it hands to the general walk (the
+    # refined items here), and the tree path only parses unlocked.
+    import threading
+
+    at_ = pytest.importorskip("annotated_types")
+    item = '{"label": "l", "points": [{"x": 1, "y": 2.5}]}'
+    good = ("[" + ", ".join([item] * 7000) + "]").encode()
+    bad = good[:-1] + b', {"label": 3, "points": []}]'
+    assert len(good) > 300_000
+    # (validator, verdict on the bad document)
+    schemas = [
+        (Validator([Labelled, ...]), False),
+        (Validator([typing.Annotated[typing.Dict[str, typing.Any], at_.MaxLen(3)], ...]), True),
+        (Validator([typing.Annotated[dict, at_.Predicate(lambda d: "points" in d)], ...]), True),
+        (Validator([typing.Annotated[dict, at_.Predicate(lambda d: d["label"] == "l")], ...]), False),
+    ]
+    failures = []
+
+    def work(k):
+        try:
+            for _ in range(3):
+                for v, verdict in schemas:
+                    if v.is_valid_json(good) is not True or v.is_valid_json(bad) is not verdict:
+                        failures.append(k)
+        except BaseException as e:  # pragma: no cover - reported below
+            failures.append(repr(e))
+
+    threads = [threading.Thread(target=work, args=(k,)) for k in range(6)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert failures == []

@@ -14,7 +14,9 @@
 // texts, so an object of n members costs O(n) expected.
 //
 // Budget: memory is 16 bytes per value (twice while the value's container is
-// open) plus the texts that needed unescaping; every limit on size comes
+// open, except for the first container to close when nothing closed before
+// it: its items stay where the stack put them) plus the texts that needed
+// unescaping; every limit on size comes
 // from the input: at most 200 nested containers, counts and lengths below
 // 2^32.  The arena, the stack and the text buffer belong to the document and
 // keep their capacity when it parses again.
@@ -73,6 +75,17 @@ bool TreeBuilder::push_text(Kind kind, std::string_view text) {
 void TreeBuilder::close(Kind kind, std::size_t count, std::size_t taken) {
     const std::size_t keep = kind == Kind::Object ? 2 * count : count;
     const std::size_t from = stack_.size() - taken;
+    if (from == 0 && doc_.arena_.empty()) {
+        // The stack holds this container's items and nothing else, and the
+        // arena nothing yet (a flat document's only container): the stack
+        // becomes the arena instead of being copied into it, so the largest
+        // run of a document is never held twice.
+        doc_.arena_.swap(stack_);
+        doc_.arena_.resize(keep);
+        stack_.clear();
+        stack_.push_back(Value{kind, static_cast<std::uint32_t>(count), 0});
+        return;
+    }
     const std::uint64_t first = doc_.arena_.size();
     doc_.arena_.insert(doc_.arena_.end(), stack_.begin() + static_cast<std::ptrdiff_t>(from),
                        stack_.begin() + static_cast<std::ptrdiff_t>(from + keep));

@@ -200,12 +200,16 @@ int quick_json_verdict(const ir::Node& root, const check::JsonSource& src) {
 }
 
 // Documents at least this long are parsed without the interpreter lock, so
-// threads checking different documents run in parallel.  Giving the lock
-// up and taking it back costs about as much as parsing a few hundred bytes;
-// at this size it is below 1% of the call (bench/run.py, the thread case).
-// The text is immutable: a bytes object's buffer, or the UTF-8 form a str
-// keeps with it, both held alive by the caller's reference.
-constexpr std::size_t kUnlockedParseBytes = std::size_t{64} << 10;
+// threads checking different documents run in parallel.  Giving the lock up
+// costs little by itself (well under a microsecond); taking it back may
+// mean waiting for the thread that got it meanwhile, up to the
+// interpreter's switch interval (5 ms by default) when that thread runs
+// Python code.  So only a parse long enough to be worth that wait gives it
+// up: at this size about half a millisecond (bench/json_scale.py measures
+// the threads' throughput).  The text is immutable: a bytes object's
+// buffer, or the UTF-8 form a str keeps with it, both held alive by the
+// caller's reference.
+constexpr std::size_t kUnlockedParseBytes = std::size_t{256} << 10;
 
 // 1 member, 0 not (or not JSON), -1 with an exception set.
 int json_verdict(ValidatorObject* v, PyObject* data) {
