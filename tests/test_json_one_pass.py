@@ -121,6 +121,12 @@ DOCUMENTS = [
     '{"a": 1, "b": ["x", "y"], "c": null, "b": ["z", 3]}',
     '{"a": 1, "b": ["x", 3], "c": null, "b": ["z"]}',
     '{"a": {"deep": [1, {"x": [null]}]}, "b": [[], {}]}',
+    # Exponents too long for the parser: the document is parsed again with
+    # them rewritten, whatever the check had seen so far.
+    '{"a": 1, "c": {"x": 1e-99999999999999999999, "y": 2.5}}',
+    '[{"label": "l", "points": [{"x": 1, "y": 1e-99999999999999999999}]}, {"label": "m", "points": []}]',
+    '{"a": 1, "c": {"x": 1E+99999999999999999999}}',
+    '{"k": [1, 2e-99999999999999999999, "a"], "l": 1}',
 ]
 
 
