@@ -423,7 +423,7 @@ def decisions(cfg):
 
     import annotated_types as at
 
-    from tessaron import Validator, union
+    from tessaron import union
 
     questions = [
         ("bounded ints within two ranges",
@@ -435,7 +435,42 @@ def decisions(cfg):
          Annotated[str, at.MinLen(3), at.MaxLen(6)], "subset"),
         ("ints >= 0 or < 0 against int", int, union(Annotated[int, at.Ge(0)], Annotated[int, at.Lt(0)]), "subset"),
     ]
-    stmts, rows = {}, []
+    return _time_questions(cfg, questions, 1e-3, "descriptor route")
+
+
+def container_decisions(cfg):
+    """`relation_to` between typical list, tuple and set schemas that the
+    structural decision leaves open: item counts, unions of fixed tuples,
+    literal items, sets of mixed literals.  Each should cost under a few
+    milliseconds."""
+    from typing import Annotated, Literal, Union
+
+    import annotated_types as at
+
+    from tessaron import union
+
+    int_or_str = Union[int, str]
+    questions = [
+        ("int tuples of at most two items within the fixed ones", Annotated[tuple[int, ...], at.MaxLen(2)],
+         union(tuple[()], tuple[int], tuple[int, int]), "subset"),
+        ("int tuples within the empty one and the non-empty ones", tuple[int, ...],
+         union(tuple[()], Annotated[tuple[int, ...], at.MinLen(1)]), "subset"),
+        ("list[int] within list[Literal[1, 2]]", list[int], list[Literal[1, 2]], "not_subset"),
+        ("lists of bounded ints within a union of ranges", list[Annotated[int, at.Ge(0), at.Le(100)]],
+         list[Union[Annotated[int, at.Ge(0), at.Lt(50)], Annotated[int, at.Ge(50)]]], "subset"),
+        ("pairs of int or str within the two mixed pairs", tuple[int_or_str, int_or_str],
+         union(tuple[int, str], tuple[str, int]), "not_subset"),
+        ("sets of True and 'a' within sets of either", set[Literal[True, "a"]],
+         union(set[Literal[True]], set[Literal["a"]]), "not_subset"),
+    ]
+    return _time_questions(cfg, questions, 3e-3, "containers")
+
+
+def _time_questions(cfg, questions, target, label):
+    """Checks each (name, left, right, answer) and times its `relation_to`."""
+    from tessaron import Validator
+
+    stmts = {}
     for name, left, right, answer in questions:
         v, w = Validator(left), Validator(right)
         got = v.relation_to(w)
@@ -444,8 +479,8 @@ def decisions(cfg):
         stmts[name] = ("v.relation_to(w)", {"v": v, "w": w})
     t = time_interleaved(stmts, None, cfg["rounds"], cfg["min_rounds"], cfg["target"], cfg["budget"])
     rows = [{"name": k, "median": v.median} for k, v in t.items()]
-    log("  descriptor route: " + "  ".join(f"{r['name']}={report.fmt_time(r['median'])}" for r in rows))
-    return {"rows": rows, "target": 1e-3}
+    log(f"  {label}: " + "  ".join(f"{r['name']}={report.fmt_time(r['median'])}" for r in rows))
+    return {"rows": rows, "target": target}
 
 
 class _Pattern:
@@ -536,13 +571,14 @@ def main():
     alloc = allocation(cfg)
     sized = list_sizes(cfg)
     decided = decisions(cfg)
+    containers = container_decisions(cfg)
     log("== JSON at scale")
     scaled = json_scale.run(json_scale.config(args.smoke, cfg["sizes"]), log)
 
     meta["elapsed_seconds"] = time.monotonic() - started
     results = {"meta": meta, "tables": tables, "imports": imports, "memory": memory, "overhead": floor,
                "allocation": alloc, "list_sizes": sized, "decisions": decided,
-               "json_scale": scaled, "failures": failures}
+               "container_decisions": containers, "json_scale": scaled, "failures": failures}
     out = Path(args.out)
     out.mkdir(parents=True, exist_ok=True)
     (out / "latest.json").write_text(json.dumps(results, indent=1, default=str) + "\n")
