@@ -115,8 +115,8 @@ bool admits(const Node& node, const Value& v) {
         }
         case NodeKind::Complement: return !admits(*node.inner(), v);
         case NodeKind::Instance: {
-            const FakeConst& c = pool()[node.pool_index()];
-            return v.kind == ir::kind_code(c.base_kind) && has_class(v, node.pool_index());
+            const Kind base = pool()[node.pool_index()].base_kind;
+            return v.kind == ir::kind_code(base) && has_class(v, node.pool_index());
         }
         case NodeKind::Refined: {
             if (!admits(*node.inner(), v)) return false;
