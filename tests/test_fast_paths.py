@@ -207,3 +207,99 @@ def test_validate_argument_spellings(args, kwargs, result):
     except TypeError as e:
         got = "TypeError" + (f": {e}" if "fail_fast" in str(e) and "bool" in str(e) else "")
     assert got == result
+
+
+# --- plain items: a list or tuple of scalars or of literals, scanned in place -
+
+class Never:
+    """No value is an instance: a union with it is walked member by member,
+    which keeps the scans of plain items out of the reference."""
+
+
+class IntSub(int):
+    pass
+
+
+class Grows:
+    """Equal to everything; appends to `target` (a list under validation)
+    each time it is compared."""
+
+    target = None
+
+    def __eq__(self, other):
+        if Grows.target is not None:
+            Grows.target.append(0)
+        return True
+
+    __hash__ = object.__hash__
+
+
+GROWS = Grows()
+PLAIN_ELEMENTS = [
+    int,
+    bool,
+    float,
+    str,
+    bytes,
+    type(None),
+    Literal["red", "gr\u00fcn", "\U0001f642", "", 0, 7, -(2**63), 2**63 - 1, 2**70, "\ud800"],
+    Literal[1, 2, 3, 4],
+    Literal["a", "b", True, 1.5, b"a", None],
+    Literal["a", GROWS],
+]
+
+
+def fresh(text):
+    """An equal str that is not the constant object (as a parser makes it)."""
+    return "".join(list(text))
+
+
+PLAIN_VALUES = [
+    0, 1, 7, True, False, 2**63 - 1, 2**63, -(2**63), -(2**63) - 1, 2**70, IntSub(7), 1.5, float("nan"),
+    "red", fresh("red"), fresh("gr\u00fcn"), fresh("\U0001f642"), "", "gr\u00fcn".encode(), "\ud800",
+    StrSub("red"), "a", StrSub("a"), b"a", None, [], (), object(),
+]
+# Past the entry's own scan, so that the walk's scan of the list runs too
+# (for a few of the values).
+LONG = 20000
+LONG_VALUES = [7, fresh("red"), 2**70, "\ud800", True]
+
+
+def plain_cases(element):
+    fast_spec, slow_spec = list[element], list[Union[element, Never]]
+    yield Validator(fast_spec), Validator(slow_spec), list
+    yield Validator(tuple[element, ...]), Validator(tuple[Union[element, Never], ...]), tuple
+    # Below the root: the walk's own scans.
+    yield Validator({"k": fast_spec}), Validator({"k": slow_spec}), lambda items: {"k": list(items)}
+
+
+@pytest.mark.parametrize("element", PLAIN_ELEMENTS, ids=repr)
+def test_plain_items_agree_with_the_walk_of_their_members(element):
+    filler = next(v for v in ["a", 1, True, 1.5, b"a", None, "red"] if Validator(element).is_valid(v))
+    for fast, slow, make in plain_cases(element):
+        for value in PLAIN_VALUES:
+            lists = [[value], ["red", 1, value], [value] * 3 + [2]]
+            if any(value is v for v in LONG_VALUES):
+                lists.append([filler] * LONG + [value])
+            for items in lists:
+                x = make(items)
+                member = slow.is_valid(x)
+                assert fast.is_valid(x) is member, (element, items[-2:])
+                assert (outcome(fast, x) is None) is member, (element, items[-2:])
+                assert (outcome(fast, x, fail_fast=True) is None) is member
+
+
+@pytest.mark.parametrize("wrap", [lambda x: x, lambda x: {"k": x}], ids=["root", "nested"])
+@pytest.mark.parametrize("n", [3, LONG])
+def test_an_item_whose_comparison_grows_the_list_is_reported(wrap, n):
+    # The item is not an exact int or str, so the literal sets leave it to
+    # the members' walk, whose comparison appends to the list under check.
+    v = Validator(wrap(list[Literal["a", GROWS]]))
+    for check in (v.is_valid, lambda x: outcome(v, x), lambda x: outcome(v, x, fail_fast=True)):
+        items = ["a"] * n + [Grows()]
+        Grows.target = items
+        try:
+            got = check(wrap(items))
+        finally:
+            Grows.target = None
+        assert got is False or [code for code, _, _ in got] == ["mutated_during_validation"], got

@@ -162,6 +162,7 @@ def test_every_path_reports_cleanly_when_no_stack_is_left():
     out = run_script(
         """
         V = Validator(list[int])
+        W = Validator(list[list[int]])
         R = Validator({"a": int})
         ops = {
             "build": lambda: Validator(list[int]),
@@ -171,8 +172,9 @@ def test_every_path_reports_cleanly_when_no_stack_is_left():
             "recursive": lambda: recursive(lambda X: Union[int, list[X]]),
             "open": lambda: R.open(),
             "repr": lambda: repr(V),
-            "is_valid": lambda: V.is_valid([1]),
-            "validate": lambda: failure(lambda: V.validate([1])),
+            "is_valid": lambda: W.is_valid([[1]]),
+            "validate": lambda: failure(lambda: W.validate([[1]])),
+            "scan": lambda: [V.is_valid([1]), failure(lambda: V.validate([1]))],
             "is_valid_json": lambda: V.is_valid_json("[1]"),
             "relation_to": lambda: V.relation_to(V),
             "is_empty": lambda: V.is_empty(),
@@ -186,6 +188,8 @@ def test_every_path_reports_cleanly_when_no_stack_is_left():
         assert kind == "RecursionError" and message.startswith(STACK_MESSAGE), name
     assert out["is_valid"] == {"value": False}
     assert out["validate"] == {"value": ["recursion_limit"]}
+    # A list of scalars at the root is one scan, which needs no recursion.
+    assert out["scan"] == {"value": [True, None]}
     assert out["is_valid_json"] == {"value": False}
     assert out["is_empty"] == {"value": False}
 

@@ -11,7 +11,8 @@
 // verdict-only, so a huge union weighs at most 64 members.
 //
 // Fast path: a union made only of literals answers an exact int or str (a
-// JSON int or string) by one lookup in its precomputed sets, in every mode.
+// JSON int or string) by one lookup in its precomputed sets, in every mode
+// (a Python str by its cached hash, literal_sets.h).
 // The lookup runs no user code, so a member is admitted with nothing
 // recorded and without walking a member; only a non-member goes on to the
 // per-member walk that builds its report.  The sets hold every exact-int
@@ -221,6 +222,10 @@ int literal_set_answer(const LiteralSets& sets, const PySource& src, WalkState& 
         return sets.ints.contains(n) ? 1 : 0;
     }
     if (Py_IS_TYPE(value, &PyUnicode_Type)) {
+#ifndef PYPY_VERSION
+        // By the str's cached hash, without encoding it (literal_sets.h).
+        return sets.str_objects.contains(value) ? 1 : 0;
+#endif
         Py_ssize_t len = 0;
         const char* utf8 = PyUnicode_AsUTF8AndSize(value, &len);
         if (!utf8) {

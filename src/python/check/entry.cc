@@ -14,7 +14,8 @@
 // for its usual spellings (one positional, or one positional plus a bool
 // `fail_fast` keyword).  Every recording entry first asks the root's quick
 // verdict, which runs no user code (a scalar type test, or a literal
-// comparison that cannot call anything): a member is answered without a walk
+// comparison that cannot call anything), or for a list or tuple root of
+// plain items the scan of plain_scan.h: a member is answered without a walk
 // state, and anything else goes through the recording walk as before.
 #include "python/check/entry.h"
 
@@ -26,6 +27,7 @@
 #include "python/binding/entry.h"
 #include "python/binding/intern.h"
 #include "python/check/context.h"
+#include "python/check/plain_scan.h"
 #include "python/check/walk.h"
 #include "python/exception.h"
 #include "python/validator.h"
@@ -118,8 +120,11 @@ int run_walk(ValidatorObject* v, PyObject* value, WalkMode mode, std::vector<Vio
 // The verdict-only walk of `value`: 1, 0, or -1 with an exception set.
 // Roots of a scalar or literal kind are answered without a walk state.
 int verdict_only(ValidatorObject* v, PyObject* value) {
-    if (!validator_tables(v)) return -1;
-    const int quick = check::quick_verdict(v->schema.root, v->schema.pool, value);
+    const check::Precompute* tables = validator_tables(v);
+    if (!tables) return -1;
+    int quick = check::quick_verdict(v->schema.root, v->schema.pool, value);
+    if (quick >= 0) return quick;
+    quick = check::plain_root_verdict(tables->root, value, true);
     if (quick >= 0) return quick;
     std::vector<Violation> none;
     return run_walk(v, value, WalkMode::VerdictOnly, none);
@@ -155,8 +160,10 @@ bool read_fail_fast(PyObject* arg, bool& out) {
 bool validate_and_raise(ValidatorObject* validator, PyObject* value, bool fail_fast) {
     // Quick verdict first (file comment): it calls no user code, so a
     // non-member walked again below sees nothing different.
-    if (!validator_tables(validator)) return false;
+    const check::Precompute* tables = validator_tables(validator);
+    if (!tables) return false;
     if (check::quick_verdict(validator->schema.root, validator->schema.pool, value) == 1) return true;
+    if (check::plain_root_verdict(tables->root, value, false) == 1) return true;
     std::vector<Violation> violations;
     const int r = run_walk(validator, value, fail_fast ? WalkMode::FailFast : WalkMode::CollectAll, violations);
     if (r > 0) return true;

@@ -176,6 +176,9 @@ private:
                     return false;
                 }
             } else if (PyUnicode_CheckExact(constant)) {
+#ifndef PYPY_VERSION
+                sets.str_objects.insert(constant);
+#endif
                 Py_ssize_t size = 0;
                 const char* utf8 = PyUnicode_AsUTF8AndSize(constant, &size);
                 if (utf8)
@@ -245,6 +248,7 @@ bool build_precompute(const CompiledSchema& schema, Precompute& out) {
         if (!builder.add(definition)) return false;
     out.json_in_one_pass = runs_only_builtin_checks(schema.root, std::span<const ir::Node>(schema.definitions),
                                                     std::span<const py::Ref>(schema.pool));
+    out.root = plain_root(schema.root, out);
     return true;
 }
 

@@ -36,23 +36,14 @@
 #include "core/pattern/pattern.h"
 #include "core/util/fxhash.h"
 #include "python/binding/ref.h"
+#include "python/check/literal_sets.h"
+#include "python/check/plain_scan.h"
 
 namespace tessaron::python {
 
 struct CompiledSchema;
 
 namespace check {
-
-// Hashes a string_view-convertible key with FxHash (transparent, so a
-// table keyed by owned strings can be probed with a view).
-struct TextHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const noexcept { return util::FxHash{}(s); }
-};
-struct TextEq {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const noexcept { return a == b; }
-};
 
 // The declared keys of one record (entry list).
 struct RecordKeys {
@@ -63,12 +54,6 @@ struct RecordKeys {
     boost::unordered_flat_map<std::string_view, std::uint64_t, TextHash, TextEq> positions;
     std::vector<ir::SharedText> texts;
     std::uint64_t required = 0;
-};
-
-// The exact-int and exact-str values of a union made only of literals.
-struct LiteralSets {
-    boost::unordered_flat_set<std::int64_t, util::FxHash> ints;
-    boost::unordered_flat_set<std::string, TextHash, TextEq> strs;
 };
 
 template <class V>
@@ -83,6 +68,10 @@ struct Precompute {
     // No check of the schema runs code we do not control, so a JSON
     // document may be checked while it is parsed (check/json_stream.h).
     bool json_in_one_pass = false;
+    // The root as a list or tuple of plain items, when it is one: a member
+    // is then answered by one scan at the entry (plain_scan.h).  Points
+    // into `literal_sets`, which never changes once built.
+    PlainRoot root;
 
     template <class T>
     static const void* key_of(const ir::SharedList<T>& list) {

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "python/check/builtins.h"
+#include "python/check/plain_scan.h"
 #include "python/check/report.h"
 #include "python/check/sources.h"
 #include "python/check/walk.h"
@@ -38,9 +39,6 @@
 namespace tessaron::python::check {
 
 namespace {
-
-constexpr Py_ssize_t kSnapshotMin = 16;
-constexpr Py_ssize_t kSnapshotMax = 262144;
 
 // One element: in the recording modes under its `Index` path segment.
 bool check_element(const ir::Node& node, PyObject* item, std::uint64_t position, WalkContext& ctx) {
@@ -51,38 +49,49 @@ bool check_element(const ir::Node& node, PyObject* item, std::uint64_t position,
     return member;
 }
 
-// Verdict-only scan of a homogeneous list of a scalar kind.
-bool scalar_list_verdict(ir::NodeKind kind, PyObject* list, Py_ssize_t n, WalkContext& ctx) {
+// Verdict-only check of a list or tuple whose element check is plain
+// (plain_scan.h): the items are scanned straight from the storage; an item
+// the test cannot answer is walked, holding a reference to it, and a list
+// is measured again after that walk and at the end, a change making the
+// value a non-member.
+bool plain_items_verdict(const PlainTest& test, const ir::Node& tail, PyObject* value, Py_ssize_t n, bool is_tuple,
+                         WalkContext& ctx) {
     if constexpr (py::kPyPy) {
-        // A snapshot would make a C-API object of every item on every call;
-        // the list's own storage, turned into C-API form on the first read
-        // and kept so, is scanned in place (nothing in the scan runs Python
-        // code or lets another thread run).
-        PyObject* const* items = PySequence_Fast_ITEMS(list);
-        if (items) {
-            for (Py_ssize_t i = 0; i < n; ++i)
-                if (!scalar_kind_matches(kind, items[i])) return false;
-            return PyList_GET_SIZE(list) == n;
+        // Only scalar tests are plain here.  The list's own storage, turned
+        // into C-API form on the first read and kept so, is scanned in
+        // place (nothing in the scan runs Python code or lets another
+        // thread run).
+        PyObject* const* items = PySequence_Fast_ITEMS(value);
+        if (!items) {
+            absorb_error(*ctx.state);
+            return false;
         }
-        absorb_error(*ctx.state);
-        if (ctx.state->stop) return false;
+        for (Py_ssize_t i = 0; i < n; ++i)
+            if (!scalar_kind_matches(test.scalar, items[i])) return false;
+        return is_tuple || PyList_GET_SIZE(value) == n;
     }
-    if (n >= kSnapshotMin && n <= kSnapshotMax) {
-        py::Ref snapshot = py::Ref::steal(PyList_AsTuple(list));
-        if (snapshot) {
-            const Py_ssize_t size = PyTuple_GET_SIZE(snapshot.get());
-            for (Py_ssize_t i = 0; i < size; ++i)
-                if (!scalar_kind_matches(kind, PyTuple_GET_ITEM(snapshot.get(), i))) return false;
-            return PyList_GET_SIZE(list) == size;
+    py::Ref snapshot;
+    if (!kScanInPlace && !is_tuple) {
+        // Other threads may change the list meanwhile: scan a copy.
+        snapshot = py::Ref::steal(PyList_AsTuple(value));
+        if (!snapshot) {
+            absorb_error(*ctx.state);
+            return false;
         }
-        absorb_error(*ctx.state);
-        if (ctx.state->stop) return false;
     }
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        if (PyList_GET_SIZE(list) != n) return false;
-        if (!scalar_kind_matches(kind, PyList_GET_ITEM(list, i))) return false;
+    PyObject* storage = snapshot ? snapshot.get() : value;
+    Py_ssize_t i = 0;
+    while (i < n) {
+        int answer = 1;
+        i = plain_scan(test, PySequence_Fast_ITEMS(storage), i, n, answer);
+        if (i == n) break;
+        if (answer == 0) return false;
+        py::Ref item = py::Ref::borrow(PySequence_Fast_ITEMS(storage)[i]);
+        if (!walk(tail, PySource{item.get()}, ctx)) return false;
+        if (!is_tuple && PyList_GET_SIZE(value) != n) return false;
+        ++i;
     }
-    return PyList_GET_SIZE(list) == n;
+    return is_tuple || PyList_GET_SIZE(value) == n;
 }
 
 bool check_list_elements(std::span<const ir::Node> prefix, const ir::Node* tail, PyObject* list, Py_ssize_t n,
@@ -179,20 +188,28 @@ bool check_sequence(const ir::Node& node, const PySource& src, WalkContext& ctx)
                                        tail != nullptr, src, ctx);
         return false;
     }
-    if (!ctx.recording() && prefix.empty() && tail && is_scalar_kind(tail->kind) &&
-        ctx.state->depth <= kMaxWalkDepth - 1) {
-        if (!is_tuple) return scalar_list_verdict(tail->kind, value, n, ctx);
-        for (Py_ssize_t i = 0; i < n; ++i)
-            if (!scalar_kind_matches(tail->kind, PyTuple_GET_ITEM(value, i))) return false;
-        return true;
+    WalkState& st = *ctx.state;
+    if (prefix.empty() && tail) {
+        // Plain element checks (plain_scan.h), where the walk of an item
+        // would not cross the nesting limit.  Verdict-only, they answer;
+        // recording, a member is answered by the scan, and anything else
+        // goes on to the passes below (the scan ran no user code).
+        const PlainTest test = plain_test(*tail, *st.tables);
+        if (test && st.depth + test.levels() <= kMaxWalkDepth) {
+            if (!ctx.recording()) return plain_items_verdict(test, *tail, value, n, is_tuple, ctx);
+            if (kScanInPlace && !py::kPyPy) {
+                int answer = 1;
+                if (plain_scan(test, PySequence_Fast_ITEMS(value), 0, n, answer) == n) return true;
+            }
+        }
     }
     // The recording modes' first pass (file comment).  The nesting test
     // keeps it from admitting elements the walk would refuse at the limit
     // (the scalar tests skip `walk`'s own depth check).
-    if (ctx.recording() && ctx.state->depth < kMaxWalkDepth && elements_run_no_user_code(prefix, tail, *ctx.state)) {
+    if (ctx.recording() && st.depth < kMaxWalkDepth && elements_run_no_user_code(prefix, tail, st)) {
         PyObject* const* items = PySequence_Fast_ITEMS(value);
         if (elements_verdict(prefix, tail, items, n, ctx)) return true;
-        if (ctx.state->stop) return false;
+        if (st.stop) return false;
     }
     if (is_tuple) return check_tuple_elements(prefix, tail, value, n, ctx);
     return check_list_elements(prefix, tail, value, n, src, ctx);

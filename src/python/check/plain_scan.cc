@@ -1,0 +1,33 @@
+// Plain element tests and plain roots.  See plain_scan.h.
+#include "python/check/plain_scan.h"
+
+#include "python/check/builtins.h"
+#include "python/check/precompute.h"
+
+namespace tessaron::python::check {
+
+PlainTest plain_test(const ir::Node& node, const Precompute& tables) {
+    PlainTest test;
+    if (is_scalar_kind(node.kind)) {
+        test.kind = PlainTest::Kind::Scalar;
+        test.scalar = node.kind;
+        return test;
+    }
+    if constexpr (py::kPyPy) return test;
+    if (node.kind != ir::NodeKind::Union || tables.literal_sets.empty()) return test;
+    auto it = tables.literal_sets.find(Precompute::key_of(node.members()));
+    if (it == tables.literal_sets.end()) return test;
+    test.kind = PlainTest::Kind::Literals;
+    test.sets = &it->second;
+    return test;
+}
+
+PlainRoot plain_root(const ir::Node& root, const Precompute& tables) {
+    PlainRoot out;
+    if (root.kind != ir::NodeKind::Sequence || !ir::as_span(root.prefix()).empty() || !root.tail()) return out;
+    out.items = plain_test(*root.tail(), tables);
+    out.tuple = root.flavour() == ir::kFlavourTuple;
+    return out;
+}
+
+}  // namespace tessaron::python::check
