@@ -381,3 +381,25 @@ def test_a_key_that_narrows_is_refused(key):
 )
 def test_a_key_that_does_not_narrow_is_accepted(key, text):
     assert repr(Validator(dict[key, int])) == text
+
+
+class IntKind(int):
+    pass
+
+
+@pytest.mark.parametrize(
+    "constant",
+    ["a", "", "\ud800", 0, -1, 2**70, True, False, 1.5, 0.0, float("nan"), float("inf"), b"a", b"",
+     IntKind(1), None, Color.RED],
+    ids=repr,
+)
+def test_literal_arguments_build_as_the_constants_they_are(constant):
+    # Literal arguments of the builtin scalar types are built directly; the
+    # node is the one the dispatcher gives the same constant as a record
+    # value, where a constant is read the same way.
+    direct = Validator({"a": typing.Literal[constant, "z"]})
+    dispatched = Validator({"a": tessaron.union(constant, typing.Literal["z"])} if constant is not None
+                           else {"a": typing.Literal[None, "z"]})
+    assert direct == dispatched and repr(direct) == repr(dispatched)
+    for value in [constant, "z", 1, True, 1.0, "a", b"a", IntKind(1), None]:
+        assert direct.is_valid({"a": value}) is dispatched.is_valid({"a": value}), value

@@ -10,7 +10,7 @@ the full walk, and that user code still runs exactly once per check.
 
 import enum
 import json
-from typing import Literal, Union
+from typing import Literal, Optional, Union
 
 import pytest
 
@@ -155,13 +155,30 @@ def test_lists_of_plain_elements_report_every_failure(spec, value, errors):
         assert [(c, p) for c, p, _ in first] == errors[:1]
 
 
-def test_literal_union_at_the_nesting_limit_agrees_with_the_walk():
-    # Four lists per entry into the definition, then p + 1 tuples around a
-    # union of literals: for one p and k the union sits on the 512th level,
-    # where its members (the 513th) are refused; the literal-set shortcut
-    # must refuse it too, in every mode.
+@pytest.mark.parametrize(
+    "leaf, leaf_value, limit",
+    [
+        (Literal["a", "b"], "a", 507),
+        (Union[str, None], "a", 507),
+        (int, 1, 508),
+        ({"k": Union[str, None], "n": int}, {"k": "a", "n": 1}, 506),
+        ({"k": Literal["a", "b"]}, {"k": "a"}, 506),
+        ({"k": int}, {"k": 1}, 507),
+        (list[int], [1], 507),
+        (list[Union[str, None]], ["a"], 506),
+    ],
+    ids=repr,
+)
+def test_plain_checks_at_the_nesting_limit_agree_with_the_walk(leaf, leaf_value, limit):
+    # Four lists per entry into the definition (six walk levels with the
+    # union and the back edge), then p + 1 tuples around the leaf: the
+    # value is a member exactly while its innermost check stays within the
+    # 512 levels, which puts a limit on 3k/2 + p that depends on the leaf
+    # alone.  The literal sets, the type tests of plain items and of record
+    # values stand for walks one or two levels down and must refuse at the
+    # same point, in every mode.
     def value(k, p):
-        x = "a"
+        x = leaf_value
         for _ in range(p + 1):
             x = (x,)
         for _ in range(k):
@@ -171,7 +188,7 @@ def test_literal_union_at_the_nesting_limit_agrees_with_the_walk():
     for p in range(8):
 
         def body(x, p=p):
-            lit = Literal["a", "b"]
+            lit = Validator(leaf)  # a record as a spec typing can hold
             for _ in range(p + 1):
                 lit = tuple[lit]
             return Union[list[list[list[list[x]]]], lit]
@@ -179,7 +196,9 @@ def test_literal_union_at_the_nesting_limit_agrees_with_the_walk():
         v = Validator(recursive(body))
         for k in range(300, 360, 4):
             x = value(k, p)
-            assert v.is_valid(x) is (outcome(v, x) is None), (p, k)
+            member = 3 * k // 2 + p <= limit
+            assert v.is_valid(x) is member, (p, k)
+            assert (outcome(v, x) is None) is member, (p, k)
 
 
 @pytest.mark.parametrize(
@@ -236,6 +255,9 @@ class Grows:
 
 GROWS = Grows()
 PLAIN_ELEMENTS = [
+    Union[str, None],
+    Union[int, float, None],
+    Union[bool, bytes],
     int,
     bool,
     float,
@@ -303,3 +325,15 @@ def test_an_item_whose_comparison_grows_the_list_is_reported(wrap, n):
         finally:
             Grows.target = None
         assert got is False or [code for code, _, _ in got] == ["mutated_during_validation"], got
+
+
+@pytest.mark.parametrize("element", PLAIN_ELEMENTS, ids=repr)
+def test_plain_record_values_agree_with_the_walk_of_their_members(element):
+    fast = Validator({"k": element, "n": int, "o?": element})
+    slow = Validator({"k": Union[element, Never], "n": int, "o?": Union[element, Never]})
+    for value in PLAIN_VALUES:
+        for x in ({"k": value, "n": 1}, {"k": "red", "n": 1, "o": value}, {"k": value}, {"k": value, "n": 1, "x": 0}):
+            member = slow.is_valid(x)
+            assert fast.is_valid(x) is member, (element, x)
+            assert (outcome(fast, x) is None) is member, (element, x)
+            assert outcome(fast, x) == outcome(Validator({"k": element, "n": int, "o?": element}), x)

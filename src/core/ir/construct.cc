@@ -194,6 +194,8 @@ bool has_complementary_pair(std::span<const Node> members, Oracle& oracle,
     // A few members are scanned directly; more are looked up in a sorted
     // copy, so a list of n complements costs O(n log n) comparisons, not n^2.
     constexpr std::size_t kScanned = 16;
+    if (std::none_of(members.begin(), members.end(), [](const Node& m) { return m.kind == NodeKind::Complement; }))
+        return false;
     std::vector<const Node*> sorted;
     if (members.size() > kScanned) {
         sorted.reserve(members.size());

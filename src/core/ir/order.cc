@@ -200,6 +200,11 @@ void dedup_neighbours(std::vector<T>& items, Eq eq) {
 
 void sort_dedup_nodes(std::vector<Node>& nodes) {
     if (nodes.size() < 2) return;
+    // Members often come in canonical order already (the literals of one
+    // `Literal`, pooled in turn): one pass tells.
+    bool ordered = true;
+    for (std::size_t i = 1; i < nodes.size() && ordered; ++i) ordered = node_cmp(nodes[i - 1], nodes[i]) < 0;
+    if (ordered) return;
     stable_canonical_sort(nodes, [](const Node& a, const Node& b) { return node_cmp(a, b) < 0; });
     dedup_neighbours(nodes, node_eq);
 }

@@ -30,6 +30,17 @@ struct BuildTarget {
 // The dispatcher: fixed order of tests, nesting bounded per thread.
 bool build_node(PyObject* spec, BuildTarget target, ir::Node& out);
 
+// The constants of an exact builtin scalar type (str, int, bool, bytes,
+// float) at `args[begin..]` (a tuple), up to the first other argument, each
+// as `build_node` builds it -- a literal node over the pooled value, one
+// builder step -- without the dispatcher's tests, none of which such a value
+// can match (each is a type test or an attribute the builtin types do not
+// have).  Appends the nodes and answers the index of the first argument not
+// built: `begin` when that one is not such a constant or is a case
+// `build_node` must handle itself (the nesting limit, no compilation open);
+// -1 with the exception set (no native stack left, the step budget spent).
+Py_ssize_t build_plain_constants(PyObject* args, Py_ssize_t begin, BuildTarget target, std::vector<ir::Node>& out);
+
 // Whether `spec` is a `typing.ForwardRef`; false with no error when the
 // typing module has none.  Returns -1 with an exception set on failure.
 int is_forward_ref(PyObject* spec);

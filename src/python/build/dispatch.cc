@@ -178,6 +178,35 @@ int is_forward_ref(PyObject* spec) {
     return PyObject_IsInstance(spec, names->ForwardRef.get());
 }
 
+namespace {
+
+bool is_plain_constant(PyObject* spec) {
+    PyTypeObject* type = Py_TYPE(spec);
+    return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyBool_Type || type == &PyBytes_Type ||
+           type == &PyFloat_Type;
+}
+
+}  // namespace
+
+Py_ssize_t build_plain_constants(PyObject* args, Py_ssize_t begin, BuildTarget target, std::vector<ir::Node>& out) {
+    const Py_ssize_t n = PyTuple_GET_SIZE(args);
+    if (begin >= n || !is_plain_constant(PyTuple_GET_ITEM(args, begin))) return begin;
+    // Whatever `build_node` would refuse or count first, it does itself.
+    if (t_frontend_depth + 1 > kFrontendDepthLimit || !t_budget.open) return begin;
+    if (!py::native_stack_available("compile this schema")) return -1;
+    BudgetState& budget = t_budget;
+    Py_ssize_t i = begin;
+    for (; i < n; ++i) {
+        PyObject* arg = PyTuple_GET_ITEM(args, i);
+        if (!is_plain_constant(arg)) break;
+        // One builder step each, as `build_node` counts it.
+        if (budget.used >= kBuildStepBudget) return budget_spent(), -1;
+        ++budget.used;
+        out.push_back(ir::Node::literal(intern_pool_value(target.pool, arg)));
+    }
+    return i;
+}
+
 bool build_node(PyObject* spec, BuildTarget target, ir::Node& out) {
     const std::size_t before = t_frontend_depth;
     if (before + 1 > kFrontendDepthLimit) {

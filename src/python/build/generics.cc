@@ -238,6 +238,12 @@ bool build_literal_form(PyObject* args, BuildTarget target, ir::Node& out) {
     std::vector<ir::Node> members;
     members.reserve(static_cast<std::size_t>(PyTuple_GET_SIZE(args)));
     for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(args); ++i) {
+        // Most arguments are str or int constants: a run of them is built
+        // directly.
+        const Py_ssize_t next = build_plain_constants(args, i, target, members);
+        if (next < 0) return false;
+        if (next == PyTuple_GET_SIZE(args)) break;
+        i = next;
         PyObject* arg = PyTuple_GET_ITEM(args, i);
         if (PyType_Check(arg))
             return not_implemented(safe_repr(arg) +

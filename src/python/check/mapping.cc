@@ -179,7 +179,8 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
     const bool fill = ctx.recording();
     const SimpleClauses simple = classify_clauses(clauses);
 
-    if (table && table->names.size() == entries.size() && simple != SimpleClauses::Other) {
+    if (table && table->names.size() == entries.size() && table->plain.size() == entries.size() &&
+        simple != SimpleClauses::Other) {
         const DictSnapshot snapshot(dict);
         const Py_ssize_t start = snapshot.size();
         std::size_t present = 0;
@@ -197,10 +198,20 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
                 if (fill) resume = ResumePoint{true, i, present, start};
                 return false;
             }
-            py::Ref held = py::Ref::borrow(item);
-            if (!walk(entries[i].value, PySource{held.get()}, sub)) {
+            // A plain value is answered by its test where the walk of it
+            // would not cross the nesting limit (plain_scan.h).
+            const PlainTest& plain = table->plain[i];
+            const int answer = plain && st.depth + plain.levels() <= kMaxWalkDepth ? plain_answer(plain, item) : -1;
+            if (answer == 0) {
                 if (fill) resume = ResumePoint{true, i, present, start};
                 return false;
+            }
+            if (answer < 0) {
+                py::Ref held = py::Ref::borrow(item);
+                if (!walk(entries[i].value, PySource{held.get()}, sub)) {
+                    if (fill) resume = ResumePoint{true, i, present, start};
+                    return false;
+                }
             }
             ++present;
         }

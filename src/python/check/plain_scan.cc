@@ -13,8 +13,24 @@ PlainTest plain_test(const ir::Node& node, const Precompute& tables) {
         test.scalar = node.kind;
         return test;
     }
+    if (node.kind != ir::NodeKind::Union) return test;
+    const auto members = ir::as_span(node.members());
+    std::uint8_t mask = 0;
+    for (const ir::Node& member : members) {
+        if (!is_scalar_kind(member.kind) || member.kind == ir::NodeKind::Anything ||
+            member.kind == ir::NodeKind::Nothing) {
+            mask = 0;
+            break;
+        }
+        mask |= static_cast<std::uint8_t>(1u << static_cast<unsigned>(member.kind));
+    }
+    if (mask != 0) {
+        test.kind = PlainTest::Kind::Scalars;
+        test.mask = mask;
+        return test;
+    }
     if constexpr (py::kPyPy) return test;
-    if (node.kind != ir::NodeKind::Union || tables.literal_sets.empty()) return test;
+    if (tables.literal_sets.empty()) return test;
     auto it = tables.literal_sets.find(Precompute::key_of(node.members()));
     if (it == tables.literal_sets.end()) return test;
     test.kind = PlainTest::Kind::Literals;

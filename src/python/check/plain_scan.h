@@ -2,12 +2,16 @@
 // chosen once per container and run straight over its storage.
 //
 // What it computes: for an element node that is a scalar kind (a type
-// test) or a union made only of literals (a lookup in its `LiteralSets`),
+// test), a union of scalar kinds (a few type tests) or a union made only of
+// literals (a lookup in its `LiteralSets`),
 // the verdicts of a run of items, without a `walk` call per item: the
 // index of the first item the test does not admit, or cannot answer.  The
 // scan loops are specialised per test, so an item costs its type test or
 // lookup and nothing else: no per-item dispatch on the node's kind, no
 // depth counting, no scratch context.
+//
+// The record checks use the same tests for their declared values (one per
+// entry, kept with the record's lookup table).
 //
 // Invariants: a test answers 1 (member), 0 (not a member) or -1 (no answer
 // here: the caller walks that item).  Where it answers, its answer is the
@@ -16,7 +20,7 @@
 // the union (literal_sets.h).  Nothing in a scan calls Python code,
 // allocates or lets another thread run, so the storage read at its start
 // stays valid to its end.  The callers keep the depth rule: a scalar test
-// stands for a walk one level down, a literal lookup for two.
+// stands for a walk one level down, a union's tests for two.
 //
 // Budget: one type test, or one hash lookup, per item.
 #pragma once
@@ -33,19 +37,36 @@ namespace tessaron::python::check {
 struct Precompute;
 
 struct PlainTest {
-    enum class Kind : std::uint8_t { None, Scalar, Literals };
+    // Scalar: one scalar kind.  Scalars: a union of scalar kinds (such as
+    // `Optional[str]`), one bit per kind in `mask`.  Literals: a union made
+    // only of literals.
+    enum class Kind : std::uint8_t { None, Scalar, Scalars, Literals };
     Kind kind = Kind::None;
     ir::NodeKind scalar = ir::NodeKind::Anything;  // Kind::Scalar
+    std::uint8_t mask = 0;                         // Kind::Scalars: bit k for NodeKind k
     const LiteralSets* sets = nullptr;             // Kind::Literals
 
     explicit operator bool() const { return kind != Kind::None; }
     // The levels below the container that a walk of an item would enter.
-    std::uint64_t levels() const { return kind == Kind::Literals ? 2 : 1; }
+    std::uint64_t levels() const { return kind == Kind::Scalar ? 1 : 2; }
 };
 
-// The plain test of an element node, or none.  On PyPy only the scalar
-// kinds qualify (its str objects are not laid out as CPython's).
+// The plain test of an element node, or none.  On PyPy the literal unions
+// do not qualify (its str objects are not laid out as CPython's).
 PlainTest plain_test(const ir::Node& node, const Precompute& tables);
+
+// Whether an object is a member of one of the scalar kinds (None to bytes)
+// whose bits are set in `mask`: the walk's type tests, as a union of scalar
+// kinds asks them member by member.
+inline bool scalar_mask_matches(std::uint8_t mask, PyObject* o) {
+    constexpr auto bit = [](ir::NodeKind k) { return static_cast<std::uint8_t>(1u << static_cast<unsigned>(k)); };
+    if (o == Py_None) return mask & bit(ir::NodeKind::None);
+    if ((mask & bit(ir::NodeKind::Bool)) && Py_IS_TYPE(o, &PyBool_Type)) return true;
+    if ((mask & bit(ir::NodeKind::Int)) && PyLong_Check(o)) return true;
+    if ((mask & bit(ir::NodeKind::Float)) && PyFloat_Check(o)) return true;
+    if ((mask & bit(ir::NodeKind::Str)) && PyUnicode_Check(o)) return true;
+    return (mask & bit(ir::NodeKind::Bytes)) && PyBytes_Check(o);
+}
 
 // Whether storage may be read in place across a scan: not where other
 // threads run at the same time as this one (a free-threaded interpreter).
@@ -76,6 +97,30 @@ inline int literal_answer(const LiteralSets& sets, PyObject* item) {
     return -1;
 }
 
+// The walk's type test of one scalar kind (anything to bytes).
+inline bool scalar_one_matches(ir::NodeKind kind, PyObject* o) {
+    switch (kind) {
+        case ir::NodeKind::Anything: return true;
+        case ir::NodeKind::None: return o == Py_None;
+        case ir::NodeKind::Bool: return Py_IS_TYPE(o, &PyBool_Type);
+        case ir::NodeKind::Int: return PyLong_Check(o);
+        case ir::NodeKind::Float: return PyFloat_Check(o);
+        case ir::NodeKind::Str: return PyUnicode_Check(o);
+        case ir::NodeKind::Bytes: return PyBytes_Check(o);
+        default: return false;
+    }
+}
+
+// The answer of a plain test for one value: 1, 0, or -1 (walk it).
+inline int plain_answer(const PlainTest& test, PyObject* o) {
+    switch (test.kind) {
+        case PlainTest::Kind::Literals: return literal_answer(*test.sets, o);
+        case PlainTest::Kind::Scalars: return scalar_mask_matches(test.mask, o) ? 1 : 0;
+        case PlainTest::Kind::Scalar: return scalar_one_matches(test.scalar, o) ? 1 : 0;
+        default: return -1;
+    }
+}
+
 namespace detail {
 
 // The scan loop of one test: `test` is inlined into it, so each kind of
@@ -104,6 +149,10 @@ inline Py_ssize_t scan_with(PyObject* const* items, Py_ssize_t begin, Py_ssize_t
     if (test.kind == PlainTest::Kind::Literals) {
         const LiteralSets& sets = *test.sets;
         return scan_with(items, begin, end, answer, [&sets](PyObject* o) { return literal_answer(sets, o); });
+    }
+    if (test.kind == PlainTest::Kind::Scalars) {
+        const std::uint8_t mask = test.mask;
+        return scan_with(items, begin, end, answer, [mask](PyObject* o) { return int(scalar_mask_matches(mask, o)); });
     }
     switch (test.scalar) {
         case ir::NodeKind::Anything:

@@ -143,8 +143,22 @@ private:
             record.names.push_back(std::move(name));
         }
         out_.record_keys.emplace(key, std::move(record));
+        records_.emplace_back(key, entries);
         return true;
     }
+
+public:
+    // The plain tests of the records' values, once the literal sets they
+    // may point into are all built (the map never changes afterwards).
+    void add_plain_tests() {
+        for (const auto& [key, entries] : records_) {
+            RecordKeys& record = out_.record_keys.find(key)->second;
+            record.plain.reserve(entries.size());
+            for (const ir::RecordEntry& entry : entries) record.plain.push_back(plain_test(entry.value, out_));
+        }
+    }
+
+private:
 
     bool add_attribute_names(const ir::Node& node) {
         const void* key = Precompute::key_of(node.entries);
@@ -164,6 +178,7 @@ private:
         const void* key = Precompute::key_of(node.members());
         if (!key || out_.literal_sets.contains(key)) return true;
         LiteralSets sets;
+        sets.strs.reserve(node.members()->size());
         for (const ir::Node& member : ir::as_span(node.members())) {
             if (member.kind != ir::NodeKind::Literal || member.pool_index() >= pool_.size()) return true;
             PyObject* constant = pool_[member.pool_index()].get();
@@ -227,6 +242,7 @@ private:
 
     std::span<const py::Ref> pool_;
     Precompute& out_;
+    std::vector<std::pair<const void*, std::span<const ir::RecordEntry>>> records_;
     std::vector<const ir::Node*> stack_;
     boost::unordered_flat_set<const ir::Node*, util::FxHash> seen_;
     // Compiled matchers by pattern text (views into the constraints).
@@ -248,6 +264,7 @@ bool build_precompute(const CompiledSchema& schema, Precompute& out) {
         if (!builder.add(definition)) return false;
     out.json_in_one_pass = runs_only_builtin_checks(schema.root, std::span<const ir::Node>(schema.definitions),
                                                     std::span<const py::Ref>(schema.pool));
+    builder.add_plain_tests();
     out.root = plain_root(schema.root, out);
     return true;
 }

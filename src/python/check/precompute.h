@@ -54,6 +54,9 @@ struct RecordKeys {
     boost::unordered_flat_map<std::string_view, std::uint64_t, TextHash, TextEq> positions;
     std::vector<ir::SharedText> texts;
     std::uint64_t required = 0;
+    // The plain test of each entry's value (plain_scan.h), in entry order;
+    // filled once every table is built.
+    std::vector<PlainTest> plain;
 };
 
 template <class V>

@@ -57,7 +57,7 @@ bool check_element(const ir::Node& node, PyObject* item, std::uint64_t position,
 bool plain_items_verdict(const PlainTest& test, const ir::Node& tail, PyObject* value, Py_ssize_t n, bool is_tuple,
                          WalkContext& ctx) {
     if constexpr (py::kPyPy) {
-        // Only scalar tests are plain here.  The list's own storage, turned
+        // Only type tests are plain here.  The list's own storage, turned
         // into C-API form on the first read and kept so, is scanned in
         // place (nothing in the scan runs Python code or lets another
         // thread run).
@@ -67,7 +67,7 @@ bool plain_items_verdict(const PlainTest& test, const ir::Node& tail, PyObject* 
             return false;
         }
         for (Py_ssize_t i = 0; i < n; ++i)
-            if (!scalar_kind_matches(test.scalar, items[i])) return false;
+            if (plain_answer(test, items[i]) != 1) return false;
         return is_tuple || PyList_GET_SIZE(value) == n;
     }
     py::Ref snapshot;
