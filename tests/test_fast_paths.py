@@ -337,3 +337,32 @@ def test_plain_record_values_agree_with_the_walk_of_their_members(element):
             assert fast.is_valid(x) is member, (element, x)
             assert (outcome(fast, x) is None) is member, (element, x)
             assert outcome(fast, x) == outcome(Validator({"k": element, "n": int, "o?": element}), x)
+
+
+class BadRepr:
+    def __repr__(self):
+        raise ValueError("no text")
+
+
+@pytest.mark.parametrize("kind", [type(None), bool, int, float, str, bytes])
+def test_scalar_root_failures_read_as_the_walk_records_them(kind):
+    # A scalar root refusing a builtin scalar makes its one failure without
+    # a walk; the same check one key down goes through the walk.
+    top, nested = Validator(kind), Validator({"a": kind})
+    values = ["x", "y" * 200, "\ud800", "gr\u00fcn\n", b"\x00" * 90, 1.5, float("nan"), 2**300, -7, None, True,
+              StrSub("s"), IntSub(3), BadRepr(), [1], Shown()]
+    for value in values:
+        for fail_fast in (False, True):
+            try:
+                top.validate(value, fail_fast=fail_fast)
+                assert nested.is_valid({"a": value}), value
+                continue
+            except ValidationError as e:
+                err = e
+            with pytest.raises(ValidationError) as info:
+                nested.validate({"a": value}, fail_fast=fail_fast)
+            inner = info.value
+            assert str(inner) == "at a: " + str(err)
+            assert err.args == (str(err),) and set(vars(err)) == {"_failures"}
+            assert (err.code, err.expected, err.value, err.path) == (inner.code, inner.expected, inner.value, ())
+            assert [dict(d, path=("a",), message="at a: " + d["message"]) for d in err.errors] == list(inner.errors)

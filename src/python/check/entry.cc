@@ -17,6 +17,9 @@
 // comparison that cannot call anything), or for a list or tuple root of
 // plain items the scan of plain_scan.h: a member is answered without a walk
 // state, and anything else goes through the recording walk as before.
+// A scalar root refusing a builtin scalar value (whose text runs no user
+// code) gets its one failure made directly, as the walk would record it,
+// without a walk state.
 #include "python/check/entry.h"
 
 #include <atomic>
@@ -25,12 +28,16 @@
 
 #include "python/binding/args.h"
 #include "python/binding/entry.h"
+#include "core/util/native_stack.h"
 #include "python/binding/intern.h"
 #include "python/check/context.h"
+#include "python/check/builtins.h"
 #include "python/check/plain_scan.h"
+#include "python/check/report.h"
 #include "python/check/walk.h"
 #include "python/exception.h"
 #include "python/validator.h"
+#include "python/value_text.h"
 
 namespace tessaron::python {
 
@@ -157,12 +164,47 @@ bool read_fail_fast(PyObject* arg, bool& out) {
 
 }  // namespace
 
+namespace {
+
+// The failure of a scalar root (None to bytes, or nothing) refusing a value
+// shown without user code, made as the walk makes it: one violation at the
+// top, the root kind's code and wording, the value's text.  False when the
+// walk must make it instead: the native stack is short (the walk fails
+// with its limit there), or the value's text could not be made.
+bool scalar_root_failure(const ir::Node& root, PyObject* value, std::vector<Violation>& violations) {
+    const ir::NodeKind kind = root.kind;
+    if (kind == ir::NodeKind::Anything || !check::is_scalar_kind(kind) || !check::shows_without_user_code(value))
+        return false;
+    const std::uintptr_t frame = util::current_frame();
+    // (With a page to spare: the walk asks from a deeper frame.)
+    if (frame < util::native_stack_floor(frame) + 4096) return false;
+    Violation v;
+    if (!value_repr(value, v.value)) {
+        PyErr_Clear();  // the walk meets it again and keeps it if fatal
+        return false;
+    }
+    v.expected = ir::expected_kind_text(root);
+    v.code = check::kind_error_code(root);
+    violations.push_back(std::move(v));
+    return true;
+}
+
+}  // namespace
+
 bool validate_and_raise(ValidatorObject* validator, PyObject* value, bool fail_fast) {
     // Quick verdict first (file comment): it calls no user code, so a
     // non-member walked again below sees nothing different.
     const check::Precompute* tables = validator_tables(validator);
     if (!tables) return false;
-    if (check::quick_verdict(validator->schema.root, validator->schema.pool, value) == 1) return true;
+    const int quick = check::quick_verdict(validator->schema.root, validator->schema.pool, value);
+    if (quick == 1) return true;
+    if (quick == 0) {
+        std::vector<Violation> one;
+        if (scalar_root_failure(validator->schema.root, value, one)) {
+            set_validation_error(std::move(one));
+            return false;
+        }
+    }
     if (check::plain_root_verdict(tables->root, value, false) == 1) return true;
     std::vector<Violation> violations;
     const int r = run_walk(validator, value, fail_fast ? WalkMode::FailFast : WalkMode::CollectAll, violations);
