@@ -43,9 +43,12 @@ std::uint64_t weight(const Node& n) {
 }
 
 // Post-order fold over the distinct nodes under `root`:
-// value(n) = finish(n, values of n's children).
+// value(n) = finish(n, values of n's children).  A leaf (no children) is
+// finished where it is read and never remembered: a union of thousands of
+// literals costs no memo entry per literal.
 template <class Finish>
 std::uint64_t fold(const Node& root, Memo& memo, Finish finish) {
+    if (is_leaf_kind(root.kind)) return finish(root, {}, memo);
     if (auto it = memo.find(&root); it != memo.end()) return it->second;
     struct Frame {
         const Node* node;
@@ -62,7 +65,7 @@ std::uint64_t fold(const Node& root, Memo& memo, Finish finish) {
         if (!f.expanded) {
             stack.push_back({f.node, true});
             for (const Node* k : kids)
-                if (!memo.contains(k)) stack.push_back({k, false});
+                if (!is_leaf_kind(k->kind) && !memo.contains(k)) stack.push_back({k, false});
         } else {
             memo.emplace(f.node, finish(*f.node, kids, memo));
         }
@@ -73,7 +76,7 @@ std::uint64_t fold(const Node& root, Memo& memo, Finish finish) {
 std::uint64_t count_with(const Node& node, Memo& memo) {
     return fold(node, memo, [](const Node& n, const std::vector<const Node*>& kids, const Memo& m) {
         std::uint64_t total = weight(n);
-        for (const Node* k : kids) total = saturating_add(total, m.find(k)->second);
+        for (const Node* k : kids) total = saturating_add(total, is_leaf_kind(k->kind) ? weight(*k) : m.find(k)->second);
         return total;
     });
 }
@@ -81,7 +84,7 @@ std::uint64_t count_with(const Node& node, Memo& memo) {
 std::uint64_t depth_with(const Node& node, Memo& memo) {
     return fold(node, memo, [](const Node&, const std::vector<const Node*>& kids, const Memo& m) {
         std::uint64_t deepest = 0;
-        for (const Node* k : kids) deepest = std::max(deepest, m.find(k)->second);
+        for (const Node* k : kids) deepest = std::max(deepest, is_leaf_kind(k->kind) ? 1 : m.find(k)->second);
         return deepest + 1;
     });
 }
@@ -104,11 +107,12 @@ bool has_unresolved_placeholder(const Node& node) {
     while (!stack.empty()) {
         const Node* n = stack.back();
         stack.pop_back();
-        if (!seen.insert(n).second) continue;
         if (n->kind == NodeKind::Placeholder) {
             if (!placeholder_is_active(n->index)) return true;
             continue;
         }
+        // Other leaves hold nothing to search (and are not remembered).
+        if (is_leaf_kind(n->kind) || !seen.insert(n).second) continue;
         push_children(*n, stack);
     }
     return false;

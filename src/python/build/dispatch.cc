@@ -195,6 +195,11 @@ Py_ssize_t build_plain_constants(PyObject* args, Py_ssize_t begin, BuildTarget t
     if (t_frontend_depth + 1 > kFrontendDepthLimit || !t_budget.open) return begin;
     if (!py::native_stack_available("compile this schema")) return -1;
     BudgetState& budget = t_budget;
+    // Room for every argument left, so the pool grows once.
+    const auto left = static_cast<std::size_t>(n - begin);
+    target.pool.objects.reserve(target.pool.objects.size() + left);
+    target.pool.index.reserve(target.pool.index.size() + left);
+    out.reserve(out.size() + left);
     Py_ssize_t i = begin;
     for (; i < n; ++i) {
         PyObject* arg = PyTuple_GET_ITEM(args, i);
