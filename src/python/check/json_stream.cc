@@ -50,7 +50,10 @@
 
 #include <boost/unordered/unordered_flat_set.hpp>
 
+#include <array>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -300,6 +303,20 @@ public:
     std::size_t max_big_int_digits() const { return max_big_int_digits_; }
 
 private:
+    // The objects of one record usually list the same keys in the same
+    // order: a record's shape remembers, for its last object, the entry
+    // each key named by position, so the next object's keys are matched by
+    // one comparison each instead of a search.  It also keeps the record's
+    // lookup table and required count.  A guess is taken only when the key
+    // text equals the entry's name, and the entries a search answers are
+    // the last of their name, so a guess answers what the search would.
+    struct Shape {
+        const void* entries = nullptr;
+        const RecordKeys* table = nullptr;
+        std::size_t required = 0;
+        std::vector<std::uint32_t> order;
+    };
+
     struct Frame {
         const ir::Node* node;          // list or mapping node
         std::uint64_t depth;           // the walk's depth inside the node's check
@@ -316,9 +333,42 @@ private:
         std::size_t pending_at = 0;            // where this object's pending keys start
         std::int64_t member = -1;              // the current member's entry, -1 undeclared
         bool member_failed = false;            // an earlier occurrence of its key failed
+        Shape* shape = nullptr;           // what the record's last object looked like
+        std::size_t nth = 0;                   // keys met so far
     };
 
     enum class Route { Fail, Accept, Array, Object, Buffer };
+
+    Shape& shape_of(const ir::Node& node) {
+        const void* key = Precompute::key_of(node.entries);
+        Shape& shape = shapes_[(reinterpret_cast<std::uintptr_t>(key) >> 4) % shapes_.size()];
+        if (shape.entries != key || !key) {
+            shape.entries = key;
+            shape.table = record_table(node, st_);
+            shape.required = DeclaredKeys(ir::as_span(node.entries), shape.table).required_count();
+            shape.order.clear();
+        }
+        return shape;
+    }
+
+    // The entry a key names, as `DeclaredKeys::find` answers it.
+    std::optional<std::size_t> declared_entry(Frame& f, std::span<const ir::RecordEntry> entries,
+                                              std::string_view text) {
+        Shape& shape = *f.shape;
+        const std::size_t nth = f.nth++;
+        if (nth < shape.order.size()) {
+            const std::uint32_t guess = shape.order[nth];
+            if (guess < entries.size() && entries[guess].key_view() == text) return guess;
+        }
+        const auto index = DeclaredKeys(entries, f.table).find(text);
+        if (index && nth <= shape.order.size() && nth < 64) {
+            if (nth == shape.order.size())
+                shape.order.push_back(static_cast<std::uint32_t>(*index));
+            else
+                shape.order[nth] = static_cast<std::uint32_t>(*index);
+        }
+        return index;
+    }
 
     // The node the walk would check the next value against, with the
     // walk's counters set as they would stand there; nullptr: no node (an
@@ -404,8 +454,9 @@ private:
         Frame f{node, st_.depth, static_cast<std::uint32_t>(st_.recursion_guard.size()), !array};
         if (!array) {
             const auto entries = ir::as_span(node->entries);
-            f.table = record_table(*node, st_);
-            f.left = DeclaredKeys(entries, f.table).required_count();
+            f.shape = &shape_of(*node);
+            f.table = f.shape->table;
+            f.left = f.shape->required;
             f.flags_at = flags_.size();
             flags_.resize(flags_.size() + entries.size(), 0);
             f.keys_at = keys_.size();
@@ -550,7 +601,7 @@ private:
     bool member_key(std::string_view text) {
         Frame& f = frames_.back();
         const auto entries = ir::as_span(f.node->entries);
-        if (auto index = DeclaredKeys(entries, f.table).find(text)) {
+        if (auto index = declared_entry(f, entries, text)) {
             std::uint8_t& flags = flags_[f.flags_at + *index];
             if (!(flags & kSeen)) {
                 flags |= kSeen;
@@ -671,6 +722,7 @@ private:
     LockRelease& lock_;
     PathStack path_;
     std::vector<Frame> frames_;
+    std::array<Shape, 16> shapes_;
     std::vector<std::uint8_t> flags_;
     std::string keys_;
     std::vector<std::string> pending_keys_;
