@@ -602,7 +602,7 @@ def values_of(s, depth=3, extra=()):
         heads = capped(itertools.product(*factors), 12)
         feet = capped(itertools.product(*ends), 4)
         middles = [()] + [(v,) for v in tail] + [(v, v) for v in tail[:2]] + [(v,) * 4 for v in tail[:1]]
-        out = [tuple(h) + m + tuple(f) for h in heads for m in middles for f in feet]
+        out = [tuple(h) + m + tuple(f) for m in middles for h in heads for f in feet]
         # Both flavours: a list literal builds a list schema.
         return capped(interleave([out, [list(t) for t in out]]), 40)
     if tag == "bounded":

@@ -69,12 +69,14 @@ def new_stats():
     return {
         "pairs": 0, "answers": collections.Counter(), "routes": collections.Counter(),
         "route_ns": collections.Counter(), "ns": 0, "max_ns": 0, "families": collections.defaultdict(collections.Counter),
-        "schemas": 0, "refused": 0, "failures": [], "failure_count": 0, "deep_witness": 0,
+        "schemas": 0, "refused": 0, "failures": [], "failure_count": 0, "failure_kinds": collections.Counter(),
+        "deep_witness": 0,
     }
 
 
 def fail(stats, kind, *details):
     stats["failure_count"] += 1
+    stats["failure_kinds"][kind] += 1
     if len(stats["failures"]) < KEEP_FAILURES:
         stats["failures"].append((kind,) + tuple(repr(d)[:600] for d in details))
 
@@ -221,7 +223,7 @@ def merge(parts):
     for s in parts:
         for k in ("pairs", "ns", "schemas", "refused", "failure_count", "deep_witness"):
             total[k] += s[k]
-        for k in ("answers", "routes", "route_ns"):
+        for k in ("answers", "routes", "route_ns", "failure_kinds"):
             total[k].update(s[k])
         for f, c in s["families"].items():
             total["families"][f].update(c)
@@ -267,6 +269,8 @@ def report(stats, seconds=None):
     if seconds is not None:
         lines.append(f"  wall time {seconds:.1f} s")
     lines.append(f"  unsound or unwitnessed answers: {stats['failure_count']}")
+    for kind, k in sorted(stats["failure_kinds"].items()):
+        lines.append(f"    {kind}: {k}")
     for f in stats["failures"]:
         lines.append("    " + " | ".join(f))
     return lines
