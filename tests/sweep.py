@@ -232,15 +232,21 @@ def merge(parts):
     return total
 
 
+# The questions are split into this many shards, each generated from a seed
+# of its own, whatever the number of processes: a seed asks the same
+# questions on every machine.
+SHARDS = 8
+
+
 def run(pairs, seed=0, jobs=None):
-    """Runs the sweep over about `pairs` questions in `jobs` processes; the
-    merged statistics."""
-    jobs = jobs or min(os.cpu_count() or 1, 8)
-    shares = [pairs // jobs + (1 if i < pairs % jobs else 0) for i in range(jobs)]
+    """Runs the sweep over about `pairs` questions in `jobs` processes (one
+    per core, at most SHARDS, by default); the merged statistics."""
+    jobs = jobs or min(os.cpu_count() or 1, SHARDS)
+    shares = [pairs // SHARDS + (1 if i < pairs % SHARDS else 0) for i in range(SHARDS)]
     tasks = [(seed * 1000 + i, n) for i, n in enumerate(shares) if n]
-    if len(tasks) == 1:
-        return merge([work(tasks[0])])
-    with multiprocessing.get_context("fork").Pool(len(tasks)) as pool:
+    if jobs == 1 or len(tasks) == 1:
+        return merge([work(t) for t in tasks])
+    with multiprocessing.get_context("fork").Pool(min(jobs, len(tasks))) as pool:
         return merge(pool.map(work, tasks))
 
 
