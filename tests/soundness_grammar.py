@@ -256,10 +256,10 @@ SCALARS = {
     "int": (int, [0, 1, True, -1, 2, MyInt(7), 3, 5, -2, 6, -12, False, MyInt(0), MyInt(-1), LEVEL_0]),
     "bool": (bool, [True, False]),
     "float": (float, [0.0, -0.0, 1.0, 2.5, math.nan, math.inf, -math.inf, 5e-324, -5e-324, MyFloat(1.0)]),
-    "str": (str, ["", "a", "b", "ab", "\ud800", MyStr("a"), MyStr("")]),
+    "str": (str, ["", "a", "b", "ab", "abc", "\ud800", MyStr("a"), MyStr("")]),
     "bytes": (bytes, [b"", b"a"]),
     "myint": (MyInt, [MyInt(0), MyInt(1), MyInt(-3), MyInt(4)]),
-    "mystr": (MyStr, [MyStr(""), MyStr("a"), MyStr("ab"), MyStr("\ud800")]),
+    "mystr": (MyStr, [MyStr(""), MyStr("a"), MyStr("ab"), MyStr("abc"), MyStr("\ud800")]),
     "level": (Level, [Level.LOW, Level.HIGH, LEVEL_150, LEVEL_0, LEVEL_MINUS_1]),
     "none": (None, [None]),
     "any": (Any, POOL),
@@ -509,7 +509,7 @@ def record_values(entries, depth, extra, extra_keys):
                                                                      ("b", "x"), ("a", None), ("b", [1])]]
     # The other keys also beside the fullest and the emptiest records.
     grown = [{**d, k: v} for k, v in extra_keys for d in out[:2]]
-    return out[:8] + grown + out[8:24] + more + capped(renamed, 24)
+    return out[:8] + renamed[:4] + grown + out[8:48] + more + capped(renamed[4:], 24)
 
 
 def values_of(s, depth=3, extra=()):
@@ -541,13 +541,15 @@ def values_of(s, depth=3, extra=()):
                       for x in xs for y in ys for k in range(1, 2 ** n - 1)]
         return interleave([left, right, merged, mixed])
     if tag == "comp":
-        # The inner schema's values are the witnesses a double complement needs.
-        return interleave([values_of(s[1], depth, extra), list(extra), POOL])
+        # The inner schema's values are the witnesses a double complement
+        # needs; the values of the other parts, those of a complement within
+        # another complement.
+        return interleave([list(extra), values_of(s[1], depth, extra), POOL])
     if tag == "refined":
         base = SCALARS[s[1]][1]
         near = [getattr(m, a) for m in s[2] for a in ("ge", "gt", "le", "lt") if hasattr(m, a)]
         # Values at and next to the bounds first: those are the members.
-        steps = [n + d for n in near if isinstance(n, int) for d in (1, -1, 2)]
+        steps = [n + d for n in near if isinstance(n, int) for d in (-1, 1, 2, -4, 4)]
         # Multiples of each divisor on both sides of 0.
         steps += [int(m.multiple_of) * k for m in s[2] if isinstance(getattr(m, "multiple_of", None), int)
                   for k in (1, -1, 3, -5)]
@@ -555,7 +557,7 @@ def values_of(s, depth=3, extra=()):
         cls = {"myint": MyInt, "level": Level}.get(s[1])
         own = [int.__new__(cls, n) for n in near + steps if type(n) is int] if cls else []
         floats = [math.nextafter(x, t) for x in near if isinstance(x, float) for t in (-math.inf, math.inf)]
-        texts = ["12", "00", "a", "aa", "ab", "", "\ud800", MyStr("aa")] if s[1] in ("str", "mystr") else []
+        texts = ["12", "00", "a", "aa", "aaa", "ab", "abc", "", "\ud800", MyStr("aa")] if s[1] in ("str", "mystr") else []
         own += [MyStr(t) for t in texts] if s[1] == "mystr" else []
         return own + near + steps + floats + texts + base + ["aa", "abc", 4, 6, 2**53 + 1, MyInt(2)]
     if tag == "rec":
@@ -602,9 +604,10 @@ def values_of(s, depth=3, extra=()):
         heads = capped(itertools.product(*factors), 12)
         feet = capped(itertools.product(*ends), 4)
         middles = [()] + [(v,) for v in tail] + [(v, v) for v in tail[:2]] + [(v,) * 4 for v in tail[:1]]
-        out = [tuple(h) + m + tuple(f) for m in middles for h in heads for f in feet]
+        # Every length of the middle early, the heads in turn.
+        out = interleave([[tuple(h) + m + tuple(f) for h in heads for f in feet] for m in middles])
         # Both flavours: a list literal builds a list schema.
-        return capped(interleave([out, [list(t) for t in out]]), 40)
+        return capped(interleave([out, [list(t) for t in out]]), 96)
     if tag == "bounded":
         inner = spread(part_values(s[2], depth - 1, extra), 4) + spread(list(extra), 2)
         lengths = range(0, s[4] + 2)
