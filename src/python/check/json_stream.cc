@@ -52,6 +52,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
@@ -210,6 +211,37 @@ private:
     PyThreadState* saved_ = nullptr;
 };
 
+// Whether two texts are equal; keys are short, so up to 16 bytes they are
+// compared by (overlapping) word loads in place instead of a call.
+inline bool same_text(std::string_view a, std::string_view b) {
+    const std::size_t n = a.size();
+    if (n != b.size()) return false;
+    const char* p = a.data();
+    const char* q = b.data();
+    if (n >= 8 && n <= 16) {
+        std::uint64_t x0, y0, x1, y1;
+        std::memcpy(&x0, p, 8);
+        std::memcpy(&y0, q, 8);
+        std::memcpy(&x1, p + n - 8, 8);
+        std::memcpy(&y1, q + n - 8, 8);
+        return ((x0 ^ y0) | (x1 ^ y1)) == 0;
+    }
+    if (n >= 4 && n < 8) {
+        std::uint32_t x0, y0, x1, y1;
+        std::memcpy(&x0, p, 4);
+        std::memcpy(&y0, q, 4);
+        std::memcpy(&x1, p + n - 4, 4);
+        std::memcpy(&y1, q + n - 4, 4);
+        return ((x0 ^ y0) | (x1 ^ y1)) == 0;
+    }
+    if (n < 4) {
+        for (std::size_t i = 0; i < n; ++i)
+            if (p[i] != q[i]) return false;
+        return true;
+    }
+    return std::memcmp(p, q, n) == 0;
+}
+
 // Entry flags of a record being streamed.
 constexpr std::uint8_t kSeen = 1;
 constexpr std::uint8_t kFailed = 2;
@@ -358,7 +390,7 @@ private:
         const std::size_t nth = f.nth++;
         if (nth < shape.order.size()) {
             const std::uint32_t guess = shape.order[nth];
-            if (guess < entries.size() && entries[guess].key_view() == text) return guess;
+            if (guess < entries.size() && same_text(entries[guess].key_view(), text)) return guess;
         }
         const auto index = DeclaredKeys(entries, f.table).find(text);
         if (index && nth <= shape.order.size() && nth < 64) {
