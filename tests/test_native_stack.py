@@ -230,3 +230,34 @@ def test_building_and_rendering_from_deep_inside_a_walk(stack_size):
         assert detail in (True, False)
     else:
         assert detail.startswith(STACK_MESSAGE)
+
+
+@pytest.mark.parametrize("stack_size", [64 * KIB, *SMALL_STACKS])
+def test_deep_document_is_parsed_or_refused_on_a_small_stack(stack_size):
+    # The parser goes down one native level per nested container even where
+    # the check has settled the value (Any at the root, a list whose first
+    # item failed): it refuses a document nested deeper than the thread's
+    # stack allows, and a failure deep down reaches the root without
+    # recursing once per open array.
+    out = run_script(
+        f"""
+        doc = "[" * 200 + "1" + "]" * 200
+        bad = "[" * 199 + '"x"' + "]" * 199
+        A = Validator(Any)
+        J = recursive(lambda X: Union[int, list[X]])
+        L = recursive(lambda X: list[X])
+        def work():
+            return [[A.is_valid_json(doc), failure(lambda: A.validate_json(doc)), failure(lambda: A.load(doc))],
+                    [L.is_valid_json(bad), J.is_valid_json(bad), failure(lambda: J.validate_json(bad))]]
+        print(json.dumps(on_thread({stack_size}, work)))
+        """
+    )
+    settled, failing = out["value"]
+    # The one pass of is_valid_json has larger parser frames than the tree
+    # that validate_json and load build, so near the limit it alone may
+    # refuse.
+    assert settled[0] in (True, False)
+    assert settled[1:] in ([None, None], [["json_invalid"], ["json_invalid"]])
+    if settled[1] is not None:
+        assert settled[0] is False
+    assert failing[:2] == [False, False] and failing[2] in (["recursion_limit"], ["json_invalid"])

@@ -25,6 +25,10 @@ namespace tessaron::json {
 // containers pass, the 201st fails.
 inline constexpr std::size_t kMaxNesting = 200;
 
+// The offset a handler records for a refusal met where it cannot see the
+// text's position; `parse_with` puts the parser's stopping point in.
+inline constexpr std::size_t kOffsetOfStop = static_cast<std::size_t>(-1);
+
 struct ParseFailure {
     enum class Kind : unsigned char {
         None,       // no failure

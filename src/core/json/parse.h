@@ -23,6 +23,14 @@
 // it.
 // Texts handed over are valid UTF-8 and live only for the call.
 //
+// The parser recurses once per nested container, whatever the sink does
+// with it (a sink that only skips a settled subtree still goes down with
+// it), so the handler itself refuses to open a container with less than
+// half the native-stack reserve left: the document is refused as nested
+// too deep for the thread, instead of overflowing a small thread stack.
+// Half, because a sink's own recursive work (the walk of a buffered value)
+// checks against the whole reserve and must meet its limit first.
+//
 // Include this header only where a sink is instantiated: it pulls in the
 // parser's template definitions.
 #pragma once
@@ -36,6 +44,7 @@
 
 #include "core/json/failure.h"
 #include "core/json/number.h"
+#include "core/util/native_stack.h"
 
 namespace tessaron::json {
 
@@ -51,14 +60,17 @@ public:
     static constexpr std::size_t max_string_size = Sink::kMaxCount;
 
     Handler(std::string_view input, Sink& sink, ParseFailure& failure)
-        : input_(input), sink_(sink), failure_(failure) {}
+        : input_(input), sink_(sink), failure_(failure) {
+        if (const std::uintptr_t floor = util::native_stack_floor(util::current_frame()))
+            stack_floor_ = floor - util::kNativeStackReserve / 2;
+    }
 
     bool on_document_begin(error_code&) { return true; }
     bool on_document_end(error_code&) { return true; }
 
-    bool on_object_begin(error_code& ec) { return check(sink_.begin_object(), ec); }
+    bool on_object_begin(error_code& ec) { return stack_left(ec) && check(sink_.begin_object(), ec); }
     bool on_object_end(std::size_t n, error_code& ec) { return check(sink_.end_object(n), ec); }
-    bool on_array_begin(error_code& ec) { return check(sink_.begin_array(), ec); }
+    bool on_array_begin(error_code& ec) { return stack_left(ec) && check(sink_.begin_array(), ec); }
     bool on_array_end(std::size_t n, error_code& ec) { return check(sink_.end_array(n), ec); }
 
     bool on_key_part(string_view s, std::size_t, error_code&) {
@@ -107,6 +119,13 @@ public:
     bool on_comment(string_view, error_code&) { return true; }
 
 private:
+    bool stack_left(error_code& ec) {
+        if (util::current_frame() >= stack_floor_) [[likely]]
+            return true;
+        failure_.malformed("nesting too deep for this thread's native stack", kOffsetOfStop);
+        ec = boost::json::error::exception;
+        return false;
+    }
     bool check(bool ok, error_code& ec) {
         if (!ok) {
             if (!failure_) failure_.kind = ParseFailure::Kind::Sink;
@@ -143,6 +162,7 @@ private:
     std::string scratch_;
     bool parts_ = false;
     const char* number_start_ = nullptr;
+    std::uintptr_t stack_floor_ = 0;
 };
 
 inline bool is_json_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
@@ -161,6 +181,7 @@ template <class Sink>
 bool parse_with(std::string_view input, Sink& sink, ParseFailure& failure) {
     boost::json::error_code ec;
     std::size_t used = run_parser(input, sink, failure, ec);
+    if (failure.offset == kOffsetOfStop) failure.offset = used;
     if (ec == boost::json::error::exponent_overflow && !failure) {
         // A number with an exponent too long for the parser: parse again
         // with such numbers rewritten to the same length, so the values
@@ -168,6 +189,7 @@ bool parse_with(std::string_view input, Sink& sink, ParseFailure& failure) {
         const std::string_view rewritten = sink.restart(rewrite_long_exponents(input));
         ec = {};
         used = run_parser(rewritten, sink, failure, ec);
+        if (failure.offset == kOffsetOfStop) failure.offset = used;
     }
     if (failure) return false;
     if (ec) {

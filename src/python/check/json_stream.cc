@@ -663,6 +663,12 @@ private:
     // A value at the top frame (or the root) was checked.  False stops the
     // parse: a settled failure of the root, or a stored fatal exception.
     bool complete(bool ok) {
+        // A failed item fails its array, and that array fails in its own
+        // parent: a loop, since the open arrays can be nested 200 deep.
+        while (!ok && !frames_.empty() && !frames_.back().object) {
+            pop();
+            ++skipping_;
+        }
         if (frames_.empty()) {
             root_done_ = true;
             verdict_ = ok;
@@ -670,7 +676,6 @@ private:
         }
         Frame& f = frames_.back();
         if (!f.object) {
-            if (!ok) return fail_frame();
             ++f.count;
             return true;
         }
