@@ -34,6 +34,7 @@ struct ParseFailure {
         None,       // no failure
         Malformed,  // the document is not JSON we accept: `reason` says why
         Sink,       // the sink gave up for its own reason (it keeps the details)
+        Stopped,    // the caller's poll stopped the parse (util/poll.h)
     };
     Kind kind = Kind::None;
     std::string reason;

@@ -31,6 +31,10 @@
 // Half, because a sink's own recursive work (the walk of a buffered value)
 // checks against the whole reserve and must meet its limit first.
 //
+// A `util::Poll` given to `parse_with` is ticked once per value (strings,
+// numbers, keys, containers); when it stops the work, the parse ends with
+// a `Stopped` failure.
+//
 // Include this header only where a sink is instantiated: it pulls in the
 // parser's template definitions.
 #pragma once
@@ -45,6 +49,7 @@
 #include "core/json/failure.h"
 #include "core/json/number.h"
 #include "core/util/native_stack.h"
+#include "core/util/poll.h"
 
 namespace tessaron::json {
 
@@ -59,8 +64,8 @@ public:
     static constexpr std::size_t max_key_size = Sink::kMaxCount;
     static constexpr std::size_t max_string_size = Sink::kMaxCount;
 
-    Handler(std::string_view input, Sink& sink, ParseFailure& failure)
-        : input_(input), sink_(sink), failure_(failure) {
+    Handler(std::string_view input, Sink& sink, ParseFailure& failure, util::Poll* poll)
+        : input_(input), sink_(sink), failure_(failure), poll_(poll) {
         if (const std::uintptr_t floor = util::native_stack_floor(util::current_frame()))
             stack_floor_ = floor - util::kNativeStackReserve / 2;
     }
@@ -126,12 +131,28 @@ private:
         ec = boost::json::error::exception;
         return false;
     }
+
+    // Values handed to the sink between two ticks of the poll, and the
+    // units of poll work each counts for.
+    static constexpr std::uint32_t kValuesPerTick = 4096;
+    static constexpr std::uint64_t kValueUnits = 32;
+
     bool check(bool ok, error_code& ec) {
         if (!ok) {
             if (!failure_) failure_.kind = ParseFailure::Kind::Sink;
             ec = boost::json::error::exception;
+            return false;
         }
-        return ok;
+        if (--values_left_ == 0) [[unlikely]]
+            return tick(ec);
+        return true;
+    }
+    [[gnu::noinline]] bool tick(error_code& ec) {
+        values_left_ = kValuesPerTick;
+        if (!poll_ || poll_->tick(kValuesPerTick * kValueUnits)) return true;
+        failure_.kind = ParseFailure::Kind::Stopped;
+        ec = boost::json::error::exception;
+        return false;
     }
     void append(string_view s) {
         scratch_.append(s.data(), s.size());
@@ -159,6 +180,8 @@ private:
     std::string_view input_;
     Sink& sink_;
     ParseFailure& failure_;
+    util::Poll* poll_;
+    std::uint32_t values_left_ = kValuesPerTick;
     std::string scratch_;
     bool parts_ = false;
     const char* number_start_ = nullptr;
@@ -170,17 +193,18 @@ inline bool is_json_blank(char c) { return c == ' ' || c == '\t' || c == '\n' ||
 // Parses `input` into `sink`.  False with `failure` filled when the document
 // is refused or the sink stopped.
 template <class Sink>
-std::size_t run_parser(std::string_view input, Sink& sink, ParseFailure& failure, boost::json::error_code& ec) {
+std::size_t run_parser(std::string_view input, Sink& sink, ParseFailure& failure, util::Poll* poll,
+                       boost::json::error_code& ec) {
     boost::json::parse_options options;
     options.max_depth = kMaxNesting;
-    boost::json::basic_parser<Handler<Sink>> parser(options, input, sink, failure);
+    boost::json::basic_parser<Handler<Sink>> parser(options, input, sink, failure, poll);
     return parser.write_some(false, input.data(), input.size(), ec);
 }
 
 template <class Sink>
-bool parse_with(std::string_view input, Sink& sink, ParseFailure& failure) {
+bool parse_with(std::string_view input, Sink& sink, ParseFailure& failure, util::Poll* poll = nullptr) {
     boost::json::error_code ec;
-    std::size_t used = run_parser(input, sink, failure, ec);
+    std::size_t used = run_parser(input, sink, failure, poll, ec);
     if (failure.offset == kOffsetOfStop) failure.offset = used;
     if (ec == boost::json::error::exponent_overflow && !failure) {
         // A number with an exponent too long for the parser: parse again
@@ -188,7 +212,7 @@ bool parse_with(std::string_view input, Sink& sink, ParseFailure& failure) {
         // are read and every position stays as in `input`.
         const std::string_view rewritten = sink.restart(rewrite_long_exponents(input));
         ec = {};
-        used = run_parser(rewritten, sink, failure, ec);
+        used = run_parser(rewritten, sink, failure, poll, ec);
         if (failure.offset == kOffsetOfStop) failure.offset = used;
     }
     if (failure) return false;

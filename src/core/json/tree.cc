@@ -140,10 +140,10 @@ bool TreeBuilder::same_key(const Value& a, std::string_view key) const {
     return text[0] == key[0] && std::memcmp(text.data(), key.data(), key.size()) == 0;
 }
 
-bool Document::parse(std::string_view input, ParseFailure& failure) {
+bool Document::parse(std::string_view input, ParseFailure& failure, util::Poll* poll) {
     TreeBuilder sink(*this);
     sink.start(input);
-    if (!parse_with(input, sink, failure)) {
+    if (!parse_with(input, sink, failure, poll)) {
         arena_.clear();
         owned_.clear();
         stack_.clear();

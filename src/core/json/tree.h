@@ -30,6 +30,7 @@
 
 #include "core/json/failure.h"
 #include "core/util/fxhash.h"
+#include "core/util/poll.h"
 
 namespace tessaron::json {
 
@@ -80,11 +81,12 @@ public:
     std::size_t max_big_int_digits() const { return max_big_int_digits_; }
 
     // Parses `input` (which must outlive the document) into this document,
-    // replacing what it held.  False with `failure` filled (always
-    // `Malformed`) when the document is refused.  A document parsed again
-    // reuses its buffers, so a caller that parses many documents can keep
-    // one and pay for growing its memory only once.
-    bool parse(std::string_view input, ParseFailure& failure);
+    // replacing what it held.  False with `failure` filled when the
+    // document is refused (`Malformed`) or `poll` stopped the parse
+    // (`Stopped`).  A document parsed again reuses its buffers, so a caller
+    // that parses many documents can keep one and pay for growing its
+    // memory only once.
+    bool parse(std::string_view input, ParseFailure& failure, util::Poll* poll = nullptr);
 
     // The bytes of buffer space the document holds on to.
     std::size_t retained_bytes() const {

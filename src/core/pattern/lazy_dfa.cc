@@ -40,6 +40,10 @@
 //
 // The single-thread cost over an unshared DFA is the acquire load (a plain
 // load on x86) and one compare per byte, and two loads per text.
+//
+// A caller's poll (util/poll.h) is ticked between stretches of kTickBytes
+// and for every state made, never under the mutex; the simulation ticks it
+// with the NFA states it visits.  A stopped poll ends the match (false).
 #include "core/pattern/lazy_dfa.h"
 
 #include <sys/mman.h>
@@ -66,6 +70,8 @@ constexpr std::uint64_t kBytesPerState = 8;
 // the same text that gave up again.
 constexpr std::size_t kRetryStretch = 16;
 constexpr std::size_t kMinStretch = 16384;
+// Bytes the DFA reads between two ticks of a poll.
+constexpr std::size_t kTickBytes = std::size_t{1} << 16;
 
 inline std::uint32_t load_acquire(std::uint32_t& c) {
     return std::atomic_ref<std::uint32_t>(c).load(std::memory_order_acquire);
@@ -234,7 +240,7 @@ std::uint32_t LazyDfa::enter(std::vector<std::uint32_t>& set, std::uint8_t prev,
 }
 
 LazyDfa::Result LazyDfa::run(std::string_view text, std::size_t& pos, std::vector<std::uint32_t>& set,
-                             bool retry) const {
+                             bool retry, util::Poll* poll) const {
     std::uint64_t generation = generation_.load(std::memory_order_acquire);
     if (generation & 1) return Result::Busy;
     const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
@@ -256,52 +262,67 @@ LazyDfa::Result LazyDfa::run(std::string_view text, std::size_t& pos, std::vecto
         if (s == kFull) return Result::GaveUp;
     }
     std::size_t i = first;
-    for (; i < n; ++i) {
-        const std::uint32_t cls = map[p[i]];
-        std::uint32_t next = load_acquire(cell(s + cls));
-        if (next <= dead) [[unlikely]] {
-            if (next == dead) return settle(Result::NoMatch, i - first);
-            std::vector<std::uint32_t> overflow;
-            next = slow_next(s, cls, overflow, retry, generation);
-            if (next == kStale) return Result::Busy;
-            if (next == kFull) {
-                // `overflow` is the set at i, read under the lock: valid.
-                pos = i;
-                set = std::move(overflow);
-                scanned_.store(scanned_.load(std::memory_order_relaxed) + (i - first), std::memory_order_relaxed);
-                return Result::GaveUp;
+    // Without a poll the text is one stretch; with one, stretches of
+    // kTickBytes with a tick between them.  A new state costs up to the
+    // NFA's size in work, ticked as it is made.
+    const std::uint64_t state_cost = nfa_.states.size();
+    for (;;) {
+        const std::size_t end = poll && n - i > kTickBytes ? i + kTickBytes : n;
+        for (; i < end; ++i) {
+            const std::uint32_t cls = map[p[i]];
+            std::uint32_t next = load_acquire(cell(s + cls));
+            if (next <= dead) [[unlikely]] {
+                if (next == dead) return settle(Result::NoMatch, i - first);
+                std::vector<std::uint32_t> overflow;
+                next = slow_next(s, cls, overflow, retry, generation);
+                if (next == kStale) return Result::Busy;
+                if (next == kFull) {
+                    // `overflow` is the set at i, read under the lock: valid.
+                    pos = i;
+                    set = std::move(overflow);
+                    scanned_.store(scanned_.load(std::memory_order_relaxed) + (i - first),
+                                   std::memory_order_relaxed);
+                    return Result::GaveUp;
+                }
+                if (next == dead) return settle(Result::NoMatch, i - first);
+                if (poll && !poll->tick(state_cost)) return Result::Stopped;
             }
-            if (next == dead) return settle(Result::NoMatch, i - first);
+            s = next;
         }
-        s = next;
+        if (i == n) break;
+        // The hook may run code that matches with this DFA again, or resets
+        // it: `s` stays a row inside the table, and `settle` throws the
+        // reading away if a reset happened.
+        if (!poll->tick(kTickBytes)) return Result::Stopped;
     }
     const std::uint8_t a = std::atomic_ref<std::uint8_t>(accept_[s / stride_]).load(std::memory_order_relaxed);
     return settle(a ? Result::Match : Result::NoMatch, n - first);
 }
 
 bool LazyDfa::simulate_span(std::string_view text, std::size_t from, std::size_t to,
-                            std::vector<std::uint32_t>& set) const {
+                            std::vector<std::uint32_t>& set, util::Poll* poll) const {
     std::uint64_t work = 0;
-    const bool alive = advance_text(nfa_, text, from, to, set, work);
+    const bool alive = advance_text(nfa_, text, from, to, set, work, poll);
     work_.fetch_add(work, std::memory_order_relaxed);
     simulated_bytes_.fetch_add(to - from, std::memory_order_relaxed);
     return alive;
 }
 
-bool LazyDfa::matches(std::string_view text) const {
+bool LazyDfa::matches(std::string_view text, util::Poll* poll) const {
     std::size_t pos = 0;
     std::vector<std::uint32_t> set;
     bool retry = false;
     unsigned tries = 0;
     for (;;) {
-        switch (run(text, pos, set, retry)) {
+        switch (run(text, pos, set, retry, poll)) {
             case Result::Match: return true;
             case Result::NoMatch: return false;
+            case Result::Stopped: return false;
             case Result::GaveUp: break;
             case Result::Busy:
                 // A reset by another run: finish this text by simulation.
                 if (pos == 0) set = start_set_;
-                if (!simulate_span(text, pos, text.size(), set)) return false;
+                if (!simulate_span(text, pos, text.size(), set, poll)) return false;
                 {
                     std::uint64_t work = 0;
                     const bool accepted = accepts_at_end(nfa_, text, set, work);
@@ -316,7 +337,7 @@ bool LazyDfa::matches(std::string_view text) const {
         const std::size_t stretch = tries < 32 ? base << tries : text.size();
         ++tries;
         const std::size_t to = text.size() - pos <= stretch ? text.size() : pos + stretch;
-        if (!simulate_span(text, pos, to, set)) return false;
+        if (!simulate_span(text, pos, to, set, poll)) return false;
         pos = to;
         if (pos == text.size()) {
             std::uint64_t work = 0;

@@ -14,6 +14,7 @@
 #include "core/pattern/nfa.h"
 #include "core/pattern/subset.h"
 #include "core/util/fxhash.h"
+#include "core/util/poll.h"
 
 namespace tessaron::pattern {
 
@@ -28,16 +29,20 @@ public:
     // Whole-text membership: the DFA, reset when its table fills, with NFA
     // simulation over the stretches where resets come too often.  Texts
     // whose Unicode word boundaries the DFA cannot read are the caller's.
-    bool matches(std::string_view text) const;
+    // A `poll` is ticked as the text is read; when it stops the work the
+    // answer is false (util/poll.h).
+    bool matches(std::string_view text, util::Poll* poll = nullptr) const;
 
-    enum class Result { NoMatch, Match, GaveUp, Busy };
+    enum class Result { NoMatch, Match, GaveUp, Busy, Stopped };
     // Runs the text from `pos`, where the unresolved NFA set is `set` (at
     // position 0 the start state is used and `set` is ignored).  GaveUp:
     // the table is full and may not be reset now; `pos` and `set` are the
     // position reached and its set.  `retry` allows one reset whatever the
     // rate of resets so far.  Busy: another thread is resetting the table;
-    // nothing was read.
-    Result run(std::string_view text, std::size_t& pos, std::vector<std::uint32_t>& set, bool retry) const;
+    // nothing was read.  Stopped: `poll` stopped the work (it is ticked
+    // between stretches of the text, never while the lock is held).
+    Result run(std::string_view text, std::size_t& pos, std::vector<std::uint32_t>& set, bool retry,
+               util::Poll* poll = nullptr) const;
 
     std::size_t state_count() const { return count_.load(std::memory_order_relaxed); }
     // NFA states visited, by determinisation and by simulation.
@@ -69,8 +74,8 @@ private:
     // table; answers the start state's row.
     std::uint32_t seed_states() const;
     // Simulates text[from, to) from `set`; false when no NFA state is left.
-    bool simulate_span(std::string_view text, std::size_t from, std::size_t to,
-                       std::vector<std::uint32_t>& set) const;
+    bool simulate_span(std::string_view text, std::size_t from, std::size_t to, std::vector<std::uint32_t>& set,
+                       util::Poll* poll) const;
     std::uint32_t& cell(std::size_t i) const { return table_[i]; }
 
     static constexpr std::uint32_t kUnknown = 0;

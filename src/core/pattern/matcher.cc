@@ -9,7 +9,8 @@
 //   - the NFA simulation for the remaining texts, and over the stretches
 //     of a text where resetting the lazy DFA's full table comes too often
 //     (lazy_dfa.cc).
-// Both are linear in the text; neither backtracks.
+// Both are linear in the text; neither backtracks.  Both tick the caller's
+// poll, if any, as they read (util/poll.h).
 #include <atomic>
 #include <cstring>
 #include <vector>
@@ -54,9 +55,10 @@ struct FullMatcher::Impl {
     mutable std::atomic<std::uint64_t> sim_work{0};
     mutable std::atomic<std::uint64_t> sim_bytes{0};
 
-    bool simulate_from(std::string_view text, std::size_t pos, std::vector<std::uint32_t> set) const {
+    bool simulate_from(std::string_view text, std::size_t pos, std::vector<std::uint32_t> set,
+                       util::Poll* poll) const {
         std::uint64_t work = 0;
-        bool r = simulate(nfa, text, pos, std::move(set), work);
+        bool r = simulate(nfa, text, pos, std::move(set), work, poll);
         sim_work.fetch_add(work, std::memory_order_relaxed);
         sim_bytes.fetch_add(text.size() - pos, std::memory_order_relaxed);
         return r;
@@ -68,10 +70,10 @@ FullMatcher::~FullMatcher() = default;
 
 TextKind FullMatcher::kind() const { return impl_->kind; }
 
-bool FullMatcher::matches(std::string_view text) const {
+bool FullMatcher::matches(std::string_view text, util::Poll* poll) const {
     const Impl& m = *impl_;
-    if (m.unicode_words && !is_ascii(text)) return m.simulate_from(text, 0, start_set(m.nfa));
-    return m.dfa.matches(text);
+    if (m.unicode_words && !is_ascii(text)) return m.simulate_from(text, 0, start_set(m.nfa), poll);
+    return m.dfa.matches(text, poll);
 }
 
 MatchStats FullMatcher::stats() const {

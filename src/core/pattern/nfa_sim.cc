@@ -23,16 +23,27 @@ std::vector<std::uint32_t> start_set(const Nfa& nfa) {
 }
 
 bool advance_text(const Nfa& nfa, std::string_view text, std::size_t from, std::size_t to,
-                  std::vector<std::uint32_t>& set, std::uint64_t& work) {
+                  std::vector<std::uint32_t>& set, std::uint64_t& work, util::Poll* poll) {
+    // Bytes between two ticks of the poll: each byte visits at most twice
+    // the NFA's states, so a tick never waits long.
+    constexpr std::size_t kTickBytes = 256;
     Stepper stepper(nfa);
     const std::uint32_t looks = nfa.looks_used;
     const bool unicode = (looks & kUnicodeWordLooks) != 0;
     std::vector<std::uint32_t> next;
+    std::uint64_t ticked = 0;
     for (std::size_t i = from; i < to && !set.empty(); ++i) {
         std::uint32_t holds = 0;
         if (looks != 0) holds = evaluate_looks(text_side_before(text, i, unicode), text_side_after(text, i, unicode), looks);
         stepper.advance(set, holds, static_cast<std::uint8_t>(text[i]), next);
         set.swap(next);
+        if (poll && (i - from) % kTickBytes == kTickBytes - 1) {
+            if (!poll->tick(stepper.work - ticked + kTickBytes)) {
+                set.clear();
+                break;
+            }
+            ticked = stepper.work;
+        }
     }
     work += stepper.work;
     return !set.empty();
@@ -53,8 +64,8 @@ bool accepts_at_end(const Nfa& nfa, std::string_view text, const std::vector<std
 }
 
 bool simulate(const Nfa& nfa, std::string_view text, std::size_t from, std::vector<std::uint32_t> set,
-              std::uint64_t& work) {
-    if (!advance_text(nfa, text, from, text.size(), set, work)) return false;
+              std::uint64_t& work, util::Poll* poll) {
+    if (!advance_text(nfa, text, from, text.size(), set, work, poll)) return false;
     return accepts_at_end(nfa, text, set, work);
 }
 

@@ -21,6 +21,7 @@
 #include <variant>
 
 #include "core/pattern/error.h"
+#include "core/util/poll.h"
 
 namespace tessaron::pattern {
 
@@ -46,8 +47,11 @@ public:
     FullMatcher(const FullMatcher&) = delete;
     FullMatcher& operator=(const FullMatcher&) = delete;
 
-    // True when the whole text is in the pattern's language.
-    bool matches(std::string_view text) const;
+    // True when the whole text is in the pattern's language.  A `poll` is
+    // ticked with the work done (about one unit per byte, more where the
+    // NFA is simulated); when it stops the work, the answer is false and
+    // means nothing (util/poll.h).
+    bool matches(std::string_view text, util::Poll* poll = nullptr) const;
 
     TextKind kind() const;
     MatchStats stats() const;

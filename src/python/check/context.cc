@@ -12,6 +12,15 @@ void store_walk_error(py::SavedError exc, WalkState& state) {
     state.stop = true;
 }
 
+void WalkState::interrupted() {
+    // Not through the exception rule: whatever the handler raised is the
+    // caller's to see (the first time; later ticks find nothing set).
+    if (PyErr_Occurred()) store_walk_error(py::SavedError::fetch(), *this);
+    stop = true;
+}
+
+bool WalkState::tick_levels() { return tick(kLevelsPerTick * kWalkLevelUnits); }
+
 void absorb_error(WalkState& state) {
     py::SavedError exc = py::SavedError::fetch();
     if (py::is_fatal_exception(exc.get())) store_walk_error(std::move(exc), state);

@@ -19,6 +19,15 @@
 // needs: the user-code epoch, the limits met, the back edges walked, and
 // the scopes in which the current value may be walked again.
 //
+// Signals: the walk ticks the state's poll (binding/signals.h) as it goes,
+// one level of `walk` and a stretch of a scalar scan at a time, and a
+// pattern match ticks it byte by byte.  When a signal handler raises, the
+// walk stops as for a fatal exception and the entry point raises the
+// handler's exception, whatever it is.  A poll runs Python code, so it is
+// ticked only where a predicate could run; the scans that read a
+// container's storage in place tick between stretches and read the storage
+// again after (`PollPause` keeps the walks inside one stretch from asking).
+//
 // The exception rule: a Python exception raised by anything the walk calls
 // is fatal when it is not an `Exception`, or is a `MemoryError` or a
 // `RecursionError`.  A fatal one is kept (the first only) and stops the
@@ -35,7 +44,9 @@
 #include <vector>
 
 #include "core/ir/node.h"
+#include "core/util/poll.h"
 #include "python/binding/ref.h"
+#include "python/binding/signals.h"
 #include "python/check/memo.h"
 #include "python/check/path.h"
 #include "python/check/precompute.h"
@@ -53,6 +64,11 @@ enum class WalkMode : std::uint8_t {
 inline constexpr std::uint64_t kMaxWalkDepth = 512;
 // Nested entries into recursive definitions: 128 pass, the 129th fails.
 inline constexpr std::size_t kMaxRecursionEntries = 128;
+// Units of poll work (util/poll.h) of one `walk` level, and of one item of
+// a scalar scan; `walk` levels entered between two ticks.
+inline constexpr std::uint64_t kWalkLevelUnits = 32;
+inline constexpr std::uint64_t kScanItemUnits = 2;
+inline constexpr std::uint64_t kLevelsPerTick = 1024;  // a power of two
 // The expected text of a "recursion_limit" failure met because the thread's
 // native stack is nearly used up, whatever the depth counters say.
 inline constexpr const char* kNativeStackText = "a value nested less deeply (too little native stack left)";
@@ -79,6 +95,10 @@ struct WalkState {
     std::uintptr_t stack_floor = 0;
     py::SavedError error_cell;
     bool stop = false;
+    // Runs pending signal handlers as the walk works; `walk_is_member`
+    // (whose caller drops every exception) holds one that never asks, so a
+    // signal stays pending for the interpreter instead of being lost.
+    util::Poll poll = py::signal_poll();
     // The verdict cannot be trusted as a plain "not a member": the walk met
     // an unresolved placeholder, crossed a limit or met a cyclic value.
     // Only `walk_is_member` reads it.
@@ -140,6 +160,26 @@ struct WalkState {
         for (GuardEntry& e : recursion_guard) below = e.context = name_guard(below, e.identity, e.definition);
     }
 
+    // Counts `units` of work on the poll; false once a signal handler
+    // raised: the walk has stopped, its exception kept for the entry point.
+    bool tick(std::uint64_t units) {
+        if (poll.tick(units)) [[likely]] return true;
+        interrupted();
+        return false;
+    }
+    // Counts one `walk` level (`steps`), with a tick every kLevelsPerTick
+    // levels.  False as `tick`.
+    bool count_level() {
+        if ((++steps & (kLevelsPerTick - 1)) != 0) [[likely]] return true;
+        return tick_levels();
+    }
+    // The tick of kLevelsPerTick levels (out of line: the walk's frame
+    // stays small).
+    bool tick_levels();
+    // The poll stopped the work: keeps the handler's exception, as it is,
+    // and stops the walk.
+    void interrupted();
+
     void decline() {
         declined = true;
         ++declines;
@@ -170,6 +210,21 @@ public:
 private:
     WalkState* st_;
     std::uint64_t edges_;
+};
+
+// Keeps the walks in its span from asking the poll (they still count), for
+// a check that reads a container's storage in place across them and ticks
+// the poll itself between stretches.
+class PollPause {
+public:
+    explicit PollPause(WalkState& st) : st_(st), saved_(st.poll) { st.poll = util::Poll(); }
+    ~PollPause() { st_.poll = saved_; }
+    PollPause(const PollPause&) = delete;
+    PollPause& operator=(const PollPause&) = delete;
+
+private:
+    WalkState& st_;
+    util::Poll saved_;
 };
 
 struct WalkContext {

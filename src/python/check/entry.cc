@@ -290,6 +290,7 @@ Membership walk_is_member(std::span<const py::Ref> pool, std::span<const ir::Nod
                           const ir::Node& node, PyObject* value) {
     try {
         WalkState state(pool, definitions, check::empty_precompute());
+        state.poll = util::Poll();  // see WalkState::poll
         check::PathStack path;
         std::vector<Violation> none;
         WalkContext ctx{&state, &path, &none, WalkMode::VerdictOnly};

@@ -119,9 +119,17 @@ bool check_sequence(const ir::Node& node, const JsonSource& src, WalkContext& ct
     }
     if (!ctx.recording() && prefix.empty() && tail && is_scalar_kind(tail->kind) &&
         ctx.state->depth <= kMaxWalkDepth - 1) {
-        for (const json::Value& item : items)
-            if (!json_scalar_matches(tail->kind, item)) return false;
-        return true;
+        // The tree is ours and immutable: the scan ticks the walk's poll
+        // after every stretch of items (a short one is paid for by its
+        // walk level) and reads on.
+        constexpr std::size_t kStretch = 16384;
+        for (std::size_t start = 0; start < items.size(); start += kStretch) {
+            if (start > 0 && !ctx.state->tick(kStretch * kScanItemUnits)) return false;
+            const std::size_t end = items.size() - start > kStretch ? start + kStretch : items.size();
+            for (std::size_t i = start; i < end; ++i)
+                if (!json_scalar_matches(tail->kind, items[i])) return false;
+        }
+        return items.size() < 64 || ctx.state->tick((items.size() % kStretch) * kScanItemUnits);
     }
     bool verdict = true;
     for (std::size_t i = 0; i < items.size(); ++i) {

@@ -25,6 +25,7 @@
 #include "core/json/tree.h"
 #include "python/binding/args.h"
 #include "python/binding/entry.h"
+#include "python/binding/signals.h"
 #include "python/check/context.h"
 #include "python/check/entry.h"
 #include "python/check/json_stream.h"
@@ -234,18 +235,15 @@ int json_verdict(ValidatorObject* v, PyObject* data) {
     }
     json::ParseFailure failure;
     bool parsed;
-    if (text.size() >= kUnlockedParseBytes) {
-        // Only the text and the document are touched while unlocked.
-        PyThreadState* saved = PyEval_SaveThread();
-        struct Relock {
-            PyThreadState* saved;
-            ~Relock() { PyEval_RestoreThread(saved); }
-        } relock{saved};
-        parsed = doc.parse(text, failure);
-    } else {
-        parsed = doc.parse(text, failure);
+    {
+        // Only the text and the document are touched while unlocked (and
+        // the lock is taken back to run signal handlers).
+        py::LockRelease lock;
+        util::Poll poll = lock.signal_poll();
+        if (text.size() >= kUnlockedParseBytes) lock.release();
+        parsed = doc.parse(text, failure, &poll);
     }
-    if (!parsed) return 0;
+    if (!parsed) return failure.kind == json::ParseFailure::Kind::Stopped ? -1 : 0;
     // `load` refuses an integer text past the interpreter's digit limit;
     // so does this.
     bool allowed = true;

@@ -61,6 +61,7 @@
 
 #include "core/json/parse.h"
 #include "core/util/native_stack.h"
+#include "python/binding/signals.h"
 #include "python/check/builtins.h"
 #include "python/check/declared_keys.h"
 #include "python/check/json_source.h"
@@ -192,24 +193,9 @@ bool scalar_matches(ir::NodeKind node, json::Kind value) {
 }
 
 // The interpreter lock, given up while the parser runs on an immutable
-// text, and taken back for every general walk and at the end (also when an
-// exception unwinds).
-class LockRelease {
-public:
-    LockRelease() = default;
-    LockRelease(const LockRelease&) = delete;
-    LockRelease& operator=(const LockRelease&) = delete;
-    ~LockRelease() { take(); }
-
-    void release() { saved_ = PyEval_SaveThread(); }
-    void take() {
-        if (saved_) PyEval_RestoreThread(std::exchange(saved_, nullptr));
-    }
-    bool released() const { return saved_ != nullptr; }
-
-private:
-    PyThreadState* saved_ = nullptr;
-};
+// text, and taken back for every general walk, to run signal handlers and
+// at the end (also when an exception unwinds).
+using py::LockRelease;
 
 // Whether two texts are equal; keys are short, so up to 16 bytes they are
 // compared by (overlapping) word loads in place instead of a call.
@@ -818,8 +804,9 @@ int stream_json_verdict(const ir::Node& root, std::string_view text, json::Docum
     json::ParseFailure failure;
     LockRelease lock;
     StreamCheck sink(root, doc, st, text, lock, true);
+    util::Poll poll = lock.signal_poll();
     if (release_lock) lock.release();
-    const bool parsed = json::parse_with(text, sink, failure);
+    const bool parsed = json::parse_with(text, sink, failure, &poll);
     lock.take();
     st.depth = 0;
     st.recursion_guard.clear();
@@ -827,6 +814,7 @@ int stream_json_verdict(const ir::Node& root, std::string_view text, json::Docum
         st.error_cell.restore();
         return -1;
     }
+    if (failure.kind == json::ParseFailure::Kind::Stopped) return -1;  // a signal handler raised
     if (!parsed || !sink.root_done() || !sink.verdict()) return 0;
     // `load` refuses an integer text past the interpreter's digit limit;
     // so does this.
@@ -843,7 +831,8 @@ PyObject* load_in_one_pass(const ir::Node& root, std::string_view text, json::Do
     PythonSink objects(failure);
     StreamCheck check(root, doc, st, text, lock, false);
     CheckedPythonSink sink(objects, check);
-    const bool parsed = json::parse_with(text, sink, failure);
+    util::Poll poll = lock.signal_poll();
+    const bool parsed = json::parse_with(text, sink, failure, &poll);
     st.depth = 0;
     st.recursion_guard.clear();
     if (st.error_cell) {
@@ -851,8 +840,8 @@ PyObject* load_in_one_pass(const ir::Node& root, std::string_view text, json::Do
         return nullptr;
     }
     if (!parsed) {
-        // A sink failure has the Python exception set; a malformed document
-        // never does.
+        // A sink failure, or a stop by a signal handler, has the Python
+        // exception set; a malformed document never does.
         if (failure.kind == json::ParseFailure::Kind::Sink && !PyErr_Occurred()) PyErr_NoMemory();
         return nullptr;
     }

@@ -147,7 +147,7 @@ bool match_extra_pair(std::span<const ir::Clause> clauses, PyObject* key, PyObje
 }
 
 // 0 every key is a str; 1 some key is not; 2 the dict changed size; 3 the
-// items could not be read (the error absorbed).
+// items could not be read (the error absorbed), or a signal handler raised.
 int dict_keys_all_str(PyObject* dict, WalkState& st) {
     const DictSnapshot snapshot(dict);
     py::DictItems items;
@@ -162,6 +162,7 @@ int dict_keys_all_str(PyObject* dict, WalkState& st) {
         if (!items.next(key, value)) break;
         ++taken;
         if (!PyUnicode_Check(key)) return 1;
+        if (!st.tick(kScanItemUnits)) return 3;  // a signal handler raised
     }
     return snapshot.changed() ? 2 : 0;
 }

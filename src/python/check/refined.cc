@@ -194,7 +194,15 @@ bool regex_matches(const ir::Constraint& c, PyObject* value, WalkState& st) {
     }
     std::shared_ptr<const pattern::FullMatcher> owned;
     const pattern::FullMatcher* matcher = matcher_for(c, st, owned);
-    return matcher && matcher->matches(std::string_view(utf8, static_cast<std::size_t>(len)));
+    if (!matcher) return false;
+    // The text is the str's own buffer, which a signal handler run by the
+    // poll cannot free: the str is held for the walk of it.
+    const bool member = matcher->matches(std::string_view(utf8, static_cast<std::size_t>(len)), &st.poll);
+    if (st.poll.stopped()) {
+        st.interrupted();
+        return false;
+    }
+    return member;
 }
 
 }  // namespace

@@ -16,6 +16,8 @@
 // Budget: one walk per element.  In verdict-only mode a homogeneous list or
 // tuple of a scalar kind is tested without recursion (a list of 16 to
 // 262144 items through one storage snapshot), and a set of scalars likewise.
+// The scans tick the walk's poll every stretch of items (context.h), and
+// read the storage again after a tick (a signal handler may have run).
 //
 // Fast path of the recording modes: when the check of every element node
 // runs no user code (`runs_no_user_code`: scalar kinds, plain literals and
@@ -23,9 +25,10 @@
 // the storage and without path segments; if all of them pass, the value is
 // a member and nothing would have been recorded.  Only when one fails does
 // the recording loop run, from the start, to build the report.  Since
-// nothing in the first pass can call Python code or allocate, the value
-// cannot change between the passes and running it is not observable; a
-// failing value pays for at most one extra pass up to its first failure.
+// nothing in the first pass can call Python code or allocate (but a signal
+// handler run between two stretches of a long value, which would have run
+// in the recording loop as well), running it is not observable; a failing
+// value pays for at most one extra pass up to its first failure.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -39,6 +42,19 @@
 namespace tessaron::python::check {
 
 namespace {
+
+// Items a scan tests between two ticks of the walk's poll; a scan of fewer
+// than kTickedScan items is paid for by its walk level and ticks nothing.
+constexpr Py_ssize_t kScanStretch = 16384;
+constexpr Py_ssize_t kTickedScan = 64;
+
+// The end of the stretch of a scan that starts at `i`.
+Py_ssize_t stretch_end(Py_ssize_t i, Py_ssize_t n) { return n - i > kScanStretch ? i + kScanStretch : n; }
+
+// The tick after the last stretch of a scan of `n` items.
+bool tick_scan_end(Py_ssize_t n, WalkState& st) {
+    return n < kTickedScan || st.tick(static_cast<std::uint64_t>(n % kScanStretch) * kScanItemUnits);
+}
 
 // One element: in the recording modes under its `Index` path segment.
 bool check_element(const ir::Node& node, PyObject* item, std::uint64_t position, WalkContext& ctx) {
@@ -61,14 +77,21 @@ bool plain_items_verdict(const PlainTest& test, const ir::Node& tail, PyObject* 
         // into C-API form on the first read and kept so, is scanned in
         // place (nothing in the scan runs Python code or lets another
         // thread run).
-        PyObject* const* items = PySequence_Fast_ITEMS(value);
-        if (!items) {
-            absorb_error(*ctx.state);
-            return false;
+        for (Py_ssize_t start = 0; start < n; start += kScanStretch) {
+            // After a tick the storage is read again: a signal handler may
+            // have changed the list.
+            if (start > 0 && !ctx.state->tick(kScanStretch * kScanItemUnits)) return false;
+            if (!is_tuple && PyList_GET_SIZE(value) != n) return false;
+            PyObject* const* items = PySequence_Fast_ITEMS(value);
+            if (!items) {
+                absorb_error(*ctx.state);
+                return false;
+            }
+            const Py_ssize_t end = stretch_end(start, n);
+            for (Py_ssize_t i = start; i < end; ++i)
+                if (plain_answer(test, items[i]) != 1) return false;
         }
-        for (Py_ssize_t i = 0; i < n; ++i)
-            if (plain_answer(test, items[i]) != 1) return false;
-        return is_tuple || PyList_GET_SIZE(value) == n;
+        return tick_scan_end(n, *ctx.state) && (is_tuple || PyList_GET_SIZE(value) == n);
     }
     py::Ref snapshot;
     if (!kScanInPlace && !is_tuple) {
@@ -81,17 +104,26 @@ bool plain_items_verdict(const PlainTest& test, const ir::Node& tail, PyObject* 
     }
     PyObject* storage = snapshot ? snapshot.get() : value;
     Py_ssize_t i = 0;
+    Py_ssize_t end = stretch_end(0, n);
     while (i < n) {
         int answer = 1;
-        i = plain_scan(test, PySequence_Fast_ITEMS(storage), i, n, answer);
-        if (i == n) break;
+        i = plain_scan(test, PySequence_Fast_ITEMS(storage), i, end, answer);
+        if (i == end) {
+            if (end == n) break;
+            // Between two stretches: a signal handler may run, and the
+            // storage is read again (a list measured again first).
+            if (!ctx.state->tick(kScanStretch * kScanItemUnits)) return false;
+            if (!is_tuple && PyList_GET_SIZE(value) != n) return false;
+            end = stretch_end(i, n);
+            continue;
+        }
         if (answer == 0) return false;
         py::Ref item = py::Ref::borrow(PySequence_Fast_ITEMS(storage)[i]);
         if (!walk(tail, PySource{item.get()}, ctx)) return false;
         if (!is_tuple && PyList_GET_SIZE(value) != n) return false;
         ++i;
     }
-    return is_tuple || PyList_GET_SIZE(value) == n;
+    return tick_scan_end(n, *ctx.state) && (is_tuple || PyList_GET_SIZE(value) == n);
 }
 
 bool check_list_elements(std::span<const ir::Node> prefix, const ir::Node* tail, PyObject* list, Py_ssize_t n,
@@ -143,22 +175,54 @@ bool elements_run_no_user_code(std::span<const ir::Node> prefix, const ir::Node*
     return !tail || runs_no_user_code(*tail, st.pool, budget);
 }
 
-// The verdict-only first pass over `items[0..n)` (a list's or tuple's
-// storage) for element nodes that run no user code; see the file comment.
-// Scalar kinds are type tests in place, other nodes a verdict-only walk.
-bool elements_verdict(std::span<const ir::Node> prefix, const ir::Node* tail, PyObject* const* items,
-                      Py_ssize_t n, WalkContext& ctx) {
+// The verdict-only first pass over the items of `value` (a list or tuple
+// of `n` items, read from its storage) for element nodes that run no user
+// code; see the file comment.  Scalar kinds are type tests in place, other
+// nodes a verdict-only walk.  Within a stretch nothing runs Python code
+// (the walks' poll is paused); between two, the poll is ticked, and the
+// storage read again, a changed size ending the pass with false.
+bool elements_verdict(std::span<const ir::Node> prefix, const ir::Node* tail, PyObject* value, Py_ssize_t n,
+                      WalkContext& ctx) {
+    constexpr Py_ssize_t kStretch = 4096;
+    WalkState& st = *ctx.state;
+    const bool is_list = PyList_Check(value);
     std::vector<Violation> none;
     WalkContext quiet = ctx.scratch(none, WalkMode::VerdictOnly);
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        const auto pos = static_cast<std::size_t>(i);
-        const ir::Node* node = pos < prefix.size() ? &prefix[pos] : tail;
-        if (!node) return false;
-        const bool ok = is_scalar_kind(node->kind) ? scalar_kind_matches(node->kind, items[i])
-                                                   : walk(*node, PySource{items[i]}, quiet);
-        if (!ok) return false;
+    for (Py_ssize_t start = 0; start < n; start += kStretch) {
+        if (start > 0) {
+            if (!st.tick(kStretch * kWalkLevelUnits)) return false;
+            if ((is_list ? PyList_GET_SIZE(value) : PyTuple_GET_SIZE(value)) != n) return false;
+        }
+        PyObject* const* items = PySequence_Fast_ITEMS(value);
+        const Py_ssize_t end = n - start > kStretch ? start + kStretch : n;
+        PollPause pause(st);
+        for (Py_ssize_t i = start; i < end; ++i) {
+            const auto pos = static_cast<std::size_t>(i);
+            const ir::Node* node = pos < prefix.size() ? &prefix[pos] : tail;
+            if (!node) return false;
+            const bool ok = is_scalar_kind(node->kind) ? scalar_kind_matches(node->kind, items[i])
+                                                       : walk(*node, PySource{items[i]}, quiet);
+            if (!ok) return false;
+        }
     }
-    return true;
+    return n < kTickedScan || st.tick(static_cast<std::uint64_t>(n % kStretch) * kWalkLevelUnits);
+}
+
+// Whether a plain test admits every item of `value`, scanned in place a
+// stretch at a time with a tick between two (the storage read again after
+// one; a list that changed size answers false).  False also when the poll
+// stopped the walk.
+bool plain_members(const PlainTest& test, PyObject* value, Py_ssize_t n, bool is_tuple, WalkState& st) {
+    for (Py_ssize_t start = 0; start < n; start += kScanStretch) {
+        if (start > 0) {
+            if (!st.tick(kScanStretch * kScanItemUnits)) return false;
+            if (!is_tuple && PyList_GET_SIZE(value) != n) return false;
+        }
+        int answer = 1;
+        const Py_ssize_t end = stretch_end(start, n);
+        if (plain_scan(test, PySequence_Fast_ITEMS(value), start, end, answer) != end) return false;
+    }
+    return tick_scan_end(n, st);
 }
 
 struct SetGroup {
@@ -197,18 +261,15 @@ bool check_sequence(const ir::Node& node, const PySource& src, WalkContext& ctx)
         const PlainTest test = plain_test(*tail, *st.tables);
         if (test && st.depth + test.levels() <= kMaxWalkDepth) {
             if (!ctx.recording()) return plain_items_verdict(test, *tail, value, n, is_tuple, ctx);
-            if (kScanInPlace && !py::kPyPy) {
-                int answer = 1;
-                if (plain_scan(test, PySequence_Fast_ITEMS(value), 0, n, answer) == n) return true;
-            }
+            if (kScanInPlace && !py::kPyPy && plain_members(test, value, n, is_tuple, st)) return true;
+            if (st.stop) return false;
         }
     }
     // The recording modes' first pass (file comment).  The nesting test
     // keeps it from admitting elements the walk would refuse at the limit
     // (the scalar tests skip `walk`'s own depth check).
     if (ctx.recording() && st.depth < kMaxWalkDepth && elements_run_no_user_code(prefix, tail, st)) {
-        PyObject* const* items = PySequence_Fast_ITEMS(value);
-        if (elements_verdict(prefix, tail, items, n, ctx)) return true;
+        if (elements_verdict(prefix, tail, value, n, ctx)) return true;
         if (st.stop) return false;
     }
     if (is_tuple) return check_tuple_elements(prefix, tail, value, n, ctx);
@@ -242,7 +303,7 @@ bool check_set(const ir::Node& node, const Source& src, WalkContext& ctx) {
         if (!ctx.recording()) {
             const bool scalar = is_scalar_kind(element->kind) && st.depth < kMaxWalkDepth;
             while (py::Ref item = py::Ref::steal(PyIter_Next(iter.get()))) {
-                const bool ok = scalar ? scalar_kind_matches(element->kind, item.get())
+                const bool ok = scalar ? scalar_kind_matches(element->kind, item.get()) && st.tick(kScanItemUnits)
                                        : walk(*element, PySource{item.get()}, ctx);
                 if (!ok) return false;
             }

@@ -19,7 +19,8 @@
 // through predicates that validate again); beyond any of these the value
 // fails with "recursion_limit", so any input, cyclic or deep, costs bounded
 // native stack.  A leaf check makes at most one comparison or `isinstance` call;
-// the guard scan is linear in at most 128 entries.
+// the guard scan is linear in at most 128 entries.  Every level ticks the
+// state's poll, so pending signal handlers run as a long walk goes on.
 #include "python/check/walk.h"
 
 #include <string>
@@ -310,8 +311,9 @@ bool walk(const ir::Node& node, const Source& src, WalkContext& ctx) {
         if (ctx.recording()) push_violation("recursion_limit", kNativeStackText, src, ctx);
         return false;
     }
+    if (!st.count_level()) [[unlikely]]
+        return false;
     ++st.depth;
-    ++st.steps;
     const bool member = dispatch(node, src, ctx);
     --st.depth;
     return member;

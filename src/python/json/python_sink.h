@@ -13,7 +13,8 @@
 // Invariants: every reference on the stack is owned exactly once; a refused
 // or failed parse releases them all (the sink's destructor), so no partly
 // built object escapes.  No Python code of the user's runs (only builtin
-// types are made), so a parse cannot be re-entered.
+// types are made) but the handlers of signals that arrive meanwhile (the
+// parse polls for them); a handler that parses again has a sink of its own.
 //
 // Budget: one allocation per value plus one per container; dict inserts
 // reuse the cached keys' hashes.
@@ -134,7 +135,8 @@ private:
 
 // Pauses the cyclic garbage collector for the life of the object.  A parse
 // makes a list or dict for every container of the document and runs no
-// Python code, so nothing it makes can be garbage before it returns; left
+// Python code of its own (a signal handler may run; it makes no garbage of
+// the parse's), so nothing it makes can be garbage before it returns; left
 // running, the collector would scan the growing document again and again
 // (a large share of the parse time).  The collector runs as usual on the
 // next allocation after it is resumed.

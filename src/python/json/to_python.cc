@@ -5,7 +5,9 @@
 // conversion recurses once per nesting level of the value, at most 200
 // levels, and raises RecursionError on a thread short of native stack.
 //
-// Budget: one allocation per value plus one per container.
+// Budget: one allocation per value plus one per container.  The parse ticks
+// a signal poll (binding/signals.h): a handler that raises ends it with
+// that exception.
 #include "python/json/to_python.h"
 
 #include <string>
@@ -13,6 +15,7 @@
 
 #include "core/json/parse.h"
 #include "python/binding/ref.h"
+#include "python/binding/signals.h"
 #include "python/binding/stack_guard.h"
 #include "python/json/python_sink.h"
 #include "python/json/strings.h"
@@ -22,9 +25,10 @@ namespace tessaron::python {
 PyObject* parse_to_python(std::string_view text, json::ParseFailure& failure) {
     CollectorPause pause;
     PythonSink sink(failure);
-    if (!json::parse_with(text, sink, failure)) {
-        // A sink failure always has the Python exception set; a malformed
-        // document never does.
+    util::Poll poll = py::signal_poll();
+    if (!json::parse_with(text, sink, failure, &poll)) {
+        // A sink failure, or a stop by a signal handler, always has the
+        // Python exception set; a malformed document never does.
         if (failure.kind == json::ParseFailure::Kind::Sink && !PyErr_Occurred()) PyErr_NoMemory();
         return nullptr;
     }

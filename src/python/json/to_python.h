@@ -20,7 +20,8 @@ namespace tessaron::python {
 
 // The document as a new Python object.  nullptr when it is refused: with
 // `failure` `Malformed` (no Python exception set) for a document we do not
-// accept, or `Sink` with the Python exception set (memory).
+// accept, `Sink` with the Python exception set (memory), or `Stopped` with
+// the exception a signal handler raised meanwhile.
 PyObject* parse_to_python(std::string_view text, json::ParseFailure& failure);
 
 // One tree value (recursively) as a new Python object, or nullptr with an

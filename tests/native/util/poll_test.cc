@@ -1,0 +1,123 @@
+// The poll of long native work: the pattern matcher (DFA, resets,
+// simulation) and the JSON parser (tree and sink) ask it as they go, stop
+// soon after it says stop, and answer as before when it never does.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "core/json/tree.h"
+#include "core/pattern/pattern.h"
+#include "core/util/poll.h"
+
+namespace tessaron {
+namespace {
+
+// A hook that lets the work go on for `allowed` questions, then stops it.
+struct Countdown {
+    int allowed;
+    int asked = 0;
+    static bool hook(void* data) {
+        auto* self = static_cast<Countdown*>(data);
+        ++self->asked;
+        return self->asked <= self->allowed;
+    }
+};
+
+TEST(Poll, CountsUnitsAndStopsForGood) {
+    Countdown c{1};
+    util::Poll poll(&Countdown::hook, &c);
+    EXPECT_TRUE(poll.tick(util::Poll::kInterval - 1));
+    EXPECT_EQ(c.asked, 0);
+    EXPECT_TRUE(poll.tick(1));  // the first question: go on
+    EXPECT_EQ(c.asked, 1);
+    EXPECT_TRUE(poll.tick(util::Poll::kInterval - 1));
+    EXPECT_FALSE(poll.tick(1));  // the second: stop
+    EXPECT_TRUE(poll.stopped());
+    EXPECT_FALSE(poll.tick(0));
+    EXPECT_FALSE(poll.ask());
+    EXPECT_EQ(c.asked, 2);  // not asked again
+}
+
+TEST(Poll, WithoutHookNeverStops) {
+    util::Poll poll;
+    for (int i = 0; i < 8; ++i) EXPECT_TRUE(poll.tick(util::Poll::kInterval));
+    EXPECT_FALSE(poll.stopped());
+}
+
+std::shared_ptr<const pattern::FullMatcher> compiled(const std::string& pattern) {
+    auto m = pattern::compile_full_match(pattern, pattern::TextKind::Str);
+    EXPECT_TRUE(std::holds_alternative<std::shared_ptr<const pattern::FullMatcher>>(m)) << pattern;
+    return std::get<std::shared_ptr<const pattern::FullMatcher>>(m);
+}
+
+// Long texts on each path of the matcher: the DFA, the DFA whose table
+// resets too often (simulated stretches), and the simulation of Unicode
+// word boundaries.
+struct MatchCase {
+    const char* pattern;
+    std::string text;
+    bool member;
+};
+
+std::vector<MatchCase> long_cases() {
+    std::mt19937 rng(3);
+    std::string random_ab(60000, 'a');
+    for (char& ch : random_ab) ch = "ab"[rng() % 2];
+    std::string words;
+    for (int i = 0; i < 100000; ++i) words += "\xC3\xA9t\xC3\xA9 ";
+    return {
+        {"[ab]*", std::string(8 << 20, 'a'), true},
+        {"[ab]*a[ab]{300}", random_ab, random_ab[random_ab.size() - 301] == 'a'},
+        {"(?:\\b\\w+\\b\\s)*", words, true},
+    };
+}
+
+TEST(Poll, PatternMatchingStopsSoonAfterTheHookSaysStop) {
+    for (const MatchCase& c : long_cases()) {
+        auto m = compiled(c.pattern);
+        // Never stopped: the same answer as without a poll.
+        util::Poll quiet;
+        EXPECT_EQ(m->matches(c.text, &quiet), c.member) << c.pattern;
+        EXPECT_EQ(m->matches(c.text), c.member) << c.pattern;
+        Countdown counting{1 << 30};
+        util::Poll all(&Countdown::hook, &counting);
+        EXPECT_EQ(m->matches(c.text, &all), c.member) << c.pattern;
+        EXPECT_GE(counting.asked, 2) << c.pattern << ": a long text asks more than once";
+
+        Countdown stop_second{1};
+        util::Poll poll(&Countdown::hook, &stop_second);
+        EXPECT_FALSE(m->matches(c.text, &poll)) << c.pattern;
+        EXPECT_TRUE(poll.stopped()) << c.pattern;
+        EXPECT_EQ(stop_second.asked, 2) << c.pattern;
+        // The matcher is as good as before.
+        EXPECT_EQ(m->matches(c.text), c.member) << c.pattern;
+    }
+}
+
+TEST(Poll, JsonParseStopsWithStoppedFailure) {
+    std::string doc = "[";
+    for (int i = 0; i < 300000; ++i) doc += "{\"k\":[1,2.5,\"s\",null]},";
+    doc += "0]";
+    json::Document tree;
+    json::ParseFailure failure;
+    Countdown counting{1 << 30};
+    util::Poll all(&Countdown::hook, &counting);
+    ASSERT_TRUE(tree.parse(doc, failure, &all));
+    EXPECT_GE(counting.asked, 2);
+
+    Countdown stop_first{0};
+    util::Poll poll(&Countdown::hook, &stop_first);
+    json::ParseFailure stopped;
+    EXPECT_FALSE(tree.parse(doc, stopped, &poll));
+    EXPECT_EQ(stopped.kind, json::ParseFailure::Kind::Stopped);
+    EXPECT_EQ(stop_first.asked, 1);
+    json::ParseFailure again;
+    EXPECT_TRUE(tree.parse(doc, again));
+}
+
+}  // namespace
+}  // namespace tessaron
