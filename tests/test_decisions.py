@@ -230,7 +230,7 @@ def test_docstrings_state_the_contract():
         assert method.__text_signature__ == signature.split(name, 1)[1]
         assert method.__doc__
     assert "builtin kinds' own comparisons" in Validator.is_subtype_of.__doc__
-    for name in ["is_subtype_of", "relation_to", "is_equivalent"]:
+    for name in ["is_empty", "is_subtype_of", "relation_to", "is_equivalent"]:
         doc = getattr(Validator, name).__doc__
         assert "sets as written" in doc and "object.__new__(E)" in doc
 

@@ -51,6 +51,7 @@ const char kIsEmptyDoc[] =
     "Answer whether the schema admits no value at all.\n\n"
     "True only on a proof that no value can be a member; a schema whose emptiness\n"
     "cannot be decided within the work budget gives False.\n\n"
+    TS_DECISION_SCOPE
     "Returns:\n"
     "    True when the schema's set is provably empty, else False.";
 
