@@ -11,6 +11,7 @@ guard keeps a larger reserve there because every frame is larger.
 """
 
 import json
+import os
 import subprocess
 import sys
 import textwrap
@@ -50,6 +51,7 @@ PRELUDE = textwrap.dedent(
     """
 )
 
+TESTS_DIR = os.path.dirname(os.path.abspath(__file__))
 KIB = 1024
 SMALL_STACKS = [256 * KIB, 512 * KIB]
 STACK_MESSAGE = "too little native stack left on this thread to "
@@ -261,3 +263,22 @@ def test_deep_document_is_parsed_or_refused_on_a_small_stack(stack_size):
     if settled[1] is not None:
         assert settled[0] is False
     assert failing[:2] == [False, False] and failing[2] in (["recursion_limit"], ["json_invalid"])
+
+
+@pytest.mark.skipif(PYPY, reason="the sweep's grammar is CPython's (unpacked tuples need 3.11)")
+def test_generated_questions_stay_sound_on_a_small_stack():
+    # A slice of the soundness sweep (tests/sweep.py) on a 512 KiB thread,
+    # where the guard turns deep decisions into undecided: never into a
+    # wrong answer.
+    out = run_script(
+        f"""
+        sys.path.insert(0, {TESTS_DIR!r})
+        import sweep
+        def work():
+            stats = sweep.work((7, 3000))
+            return [stats["pairs"], stats["failure_count"], [str(f) for f in stats["failures"][:5]]]
+        print(json.dumps(on_thread(512 * 1024, work)))
+        """
+    )
+    pairs, failures, shown = out["value"]
+    assert pairs >= 3000 and failures == 0, shown
