@@ -43,6 +43,11 @@
 // stops the checking.  A member is returned without a walk; a non-member is
 // walked as a Python object for its report.
 //
+// The sink's larger steps are kept out of line: the parser recurses once
+// per nesting level, and inlined into it they would grow every one of its
+// frames (200 nested arrays must parse on a small thread's stack, in the
+// sanitizer builds too).
+//
 // Budget: one pass over the text, stopped early on a settled failure;
 // memory is a frame per open container, a byte per declared key of the
 // open records, and the tree of one buffered subtree at a time.
@@ -270,7 +275,7 @@ public:
     bool begin_array() { return begin(true); }
     bool begin_object() { return begin(false); }
 
-    bool end_array(std::size_t n) {
+    [[gnu::noinline]] bool end_array(std::size_t n) {
         if (buffering_) {
             builder_.end_array(n);
             return --buffering_ == 0 ? finish_buffer() : true;
@@ -286,7 +291,7 @@ public:
         return complete(ok);
     }
 
-    bool end_object(std::size_t n) {
+    [[gnu::noinline]] bool end_object(std::size_t n) {
         if (buffering_) {
             builder_.end_object(n);
             return --buffering_ == 0 ? finish_buffer() : true;
@@ -435,14 +440,19 @@ private:
         }
         const json::TreeBuilder::Mark mark = builder_.mark();
         push();
+        return walk_scalar(*node, mark);
+    }
+
+    // The general walk of the one-value tree just pushed.
+    [[gnu::noinline]] bool walk_scalar(const ir::Node& node, json::TreeBuilder::Mark mark) {
         const json::Value value = builder_.take();
-        const bool ok = walk_value(*node, value);
+        const bool ok = walk_value(node, value);
         builder_.rewind(mark);
         if (st_.stop) return false;
         return complete(ok);
     }
 
-    bool begin(bool array) {
+    [[gnu::noinline]] bool begin(bool array) {
         if (buffering_) {
             ++buffering_;
             return true;
@@ -506,7 +516,7 @@ private:
 
     // Follows the node a container arrives at the way the walk would enter
     // it, up to the check that takes the container's items.
-    Route resolve(const ir::Node*& node, bool array) {
+    [[gnu::noinline]] Route resolve(const ir::Node*& node, bool array) {
         // An identity of our own for the recursion guard: odd, so never the
         // address of a tree value.
         const std::uint64_t identity = (++values_ << 1) | 1;
@@ -616,7 +626,7 @@ private:
         }
     }
 
-    bool member_key(std::string_view text) {
+    [[gnu::noinline]] bool member_key(std::string_view text) {
         Frame& f = frames_.back();
         const auto entries = ir::as_span(f.node->entries);
         if (auto index = declared_entry(f, entries, text)) {
@@ -707,7 +717,7 @@ private:
         frames_.pop_back();
     }
 
-    bool finish_buffer() {
+    [[gnu::noinline]] bool finish_buffer() {
         const json::Value value = builder_.take();
         st_.depth = buffer_depth_;
         const bool ok = walk_value(*buffer_node_, value);
@@ -717,7 +727,7 @@ private:
     }
 
     // The general walk of one tree value, from the counters as they stand.
-    bool walk_value(const ir::Node& node, const json::Value& value) {
+    [[gnu::noinline]] bool walk_value(const ir::Node& node, const json::Value& value) {
         struct Relock {
             LockRelease& lock;
             bool was;
