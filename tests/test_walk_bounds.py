@@ -211,3 +211,51 @@ def test_remembered_verdict_is_dropped_once_user_code_ran():
     value = {"a": {"a": "ok", "b": "ok", "k": "zz"}, "b": inner, "k": "go"}
     assert s.is_valid(value) is False
     assert inner["k"] == 5
+
+
+# Members that reach the same child a level apart (`list[X]` and
+# `list[X | str]`): past the recursion limit every walk of the child meets
+# a limit, and its memory must answer for the other depth too, or the work
+# grows with every combination of those offsets (an hour at depth 140 for
+# `Offsets` below).
+Offsets = recursive(lambda X: union(int, list[X], list[union(X, str)],
+                                    {"k": X, "t": Literal[1]}, {"k": X, "t": Literal[2]}))
+Lists = recursive(lambda X: union(int, list[X], list[union(X, str)], list[union(X, bytes)]))
+
+
+def offsets_chain(depth):
+    value = None
+    for i in range(depth):
+        value = {"k": value, "t": 2} if i % 7 == 0 else [value]
+    return value
+
+
+def list_chain(depth):
+    value = None
+    for _ in range(depth):
+        value = [value]
+    return value
+
+
+@pytest.mark.parametrize(
+    "schema, value, first",
+    [
+        # The recursion limit: 128 nested definitions.
+        (Offsets, offsets_chain(140), ("recursion_limit", 128, "at most 128 levels of recursion")),
+        # The nesting limit, met first: 512 levels.
+        (Lists, list_chain(140), ("recursion_limit", 128, "at most 512 levels of nesting")),
+    ],
+    ids=["recursion limit", "nesting limit"],
+)
+def test_members_a_level_apart_past_the_limits_are_polynomial(schema, value, first):
+    for entry in (schema.validate, lambda v: schema.validate(v, fail_fast=True),
+                  lambda v: schema.validate_json(json.dumps(v))):
+        result, steps = steps_of(lambda: entry(value))
+        assert result[0] == "error"
+        code, path, expected, _ = result[1][0]
+        assert (code, len(path), expected) == first
+        assert steps < 60 * 140, steps
+    for entry in (schema.is_valid, lambda v: schema.is_valid_json(json.dumps(v))):
+        result, steps = steps_of(lambda: entry(value))
+        assert result == ("ok", False)
+        assert steps < 30 * 140, steps

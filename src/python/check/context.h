@@ -109,6 +109,14 @@ struct WalkState {
 
     // `walk` levels entered so far (a work counter).
     std::uint64_t steps = 0;
+    // Depth tracking for the memo (`track_depth`): `walk` looks further
+    // only when it enters a level past `watch`, which is the nesting limit
+    // while nothing is tracked, else the deepest level entered so far
+    // (`deepest`), so an untracked walk pays nothing for it.
+    std::uint64_t watch = kMaxWalkDepth;
+    std::uint64_t deepest = 0;
+    // Times the nesting limit or the native stack reserve was met.
+    std::uint64_t depth_hits = 0;
     // Advanced whenever code we do not control may have run (a predicate,
     // a user `__eq__`, `__instancecheck__`, an attribute read, a `repr`):
     // memo entries of an older epoch are not used.
@@ -179,6 +187,24 @@ struct WalkState {
     // The poll stopped the work: keeps the handler's exception, as it is,
     // and stops the walk.
     void interrupted();
+
+    // Starts tracking the deepest level entered from here; `reach` ends it.
+    struct DepthMark {
+        std::uint64_t deepest, watch;
+    };
+    DepthMark track_depth() {
+        const DepthMark mark{deepest, watch};
+        deepest = watch = depth;
+        return mark;
+    }
+    // The levels entered below the current depth since `mark`; an
+    // enclosing tracking goes on with what they reached.
+    std::uint64_t reach(DepthMark mark) {
+        const std::uint64_t levels = deepest - depth;
+        if (mark.deepest > deepest) deepest = mark.deepest;
+        watch = mark.watch > deepest ? mark.watch : deepest;
+        return levels;
+    }
 
     void decline() {
         declined = true;

@@ -23,14 +23,24 @@
 //     a strong reference to it, so its address cannot be reused by another
 //     object while the entry lives;
 //   * the walk it records met no limit, no cycle and no unresolved
-//     placeholder, and the walk it would replace starts no deeper, in
-//     nesting and in recursion-guard entries: it then meets no limit
-//     either, and a walk that meets no limit and no cycle answers the same
-//     wherever it starts (a cycle met from one start is met from any
-//     other).  A walk that did meet one answers for the very same
-//     starting point only (same depth, same guard), which is where the
-//     members of a union or intersection walk a child again: so a value
-//     that crosses a limit is not walked once per member per level either.
+//     placeholder, and the walk it would replace starts with no more
+//     recursion-guard entries, and either no deeper or deeper by so little
+//     that the levels the recorded walk entered (its reach) stay within the
+//     nesting limit: it then meets no limit either, and a walk that meets
+//     no limit and no cycle answers the same wherever it starts (a cycle
+//     met from one start is met from any other).
+//   * a walk that did meet one answers for the same guard only (same
+//     entries, so the recursion limit and cycles are met at the same
+//     places), which is where the members of a union or intersection walk
+//     a child again, and at any depth that keeps its reach within the
+//     nesting limit, as above; unless what it met was the nesting limit or
+//     the native stack reserve, which depend on the depth: then for the
+//     very same depth only.  Members of a union reach the same child at
+//     depths a level or two apart (`list[X]` and `list[X | str]`), so
+//     without the reach a value past the recursion limit would be walked
+//     again for every combination of those offsets.
+// An entry reused deeper than it was made may stand for a walk that would
+// have met the native stack reserve; it answers what a larger stack gives.
 // An entry that fails these is ignored, and the walk is done again.
 //
 // Entries are made only while some enclosing check may walk the current
@@ -121,8 +131,13 @@ struct MemoEntry {
     std::uint64_t depth;
     std::size_t guard_size;
     std::uint64_t guard_context;
+    // The levels its walk entered below its start.
+    std::uint64_t reach;
     // It met a limit, a cycle or a placeholder.
     bool declined;
+    // It met the nesting limit or the native stack reserve: it stands for
+    // a walk from its own depth only.
+    bool exact_depth;
     bool verdict;
     bool profiled;               // `profile` holds the failures of a failing walk
     FailureProfile profile;      // path lengths relative to the back edge's path

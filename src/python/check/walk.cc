@@ -112,9 +112,14 @@ const MemoEntry* recall(std::uint64_t definition, const Source& src, const WalkC
     const WalkState& st = *ctx.state;
     const MemoEntry* e = st.memo.find(definition, src.identity());
     if (!e || e->user_code != st.user_code) return nullptr;
+    // Starting here, the walk meets the nesting limit where the remembered
+    // one did, or nowhere: it starts no deeper, or its levels (one more for
+    // the scalar tests made in place) stay within the limit.
+    const bool fits = st.depth <= e->depth || (!e->exact_depth && st.depth + e->reach + 1 <= kMaxWalkDepth);
     if (e->declined) {
-        if (e->depth != st.depth || e->guard_context != st.guard_context()) return nullptr;
-    } else if (st.depth > e->depth || st.recursion_guard.size() > e->guard_size) {
+        if (e->guard_context != st.guard_context()) return nullptr;
+        if (e->exact_depth ? st.depth != e->depth : !fits) return nullptr;
+    } else if (!fits || st.recursion_guard.size() > e->guard_size) {
         return nullptr;
     }
     if (e->verdict || !ctx.recording()) return e;
@@ -166,6 +171,8 @@ bool check_back_edge(const ir::Node& node, const Source& src, WalkContext& ctx) 
 
     // Walk the definition, noting what a memo entry must know of it.
     const std::uint64_t declines = st.declines;
+    const std::uint64_t depth_hits = st.depth_hits;
+    const WalkState::DepthMark mark = st.track_depth();
     const std::size_t guard_size = st.recursion_guard.size();
     const std::uint64_t guard_context = st.guard_context();
     st.push_named_guard(identity, definition);
@@ -174,6 +181,7 @@ bool check_back_edge(const ir::Node& node, const Source& src, WalkContext& ctx) 
     if (outer_profile) ctx.profile = &mine;
     const std::size_t recorded_before = ctx.recorded();
     const bool member = walk(st.definitions[definition], src, ctx);
+    const std::uint64_t reach = st.reach(mark);
     ctx.profile = outer_profile;
     st.recursion_guard.pop_back();
     if (outer_profile) outer_profile->merge(mine);
@@ -186,6 +194,8 @@ bool check_back_edge(const ir::Node& node, const Source& src, WalkContext& ctx) 
     entry.guard_size = guard_size;
     entry.guard_context = guard_context;
     entry.declined = st.declines != declines;
+    entry.reach = reach;
+    entry.exact_depth = st.depth_hits != depth_hits;
     entry.verdict = member;
     entry.profiled = false;
     if (!member && outer_profile) {
@@ -299,14 +309,19 @@ bool walk(const ir::Node& node, const Source& src, WalkContext& ctx) {
     WalkState& st = *ctx.state;
     if (st.stop) return false;
     if (st.depth == 0) st.stack_floor = util::native_stack_floor(util::current_frame());
-    if (st.depth + 1 > kMaxWalkDepth) {
-        st.decline();
-        if (ctx.recording())
-            push_violation("recursion_limit", "at most " + std::to_string(kMaxWalkDepth) + " levels of nesting", src,
-                           ctx);
-        return false;
+    if (st.depth + 1 > st.watch) [[unlikely]] {
+        if (st.depth + 1 > kMaxWalkDepth) {
+            ++st.depth_hits;
+            st.decline();
+            if (ctx.recording())
+                push_violation("recursion_limit", "at most " + std::to_string(kMaxWalkDepth) + " levels of nesting",
+                               src, ctx);
+            return false;
+        }
+        st.deepest = st.watch = st.depth + 1;  // a tracked walk goes deeper
     }
     if (util::current_frame() < st.stack_floor) [[unlikely]] {
+        ++st.depth_hits;
         st.decline();
         if (ctx.recording()) push_violation("recursion_limit", kNativeStackText, src, ctx);
         return false;
