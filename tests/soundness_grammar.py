@@ -756,6 +756,10 @@ def container(rng, depth=1):
         return ("tuplevar", child(rng))
     if r < 0.46:
         flavour = rng.choice(["tuple", "list"])
+        if UNPACK is None:
+            # No unpacked tuples before 3.11: their spec would be a list
+            # literal, whose values the tuple flavour does not make.
+            flavour = "list"
         suffix = [child(rng) for _ in range(rng.randint(0, 1))] if flavour == "tuple" else []
         return ("unpack", flavour, [child(rng) for _ in range(rng.randint(0, 2))], child(rng), suffix)
     if r < 0.58:
