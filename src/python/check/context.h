@@ -117,6 +117,12 @@ struct WalkState {
     std::uint64_t deepest = 0;
     // Times the nesting limit or the native stack reserve was met.
     std::uint64_t depth_hits = 0;
+    // Times a cycle, and the recursion limit, were met.
+    std::uint64_t loop_hits = 0;
+    std::uint64_t guard_limit_hits = 0;
+    // The most recursion-guard entries a back edge has been checked with
+    // since `track_guard` (while the memo is on).
+    std::size_t guard_high = 0;
     // Advanced whenever code we do not control may have run (a predicate,
     // a user `__eq__`, `__instancecheck__`, an attribute read, a `repr`):
     // memo entries of an older epoch are not used.
@@ -203,6 +209,32 @@ struct WalkState {
         const std::uint64_t levels = deepest - depth;
         if (mark.deepest > deepest) deepest = mark.deepest;
         watch = mark.watch > deepest ? mark.watch : deepest;
+        return levels;
+    }
+
+    // A level `level` deep was entered as far as depth tracking goes (a
+    // remembered walk that stands in for one).
+    void reached(std::uint64_t level) {
+        if (level > watch && level <= kMaxWalkDepth) deepest = watch = level;
+    }
+
+    // Starts tracking the guard sizes back edges are checked with; returns
+    // the mark `guard_reach` ends it with.
+    std::size_t track_guard() {
+        const std::size_t mark = guard_high;
+        guard_high = recursion_guard.size();
+        return mark;
+    }
+    // A back edge was checked with `size` guard entries (or a remembered
+    // walk stands in for checks up to that size).
+    void reached_guard(std::size_t size) {
+        if (size > guard_high) guard_high = size;
+    }
+    // The most entries beyond `start` a back edge was checked with since
+    // `mark`; an enclosing tracking goes on with what they reached.
+    std::size_t guard_reach(std::size_t mark, std::size_t start) {
+        const std::size_t levels = guard_high - start;
+        if (mark > guard_high) guard_high = mark;
         return levels;
     }
 

@@ -22,26 +22,37 @@
 //   * the value it was made for is still the same object: the entry holds
 //     a strong reference to it, so its address cannot be reused by another
 //     object while the entry lives;
-//   * the walk it records met no limit, no cycle and no unresolved
-//     placeholder, and the walk it would replace starts with no more
-//     recursion-guard entries, and either no deeper or deeper by so little
-//     that the levels the recorded walk entered (its reach) stay within the
-//     nesting limit: it then meets no limit either, and a walk that meets
-//     no limit and no cycle answers the same wherever it starts (a cycle
-//     met from one start is met from any other).
-//   * a walk that did meet one answers for the same guard only (same
-//     entries, so the recursion limit and cycles are met at the same
+//   * depth: if the recorded walk met the nesting limit or the native
+//     stack reserve, the walk it would replace starts at the very same
+//     depth; otherwise no deeper, or deeper by so little that the levels
+//     the recorded walk entered (its reach) stay within the nesting limit,
+//     so it meets that limit nowhere either.  Members of a union reach the
+//     same child at depths a level or two apart (`list[X]` and
+//     `list[X | str]`), so without the reach a value past a limit would be
+//     walked again for every combination of those offsets;
+//   * guard: the walk it would replace starts from the same guard (same
+//     entries, so cycles and the recursion limit are met at the same
 //     places), which is where the members of a union or intersection walk
-//     a child again, and at any depth that keeps its reach within the
-//     nesting limit, as above; unless what it met was the nesting limit or
-//     the native stack reserve, which depend on the depth: then for the
-//     very same depth only.  Members of a union reach the same child at
-//     depths a level or two apart (`list[X]` and `list[X | str]`), so
-//     without the reach a value past the recursion limit would be walked
-//     again for every combination of those offsets.
+//     a child again.  Or, if the recorded walk met no cycle, from another
+//     guard that meets the recursion limit where it did: with as many
+//     entries if it met that limit, else with so few that the guard sizes
+//     its back edges were checked with (its guard reach) stay below the
+//     limit.  A walk that met no limit and no cycle then answers the same
+//     wherever it starts (a cycle met from one start is met from any
+//     other).  A walk that met a limit answers the same where none of the
+//     entries the two guards do not share can be met below the value: a
+//     parsed document is a tree, and for Python values `AcyclicCache` tells
+//     (acyclic.h).  Members that cross back edges at different values
+//     (`list[list[X]]` and `list[X | str]`) reach a child with guards of
+//     different entries and sizes, as many as there are ways to combine
+//     the members down to it; without this, a value past a limit would be
+//     walked again for each.
 // An entry reused deeper than it was made may stand for a walk that would
 // have met the native stack reserve; it answers what a larger stack gives.
-// An entry that fails these is ignored, and the walk is done again.
+// An entry that fails these is ignored, and the walk is done again.  A
+// walk that a remembered one stands in for passes on to the walk around
+// it what the remembered one met and how far it reached, so the entry
+// made for the enclosing walk is kept and used by the same rules.
 //
 // Entries are made only while some enclosing check may walk the current
 // value again (`WalkState::revisits`), so a walk without unions,
@@ -53,12 +64,16 @@
 // again gets the same name.
 //
 // Budget: one entry per (definition, value) pair walked under a revisit
-// scope and one name per guard entry pushed while the memo is on, both
-// released with the walk; a lookup is one hash of two or three words.
+// scope, and for walks that met a limit one per (definition, value) and
+// depth or guard size the limit depends on, so at most 512 * 128 times as
+// many; one name per guard entry pushed while the memo is on; one mark per
+// object `AcyclicCache` visits.  All are released with the walk; a lookup
+// is at most four hashes of four words.
 #pragma once
 
 #include "python/binding/capi.h"
 
+#include <array>
 #include <boost/unordered/unordered_flat_map.hpp>
 #include <cstddef>
 #include <cstdint>
@@ -66,6 +81,7 @@
 
 #include "core/util/fxhash.h"
 #include "python/binding/ref.h"
+#include "python/check/acyclic.h"
 
 namespace tessaron::python::check {
 
@@ -135,8 +151,14 @@ struct MemoEntry {
     std::uint64_t reach;
     // It met a limit, a cycle or a placeholder.
     bool declined;
+    // It met a cycle; it met the recursion limit.
+    bool met_loop;
+    bool met_guard_limit;
+    // The most guard entries beyond `guard_size` a back edge was checked
+    // with in its walk.
+    std::size_t guard_reach;
     // It met the nesting limit or the native stack reserve: it stands for
-    // a walk from its own depth only.
+    // a walk from its own depth only (`WalkMemo::find_at`).
     bool exact_depth;
     bool verdict;
     bool profiled;               // `profile` holds the failures of a failing walk
@@ -145,24 +167,36 @@ struct MemoEntry {
 
 class WalkMemo {
 public:
-    bool empty() const { return table_.empty(); }
-
-    const MemoEntry* find(std::uint64_t definition, std::uint64_t identity) const {
-        auto it = table_.find(Key{definition, identity});
-        return it == table_.end() ? nullptr : &it->second;
+    // The entries that may stand in for walking `definition` at the value
+    // `identity` from `depth` with `guard_size` guard entries, most widely
+    // usable first (nullptr where there is none): entries are kept under
+    // their own depth only when they met the nesting limit, and under
+    // their own guard size only when they met the recursion limit.
+    std::array<const MemoEntry*, 4> find(std::uint64_t definition, std::uint64_t identity, std::uint64_t depth,
+                                         std::size_t guard_size) const {
+        if (table_.empty()) return {};
+        return {lookup(Key{definition, identity, kAny, kAny}), lookup(Key{definition, identity, kAny, guard_size}),
+                lookup(Key{definition, identity, depth, kAny}), lookup(Key{definition, identity, depth, guard_size})};
     }
 
     void store(std::uint64_t definition, std::uint64_t identity, MemoEntry entry) {
-        table_.insert_or_assign(Key{definition, identity}, std::move(entry));
+        const Key key{definition, identity, entry.exact_depth ? entry.depth : kAny,
+                      entry.met_guard_limit ? entry.guard_size : kAny};
+        table_.insert_or_assign(key, std::move(entry));
     }
 
     // The names of the guards met while the memo is on (context.h).
     boost::unordered_flat_map<GuardKey, std::uint64_t, GuardKeyHash> contexts;
+    // What is known of the values below each value (acyclic.h).
+    AcyclicCache acyclic;
 
 private:
+    static constexpr std::uint64_t kAny = ~std::uint64_t{0};
     struct Key {
         std::uint64_t definition;
         std::uint64_t identity;
+        std::uint64_t depth;       // kAny, or the one depth the entry is for
+        std::uint64_t guard_size;  // kAny, or the one guard size it is for
         bool operator==(const Key&) const = default;
     };
     struct KeyHash {
@@ -170,9 +204,15 @@ private:
             util::FxHasher h;
             h.write(k.identity);
             h.write(k.definition);
+            h.write(k.depth);
+            h.write(k.guard_size);
             return h.finish();
         }
     };
+    const MemoEntry* lookup(const Key& key) const {
+        auto it = table_.find(key);
+        return it == table_.end() ? nullptr : &it->second;
+    }
     boost::unordered_flat_map<Key, MemoEntry, KeyHash> table_;
 };
 

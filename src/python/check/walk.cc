@@ -103,25 +103,58 @@ bool check_instance(const ir::Node& node, const Source& src, WalkContext& ctx) {
     return member;
 }
 
+// Whether entry `e` stands in for a walk from the guard as it stands
+// (memo.h): the same guard; or, for a walk that met no cycle, another one
+// that meets the recursion limit where it did (as many entries), or nowhere
+// (its own entries and the walk's stay below the limit).  A walk that met
+// nothing that depends on the guard's entries answers for any such guard;
+// one that met a limit only where none of the entries it does not share
+// can be met below the value.
+template <ValueSource Source>
+bool guard_allows(const MemoEntry& e, const Source& src, WalkState& st) {
+    if (e.guard_context == st.guard_context()) return true;
+    if (e.met_loop) return false;
+    const std::size_t size = st.recursion_guard.size();
+    if (e.met_guard_limit ? size != e.guard_size : size + e.guard_reach >= kMaxRecursionEntries) return false;
+    if (!e.declined) return true;
+    if constexpr (Source::is_json)
+        return true;  // a parsed document is a tree
+    else
+        return st.memo.acyclic.holds(src.obj, st.user_code);
+}
+
+// Whether entry `e` stands in for walking its definition here.
+template <ValueSource Source>
+bool usable(const MemoEntry* e, const Source& src, WalkState& st) {
+    if (!e || e->user_code != st.user_code) return false;
+    if (e->exact_depth) {
+        // It met the nesting limit, so it stands for walks from its own
+        // depth only (and is kept under that depth).
+        if (st.depth != e->depth) return false;
+    } else if (st.depth > e->depth && st.depth + e->reach + 1 > kMaxWalkDepth) {
+        // Starting here, the walk would meet the nesting limit somewhere:
+        // it starts deeper than the remembered one, which met none, and its
+        // levels (one more for the scalar tests made in place) go past it.
+        return false;
+    }
+    return guard_allows(*e, src, st);
+}
+
 // The memo entry that may stand in for walking definition `definition` at
 // the source's value here, or nullptr (memo.h says when one may).  In a
 // recording context only a member verdict may, and while profiling also a
 // profiled failure; `VerdictOnly` takes any verdict.
 template <ValueSource Source>
 const MemoEntry* recall(std::uint64_t definition, const Source& src, const WalkContext& ctx) {
-    const WalkState& st = *ctx.state;
-    const MemoEntry* e = st.memo.find(definition, src.identity());
-    if (!e || e->user_code != st.user_code) return nullptr;
-    // Starting here, the walk meets the nesting limit where the remembered
-    // one did, or nowhere: it starts no deeper, or its levels (one more for
-    // the scalar tests made in place) stay within the limit.
-    const bool fits = st.depth <= e->depth || (!e->exact_depth && st.depth + e->reach + 1 <= kMaxWalkDepth);
-    if (e->declined) {
-        if (e->guard_context != st.guard_context()) return nullptr;
-        if (e->exact_depth ? st.depth != e->depth : !fits) return nullptr;
-    } else if (!fits || st.recursion_guard.size() > e->guard_size) {
-        return nullptr;
+    WalkState& st = *ctx.state;
+    const MemoEntry* e = nullptr;
+    for (const MemoEntry* candidate : st.memo.find(definition, src.identity(), st.depth, st.recursion_guard.size())) {
+        if (usable(candidate, src, st)) {
+            e = candidate;
+            break;
+        }
     }
+    if (!e) return nullptr;
     if (e->verdict || !ctx.recording()) return e;
     if (ctx.profile && e->profiled) return e;
     return nullptr;
@@ -135,12 +168,14 @@ bool check_back_edge(const ir::Node& node, const Source& src, WalkContext& ctx) 
     for (const GuardEntry& entry : st.recursion_guard) {
         if (entry.identity == identity && entry.definition == definition) {
             st.decline();
+            ++st.loop_hits;
             push_violation("recursion_loop", "a finite (non-cyclic) value", src, ctx);
             return false;
         }
     }
     if (st.recursion_guard.size() >= kMaxRecursionEntries) {
         st.decline();
+        ++st.guard_limit_hits;
         if (ctx.recording())
             push_violation("recursion_limit",
                            "at most " + std::to_string(kMaxRecursionEntries) + " levels of recursion", src, ctx);
@@ -163,8 +198,16 @@ bool check_back_edge(const ir::Node& node, const Source& src, WalkContext& ctx) 
         return member;
     }
     const std::size_t base = ctx.path->size();
+    st.reached_guard(st.recursion_guard.size());
     if (const MemoEntry* known = recall(definition, src, ctx)) {
+        // An enclosing walk being remembered learns what this one met and
+        // how deep it went, as if it had been walked here.
         if (known->declined) st.decline();
+        if (known->exact_depth) ++st.depth_hits;
+        if (known->met_loop) ++st.loop_hits;
+        if (known->met_guard_limit) ++st.guard_limit_hits;
+        st.reached(st.depth + known->reach);
+        st.reached_guard(st.recursion_guard.size() + known->guard_reach);
         if (!known->verdict && ctx.profile) ctx.profile->merge(known->profile.shifted(base));
         return known->verdict;
     }
@@ -172,8 +215,11 @@ bool check_back_edge(const ir::Node& node, const Source& src, WalkContext& ctx) 
     // Walk the definition, noting what a memo entry must know of it.
     const std::uint64_t declines = st.declines;
     const std::uint64_t depth_hits = st.depth_hits;
+    const std::uint64_t loop_hits = st.loop_hits;
+    const std::uint64_t guard_limit_hits = st.guard_limit_hits;
     const WalkState::DepthMark mark = st.track_depth();
     const std::size_t guard_size = st.recursion_guard.size();
+    const std::size_t guard_mark = st.track_guard();
     const std::uint64_t guard_context = st.guard_context();
     st.push_named_guard(identity, definition);
     FailureProfile mine;
@@ -182,6 +228,7 @@ bool check_back_edge(const ir::Node& node, const Source& src, WalkContext& ctx) 
     const std::size_t recorded_before = ctx.recorded();
     const bool member = walk(st.definitions[definition], src, ctx);
     const std::uint64_t reach = st.reach(mark);
+    const std::size_t guard_reach = st.guard_reach(guard_mark, guard_size);
     ctx.profile = outer_profile;
     st.recursion_guard.pop_back();
     if (outer_profile) outer_profile->merge(mine);
@@ -194,7 +241,10 @@ bool check_back_edge(const ir::Node& node, const Source& src, WalkContext& ctx) 
     entry.guard_size = guard_size;
     entry.guard_context = guard_context;
     entry.declined = st.declines != declines;
+    entry.met_loop = st.loop_hits != loop_hits;
+    entry.met_guard_limit = st.guard_limit_hits != guard_limit_hits;
     entry.reach = reach;
+    entry.guard_reach = guard_reach;
     entry.exact_depth = st.depth_hits != depth_hits;
     entry.verdict = member;
     entry.profiled = false;
