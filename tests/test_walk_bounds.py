@@ -269,7 +269,7 @@ def test_members_a_level_apart_past_the_limits_are_polynomial(schema, value, fir
 # one for every way to combine the members down to it.  Without a memory
 # that answers across such guards, a value past the nesting limit, or past
 # the recursion limit, or merely failing while recording, took hours.
-Quads = recursive(lambda X: Union[int, list[list[list[list[X]]]], list[Union[X, str]]])
+Quads = recursive(lambda X: union(int, list[list[list[list[X]]]], list[union(X, str)]))
 Records = recursive(lambda X: union(int, {"a": {"a": X}}, {"a": union(X, str)}, {"a": X, "b": int}))
 
 
