@@ -462,7 +462,12 @@ def items_of(s, depth, extra):
     """The values to put alone in a container of items of schema `s`: its own
     first values, then the values of every part of both schemas (the
     witnesses a complement inside a container needs lie there)."""
-    return part_values(s, depth, extra)[:24] + list(extra)
+    return part_values(s, depth, extra)[:ITEM_PREFIX] + list(extra)
+
+
+# How many of an item schema's own values go into containers; the wider
+# search below takes more.
+ITEM_PREFIX = 24
 
 
 def as_element(v):
@@ -667,6 +672,18 @@ def candidates_of(*schemas):
     of every part of either schema."""
     extra = capped(interleave([values_of(p, 1) for s in schemas for p in parts(s)]), 48)
     return interleave([values_of(s, 3, extra) for s in schemas]) + POOL
+
+
+def wide_candidates_of(*schemas):
+    """As `candidates_of`, with more of each item schema's own values in the
+    containers: a complement's witness inside a tuple inside a list can lie
+    past the usual prefix."""
+    global ITEM_PREFIX
+    saved, ITEM_PREFIX = ITEM_PREFIX, 64
+    try:
+        return candidates_of(*schemas)
+    finally:
+        ITEM_PREFIX = saved
 
 
 def compile_spec(s):
