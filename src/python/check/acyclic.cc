@@ -70,7 +70,7 @@ bool AcyclicCache::next_child(Frame& f, PyObject*& child) {
 
 void AcyclicCache::taint_open() {
     for (Frame& f : stack_) {
-        marks_[reinterpret_cast<std::uintptr_t>(f.object)] = Mark::Tainted;
+        marks_[f.object] = Mark::Tainted;
         Py_XDECREF(f.iterator);
     }
     stack_.clear();
@@ -93,7 +93,7 @@ bool AcyclicCache::holds(PyObject* value, std::uint64_t epoch) {
             case Shape::Container:
                 break;
         }
-        auto [it, fresh] = marks_.try_emplace(reinterpret_cast<std::uintptr_t>(o), Mark::Open);
+        auto [it, fresh] = marks_.try_emplace(o, Mark::Open);
         if (!fresh) return it->second == Mark::Clear;
         held_.push_back(py::Ref::borrow(o));
         stack_.push_back(Frame{o});
@@ -108,7 +108,7 @@ bool AcyclicCache::holds(PyObject* value, std::uint64_t epoch) {
             return false;
         }
         if (!child) {
-            marks_[reinterpret_cast<std::uintptr_t>(f.object)] = Mark::Clear;
+            marks_[f.object] = Mark::Clear;
             Py_XDECREF(f.iterator);
             stack_.pop_back();
             continue;

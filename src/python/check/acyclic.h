@@ -44,13 +44,6 @@ public:
 
 private:
     enum class Mark : std::uint8_t { Open, Clear, Tainted };
-    struct IdentityHash {
-        std::size_t operator()(std::uintptr_t k) const noexcept {
-            util::FxHasher h;
-            h.write(static_cast<std::uint64_t>(k));
-            return h.finish();
-        }
-    };
     struct Frame {
         PyObject* object;
         Py_ssize_t next = 0;          // the next item, or a dict's position
@@ -67,7 +60,7 @@ private:
     std::vector<Frame> stack_;
     std::vector<py::Ref> held_;
 
-    boost::unordered_flat_map<std::uintptr_t, Mark, IdentityHash> marks_;
+    boost::unordered_flat_map<const void*, Mark, util::FxHash> marks_;
     std::uint64_t epoch_ = ~std::uint64_t{0};
 };
 
