@@ -319,6 +319,47 @@ def test_argument_errors(call, message):
     assert message in str(info.value)
 
 
+# --- a limit under a complement -----------------------------------------------
+
+NESTED_INTS = tessaron.recursive(lambda r: tessaron.union(int, Validator([r])))
+
+
+def in_arrays(depth, leaf):
+    return "[" * depth + leaf + "]" * depth
+
+
+@pytest.mark.parametrize(
+    "schema, doc, path",
+    [
+        # A member of the inner schema refused only at the recursion limit,
+        # and a non-member the walk could not tell from one before it.
+        (tessaron.complement(NESTED_INTS), in_arrays(128, "1"), ()),
+        (tessaron.complement(NESTED_INTS), in_arrays(200, '"s"'), ()),
+        # Under the containers the one-pass check follows as it parses.
+        (Validator({"k": tessaron.complement(NESTED_INTS)}), '{"k": %s}' % in_arrays(128, "1"), ("k",)),
+        (Validator([tessaron.complement(NESTED_INTS)]), '["s", %s]' % in_arrays(128, "1"), (1,)),
+    ],
+    ids=["member", "non-member", "in-record", "in-list"],
+)
+def test_a_complement_refuses_a_document_its_inner_walk_refused_at_a_limit(schema, doc, path):
+    assert schema.is_valid_json(doc) is False
+    assert schema.is_valid_json(doc.encode()) is False
+    expected = [("recursion_limit", path, "at most 128 levels of recursion")]
+    for method in (schema.validate_json, schema.load):
+        for fail_fast in (False, True):
+            with pytest.raises(ValidationError) as info:
+                method(doc, fail_fast=fail_fast)
+            assert [(e["code"], e["path"], e["expected"]) for e in info.value.errors] == expected
+
+
+def test_a_complement_still_admits_a_document_within_the_limits():
+    v = tessaron.complement(NESTED_INTS)
+    doc = in_arrays(127, '"s"')
+    assert v.is_valid_json(doc) is True
+    assert v.validate_json(doc) is None
+    assert v.load(doc) == json.loads(doc)
+
+
 # --- hostile documents ------------------------------------------------------
 
 

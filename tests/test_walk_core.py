@@ -347,3 +347,130 @@ def test_a_cyclic_value_is_a_loop_not_a_crash():
     # The same object twice side by side is no loop.
     shared = [None]
     assert v.is_valid([shared, shared]) is True
+
+
+# --- a limit under a complement ----------------------------------------------
+
+# Integers nested in lists, one entry into the definition per list.
+NESTED_INTS = tessaron.recursive(lambda r: tessaron.union(int, Validator([r])))
+# Four lists per entry: the nesting limit comes before the recursion limit.
+FOUR_DEEP = tessaron.recursive(lambda r: tessaron.union(None, Validator([[[[r]]]])))
+
+RECURSION_TEXT = "at most 128 levels of recursion"
+NESTING_TEXT = "at most 512 levels of nesting"
+
+
+def in_lists(depth, inner):
+    for _ in range(depth):
+        inner = [inner]
+    return inner
+
+
+def failures(v, value, **kwargs):
+    with pytest.raises(ValidationError) as info:
+        v.validate(value, **kwargs)
+    return [(e["code"], e["path"], e["expected"]) for e in info.value.errors]
+
+
+@pytest.mark.parametrize(
+    "schema, value, path, expected",
+    [
+        # A member of the inner schema, refused only at the limit.
+        (tessaron.complement(NESTED_INTS), in_lists(128, 1), (), RECURSION_TEXT),
+        (tessaron.complement(FOUR_DEEP), in_lists(4 * 130, None), (), NESTING_TEXT),
+        # No member either, but the walk stopped at the limit before it
+        # could tell: no verdict to negate.
+        (tessaron.complement(NESTED_INTS), in_lists(200, "s"), (), RECURSION_TEXT),
+        # The limit met by a member that did not decide the inner union.
+        (tessaron.complement(tessaron.union(str, NESTED_INTS)), in_lists(128, 1), (), RECURSION_TEXT),
+        # Under a container: at the complement's own path.
+        (Validator({"k": tessaron.complement(NESTED_INTS)}), {"k": in_lists(128, 1)}, ("k",), RECURSION_TEXT),
+        (Validator([tessaron.complement(NESTED_INTS)]), ["s", in_lists(128, 1)], (1,), RECURSION_TEXT),
+    ],
+    ids=["recursion", "nesting", "non-member", "union-member", "in-record", "in-list"],
+)
+def test_a_complement_refuses_what_its_inner_walk_refused_at_a_limit(schema, value, path, expected):
+    assert verdicts(schema, value) is False
+    assert failures(schema, value) == [("recursion_limit", path, expected)]
+    assert failures(schema, value, fail_fast=True) == [("recursion_limit", path, expected)]
+
+
+def test_a_limit_under_a_complement_is_no_member_of_either_side():
+    deep = in_lists(128, 1)
+    either = tessaron.union(str, NESTED_INTS, tessaron.intersection(list, tessaron.complement(NESTED_INTS)))
+    assert verdicts(either, deep) is False
+    assert verdicts(either, in_lists(127, 1)) is True
+    assert verdicts(either, [[]]) is True
+
+
+def raising(value):
+    raise ValueError("no")
+
+
+def cyclic_list():
+    value = []
+    value.append(value)
+    return value
+
+
+@pytest.mark.parametrize(
+    "schema, value",
+    [
+        # Within the limits the complement answers as before.
+        (tessaron.complement(NESTED_INTS), in_lists(127, "s")),
+        # A cycle is no member of a recursive schema: a verdict.
+        (tessaron.complement(tessaron.recursive(lambda r: tessaron.union(None, Validator([r])))), cyclic_list()),
+        # A raising predicate refuses the value: a verdict.
+        (tessaron.complement(typing.Annotated[typing.List[int], raising]), [1]),
+        # Predicates that run and refuse without changing anything.
+        (tessaron.complement(typing.List[typing.Annotated[int, lambda x: x > 0]]), [1, -1]),
+        (tessaron.complement(typing.Dict[str, typing.Annotated[int, lambda x: x > 0]]), {"a": 1, "b": -1}),
+    ],
+    ids=["within-limits", "cycle", "raising-predicate", "predicate-list", "predicate-dict"],
+)
+def test_a_complement_still_admits_what_its_inner_schema_refuses_on_the_merits(schema, value):
+    assert verdicts(schema, value) is True
+
+
+def changing_containers():
+    """(schema, value) pairs whose predicate changes the value being checked."""
+    items = [1, 2, 3]
+    table = {"a": 1, "b": 2}
+    members = {1, 2, 3}
+    outer = [[1, 2], [3, 4]]
+
+    def clear_items(_):
+        items.clear()
+        return True
+
+    def grow_table(_):
+        table.update((f"k{i}", i) for i in range(100))
+        return True
+
+    def grow_members(_):
+        members.update(range(10, 100))
+        return True
+
+    def drop_outer(_):
+        outer.clear()
+        return True
+
+    return [
+        (typing.List[typing.Annotated[int, clear_items]], items),
+        (typing.Dict[str, typing.Annotated[int, grow_table]], table),
+        (typing.Set[typing.Annotated[int, grow_members]], members),
+        (typing.List[typing.List[typing.Annotated[int, drop_outer]]], outer),
+    ]
+
+
+@pytest.mark.parametrize("case", range(4), ids=["list", "dict", "set", "outer-list"])
+@pytest.mark.parametrize("mode", ["is_valid", "validate", "fail_fast"])
+def test_a_complement_refuses_a_value_that_changed_under_its_inner_walk(case, mode):
+    schema, value = changing_containers()[case]
+    v = tessaron.complement(schema)
+    if mode == "is_valid":
+        assert v.is_valid(value) is False
+    else:
+        assert failures(v, value, fail_fast=mode == "fail_fast") == [
+            ("mutated_during_validation", (), "a value that does not change while it is checked")
+        ]

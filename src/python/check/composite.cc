@@ -22,6 +22,10 @@
 // The lookup is skipped where the members themselves would be past the
 // nesting limit, so it never admits what the walk would refuse.
 //
+// A complement admits what its inner node refuses on the merits; a refusal
+// that met a limit, or a value changing under the walk, fails the
+// complement instead (see `check_complement`).
+//
 // Invariants: only the chosen member's failures are recorded; the path is
 // shared with the members and restored by them; in `FailFast` a failing
 // union appends exactly one failure.  Budget: one walk per member, plus one
@@ -333,14 +337,105 @@ bool check_intersection(const ir::Node& node, const Source& src, WalkContext& ct
     return verdict;
 }
 
+namespace {
+
+// The limit counters of a walk state, to tell whether a walk met a limit.
+struct LimitCounts {
+    std::uint64_t depth, stack, guard, mutations;
+
+    explicit LimitCounts(const WalkState& st)
+        : depth(st.depth_hits), stack(st.stack_hits), guard(st.guard_limit_hits), mutations(st.mutations) {}
+};
+
+// Whether a Python value can change while it is walked: anything but the
+// exact immutable scalars.
+bool may_change(PyObject* value) {
+    PyTypeObject* t = Py_TYPE(value);
+    return !(value == Py_None || t == &PyBool_Type || t == &PyLong_Type || t == &PyFloat_Type ||
+             t == &PyUnicode_Type || t == &PyBytes_Type);
+}
+
+// Clears the re-walk flag when the re-walk ends.
+struct RewalkFlag {
+    WalkState& st;
+    explicit RewalkFlag(WalkState& s) : st(s) { st.complement_rewalk = true; }
+    ~RewalkFlag() { st.complement_rewalk = false; }
+    RewalkFlag(const RewalkFlag&) = delete;
+    RewalkFlag& operator=(const RewalkFlag&) = delete;
+};
+
+// After the inner walk of a complement refused the value: whether it met a
+// limit, which makes the refusal no verdict.  The failure the complement
+// then reports is pushed; false when the refusal stands.
+template <ValueSource Source>
+bool limit_met(const LimitCounts& before, const Source& src, WalkContext& ctx) {
+    const WalkState& st = *ctx.state;
+    if (st.mutations != before.mutations) {
+        report_mutated(src, ctx);
+    } else if (st.guard_limit_hits != before.guard) {
+        push_violation("recursion_limit", "at most " + std::to_string(kMaxRecursionEntries) + " levels of recursion",
+                       src, ctx);
+    } else if (st.stack_hits != before.stack) {
+        push_violation("recursion_limit", kNativeStackText, src, ctx);
+    } else if (st.depth_hits != before.depth) {
+        push_violation("recursion_limit", "at most " + std::to_string(kMaxWalkDepth) + " levels of nesting", src,
+                       ctx);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// A complement admits what its inner node refuses -- but only a refusal on
+// the merits.  A limit is not a verdict: when the inner walk met the
+// nesting limit, the recursion limit or the native stack reserve anywhere
+// (even in a member that did not decide), or found the value changing
+// under it, the complement fails with "recursion_limit" or
+// "mutated_during_validation" at its own path instead of admitting, in
+// every mode.  A cycle ("recursion_loop") and a raising predicate are
+// refusals on the merits and admit.
+//
+// The inner walk is verdict-only, and a verdict-only walk reports no
+// change: a change can only come from code we do not control, so when
+// such code ran and the value is not an immutable scalar, the inner node
+// is walked once more, profiling (no texts), which reports every change it
+// sees; a member verdict now means the value changed between the walks.
+// The complements met during that second walk do not walk again, so
+// complements nested k deep cost O(k^2) walks, not 2^k.  Budget: one
+// verdict-only walk of the inner node, plus one profiling walk only after
+// a refusal in which code we do not control ran.
 template <ValueSource Source>
 bool check_complement(const ir::Node& node, const Source& src, WalkContext& ctx) {
     if (!node.inner()) return true;
+    WalkState& st = *ctx.state;
+    const LimitCounts before(st);
+    const std::uint64_t user_code = st.user_code;
     std::vector<Violation> none;
     WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly);
-    if (!walk(*node.inner(), src, sub)) return true;
-    if (ctx.recording()) push_violation("unexpected_match", "not " + std::string(ir::expected_kind_text(*node.inner())), src, ctx);
-    return false;
+    if (walk(*node.inner(), src, sub)) {
+        push_violation("unexpected_match", "not " + std::string(ir::expected_kind_text(*node.inner())), src, ctx);
+        return false;
+    }
+    // A stored fatal exception: the entry point raises it, whatever this
+    // answers.
+    if (st.stop) return true;
+    if constexpr (!Source::is_json) {
+        if (st.user_code != user_code && !st.complement_rewalk && st.mutations == before.mutations &&
+            may_change(src.obj)) {
+            RewalkFlag flag(st);
+            FailureProfile profile;
+            WalkContext again = ctx.profiling(profile);
+            if (walk(*node.inner(), src, again)) {
+                if (st.stop) return true;
+                report_mutated(src, ctx);
+                return false;
+            }
+            if (st.stop) return true;
+        }
+    }
+    return !limit_met(before, src, ctx);
 }
 
 #define TS_INSTANTIATE_COMPOSITE(S)                                                       \

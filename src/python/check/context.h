@@ -117,9 +117,17 @@ struct WalkState {
     std::uint64_t deepest = 0;
     // Times the nesting limit or the native stack reserve was met.
     std::uint64_t depth_hits = 0;
+    // Of those, the times the native stack reserve was met.
+    std::uint64_t stack_hits = 0;
     // Times a cycle, and the recursion limit, were met.
     std::uint64_t loop_hits = 0;
     std::uint64_t guard_limit_hits = 0;
+    // Times a check found the value changed under it (every report of
+    // "mutated_during_validation", profiled or recorded).
+    std::uint64_t mutations = 0;
+    // Set while a complement walks its inner node again to learn why it
+    // refused (composite.cc); complements met meanwhile do not.
+    bool complement_rewalk = false;
     // The most recursion-guard entries a back edge has been checked with
     // since `track_guard` (while the memo is on).
     std::size_t guard_high = 0;

@@ -129,6 +129,7 @@ void report_type_mismatch_formatted(const char* code, std::string_view kind_name
 
 template <ValueSource Source>
 void report_mutated(const Source& src, WalkContext& ctx) {
+    ++ctx.state->mutations;
     push_violation("mutated_during_validation", "a value that does not change while it is checked", src, ctx);
 }
 

@@ -372,6 +372,7 @@ bool walk(const ir::Node& node, const Source& src, WalkContext& ctx) {
     }
     if (util::current_frame() < st.stack_floor) [[unlikely]] {
         ++st.depth_hits;
+        ++st.stack_hits;
         st.decline();
         if (ctx.recording()) push_violation("recursion_limit", kNativeStackText, src, ctx);
         return false;
