@@ -247,6 +247,119 @@ def test_the_backport_typed_dicts_are_open_closed_or_typed_as_declared():
     check(Typed, [{"a": 1, "z": "2"}], [{"a": 1, "z": 2}])
 
 
+def backport_hierarchy():
+    """Typed dicts of the backport whose extra-keys setting is set, inherited
+    or both, by name."""
+    typing_extensions = pytest.importorskip("typing_extensions")
+    T = typing.TypeVar("T")
+
+    class Closed(typing_extensions.TypedDict, closed=True):
+        a: int
+
+    class ClosedChild(Closed):
+        pass
+
+    class ClosedGrandChild(ClosedChild):
+        b: str
+
+    class Typed(typing_extensions.TypedDict, extra_items=int):
+        a: str
+
+    class TypedChild(Typed):
+        pass
+
+    class Reopened(Closed, extra_items=int):
+        pass
+
+    class Open(typing_extensions.TypedDict, closed=False):
+        a: int
+
+    class OpenFirst(Open, Closed):
+        pass
+
+    class ClosedFirst(ClosedChild, Typed):
+        pass
+
+    class Generic(typing_extensions.TypedDict, typing.Generic[T], closed=True):
+        a: int
+
+    class GenericChild(Generic[int]):
+        b: str
+
+    class NoneExtra(typing_extensions.TypedDict, extra_items=None):
+        a: int
+
+    class NoneExtraChild(NoneExtra):
+        pass
+
+    return locals()
+
+
+INHERITED_SETTINGS = [
+    ("ClosedChild", "{'a': int}", [{"a": 1}], [{"a": 1, "z": "s"}]),
+    ("ClosedGrandChild", "{'a': int, 'b': str}", [{"a": 1, "b": "s"}], [{"a": 1, "b": "s", "z": 1}]),
+    ("TypedChild", "{'a': str, str: int}", [{"a": "s", "z": 1}], [{"a": "s", "z": "s"}]),
+    # Its own extra_items is the whole setting: the base's closed is not
+    # inherited beside it.
+    ("Reopened", "{'a': int, str: int}", [{"a": 1, "z": 2}], [{"a": 1, "z": "s"}]),
+    # An explicit closed=False is a setting; the first base that has one wins.
+    ("OpenFirst", "{'a': int, str: anything}", [{"a": 1, "z": "s"}], [{}]),
+    ("ClosedFirst", "{'a': str}", [{"a": "s"}], [{"a": "s", "z": 1}]),
+    ("GenericChild", "{'a': int, 'b': str}", [{"a": 1, "b": "s"}], [{"a": 1, "b": "s", "z": 1}]),
+    # Where the backport has a "no extra items" sentinel, None is a type.
+    ("NoneExtra", "{'a': int, str: None}", [{"a": 1, "z": None}], [{"a": 1, "z": 5}]),
+    ("NoneExtraChild", "{'a': int, str: None}", [{"a": 1, "z": None}], [{"a": 1, "z": 5}]),
+]
+
+
+@pytest.mark.parametrize(
+    "name, text, members, non_members", INHERITED_SETTINGS, ids=[case[0] for case in INHERITED_SETTINGS]
+)
+def test_a_typed_dict_inherits_the_extra_keys_setting_of_its_first_base_that_has_one(
+    name, text, members, non_members
+):
+    spec = backport_hierarchy()[name]
+    assert repr(Validator(spec)) == text
+    check(spec, members, non_members)
+
+
+def test_the_extra_keys_setting_of_a_base_that_cannot_be_read_is_an_error():
+    typing_extensions = pytest.importorskip("typing_extensions")
+
+    class Base(typing_extensions.TypedDict):
+        a: int
+
+    class Child(Base):
+        pass
+
+    class Boom(Exception):
+        pass
+
+    class Hostile(type):
+        @property
+        def __closed__(cls):
+            raise Boom
+
+    Child.__orig_bases__ = (Hostile("Odd", (), {}),)
+    with pytest.raises(Boom):
+        Validator(Child)
+
+
+@pytest.mark.parametrize("has_sentinel, text", [(True, "{'a': int, str: None}"), (False, "{'a': int, str: anything}")])
+def test_extra_items_none_is_a_type_where_the_maker_of_the_class_has_the_sentinel(monkeypatch, has_sentinel, text):
+    maker = types.ModuleType("typed_dict_maker")
+    if has_sentinel:
+        maker.NoExtraItems = object()
+    monkeypatch.setitem(sys.modules, "typed_dict_maker", maker)
+    Meta = type("Meta", (type,), {"__module__": "typed_dict_maker"})
+    Made = Meta(
+        "Made",
+        (),
+        {"__annotations__": {"a": int}, "__required_keys__": frozenset({"a"}), "__extra_items__": None},
+    )
+    assert repr(Validator(Made)) == text
+
+
 def test_the_backport_sentinel_is_recognised_only_through_sys_modules(monkeypatch):
     sentinel = object()
 

@@ -9,7 +9,8 @@
 //     type hints, the required flag of each key read from a `Required` /
 //     `NotRequired` qualifier when the hint carries one (looking through
 //     `ReadOnly`), otherwise from `__required_keys__`; extra keys are
-//     closed, typed by `__extra_items__`, or open to any str key;
+//     closed, typed by `__extra_items__`, or open to any str key, as the
+//     class sets them or else as the first base that sets them does;
 //   * an enumeration to its instance atom;
 //   * a dataclass or a named tuple to the intersection of its instance atom
 //     and the shape of its hinted fields: an object node of required
@@ -198,28 +199,113 @@ py::Ref backport_no_extra_items() {
     return sentinel;
 }
 
-// The clause list of a typed dict: none when closed, (str, extra-items
-// type) when it declares one, else (str, anything).
-bool typed_dict_extra_items(const TypingNames& names, PyObject* cls, BuildTarget target,
-                            std::vector<ir::Clause>& clauses) {
+// Whether the module that made `cls` (its metaclass's) has a "no extra
+// items" sentinel.  Where it has, an `__extra_items__` of None declares
+// None as the type of the extra values; where it has not, None is the
+// older "no extra items declared".  Looked up through `sys.modules`; any
+// error reads as "has not".
+bool maker_has_no_extra_items(PyObject* cls) {
+    py::Ref name = py::Ref::steal(PyObject_GetAttr(as_object(Py_TYPE(cls)), TS_INTERNED("__module__")));
+    if (!name || !PyUnicode_Check(name.get())) {
+        PyErr_Clear();
+        return false;
+    }
+    py::Ref module = py::Ref::steal(PyImport_GetModule(name.get()));
+    if (!module) {
+        PyErr_Clear();
+        return false;
+    }
+    py::Ref sentinel;
+    const int found = read_optional_attr(module.get(), TS_INTERNED("NoExtraItems"), sentinel);
+    if (found < 0) PyErr_Clear();
+    return found > 0;
+}
+
+// The extra-keys setting of a typed dict: closed, or the declared type of
+// the extra values (empty: none declared).
+struct ExtraItems {
+    bool closed = false;
+    py::Ref type;
+};
+
+// The setting a class makes itself: 1 when it sets `closed` (True or False)
+// or `extra_items`, 0 when it sets neither (`__closed__` None or absent,
+// `__extra_items__` absent or the "no extra items" sentinel), -1 with an
+// exception set.
+int own_extra_items(const TypingNames& names, PyObject* cls, ExtraItems& out) {
     py::Ref closed;
     int found = read_optional_attr(cls, TS_INTERNED("__closed__"), closed);
-    if (found < 0) return false;
-    if (found > 0) {
+    if (found < 0) return -1;
+    bool sets = false;
+    if (found > 0 && closed.get() != Py_None) {
         const int truth = PyObject_IsTrue(closed.get());
-        if (truth < 0) return false;
-        if (truth) return true;
+        if (truth < 0) return -1;
+        out.closed = truth != 0;
+        if (out.closed) return 1;  // closed: no extra items of any type
+        sets = true;
     }
     py::Ref extra;
     found = read_optional_attr(cls, TS_INTERNED("__extra_items__"), extra);
+    if (found < 0) return -1;
+    if (found == 0 || TypingNames::is(names.NoExtraItems, extra.get())) return sets;
+    if (extra.get() == Py_None && !maker_has_no_extra_items(cls)) return sets;
+    py::Ref backport = backport_no_extra_items();
+    if (backport && backport.get() == extra.get()) return sets;
+    out.type = std::move(extra);
+    return 1;
+}
+
+// At most this many bases are looked at for an inherited setting.
+constexpr int kMaxBasesVisited = 1024;
+
+// Pushes the classes `cls` was declared with (`__orig_bases__`), the first
+// on top; none when it has no such tuple.  False with an exception set.
+bool push_declared_bases(PyObject* cls, std::vector<py::Ref>& pending) {
+    py::Ref bases;
+    const int found = read_optional_attr(cls, TS_INTERNED("__orig_bases__"), bases);
     if (found < 0) return false;
-    bool declared = found > 0 && extra.get() != Py_None && !TypingNames::is(names.NoExtraItems, extra.get());
-    if (declared) {
-        py::Ref backport = backport_no_extra_items();
-        if (backport && backport.get() == extra.get()) declared = false;
+    if (found == 0 || !PyTuple_Check(bases.get())) return true;
+    for (Py_ssize_t i = PyTuple_GET_SIZE(bases.get()); i-- > 0;)
+        pending.push_back(py::Ref::borrow(PyTuple_GET_ITEM(bases.get(), i)));
+    return true;
+}
+
+// The setting a class inherits when it sets none: that of the first base
+// that sets one, depth first, left to right over the declared bases (a
+// generic base by its origin class).  The two attributes are one setting:
+// a class that sets only `extra_items` shows `__closed__` None, and does
+// not inherit a base's `closed`.  1 found, 0 none (also past the budget of
+// bases), -1 with an exception set.
+int inherited_extra_items(const TypingNames& names, PyObject* cls, ExtraItems& out) {
+    std::vector<py::Ref> pending;
+    if (!push_declared_bases(cls, pending)) return -1;
+    for (int visited = 0; !pending.empty() && visited < kMaxBasesVisited; ++visited) {
+        py::Ref base = std::move(pending.back());
+        pending.pop_back();
+        if (!PyType_Check(base.get())) {
+            base = py::Ref::steal(PyObject_CallOneArg(names.get_origin.get(), base.get()));
+            if (!base) return -1;
+            if (!PyType_Check(base.get())) continue;  // no class: `TypedDict` itself, a special form
+        }
+        const int sets = own_extra_items(names, base.get(), out);
+        if (sets != 0) return sets;
+        if (!push_declared_bases(base.get(), pending)) return -1;
     }
+    return 0;
+}
+
+// The clause list of a typed dict: none when closed, (str, extra-items
+// type) when it declares one, else (str, anything).  The setting is the
+// class's own, or else the one it inherits.
+bool typed_dict_extra_items(const TypingNames& names, PyObject* cls, BuildTarget target,
+                            std::vector<ir::Clause>& clauses) {
+    ExtraItems setting;
+    int found = own_extra_items(names, cls, setting);
+    if (found == 0) found = inherited_extra_items(names, cls, setting);
+    if (found < 0) return false;
+    if (setting.closed) return true;
     ir::Node value = ir::Node::anything();
-    if (declared && !build_node(extra.get(), target, value)) return false;
+    if (setting.type && !build_node(setting.type.get(), target, value)) return false;
     clauses.push_back(ir::Clause{ir::Node::scalar(ir::NodeKind::Str), std::move(value)});
     return true;
 }
