@@ -398,9 +398,10 @@ bool limit_met(const LimitCounts& before, const Source& src, WalkContext& ctx) {
 // refusals on the merits and admit.
 //
 // The inner walk is verdict-only, and a verdict-only walk reports no
-// change: a change can only come from code we do not control, so when
-// such code ran and the value is not an immutable scalar, the inner node
-// is walked once more, profiling (no texts), which reports every change it
+// change.  A change comes from code we do not control (a predicate, a
+// user `__eq__`, ...), which the walk counts as it runs it; so when such
+// code ran and the value is not an immutable scalar, the inner node is
+// walked once more, profiling (no texts), which reports every change it
 // sees; a member verdict now means the value changed between the walks.
 // The complements met during that second walk do not walk again, so
 // complements nested k deep cost O(k^2) walks, not 2^k.  Budget: one
