@@ -15,7 +15,7 @@ from typing import Annotated, Literal, Union
 import pytest
 
 import _tessaron
-from tessaron import ValidationError, Validator, recursive, union
+from tessaron import ValidationError, Validator, complement, recursive, union
 
 from interpreter import cpython_only
 
@@ -314,3 +314,35 @@ def test_members_crossing_back_edges_answer_alike_for_python_values_and_json():
         assert steps_of(lambda: schema.validate(value))[0] == steps_of(
             lambda: schema.validate_json(json.dumps(value)))[0]
         assert schema.is_valid(value) == schema.is_valid_json(json.dumps(value))
+
+
+# --- complements that walk their inner schema again ------------------------------------
+#
+# A complement whose inner walk refused after running user code walks it
+# once more to see whether the value changed meanwhile.  Complements nested
+# inside that second walk must not do the same, or the work doubles with
+# every complement on the way down.
+
+
+def _seen(value):
+    return True
+
+
+# Every list level negates the one below it: a list nested d deep around
+# None is a member exactly when d is even.
+Negations = recursive(lambda X: union(None, complement(Annotated[list[X], _seen])))
+
+
+@pytest.mark.parametrize("depth", [39, 40])
+@pytest.mark.parametrize("entry", ["is_valid", "validate"])
+def test_nested_complements_that_walk_again_are_polynomial(depth, entry):
+    value = None
+    for _ in range(depth):
+        value = [value]
+    if entry == "is_valid":
+        result, steps = steps_of(lambda: Negations.is_valid(value))
+        assert result == ("ok", depth % 2 == 0)
+    else:
+        result, steps = steps_of(lambda: Negations.validate(value))
+        assert result[0] == ("ok" if depth % 2 == 0 else "error")
+    assert steps < 4 * depth * depth, steps
