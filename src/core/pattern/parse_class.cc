@@ -9,6 +9,17 @@
 // operator is applied and the result is folded again; negation comes last.
 // A class parse recurses once per nested bracket, bounded by the nesting
 // limit.
+//
+// A str pattern's classes hold scalar values only: a range whose ends lie
+// on either side of the surrogate block (U+D800..U+DFFF) leaves the block
+// out, as the dot, negation and the Unicode tables already do.  A str that
+// holds a lone surrogate has no UTF-8 form and so matches no str pattern;
+// the automaton built from the same parse must accept none of the
+// surrogates' three-byte encodings either.  Ranges are the only way into a
+// class for a surrogate (escapes and pattern text name scalars only, and
+// case folding never pairs a scalar with a surrogate), so every operator,
+// fold and negation after them keeps the block out.  Bytes patterns keep
+// their ranges whole.
 #include <string>
 
 #include "core/pattern/parser.h"
@@ -43,7 +54,10 @@ int hex_value(std::uint32_t c) {
     return -1;
 }
 
-bool is_scalar(std::uint64_t v) { return v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF); }
+constexpr std::uint32_t kSurrogateLo = 0xD800;
+constexpr std::uint32_t kSurrogateHi = 0xDFFF;
+
+bool is_scalar(std::uint64_t v) { return v <= 0x10FFFF && !(v >= kSurrogateLo && v <= kSurrogateHi); }
 
 IntervalSet ascii_set(std::string_view name, bool& found) {
     found = true;
@@ -303,6 +317,12 @@ bool Parser::parse_class_range(IntervalSet& set) {
     std::uint32_t lo = 0, hi = 0;
     if (!class_char(first.c, first.hex_byte, first_at, lo) || !class_char(second.c, second.hex_byte, second_at, hi))
         return false;
+    // Both ends are scalar values, so a range that reaches the block spans it.
+    if (opts_.utf8 && lo < kSurrogateLo && hi > kSurrogateHi) {
+        set.add(lo, kSurrogateLo - 1);
+        set.add(kSurrogateHi + 1, hi);
+        return true;
+    }
     set.add(lo, hi);
     return true;
 }

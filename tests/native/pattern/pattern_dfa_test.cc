@@ -137,6 +137,49 @@ TEST(PatternDfa, EqualLanguagesGiveEqualAutomata) {
     }
 }
 
+// The three-byte encodings of surrogates (ED A0..BF 80..BF) are no UTF-8
+// text, and a str holding a surrogate matches no str pattern: a class whose
+// range spans the block, however it is reached (a union of ranges, case
+// folding, a class-set operator), holds only the scalar values around it.
+TEST(PatternDfa, StrClassesSpanningTheSurrogateBlockLeaveItOut) {
+    const std::pair<const char*, const char*> same[] = {
+        {"[\\x00-\\x{10FFFF}]", "(?s:.)"},
+        {"(?i)[\\x00-\\U0010FFFF]*", "(?s:.)*"},
+        {"[\\x{D7FF}-\\x{E000}]", "[\\x{D7FF}\\x{E000}]"},
+        {"[a-b\\x{100}-\\x{10FFFF}]+", "[a-b\\x{100}-\\x{D7FF}\\x{E000}-\\x{10FFFF}]+"},
+        {"[\\x00-\\x{D7FF}]|[\\x{D000}-\\x{10FFFF}]", "(?s:.)"},
+        {"[\\x00-\\x{10FFFF}--a]", "[^a]"},
+        {"[\\x00-\\x{10FFFF}~~[^a]]", "a"},
+        {"[\\x{D000}-\\x{E000}&&[\\x{D7FF}-\\x{10FFFF}]]", "[\\x{D7FF}\\x{E000}]"},
+        {"(?i)[\\x{D700}-\\x{E0FF}]", "[\\x{D700}-\\x{D7FF}\\x{E000}-\\x{E0FF}]"},
+        {"[^\\x00-\\x{10FFFF}]", "[a&&b]"},
+    };
+    const std::string texts[] = {
+        "", "a", "b", "ab", "\xED\x9F\xBF", "\xEE\x80\x80", "\xF4\x8F\xBF\xBF", "\xED\xA0\x80", "\xED\xAF\xBF",
+        "\xED\xB0\x80", "\xED\xBF\xBF", "a\xED\xA0\x80", "\xED\xBF\xBF" "a",
+    };
+    auto holds_surrogate = [](const std::string& t) {
+        for (std::size_t i = 0; i + 1 < t.size(); ++i)
+            if (static_cast<unsigned char>(t[i]) == 0xED && (static_cast<unsigned char>(t[i + 1]) & 0xE0) == 0xA0)
+                return true;
+        return false;
+    };
+    for (auto [p, q] : same) {
+        auto d = build_dfa(p, S), ref = build_dfa(q, S);
+        ASSERT_TRUE(d && ref) << p << " / " << q;
+        EXPECT_EQ(*d, *ref) << p << " / " << q;
+        auto m = compile_full_match(p, S);
+        ASSERT_TRUE(std::holds_alternative<std::shared_ptr<const FullMatcher>>(m)) << p;
+        const auto& matcher = *std::get<std::shared_ptr<const FullMatcher>>(m);
+        for (const std::string& t : texts) {
+            EXPECT_EQ(d->accepts(t), matcher.matches(t)) << p << " on [" << t << "]";
+            if (holds_surrogate(t)) {
+                EXPECT_FALSE(d->accepts(t)) << p << " accepts a surrogate in [" << t << "]";
+            }
+        }
+    }
+}
+
 TEST(PatternDfa, LineAnchorsUseTheBytesAround) {
     auto d = build_dfa("(?m)(?:^[a-z]+$\\n?)*", S);
     ASSERT_TRUE(d);

@@ -63,6 +63,10 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"\\x{}", S, "hexadecimal literal empty", 0},
         ErrorCase{"\\u{D800}", S, "hexadecimal literal is not a Unicode scalar value", 0},
         ErrorCase{"\\x{110000}", S, "hexadecimal literal is not a Unicode scalar value", 0},
+        // A surrogate stays unnamable, alone or as a range end, in either kind.
+        ErrorCase{"[\\uDBFF]", S, "hexadecimal literal is not a Unicode scalar value", 1},
+        ErrorCase{"[a-\\x{DFFF}]", S, "hexadecimal literal is not a Unicode scalar value", 3},
+        ErrorCase{"[\\U0000D800-\\x{E000}]", B, "hexadecimal literal is not a Unicode scalar value", 1},
         ErrorCase{"\\x4", S, "incomplete escape sequence, reached end of pattern prematurely", 0},
         ErrorCase{"\\", S, "incomplete escape sequence, reached end of pattern prematurely", 0},
         ErrorCase{"\\q", S, "unrecognized escape sequence", 0},
@@ -111,6 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "special word boundary assertion is either unclosed or contains an invalid character", 0},
         ErrorCase{"\\b{2}", S, nullptr, 0},
         ErrorCase{std::string("a\xFF"), S, "pattern is not valid UTF-8", 1},
+        ErrorCase{std::string("[a-\xED\xA0\x80]"), S, "pattern is not valid UTF-8", 3},
         // A verbose pattern may end in a comment.
         ErrorCase{"(?x)a # trailing comment", S, nullptr, 0}));
 
