@@ -332,7 +332,9 @@ MARKERS = {
     "float": [Ge(0), Ge(2.5), Le(1.0), Gt(0.0), MultipleOf(2.0), Ge(-0.0), Gt(-0.0), Lt(0.0), Le(-0.0),
               Gt(5e-324), Lt(-5e-324), Le(math.inf), Lt(math.inf), Gt(-math.inf), Ge(math.nan), Le(1)],
     "str": [MinLen(1), MinLen(2), MaxLen(1), MaxLen(2), Ge("a"), Le("b"), Pattern("a+"), Pattern("[ab]*"),
-            Pattern("(?s).*"), Pattern("a|ab"), Pattern("[0-9]{2}")],
+            Pattern("(?s).*"), Pattern("a|ab"), Pattern("[0-9]{2}"),
+            # A range across the surrogate block, which no str pattern matches.
+            Pattern(r"[\x00-\U0010ffff]")],
     "bool": [Ge(1), Le(0)],
     "myint": [Ge(0), Le(3), MultipleOf(2)],
     "mystr": [MinLen(1), MaxLen(1), Pattern("a+")],
