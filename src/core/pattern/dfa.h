@@ -38,7 +38,8 @@ struct Dfa {
 };
 
 struct DfaLimits {
-    // States of the automaton as determinised, before minimisation.
+    // States of the automaton as determinised, before minimisation (length
+    // automata are built minimal).
     std::size_t max_states = 4096;
     // NFA state ids held by all DFA states during determinisation (4 bytes
     // each), in place of a byte limit on the determinisation.
@@ -53,7 +54,10 @@ std::optional<Dfa> build_dfa(std::string_view pattern, TextKind kind, const DfaL
 
 // The texts of at least `min` and (when given) at most `max` units: bytes
 // for Bytes, UTF-8 sequences (surrogate encodings included, as in the str
-// universe) for Str.  None when the automaton needs more than the limits.
+// universe) for Str.  Built minimal, so `max_states` bounds the minimal
+// automaton: "at most n code points" and "at least n" (n >= 1) have
+// 7n + 2 states, so str bounds up to 584 fit; bytes need n + 2 (at most)
+// or n + 1 (at least).  None past the limits.
 std::optional<Dfa> build_length_dfa(std::uint64_t min, std::optional<std::uint64_t> max, TextKind kind,
                                     const DfaLimits& limits = {});
 

@@ -102,47 +102,4 @@ std::optional<Dfa> build_dfa(std::string_view pattern, TextKind kind, const DfaL
     return minimize(*dfa);
 }
 
-namespace {
-
-Hir byte_range(std::uint32_t lo, std::uint32_t hi) { return Hir::byte_class(IntervalSet({{lo, hi}})); }
-
-// One code point as UTF-8, surrogate encodings included: the same texts as
-// the str universe of the algebra.
-Hir utf8_unit() {
-    std::vector<Hir> alts;
-    auto seq = [](std::vector<Hir> parts) { return Hir::concat(std::move(parts)); };
-    const Hir cont = byte_range(0x80, 0xBF);
-    alts.push_back(byte_range(0x00, 0x7F));
-    alts.push_back(seq({byte_range(0xC2, 0xDF), cont}));
-    alts.push_back(seq({byte_range(0xE0, 0xE0), byte_range(0xA0, 0xBF), cont}));
-    alts.push_back(seq({byte_range(0xE1, 0xEF), cont, cont}));
-    alts.push_back(seq({byte_range(0xF0, 0xF0), byte_range(0x90, 0xBF), cont, cont}));
-    alts.push_back(seq({byte_range(0xF1, 0xF3), cont, cont, cont}));
-    alts.push_back(seq({byte_range(0xF4, 0xF4), byte_range(0x80, 0x8F), cont, cont}));
-    return Hir::alternate(std::move(alts));
-}
-
-}  // namespace
-
-std::optional<Dfa> build_length_dfa(std::uint64_t min, std::optional<std::uint64_t> max, TextKind kind,
-                                    const DfaLimits& limits) {
-    // Counting to n takes more than n states, so larger bounds can never fit.
-    if (min >= limits.max_states || (max && *max >= limits.max_states)) return std::nullopt;
-    if (max && *max < min) {
-        Dfa empty;
-        empty.class_count = 1;
-        empty.transitions = {0};
-        empty.accepting = {0};
-        return empty;
-    }
-    Hir unit = kind == TextKind::Bytes ? byte_range(0x00, 0xFF) : utf8_unit();
-    Hir rep = Hir::repeat(std::move(unit), static_cast<std::uint32_t>(min),
-                          max ? static_cast<std::uint32_t>(*max) : kUnbounded);
-    auto nfa = compile_nfa(rep, limits.nfa);
-    if (!std::holds_alternative<Nfa>(nfa)) return std::nullopt;
-    auto dfa = determinize(std::get<Nfa>(nfa), limits);
-    if (!dfa) return std::nullopt;
-    return minimize(*dfa);
-}
-
 }  // namespace tessaron::pattern

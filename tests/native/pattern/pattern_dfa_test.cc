@@ -3,6 +3,7 @@
 // randomized agreement with the matcher.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -222,6 +223,75 @@ TEST(PatternLengthDfa, CountsCodePointsForStrAndBytesForBytes) {
     auto big = build_length_dfa(0, 4000, B);
     ASSERT_TRUE(big);
     EXPECT_EQ(big->state_count(), 4002u);
+}
+
+// The unit written as a bytes pattern: one UTF-8 sequence, surrogate
+// encodings included.
+constexpr const char* kUtf8Unit =
+    "(?s-u:[\\x00-\\x7F]|[\\xC2-\\xDF][\\x80-\\xBF]|\\xE0[\\xA0-\\xBF][\\x80-\\xBF]|[\\xE1-\\xEF][\\x80-\\xBF][\\x80-\\xBF]|"
+    "\\xF0[\\x90-\\xBF][\\x80-\\xBF][\\x80-\\xBF]|[\\xF1-\\xF3][\\x80-\\xBF][\\x80-\\xBF][\\x80-\\xBF]|"
+    "\\xF4[\\x80-\\x8F][\\x80-\\xBF][\\x80-\\xBF])";
+
+TEST(PatternLengthDfa, EqualsTheMinimisedRepetitionOfTheUnit) {
+    struct Case {
+        std::uint64_t min;
+        std::optional<std::uint64_t> max;
+    };
+    const Case cases[] = {{0, 0}, {0, 1}, {1, 1}, {0, 5}, {2, 5}, {3, 3}, {0, std::nullopt},
+                          {1, std::nullopt}, {4, std::nullopt}, {7, 20}};
+    for (const Case& c : cases) {
+        const std::string bounds = "{" + std::to_string(c.min) + "," + (c.max ? std::to_string(*c.max) : "") + "}";
+        for (const TextKind kind : {S, B}) {
+            const std::string unit = kind == S ? kUtf8Unit : "(?s-u:.)";
+            const auto expected = build_dfa("(?:" + unit + ")" + bounds, B);
+            const auto built = build_length_dfa(c.min, c.max, kind);
+            ASSERT_TRUE(expected && built) << bounds;
+            EXPECT_EQ(*built, *expected) << (kind == S ? "str " : "bytes ") << bounds;
+        }
+    }
+}
+
+TEST(PatternLengthDfa, IsMinimalSoTheCapAppliesToTheMinimalCount) {
+    struct Case {
+        std::uint64_t min;
+        std::optional<std::uint64_t> max;
+        TextKind kind;
+        std::size_t states;  // 0: none, past the cap
+    };
+    // At most n code points: a boundary state per count, six partial states
+    // per count still to reach, one dead state.  At least n: the same, the
+    // last count looping on itself.
+    const Case cases[] = {
+        {0, 300, S, 7 * 300 + 2},  {0, 584, S, 4090},        {0, 585, S, 0},
+        {0, std::nullopt, S, 8},   {1, std::nullopt, S, 9},  {300, std::nullopt, S, 7 * 300 + 2},
+        {584, std::nullopt, S, 4090}, {585, std::nullopt, S, 0}, {10, 584, S, 4090},
+        {0, 4094, B, 4096},        {0, 4095, B, 0},          {4095, std::nullopt, B, 4096},
+        {4096, std::nullopt, B, 0}, {0, UINT64_MAX, S, 0},   {UINT64_MAX, std::nullopt, B, 0},
+    };
+    for (const Case& c : cases) {
+        const auto d = build_length_dfa(c.min, c.max, c.kind);
+        const std::string name = std::to_string(c.min) + ".." + (c.max ? std::to_string(*c.max) : "");
+        if (c.states == 0) {
+            EXPECT_FALSE(d) << name;
+            continue;
+        }
+        ASSERT_TRUE(d) << name;
+        EXPECT_EQ(d->state_count(), c.states) << name;
+        expect_canonical(*d);
+    }
+    // The edges of the largest str bound: 584 code points of four bytes
+    // each fit, one more code point does not.
+    const auto d = build_length_dfa(0, 584, S);
+    ASSERT_TRUE(d);
+    std::string text;
+    for (int i = 0; i < 584; ++i) text += "\xF0\x9F\x98\x80";
+    EXPECT_TRUE(d->accepts(text));
+    EXPECT_FALSE(d->accepts(text + "a"));
+    EXPECT_FALSE(d->accepts(text.substr(0, text.size() - 1)));
+    const auto at_least = build_length_dfa(584, std::nullopt, S);
+    ASSERT_TRUE(at_least);
+    EXPECT_TRUE(at_least->accepts(text + "\xED\xA0\x80"));
+    EXPECT_FALSE(at_least->accepts(text.substr(4)));
 }
 
 // A small generator of patterns over a two-letter world plus a few
