@@ -10,8 +10,8 @@
 //
 // Budget: one saturating unit per state reading an item, plus the
 // complement and emptiness test that decide whether the item admits every
-// element (asked once per item object: a length bound repeats one item
-// thousands of times), and what normalisation takes.
+// element (asked once per item object), and what normalisation takes.
+// Count bounds are written in normal form directly and take nothing.
 #include "core/descr/sequence_build.h"
 
 #include "core/descr/budget.h"
@@ -81,18 +81,36 @@ OptDescr build_sequence_automaton(std::span<const SharedDescr> items, const Shar
     return d;
 }
 
+// Counting automata are written in normal form: a chain whose states all
+// differ (by the distance to the first accepting state, or to the dead
+// one), every transition an absent label, numbered breadth first.
 OptDescr min_count_descr(std::uint64_t n, KindCode kind) {
-    if (n > kMaxCountItems) return std::nullopt;
-    const SharedDescr top = SharedDescr::make(descr_top());
-    const std::vector<SharedDescr> items(n, top);
-    return build_sequence_automaton(items, &top, kind);
+    if (n > kMaxCountItems || (kind != 6 && kind != 7)) return std::nullopt;
+    const auto last = static_cast<std::uint32_t>(n);
+    SequenceAutomaton a;
+    a.states.resize(last + 1);
+    a.accepting.assign(last + 1, 0);
+    for (std::uint32_t i = 0; i < last; ++i) a.states[i] = {Transition{SharedDescr(), i + 1}};
+    a.states[last] = {Transition{SharedDescr(), last}};
+    a.accepting[last] = 1;
+    Descr d;
+    descr_of_atom(d, kind, std::move(a));
+    return d;
 }
 
 OptDescr max_count_descr(std::uint64_t n, KindCode kind) {
-    if (n >= kMaxCountItems) return std::nullopt;
-    const OptDescr at_least = min_count_descr(n + 1, kind);
-    if (!at_least) return std::nullopt;
-    return descr_combine(descr_of_kind(kind), descr_complement(*at_least), SetOp::Intersection);
+    if (n >= kMaxCountItems || (kind != 6 && kind != 7)) return std::nullopt;
+    const auto last = static_cast<std::uint32_t>(n);
+    const std::uint32_t dead = last + 1;
+    SequenceAutomaton a;
+    a.states.resize(last + 2);
+    a.accepting.assign(last + 2, 1);
+    for (std::uint32_t i = 0; i < dead; ++i) a.states[i] = {Transition{SharedDescr(), i + 1}};
+    a.states[dead] = {Transition{SharedDescr(), dead}};
+    a.accepting[dead] = 0;
+    Descr d;
+    descr_of_atom(d, kind, std::move(a));
+    return d;
 }
 
 }  // namespace tessaron::descr

@@ -8,9 +8,10 @@
 // its label and an absent label to the dead sink.  The automaton is
 // normalised before it is placed in the list (6) or tuple (7) slot.
 //
-// Length bounds of lists and tuples are built the same way: at least n
-// items is n prefix items and a tail, each admitting every value; at most
-// n items is the kind's universe outside "at least n + 1".
+// Length bounds of lists and tuples are the same automata with every item
+// admitting every value (at least n: n prefix items and a tail; at most
+// n: the kind's universe outside "at least n + 1"), written directly in
+// normal form: a chain of n + 1 (at least) or n + 2 (at most) states.
 #pragma once
 
 #include <cstdint>

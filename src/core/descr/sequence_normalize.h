@@ -9,13 +9,14 @@
 // the start, unreachable ones dropped.
 //
 // Two states are merged when partition refinement puts them in one class:
-// each pass splits a class by the states' accepting flags and signatures
-// (per class of target, the union of the labels leading there), with the
-// previous class part of the signature, so every pass refines the last one
-// and the refinement ends at a fixpoint within one pass more than there
-// are states.  Labels are compared structurally, so equivalent states with
-// differently written labels may stay apart; states merged are always
-// equivalent.
+// starting from the accepting flags, a class is split by the states'
+// signatures (per class of target, the union of the labels leading
+// there) until every class's states have equal signatures.  Only states
+// whose targets changed class are looked at again, and a class that
+// splits keeps its largest part, so the work is O(t log n) signatures for
+// t transitions and n states.  Labels are compared structurally, so
+// equivalent states with differently written labels may stay apart;
+// states merged are always equivalent.
 //
 // Nothing here fails.  A label union that cannot be formed keeps the
 // transitions apart; an undecided emptiness keeps the transition; a
@@ -39,8 +40,8 @@ SequenceAutomaton normalize_sequence_automaton(SequenceAutomaton a);
 
 // The classes of equivalent states found by partition refinement, one per
 // state, numbered in order of first occurrence from state 0; none when the
-// budget ran out before the fixpoint.  Each pass takes one failing unit
-// per 64 states (at least one).
+// budget ran out before the fixpoint.  One failing unit to begin and one
+// per 64 signatures computed.
 std::optional<std::vector<std::uint32_t>> sequence_state_classes(const SequenceAutomaton& a);
 
 }  // namespace tessaron::descr

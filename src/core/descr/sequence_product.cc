@@ -11,11 +11,16 @@
 // (the complement of the other labels), so no sequence is gained or lost.
 // The inputs are only read.
 //
+// Pairs from which neither (union) or not both (intersection) sides can
+// reach an accepting state along any transition accept nothing; they are
+// all numbered as one sink, which accepts nothing and loops to itself.
+//
 // Budget: one failing unit per new product state; the remainders (formed
-// once per input state and reused by every pair that holds it) and the
-// label meets and their emptiness tests (once per pair of label objects)
-// take their own units.  The caps bound the product's size whatever the
-// budget.
+// once per list of present labels and reused by every state and pair that
+// holds it) and the label meets and their emptiness tests (once per pair
+// of label objects) take their own units.  A product of two chains of n
+// states costs about n units, not n per state.  The caps bound the
+// product's size whatever the budget.
 #include "core/descr/sequence_product.h"
 
 #include <algorithm>
@@ -35,7 +40,10 @@ namespace {
 
 using State = std::vector<Transition>;
 
-// The remainders of one automaton's states, formed on first use.
+// The remainders of one automaton's states, formed on first use, once per
+// list of present labels: the states of a long chain that read the same
+// labels share one remainder object, so the label meets keyed by object
+// are formed once for all of them.
 class Remainders {
 public:
     explicit Remainders(const SequenceAutomaton& a) : a_(a), cells_(a.states.size()) {}
@@ -44,7 +52,12 @@ public:
     const SharedDescr& of(std::uint32_t s) {
         Cell& c = cells_[s];
         if (!c.formed) {
-            c.remainder = complement_of_union(a_.states[s]);
+            std::vector<const Descr*> key;
+            for (const Transition& t : a_.states[s])
+                if (t.label) key.push_back(t.label.get());
+            auto [it, fresh] = by_labels_.try_emplace(std::move(key));
+            if (fresh) it->second = complement_of_union(a_.states[s]);
+            c.remainder = it->second;
             c.formed = true;
         }
         return c.remainder;
@@ -68,7 +81,32 @@ private:
     };
     const SequenceAutomaton& a_;
     std::vector<Cell> cells_;
+    // Keys point into the automaton's labels: alive while it is read.
+    std::map<std::vector<const Descr*>, SharedDescr> by_labels_;
 };
+
+// The states from which no accepting state can be reached along any
+// transition, whatever its label.
+std::vector<std::uint8_t> hopeless_states(const SequenceAutomaton& a) {
+    const std::size_t n = a.states.size();
+    std::vector<std::vector<std::uint32_t>> preds(n);
+    for (std::size_t s = 0; s < n; ++s)
+        for (const Transition& t : a.states[s]) preds[t.target].push_back(static_cast<std::uint32_t>(s));
+    std::vector<std::uint8_t> hopeless(n, 1);
+    std::vector<std::uint32_t> queue;
+    for (std::size_t s = 0; s < n; ++s)
+        if (a.accepting[s]) {
+            hopeless[s] = 0;
+            queue.push_back(static_cast<std::uint32_t>(s));
+        }
+    for (std::size_t i = 0; i < queue.size(); ++i)
+        for (std::uint32_t p : preds[queue[i]])
+            if (hopeless[p]) {
+                hopeless[p] = 0;
+                queue.push_back(p);
+            }
+    return hopeless;
+}
 
 struct LabelMeet {
     SharedDescr label;   // empty: the meet failed
@@ -84,17 +122,25 @@ bool by_label_then_target(const Transition& x, const Transition& y) {
 
 class Product {
 public:
-    Product(const SequenceAutomaton& a, const SequenceAutomaton& b, SetOp op) : a_(a), b_(b), op_(op), ra_(a), rb_(b) {}
+    Product(const SequenceAutomaton& a, const SequenceAutomaton& b, SetOp op)
+        : a_(a), b_(b), op_(op), ra_(a), rb_(b), hopeless_a_(hopeless_states(a)), hopeless_b_(hopeless_states(b)) {}
 
     std::optional<SequenceAutomaton> run() {
         number(0, 0);  // the start pair takes no unit
         for (std::size_t next = 0; next < pairs_.size(); ++next) {
-            if (!expand(pairs_[next].first, pairs_[next].second)) return std::nullopt;
+            const bool ok = pairs_[next].first == kSink ? expand_sink(static_cast<std::uint32_t>(next))
+                                                        : expand(pairs_[next].first, pairs_[next].second);
+            if (!ok) return std::nullopt;
         }
         return normalize_sequence_automaton(std::move(out_));
     }
 
 private:
+    // Pairs that accept nothing (one side hopeless in a meet, both in a
+    // union) all stand for one sink state: a product of two long chains
+    // would otherwise pair every state of one with the other's dead state.
+    static constexpr std::uint32_t kSink = UINT32_MAX;
+
     std::uint32_t number(std::uint32_t i, std::uint32_t j) {
         const auto n = static_cast<std::uint32_t>(pairs_.size());
         index_.emplace(pair_key(i, j), n);
@@ -102,8 +148,20 @@ private:
         return n;
     }
 
+    bool pair_is_hopeless(std::uint32_t i, std::uint32_t j) const {
+        const bool x = hopeless_a_[i] != 0, y = hopeless_b_[j] != 0;
+        return op_ == SetOp::Union ? x && y : x || y;
+    }
+
+    bool expand_sink(std::uint32_t self) {
+        out_.states.push_back({Transition{SharedDescr(), self}});
+        out_.accepting.push_back(0);
+        return true;
+    }
+
     // The product state of a target pair; none past the cap or the budget.
     std::optional<std::uint32_t> target(std::uint32_t i, std::uint32_t j) {
+        if (pair_is_hopeless(i, j)) i = j = kSink;
         if (auto it = index_.find(pair_key(i, j)); it != index_.end()) return it->second;
         if (pairs_.size() >= kMaxProductStates) return std::nullopt;
         if (!take_unit()) return std::nullopt;
@@ -168,6 +226,7 @@ private:
     const SequenceAutomaton& b_;
     SetOp op_;
     Remainders ra_, rb_;
+    std::vector<std::uint8_t> hopeless_a_, hopeless_b_;
     // Keys point into the inputs' labels and the remainders: alive while
     // the product runs.
     std::map<std::pair<const Descr*, const Descr*>, LabelMeet> meets_;

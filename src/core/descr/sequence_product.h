@@ -6,7 +6,9 @@
 // of transitions it has one transition on the meet of their labels to the
 // pair of their targets; an absent label is read as its state's
 // remainder (what no present label of that state admits).  Labels proved
-// empty give no transition.
+// empty give no transition.  Pairs that can accept nothing (a side with no
+// path to an accepting state, in a meet; both, in a union) are one sink
+// state.
 //
 // The "E" rule: when one of the two remainders is proved empty, the pair of
 // absent labels would admit nothing and gives no transition; the state's
