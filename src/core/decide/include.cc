@@ -341,6 +341,11 @@ Outcome expand_right_back_edge(const Node& left, const Node& right, DecisionCont
             return result_of(subset_iff_empty(decide_inhabited_fresh(left, ctx)));
         }
         case NodeKind::Refined:
+            // Texts of a length the right side's bounds exclude.
+            if (left.kind == NodeKind::Refined && left.inner()
+                    ? text_length_outside(*left.inner(), ir::as_span(left.constraints), ir::as_span(right.constraints))
+                    : text_length_outside(left, {}, ir::as_span(right.constraints)))
+                return Outcome::Refute;
             if (left.kind != NodeKind::Refined || !left.inner() || !right.inner()) break;
             if (decide_subset_refined(*left.inner(), ir::as_span(left.constraints), *right.inner(),
                                       ir::as_span(right.constraints), ctx, stack) == Decision::Subset)

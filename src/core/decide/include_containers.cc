@@ -35,7 +35,9 @@
 // takes one step and one nesting level per call.
 #include "core/decide/include_containers.h"
 
+#include <algorithm>
 #include <memory>
+#include <optional>
 
 #include "core/decide/disjoint.h"
 #include "core/decide/inhabit.h"
@@ -404,6 +406,33 @@ Decision decide_subset_refined(const Node& left_inner, std::span<const Constrain
     for (const Constraint& q : right_constraints)
         if (!constraint_implied(q, left_constraints, ordered, ctx.oracle)) return Decision::Undecided;
     return Decision::Subset;
+}
+
+bool text_length_outside(const Node& left_inner, std::span<const Constraint> left_constraints,
+                         std::span<const Constraint> right_constraints) {
+    const std::optional<ir::KindMask> kinds = ir::whole_kinds(left_inner);
+    const ir::KindMask texts = ir::KindMask(ir::Kind::Str) | ir::KindMask(ir::Kind::Bytes);
+    if (!kinds || kinds->empty() || kinds->intersects(~texts)) return false;
+    std::uint64_t least = 0, right_least = 0;
+    std::optional<std::uint64_t> most, right_most;
+    for (const Constraint& c : left_constraints) {
+        if (c.kind == ConstraintKind::MinLen)
+            least = std::max(least, c.value);
+        else if (c.kind == ConstraintKind::MaxLen)
+            most = std::min(most.value_or(c.value), c.value);
+        else
+            return false;  // lengths alone say which texts remain
+    }
+    if (most && *most < least) return false;  // no text at all
+    for (const Constraint& q : right_constraints) {
+        if (q.kind == ConstraintKind::MinLen)
+            right_least = std::max(right_least, q.value);
+        else if (q.kind == ConstraintKind::MaxLen)
+            right_most = std::min(right_most.value_or(q.value), q.value);
+    }
+    // A text of the least length below the right's least, or one of the
+    // greatest length (or longer, when unbounded) above the right's most.
+    return least < right_least || (right_most && (!most || *most > *right_most));
 }
 
 std::optional<std::vector<Node>> fixed_sequence_items(const Node& sequence) {

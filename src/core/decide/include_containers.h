@@ -39,6 +39,15 @@ Decision decide_subset_refined(const ir::Node& left_inner, std::span<const ir::C
                                const ir::Node& right_inner, std::span<const ir::Constraint> right_constraints,
                                DecisionContext& ctx, AssumptionStack& stack);
 
+// Whether some value of `left_inner` narrowed by `left_constraints` has a
+// length that `right_constraints` exclude: the left inner node is whole
+// str or bytes kinds (texts of every length), its constraints are length
+// bounds only, and the least or greatest length it admits lies outside the
+// right side's length bounds.  Decided from the bounds whatever their
+// size; `decide_subset` still checks that the left side is inhabited.
+bool text_length_outside(const ir::Node& left_inner, std::span<const ir::Constraint> left_constraints,
+                         std::span<const ir::Constraint> right_constraints);
+
 // The prefix items of a sequence without a tail; none when it has one.
 std::optional<std::vector<ir::Node>> fixed_sequence_items(const ir::Node& sequence);
 

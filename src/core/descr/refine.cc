@@ -17,6 +17,9 @@
 // compiles at most 32 patterns.
 #include "core/descr/refine.h"
 
+#include <algorithm>
+#include <optional>
+
 #include "core/descr/atoms.h"
 #include "core/descr/budget.h"
 #include "core/descr/combine.h"
@@ -95,27 +98,32 @@ OptDescr multiple_of_descr(const Descr& running, const ir::Constraint& c, Conver
     return int_bound_descr(running, std::move(*s));
 }
 
-// Texts of at least (or at most) n units, in the str and bytes slots the
-// running schema holds.
-OptDescr length_descr(const Descr& running, std::uint64_t n, bool at_least) {
+// Texts of at least `least` and at most `most` units, in the str and
+// bytes slots the running schema holds, and lists and tuples of as many
+// items.  Adjacent bounds arrive together: one automaton of the range is
+// as small as the larger bound alone, where a meet of two would pair their
+// states.
+OptDescr length_descr(const Descr& running, std::uint64_t least, std::optional<std::uint64_t> most) {
     if (!descr_within_kinds(running, {4, 5, 6, 7})) return std::nullopt;
     Descr out;
     for (const KindCode code : {KindCode{4}, KindCode{5}}) {
         if (slot_is_empty(running.slot(code), code) == ir::Emptiness::Empty) continue;
         const TextKind kind = code == 4 ? TextKind::Str : TextKind::Bytes;
-        SharedTextAutomaton a = at_least ? min_length_automaton(n, kind) : max_length_automaton(n, kind);
+        SharedTextAutomaton a = length_range_automaton(least, most, kind);
         if (!a) return std::nullopt;
         descr_of_atom(out, code, std::move(a));
     }
     // Lists and tuples by their item counts (the walk measures the storage).
     for (const KindCode code : {KindCode{6}, KindCode{7}}) {
         if (slot_is_empty(running.slot(code), code) == ir::Emptiness::Empty) continue;
-        OptDescr counts = at_least ? min_count_descr(n, code) : max_count_descr(n, code);
+        OptDescr counts = count_range_descr(least, most, code);
         if (!counts) return std::nullopt;
         out.slot(code) = std::move(counts->slot(code));
     }
     return out;
 }
+
+bool is_length(ConstraintKind k) { return k == ConstraintKind::MinLen || k == ConstraintKind::MaxLen; }
 
 // The str texts the pattern matches; the walk fails every bytes value.
 OptDescr pattern_descr(const Descr& running, const ir::Constraint& c) {
@@ -143,8 +151,8 @@ OptDescr constraint_descr(const Descr& running, const ir::Constraint& c, Convert
         case ConstraintKind::Gt:
         case ConstraintKind::Le:
         case ConstraintKind::Lt: return bound_descr(running, c, ctx);
-        case ConstraintKind::MinLen: return length_descr(running, c.value, true);
-        case ConstraintKind::MaxLen: return length_descr(running, c.value, false);
+        case ConstraintKind::MinLen: return length_descr(running, c.value, std::nullopt);
+        case ConstraintKind::MaxLen: return length_descr(running, 0, c.value);
         case ConstraintKind::MultipleOf: return multiple_of_descr(running, c, ctx);
         case ConstraintKind::Predicate: return std::nullopt;
         case ConstraintKind::Regex: return pattern_descr(running, c);
@@ -158,8 +166,23 @@ OptDescr refined_descr(const ir::Node& inner, std::span<const ir::Constraint> co
                        std::uint32_t depth) {
     auto acc = to_normal_form(inner, ctx, depth);
     if (!acc) return std::nullopt;
-    for (const ir::Constraint& c : constraints) {
-        auto r = constraint_descr(*acc, c, ctx);
+    for (std::size_t i = 0; i < constraints.size();) {
+        OptDescr r;
+        if (is_length(constraints[i].kind)) {
+            // A run of length bounds as one range.
+            std::uint64_t least = 0;
+            std::optional<std::uint64_t> most;
+            for (; i < constraints.size() && is_length(constraints[i].kind); ++i) {
+                const ir::Constraint& c = constraints[i];
+                if (c.kind == ConstraintKind::MinLen)
+                    least = std::max(least, c.value);
+                else
+                    most = std::min(most.value_or(c.value), c.value);
+            }
+            r = length_descr(*acc, least, most);
+        } else {
+            r = constraint_descr(*acc, constraints[i++], ctx);
+        }
         if (!r) return std::nullopt;
         acc = descr_combine(*acc, *r, SetOp::Intersection);
         if (!acc) return std::nullopt;

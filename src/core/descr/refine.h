@@ -10,8 +10,9 @@
 //                    4096);
 //   MinLen, MaxLen   on str, bytes, lists and tuples, texts of at least /
 //                    at most n code points or bytes, sequences of at
-//                    least / at most n items (at least up to 4096, at
-//                    most up to 4095 when lists or tuples remain);
+//                    least / at most n items; a run of adjacent bounds is
+//                    one range (str up to 584 code points, bytes up to
+//                    4094, items at least up to 4096, at most up to 4095);
 //   Regex p          on str and bytes, the str texts the pattern matches
 //                    as a whole: the walk admits no bytes value under a
 //                    pattern, so the bytes slot gets nothing;

@@ -82,35 +82,38 @@ OptDescr build_sequence_automaton(std::span<const SharedDescr> items, const Shar
 }
 
 // Counting automata are written in normal form: a chain whose states all
-// differ (by the distance to the first accepting state, or to the dead
-// one), every transition an absent label, numbered breadth first.
-OptDescr min_count_descr(std::uint64_t n, KindCode kind) {
-    if (n > kMaxCountItems || (kind != 6 && kind != 7)) return std::nullopt;
-    const auto last = static_cast<std::uint32_t>(n);
+// differ (by accepting, and by the distance to the first accepting state
+// or to the dead one), every transition an absent label, numbered breadth
+// first.
+OptDescr count_range_descr(std::uint64_t least, std::optional<std::uint64_t> most, KindCode kind) {
+    if (kind != 6 && kind != 7) return std::nullopt;
+    if (most ? *most >= kMaxCountItems : least > kMaxCountItems) return std::nullopt;
     SequenceAutomaton a;
-    a.states.resize(last + 1);
-    a.accepting.assign(last + 1, 0);
-    for (std::uint32_t i = 0; i < last; ++i) a.states[i] = {Transition{SharedDescr(), i + 1}};
-    a.states[last] = {Transition{SharedDescr(), last}};
-    a.accepting[last] = 1;
+    if (most && *most < least) {
+        a = sequence_complement(sequence_universe());  // no sequence at all
+    } else {
+        // States 0..top count the items; without a greatest count the last
+        // loops, with one it leads to the dead state.
+        const auto top = static_cast<std::uint32_t>(most ? *most : least);
+        const std::uint32_t size = most ? top + 2 : top + 1;
+        a.states.resize(size);
+        a.accepting.assign(size, 0);
+        for (std::uint32_t i = 0; i < top; ++i) a.states[i] = {Transition{SharedDescr(), i + 1}};
+        for (std::uint32_t i = static_cast<std::uint32_t>(least); i <= top; ++i) a.accepting[i] = 1;
+        if (most) {
+            a.states[top] = {Transition{SharedDescr(), top + 1}};
+            a.states[top + 1] = {Transition{SharedDescr(), top + 1}};
+        } else {
+            a.states[top] = {Transition{SharedDescr(), top}};
+        }
+    }
     Descr d;
     descr_of_atom(d, kind, std::move(a));
     return d;
 }
 
-OptDescr max_count_descr(std::uint64_t n, KindCode kind) {
-    if (n >= kMaxCountItems || (kind != 6 && kind != 7)) return std::nullopt;
-    const auto last = static_cast<std::uint32_t>(n);
-    const std::uint32_t dead = last + 1;
-    SequenceAutomaton a;
-    a.states.resize(last + 2);
-    a.accepting.assign(last + 2, 1);
-    for (std::uint32_t i = 0; i < dead; ++i) a.states[i] = {Transition{SharedDescr(), i + 1}};
-    a.states[dead] = {Transition{SharedDescr(), dead}};
-    a.accepting[dead] = 0;
-    Descr d;
-    descr_of_atom(d, kind, std::move(a));
-    return d;
-}
+OptDescr min_count_descr(std::uint64_t n, KindCode kind) { return count_range_descr(n, std::nullopt, kind); }
+
+OptDescr max_count_descr(std::uint64_t n, KindCode kind) { return count_range_descr(0, n, kind); }
 
 }  // namespace tessaron::descr

@@ -34,6 +34,10 @@ std::vector<Transition> state_transitions(const SharedDescr& label, std::uint32_
 // No descriptor for a kind code other than 6 and 7.  `tail` null: no tail.
 OptDescr build_sequence_automaton(std::span<const SharedDescr> items, const SharedDescr* tail, KindCode kind);
 
+// Lists or tuples of at least `least` and (when given) at most `most`
+// items; none past the caps (at least 4096, at most 4095), nothing at all
+// when `most` < `least`.
+OptDescr count_range_descr(std::uint64_t least, std::optional<std::uint64_t> most, KindCode kind);
 // Lists or tuples of at least / at most n items; none past the caps.
 OptDescr min_count_descr(std::uint64_t n, KindCode kind);
 OptDescr max_count_descr(std::uint64_t n, KindCode kind);

@@ -52,6 +52,10 @@ SharedTextAutomaton max_length_automaton(std::uint64_t n, TextKind kind) {
     return share_optional(pattern::build_length_dfa(0, n, kind));
 }
 
+SharedTextAutomaton length_range_automaton(std::uint64_t least, std::optional<std::uint64_t> most, TextKind kind) {
+    return share_optional(pattern::build_length_dfa(least, most, kind));
+}
+
 SharedTextAutomaton literal_text_automaton(std::string_view bytes) {
     auto chain = literal_chain(bytes);
     if (!chain) return {};

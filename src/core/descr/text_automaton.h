@@ -18,6 +18,7 @@
 
 #include <compare>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "core/descr/shared.h"
@@ -46,6 +47,10 @@ SharedTextAutomaton pattern_automaton(std::string_view pattern, TextKind kind);
 // automaton would need more than 4096 states.
 SharedTextAutomaton min_length_automaton(std::uint64_t n, TextKind kind);
 SharedTextAutomaton max_length_automaton(std::uint64_t n, TextKind kind);
+// Texts of at least `least` and (when given) at most `most` units, built
+// minimal (7 * most + 2 states for str): one automaton where a meet of the
+// two bounds would pair the states of both.
+SharedTextAutomaton length_range_automaton(std::uint64_t least, std::optional<std::uint64_t> most, TextKind kind);
 // Exactly one byte string; empty above 4094 bytes (n + 2 states).
 SharedTextAutomaton literal_text_automaton(std::string_view bytes);
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <random>
 #include <tuple>
 
@@ -367,6 +368,32 @@ TEST(SequenceProducts, CapOfStates) {
     EXPECT_FALSE(sequence_product(counter(l.integer, l.not_int, 65), counter(l.str, not_str, 64), SetOp::Union));
 }
 
+TEST(SequenceProducts, ChainsMeetAtAboutAUnitPerState) {
+    // Lists of ints met with "at most 2000 items": 2002 states.  Each chain
+    // state has its own (absent-only) transitions; their remainders are one
+    // object, so the label meets are formed once, not once per state.
+    const Labels& l = labels();
+    const SequenceAutomaton ints = automaton_of(build_sequence_automaton({}, &l.integer, 6));
+    const SequenceAutomaton at_most = automaton_of(max_count_descr(2000, 6));
+    std::optional<SequenceAutomaton> bounded;
+    {
+        WorkWindow window(4096);
+        bounded = sequence_product(ints, at_most, SetOp::Intersection);
+        ASSERT_TRUE(bounded);
+        EXPECT_GT(work_budget(), 4096u - 2300u) << "about a unit per product state";
+    }
+    EXPECT_EQ(bounded->states.size(), 2002u);
+    // One int against the complement: the pairs of the one-int automaton's
+    // dead state with the chain can accept nothing and are one sink.
+    const SequenceAutomaton one = automaton_of(build_sequence_automaton(std::vector<SharedDescr>{l.integer}, nullptr, 6));
+    WorkWindow window(4096);
+    const auto outside = sequence_product(one, sequence_complement(*bounded), SetOp::Intersection);
+    ASSERT_TRUE(outside);
+    EXPECT_LE(outside->states.size(), 4u);
+    EXPECT_GT(work_budget(), 4096u - 100u);
+    EXPECT_FALSE(sequence_automaton_accepts(*outside, AcceptMode::Lenient));
+}
+
 // --- normalisation -------------------------------------------------------------------
 
 TEST(SequenceNormalForm, StatesWithEqualFlagsAndSignaturesMerge) {
@@ -547,7 +574,20 @@ TEST(SequenceNormalForm, CountBoundsAreWrittenInTheirNormalForm) {
                 const SequenceAutomaton a = automaton_of(*d, kind);
                 EXPECT_TRUE(sequence_automaton_equal(normalize_sequence_automaton(a), a));
             }
+            // A range: the meet of its two bounds.
+            for (const std::uint64_t most : {n, n + 3, 2 * n + 1}) {
+                const OptDescr range = count_range_descr(n, most, kind);
+                const OptDescr meet = descr_combine(*at_least, *max_count_descr(most, kind), SetOp::Intersection);
+                ASSERT_TRUE(range && meet);
+                EXPECT_TRUE(descr_equal(*range, *meet)) << n << ".." << most;
+            }
         }
+        // Crossed bounds: no sequence at all.
+        const OptDescr crossed = count_range_descr(5000, 10, kind);
+        ASSERT_TRUE(crossed);
+        EXPECT_EQ(descr_is_empty(*crossed), Emptiness::Empty);
+        EXPECT_FALSE(count_range_descr(0, 4096, kind));
+        EXPECT_TRUE(count_range_descr(4096, std::nullopt, kind));
     }
 }
 

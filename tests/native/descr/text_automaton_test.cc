@@ -155,6 +155,30 @@ TEST(TextAutomaton, LengthLiteralAndUniverseBuildersAgreeWithTheirDefinitions) {
     EXPECT_FALSE(max_length_automaton(4096, S));
 }
 
+TEST(TextAutomaton, ALengthRangeIsTheMeetOfItsBoundsAndAsSmallAsTheLargerOne) {
+    struct Case {
+        std::uint64_t least, most;
+    };
+    for (const TextKind kind : {S, B}) {
+        for (const Case c : {Case{0, 0}, Case{1, 3}, Case{2, 2}, Case{3, 40}, Case{100, 300}}) {
+            const auto range = length_range_automaton(c.least, c.most, kind);
+            const auto meet = combine_text_automata(min_length_automaton(c.least, kind),
+                                                    max_length_automaton(c.most, kind));
+            ASSERT_TRUE(range && meet.automaton) << c.least << ".." << c.most;
+            EXPECT_TRUE(text_automaton_equal(range, meet.automaton)) << c.least << ".." << c.most;
+            EXPECT_EQ(range->state_count(), max_length_automaton(c.most, kind)->state_count());
+        }
+        // Crossed bounds: nothing.
+        const auto crossed = length_range_automaton(5000, 10, kind);
+        ASSERT_TRUE(crossed);
+        EXPECT_TRUE(text_automaton_is_empty(*crossed));
+    }
+    // 584 code points is the largest str bound within 4096 states.
+    ASSERT_TRUE(length_range_automaton(300, 584, S));
+    EXPECT_EQ(length_range_automaton(300, 584, S)->state_count(), 7u * 584 + 2);
+    EXPECT_FALSE(length_range_automaton(300, 585, S));
+}
+
 TEST(TextAutomaton, ProductsUnionsAndComplementsAgreeWithBruteForce) {
     const auto all = family();
     for (const Named& a : all) {
