@@ -4,8 +4,9 @@
 // (position by position, tails against tails), mappings (declared keys,
 // then undeclared keys, then catch-all clauses), object nodes (attribute
 // by attribute), refined nodes (each right constraint implied by the left
-// ones), and fixed-length sequences inside a union of fixed-length
-// alternatives (split position by position).
+// ones; texts narrowed by lengths alone against length bounds, compared by
+// their numbers), and fixed-length sequences inside a union of
+// fixed-length alternatives (split position by position).
 //
 // Invariants:
 //   * A 1 from these rules names a concrete shape of left value outside the
