@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "core/descr/atoms.h"
 #include "core/descr/budget.h"
@@ -100,9 +101,7 @@ OptDescr multiple_of_descr(const Descr& running, const ir::Constraint& c, Conver
 
 // Texts of at least `least` and at most `most` units, in the str and
 // bytes slots the running schema holds, and lists and tuples of as many
-// items.  Adjacent bounds arrive together: one automaton of the range is
-// as small as the larger bound alone, where a meet of two would pair their
-// states.
+// items.
 OptDescr length_descr(const Descr& running, std::uint64_t least, std::optional<std::uint64_t> most) {
     if (!descr_within_kinds(running, {4, 5, 6, 7})) return std::nullopt;
     Descr out;
@@ -124,6 +123,25 @@ OptDescr length_descr(const Descr& running, std::uint64_t least, std::optional<s
 }
 
 bool is_length(ConstraintKind k) { return k == ConstraintKind::MinLen || k == ConstraintKind::MaxLen; }
+
+struct LengthRange {
+    std::uint64_t least = 0;
+    std::optional<std::uint64_t> most;
+};
+
+// The lengths every length bound of the list admits; none without one.
+std::optional<LengthRange> length_range(std::span<const ir::Constraint> constraints) {
+    std::optional<LengthRange> range;
+    for (const ir::Constraint& c : constraints) {
+        if (!is_length(c.kind)) continue;
+        if (!range) range.emplace();
+        if (c.kind == ConstraintKind::MinLen)
+            range->least = std::max(range->least, c.value);
+        else
+            range->most = std::min(range->most.value_or(c.value), c.value);
+    }
+    return range;
+}
 
 // The str texts the pattern matches; the walk fails every bytes value.
 OptDescr pattern_descr(const Descr& running, const ir::Constraint& c) {
@@ -166,23 +184,24 @@ OptDescr refined_descr(const ir::Node& inner, std::span<const ir::Constraint> co
                        std::uint32_t depth) {
     auto acc = to_normal_form(inner, ctx, depth);
     if (!acc) return std::nullopt;
-    for (std::size_t i = 0; i < constraints.size();) {
-        OptDescr r;
-        if (is_length(constraints[i].kind)) {
-            // A run of length bounds as one range.
-            std::uint64_t least = 0;
-            std::optional<std::uint64_t> most;
-            for (; i < constraints.size() && is_length(constraints[i].kind); ++i) {
-                const ir::Constraint& c = constraints[i];
-                if (c.kind == ConstraintKind::MinLen)
-                    least = std::max(least, c.value);
-                else
-                    most = std::min(most.value_or(c.value), c.value);
-            }
-            r = length_descr(*acc, least, most);
-        } else {
-            r = constraint_descr(*acc, constraints[i++], ctx);
+    // Every length bound at once, as one range: one automaton or chain as
+    // small as the larger bound alone, where meeting the bounds one by one
+    // would pair the states of both.  The meet is the same in any order;
+    // where the range has no descriptor over the inner schema, the bounds
+    // are taken one by one below.
+    std::span<const ir::Constraint> rest = constraints;
+    std::vector<ir::Constraint> others;
+    if (const std::optional<LengthRange> range = length_range(constraints)) {
+        if (OptDescr r = length_descr(*acc, range->least, range->most)) {
+            acc = descr_combine(*acc, *r, SetOp::Intersection);
+            if (!acc) return std::nullopt;
+            for (const ir::Constraint& c : constraints)
+                if (!is_length(c.kind)) others.push_back(c);
+            rest = others;
         }
+    }
+    for (const ir::Constraint& c : rest) {
+        auto r = constraint_descr(*acc, c, ctx);
         if (!r) return std::nullopt;
         acc = descr_combine(*acc, *r, SetOp::Intersection);
         if (!acc) return std::nullopt;

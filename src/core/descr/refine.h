@@ -10,9 +10,10 @@
 //                    4096);
 //   MinLen, MaxLen   on str, bytes, lists and tuples, texts of at least /
 //                    at most n code points or bytes, sequences of at
-//                    least / at most n items; a run of adjacent bounds is
-//                    one range (str up to 584 code points, bytes up to
-//                    4094, items at least up to 4096, at most up to 4095);
+//                    least / at most n items; all length bounds of one
+//                    refinement are one range (str up to 584 code points,
+//                    bytes up to 4094, items at least up to 4096, at most
+//                    up to 4095), or one by one where the range is none;
 //   Regex p          on str and bytes, the str texts the pattern matches
 //                    as a whole: the walk admits no bytes value under a
 //                    pattern, so the bytes slot gets nothing;
