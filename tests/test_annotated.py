@@ -368,6 +368,9 @@ def test_class_set_operator_message_quotes_the_text():
         ("a{2,1}", "invalid repetition count range, the start must be <= the end at position 1"),
         ("\\1", "backreferences are not supported at position 0"),
         ("é(", "unclosed group at position 1"),
+        # Short, but a million NFA states to step for every character.
+        ("(?:a{0,1000}){0,1000}", "compiled pattern exceeds the size limit at position 0"),
+        ("(?:\\w{0,1000}){2}", "compiled pattern exceeds the size limit at position 0"),
     ],
 )
 def test_invalid_patterns(pattern, error):
@@ -386,6 +389,14 @@ def test_a_lone_surrogate_is_refused_like_any_invalid_pattern(pattern, message):
     # Once a bare UnicodeEncodeError from reading the str as UTF-8.
     assert refusal(Annotated[str, M(pattern=pattern)], ValueError) == message
     assert refusal(Annotated[str, re.compile(pattern)], ValueError) == message
+
+
+@pytest.mark.parametrize(
+    "marker, text", [(re.compile(r"\w{0,1000}"), "é" * 1000), (M(pattern=r"[\p{L}]{1,1000}"), "ж" * 1000)]
+)
+def test_the_largest_expected_class_repetitions_compile_and_match(marker, text):
+    v = Validator(Annotated[str, marker])
+    assert v.is_valid(text) and not v.is_valid(text + "a")
 
 
 def test_invalid_pattern_shows_the_flagged_text():

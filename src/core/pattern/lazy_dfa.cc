@@ -194,7 +194,7 @@ bool LazyDfa::try_reset(bool& retry) const {
 }
 
 std::uint32_t LazyDfa::slow_next(std::uint32_t from, std::uint32_t cls, std::vector<std::uint32_t>& overflow,
-                                 bool& retry, std::uint64_t& generation) const {
+                                 bool& retry, std::uint64_t& generation, std::uint64_t& spent) const {
     std::lock_guard<std::mutex> lock(mu_);
     if (generation_.load(std::memory_order_relaxed) != generation) return kStale;
     std::uint32_t known = load_acquire(cell(from + cls));
@@ -219,12 +219,13 @@ std::uint32_t LazyDfa::slow_next(std::uint32_t from, std::uint32_t cls, std::vec
     } else {
         store_release(cell(from + cls), next);
     }
-    work_.fetch_add(stepper_.work - before, std::memory_order_relaxed);
+    spent = stepper_.work - before;
+    work_.fetch_add(spent, std::memory_order_relaxed);
     return next;
 }
 
 std::uint32_t LazyDfa::enter(std::vector<std::uint32_t>& set, std::uint8_t prev, bool& retry,
-                             std::uint64_t& generation) const {
+                             std::uint64_t& generation, std::uint64_t& spent) const {
     std::lock_guard<std::mutex> lock(mu_);
     if (generation_.load(std::memory_order_relaxed) != generation) return kStale;
     const std::uint64_t before = stepper_.work;
@@ -235,7 +236,8 @@ std::uint32_t LazyDfa::enter(std::vector<std::uint32_t>& set, std::uint8_t prev,
         s = intern(ctx, set);
     }
     if (s == kFull) states_at_give_up_.store(sets_.size(), std::memory_order_relaxed);
-    work_.fetch_add(stepper_.work - before, std::memory_order_relaxed);
+    spent = stepper_.work - before;
+    work_.fetch_add(spent, std::memory_order_relaxed);
     return s;
 }
 
@@ -257,15 +259,17 @@ LazyDfa::Result LazyDfa::run(std::string_view text, std::size_t& pos, std::vecto
     };
     std::uint32_t s = start_;
     if (first > 0) {
-        s = enter(set, p[first - 1], retry, generation);
+        std::uint64_t spent = 0;
+        s = enter(set, p[first - 1], retry, generation, spent);
         if (s == kStale) return Result::Busy;
         if (s == kFull) return Result::GaveUp;
+        if (poll && !poll->tick(spent + 1)) return Result::Stopped;
     }
     std::size_t i = first;
     // Without a poll the text is one stretch; with one, stretches of
-    // kTickBytes with a tick between them.  A new state costs up to the
-    // NFA's size in work, ticked as it is made.
-    const std::uint64_t state_cost = nfa_.states.size();
+    // kTickBytes with a tick between them.  A new state costs up to twice
+    // the NFA's size in work, ticked as it is made with the NFA states it
+    // visited.
     for (;;) {
         const std::size_t end = poll && n - i > kTickBytes ? i + kTickBytes : n;
         for (; i < end; ++i) {
@@ -274,7 +278,8 @@ LazyDfa::Result LazyDfa::run(std::string_view text, std::size_t& pos, std::vecto
             if (next <= dead) [[unlikely]] {
                 if (next == dead) return settle(Result::NoMatch, i - first);
                 std::vector<std::uint32_t> overflow;
-                next = slow_next(s, cls, overflow, retry, generation);
+                std::uint64_t spent = 0;
+                next = slow_next(s, cls, overflow, retry, generation, spent);
                 if (next == kStale) return Result::Busy;
                 if (next == kFull) {
                     // `overflow` is the set at i, read under the lock: valid.
@@ -285,7 +290,7 @@ LazyDfa::Result LazyDfa::run(std::string_view text, std::size_t& pos, std::vecto
                     return Result::GaveUp;
                 }
                 if (next == dead) return settle(Result::NoMatch, i - first);
-                if (poll && !poll->tick(state_cost)) return Result::Stopped;
+                if (poll && !poll->tick(spent + 1)) return Result::Stopped;
             }
             s = next;
         }

@@ -55,8 +55,14 @@ struct Nfa {
 };
 
 struct NfaLimits {
-    // States plus transitions plus alternatives; about 12 bytes each.
-    std::size_t max_units = std::size_t{1} << 22;
+    // States plus transitions plus alternatives (10 to 12 bytes each on
+    // average, so about 20 MiB at most).  This is the static bound on the
+    // work of one byte of text: a step of the simulation, or one new lazy
+    // DFA state, visits each NFA state at most twice.  \w{0,1000}, the
+    // largest repetition of a Unicode class that patterns are expected to
+    // write, takes 1.51 million units; (?:a{0,1000}){0,1000} takes 4 million
+    // and is refused.
+    std::size_t max_units = std::size_t{1} << 21;
 };
 
 inline constexpr const char* kNfaTooBig = "compiled pattern exceeds the size limit";

@@ -8,6 +8,12 @@
 // (once resolving, once closing), so the run is linear in the text for a
 // fixed pattern; there is no backtracking and no per-thread priority, since
 // only membership of the whole text is asked.
+//
+// Budget: a byte visits at most twice the NFA's states, and the program's
+// size is capped when it is compiled (NfaLimits), so one byte's step is
+// bounded whatever the pattern; a caller's poll is ticked after every
+// byte with the states that byte visited, so it is asked about every
+// Poll::kInterval states visited, plus at most one byte's step.
 #include "core/pattern/nfa_sim.h"
 
 #include "core/pattern/subset.h"
@@ -24,9 +30,6 @@ std::vector<std::uint32_t> start_set(const Nfa& nfa) {
 
 bool advance_text(const Nfa& nfa, std::string_view text, std::size_t from, std::size_t to,
                   std::vector<std::uint32_t>& set, std::uint64_t& work, util::Poll* poll) {
-    // Bytes between two ticks of the poll: each byte visits at most twice
-    // the NFA's states, so a tick never waits long.
-    constexpr std::size_t kTickBytes = 256;
     Stepper stepper(nfa);
     const std::uint32_t looks = nfa.looks_used;
     const bool unicode = (looks & kUnicodeWordLooks) != 0;
@@ -37,8 +40,12 @@ bool advance_text(const Nfa& nfa, std::string_view text, std::size_t from, std::
         if (looks != 0) holds = evaluate_looks(text_side_before(text, i, unicode), text_side_after(text, i, unicode), looks);
         stepper.advance(set, holds, static_cast<std::uint8_t>(text[i]), next);
         set.swap(next);
-        if (poll && (i - from) % kTickBytes == kTickBytes - 1) {
-            if (!poll->tick(stepper.work - ticked + kTickBytes)) {
+        // Ticked with the states this byte visited (and one for the byte):
+        // the poll's interval is counted in work, so it is asked as often
+        // on a pattern that visits a million states per byte as on one
+        // that visits ten.
+        if (poll) {
+            if (!poll->tick(stepper.work - ticked + 1)) {
                 set.clear();
                 break;
             }

@@ -16,8 +16,8 @@ std::vector<std::uint32_t> start_set(const Nfa& nfa);
 // Advances `set`, the unresolved set at position `from` of the text, over
 // text[from, to); false (with `set` empty) once no NFA state is left.
 // Assertions are read from the text around each position.  Adds the NFA
-// states visited to `work`.  With a `poll`, the states visited are ticked
-// every few hundred bytes; when it stops the work, the answer is false with
+// states visited to `work`.  With a `poll`, the states each byte visits are
+// ticked after that byte; when it stops the work, the answer is false with
 // `set` empty (the caller tells the two apart by `poll->stopped()`).
 bool advance_text(const Nfa& nfa, std::string_view text, std::size_t from, std::size_t to,
                   std::vector<std::uint32_t>& set, std::uint64_t& work, util::Poll* poll = nullptr);

@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "core/json/tree.h"
+#include "core/pattern/nfa.h"
+#include "core/pattern/nfa_sim.h"
+#include "core/pattern/parse.h"
 #include "core/pattern/pattern.h"
 #include "core/util/poll.h"
 
@@ -96,6 +99,64 @@ TEST(Poll, PatternMatchingStopsSoonAfterTheHookSaysStop) {
         // The matcher is as good as before.
         EXPECT_EQ(m->matches(c.text), c.member) << c.pattern;
     }
+}
+
+// A pattern whose every byte visits about a hundred thousand NFA states
+// (the repetitions of repetitions keep most of their positions alive):
+// the poll must be asked after about Poll::kInterval states, not after a
+// fixed number of bytes, which here would be tens of millions of states.
+// The \b sends non-ASCII texts to the simulation; ASCII texts take the
+// lazy DFA, whose every byte makes a new state.
+constexpr const char* kHeavyPattern = "(?:[a\\xE9]{0,200}){0,200}\\b";
+
+pattern::Nfa heavy_nfa() {
+    pattern::ParseOptions options;
+    options.utf8 = true;
+    auto hir = pattern::parse(kHeavyPattern, options);
+    auto nfa = pattern::compile_nfa(std::get<pattern::Hir>(hir), pattern::NfaLimits{});
+    EXPECT_TRUE(std::holds_alternative<pattern::Nfa>(nfa));
+    return std::move(std::get<pattern::Nfa>(nfa));
+}
+
+std::string repeated(const std::string& piece, int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += piece;
+    return s;
+}
+
+struct HeavyCase {
+    const char* path;
+    std::string text;
+};
+
+TEST(Poll, PatternWorkIsAskedAboutByStatesVisitedNotBytes) {
+    const pattern::Nfa nfa = heavy_nfa();
+    // One byte's step, or one new DFA state, visits each state at most twice.
+    const std::uint64_t one_step = 2 * std::uint64_t{nfa.states.size()} + 1;
+    const HeavyCase cases[] = {
+        {"simulation", repeated("\xC3\xA9", 400)},
+        {"lazy DFA", std::string(400, 'a')},
+    };
+    for (const HeavyCase& c : cases) {
+        // Unstopped, the text costs many intervals of work.
+        auto full = compiled(kHeavyPattern);
+        EXPECT_TRUE(full->matches(c.text)) << c.path;
+        EXPECT_GT(full->stats().nfa_work, 8 * util::Poll::kInterval) << c.path;
+
+        auto m = compiled(kHeavyPattern);
+        Countdown stop_first{0};
+        util::Poll poll(&Countdown::hook, &stop_first);
+        EXPECT_FALSE(m->matches(c.text, &poll)) << c.path;
+        EXPECT_EQ(stop_first.asked, 1) << c.path;
+        EXPECT_LE(m->stats().nfa_work, util::Poll::kInterval + one_step) << c.path;
+    }
+    // The simulation on its own, from the start of the text.
+    Countdown stop_first{0};
+    util::Poll poll(&Countdown::hook, &stop_first);
+    std::uint64_t work = 0;
+    EXPECT_FALSE(pattern::simulate(nfa, repeated("\xC3\xA9", 400), 0, pattern::start_set(nfa), work, &poll));
+    EXPECT_TRUE(poll.stopped());
+    EXPECT_LE(work, util::Poll::kInterval + one_step);
 }
 
 TEST(Poll, JsonParseStopsWithStoppedFailure) {
