@@ -17,9 +17,14 @@
 // moves, so every cell a reader loads, whenever it loads it, names a row
 // inside the table.
 //
-// Bounded memory, small constant: when no room is left for a new state
-// the table is emptied (a reset, counted) and the run goes on from the
-// state it needs, created anew.  Resets come too often when the table
+// Bounded memory, small constant: one budget in bytes counts everything
+// the cache holds, for each state its row of the table, its NFA set, the
+// key that finds it and its share of the containers' slots (an upper
+// bound whatever their fill; state_bytes), besides the accepting flags
+// and the start set.  When a new state would pass the budget, or the table
+// has no row left, the table is emptied (a reset, counted) and the run
+// goes on from the state it needs, created anew; the containers keep their
+// capacity, which the count of their fullest fill already covered.  Resets come too often when the table
 // fills before the DFA has read kBytesPerState bytes per state it holds:
 // building states then costs more than simulating the NFA, so the run
 // gives up and `matches` simulates a stretch of the text (kRetryStretch
@@ -62,7 +67,6 @@ namespace tessaron::pattern {
 namespace {
 constexpr std::size_t kMapThreshold = 64 * 1024;
 constexpr std::size_t kMaxStates = 1u << 16;
-constexpr std::size_t kMaxSetUnits = 1u << 21;  // NFA state ids kept for all DFA states
 // A reset is allowed once the DFA has read this many bytes per state held.
 constexpr std::uint64_t kBytesPerState = 8;
 // After giving up, this many bytes per state held are simulated before the
@@ -72,6 +76,25 @@ constexpr std::size_t kRetryStretch = 16;
 constexpr std::size_t kMinStretch = 16384;
 // Bytes the DFA reads between two ticks of a poll.
 constexpr std::size_t kTickBytes = std::size_t{1} << 16;
+
+// What a heap block costs beyond the bytes asked for (header and rounding).
+constexpr std::size_t kBlockOverhead = 16;
+// What the containers of the writer side hold per state, whatever their
+// fill: a slot of sets_ (a vector doubles, so up to two slots per state),
+// one of index_ (an open-addressing table grows at 7/8 full to twice the
+// size, so up to 2.3 slots and their metadata bytes per state), the
+// context byte, the pending bit and the accepting byte.
+constexpr std::size_t kIndexSlot = sizeof(std::pair<const std::string, std::uint32_t>) + 2;
+constexpr std::size_t kStateOverhead = 2 * sizeof(std::vector<std::uint32_t>) + (5 * kIndexSlot) / 2 + 3;
+
+// The bytes a state of `ids` NFA states and a key of `key_size` bytes adds
+// to the cache, its row of the table included.
+std::size_t state_bytes(std::size_t row_bytes, std::size_t ids, std::size_t key_size) {
+    std::size_t bytes = row_bytes + kStateOverhead;
+    if (ids > 0) bytes += 4 * ids + kBlockOverhead;
+    if (key_size >= sizeof(std::string)) bytes += key_size + 1 + kBlockOverhead;  // past the inline buffer
+    return bytes;
+}
 
 inline std::uint32_t load_acquire(std::uint32_t& c) {
     return std::atomic_ref<std::uint32_t>(c).load(std::memory_order_acquire);
@@ -84,6 +107,7 @@ inline void store_release(std::uint32_t& c, std::uint32_t v) {
 LazyDfa::LazyDfa(const Nfa& nfa, std::size_t memory_budget)
     : nfa_(nfa), classes_(byte_classes(nfa)), ctx_mask_(context_mask(nfa.looks_used)), stepper_(nfa) {
     stride_ = classes_.count;
+    budget_ = memory_budget;
     max_states_ = std::clamp<std::size_t>(memory_budget / (4 * stride_), 8, kMaxStates);
     table_bytes_ = max_states_ * stride_ * 4;
     mapped_ = table_bytes_ >= kMapThreshold;
@@ -142,12 +166,16 @@ std::uint32_t LazyDfa::intern(std::uint8_t ctx, std::vector<std::uint32_t>& set)
     std::string key = state_key(ctx, set);
     if (auto it = index_.find(key); it != index_.end()) return it->second;
     const std::size_t index = sets_.size();
-    if (index >= max_states_ || set_units_ + set.size() > kMaxSetUnits) return kFull;
+    const std::size_t bytes = state_bytes(std::size_t{stride_} * 4, set.size(), key.size());
+    // The start state is made whatever it costs: the others are counted
+    // against it.
+    if (index >= max_states_ || (index > 2 && held_bytes_ + bytes > budget_)) return kFull;
     const std::uint32_t holds_at_end = evaluate_looks(context_side(ctx), edge_side(), nfa_.looks_used);
     const bool accepting = stepper_.accepts(set, holds_at_end);
     std::atomic_ref<std::uint8_t>(accept_[index]).store(accepting ? 1 : 0, std::memory_order_relaxed);
     const auto id = static_cast<std::uint32_t>(index * stride_);
-    set_units_ += set.size();
+    held_bytes_ += bytes;
+    bytes_.store(held_bytes_, std::memory_order_relaxed);
     sets_.push_back(set);
     ctxs_.push_back(ctx);
     pending_.push_back(pending);
@@ -161,7 +189,9 @@ std::uint32_t LazyDfa::seed_states() const {
     ctxs_.clear();
     pending_.clear();
     index_.clear();
-    set_units_ = 0;
+    // The accepting flags and the start set are held for the DFA's life,
+    // the two first rows (reserved, dead) after every reset.
+    held_bytes_ = max_states_ + 4 * start_set_.size() + 2 * state_bytes(std::size_t{stride_} * 4, 0, 0);
     for (int row = 0; row < 2; ++row) {  // row 0 reserved, row 1 dead
         sets_.emplace_back();
         ctxs_.push_back(0);

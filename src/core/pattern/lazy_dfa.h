@@ -20,7 +20,12 @@ namespace tessaron::pattern {
 
 class LazyDfa {
 public:
-    // memory_budget bounds the transition table; the DFA never grows past it.
+    // memory_budget bounds, in bytes, everything the cache holds: the rows
+    // of the transition table, the NFA state sets and their keys, and the
+    // containers' slots (the start state is made whatever it costs).  When
+    // a new state would pass it, the table is reset as when it is full.
+    // Working space proportional to the NFA (the subset step's sets) is
+    // apart.
     LazyDfa(const Nfa& nfa, std::size_t memory_budget);
     ~LazyDfa();
     LazyDfa(const LazyDfa&) = delete;
@@ -45,6 +50,8 @@ public:
                util::Poll* poll = nullptr) const;
 
     std::size_t state_count() const { return count_.load(std::memory_order_relaxed); }
+    // Bytes the cache holds now, as counted against the budget.
+    std::size_t held_bytes() const { return bytes_.load(std::memory_order_relaxed); }
     // NFA states visited, by determinisation and by simulation.
     std::uint64_t work() const { return work_.load(std::memory_order_relaxed); }
     std::uint64_t resets() const { return resets_.load(std::memory_order_relaxed); }
@@ -88,6 +95,7 @@ private:
     std::uint32_t stride_;
     std::uint32_t dead_;   // row offset of the dead state
     std::uint32_t start_;  // row offset of the start state (the same after every reset)
+    std::size_t budget_;
     std::size_t max_states_;
     std::size_t table_bytes_;
     bool mapped_;
@@ -111,12 +119,13 @@ private:
     mutable boost::unordered_flat_map<std::string, std::uint32_t, util::FxHash> index_;
     mutable Stepper stepper_;
     mutable std::vector<std::uint32_t> scratch_;
-    mutable std::size_t set_units_ = 0;
+    mutable std::size_t held_bytes_ = 0;  // bytes counted against budget_
     // States the table held when it last gave up: the simulated stretch
     // before the next try is proportional to it.
     mutable std::atomic<std::size_t> states_at_give_up_{0};
 
     mutable std::atomic<std::size_t> count_{0};
+    mutable std::atomic<std::size_t> bytes_{0};
     mutable std::atomic<std::uint64_t> work_{0};
     mutable std::atomic<std::uint64_t> resets_{0};
     mutable std::atomic<std::uint64_t> simulated_bytes_{0};

@@ -24,7 +24,9 @@
 namespace tessaron::pattern {
 
 namespace {
-constexpr std::size_t kLazyDfaBudget = std::size_t{2} << 20;  // bytes of transition table
+// Bytes of everything a pattern's lazy DFA holds: table rows, state sets,
+// their keys and the containers' slots.
+constexpr std::size_t kLazyDfaBudget = std::size_t{2} << 20;
 
 bool is_ascii(std::string_view text) {
     const char* p = text.data();
@@ -79,6 +81,7 @@ bool FullMatcher::matches(std::string_view text, util::Poll* poll) const {
 MatchStats FullMatcher::stats() const {
     MatchStats s;
     s.dfa_states = impl_->dfa.state_count();
+    s.dfa_bytes = impl_->dfa.held_bytes();
     s.dfa_resets = impl_->dfa.resets();
     s.nfa_work = impl_->dfa.work() + impl_->sim_work.load(std::memory_order_relaxed);
     s.simulated_bytes = impl_->dfa.simulated_bytes() + impl_->sim_bytes.load(std::memory_order_relaxed);

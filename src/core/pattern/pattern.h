@@ -33,6 +33,7 @@ enum class TextKind : std::uint8_t { Str, Bytes };
 // diagnostics; they are not needed to match).
 struct MatchStats {
     std::size_t dfa_states = 0;   // lazy DFA states in the table now
+    std::size_t dfa_bytes = 0;    // bytes the lazy DFA's cache holds now (at most its budget)
     std::uint64_t dfa_resets = 0; // times the full table was emptied
     std::uint64_t nfa_work = 0;   // NFA states visited by determinisation and simulation
     std::uint64_t simulated_bytes = 0;  // bytes matched by NFA simulation rather than the DFA

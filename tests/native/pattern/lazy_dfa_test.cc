@@ -2,6 +2,7 @@
 // too often, and agree with plain NFA simulation whatever the table size,
 // on one thread or many.
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <atomic>
 #include <random>
@@ -96,7 +97,8 @@ TEST(LazyDfaReset, AgreesWithSimulationWhateverTheTableSize) {
     std::uint64_t resets_of_the_smallest_tables = 0;
     for (const char* pattern : kPatterns) {
         const Nfa nfa = nfa_of(pattern);
-        for (std::size_t budget : {std::size_t{0}, std::size_t{512}, std::size_t{4096}}) {
+        // Bytes of everything the cache holds: a few states, a few dozen.
+        for (std::size_t budget : {std::size_t{0}, std::size_t{2048}, std::size_t{8192}}) {
             LazyDfa dfa(nfa, budget);
             for (int i = 0; i < 400; ++i) {
                 const std::size_t n = (i % 40 == 0) ? 20000 + rng() % 1000 : rng() % 300;
@@ -115,7 +117,7 @@ TEST(LazyDfaReset, ThreadsSharingASmallTableAgree) {
     // (the generation changed) and simulate instead of trusting what they
     // read.
     const Nfa nfa = nfa_of("(?:\\bab\\b|ba)*[ab]{3}(?:a|b\\B)*");
-    LazyDfa dfa(nfa, 512);
+    LazyDfa dfa(nfa, 2048);  // a few states
     std::mt19937 rng(33);
     std::vector<std::string> texts;
     std::vector<bool> expected;
@@ -136,6 +138,53 @@ TEST(LazyDfaReset, ThreadsSharingASmallTableAgree) {
     for (auto& t : threads) t.join();
     EXPECT_EQ(mismatches.load(), 0);
     EXPECT_GE(dfa.resets(), 1u);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// Bytes in use in the C heap (the sanitizers keep a heap of their own).
+std::size_t heap_in_use() {
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
+TEST(LazyDfaMemory, EverythingTheCacheHoldsStaysWithinItsBudget) {
+    // The last 16 bytes before the c's decide, so random a/b text makes a
+    // new state at almost every byte, each holding a set of a few dozen
+    // NFA states and its key.  Once only the table was counted against the
+    // budget: each pattern kept about 13 MiB of sets and keys beside its
+    // 2 MiB of table.
+    constexpr std::size_t kBudget = std::size_t{2} << 20;  // the matcher's, per pattern
+    std::mt19937 rng(17);
+    const std::string text = random_text(rng, 300000, "ab") + "z";
+    std::vector<std::shared_ptr<const FullMatcher>> matchers;
+    for (const char* pattern : {"[ab]*a[ab]{15}", "[ab]*a[ab]{15}c", "[ab]*a[ab]{15}cc"}) {
+        auto compiled = compile_full_match(pattern, TextKind::Str);
+        matchers.push_back(std::get<std::shared_ptr<const FullMatcher>>(compiled));
+    }
+    const std::size_t before = heap_in_use();
+    std::size_t most = 0;
+    for (const auto& m : matchers) {
+        for (int round = 0; round < 2; ++round) {
+            EXPECT_FALSE(m->matches(text));
+            const MatchStats stats = m->stats();
+            EXPECT_LE(stats.dfa_bytes, kBudget);
+            most = std::max(most, stats.dfa_bytes);
+        }
+        EXPECT_GE(m->stats().dfa_resets, 1u);
+    }
+    EXPECT_GE(most, kBudget / 2) << "the texts should fill the cache";
+    if (!kSanitized) EXPECT_LE(heap_in_use() - before, matchers.size() * kBudget);
 }
 
 }  // namespace
