@@ -304,6 +304,36 @@ def test_refused_flags(flags, name, reason):
     assert message == f"{name} cannot be carried into this pattern: {reason}"
 
 
+@pytest.mark.parametrize(
+    "marker, expected, texts",
+    [
+        # re reflects a leading group's flags in `flags`: they are not written twice.
+        (re.compile("(?i)a"), "(?i)a", ["A", "a", "b"]),
+        (re.compile("(?im)a"), "(?im)a", ["A"]),
+        (re.compile("(?s)(?i)."), "(?s)(?i).", ["\n", "A"]),
+        (re.compile("(?x) (?i) a # note"), "(?x) (?i) a # note", ["A", " a"]),
+        (re.compile("(?x)# note\n(?i)a"), "(?x)# note\n(?i)a", ["A"]),
+        (M(pattern="(?i)a", flags=re.IGNORECASE), "(?i)a", ["A"]),
+        # Flags the leading groups do not set are still written.
+        (re.compile("(?i)a", re.MULTILINE), "(?m)(?i)a", ["A"]),
+        (re.compile("(?i:a)b", re.IGNORECASE), "(?i)(?i:a)b", ["AB", "ab"]),
+        # The blank before the group is text here unless x comes first.
+        (re.compile(" (?i)a", re.VERBOSE), "(?x) (?i)a", ["A", " a"]),
+        (re.compile(" (?x)(?i)a", re.VERBOSE), "(?x) (?x)(?i)a", ["A", " a"]),
+    ],
+)
+def test_flags_the_leading_groups_set_are_not_written_again(marker, expected, texts):
+    v = Validator(Annotated[str, marker])
+    assert repr(v) == f"Annotated[str, Regex({expected!r})]"
+    compiled = marker if isinstance(marker, re.Pattern) else re.compile(marker.pattern, marker.flags)
+    assert [v.is_valid(t) for t in texts] == [compiled.fullmatch(t) is not None for t in texts]
+
+
+def test_a_refusal_shows_the_pattern_once():
+    message = refusal(Annotated[str, re.compile("(?x)[#a]")], ValueError)
+    assert message == 'invalid regular expression "(?x)[#a]": unclosed character class at position 4'
+
+
 def test_flags_change_matching():
     v = Validator(Annotated[str, M(pattern="ab", flags=re.IGNORECASE)])
     assert v.is_valid("AB") and not v.is_valid("ba")

@@ -224,7 +224,7 @@ bool LazyDfa::try_reset(bool& retry) const {
 }
 
 std::uint32_t LazyDfa::slow_next(std::uint32_t from, std::uint32_t cls, std::vector<std::uint32_t>& overflow,
-                                 bool& retry, std::uint64_t& generation, std::uint64_t& spent) const {
+                                 bool& retry, std::uint64_t& generation) const {
     std::lock_guard<std::mutex> lock(mu_);
     if (generation_.load(std::memory_order_relaxed) != generation) return kStale;
     std::uint32_t known = load_acquire(cell(from + cls));
@@ -249,13 +249,12 @@ std::uint32_t LazyDfa::slow_next(std::uint32_t from, std::uint32_t cls, std::vec
     } else {
         store_release(cell(from + cls), next);
     }
-    spent = stepper_.work - before;
-    work_.fetch_add(spent, std::memory_order_relaxed);
+    work_.fetch_add(stepper_.work - before, std::memory_order_relaxed);
     return next;
 }
 
 std::uint32_t LazyDfa::enter(std::vector<std::uint32_t>& set, std::uint8_t prev, bool& retry,
-                             std::uint64_t& generation, std::uint64_t& spent) const {
+                             std::uint64_t& generation) const {
     std::lock_guard<std::mutex> lock(mu_);
     if (generation_.load(std::memory_order_relaxed) != generation) return kStale;
     const std::uint64_t before = stepper_.work;
@@ -266,8 +265,7 @@ std::uint32_t LazyDfa::enter(std::vector<std::uint32_t>& set, std::uint8_t prev,
         s = intern(ctx, set);
     }
     if (s == kFull) states_at_give_up_.store(sets_.size(), std::memory_order_relaxed);
-    spent = stepper_.work - before;
-    work_.fetch_add(spent, std::memory_order_relaxed);
+    work_.fetch_add(stepper_.work - before, std::memory_order_relaxed);
     return s;
 }
 
@@ -287,19 +285,19 @@ LazyDfa::Result LazyDfa::run(std::string_view text, std::size_t& pos, std::vecto
         scanned_.store(scanned_.load(std::memory_order_relaxed) + read, std::memory_order_relaxed);
         return r;
     };
+    // A new state visits each NFA state at most twice.
+    const std::uint64_t state_cost = 2 * std::uint64_t{nfa_.states.size()} + 1;
     std::uint32_t s = start_;
     if (first > 0) {
-        std::uint64_t spent = 0;
-        s = enter(set, p[first - 1], retry, generation, spent);
+        s = enter(set, p[first - 1], retry, generation);
         if (s == kStale) return Result::Busy;
         if (s == kFull) return Result::GaveUp;
-        if (poll && !poll->tick(spent + 1)) return Result::Stopped;
+        if (poll && !poll->tick(state_cost)) return Result::Stopped;
     }
     std::size_t i = first;
     // Without a poll the text is one stretch; with one, stretches of
-    // kTickBytes with a tick between them.  A new state costs up to twice
-    // the NFA's size in work, ticked as it is made with the NFA states it
-    // visited.
+    // kTickBytes with a tick between them.  A new state is ticked as the
+    // most work it can cost, as it is made.
     for (;;) {
         const std::size_t end = poll && n - i > kTickBytes ? i + kTickBytes : n;
         for (; i < end; ++i) {
@@ -308,8 +306,7 @@ LazyDfa::Result LazyDfa::run(std::string_view text, std::size_t& pos, std::vecto
             if (next <= dead) [[unlikely]] {
                 if (next == dead) return settle(Result::NoMatch, i - first);
                 std::vector<std::uint32_t> overflow;
-                std::uint64_t spent = 0;
-                next = slow_next(s, cls, overflow, retry, generation, spent);
+                next = slow_next(s, cls, overflow, retry, generation);
                 if (next == kStale) return Result::Busy;
                 if (next == kFull) {
                     // `overflow` is the set at i, read under the lock: valid.
@@ -320,7 +317,7 @@ LazyDfa::Result LazyDfa::run(std::string_view text, std::size_t& pos, std::vecto
                     return Result::GaveUp;
                 }
                 if (next == dead) return settle(Result::NoMatch, i - first);
-                if (poll && !poll->tick(spent + 1)) return Result::Stopped;
+                if (poll && !poll->tick(state_cost)) return Result::Stopped;
             }
             s = next;
         }

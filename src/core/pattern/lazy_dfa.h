@@ -64,13 +64,13 @@ private:
     // reset when it is full and a reset is allowed, `generation` then
     // advanced to the new one); kFull when there is no room, with the set
     // of `from` in `overflow`; kStale when the table was reset since
-    // `generation`.  `spent`: the NFA states it visited.
+    // `generation`.
     std::uint32_t slow_next(std::uint32_t from, std::uint32_t cls, std::vector<std::uint32_t>& overflow, bool& retry,
-                            std::uint64_t& generation, std::uint64_t& spent) const;
+                            std::uint64_t& generation) const;
     // The state for `set` at a position after byte `prev`, created under
     // mu_ as slow_next creates one.
     std::uint32_t enter(std::vector<std::uint32_t>& set, std::uint8_t prev, bool& retry,
-                        std::uint64_t& generation, std::uint64_t& spent) const;
+                        std::uint64_t& generation) const;
     // Under mu_: the id (row offset) of the state for this set, creating it
     // if there is room; kFull otherwise.
     std::uint32_t intern(std::uint8_t ctx, std::vector<std::uint32_t>& set) const;

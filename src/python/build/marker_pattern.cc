@@ -6,7 +6,10 @@
 // class-set operator (`&&`, `--`, `~~`, a nested `[` inside a class) that
 // `re` and this engine would read as different sets, and a pattern that
 // does not compile.  The flags `re.IGNORECASE`, `re.MULTILINE`,
-// `re.DOTALL` and `re.VERBOSE` are carried as inline flags.
+// `re.DOTALL` and `re.VERBOSE` are carried as inline flags, except those
+// the pattern's leading inline groups already set: a compiled `re`
+// pattern reflects the flags of "(?i)a" in its `flags`, and writing them
+// again would show "(?i)(?i)a".
 //
 // Invariants: every pattern kept here compiles with `compile_full_match`,
 // the same compiler the walk and the lookup tables use.  An error while
@@ -56,9 +59,46 @@ struct CarriedFlag {
 };
 constexpr CarriedFlag kCarriedFlags[] = {{2, 'i'}, {8, 'm'}, {16, 's'}, {64, 'x'}};
 
+// The flag letters set by the groups "(?letters)" that open the pattern,
+// the ones `re` reads as global flags; blanks and comments may separate
+// them in verbose mode (`verbose`: set by the marker's flags), as in `re`.
+// Those letters apply to the whole pattern in this engine too, since the
+// groups match nothing, with one exception: blanks or comments skipped
+// before the group that sets x are read as text here unless the x comes
+// first, so an x set that late is left out of the answer.
+std::string leading_flag_letters(std::string_view text, bool verbose) {
+    constexpr std::string_view kGlobalLetters = "aiLmsux";   // re's global flag letters
+    constexpr std::string_view kBlanks = " \t\n\r\v\f";  // re's verbose-mode blanks
+    std::string letters;
+    bool skipped = false;  // blanks or a comment skipped before x was set here
+    std::size_t i = 0;
+    for (;;) {
+        const bool x_here = letters.find('x') != std::string::npos;
+        while ((verbose || x_here) && i < text.size()) {
+            if (kBlanks.find(text[i]) != std::string_view::npos) {
+                ++i;
+            } else if (text[i] == '#') {
+                while (i < text.size() && text[i] != '\n') ++i;
+            } else {
+                break;
+            }
+            if (!x_here) skipped = true;
+        }
+        if (text.substr(i, 2) != "(?") break;
+        std::size_t j = i + 2;
+        while (j < text.size() && kGlobalLetters.find(text[j]) != std::string_view::npos) ++j;
+        if (j == i + 2 || j == text.size() || text[j] != ')') break;
+        letters.append(text.substr(i + 2, j - i - 2));
+        i = j + 1;
+    }
+    if (skipped) std::erase(letters, 'x');
+    return letters;
+}
+
 // Applies a marker's "flags" to its pattern text: refuses the flags the
-// engine cannot honour, prefixes the others as inline flags, ignores every
-// other bit and any value that is not an int in [0, 2^32).
+// engine cannot honour, prefixes the others as inline flags (but for those
+// the pattern's leading groups set), ignores every other bit and any value
+// that is not an int in [0, 2^32).
 bool apply_flags(PyObject* flags, std::string& text) {
     if (!PyLong_Check(flags)) return true;
     const unsigned long long value = PyLong_AsUnsignedLongLong(flags);
@@ -68,9 +108,10 @@ bool apply_flags(PyObject* flags, std::string& text) {
         if (value & f.bit)
             return raise_text(PyExc_NotImplementedError,
                               std::string(f.name) + " cannot be carried into this pattern: " + f.reason);
+    const std::string leading = leading_flag_letters(text, (value & 64) != 0);
     std::string letters;
     for (const CarriedFlag& f : kCarriedFlags)
-        if (value & f.bit) letters += f.letter;
+        if ((value & f.bit) && leading.find(f.letter) == std::string::npos) letters += f.letter;
     if (!letters.empty()) text = "(?" + letters + ")" + text;
     return true;
 }
