@@ -24,16 +24,16 @@
 // and the start set.  When a new state would pass the budget, or the table
 // has no row left, the table is emptied (a reset, counted) and the run
 // goes on from the state it needs, created anew; the containers keep their
-// capacity, which the count of their fullest fill already covered.  Resets come too often when the table
-// fills before the DFA has read kBytesPerState bytes per state it holds:
-// building states then costs more than simulating the NFA, so the run
-// gives up and `matches` simulates a stretch of the text (kRetryStretch
-// bytes per state the table held, doubling with each try that gives up
-// again) before it lets the DFA try again with one reset allowed.  So a
-// text whose states never repeat costs little more than simulation (the
-// tries form a geometric series), and one that settles into a few states
-// after a burst of new ones gets back to table speed.  Time stays linear in the
-// text either way.
+// capacity, which the count of their fullest fill already covered.
+// Resets come too often when the table fills before the DFA has read
+// kBytesPerState bytes per state it holds: building states then costs
+// more than simulating the NFA, so the run gives up and `matches`
+// simulates a stretch of the text (kRetryStretch bytes per state the table
+// held, doubling with each try that gives up again) before it lets the DFA
+// try again with one reset allowed.  So a text whose states never repeat
+// costs little more than simulation (the tries form a geometric series),
+// and one that settles into a few states after a burst of new ones gets
+// back to table speed.  Time stays linear in the text either way.
 //
 // Resetting under readers: a reset happens under the mutex; around it the
 // generation counter is odd (a sequence lock).  A run notes the generation
