@@ -18,14 +18,21 @@
 // spec larger than a Validator may hold is still decided.
 //
 // Budget: 1000000 steps per call (both directions of an equivalence share
-// them), a nesting limit per thread, and the copies: linear in the
-// receiver's pool and definitions, with the pool index rebuilt once.
+// them, and the oracle's membership walks spend them too), a nesting limit
+// per thread, and the copies: linear in the receiver's pool and
+// definitions, with the pool index rebuilt once.  Each pattern is compiled
+// at most once per call: into an automaton by the descriptor route (one
+// descr::TextMemoScope per call, around both directions of an
+// equivalence), into a matcher by the oracle, which takes the receiver's
+// own when its validator has compiled it already (the tables are read,
+// never built here).
 #include "python/decide.h"
 
 #include <string_view>
 #include <vector>
 
 #include "core/decide/route.h"
+#include "core/descr/text_memo.h"
 #include "python/binding/args.h"
 #include "python/binding/entry.h"
 #include "python/build/builder.h"
@@ -160,6 +167,8 @@ Decision relation(PyObject* self, const char* name, PyObject* const* args, Py_ss
     failed = false;
     PoolOracle oracle(work.pool.objects, work.definitions);
     decide::DecisionBudget budget;
+    oracle.set_budget(&budget);
+    oracle.set_receiver_tables(receiver->precompute.peek());
     return decide::decide_relation(receiver->schema.root, work.other, oracle, work.definitions, budget);
 }
 
@@ -198,6 +207,9 @@ PyObject* is_equivalent_method(PyObject* self, PyObject* const* args, Py_ssize_t
         // the second direction gets what the first one left.
         PoolOracle oracle(work.pool.objects, work.definitions);
         decide::DecisionBudget budget;
+        oracle.set_budget(&budget);
+        oracle.set_receiver_tables(receiver->precompute.peek());
+        descr::TextMemoScope text_memo;
         const ir::Node& root = receiver->schema.root;
         if (decide::decide_relation(root, work.other, oracle, work.definitions, budget) != Decision::Subset)
             Py_RETURN_FALSE;
@@ -220,6 +232,20 @@ PyObject* route_counts_function(PyObject*, PyObject*) {
                          static_cast<unsigned long long>(c.descriptor), static_cast<unsigned long long>(c.undecided));
 }
 
+const char kPatternBuildsDoc[] =
+    "_pattern_builds()\n--\n\n"
+    "The pattern work of the calling thread's decisions so far, as a tuple\n"
+    "(automata, work, matchers): pattern automata builds started, the work they\n"
+    "did (about one unit per machine step), and patterns compiled for the\n"
+    "membership walks of decisions.  A work counter for tests, not part of the\n"
+    "public interface.";
+
+PyObject* pattern_builds_function(PyObject*, PyObject*) {
+    const descr::PatternBuildCounts c = descr::pattern_build_counts();
+    return Py_BuildValue("(KKK)", static_cast<unsigned long long>(c.builds), static_cast<unsigned long long>(c.work),
+                         static_cast<unsigned long long>(oracle_pattern_compiles()));
+}
+
 PyObject* is_empty_method(PyObject* self, PyObject*) {
     return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
         ValidatorObject* receiver = downcast_validator(self);
@@ -227,6 +253,8 @@ PyObject* is_empty_method(PyObject* self, PyObject*) {
         const CompiledSchema& schema = receiver->schema;
         PoolOracle oracle(schema.pool, schema.definitions);
         decide::DecisionBudget budget;
+        oracle.set_budget(&budget);
+        oracle.set_receiver_tables(receiver->precompute.peek());
         const Emptiness e = decide::decide_emptiness(schema.root, oracle, schema.definitions, budget);
         return Py_NewRef(e == Emptiness::Empty ? Py_True : Py_False);
     });

@@ -66,6 +66,7 @@ PyMethodDef kModuleFunctions[] = {
 PyMethodDef kCounterDefs[] = {
     {"_walk_steps", walk_steps_function, METH_NOARGS, kWalkStepsDoc},
     {"_route_counts", route_counts_function, METH_NOARGS, kRouteCountsDoc},
+    {"_pattern_builds", pattern_builds_function, METH_NOARGS, kPatternBuildsDoc},
 };
 
 bool add_function(PyObject* module, PyMethodDef* def) {

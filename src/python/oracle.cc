@@ -31,7 +31,11 @@
 // Budget: one or a few Python calls per question; an enumeration is walked
 // member by member, at most 512 of them (a larger one is declined without
 // walking); the literal-set test hashes the shorter list and probes with
-// the longer one.
+// the longer one.  Membership walks spend the call's step budget (one step
+// each) and share one table of compiled patterns: a pattern is compiled at
+// most once per oracle (one step per byte of its text), or not at all when
+// the receiver's validator has compiled it already; the tree a walk starts
+// from is looked over for patterns first, the definitions once.
 #include "python/oracle.h"
 
 #include <algorithm>
@@ -348,8 +352,66 @@ LeafInfo PoolOracle::class_info(std::uint64_t index) {
 
 // --- leaf relation --------------------------------------------------------
 
+namespace {
+thread_local std::uint64_t t_oracle_pattern_compiles = 0;
+}  // namespace
+
+std::uint64_t oracle_pattern_compiles() { return t_oracle_pattern_compiles; }
+
+bool PoolOracle::prepare_pattern(const ir::Constraint& c) {
+    const void* address = static_cast<const void*>(&c.pattern);
+    auto it = matchers_.find(c.pattern);
+    if (it == matchers_.end()) {
+        std::shared_ptr<const pattern::FullMatcher> matcher;
+        bool found = false;
+        if (receiver_tables_) {
+            // The receiver's table is keyed by the addresses of its own
+            // constraints, alive and unchanged for the whole call.
+            auto r = receiver_tables_->patterns.find(address);
+            if (r != receiver_tables_->patterns.end()) {
+                matcher = r->second;
+                found = true;
+            }
+        }
+        if (!found) {
+            if (budget_ && !budget_->take(std::uint64_t{1} + c.pattern.size())) return false;
+            auto compiled = pattern::compile_full_match(c.pattern, pattern::TextKind::Str);
+            ++t_oracle_pattern_compiles;
+            if (auto* m = std::get_if<std::shared_ptr<const pattern::FullMatcher>>(&compiled)) matcher = std::move(*m);
+        }
+        it = matchers_.emplace(c.pattern, std::move(matcher)).first;
+    }
+    walk_tables_->patterns.insert_or_assign(address, it->second);
+    return true;
+}
+
+bool PoolOracle::prepare_tree(const ir::Node& root) {
+    std::vector<const ir::Node*> stack{&root};
+    while (!stack.empty()) {
+        const ir::Node* n = stack.back();
+        stack.pop_back();
+        if (n->kind == ir::NodeKind::Refined)
+            for (const ir::Constraint& c : ir::as_span(n->constraints))
+                if (c.kind == ir::ConstraintKind::Regex && !prepare_pattern(c)) return false;
+        ir::push_children(*n, stack);
+    }
+    return true;
+}
+
+bool PoolOracle::prepare_patterns(const ir::Node& node) {
+    if (!walk_tables_) walk_tables_ = std::make_unique<check::Precompute>();
+    if (!definitions_prepared_) {
+        for (const ir::Node& d : definitions_)
+            if (!prepare_tree(d)) return false;
+        definitions_prepared_ = true;
+    }
+    return prepare_tree(node);
+}
+
 Answer PoolOracle::walk_verdict(const ir::Node& node, PyObject* value) {
-    const Membership m = walk_is_member(pool_, definitions_, node, value);
+    if (budget_ && !budget_->take()) return Answer::Declined;
+    if (!prepare_patterns(node)) return Answer::Declined;
+    const Membership m = walk_is_member(pool_, definitions_, node, value, *walk_tables_);
     PyErr_Clear();
     switch (m) {
         case Membership::Member: return Answer::Yes;

@@ -17,9 +17,14 @@
 #include <optional>
 #include <span>
 
+#include <memory>
+#include <string>
+
+#include "core/decide/decision.h"
 #include "core/ir/oracle.h"
 #include "core/util/fxhash.h"
 #include "python/binding/ref.h"
+#include "python/check/precompute.h"
 
 namespace tessaron::python {
 
@@ -71,6 +76,14 @@ public:
     // numbered in the order they are first met (0, 1, 2, ...).
     std::uint32_t intern_class_id(PyObject* cls);
 
+    // The call's step budget, which the membership walks also spend (a
+    // walk one step, a pattern compiled for them one step per byte of its
+    // text); once it is spent they are declined.  And the receiver's
+    // lookup tables, when built: patterns compiled there are not compiled
+    // again.  Both must outlive the oracle.
+    void set_budget(decide::DecisionBudget* budget) { budget_ = budget; }
+    void set_receiver_tables(const check::Precompute* tables) { receiver_tables_ = tables; }
+
 private:
     PyObject* object(std::uint64_t index) const {
         return index < pool_.size() ? pool_[index].get() : nullptr;
@@ -83,12 +96,33 @@ private:
     ir::Answer literal_in_node(PyObject* constant, const ir::Node& node);
     ir::Answer enumeration_in_node(PyObject* cls, const ir::Node& node);
     ir::Answer class_kind_answer(std::uint64_t class_index, ir::Kind kind, bool plain_none_is_no);
+    // Puts the matcher of every pattern the walk of `node` can meet into
+    // `walk_tables_`, each distinct text compiled once per oracle; false
+    // when the budget ran out.
+    bool prepare_patterns(const ir::Node& node);
+    bool prepare_tree(const ir::Node& root);
+    bool prepare_pattern(const ir::Constraint& c);
 
     std::span<const py::Ref> pool_;
     std::span<const ir::Node> definitions_;
     // Guards the class-id table: -1 while intern_class_id updates it.
     std::int64_t borrow_ = 0;
     boost::unordered_flat_map<std::uint64_t, std::uint32_t, util::FxHash> class_ids_;
+
+    decide::DecisionBudget* budget_ = nullptr;
+    const check::Precompute* receiver_tables_ = nullptr;
+    // The walks' tables: only `patterns` is filled, by the address of each
+    // constraint's text, reassigned before every walk that reaches it (a
+    // node made during the call may reuse a freed address).
+    std::unique_ptr<check::Precompute> walk_tables_;
+    // Every pattern compiled for the walks, by text (nullptr: it does not
+    // compile).
+    boost::unordered_flat_map<std::string, std::shared_ptr<const pattern::FullMatcher>> matchers_;
+    bool definitions_prepared_ = false;
 };
+
+// Patterns the oracles of the calling thread compiled for membership walks
+// so far: a work counter for tests.
+std::uint64_t oracle_pattern_compiles();
 
 }  // namespace tessaron::python

@@ -56,6 +56,15 @@ struct DecisionBudget {
         --steps;
         return true;
     }
+    // Takes n steps; false (and the steps spent) when fewer are left.
+    bool take(std::uint64_t n) {
+        if (steps <= 0 || n > static_cast<std::uint64_t>(steps)) {
+            steps = 0;
+            return false;
+        }
+        steps -= static_cast<std::int32_t>(n);
+        return true;
+    }
 };
 
 // One level of nesting for the duration of a scope.  `entered()` is false

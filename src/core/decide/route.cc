@@ -26,7 +26,11 @@
 // directions of an equivalence share one); the descriptor route runs each
 // of its steps in a work window of 4096 units: the two conversions, the
 // emptiness test of the left side alone (and of `is_empty`'s schema), and
-// the complement, meet and emptiness test together.  A thread short of native stack (a rewrite or comparison that
+// the complement, meet and emptiness test together.  A pattern is built
+// into an automaton at most once per call (a descr::TextMemoScope around
+// it: a caller that asks two directions opens one around both), and the
+// builds of one call share a fixed amount of pattern work on top of the
+// windows' charges.  A thread short of native stack (a rewrite or comparison that
 // throws NativeStackExhausted, wherever it stops) answers undecided.
 #include "core/decide/route.h"
 
@@ -35,6 +39,7 @@
 #include "core/descr/complement.h"
 #include "core/descr/convert.h"
 #include "core/descr/emptiness.h"
+#include "core/descr/text_memo.h"
 
 #include "core/decide/include.h"
 #include "core/decide/inhabit.h"
@@ -116,6 +121,7 @@ RouteCounts route_counts() { return t_route_counts; }
 Decision decide_relation(const ir::Node& left, const ir::Node& right, Oracle& oracle,
                          std::span<const ir::Node> definitions, DecisionBudget& budget) {
     try {
+        descr::TextMemoScope text_memo;
         DecisionContext ctx{oracle, definitions, budget};
         AssumptionStack stack;
         const Decision structural = decide_subset(left, right, ctx, stack);
@@ -135,6 +141,7 @@ Decision decide_relation(const ir::Node& left, const ir::Node& right, Oracle& or
 Emptiness decide_emptiness(const ir::Node& node, Oracle& oracle, std::span<const ir::Node> definitions,
                            DecisionBudget& budget) {
     try {
+        descr::TextMemoScope text_memo;
         DecisionContext ctx{oracle, definitions, budget};
         const Emptiness structural = decide_inhabited_fresh(node, ctx);
         if (structural != Emptiness::Undecided) return structural;

@@ -60,7 +60,8 @@ Emptiness decide_empty_by_descr(const ir::Node& node, Oracle& oracle, std::span<
 
 // "left within right" for one public call: the structural decision under
 // `budget` (a fresh assumption stack), then, when it is undecided, the
-// descriptor route.
+// descriptor route; inside a descr::TextMemoScope (the caller's, when one
+// is open).
 Decision decide_relation(const ir::Node& left, const ir::Node& right, Oracle& oracle,
                          std::span<const ir::Node> definitions, DecisionBudget& budget);
 

@@ -37,4 +37,14 @@ std::uint64_t text_work_allowance() {
 
 bool charge_text_work(std::uint64_t cells) { return take_units(cells / kTextCellsPerUnit); }
 
+std::uint64_t pattern_work_allowance() {
+    const std::uint64_t units = t_work_budget;
+    if (units >= kUnboundedWork / kPatternWorkPerUnit) return kUnboundedWork;
+    return units * kPatternWorkPerUnit;
+}
+
+bool charge_pattern_work(std::uint64_t work) {
+    return take_units((work + kPatternWorkPerUnit - 1) / kPatternWorkPerUnit);
+}
+
 }  // namespace tessaron::descr

@@ -15,8 +15,10 @@
 //
 // Text products are charged by their work as well: one unit per
 // `kTextCellsPerUnit` table cells computed (product rows times joint byte
-// classes), and every pattern compiled by a fixed charge, so that a window
-// bounds the time its products and patterns take.
+// classes), and every pattern compiled by the work its automaton took (one
+// unit per `kPatternWorkPerUnit` units of pattern::DfaWork), granted before
+// the build starts and stopping it when spent, so that a window bounds the
+// time its products and patterns take.
 #pragma once
 
 #include <cstdint>
@@ -29,8 +31,9 @@ inline constexpr std::uint64_t kUnboundedWork = std::numeric_limits<std::uint64_
 inline constexpr std::uint64_t kWindowUnits = 4096;
 // Table cells of a text product per unit.
 inline constexpr std::uint64_t kTextCellsPerUnit = 4096;
-// The units of compiling one pattern into an automaton.
-inline constexpr std::uint64_t kPatternUnits = 128;
+// Units of pattern::DfaWork (about a machine step each) per unit: a
+// window's 4096 units compile patterns for at most about two million steps.
+inline constexpr std::uint64_t kPatternWorkPerUnit = 512;
 
 // The counter of the calling thread.
 std::uint64_t work_budget();
@@ -50,6 +53,11 @@ std::uint64_t text_work_allowance();
 // Charges the cells a text product computed; false when the counter could
 // not pay them.
 bool charge_text_work(std::uint64_t cells);
+// The pattern work a build may still do before its charge exceeds the
+// counter; and the charge of the work it did (false when the counter could
+// not pay it, the counter then at 0).
+std::uint64_t pattern_work_allowance();
+bool charge_pattern_work(std::uint64_t work);
 
 class WorkWindow {
 public:

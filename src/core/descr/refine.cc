@@ -12,9 +12,9 @@
 // the str universe.
 //
 // Budget: the meets take their units from the conversion window; the
-// automata builders have their own caps (4096 states), and each pattern
-// compiled takes `kPatternUnits` failing units first, so one window
-// compiles at most 32 patterns.
+// automata builders have their own caps (4096 states), and a pattern's
+// build is granted and charged its work from the same window
+// (pattern_automaton).
 #include "core/descr/refine.h"
 
 #include <algorithm>
@@ -148,10 +148,6 @@ OptDescr pattern_descr(const Descr& running, const ir::Constraint& c) {
     if (!descr_within_kinds(running, {4, 5})) return std::nullopt;
     Descr out;
     if (slot_is_empty(running.slot(4), 4) != ir::Emptiness::Empty) {
-        // Compiling a pattern costs up to tens of milliseconds whatever the
-        // size of its automaton: a fixed charge bounds how many one window
-        // compiles.
-        if (!take_units(kPatternUnits)) return std::nullopt;
         SharedTextAutomaton a = pattern_automaton(c.pattern, TextKind::Str);
         if (!a) return std::nullopt;
         // Kept inside the str universe, as every str atom is.

@@ -13,15 +13,25 @@
 // and is canonical (the builders minimise; flipping flags preserves it).
 //
 // Budget.  The pattern engine caps determinisation at 4096 states and its
-// own NFA and state-set limits; the str universe is built once per
-// process.  Complement copies the table once; emptiness visits each
+// own NFA and state-set limits; a pattern's build is also granted the work
+// the thread's budget allows (and, inside a text memo's scope, what is
+// left of the scope's pattern work), stops when it is spent and is charged
+// what it did.  Inside a scope a pattern is built once; a build stopped for want
+// of work is tried again only when it may be granted more than before, so
+// a scope spends at most kScopePatternWork on patterns, whatever it asks
+// (text_memo.h).
+// The str universe is built once per process.  Complement copies the table once; emptiness visits each
 // reachable state and class once.
 #include "core/descr/text_automaton.h"
 
+#include <algorithm>
 #include <cassert>
+#include <string>
 #include <vector>
 
+#include "core/descr/budget.h"
 #include "core/descr/text_literal.h"
+#include "core/descr/text_memo.h"
 
 namespace tessaron::descr {
 
@@ -32,7 +42,11 @@ SharedTextAutomaton share_optional(std::optional<TextAutomaton> a) {
     return share_text_automaton(std::move(*a));
 }
 
+thread_local PatternBuildCounts t_pattern_counts;
+
 }  // namespace
+
+PatternBuildCounts pattern_build_counts() { return t_pattern_counts; }
 
 SharedTextAutomaton share_text_automaton(TextAutomaton&& automaton) {
     if (automaton.state_count() > kMaxTextStates) return {};
@@ -41,7 +55,30 @@ SharedTextAutomaton share_text_automaton(TextAutomaton&& automaton) {
 }
 
 SharedTextAutomaton pattern_automaton(std::string_view pattern, TextKind kind) {
-    return share_optional(pattern::build_dfa(pattern, kind));
+    TextMemo* memory = text_memo();
+    pattern::DfaWork work;
+    work.max = pattern_work_allowance();
+    if (memory) work.max = std::min(work.max, memory->pattern_work_left);
+    std::string key;
+    if (memory) {
+        key.reserve(pattern.size() + 1);
+        key.push_back(kind == TextKind::Str ? 's' : 'b');
+        key.append(pattern);
+        if (auto it = memory->patterns.find(key); it != memory->patterns.end()) {
+            const RememberedPattern& r = it->second;
+            if (!r.stopped || work.max <= r.granted) return r.automaton;
+        }
+    }
+    std::optional<TextAutomaton> dfa = pattern::build_dfa(pattern, kind, pattern::DfaLimits{}, work);
+    ++t_pattern_counts.builds;
+    t_pattern_counts.work += work.done;
+    const bool paid = charge_pattern_work(work.done);
+    SharedTextAutomaton a = paid ? share_optional(std::move(dfa)) : SharedTextAutomaton{};
+    if (memory) {
+        memory->pattern_work_left -= std::min(memory->pattern_work_left, work.done);
+        memory->patterns.insert_or_assign(std::move(key), RememberedPattern{a, work.stopped || !paid, work.max});
+    }
+    return a;
 }
 
 SharedTextAutomaton min_length_automaton(std::uint64_t n, TextKind kind) {

@@ -40,8 +40,21 @@ SharedTextAutomaton share_text_automaton(TextAutomaton&& automaton);
 // The texts the pattern matches as a whole (the validation walk's matcher
 // and this automaton share the parse, so they agree); empty when the
 // pattern does not compile, uses a Unicode word boundary or needs more
-// than 4096 states.
+// than 4096 states.  The build is granted what the thread's work budget
+// (and an open text memo's pattern work, text_memo.h) allows, stops when
+// that is spent (empty), and is charged what it did (budget.h).  With a
+// memo open each pattern is built at most once: a later call returns the
+// remembered automaton, or, for a build that was stopped, empty unless it
+// may now be granted more.
 SharedTextAutomaton pattern_automaton(std::string_view pattern, TextKind kind);
+
+// Pattern automata builds started on the calling thread so far, and the
+// work they did (pattern::DfaWork units): work counters for tests.
+struct PatternBuildCounts {
+    std::uint64_t builds = 0;
+    std::uint64_t work = 0;
+};
+PatternBuildCounts pattern_build_counts();
 // Texts of at least / at most n units: code points (as UTF-8 sequences,
 // surrogate encodings included) for str, bytes for bytes.  Empty when the
 // automaton would need more than 4096 states.

@@ -27,11 +27,16 @@
 // so does a row that would take the work past the caller's `max_work`.  The
 // work reported is the rows computed times the joint class count (at most
 // 4096 x 256 table entries); minimisation of the product is O(k n log n)
-// on top.
+// on top.  Inside a text memo's scope (text_memo.h) a product already
+// computed is answered from the memo, at no work.
 #include "core/descr/text_product.h"
 
 #include <boost/unordered/unordered_flat_map.hpp>
 
+#include <algorithm>
+#include <functional>
+
+#include "core/descr/text_memo.h"
 #include "core/util/fxhash.h"
 
 namespace tessaron::descr {
@@ -69,8 +74,10 @@ std::vector<std::uint8_t> sinks(const TextAutomaton& d, std::uint8_t accepting) 
 
 }  // namespace
 
-TextProduct text_product(const SharedTextAutomaton& a, const SharedTextAutomaton& b, SetOp op,
-                         std::uint64_t max_work) {
+namespace {
+
+TextProduct compute_product(const SharedTextAutomaton& a, const SharedTextAutomaton& b, SetOp op,
+                            std::uint64_t max_work) {
     const TextAutomaton& x = *a;
     const TextAutomaton& y = *b;
     // A pair holding the absorbing state of the operation (dead for a meet,
@@ -114,6 +121,47 @@ TextProduct text_product(const SharedTextAutomaton& a, const SharedTextAutomaton
         }
     }
     out.automaton = share_text_automaton(pattern::minimize(p));
+    return out;
+}
+
+}  // namespace
+
+// A hash of an automaton's table: its sizes, class map and flags, and at
+// most 512 transitions taken evenly over the table (a hit is checked
+// against the whole table, so the hash need only tell most tables apart,
+// and stays cheap on the largest ones).
+static std::uint64_t text_automaton_hash(const TextAutomaton& a) {
+    util::FxHasher h;
+    h.write(a.class_count);
+    h.write(a.state_count());
+    h.write_bytes(std::string_view(reinterpret_cast<const char*>(a.class_map.data()), sizeof(a.class_map)));
+    h.write_bytes(std::string_view(reinterpret_cast<const char*>(a.accepting.data()), a.accepting.size()));
+    const std::size_t n = a.transitions.size();
+    const std::size_t stride = n <= 512 ? 1 : n / 512;
+    for (std::size_t i = 0; i < n; i += stride) h.write(a.transitions[i]);
+    return h.finish();
+}
+
+TextProduct text_product(const SharedTextAutomaton& a, const SharedTextAutomaton& b, SetOp op,
+                         std::uint64_t max_work) {
+    TextMemo* memo = text_memo();
+    if (!memo) return compute_product(a, b, op, max_work);
+    // Products are remembered by their operands' languages: a complement
+    // or a meet made again is a new object with the same (canonical)
+    // table.  Both operations commute, so the key takes the hashes in
+    // order, and a hit is taken only when the operands are equal.
+    const std::uint64_t ha = text_automaton_hash(*a), hb = text_automaton_hash(*b);
+    const ProductKey key{std::min(ha, hb), std::max(ha, hb), static_cast<std::uint8_t>(op)};
+    auto it = memo->products.find(key);
+    if (it != memo->products.end()) {
+        const RememberedProduct& r = it->second;
+        if ((text_automaton_equal(r.a, a) && text_automaton_equal(r.b, b)) ||
+            (text_automaton_equal(r.a, b) && text_automaton_equal(r.b, a)))
+            return TextProduct{r.result, 0};
+    }
+    TextProduct out = compute_product(a, b, op, max_work);
+    if (out.automaton && it == memo->products.end() && memo->products.size() < kMaxRememberedProducts)
+        memo->products.emplace(key, RememberedProduct{a, b, out.automaton});
     return out;
 }
 

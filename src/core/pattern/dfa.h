@@ -47,10 +47,30 @@ struct DfaLimits {
     NfaLimits nfa;
 };
 
+// The work of one build, counted as it goes, and the most it may do.  A
+// unit is about one cheap machine step: one per NFA unit compiled (states,
+// transitions, alternatives), per NFA state the subset step visits, per
+// NFA id hashed into a state's key, per class of each state's row, and per
+// table cell of the minimisation.  A build whose work would pass `max`
+// stops where it is and answers none with `stopped` set (the work done so
+// far stays counted): running out is an ordinary result, told apart from
+// a pattern that fails or needs more states than the limits allow.
+struct DfaWork {
+    std::uint64_t max = UINT64_MAX;
+    std::uint64_t done = 0;
+    bool stopped = false;
+
+    std::uint64_t left() const { return done < max ? max - done : 0; }
+};
+
 // The minimal automaton of the pattern's language, or none when the pattern
 // does not compile, uses a Unicode word boundary (which a byte automaton
 // cannot decide), or needs more than the limits allow.
 std::optional<Dfa> build_dfa(std::string_view pattern, TextKind kind, const DfaLimits& limits = {});
+// The same, counting its work in `work` and stopping once it would pass
+// `work.max` (before minimising, when the table is too large to minimise
+// within what is left).
+std::optional<Dfa> build_dfa(std::string_view pattern, TextKind kind, const DfaLimits& limits, DfaWork& work);
 
 // The texts of at least `min` and (when given) at most `max` units: bytes
 // for Bytes, UTF-8 sequences (surrogate encodings included, as in the str
@@ -64,6 +84,7 @@ std::optional<Dfa> build_length_dfa(std::uint64_t min, std::optional<std::uint64
 // Determinises an NFA (the shared step of subset.h); none past the limits
 // or when the NFA has Unicode word boundaries.  Not minimised.
 std::optional<Dfa> determinize(const Nfa& nfa, const DfaLimits& limits);
+std::optional<Dfa> determinize(const Nfa& nfa, const DfaLimits& limits, DfaWork& work);
 
 // The minimal equivalent automaton in canonical form: only states reachable
 // from 0, numbered breadth first from 0 with targets taken in ascending

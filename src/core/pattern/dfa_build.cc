@@ -14,7 +14,13 @@
 // Budget: at most max_states states (the 4097th ends the build with none),
 // at most max_set_units NFA ids kept in total, each state's row computed in
 // O(NFA size); Unicode word boundaries give none.  The result is then
-// minimised (minimize.cc).
+// minimised (minimize.cc).  The counted entry points also count the work
+// as it is done (DfaWork: the NFA's units, the NFA states each row's subset
+// steps visit, the ids hashed into keys, the classes of each row, the
+// cells minimised) and stop as soon as it passes the caller's maximum, so
+// a pattern whose automaton is costly to build (a counted repetition of
+// two thousand over a class keeps sets of thousands of NFA states) takes
+// no more time than the caller granted.
 #include <algorithm>
 #include <boost/unordered/unordered_flat_map.hpp>
 #include <string>
@@ -34,6 +40,11 @@ bool Dfa::accepts(std::string_view text) const {
 }
 
 std::optional<Dfa> determinize(const Nfa& nfa, const DfaLimits& limits) {
+    DfaWork unbounded;
+    return determinize(nfa, limits, unbounded);
+}
+
+std::optional<Dfa> determinize(const Nfa& nfa, const DfaLimits& limits, DfaWork& work) {
     if (nfa.looks_used & kUnicodeWordLooks) return std::nullopt;
     const ByteClasses classes = byte_classes(nfa);
     const std::uint8_t ctx_mask = context_mask(nfa.looks_used);
@@ -72,6 +83,8 @@ std::optional<Dfa> determinize(const Nfa& nfa, const DfaLimits& limits) {
     intern(kCtxStart & ctx_mask, start);
 
     std::vector<std::uint32_t> next;
+    std::uint64_t visited = stepper.work;
+    std::uint64_t keyed = 0;
     for (std::size_t id = 0; id < sets.size(); ++id) {
         const std::uint8_t ctx = ctxs[id];
         const bool pending = stepper.has_pending(sets[id]);
@@ -80,9 +93,19 @@ std::optional<Dfa> determinize(const Nfa& nfa, const DfaLimits& limits) {
             const std::uint8_t b = classes.representative[c];
             const std::uint32_t holds = pending ? evaluate_looks(before, byte_side(b), nfa.looks_used) : 0;
             stepper.advance(sets[id], holds, b, next);
+            keyed += next.size();
             const std::uint32_t target = intern(context_after(b, ctx_mask), next);
             if (over) return std::nullopt;
             dfa.transitions.push_back(target);
+        }
+        // The row's work: its classes, the NFA states its steps visited and
+        // the ids hashed into the keys of its targets.
+        work.done += classes.count + (stepper.work - visited) + keyed;
+        visited = stepper.work;
+        keyed = 0;
+        if (work.done > work.max) {
+            work.stopped = true;
+            return std::nullopt;
         }
         const std::uint32_t at_end = evaluate_looks(before, edge_side(), nfa.looks_used);
         dfa.accepting.push_back(stepper.accepts(sets[id], at_end) ? 1 : 0);
@@ -91,14 +114,44 @@ std::optional<Dfa> determinize(const Nfa& nfa, const DfaLimits& limits) {
 }
 
 std::optional<Dfa> build_dfa(std::string_view pattern, TextKind kind, const DfaLimits& limits) {
+    DfaWork unbounded;
+    return build_dfa(pattern, kind, limits, unbounded);
+}
+
+std::optional<Dfa> build_dfa(std::string_view pattern, TextKind kind, const DfaLimits& limits, DfaWork& work) {
     ParseOptions po;
     po.utf8 = kind == TextKind::Str;
+    // The parse is linear in the pattern (its classes are bounded by the
+    // Unicode tables); it counts one unit per pattern byte.
+    work.done += pattern.size() + 1;
+    if (work.done > work.max) {
+        work.stopped = true;
+        return std::nullopt;
+    }
     auto parsed = parse(pattern, po);
     if (!std::holds_alternative<Hir>(parsed)) return std::nullopt;
-    auto nfa = compile_nfa(std::get<Hir>(parsed), limits.nfa);
-    if (!std::holds_alternative<Nfa>(nfa)) return std::nullopt;
-    auto dfa = determinize(std::get<Nfa>(nfa), limits);
+    // The NFA may grow no larger than the work left allows.
+    NfaLimits nfa_limits = limits.nfa;
+    const bool work_bounds_nfa = work.left() < nfa_limits.max_units;
+    if (work_bounds_nfa) nfa_limits.max_units = static_cast<std::size_t>(work.left());
+    auto nfa = compile_nfa(std::get<Hir>(parsed), nfa_limits);
+    if (!std::holds_alternative<Nfa>(nfa)) {
+        if (work_bounds_nfa) {
+            work.done = work.max;
+            work.stopped = true;
+        }
+        return std::nullopt;
+    }
+    work.done += std::get<Nfa>(nfa).memory_units();
+    auto dfa = determinize(std::get<Nfa>(nfa), limits, work);
     if (!dfa) return std::nullopt;
+    // Minimisation refines the partition over every cell of the table.
+    const std::uint64_t cells = std::uint64_t{dfa->state_count()} * dfa->class_count;
+    if (cells > work.left()) {
+        work.stopped = true;
+        return std::nullopt;
+    }
+    work.done += cells;
     return minimize(*dfa);
 }
 

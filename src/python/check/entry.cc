@@ -288,8 +288,13 @@ int validator_contains(PyObject* self, PyObject* value) {
 
 Membership walk_is_member(std::span<const py::Ref> pool, std::span<const ir::Node> definitions,
                           const ir::Node& node, PyObject* value) {
+    return walk_is_member(pool, definitions, node, value, check::empty_precompute());
+}
+
+Membership walk_is_member(std::span<const py::Ref> pool, std::span<const ir::Node> definitions,
+                          const ir::Node& node, PyObject* value, const check::Precompute& tables) {
     try {
-        WalkState state(pool, definitions, check::empty_precompute());
+        WalkState state(pool, definitions, tables);
         state.poll = util::Poll();  // see WalkState::poll
         check::PathStack path;
         std::vector<Violation> none;

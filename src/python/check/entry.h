@@ -14,6 +14,9 @@
 namespace tessaron::python {
 
 struct ValidatorObject;
+namespace check {
+struct Precompute;
+}
 
 // The three answers of `walk_is_member`.  `Aborted` is no verdict: a fatal
 // Python exception was raised (and discarded), or the walk met an
@@ -26,6 +29,10 @@ enum class Membership : std::uint8_t { Member = 0, NonMember = 1, Aborted = 2 };
 // and leaves no exception set.
 Membership walk_is_member(std::span<const py::Ref> pool, std::span<const ir::Node> definitions,
                           const ir::Node& node, PyObject* value);
+// The same with the caller's lookup tables (a decision's compiled
+// patterns), which must outlive the call.
+Membership walk_is_member(std::span<const py::Ref> pool, std::span<const ir::Node> definitions,
+                          const ir::Node& node, PyObject* value, const check::Precompute& tables);
 
 // The shared core of `ensure` (and of the JSON entries): true when `value`
 // is a member of the validator; false with the exception to raise set (the
