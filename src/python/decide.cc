@@ -33,6 +33,7 @@
 
 #include "core/decide/route.h"
 #include "core/descr/text_memo.h"
+#include "core/pattern/pattern.h"
 #include "python/binding/args.h"
 #include "python/binding/entry.h"
 #include "python/build/builder.h"
@@ -234,16 +235,16 @@ PyObject* route_counts_function(PyObject*, PyObject*) {
 
 const char kPatternBuildsDoc[] =
     "_pattern_builds()\n--\n\n"
-    "The pattern work of the calling thread's decisions so far, as a tuple\n"
+    "The pattern work of the calling thread so far, as a tuple\n"
     "(automata, work, matchers): pattern automata builds started, the work they\n"
-    "did (about one unit per machine step), and patterns compiled for the\n"
-    "membership walks of decisions.  A work counter for tests, not part of the\n"
-    "public interface.";
+    "did (about one unit per machine step), and patterns compiled into matchers\n"
+    "(for validation and for the membership walks of decisions).  A work counter\n"
+    "for tests, not part of the public interface.";
 
 PyObject* pattern_builds_function(PyObject*, PyObject*) {
     const descr::PatternBuildCounts c = descr::pattern_build_counts();
     return Py_BuildValue("(KKK)", static_cast<unsigned long long>(c.builds), static_cast<unsigned long long>(c.work),
-                         static_cast<unsigned long long>(oracle_pattern_compiles()));
+                         static_cast<unsigned long long>(pattern::full_match_compiles()));
 }
 
 PyObject* is_empty_method(PyObject* self, PyObject*) {

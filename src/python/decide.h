@@ -22,9 +22,8 @@ PyObject* is_equivalent_method(PyObject* self, PyObject* const* args, Py_ssize_t
 // (structural, descriptor, undecided); private, for tests and the sweep.
 PyObject* route_counts_function(PyObject* module, PyObject* unused);
 extern const char kRouteCountsDoc[];
-// `_tessaron._pattern_builds()`: the pattern work of this thread's decisions
-// (automata built, their work, matchers compiled for walks); private, for
-// tests.
+// `_tessaron._pattern_builds()`: the pattern work of this thread (automata
+// built by decisions, their work, matchers compiled); private, for tests.
 PyObject* pattern_builds_function(PyObject* module, PyObject* unused);
 extern const char kPatternBuildsDoc[];
 

@@ -352,12 +352,6 @@ LeafInfo PoolOracle::class_info(std::uint64_t index) {
 
 // --- leaf relation --------------------------------------------------------
 
-namespace {
-thread_local std::uint64_t t_oracle_pattern_compiles = 0;
-}  // namespace
-
-std::uint64_t oracle_pattern_compiles() { return t_oracle_pattern_compiles; }
-
 bool PoolOracle::prepare_pattern(const ir::Constraint& c) {
     const void* address = static_cast<const void*>(&c.pattern);
     auto it = matchers_.find(c.pattern);
@@ -376,7 +370,6 @@ bool PoolOracle::prepare_pattern(const ir::Constraint& c) {
         if (!found) {
             if (budget_ && !budget_->take(std::uint64_t{1} + c.pattern.size())) return false;
             auto compiled = pattern::compile_full_match(c.pattern, pattern::TextKind::Str);
-            ++t_oracle_pattern_compiles;
             if (auto* m = std::get_if<std::shared_ptr<const pattern::FullMatcher>>(&compiled)) matcher = std::move(*m);
         }
         it = matchers_.emplace(c.pattern, std::move(matcher)).first;

@@ -121,8 +121,5 @@ private:
     bool definitions_prepared_ = false;
 };
 
-// Patterns the oracles of the calling thread compiled for membership walks
-// so far: a work counter for tests.
-std::uint64_t oracle_pattern_compiles();
 
 }  // namespace tessaron::python

@@ -88,7 +88,14 @@ MatchStats FullMatcher::stats() const {
     return s;
 }
 
+namespace {
+thread_local std::uint64_t t_full_match_compiles = 0;
+}  // namespace
+
+std::uint64_t full_match_compiles() { return t_full_match_compiles; }
+
 std::variant<std::shared_ptr<const FullMatcher>, Error> compile_full_match(std::string_view pattern, TextKind kind) {
+    ++t_full_match_compiles;
     ParseOptions po;
     po.utf8 = kind == TextKind::Str;
     auto parsed = parse(pattern, po);

@@ -69,4 +69,8 @@ private:
 // Compiles a pattern for whole-text matching.  Errors are values.
 std::variant<std::shared_ptr<const FullMatcher>, Error> compile_full_match(std::string_view pattern, TextKind kind);
 
+// The compile_full_match calls made on the calling thread so far: a work
+// counter for tests.
+std::uint64_t full_match_compiles();
+
 }  // namespace tessaron::pattern

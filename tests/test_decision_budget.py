@@ -1,0 +1,115 @@
+"""The work of one decision is bounded by its budgets, whatever its patterns.
+
+Each test reads the work counters of `_tessaron._pattern_builds()` (pattern
+automata builds started, the work they did, patterns compiled into
+matchers) around one decision, and checks the answer is
+the proved one or "undecided" where a budget ends.  No timings: the bench
+row "slowest decisions" (`make bench`) shows what these cost on a machine.
+"""
+
+import re
+from typing import Annotated, Literal
+
+import pytest
+
+import _tessaron
+from tessaron import Validator, union
+
+# The most pattern work one call may do (kScopePatternWork in the core).
+SCOPE_PATTERN_WORK = 4 << 20
+
+WORD = Annotated[str, re.compile(r"\w{1,8}")]
+DIGITS = Annotated[str, re.compile(r"\d{1,8}")]
+PRINTABLE = "|".join(re.escape(chr(c)) for c in range(33, 127))
+
+
+def costly(bound=2000):
+    # A counted repetition over a class: its automaton takes about a
+    # billion steps to build, and has two states once minimal.
+    return Annotated[str, re.compile(f"[!-~]*[!-~]{{0,{bound}}}|{PRINTABLE}")]
+
+
+def counted(call):
+    before = _tessaron._pattern_builds()
+    answer = call()
+    after = _tessaron._pattern_builds()
+    return answer, tuple(a - b for a, b in zip(after, before))
+
+
+# --- each pattern built once per call ---------------------------------------------
+
+@pytest.mark.parametrize(
+    "left, right, answer",
+    [
+        (WORD, DIGITS, "not_subset"),
+        (DIGITS, WORD, "subset"),
+        (tuple[(WORD,) * 12], tuple[(DIGITS,) * 12], "not_subset"),
+        (tuple[(DIGITS,) * 12], tuple[(WORD,) * 12], "subset"),
+        ({f"k{i}": WORD for i in range(8)}, {f"k{i}": DIGITS for i in range(8)}, "not_subset"),
+        (list[WORD] | tuple[WORD, ...], list[DIGITS] | tuple[DIGITS, ...], "not_subset"),
+    ],
+    ids=["one", "one-back", "tuple-12", "tuple-12-back", "record-8", "containers"],
+)
+def test_each_pattern_is_built_once_per_decision(left, right, answer):
+    got, (builds, _, _) = counted(lambda: Validator(left).relation_to(right))
+    assert got == answer
+    assert builds <= 2, "two distinct patterns, each built at most once"
+
+
+def test_an_equivalence_builds_each_pattern_once_for_both_directions():
+    lefts = union(Annotated[str, re.compile(r"\d{1,4}")], DIGITS)
+    got, (builds, _, _) = counted(lambda: Validator(lefts).is_equivalent(DIGITS))
+    assert got is True
+    assert builds <= 2
+
+
+# --- a build is charged by its work and stopped when the budget is spent ---------
+
+@pytest.mark.parametrize(
+    "call, allowed",
+    [
+        (lambda: Validator(costly()).is_empty(), {False}),
+        (lambda: Validator(costly()).relation_to(Annotated[str, re.compile("[!-~]*")]), {"subset", "undecided"}),
+        (lambda: Validator(costly()).is_equivalent(Annotated[str, re.compile("[!-~]*")]), {True, False}),
+        (lambda: union(*[costly(2000 + i) for i in range(32)]).is_empty(), {False}),
+        (lambda: Validator(tuple[(costly(),) * 4]).relation_to(tuple[(costly(2001),) * 4]),
+         {"subset", "undecided"}),
+    ],
+    ids=["is_empty", "relation_to", "is_equivalent", "union-of-32", "tuple-of-4"],
+)
+def test_a_costly_pattern_stops_at_the_decision_budget(call, allowed):
+    got, (builds, work, _) = counted(call)
+    assert got in allowed
+    assert builds >= 1
+    # Without the bound one build alone does about a billion steps; a
+    # window's build may overrun its grant by at most one row of states.
+    assert work <= SCOPE_PATTERN_WORK + (1 << 20)
+
+
+def test_cheap_patterns_still_decide_after_a_costly_one_in_another_call():
+    Validator(costly()).is_empty()
+    assert Validator(DIGITS).relation_to(WORD) == "subset"
+
+
+# --- the structural route's literal checks ----------------------------------------
+
+def test_literals_against_a_pattern_compile_it_once():
+    literals = Validator(Literal[tuple(f"x{i}" for i in range(1000))])
+    heavy = Annotated[str, re.compile(r"(?:\w|\d){1,300}")]
+    got, (_, _, matchers) = counted(lambda: literals.relation_to(heavy))
+    assert got == "subset"
+    assert matchers <= 2, "once when `other` is compiled, once for the walks"
+
+
+@pytest.mark.parametrize("validated, compiled", [(True, 0), (False, 1)], ids=["tables-built", "no-tables"])
+def test_a_receiver_that_has_validated_lends_its_compiled_pattern(validated, compiled):
+    spec = Annotated[str, re.compile(r"ab|c9")]
+    pattern = Validator(spec)
+    if validated:
+        assert pattern.is_valid("ab")  # builds the receiver's tables
+    # The second direction walks each literal against the receiver's
+    # pattern: with the tables built, their matcher serves the walks.
+    got, (_, _, matchers) = counted(lambda: pattern.is_equivalent(union(Literal["ab", "c9"], spec)))
+    assert got is True
+    # One more compile when `other` is compiled.
+    assert matchers == 1 + compiled
