@@ -310,8 +310,9 @@ def markdown(results):
     alloc = results.get("allocation")
     decided = results.get("decisions")
     containers = results.get("container_decisions")
+    slowest = results.get("slowest_decisions")
     sized = results.get("list_sizes")
-    if floor or alloc or decided or containers or sized:
+    if floor or alloc or decided or containers or slowest or sized:
         lines += ["## Checks of our own", ""]
     if floor:
         lines += [f"Per-call floor: `is_valid` of a scalar schema against a bare `isinstance(1, int)`; the target "
@@ -334,6 +335,13 @@ def markdown(results):
                   f"open); the target is under {fmt_time(timed['target'])} each.", ""]
         rows = [(r["name"], fmt_time(r["median"]), "ok" if r["median"] <= timed["target"] else "**over**")
                 for r in timed["rows"]]
+        lines += [md_table(["question", "median", "target"], rows), ""]
+    if slowest:
+        lines += [f"Slowest decisions: the questions we know to cost most (large or costly pattern automata, "
+                  f"whole decisions by either route); each answers as it would unbounded or \"undecided\" where "
+                  f"a budget ends, and the target is under {fmt_time(slowest['target'])} each.", ""]
+        rows = [(r["name"], fmt_time(r["median"]), "ok" if r["median"] <= slowest["target"] else "**over**")
+                for r in slowest["rows"]]
         lines += [md_table(["question", "median", "target"], rows), ""]
 
     slow = slower_cases(results)

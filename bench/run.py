@@ -466,6 +466,63 @@ def container_decisions(cfg):
     return _time_questions(cfg, questions, 3e-3, "containers")
 
 
+def slowest_decisions(cfg):
+    """The slowest decisions we know of: patterns whose automata are large or
+    costly to build (Unicode classes under counted repetitions, a counted
+    repetition of two thousand over a class), in unions, tuples, records and
+    against a thousand literals.  Each must answer within 50 ms: the same
+    answer as when its budgets were not spent, or "undecided" where they end
+    (never a wrong one)."""
+    import re
+    from typing import Annotated, Literal
+
+    from tessaron import Validator, union
+
+    def side(t):
+        return union(*[Annotated[type(f"S{t}{i}", (str,), {}), re.compile(r"\w{1,%d}" % (10 + i % 3))]
+                       for i in range(10)])
+
+    a, b = side("a"), side("b")
+    word, digits = Annotated[str, re.compile(r"\w{1,8}")], Annotated[str, re.compile(r"\d{1,8}")]
+    sep = "|".join(re.escape(chr(c)) for c in range(33, 127))
+    costly = Validator(Annotated[str, re.compile(f"[!-~]*[!-~]{{0,2000}}|{sep}")])
+    costly_union = union(*[Annotated[str, re.compile(f"[!-~]*[!-~]{{0,{2000 + i}}}|{sep}")] for i in range(32)])
+    printable = Annotated[str, re.compile("[!-~]*")]
+    literals = Validator(Literal[tuple(f"x{i}" for i in range(1000))])
+    # (name, statement, namespace, the answers it may give)
+    questions = [
+        ("ten \\w patterns within ten others or str", "a.relation_to(u)", {"a": a, "u": union(b, str)},
+         {"subset", "undecided"}),
+        ("ten \\w patterns within ten others", "a.relation_to(b)", {"a": a, "b": b}, {"undecided"}),
+        ("ten \\w patterns, is_empty", "a.is_empty()", {"a": a}, {False}),
+        ("1,000 literals within (?:\\w|\\d){1,300}", "v.relation_to(w)",
+         {"v": literals, "w": Validator(Annotated[str, re.compile(r"(?:\w|\d){1,300}")])}, {"subset"}),
+        ("\\w{1,8} within \\d{1,8}", "v.relation_to(w)", {"v": Validator(word), "w": Validator(digits)},
+         {"not_subset"}),
+        ("tuple of 12 \\w{1,8} within 12 \\d{1,8}", "v.relation_to(w)",
+         {"v": Validator(tuple[(word,) * 12]), "w": Validator(tuple[(digits,) * 12])}, {"not_subset"}),
+        ("record of 8 \\w{1,8} within 8 \\d{1,8}", "v.relation_to(w)",
+         {"v": Validator({f"k{i}": word for i in range(8)}), "w": Validator({f"k{i}": digits for i in range(8)})},
+         {"not_subset"}),
+        ("[!-~]{0,2000} pattern, is_empty", "v.is_empty()", {"v": costly}, {False}),
+        ("[!-~]{0,2000} pattern within [!-~]*", "v.relation_to(w)", {"v": costly, "w": Validator(printable)},
+         {"subset", "undecided"}),
+        ("[!-~]{0,2000} pattern, is_equivalent", "v.is_equivalent(w)", {"v": costly, "w": Validator(printable)},
+         {True, False}),
+        ("union of 32 [!-~]{0,2000+i} patterns, is_empty", "v.is_empty()", {"v": costly_union}, {False}),
+    ]
+    stmts = {}
+    for name, stmt, ns, answers in questions:
+        got = eval(stmt, {}, ns)
+        if got not in answers:
+            raise AssertionError(f"{name}: {got!r}, expected one of {sorted(map(str, answers))}")
+        stmts[name] = (stmt, ns)
+    t = time_interleaved(stmts, None, cfg["rounds"], cfg["min_rounds"], cfg["target"], cfg["budget"])
+    rows = [{"name": k, "median": v.median} for k, v in t.items()]
+    log("  slowest decisions: " + "  ".join(f"{r['name']}={report.fmt_time(r['median'])}" for r in rows))
+    return {"rows": rows, "target": 50e-3}
+
+
 def _time_questions(cfg, questions, target, label):
     """Checks each (name, left, right, answer) and times its `relation_to`."""
     from tessaron import Validator
@@ -572,13 +629,15 @@ def main():
     sized = list_sizes(cfg)
     decided = decisions(cfg)
     containers = container_decisions(cfg)
+    slowest = slowest_decisions(cfg)
     log("== JSON at scale")
     scaled = json_scale.run(json_scale.config(args.smoke, cfg["sizes"]), log)
 
     meta["elapsed_seconds"] = time.monotonic() - started
     results = {"meta": meta, "tables": tables, "imports": imports, "memory": memory, "overhead": floor,
                "allocation": alloc, "list_sizes": sized, "decisions": decided,
-               "container_decisions": containers, "json_scale": scaled, "failures": failures}
+               "container_decisions": containers, "slowest_decisions": slowest, "json_scale": scaled,
+               "failures": failures}
     out = Path(args.out)
     out.mkdir(parents=True, exist_ok=True)
     (out / "latest.json").write_text(json.dumps(results, indent=1, default=str) + "\n")

@@ -18,6 +18,12 @@
 // other automaton's remaining states (the UTF-8 tails of a Unicode class,
 // say) only for the minimisation to merge them again.
 //
+// A product whose every pair accepts as one operand's state does (and
+// whose absorbed pairs all hold that operand's absorbing state) has that
+// operand's language: the operand itself, already canonical, is the
+// result, and the minimisation is skipped (a pattern met with the str
+// universe that holds it, a meet with a superset).
+//
 // Invariants.  Pair numbers are handed out in order of first appearance,
 // never by hash order, so the product (and its minimal form) does not
 // depend on the hash function.
@@ -98,12 +104,26 @@ TextProduct compute_product(const SharedTextAutomaton& a, const SharedTextAutoma
 
     std::vector<std::pair<std::uint32_t, std::uint32_t>> states{{0, 0}};
     boost::unordered_flat_map<std::uint64_t, std::uint32_t, util::FxHash> number;
+    // Whether the product so far behaves as one operand alone: every pair
+    // numbered accepts as that operand's state does, and every pair merged
+    // into the absorbing one has that operand's state absorbing too.  Then
+    // its language is the operand's, which is shared in canonical form
+    // already: no minimisation is needed.
+    bool as_a = true, as_b = true;
+    auto note_absorbed = [&](std::uint32_t s, std::uint32_t t) {
+        as_a = as_a && x_sink[s];
+        as_b = as_b && y_sink[t];
+    };
+    if (key_of(0, 0) == UINT64_MAX) note_absorbed(0, 0);
     number.emplace(key_of(0, 0), 0);
     TextProduct out;
     for (std::size_t i = 0; i < states.size(); ++i) {
         const auto [s, t] = states[i];
         const bool sa = x.accepting[s] != 0, ta = y.accepting[t] != 0;
-        p.accepting.push_back(op == SetOp::Intersection ? (sa && ta) : (sa || ta));
+        const bool accepts = op == SetOp::Intersection ? (sa && ta) : (sa || ta);
+        p.accepting.push_back(accepts);
+        as_a = as_a && accepts == sa;
+        as_b = as_b && accepts == ta;
         if (k > max_work - out.work) return out;
         out.work += k;
         for (std::uint32_t c = 0; c < k; ++c) {
@@ -111,6 +131,7 @@ TextProduct compute_product(const SharedTextAutomaton& a, const SharedTextAutoma
             const std::uint32_t s2 = x.transitions[std::size_t{s} * x.class_count + c1];
             const std::uint32_t t2 = y.transitions[std::size_t{t} * y.class_count + c2];
             const std::uint64_t key = key_of(s2, t2);
+            if (key == UINT64_MAX) note_absorbed(s2, t2);
             auto it = number.find(key);
             if (it == number.end()) {
                 if (states.size() >= kMaxTextStates) return out;
@@ -119,6 +140,14 @@ TextProduct compute_product(const SharedTextAutomaton& a, const SharedTextAutoma
             }
             p.transitions.push_back(it->second);
         }
+    }
+    if (as_a) {
+        out.automaton = a;
+        return out;
+    }
+    if (as_b) {
+        out.automaton = b;
+        return out;
     }
     out.automaton = share_text_automaton(pattern::minimize(p));
     return out;
