@@ -35,7 +35,9 @@
 // each) and share one table of compiled patterns: a pattern is compiled at
 // most once per oracle (one step per byte of its text), or not at all when
 // the receiver's validator has compiled it already; the tree a walk starts
-// from is looked over for patterns first, the definitions once.
+// from is looked over for patterns first, each shared list of it once per
+// oracle (and held, so that its address stays its own), the definitions
+// once.
 #include "python/oracle.h"
 
 #include <algorithm>
@@ -379,14 +381,28 @@ bool PoolOracle::prepare_pattern(const ir::Constraint& c) {
 }
 
 bool PoolOracle::prepare_tree(const ir::Node& root) {
+    // Each shared list (and child) is looked over once per oracle: it is
+    // held from then on, so its address names it for the whole call.
+    auto first_time = [this](const auto& shared) {
+        return shared && prepared_lists_.try_emplace(static_cast<const void*>(shared.get()), shared).second;
+    };
     std::vector<const ir::Node*> stack{&root};
     while (!stack.empty()) {
         const ir::Node* n = stack.back();
         stack.pop_back();
-        if (n->kind == ir::NodeKind::Refined)
-            for (const ir::Constraint& c : ir::as_span(n->constraints))
+        if (first_time(n->constraints))
+            for (const ir::Constraint& c : *n->constraints)
                 if (c.kind == ir::ConstraintKind::Regex && !prepare_pattern(c)) return false;
-        ir::push_children(*n, stack);
+        if (first_time(n->nodes))
+            for (const ir::Node& m : *n->nodes) stack.push_back(&m);
+        if (first_time(n->entries))
+            for (const ir::RecordEntry& e : *n->entries) stack.push_back(&e.value);
+        if (first_time(n->clauses))
+            for (const ir::Clause& c : *n->clauses) {
+                stack.push_back(&c.key);
+                stack.push_back(&c.value);
+            }
+        if (first_time(n->child)) stack.push_back(n->child.get());
     }
     return true;
 }

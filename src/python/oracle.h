@@ -97,8 +97,8 @@ private:
     ir::Answer enumeration_in_node(PyObject* cls, const ir::Node& node);
     ir::Answer class_kind_answer(std::uint64_t class_index, ir::Kind kind, bool plain_none_is_no);
     // Puts the matcher of every pattern the walk of `node` can meet into
-    // `walk_tables_`, each distinct text compiled once per oracle; false
-    // when the budget ran out.
+    // `walk_tables_`, each distinct text compiled once per oracle and each
+    // shared list looked over once; false when the budget ran out.
     bool prepare_patterns(const ir::Node& node);
     bool prepare_tree(const ir::Node& root);
     bool prepare_pattern(const ir::Constraint& c);
@@ -112,9 +112,10 @@ private:
     decide::DecisionBudget* budget_ = nullptr;
     const check::Precompute* receiver_tables_ = nullptr;
     // The walks' tables: only `patterns` is filled, by the address of each
-    // constraint's text, reassigned before every walk that reaches it (a
-    // node made during the call may reuse a freed address).
+    // constraint's text; the lists looked over are held (`prepared_lists_`),
+    // so no address in the table is freed and reused during the call.
     std::unique_ptr<check::Precompute> walk_tables_;
+    boost::unordered_flat_map<const void*, std::shared_ptr<const void>, util::FxHash> prepared_lists_;
     // Every pattern compiled for the walks, by text (nullptr: it does not
     // compile).
     boost::unordered_flat_map<std::string, std::shared_ptr<const pattern::FullMatcher>> matchers_;
