@@ -84,7 +84,6 @@ std::optional<Dfa> determinize(const Nfa& nfa, const DfaLimits& limits, DfaWork&
 
     std::vector<std::uint32_t> next;
     std::uint64_t visited = stepper.work;
-    std::uint64_t keyed = 0;
     for (std::size_t id = 0; id < sets.size(); ++id) {
         const std::uint8_t ctx = ctxs[id];
         const bool pending = stepper.has_pending(sets[id]);
@@ -93,19 +92,17 @@ std::optional<Dfa> determinize(const Nfa& nfa, const DfaLimits& limits, DfaWork&
             const std::uint8_t b = classes.representative[c];
             const std::uint32_t holds = pending ? evaluate_looks(before, byte_side(b), nfa.looks_used) : 0;
             stepper.advance(sets[id], holds, b, next);
-            keyed += next.size();
+            // The step's work: one for the class, the NFA states it visited
+            // and the ids hashed into its target's key.
+            work.done += 1 + (stepper.work - visited) + next.size();
+            visited = stepper.work;
+            if (work.done > work.max) {
+                work.stopped = true;
+                return std::nullopt;
+            }
             const std::uint32_t target = intern(context_after(b, ctx_mask), next);
             if (over) return std::nullopt;
             dfa.transitions.push_back(target);
-        }
-        // The row's work: its classes, the NFA states its steps visited and
-        // the ids hashed into the keys of its targets.
-        work.done += classes.count + (stepper.work - visited) + keyed;
-        visited = stepper.work;
-        keyed = 0;
-        if (work.done > work.max) {
-            work.stopped = true;
-            return std::nullopt;
         }
         const std::uint32_t at_end = evaluate_looks(before, edge_side(), nfa.looks_used);
         dfa.accepting.push_back(stepper.accepts(sets[id], at_end) ? 1 : 0);
