@@ -46,7 +46,7 @@ def counted(call):
         (tuple[(WORD,) * 12], tuple[(DIGITS,) * 12], "not_subset"),
         (tuple[(DIGITS,) * 12], tuple[(WORD,) * 12], "subset"),
         ({f"k{i}": WORD for i in range(8)}, {f"k{i}": DIGITS for i in range(8)}, "not_subset"),
-        (list[WORD] | tuple[WORD, ...], list[DIGITS] | tuple[DIGITS, ...], "not_subset"),
+        (union(list[WORD], tuple[WORD, ...]), union(list[DIGITS], tuple[DIGITS, ...]), "not_subset"),
     ],
     ids=["one", "one-back", "tuple-12", "tuple-12-back", "record-8", "containers"],
 )
