@@ -499,6 +499,8 @@ def slowest_decisions(cfg):
          {"v": literals, "w": Validator(Annotated[str, re.compile(r"(?:\w|\d){1,300}")])}, {"subset"}),
         ("\\w{1,8} within \\d{1,8}", "v.relation_to(w)", {"v": Validator(word), "w": Validator(digits)},
          {"not_subset"}),
+        ("tuple of one \\w{1,8} within one \\d{1,8}", "v.relation_to(w)",
+         {"v": Validator(tuple[word]), "w": Validator(tuple[digits])}, {"not_subset"}),
         ("tuple of 12 \\w{1,8} within 12 \\d{1,8}", "v.relation_to(w)",
          {"v": Validator(tuple[(word,) * 12]), "w": Validator(tuple[(digits,) * 12])}, {"not_subset"}),
         ("record of 8 \\w{1,8} within 8 \\d{1,8}", "v.relation_to(w)",

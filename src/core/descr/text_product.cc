@@ -126,19 +126,29 @@ TextProduct compute_product(const SharedTextAutomaton& a, const SharedTextAutoma
         as_b = as_b && accepts == ta;
         if (k > max_work - out.work) return out;
         out.work += k;
+        bool have_last = false;
+        std::uint64_t last_key = 0;
+        std::uint32_t last_number = 0;
         for (std::uint32_t c = 0; c < k; ++c) {
             const auto [c1, c2] = joint.pairs[c];
             const std::uint32_t s2 = x.transitions[std::size_t{s} * x.class_count + c1];
             const std::uint32_t t2 = y.transitions[std::size_t{t} * y.class_count + c2];
             const std::uint64_t key = key_of(s2, t2);
             if (key == UINT64_MAX) note_absorbed(s2, t2);
-            auto it = number.find(key);
-            if (it == number.end()) {
-                if (states.size() >= kMaxTextStates) return out;
-                it = number.emplace(key, static_cast<std::uint32_t>(states.size())).first;
-                states.emplace_back(s2, t2);
+            // Neighbouring classes often reach the same pair: found again
+            // without a hash.
+            if (!have_last || key != last_key) {
+                auto it = number.find(key);
+                if (it == number.end()) {
+                    if (states.size() >= kMaxTextStates) return out;
+                    it = number.emplace(key, static_cast<std::uint32_t>(states.size())).first;
+                    states.emplace_back(s2, t2);
+                }
+                have_last = true;
+                last_key = key;
+                last_number = it->second;
             }
-            p.transitions.push_back(it->second);
+            p.transitions.push_back(last_number);
         }
     }
     if (as_a) {

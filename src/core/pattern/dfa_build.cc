@@ -56,11 +56,20 @@ std::optional<Dfa> determinize(const Nfa& nfa, const DfaLimits& limits, DfaWork&
     std::size_t units = 0;
     bool over = false;
 
+    // The last state interned: neighbouring classes of a row often lead to
+    // the same state (the dead one above all), found again without a hash.
+    std::vector<std::uint32_t> last_set;
+    std::uint8_t last_ctx = 0;
+    std::uint32_t last_id = UINT32_MAX;
     auto intern = [&](std::uint8_t ctx, std::vector<std::uint32_t>& set) -> std::uint32_t {
         std::sort(set.begin(), set.end());
         if (!stepper.has_pending(set)) ctx = 0;
+        if (last_id != UINT32_MAX && ctx == last_ctx && set == last_set) return last_id;
+        last_set = set;
+        last_ctx = ctx;
+        last_id = UINT32_MAX;
         std::string key = state_key(ctx, set);
-        if (auto it = index.find(key); it != index.end()) return it->second;
+        if (auto it = index.find(key); it != index.end()) return last_id = it->second;
         if (sets.size() >= limits.max_states || units + set.size() > limits.max_set_units) {
             over = true;
             return 0;
@@ -70,7 +79,7 @@ std::optional<Dfa> determinize(const Nfa& nfa, const DfaLimits& limits, DfaWork&
         sets.push_back(set);
         ctxs.push_back(ctx);
         index.emplace(std::move(key), id);
-        return id;
+        return last_id = id;
     };
 
     Dfa dfa;
