@@ -6,11 +6,24 @@
 // slot only, an instance of any other class in every slot, restricted by
 // the class.
 //
-// Invariants: the counter is taken before anything else at every node, so
-// one conversion visits at most 64 nodes; the depth is lowered by one for
-// every child; the direction flips below a complement and nowhere else
-// (every other kind is monotone in its children).  The thread's work budget is restored by `descr_of_node` on
-// every way out.
+// Complements cost no depth: a run of complements is read as one sign
+// (an even run cancels, so `~~x` converts as `x`), and only the node below
+// it is converted, then complemented once when the sign is negative.  A
+// union or intersection under a negative sign is folded positively and
+// complemented as a whole rather than pushed down by De Morgan: the
+// complement of a slot of several lines stays a flag that the route's own
+// complement takes back without work, where the members' complements
+// would have to be multiplied out.  A member of a union or intersection
+// that is, below an even run of complements, a node of the same operation
+// is folded into its parent at the parent's depth.
+//
+// Invariants: the counter is taken before anything else at every node
+// visited (complements included), so one conversion visits at most 64
+// nodes; the depth is lowered by one for every child of a node other than
+// a complement, and not for a member folded into its parent; the direction
+// flips below a complement and nowhere else (every other kind is monotone
+// in its children), and is restored when the node's conversion ends.  The
+// thread's work budget is restored by `descr_of_node` on every way out.
 //
 // Budget: conversion itself takes no unit; the unions, intersections,
 // complements and emptiness tests it runs take theirs from the window.
@@ -57,26 +70,34 @@ OptDescr instance_descr(const ir::Node& node, ConvertContext& ctx) {
     return d;
 }
 
-OptDescr complement_descr(const ir::Node& node, ConvertContext& ctx, std::uint32_t depth) {
-    if (!node.inner()) return std::nullopt;
-    ctx.direction ^= 1;
-    auto inner = to_normal_form(*node.inner(), ctx, depth);
-    ctx.direction ^= 1;
-    if (!inner) return std::nullopt;
-    return descr_complement(*inner);
-}
-
 OptDescr refined_node_descr(const ir::Node& node, ConvertContext& ctx, std::uint32_t depth) {
     if (!node.inner()) return std::nullopt;
     return refined_descr(*node.inner(), ir::as_span(node.constraints), ctx, depth);
 }
 
-}  // namespace
+// Takes the counter's unit of every node from `node` down through the
+// complements above the first other node, which it returns; each
+// complement flips `negated` and the direction.  Null when the counter
+// runs out or a complement has no inner node.
+const ir::Node* peel_complements(const ir::Node* node, bool& negated, ConvertContext& ctx) {
+    for (;;) {
+        if (ctx.counter <= 0) return nullptr;
+        --ctx.counter;
+        if (node->kind != NodeKind::Complement) return node;
+        if (!node->inner()) return nullptr;
+        negated = !negated;
+        ctx.direction ^= 1;
+        node = node->inner().get();
+    }
+}
 
-OptDescr to_normal_form(const ir::Node& node, ConvertContext& ctx, std::uint32_t depth) {
-    if (ctx.counter <= 0) return std::nullopt;
-    --ctx.counter;
-    if (depth == 0) return std::nullopt;
+bool is_connective(NodeKind kind) { return kind == NodeKind::Union || kind == NodeKind::Intersection; }
+
+SetOp connective_op(NodeKind kind) { return kind == NodeKind::Intersection ? SetOp::Intersection : SetOp::Union; }
+
+// Every node kind but union, intersection and complement, positively; its
+// unit already taken.
+OptDescr positive_form(const ir::Node& node, ConvertContext& ctx, std::uint32_t depth) {
     const std::uint32_t below = depth - 1;
     switch (node.kind) {
         case NodeKind::Anything: return descr_top();
@@ -91,16 +112,75 @@ OptDescr to_normal_form(const ir::Node& node, ConvertContext& ctx, std::uint32_t
         case NodeKind::Sequence: return descr_of_sequence(node, ctx, below);
         case NodeKind::Set: return descr_of_set(node, ctx, below);
         case NodeKind::Mapping: return descr_of_mapping(node, ctx, below);
-        case NodeKind::Union: return descr_union_fold(ir::as_span(node.members()), Descr{}, ctx, below);
-        case NodeKind::Intersection: return descr_intersection_fold(ir::as_span(node.members()), descr_top(), ctx, below);
-        case NodeKind::Complement: return complement_descr(node, ctx, below);
         case NodeKind::Instance: return instance_descr(node, ctx);
         case NodeKind::Object: return attribute_fields_descr(ir::as_span(node.entries), descr_top(), ctx, below);
         case NodeKind::Refined: return refined_node_descr(node, ctx, below);
-        case NodeKind::BackEdge: return std::nullopt;
+        case NodeKind::Union:
+        case NodeKind::Intersection:
+        case NodeKind::Complement:
+        case NodeKind::BackEdge:
         case NodeKind::Placeholder: return std::nullopt;
     }
     return std::nullopt;
+}
+
+bool fold_members(Descr& acc, std::span<const ir::Node> members, SetOp op, ConvertContext& ctx, std::uint32_t depth);
+
+// The descriptor of a node that is no complement (its unit taken), or of
+// its complement when `negated`: a union or intersection is folded
+// positively and complemented once, which keeps the complement of a slot
+// of several lines lazy (a flag that a second complement takes back).
+OptDescr signed_form(const ir::Node& node, bool negated, ConvertContext& ctx, std::uint32_t depth) {
+    if (depth == 0) return std::nullopt;
+    OptDescr d;
+    if (is_connective(node.kind)) {
+        const SetOp op = connective_op(node.kind);
+        Descr acc = op == SetOp::Intersection ? descr_top() : Descr{};
+        if (fold_members(acc, ir::as_span(node.members()), op, ctx, depth - 1)) d = std::move(acc);
+    } else {
+        d = positive_form(node, ctx, depth);
+    }
+    if (!d || !negated) return d;
+    return descr_complement(*d);
+}
+
+// Folds one member into `acc` by `op`; a member that is, below an even
+// number of complements, a node of the operation itself has its own
+// members folded in its place.
+bool fold_member(Descr& acc, const ir::Node& member, SetOp op, ConvertContext& ctx, std::uint32_t depth) {
+    const std::uint8_t direction = ctx.direction;
+    bool negated = false;
+    const ir::Node* node = peel_complements(&member, negated, ctx);
+    bool ok = false;
+    if (node && !negated && is_connective(node->kind) && connective_op(node->kind) == op) {
+        ok = fold_members(acc, ir::as_span(node->members()), op, ctx, depth);
+    } else if (node) {
+        OptDescr d = signed_form(*node, negated, ctx, depth);
+        OptDescr next = d ? descr_combine(acc, *d, op) : std::nullopt;
+        if (next) {
+            acc = std::move(*next);
+            ok = true;
+        }
+    }
+    ctx.direction = direction;
+    return ok;
+}
+
+bool fold_members(Descr& acc, std::span<const ir::Node> members, SetOp op, ConvertContext& ctx, std::uint32_t depth) {
+    for (const ir::Node& member : members)
+        if (!fold_member(acc, member, op, ctx, depth)) return false;
+    return true;
+}
+
+}  // namespace
+
+OptDescr to_normal_form(const ir::Node& node, ConvertContext& ctx, std::uint32_t depth) {
+    const std::uint8_t direction = ctx.direction;
+    bool negated = false;
+    const ir::Node* inner = peel_complements(&node, negated, ctx);
+    OptDescr d = inner ? signed_form(*inner, negated, ctx, depth) : std::nullopt;
+    ctx.direction = direction;
+    return d;
 }
 
 OptDescr descr_of_node(const ir::Node& node, std::span<const ir::Node> definitions, std::uint8_t polarity,

@@ -9,7 +9,10 @@
 //
 // Conversion is shallow and small: one counter shared by the whole
 // conversion allows 64 nodes, and the depth allows the root and four
-// levels below it.  Whatever cannot be represented (a back edge or
+// levels below it.  Complements take no level and a run of them is one
+// sign (`~~x` is as deep as `x`); a member of a union or intersection that
+// is, below an even run of complements, of its parent's operation is
+// folded into the parent.  Whatever cannot be represented (a back edge or
 // placeholder left, a declined oracle answer, a predicate, a crossed cap,
 // an exhausted budget) makes the whole result no descriptor, which the
 // decisions read as undecided.  The oracle is asked about literals, classes

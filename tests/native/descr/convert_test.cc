@@ -209,14 +209,48 @@ TEST(Convert, RefinementsAgreeWithTheWalk) {
     }
 }
 
+// Sets of sets of ... of int, `levels` set nodes deep, each below a run of
+// `complements` complement nodes.
+Node nested_sets(int levels, int complements) {
+    Node n = int_();
+    for (int i = 0; i < levels; ++i) {
+        for (int k = 0; k < complements; ++k) n = raw_single(ir::NodeKind::Complement, std::move(n));
+        n = raw_single(ir::NodeKind::Set, std::move(n));
+    }
+    return n;
+}
+
 TEST(Convert, FourLevelsBelowTheRootConvertAndFiveDoNot) {
-    auto nest = [](int levels) {
-        Node n = int_();
-        for (int i = 0; i < levels; ++i) n = raw_single(ir::NodeKind::Complement, std::move(n));
-        return n;
-    };
-    EXPECT_TRUE(convert(nest(4)));
-    EXPECT_FALSE(convert(nest(5)));
+    EXPECT_TRUE(convert(nested_sets(4, 0)));
+    EXPECT_FALSE(convert(nested_sets(5, 0)));
+}
+
+TEST(Convert, ComplementsTakeNoLevel) {
+    // Complements between the levels (one or two at each) leave the depth
+    // as it is; the counter still bounds a run of them.
+    for (int complements : {1, 2}) {
+        EXPECT_TRUE(convert(nested_sets(4, complements))) << complements;
+        EXPECT_FALSE(convert(nested_sets(5, complements))) << complements;
+    }
+    Node chain = int_();
+    for (int i = 0; i < 70; ++i) chain = raw_single(ir::NodeKind::Complement, std::move(chain));
+    EXPECT_FALSE(convert(chain));
+    // An even run cancels: ~~x converts to x's descriptor, also below a
+    // complement of an intersection that holds it.
+    const Node x = raw_refined(int_(), {multiple_of(kThree)});
+    const Node twice = raw_single(ir::NodeKind::Complement, raw_single(ir::NodeKind::Complement, x));
+    ASSERT_TRUE(convert(twice));
+    EXPECT_TRUE(descr_equal(*convert(twice), *convert(x)));
+    // int & ~(int & ~(int % 3)) is int % 3, four nodes deep under the root
+    // before the refinement's own int.
+    const Node meet = raw(ir::NodeKind::Intersection,
+                          {int_(), raw_single(ir::NodeKind::Complement,
+                                              raw(ir::NodeKind::Intersection,
+                                                  {int_(), raw_single(ir::NodeKind::Complement, x)}))});
+    const OptDescr d = convert(meet);
+    ASSERT_TRUE(d);
+    for (std::int64_t n : {-3, 0, 3, 6}) EXPECT_TRUE(testing::contains(*d, int_val(n, {}))) << n;
+    for (std::int64_t n : {-1, 1, 4}) EXPECT_FALSE(testing::contains(*d, int_val(n, {}))) << n;
 }
 
 TEST(Convert, SixtyFourNodesConvertAndOneMoreDoesNot) {
