@@ -176,6 +176,14 @@ OptDescr constraint_descr(const Descr& running, const ir::Constraint& c, Convert
 
 }  // namespace
 
+// A constraint that has no descriptor over the running schema may have one
+// once the others narrowed it (a non-integer bound on bools becomes a
+// float bound over the empty set that `Ge(10)` leaves), and the canonical
+// order of constraints follows their pool indices, which differ between
+// the two sides of one question.  So a constraint without a descriptor is
+// put off and tried again after the others, in rounds, until one round
+// meets none: the meet is the same in any order, and the result does not
+// depend on where the constraints' constants sit in the pool.
 OptDescr refined_descr(const ir::Node& inner, std::span<const ir::Constraint> constraints, ConvertContext& ctx,
                        std::uint32_t depth) {
     auto acc = to_normal_form(inner, ctx, depth);
@@ -185,22 +193,31 @@ OptDescr refined_descr(const ir::Node& inner, std::span<const ir::Constraint> co
     // would pair the states of both.  The meet is the same in any order;
     // where the range has no descriptor over the inner schema, the bounds
     // are taken one by one below.
-    std::span<const ir::Constraint> rest = constraints;
-    std::vector<ir::Constraint> others;
+    std::vector<const ir::Constraint*> pending;
+    pending.reserve(constraints.size());
+    bool ranged = false;
     if (const std::optional<LengthRange> range = length_range(constraints)) {
         if (OptDescr r = length_descr(*acc, range->least, range->most)) {
             acc = descr_combine(*acc, *r, SetOp::Intersection);
             if (!acc) return std::nullopt;
-            for (const ir::Constraint& c : constraints)
-                if (!is_length(c.kind)) others.push_back(c);
-            rest = others;
+            ranged = true;
         }
     }
-    for (const ir::Constraint& c : rest) {
-        auto r = constraint_descr(*acc, c, ctx);
-        if (!r) return std::nullopt;
-        acc = descr_combine(*acc, *r, SetOp::Intersection);
-        if (!acc) return std::nullopt;
+    for (const ir::Constraint& c : constraints)
+        if (!ranged || !is_length(c.kind)) pending.push_back(&c);
+    while (!pending.empty()) {
+        std::size_t kept = 0;
+        for (const ir::Constraint* c : pending) {
+            auto r = constraint_descr(*acc, *c, ctx);
+            if (!r) {
+                pending[kept++] = c;
+                continue;
+            }
+            acc = descr_combine(*acc, *r, SetOp::Intersection);
+            if (!acc) return std::nullopt;
+        }
+        if (kept == pending.size()) return std::nullopt;
+        pending.resize(kept);
     }
     return acc;
 }
