@@ -2,13 +2,30 @@
 // route, then the combining rule.
 //
 // What it computes: `decide_relation` asks `decide_subset` and, only when
-// that is undecided, `decide_subset_by_descr`; `decide_emptiness` asks
-// `decide_inhabited` and then `decide_empty_by_descr`.  The combining rule
-// (`combine_route`): an empty left descriptor or an empty meet proves the
-// inclusion; an inhabited meet refutes it only when no recursion was cut
-// (with definitions present and a back edge or placeholder in either root,
-// the meet may hold a value only because a cut reference stood for every
-// value); everything else is undecided.
+// that is undecided, `decide_subset_by_descr`; when both are undecided,
+// `decide_subset` of the contrapositive (~right within ~left: the rules
+// are not symmetric, so it settles what they leave open, such as a left
+// side disjoint from every member of a union under a complement) and the
+// structural inhabitation of left & ~right, which proves the inclusion
+// only when empty.  The combining rule (`combine_route`): an empty left
+// descriptor or an empty meet proves the inclusion; an inhabited meet
+// refutes it only when no recursion was cut (with definitions present and
+// a back edge or placeholder in either root, the meet may hold a value
+// only because a cut reference stood for every value); everything else is
+// undecided.
+//
+// `decide_emptiness` first reads its schema as inclusions, so that "is
+// A & ~B empty?" gets the proof of "is A within B?": a complement ~B is
+// empty exactly when anything is within B, and an intersection of members
+// M1..Mn exactly when the meet of all members but Mi is within the
+// complement of Mi (a complement member's complement being its inner
+// node), for any i; with several complement members, also when the meet
+// of the others is within the union of their inner nodes.  Each question
+// is one relation decision as above: "subset" proves the schema empty,
+// "not_subset" (a value of the meet outside the complement) inhabited.  At
+// most `kEmptinessQuestions` are asked, complement members first; when
+// none decides, `decide_inhabited` and then `decide_empty_by_descr`
+// answer.
 //
 // The descriptor route converts the left side (polarity 0: a superset of
 // its values when recursion is cut or a part is inexact); an empty left
@@ -19,20 +36,26 @@
 // nothing: the values found may be the bound's alone.
 //
 // Invariants: an answer other than undecided rests on a proof of one of the
-// two routes.  The thread's work budget is restored after every window,
+// routes; the contrapositive's refutation is one of the question itself (a
+// value outside ~left is a value of left).  The thread's work budget is restored after every window,
 // however it ends.
 //
-// Budget: the structural step spends the caller's `DecisionBudget` (both
-// directions of an equivalence share one); the descriptor route runs each
-// of its steps in a work window of 4096 units: the two conversions, the
-// emptiness test of the left side alone (and of `is_empty`'s schema), and
-// the complement, meet and emptiness test together.  A pattern is built
+// Budget: the structural steps spend the caller's `DecisionBudget` (both
+// directions of an equivalence, and every question an emptiness test asks,
+// share one); the descriptor route runs each of its steps in a work window
+// of 4096 units: the two conversions, the emptiness test of the left side
+// alone (and of `is_empty`'s schema), and the complement, meet and
+// emptiness test together, so an emptiness test opens at most
+// `kEmptinessQuestions` + 1 routes' windows.  A pattern is built
 // into an automaton at most once per call (a descr::TextMemoScope around
 // it: a caller that asks two directions opens one around both), and the
 // builds of one call share a fixed amount of pattern work on top of the
-// windows' charges.  A thread short of native stack (a rewrite or comparison that
-// throws NativeStackExhausted, wherever it stops) answers undecided.
+// windows' charges.  A thread short of native
+// stack (a rewrite or comparison that throws NativeStackExhausted,
+// wherever it stops) answers undecided.
 #include "core/decide/route.h"
+
+#include <vector>
 
 #include "core/descr/budget.h"
 #include "core/descr/combine.h"
@@ -43,6 +66,7 @@
 
 #include "core/decide/include.h"
 #include "core/decide/inhabit.h"
+#include "core/ir/construct.h"
 #include "core/ir/resolve.h"
 #include "core/util/native_stack.h"
 
@@ -60,6 +84,86 @@ thread_local RouteCounts t_route_counts;
 
 bool recursion_cut(const ir::Node& node, std::span<const ir::Node> definitions) {
     return !definitions.empty() && ir::has_back_edges(node);
+}
+
+// The relation decision itself, uncounted: the structural rules, the
+// descriptor route, then the structural rules again on the contrapositive
+// (~right within ~left) and structural inhabitation of left & ~right,
+// which prove what the rules' asymmetry leaves open (a left side disjoint
+// from each member of a union inside a complement on the right).
+Decision relation(const ir::Node& left, const ir::Node& right, Oracle& oracle, std::span<const ir::Node> definitions,
+                  DecisionBudget& budget, bool& structural) {
+    DecisionContext ctx{oracle, definitions, budget};
+    {
+        AssumptionStack stack;
+        const Decision d = decide_subset(left, right, ctx, stack);
+        structural = d != Decision::Undecided;
+        if (structural) return d;
+    }
+    const Decision by_descr = decide_subset_by_descr(left, right, oracle, definitions);
+    if (by_descr != Decision::Undecided) return by_descr;
+    const ir::Node outside = ir::complement_node(right);
+    {
+        AssumptionStack stack;
+        const Decision d = decide_subset(outside, ir::complement_node(left), ctx, stack);
+        structural = d != Decision::Undecided;
+        if (structural) return d;
+    }
+    structural = decide_inhabited_fresh(ir::intersect_pair(left, outside, definitions), ctx) == Emptiness::Empty;
+    return structural ? Decision::Subset : Decision::Undecided;
+}
+
+// How many inclusion questions one emptiness test asks at most.
+constexpr std::size_t kEmptinessQuestions = 4;
+
+// The emptiness of `node` read as inclusions (see the essay above);
+// undecided when it is neither a complement nor an intersection, or when
+// no question decides.
+Emptiness emptiness_by_inclusion(const ir::Node& node, Oracle& oracle, std::span<const ir::Node> definitions,
+                                 DecisionBudget& budget) {
+    bool structural = false;
+    auto ask = [&](const ir::Node& left, const ir::Node& right) {
+        switch (relation(left, right, oracle, definitions, budget, structural)) {
+            case Decision::Subset: return Emptiness::Empty;
+            case Decision::NotSubset: return Emptiness::Inhabited;
+            case Decision::Undecided: break;
+        }
+        return Emptiness::Undecided;
+    };
+    if (node.kind == ir::NodeKind::Complement)
+        return node.inner() ? ask(ir::Node::anything(false), *node.inner()) : Emptiness::Undecided;
+    if (node.kind != ir::NodeKind::Intersection) return Emptiness::Undecided;
+    const std::span<const ir::Node> members = ir::as_span(node.members());
+    std::vector<std::size_t> order;
+    std::vector<ir::Node> positive;
+    std::vector<ir::Node> excluded;
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        if (members[i].kind == ir::NodeKind::Complement && members[i].inner()) {
+            order.push_back(i);
+            excluded.push_back(*members[i].inner());
+        } else {
+            positive.push_back(members[i]);
+        }
+    }
+    std::size_t asked = 0;
+    if (excluded.size() > 1) {
+        ++asked;
+        const Emptiness e = ask(ir::intersect_nodes(std::move(positive), definitions),
+                                ir::unite_nodes(std::move(excluded), definitions));
+        if (e != Emptiness::Undecided) return e;
+    }
+    for (std::size_t i = 0; i < members.size(); ++i)
+        if (members[i].kind != ir::NodeKind::Complement || !members[i].inner()) order.push_back(i);
+    for (const std::size_t i : order) {
+        if (asked++ == kEmptinessQuestions) break;
+        std::vector<ir::Node> rest;
+        rest.reserve(members.size() - 1);
+        for (std::size_t j = 0; j < members.size(); ++j)
+            if (j != i) rest.push_back(members[j]);
+        const Emptiness e = ask(ir::intersect_nodes(std::move(rest), definitions), ir::complement_node(members[i]));
+        if (e != Emptiness::Undecided) return e;
+    }
+    return Emptiness::Undecided;
 }
 
 }  // namespace
@@ -122,16 +226,11 @@ Decision decide_relation(const ir::Node& left, const ir::Node& right, Oracle& or
                          std::span<const ir::Node> definitions, DecisionBudget& budget) {
     try {
         descr::TextMemoScope text_memo;
-        DecisionContext ctx{oracle, definitions, budget};
-        AssumptionStack stack;
-        const Decision structural = decide_subset(left, right, ctx, stack);
-        if (structural != Decision::Undecided) {
-            ++t_route_counts.structural;
-            return structural;
-        }
-        const Decision by_descr = decide_subset_by_descr(left, right, oracle, definitions);
-        ++(by_descr != Decision::Undecided ? t_route_counts.descriptor : t_route_counts.undecided);
-        return by_descr;
+        bool structural = false;
+        const Decision d = relation(left, right, oracle, definitions, budget, structural);
+        ++(structural ? t_route_counts.structural
+                      : d != Decision::Undecided ? t_route_counts.descriptor : t_route_counts.undecided);
+        return d;
     } catch (const util::NativeStackExhausted&) {
         ++t_route_counts.undecided;
         return Decision::Undecided;
@@ -142,6 +241,8 @@ Emptiness decide_emptiness(const ir::Node& node, Oracle& oracle, std::span<const
                            DecisionBudget& budget) {
     try {
         descr::TextMemoScope text_memo;
+        const Emptiness by_inclusion = emptiness_by_inclusion(node, oracle, definitions, budget);
+        if (by_inclusion != Emptiness::Undecided) return by_inclusion;
         DecisionContext ctx{oracle, definitions, budget};
         const Emptiness structural = decide_inhabited_fresh(node, ctx);
         if (structural != Emptiness::Undecided) return structural;

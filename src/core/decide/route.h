@@ -60,8 +60,9 @@ Emptiness decide_empty_by_descr(const ir::Node& node, Oracle& oracle, std::span<
 
 // "left within right" for one public call: the structural decision under
 // `budget` (a fresh assumption stack), then, when it is undecided, the
-// descriptor route; inside a descr::TextMemoScope (the caller's, when one
-// is open).
+// descriptor route, then the structural decision of "~right within ~left"
+// and the structural inhabitation of left & ~right under the same budget;
+// inside a descr::TextMemoScope (the caller's, when one is open).
 Decision decide_relation(const ir::Node& left, const ir::Node& right, Oracle& oracle,
                          std::span<const ir::Node> definitions, DecisionBudget& budget);
 
@@ -75,8 +76,11 @@ struct RouteCounts {
 };
 RouteCounts route_counts();
 
-// Whether one schema tree admits no value: structural inhabitation under
-// `budget`, then, when it is undecided, descriptor emptiness.
+// Whether one schema tree admits no value: a complement or an intersection
+// read as inclusion questions (relation decisions under `budget`, so that
+// `A & ~B` is empty exactly when "A within B" is proved), then structural
+// inhabitation under `budget`, then, when it is undecided, descriptor
+// emptiness.
 Emptiness decide_emptiness(const ir::Node& node, Oracle& oracle, std::span<const ir::Node> definitions,
                            DecisionBudget& budget);
 
