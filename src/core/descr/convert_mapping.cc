@@ -21,8 +21,9 @@
 // bytes literal key that some clause admits as a literal but not through
 // its class therefore makes the shape admit more dicts than the walk (a
 // subclass instance equal to the literal).  In direction 0 that is a bound
-// the conversion may give, marked inexact; in direction 1 it gives no
-// descriptor.  None and bool keys have no such instances.
+// the conversion may give, marked inexact; in direction 1 the key is
+// declared with no value (the dicts without it, fewer than the walk
+// admits), marked inexact too.  None and bool keys have no such instances.
 //
 // Budget: the unions and meets of values take their units; the key
 // schemas take units of the node counter (key_domain.h).
@@ -111,7 +112,9 @@ bool declare_literal_keys(const std::vector<ClauseDescr>& clauses, Shape& shape,
             }
             const bool has_subclasses = k.tag == LiteralKey::Tag::Int || k.tag == LiteralKey::Tag::Text;
             if (literal_only && has_subclasses) {
-                if (ctx.direction == 1) return false;
+                // Direction 1: the dicts without the key are a part of the
+                // walk's set (every other key is read as the walk reads it).
+                if (ctx.direction == 1) value = empty_descr();
                 ctx.inexact = true;
             }
             declare_key(shape, k, KeyRequirement{std::move(value), 1});

@@ -39,6 +39,35 @@ std::optional<LiteralKey> literal_key(const ir::Node& node, ConvertContext& ctx)
     return std::nullopt;
 }
 
+// A key schema the domain cannot hold, bounded in the conversion's
+// direction: in direction 0 the keys of `kind` (the builtin kind an
+// instance's class derives from), or every key a dict may have, so that
+// the clause admits more dicts than the walk; in direction 1 no key (fewer:
+// the clause is left out).  Either way the result is marked inexact.
+bool bound_domain(ConvertContext& ctx, KeyDomain& out, std::optional<KindCode> kind = std::nullopt) {
+    ctx.inexact = true;
+    if (ctx.direction == 1) return true;
+    if (kind) {
+        out.kinds.push_back(*kind);
+    } else {
+        out.kinds.insert(out.kinds.end(), {0, 1, 2, 3, 4, 5, 7, 9, kOtherCode});
+    }
+    return true;
+}
+
+// The key kind of the instances of a class derived from a builtin kind
+// that keys may have; none for any other class (its instances may be of
+// every kind).
+std::optional<KindCode> instance_key_kind(const ir::Node& node, ConvertContext& ctx) {
+    const ir::LeafInfo info = ctx.oracle.class_info(node.pool_index());
+    if (!info.is_class()) return std::nullopt;
+    const KindCode code = ir::kind_code(info.builtin_kind);
+    switch (code) {
+        case 2: case 3: case 4: case 5: case 7: case 9: return code;
+        default: return std::nullopt;
+    }
+}
+
 bool add_domain(const ir::Node& node, ConvertContext& ctx, KeyDomain& out) {
     if (ctx.counter <= 0) return false;
     --ctx.counter;
@@ -57,7 +86,7 @@ bool add_domain(const ir::Node& node, ConvertContext& ctx, KeyDomain& out) {
         case NodeKind::Bytes: return kinds({5});
         case NodeKind::Literal: {
             auto k = literal_key(node, ctx);
-            if (!k) return false;
+            if (!k) return bound_domain(ctx, out);
             out.keys.push_back(std::move(*k));
             return true;
         }
@@ -65,7 +94,10 @@ bool add_domain(const ir::Node& node, ConvertContext& ctx, KeyDomain& out) {
             for (const ir::Node& member : ir::as_span(node.members()))
                 if (!add_domain(member, ctx, out)) return false;
             return true;
-        default: return false;
+        case NodeKind::Instance: return bound_domain(ctx, out, instance_key_kind(node, ctx));
+        case NodeKind::BackEdge:
+        case NodeKind::Placeholder: return false;
+        default: return bound_domain(ctx, out);
     }
 }
 

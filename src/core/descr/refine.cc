@@ -216,9 +216,14 @@ OptDescr refined_descr(const ir::Node& inner, std::span<const ir::Constraint> co
             acc = descr_combine(*acc, *r, SetOp::Intersection);
             if (!acc) return std::nullopt;
         }
-        if (kept == pending.size()) return std::nullopt;
+        if (kept == pending.size()) break;
         pending.resize(kept);
     }
+    if (pending.empty()) return acc;
+    // Direction 0 may hold more values: without the constraints left, the
+    // running descriptor bounds the refinement from above.
+    if (ctx.direction == 1) return std::nullopt;
+    ctx.inexact = true;
     return acc;
 }
 

@@ -20,7 +20,12 @@
 //   Predicate        never.
 // Anything else -- a bound the oracle declines or that is not an integer
 // where one is needed, a pattern that does not compile within the
-// automaton caps or matches nothing here -- is no descriptor.
+// automaton caps or matches nothing here -- has no descriptor.  Such a
+// constraint is tried again once the others narrowed the running
+// descriptor (the meet does not depend on the order, which follows where
+// the constants sit in the pool); one that still has none is left out in
+// direction 0, where the result may hold more values (marked inexact), and
+// makes the whole refinement no descriptor in direction 1.
 #pragma once
 
 #include <span>

@@ -168,13 +168,29 @@ TEST(ConvertMapping, LiteralKeysThatAdmitOnlyTheirExactTypeAreBounds) {
                    {{dict_of({{str_key_item("a"), int_item(1)}, {str_key_item("b"), int_item(2)}}), true},
                     {dict_of({{str_key_item("c"), int_item(1)}}), false}},
                    "dict[Literal['a', 'b'], int]");
-    EXPECT_FALSE(convert(literal_keys, 1).descr) << "no subset of the schema can be given";
-    // Below a complement the direction flips.
+    // From below: the dicts without those keys.
+    const auto narrow = convert(literal_keys, 1);
+    ASSERT_TRUE(narrow.descr);
+    EXPECT_TRUE(narrow.inexact);
+    expect_members(*narrow.descr,
+                   {{dict_of({}), true},
+                    {dict_of({{str_key_item("a"), int_item(1)}}), false},
+                    {dict_of({{sub_str_key("a"), int_item(1)}}), false}},
+                   "dict[Literal['a', 'b'], int] from below");
+    // Below a complement the direction flips: the complement of the bound
+    // from below holds {'a': 1}, which the complement of the schema does
+    // not, and the complement of the bound from above misses {S('a'): 1}.
     bool inexact = false;
     FakeOracle o = oracle();
-    EXPECT_FALSE(descr_of_node(comp(literal_keys), {}, 0, o, &inexact));
-    EXPECT_TRUE(descr_of_node(comp(literal_keys), {}, 1, o, &inexact));
+    const OptDescr outside_above = descr_of_node(comp(literal_keys), {}, 0, o, &inexact);
+    ASSERT_TRUE(outside_above);
     EXPECT_TRUE(inexact);
+    EXPECT_TRUE(contains(*outside_above, dict_of({{str_key_item("a"), int_item(1)}})));
+    inexact = false;
+    const OptDescr outside_below = descr_of_node(comp(literal_keys), {}, 1, o, &inexact);
+    ASSERT_TRUE(outside_below);
+    EXPECT_TRUE(inexact);
+    EXPECT_FALSE(contains(*outside_below, dict_of({{sub_str_key("a"), int_item(1)}})));
     // Without a place for the flag, a bound is no descriptor.
     EXPECT_FALSE(descr_of_node(literal_keys, {}, 0, o));
     // Bytes and int literals have subclasses too; None and bool do not; a
@@ -193,17 +209,41 @@ TEST(ConvertMapping, LiteralKeysThatAdmitOnlyTheirExactTypeAreBounds) {
         {"int | Literal[1]", uni({int_(), lit(kOne)}), false},
     };
     for (const Case& c : cases) {
-        const auto converted = convert(mapping({}, {Clause{c.key, int_()}}));
-        ASSERT_TRUE(converted.descr) << c.name;
-        EXPECT_EQ(converted.inexact, c.inexact) << c.name;
-        EXPECT_EQ(static_cast<bool>(convert(mapping({}, {Clause{c.key, int_()}}), 1).descr), !c.inexact) << c.name;
+        for (std::uint8_t polarity : {0, 1}) {
+            const auto converted = convert(mapping({}, {Clause{c.key, int_()}}), polarity);
+            ASSERT_TRUE(converted.descr) << c.name;
+            EXPECT_EQ(converted.inexact, c.inexact) << c.name << " polarity " << int(polarity);
+        }
     }
 }
 
-TEST(ConvertMapping, KeySchemasThatCannotBeRepresented) {
+TEST(ConvertMapping, KeySchemasThatCannotBeRepresentedAreBounds) {
+    // From above every key a dict may have, from below none (the clause
+    // left out); a union's representable members keep their keys.
+    const Value one = int_item(1), text = str_item("x");
     const Node keys[] = {lit(kHalf), lit(kOpaque), list_of(int_()), set_of(int_()), inst(kOpaque),
-                         inter({str_(), comp(lit(kA))}), uni({str_(), lit(kHalf)})};
-    for (const Node& key : keys) EXPECT_FALSE(convert(mapping({}, {Clause{key, int_()}})).descr);
+                         inter({str_(), comp(lit(kA))})};
+    for (const Node& key : keys) {
+        const Node m = mapping({}, {Clause{key, int_()}});
+        const auto wide = convert(m, 0);
+        ASSERT_TRUE(wide.descr);
+        EXPECT_TRUE(wide.inexact);
+        expect_members(*wide.descr,
+                       {{dict_of({{str_key_item("k"), one}}), true},
+                        {dict_of({{none_item(), one}}), true},
+                        {dict_of({{str_key_item("k"), text}}), false}},
+                       "from above");
+        const auto narrow = convert(m, 1);
+        ASSERT_TRUE(narrow.descr);
+        EXPECT_TRUE(narrow.inexact);
+        expect_members(*narrow.descr, {{dict_of({}), true}, {dict_of({{str_key_item("k"), one}}), false}},
+                       "from below");
+    }
+    const auto narrow = convert(mapping({}, {Clause{uni({str_(), lit(kHalf)}), int_()}}), 1);
+    ASSERT_TRUE(narrow.descr);
+    expect_members(*narrow.descr,
+                   {{dict_of({{str_key_item("k"), one}}), true}, {dict_of({{none_item(), one}}), false}},
+                   "str | Literal[0.5] from below");
     // A key schema counts towards the 64 nodes of a conversion.
     std::vector<Node> many;
     FakeOracle big([] {

@@ -371,11 +371,18 @@ TEST(ConvertSequence, TheLimitsOfAConversion) {
     EXPECT_FALSE(convert(tuple_n({int_(), hole(1)})).descr);
     EXPECT_FALSE(convert(tuple_n({int_()}, hole(1))).descr);
     EXPECT_FALSE(convert(set_n(hole(1))).descr);
-    // Item counts: at least 4096 and at most 4095 are the largest bounds.
-    EXPECT_FALSE(convert(raw_refined(list_n(int_()), {min_len(4097)})).descr);
-    EXPECT_FALSE(convert(raw_refined(tuple_n({}, int_()), {max_len(4096)})).descr);
-    // ... and a count is no length of a set.
-    EXPECT_FALSE(convert(raw_refined(set_n(int_()), {min_len(1)})).descr);
+    // Item counts: at least 4096 and at most 4095 are the largest bounds;
+    // past them, and for a count of a set (no length of one), the
+    // constraint is left out of a bound from above and there is no bound
+    // from below.
+    for (const Node& node : {raw_refined(list_n(int_()), {min_len(4097)}),
+                             raw_refined(tuple_n({}, int_()), {max_len(4096)}),
+                             raw_refined(set_n(int_()), {min_len(1)})}) {
+        const Converted above = convert(node, 0);
+        ASSERT_TRUE(above.descr);
+        EXPECT_TRUE(above.inexact);
+        EXPECT_FALSE(convert(node, 1).descr);
+    }
     // On str | list, the length bounds both.
     const auto both = convert(raw_refined(raw(NodeKind::Union, {str_(), list_n(int_())}), {min_len(1)}));
     ASSERT_TRUE(both.descr);
@@ -386,21 +393,19 @@ TEST(ConvertSequence, TheLimitsOfAConversion) {
 }
 
 TEST(ConvertSequence, ItemsCarryTheirInexactnessAndDirection) {
-    // A dict keyed by a literal is only bounded from above: inside a list
-    // or a set it stays a bound, and gives no descriptor where a subset is
-    // needed.
+    // A dict keyed by a literal is bounded from above (a str subclass key
+    // equal to it) and from below (no such key): inside a list or a set it
+    // stays a bound, either way and below a complement.
     const Node keyed = raw_mapping({}, {ir::Clause{lit(kStrKey), int_()}});
     for (const Node& node : {list_n(keyed), tuple_n({int_(), keyed}), set_n(tuple_n({keyed}), true)}) {
-        const Converted bound = convert(node, 0);
-        ASSERT_TRUE(bound.descr);
-        EXPECT_TRUE(bound.inexact);
-        EXPECT_FALSE(convert(node, 1).descr);
-        // Below a complement the directions swap.
         const Node outside = raw_single(NodeKind::Complement, node);
-        EXPECT_FALSE(convert(outside, 0).descr);
-        const Converted inner = convert(outside, 1);
-        ASSERT_TRUE(inner.descr);
-        EXPECT_TRUE(inner.inexact);
+        for (const Node* n : {&node, &outside}) {
+            for (std::uint8_t polarity : {0, 1}) {
+                const Converted bound = convert(*n, polarity);
+                ASSERT_TRUE(bound.descr);
+                EXPECT_TRUE(bound.inexact);
+            }
+        }
     }
 }
 

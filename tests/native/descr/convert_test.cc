@@ -169,6 +169,35 @@ TEST(Convert, WhatGivesNoDescriptor) {
     for (const Case& c : cases) EXPECT_FALSE(convert(c.node)) << c.name;
 }
 
+TEST(Convert, AConstraintWithoutADescriptorIsLeftOutOfABoundFromAbove) {
+    // 0 <= int with a predicate: from above the ints from 0, marked
+    // inexact; from below none.
+    Oracle oracle;
+    const Node node = raw_refined(int_(), {con(ConstraintKind::Predicate, kOpaque), bound(ConstraintKind::Ge, kZero)});
+    bool inexact = false;
+    const OptDescr above = descr_of_node(node, {}, 0, oracle, &inexact);
+    ASSERT_TRUE(above);
+    EXPECT_TRUE(inexact);
+    EXPECT_TRUE(testing::contains(*above, int_val(7, {})));
+    EXPECT_FALSE(testing::contains(*above, int_val(-1, {})));
+    inexact = false;
+    EXPECT_FALSE(descr_of_node(node, {}, 1, oracle, &inexact));
+    EXPECT_FALSE(convert(node)) << "no bound where none is asked for";
+}
+
+TEST(Convert, ConstraintsMeetInAnyOrder) {
+    // On bool, a float bound has a descriptor only once another bound left
+    // no bool (a float bound over nothing): each order gives nothing.
+    Oracle oracle;
+    for (const auto& constraints :
+         {std::vector<ir::Constraint>{bound(ConstraintKind::Ge, kZeroFloat), bound(ConstraintKind::Ge, kTen)},
+          std::vector<ir::Constraint>{bound(ConstraintKind::Ge, kTen), bound(ConstraintKind::Ge, kZeroFloat)}}) {
+        const OptDescr d = convert(raw_refined(bool_(), constraints));
+        ASSERT_TRUE(d);
+        EXPECT_EQ(descr_is_empty(*d), Emptiness::Empty);
+    }
+}
+
 TEST(Convert, RefinementsAgreeWithTheWalk) {
     struct Case {
         const char* name;
