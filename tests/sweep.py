@@ -103,7 +103,8 @@ def find_witness(a, b):
 
 def merged_witness(a, b, n=64):
     """A member of A outside B among the dicts that merge a member of A
-    with a value of B's grammar (a key only B names, added to a dict of A)."""
+    with a value of B's grammar (a key only B names, added to a dict of A,
+    or to a dict that a dict of A holds)."""
     va, vb = a.validator.is_valid, b.validator.is_valid
     left = [m for m in a.members if isinstance(m, dict)][:n]
     right = [w for w in b.values if isinstance(w, dict)][:n]
@@ -116,7 +117,14 @@ def merged_witness(a, b, n=64):
            for d in ({**m, k: v}, {k: v})):
         return True
     values = [v for w in right for v in w.values()][:n]
-    return any(va(d) and not vb(d) for m in left for v in values for k in list(m)[:2] for d in ({**m, k: v},))
+    if any(va(d) and not vb(d) for m in left for v in values for k in list(m)[:2] for d in ({**m, k: v},)):
+        return True
+    # One level down: a dict value of a member of A given the keys of a
+    # dict from a part of B (a key only B's inner schema names, with a value
+    # outside it).
+    inner = [w for p in g.parts(b.schema) for w in g.values_of(p, 1) if isinstance(w, dict)][:n]
+    return any(va(d) and not vb(d) for m in left for k in list(m)[:2] if isinstance(m[k], dict)
+               for w in inner for d in ({**m, k: {**m[k], **w}},))
 
 
 def lifted(value, depth=4):
@@ -153,6 +161,65 @@ def deep_witness(a, b):
     return any(va(v) and not vb(v) for v in g.candidates_of(a.schema, b.schema))
 
 
+def lifts(value):
+    """The value and its forms as instances of the grammar's subclasses:
+    lists and tuples at every level, a pair of items as the named tuple,
+    an int or a str at the top."""
+    out = [value, lifted(value)]
+    if type(value) is int:
+        out.append(g.MyInt(value))
+    elif type(value) is str:
+        out.append(g.MyStr(value))
+    elif type(value) is tuple and len(value) == 2:
+        out.append(g.Pair(*value))
+    return out
+
+
+def built_candidates(a, b, n=64):
+    """Values built from the values of every part of both schemas: each
+    such value; a member of A with one item replaced by one or one added;
+    a dict (of A's members or of the parts, or two of them merged) with
+    one value replaced or one key added; and a dict of A's members whose
+    dict value gets one such key.  What a refutation reaches deep inside
+    containers, complements and meets of mappings."""
+    parts = [p for s in (a.schema, b.schema) for p in g.parts(s)]
+    # Each part's values, its members first.
+    values = [g.part_values(p, 2, ())[:n] for p in parts]
+    pieces = g.capped(g.interleave(values), 12 * n)
+    yield from pieces
+    for m in [m for m in a.members if isinstance(m, (list, tuple))][:16]:
+        for v in pieces[:2 * n]:
+            for i in range(min(len(m), 3)):
+                yield (*m[:i], v, *m[i + 1:]) if type(m) is tuple else type(m)([*m[:i], v, *m[i + 1:]])
+            yield (*m, v) if type(m) is tuple else type(m)([*m, v])
+    mine = [d for d in a.members if isinstance(d, dict)][:16]
+    dicts = mine + g.interleave([[d for d in vs if isinstance(d, dict)][:6] for vs in values])[:24]
+    keys = list({k: None for d in dicts for k in d})[:12]
+    for d in dicts + [{**d, **e} for d in dicts for e in dicts if d is not e]:
+        for k in keys:
+            for v in pieces[:n]:
+                yield {**d, k: v}
+    for d in mine:
+        for k in [k for k in d if isinstance(d[k], dict)][:2]:
+            for key in keys:
+                for v in pieces[:n]:
+                    yield {**d, k: {**d[k], key: v}}
+
+
+def part_witness(a, b):
+    """A member of A outside B among the values built from the parts of
+    both schemas, and their subclass forms."""
+    va, vb = a.validator.is_valid, b.validator.is_valid
+    for c in built_candidates(a, b):
+        for v in lifts(c):
+            try:
+                if va(v) and not vb(v):
+                    return True
+            except TypeError:
+                pass
+    return False
+
+
 def ask(stats, family, a, b):
     counts = _tessaron._route_counts
     before = counts()
@@ -178,7 +245,7 @@ def ask(stats, family, a, b):
                  outside[:3], a.schema, b.schema)
     elif answer == "not_subset":
         if not find_witness(a, b):
-            if merged_witness(a, b) or lifted_witness(a, b) or deep_witness(a, b):
+            if merged_witness(a, b) or lifted_witness(a, b) or deep_witness(a, b) or part_witness(a, b):
                 stats["deep_witness"] += 1
             else:
                 fail(stats, "not_subset without a witness", a.validator, b.validator, a.schema, b.schema)

@@ -11,8 +11,13 @@
 // descriptor or an empty meet proves the inclusion; an inhabited meet
 // refutes it only when no recursion was cut (with definitions present and
 // a back edge or placeholder in either root, the meet may hold a value
-// only because a cut reference stood for every value); everything else is
-// undecided.
+// only because a cut reference stood for every value) and neither side is
+// a bound; everything else is undecided.  Where the right side gave no
+// descriptor as a subset of its values, or the meet was inhabited only
+// through a cut or a bound, `refute_by_bounds` converts the sides the
+// other way round (the left one as a subset, the right one as a
+// superset): an inhabited meet of those refutes whatever was cut or
+// bounded.
 //
 // `decide_emptiness` first reads its schema as inclusions, so that "is
 // A & ~B empty?" gets the proof of "is A within B?": a complement ~B is
@@ -20,12 +25,21 @@
 // M1..Mn exactly when the meet of all members but Mi is within the
 // complement of Mi (a complement member's complement being its inner
 // node), for any i; with several complement members, also when the meet
-// of the others is within the union of their inner nodes.  Each question
-// is one relation decision as above: "subset" proves the schema empty,
-// "not_subset" (a value of the meet outside the complement) inhabited.  At
-// most `kEmptinessQuestions` are asked, complement members first; when
-// none decides, `decide_inhabited` and then `decide_empty_by_descr`
-// answer.
+// of the others is within the union of their inner nodes.  The questions:
+// that union first, then one per member, complement members first, at
+// most `kEmptinessQuestions`.  Each is asked of the structural rules both
+// ways round (the question and its contrapositive); then the first
+// `kEmptinessRoutes` of the descriptor route with its bounds (every
+// question's meet is the same set, but each side is converted in a window
+// of its own, and an empty side proves a question at once; of the two
+// questions of two members, one route).  "subset"
+// proves the schema empty,
+// "not_subset" (a value of the meet outside the complement) inhabited.
+// When none decides, `decide_inhabited` and then `decide_empty_by_descr`
+// answer.  What a relation decision of A and B proves, the emptiness test
+// of A & ~B proves too: its questions hold the relation's and its
+// contrapositive, its route meets the same sides, and its fallback is the
+// relation's last step.
 //
 // The descriptor route converts the left side (polarity 0: a superset of
 // its values when recursion is cut or a part is inexact); an empty left
@@ -37,20 +51,21 @@
 //
 // Invariants: an answer other than undecided rests on a proof of one of the
 // routes; the contrapositive's refutation is one of the question itself (a
-// value outside ~left is a value of left).  The thread's work budget is restored after every window,
-// however it ends.
+// value outside ~left is a value of left).  The thread's work budget is
+// restored after every window, however it ends.
 //
 // Budget: the structural steps spend the caller's `DecisionBudget` (both
 // directions of an equivalence, and every question an emptiness test asks,
 // share one); the descriptor route runs each of its steps in a work window
 // of 4096 units: the two conversions, the emptiness test of the left side
 // alone (and of `is_empty`'s schema), and the complement, meet and
-// emptiness test together, so an emptiness test opens at most
-// `kEmptinessQuestions` + 1 routes' windows.  A pattern is built
-// into an automaton at most once per call (a descr::TextMemoScope around
-// it: a caller that asks two directions opens one around both), and the
-// builds of one call share a fixed amount of pattern work on top of the
-// windows' charges.  A thread short of native
+// emptiness test together.  A relation decision runs at most two routes
+// (the second one converting the sides the other way round), an emptiness
+// test at most twice that, before its own conversion of the schema.  A
+// pattern is built into an automaton at most once per call (a
+// descr::TextMemoScope around it: a caller that asks two directions opens
+// one around both), and the builds of one call share a fixed amount of
+// pattern work on top of the windows' charges.  A thread short of native
 // stack (a rewrite or comparison that throws NativeStackExhausted,
 // wherever it stops) answers undecided.
 #include "core/decide/route.h"
@@ -113,26 +128,21 @@ Decision relation(const ir::Node& left, const ir::Node& right, Oracle& oracle, s
     return structural ? Decision::Subset : Decision::Undecided;
 }
 
-// How many inclusion questions one emptiness test asks at most.
-constexpr std::size_t kEmptinessQuestions = 4;
+// How many inclusion questions one emptiness test asks at most, and of
+// how many of them the descriptor route.
+constexpr std::size_t kEmptinessQuestions = 8;
+constexpr std::size_t kEmptinessRoutes = 2;
 
-// The emptiness of `node` read as inclusions (see the essay above);
-// undecided when it is neither a complement nor an intersection, or when
-// no question decides.
-Emptiness emptiness_by_inclusion(const ir::Node& node, Oracle& oracle, std::span<const ir::Node> definitions,
-                                 DecisionBudget& budget) {
-    bool structural = false;
-    auto ask = [&](const ir::Node& left, const ir::Node& right) {
-        switch (relation(left, right, oracle, definitions, budget, structural)) {
-            case Decision::Subset: return Emptiness::Empty;
-            case Decision::NotSubset: return Emptiness::Inhabited;
-            case Decision::Undecided: break;
-        }
-        return Emptiness::Undecided;
-    };
-    if (node.kind == ir::NodeKind::Complement)
-        return node.inner() ? ask(ir::Node::anything(false), *node.inner()) : Emptiness::Undecided;
-    if (node.kind != ir::NodeKind::Intersection) return Emptiness::Undecided;
+// The inclusion questions an emptiness test asks of `node` (see the essay
+// above): none when it is neither a complement nor an intersection.
+std::vector<std::pair<ir::Node, ir::Node>> emptiness_questions(const ir::Node& node,
+                                                                std::span<const ir::Node> definitions) {
+    std::vector<std::pair<ir::Node, ir::Node>> out;
+    if (node.kind == ir::NodeKind::Complement) {
+        if (node.inner()) out.emplace_back(ir::Node::anything(false), *node.inner());
+        return out;
+    }
+    if (node.kind != ir::NodeKind::Intersection) return out;
     const std::span<const ir::Node> members = ir::as_span(node.members());
     std::vector<std::size_t> order;
     std::vector<ir::Node> positive;
@@ -145,22 +155,54 @@ Emptiness emptiness_by_inclusion(const ir::Node& node, Oracle& oracle, std::span
             positive.push_back(members[i]);
         }
     }
-    std::size_t asked = 0;
-    if (excluded.size() > 1) {
-        ++asked;
-        const Emptiness e = ask(ir::intersect_nodes(std::move(positive), definitions),
-                                ir::unite_nodes(std::move(excluded), definitions));
-        if (e != Emptiness::Undecided) return e;
-    }
+    if (excluded.size() > 1)
+        out.emplace_back(ir::intersect_nodes(std::move(positive), definitions),
+                         ir::unite_nodes(std::move(excluded), definitions));
     for (std::size_t i = 0; i < members.size(); ++i)
         if (members[i].kind != ir::NodeKind::Complement || !members[i].inner()) order.push_back(i);
     for (const std::size_t i : order) {
-        if (asked++ == kEmptinessQuestions) break;
+        if (out.size() == kEmptinessQuestions) break;
         std::vector<ir::Node> rest;
         rest.reserve(members.size() - 1);
         for (std::size_t j = 0; j < members.size(); ++j)
             if (j != i) rest.push_back(members[j]);
-        const Emptiness e = ask(ir::intersect_nodes(std::move(rest), definitions), ir::complement_node(members[i]));
+        out.emplace_back(ir::intersect_nodes(std::move(rest), definitions), ir::complement_node(members[i]));
+    }
+    return out;
+}
+
+Emptiness emptiness_of(Decision d) {
+    switch (d) {
+        case Decision::Subset: return Emptiness::Empty;
+        case Decision::NotSubset: return Emptiness::Inhabited;
+        case Decision::Undecided: break;
+    }
+    return Emptiness::Undecided;
+}
+
+// The emptiness of `node` read as inclusions (see the essay above): each
+// question by the structural rules, both ways round, then the first one
+// by the descriptor route (the meet it tests is the same for every
+// question); undecided when there is no question or none decides.
+Emptiness emptiness_by_inclusion(const ir::Node& node, Oracle& oracle, std::span<const ir::Node> definitions,
+                                 DecisionBudget& budget) {
+    const std::vector<std::pair<ir::Node, ir::Node>> questions = emptiness_questions(node, definitions);
+    if (questions.empty()) return Emptiness::Undecided;
+    DecisionContext ctx{oracle, definitions, budget};
+    for (const auto& [left, right] : questions) {
+        for (int way = 0; way < 2; ++way) {
+            AssumptionStack stack;
+            const Decision d = way == 0 ? decide_subset(left, right, ctx, stack)
+                                        : decide_subset(ir::complement_node(right), ir::complement_node(left), ctx, stack);
+            if (d != Decision::Undecided) return emptiness_of(d);
+        }
+    }
+    // Of two members, each question is the other's contrapositive: one
+    // route serves both.
+    const bool pair = node.kind == ir::NodeKind::Intersection && ir::as_span(node.members()).size() == 2;
+    for (std::size_t i = 0; i < questions.size() && i < (pair ? 1 : kEmptinessRoutes); ++i) {
+        const Emptiness e =
+            emptiness_of(decide_subset_by_descr(questions[i].first, questions[i].second, oracle, definitions));
         if (e != Emptiness::Undecided) return e;
     }
     return Emptiness::Undecided;
@@ -205,10 +247,33 @@ Decision combine_route(RouteOutcome route, bool recursion) {
     return Decision::Undecided;
 }
 
+Decision refute_by_bounds(const ir::Node& left, const ir::Node& right, Oracle& oracle,
+                          std::span<const ir::Node> definitions) {
+    bool bounded = false;
+    const descr::OptDescr l = descr::descr_of_node(left, definitions, 1, oracle, &bounded);
+    if (!l) return Decision::Undecided;
+    const descr::OptDescr r = descr::descr_of_node(right, definitions, 0, oracle, &bounded);
+    if (!r) return Decision::Undecided;
+    descr::WorkWindow window(descr::kWindowUnits);
+    const descr::OptDescr meet =
+        descr::descr_combine(*l, descr::descr_complement(*r), descr::SetOp::Intersection);
+    if (!meet) return Decision::Undecided;
+    return descr::descr_is_empty(*meet) == Emptiness::Inhabited ? Decision::NotSubset : Decision::Undecided;
+}
+
 Decision decide_subset_by_descr(const ir::Node& left, const ir::Node& right, Oracle& oracle,
                                 std::span<const ir::Node> definitions) {
     const bool recursion = recursion_cut(left, definitions) || recursion_cut(right, definitions);
-    return combine_route(run_descriptor_route(left, right, oracle, definitions), recursion);
+    const RouteOutcome route = run_descriptor_route(left, right, oracle, definitions);
+    const Decision d = combine_route(route, recursion);
+    if (d != Decision::Undecided) return d;
+    switch (route) {
+        case RouteOutcome::NoRight:
+        case RouteOutcome::MeetInhabited:
+        case RouteOutcome::MeetInhabitedInexact: return refute_by_bounds(left, right, oracle, definitions);
+        default: break;
+    }
+    return Decision::Undecided;
 }
 
 Emptiness decide_empty_by_descr(const ir::Node& node, Oracle& oracle, std::span<const ir::Node> definitions) {

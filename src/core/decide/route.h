@@ -47,9 +47,21 @@ RouteOutcome run_descriptor_route(const ir::Node& left, const ir::Node& right, O
 // else is undecided.
 Decision combine_route(RouteOutcome route, bool recursion);
 
+// A refutation of "left within right" by bounds the other way round: the
+// left side converted with polarity 1 (recursion cut to nothing, no part
+// bounded: a subset of its values), the right one with polarity 0 (cut to
+// anything, a literal dict key bounded: a superset).  A value of the first
+// outside the second is a value of the left side outside the right one,
+// whatever was cut or bounded, so an inhabited meet refutes; anything
+// else is undecided.  Its own windows, as the route's.
+Decision refute_by_bounds(const ir::Node& left, const ir::Node& right, Oracle& oracle,
+                          std::span<const ir::Node> definitions);
+
 // The descriptor route combined with what the recursion of the two roots
 // allows it to claim (recursion: definitions present and a back edge or
-// placeholder in either root).
+// placeholder in either root); when that is undecided because the right
+// side could not be converted as a subset of its values, or the meet was
+// inhabited only through a cut or a bound, `refute_by_bounds`.
 Decision decide_subset_by_descr(const ir::Node& left, const ir::Node& right, Oracle& oracle,
                                 std::span<const ir::Node> definitions);
 

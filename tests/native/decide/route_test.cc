@@ -55,11 +55,13 @@ TEST(DescriptorRoute, EachOutcome) {
         {"int within what cannot be converted", int_(), hole(4), RouteOutcome::NoRight},
         {"an abstract class on the left", inst(kAbstractClass), int_(), RouteOutcome::NoLeft},
         {"a plain class met with int", inter({inst(kPlainClass), int_()}), nothing_(), RouteOutcome::MeetUndecided},
-        // Mappings: a literal key bounds its dict from above only.
+        // Mappings: a literal key bounds its dict, from above on the left
+        // side and from below (no such key) on the right one.
         {"dict[Literal['a'], int] within {'a?': int}", literal_keyed(int_()), record({entry("a", int_(), false)}),
          RouteOutcome::MeetEmpty},
         {"{'a?': int} within dict[Literal['a'], int]", record({entry("a", int_(), false)}), literal_keyed(int_()),
-         RouteOutcome::NoRight},
+         RouteOutcome::MeetInhabitedInexact},
+        {"{} within dict[Literal['a'], int]", record({}), literal_keyed(int_()), RouteOutcome::MeetEmpty},
         {"dict[Literal['a'], int] within {'a?': str}", literal_keyed(int_()), record({entry("a", str_(), false)}),
          RouteOutcome::MeetInhabitedInexact},
         {"{'a': int} within dict[str, str]", record({entry("a", int_())}), keyed(str_(), str_()),
@@ -91,6 +93,30 @@ TEST(DescriptorRoute, EachOutcome) {
         Harness h;
         EXPECT_EQ(run_descriptor_route(c.left, c.right, h.oracle, h.definitions), c.expected) << c.name;
     }
+}
+
+TEST(DescriptorRoute, BoundsTheOtherWayRoundRefuteWhatACutOrABoundLeavesOpen) {
+    // def 0 = str | list[def 0]: unfolded once, the cut stands for nothing
+    // on the right side of the route, for anything in the bound from above.
+    Harness h(nodes({uni({str_(), list_of(edge(0))})}));
+    EXPECT_EQ(run_descriptor_route(int_(), edge(0), h.oracle, h.definitions), RouteOutcome::MeetInhabited);
+    EXPECT_EQ(combine_route(RouteOutcome::MeetInhabited, true), Decision::Undecided);
+    EXPECT_EQ(refute_by_bounds(int_(), edge(0), h.oracle, h.definitions), Decision::NotSubset);
+    EXPECT_EQ(decide_subset_by_descr(int_(), edge(0), h.oracle, h.definitions), Decision::NotSubset);
+    // [1] lies inside the cut, which the bound takes for every value: no
+    // proof either way.
+    EXPECT_EQ(refute_by_bounds(list_of(int_()), edge(0), h.oracle, h.definitions), Decision::Undecided);
+    EXPECT_EQ(decide_subset_by_descr(list_of(int_()), edge(0), h.oracle, h.definitions), Decision::Undecided);
+    EXPECT_EQ(decide_subset_by_descr(str_(), edge(0), h.oracle, h.definitions), Decision::Subset);
+    // A literal key bounds its dict from below on the right side (the dicts
+    // without the key): an inhabited meet of that bound refutes nothing.
+    Harness plain;
+    EXPECT_EQ(run_descriptor_route(record({entry("a", int_())}), literal_keyed(int_()), plain.oracle,
+                                   plain.definitions),
+              RouteOutcome::MeetInhabitedInexact);
+    EXPECT_EQ(decide_subset_by_descr(record({entry("a", int_())}), literal_keyed(int_()), plain.oracle,
+                                     plain.definitions),
+              Decision::Undecided);
 }
 
 TEST(DescriptorRoute, AMeetBeyondTheCapsIsNoMeet) {
