@@ -12,7 +12,7 @@ outside the right one; every "subset" against values that would refute it.
 
 import random
 import sys
-from typing import Annotated, Any, Literal
+from typing import Annotated, Any, Literal, Optional
 
 import pytest
 
@@ -33,7 +33,7 @@ NON_EMPTY_STR = Annotated[str, MinLen(1)]
 DICTS = union(
     dict[str, Any], {"b?": bool, int: bool},
     intersection(dict[Literal[None, True], Annotated[g.Level, g.Lt(2)]],
-                 union(dict[str, str], {"title": int | None, str: Any})))
+                 union(dict[str, str], {"title": Optional[int], str: Any})))
 
 # Values tried against every table row: a "subset" must hold for each, a
 # "not_subset" must be witnessed by one of them.
