@@ -167,7 +167,8 @@ def lifts(value):
     an int or a str at the top."""
     out = [value, lifted(value)]
     if type(value) is int:
-        out.append(g.MyInt(value))
+        # An instance of the IntEnum that is no member: its class admits it.
+        out += [g.MyInt(value), int.__new__(g.Level, value)]
     elif type(value) is str:
         out.append(g.MyStr(value))
     elif type(value) is tuple and len(value) == 2:
@@ -176,22 +177,34 @@ def lifts(value):
 
 
 def built_candidates(a, b, n=64):
-    """Values built from the values of every part of both schemas: each
-    such value; a member of A with one item replaced by one or one added;
+    """Values built from the values of every part of both schemas (and of
+    the pool): each such value, and a set of one; a member of A with one
+    item replaced by one, one added or all made one;
     a dict (of A's members or of the parts, or two of them merged) with
     one value replaced or one key added; and a dict of A's members whose
     dict value gets one such key.  What a refutation reaches deep inside
     containers, complements and meets of mappings."""
     parts = [p for s in (a.schema, b.schema) for p in g.parts(s)]
     # Each part's values, its members first.
-    values = [g.part_values(p, 2, ())[:n] for p in parts]
+    values = [g.part_values(p, 2, ())[:n] for p in parts] + [g.POOL[:n]]
     pieces = g.capped(g.interleave(values), 12 * n)
     yield from pieces
+    # Sets of one of them, as a set element can be.
+    for v in pieces[:2 * n]:
+        for h in g.hashable([v, lifted(v)]):
+            yield {h}
+            yield frozenset({h})
+    # The items of a member of A, rebuilt as a tuple (its subclass forms come
+    # from `lifts`) or as a list of the member's own class.
+    def rebuilt(m, items):
+        return tuple(items) if isinstance(m, tuple) else type(m)(items)
+
     for m in [m for m in a.members if isinstance(m, (list, tuple))][:16]:
         for v in pieces[:2 * n]:
             for i in range(min(len(m), 3)):
-                yield (*m[:i], v, *m[i + 1:]) if type(m) is tuple else type(m)([*m[:i], v, *m[i + 1:]])
-            yield (*m, v) if type(m) is tuple else type(m)([*m, v])
+                yield rebuilt(m, [*m[:i], v, *m[i + 1:]])
+            yield rebuilt(m, [*m, v])
+            yield rebuilt(m, [v] * len(m))
     mine = [d for d in a.members if isinstance(d, dict)][:16]
     dicts = mine + g.interleave([[d for d in vs if isinstance(d, dict)][:6] for vs in values])[:24]
     keys = list({k: None for d in dicts for k in d})[:12]
