@@ -20,6 +20,7 @@ EXPECTED_ALL_REST = [
     "recursive",
     "anything",
     "nothing",
+    "Regex",
     "MAX_SCHEMA_DEPTH",
     "MAX_DEFINITIONS",
     "MAX_SCHEMA_NODES",
@@ -59,6 +60,24 @@ def test_validator_class_object():
     assert Validator.__module__ == "tessaron"
     assert Validator.__doc__.startswith("A compiled, immutable schema validator.")
     assert Validator.__text_signature__ == "(schema, /)"
+
+
+def test_regex_marker_class():
+    r = tessaron.Regex("(?i)[a-z]+")
+    assert tessaron.Regex.__module__ == "tessaron"
+    assert r.pattern == "(?i)[a-z]+"
+    assert tessaron.Regex(pattern="x").pattern == "x"
+    assert repr(r) == "Regex('(?i)[a-z]+')"
+    assert r == tessaron.Regex("(?i)[a-z]+") and hash(r) == hash(tessaron.Regex("(?i)[a-z]+"))
+    assert r != tessaron.Regex("[a-z]+") and r != "(?i)[a-z]+"
+    with pytest.raises(AttributeError):
+        r.pattern = "b"
+
+
+@pytest.mark.parametrize("args", [(b"[a-z]+",), (None,), (), ("a", "b")])
+def test_regex_marker_takes_one_str(args):
+    with pytest.raises(TypeError):
+        tessaron.Regex(*args)
 
 
 def test_validator_is_final():

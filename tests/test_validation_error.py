@@ -41,6 +41,32 @@ def test_hooks_come_from_the_helper_module():
     assert callable(hooks.make)
 
 
+@pytest.mark.parametrize("err", [raised(Validator(1), 2), ValidationError("custom")], ids=["raised", "made"])
+def test_attributes_are_visible_to_dir_and_help(err):
+    import pydoc
+
+    assert set(ATTRIBUTES) <= set(dir(err))
+    assert set(ATTRIBUTES) <= set(dir(ValidationError))
+    text = pydoc.render_doc(ValidationError, renderer=pydoc.plaintext)
+    for name in ATTRIBUTES:
+        doc = getattr(ValidationError, name).__doc__
+        assert doc and doc.splitlines()[0] in text, name
+        assert f"{name} = " in text
+    assert "keys code, path, message, expected" in ValidationError.errors.__doc__
+    # Listing and documenting them builds nothing on the instance.
+    assert "code" not in vars(err) and "errors" not in vars(err)
+
+
+def test_class_attributes_are_descriptors_hidden_by_the_cached_value():
+    err = raised(Validator(1), 2)
+    descriptor = vars(ValidationError)["code"]
+    assert descriptor.__get__(None, ValidationError) is descriptor
+    assert repr(descriptor) == "<attribute 'code' of 'ValidationError' objects>"
+    first = err.errors
+    assert err.errors is first
+    assert vars(err)["errors"] is first
+
+
 def test_raised_error_carries_only_its_failures():
     err = raised(Validator(1), 2)
     assert err.args == ("expected the literal 1, got 2 [literal_error]",)

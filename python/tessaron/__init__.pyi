@@ -18,6 +18,7 @@ __all__ = [
     "recursive",
     "anything",
     "nothing",
+    "Regex",
     "MAX_SCHEMA_DEPTH",
     "MAX_DEFINITIONS",
     "MAX_SCHEMA_NODES",
@@ -47,17 +48,26 @@ class ValidationError(Exception):
     """
 
     @property
-    def errors(self) -> tuple[_ErrorItem, ...]: ...
+    def errors(self) -> tuple[_ErrorItem, ...]:
+        """Every failure: a tuple of dicts with the keys code, path, message, expected
+        and value, each JSON-serialisable."""
     @property
-    def code(self) -> str: ...
+    def code(self) -> str:
+        """The code of the first failure, such as 'int_type'."""
     @property
-    def path(self) -> tuple[str | int, ...]: ...
+    def path(self) -> tuple[str | int, ...]:
+        """Where the first failure is: a tuple of field names, dict keys and positions,
+        outermost first."""
     @property
-    def message(self) -> str: ...
+    def message(self) -> str:
+        """The first failure as one line: 'at PATH: expected WHAT, got VALUE [CODE]'."""
     @property
-    def expected(self) -> str: ...
+    def expected(self) -> str:
+        """What the schema expects where the first failure is."""
     @property
-    def value(self) -> str: ...
+    def value(self) -> str:
+        """A short text of the first failing value (its repr, abbreviated), never the
+        value itself."""
 
 @final
 class Validator:
@@ -92,6 +102,18 @@ class Validator:
     def __reduce__(self) -> NoReturn: ...
     def __or__(self, other: object, /) -> Validator: ...
     def __ror__(self, other: object, /) -> Validator: ...
+    def __eq__(self, other: object, /) -> bool: ...
+    def __hash__(self) -> int: ...
+
+@final
+class Regex:
+    """A pattern marker for Annotated: a str is a member when the whole of it
+    matches `pattern`.  Flags are written inline, as in '(?i)[a-z]+'.  This is
+    the name a validator's repr uses for a pattern constraint."""
+
+    def __new__(cls, pattern: str) -> Regex: ...
+    @property
+    def pattern(self) -> str: ...
     def __eq__(self, other: object, /) -> bool: ...
     def __hash__(self) -> int: ...
 

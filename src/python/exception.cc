@@ -7,8 +7,8 @@
 // Why lazy: a raise costs one instance, one attribute write and the message;
 // callers that only log `str(error)` never pay for path tuples and dicts.
 // Invariant: an attribute, once built, is an ordinary instance attribute, so
-// every later read skips the hook; a missing or foreign `_failures` answers
-// the empty value of the attribute and caches nothing.
+// every later read skips the class's descriptor; a missing or foreign
+// `_failures` answers the empty value of the attribute and caches nothing.
 //
 // Budget: building `errors` is one dict, one path tuple and one line per
 // violation; path elements and texts are made once per distinct path node
@@ -35,7 +35,10 @@ namespace {
 const char kValidationErrorDoc[] = "Raised when a value is not a member of a schema's set.";
 
 // Compiled into "tessaron._error_hooks"; `make` turns the two builtins into
-// functions that become methods when set on the class.
+// functions that become methods when set on the class, and answers the
+// class of the attribute descriptors: one per lazy attribute, so that
+// dir() and help() show it.  A descriptor has no `__set__`, so the value
+// cached in the instance's dict hides it from the next read on.
 const char kHooksText[] =
     "def make(read, reduce):\n"
     "    def __getattr__(self, name):\n"
@@ -44,8 +47,20 @@ const char kHooksText[] =
     "    def __reduce__(self):\n"
     "        return reduce(self)\n"
     "\n"
-    "    return __getattr__, __reduce__\n";
-static_assert(sizeof(kHooksText) - 1 == 180);
+    "    class attribute:\n"
+    "        def __init__(self, name, doc):\n"
+    "            self.name = name\n"
+    "            self.__doc__ = doc\n"
+    "\n"
+    "        def __get__(self, instance, owner=None):\n"
+    "            if instance is None:\n"
+    "                return self\n"
+    "            return read(instance, self.name)\n"
+    "\n"
+    "        def __repr__(self):\n"
+    "            return '<attribute %r of %r objects>' % (self.name, 'ValidationError')\n"
+    "\n"
+    "    return __getattr__, __reduce__, attribute\n";
 
 const char kHooksFileName[] = "<tessaron error hooks>";
 
@@ -61,6 +76,19 @@ bool create_validation_error(std::optional<py::Ref>& out) {
 // The six lazily built attributes, in the order `__reduce__` reads them.
 enum class Attr { Code, Path, Message, Expected, Value, Errors };
 constexpr std::array<const char*, 6> kAttrNames = {"code", "path", "message", "expected", "value", "errors"};
+
+// What help() says of each, in the same order.
+constexpr std::array<const char*, 6> kAttrDocs = {
+    "The code of the first failure, such as 'int_type'.",
+    "Where the first failure is: a tuple of field names, dict keys and positions,\n"
+    "outermost first.",
+    "The first failure as one line: 'at PATH: expected WHAT, got VALUE [CODE]'.",
+    "What the schema expects where the first failure is.",
+    "A short text of the first failing value (its repr, abbreviated), never the\n"
+    "value itself.",
+    "Every failure: a tuple of dicts with the keys code, path, message, expected\n"
+    "and value, each JSON-serialisable.",
+};
 
 PyObject* empty_error_attribute(Attr which) {
     if (which == Attr::Errors || which == Attr::Path) return PyTuple_New(0);
@@ -307,8 +335,19 @@ PyObject* install_validation_error() {
     if (!getattr_hook) return nullptr;
     PyObject* reduce_hook = PyTuple_GetItem(hooks.get(), 1);
     if (!reduce_hook) return nullptr;
+    PyObject* attribute_class = PyTuple_GetItem(hooks.get(), 2);
+    if (!attribute_class) return nullptr;
     if (PyObject_SetAttrString(type, "__getattr__", getattr_hook) < 0) return nullptr;
     if (PyObject_SetAttrString(type, "__reduce__", reduce_hook) < 0) return nullptr;
+    for (std::size_t i = 0; i < kAttrNames.size(); ++i) {
+        py::Ref name = py::Ref::steal(PyUnicode_FromString(kAttrNames[i]));
+        if (!name) return nullptr;
+        py::Ref doc = py::Ref::steal(PyUnicode_FromString(kAttrDocs[i]));
+        if (!doc) return nullptr;
+        py::Ref descriptor =
+            py::Ref::steal(PyObject_CallFunctionObjArgs(attribute_class, name.get(), doc.get(), nullptr));
+        if (!descriptor || PyObject_SetAttr(type, name.get(), descriptor.get()) < 0) return nullptr;
+    }
     return Py_NewRef(type);
 }
 

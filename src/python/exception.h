@@ -5,9 +5,10 @@
 // documented attributes (`errors`, `code`, `path`, `message`, `expected`,
 // `value`) are built from the carrier on first read and cached on the
 // instance; `__reduce__` forces them out and drops the carrier, so pickles
-// and copies hold plain data.  The class gets its `__getattr__` and
-// `__reduce__` from a small Python text compiled at start-up into the helper
-// module "tessaron._error_hooks", which wraps two builtin functions.
+// and copies hold plain data.  The class gets its `__getattr__`, its
+// `__reduce__` and one documented descriptor per attribute (what dir() and
+// help() show) from a small Python text compiled at start-up into the
+// helper module "tessaron._error_hooks", which wraps two builtin functions.
 #pragma once
 
 #include "python/binding/capi.h"
@@ -22,9 +23,9 @@ namespace tessaron::python {
 // exception set.
 PyObject* validation_error_type();
 
-// Module execution step: compiles the hooks, installs `__getattr__` and
-// `__reduce__` on the class and answers it (new reference), or nullptr with
-// an exception set.
+// Module execution step: compiles the hooks, installs `__getattr__`,
+// `__reduce__` and the attribute descriptors on the class and answers it
+// (new reference), or nullptr with an exception set.
 PyObject* install_validation_error();
 
 // Takes the violations (possibly none) and answers the `ValidationError`

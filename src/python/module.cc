@@ -16,6 +16,7 @@
 #include "python/combinators.h"
 #include "python/decide.h"
 #include "python/exception.h"
+#include "python/regex_marker.h"
 #include "python/validator.h"
 
 namespace tessaron::python {
@@ -100,6 +101,9 @@ int module_exec(PyObject* module) {
             if (!add_function(module, &def)) return -1;
         if (!add_attribute(module, "anything", validator_from_node(ir::Node::anything(false)))) return -1;
         if (!add_attribute(module, "nothing", validator_from_node(ir::Node::nothing()))) return -1;
+        // The pattern marker that a validator's repr names.
+        PyObject* regex = regex_marker_type();
+        if (!regex || !add_attribute(module, "Regex", Py_NewRef(regex))) return -1;
         if (!add_attribute(module, "MAX_SCHEMA_DEPTH", PyLong_FromUnsignedLongLong(ir::kMaxSchemaDepth))) return -1;
         if (!add_attribute(module, "MAX_DEFINITIONS", PyLong_FromUnsignedLongLong(ir::kMaxDefinitions))) return -1;
         if (!add_attribute(module, "MAX_SCHEMA_NODES", PyLong_FromUnsignedLongLong(ir::kMaxSchemaNodes))) return -1;

@@ -6,7 +6,7 @@ what each call takes and returns.
 """
 
 import copy
-from typing import Any, Literal, assert_type
+from typing import Annotated, Any, Literal, assert_type
 
 import tessaron
 
@@ -75,3 +75,9 @@ assert_type(copy.copy(User), Validator)
 assert_type(copy.deepcopy(User), Validator)
 assert_type(User == copy.copy(User), bool)
 assert_type(hash(User), int)
+
+# The pattern marker a repr names.
+Word = Validator(Annotated[str, Regex("(?i)[a-z]+")])
+assert_type(Regex("[a-z]+").pattern, str)
+assert repr(Word) == "Annotated[str, Regex('(?i)[a-z]+')]"
+assert Word.is_valid("Hello") and not Word.is_valid("Hello world")
