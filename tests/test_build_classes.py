@@ -116,6 +116,57 @@ def test_a_dataclass_whose_hint_does_not_resolve_fails_with_that_error():
         Validator(Dangling)
 
 
+# A module whose classes, defined in a function under postponed
+# annotations, name a local class that the module's globals lack.
+LOCAL_ANNOTATIONS = """\
+from __future__ import annotations
+import dataclasses, typing
+
+def make():
+    class Inner:
+        pass
+
+    @dataclasses.dataclass
+    class Record:
+        inner: Inner
+
+    class Typed(typing.TypedDict):
+        inner: Inner
+
+    class Row(typing.NamedTuple):
+        inner: Inner
+
+    return Record, Typed, Row
+"""
+
+
+@pytest.mark.parametrize("which", [0, 1, 2], ids=["dataclass", "typed-dict", "named-tuple"])
+def test_an_unresolved_annotation_passes_its_name_error_through_with_a_note(tmp_path, monkeypatch, which):
+    (tmp_path / "local_annotations.py").write_text(LOCAL_ANNOTATIONS)
+    monkeypatch.syspath_prepend(str(tmp_path))
+    try:
+        import local_annotations
+
+        cls = local_annotations.make()[which]
+    finally:
+        sys.modules.pop("local_annotations", None)
+    with pytest.raises(NameError) as info:
+        Validator(cls)
+    assert type(info.value) is NameError
+    assert "'Inner' is not defined" in str(info.value)
+    notes = getattr(info.value, "__notes__", [])
+    if hasattr(info.value, "add_note"):
+        assert len(notes) == 1
+        assert f"class make.<locals>.{cls.__name__} (module local_annotations)" in notes[0]
+        assert "define the referenced class at module level" in notes[0]
+    else:
+        assert notes == []
+    # The note belongs to that raise: the next one gets its own.
+    with pytest.raises(NameError) as again:
+        Validator(cls)
+    assert getattr(again.value, "__notes__", []) == notes
+
+
 @dataclasses.dataclass
 class Tree:
     children: "list[Tree]"

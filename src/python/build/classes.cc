@@ -81,13 +81,48 @@ bool builtin_class_node(PyObject* cls, ir::Node& out) {
     return true;
 }
 
-// `typing.get_type_hints(cls, include_extras=True)`, which must be a dict.
+// A class attribute that is a str (`__qualname__`, `__module__`), or else
+// `fallback`; never fails.
+py::Ref class_text(PyObject* cls, PyObject* attr, const char* fallback) {
+    py::Ref text = py::Ref::steal(PyObject_GetAttr(cls, attr));
+    if (text && PyUnicode_Check(text.get())) return text;
+    PyErr_Clear();
+    return py::Ref::steal(PyUnicode_FromString(fallback));
+}
+
+// The pending `NameError` of an annotation that does not resolve stays what
+// it is (callers may catch it); where exceptions take notes (`add_note`),
+// it gains one that names the class and says what to do.  Failing to add
+// the note leaves the error as it was.
+void note_unresolved_annotation(PyObject* cls) {
+    if (!PyErr_ExceptionMatches(PyExc_NameError)) return;
+    py::SavedError err = py::SavedError::fetch();
+    py::Ref add_note = py::Ref::steal(PyObject_GetAttrString(err.get(), "add_note"));
+    if (add_note) {
+        py::Ref qualname = class_text(cls, TS_INTERNED("__qualname__"), Py_TYPE(cls)->tp_name);
+        py::Ref module = class_text(cls, TS_INTERNED("__module__"), "?");
+        py::Ref note;
+        if (qualname && module)
+            note = py::Ref::steal(PyUnicode_FromFormat(
+                "tessaron read the annotations of the class %U (module %U) with typing.get_type_hints, "
+                "which resolves each name in that module's globals: define the referenced class at "
+                "module level, or write the annotation as a string naming a type the module can resolve",
+                qualname.get(), module.get()));
+        if (note) py::Ref::steal(PyObject_CallOneArg(add_note.get(), note.get()));
+    }
+    if (!py::clear_unless_fatal()) return;
+    err.restore();
+}
+
+// `typing.get_type_hints(cls, include_extras=True)`, which must be a dict;
+// an annotation that names nothing raises `NameError` with a note.
 py::Ref type_hints(const TypingNames& names, PyObject* cls) {
     py::Ref args = py::Ref::steal(PyTuple_Pack(1, cls));
     if (!args) return {};
     py::Ref kwargs = py::Ref::steal(PyDict_New());
     if (!kwargs || PyDict_SetItem(kwargs.get(), TS_INTERNED("include_extras"), Py_True) < 0) return {};
     py::Ref hints = py::Ref::steal(PyObject_Call(names.get_type_hints.get(), args.get(), kwargs.get()));
+    if (!hints) note_unresolved_annotation(cls);
     if (hints && !PyDict_Check(hints.get())) {
         not_an_instance(hints.get(), "dict");
         return {};
