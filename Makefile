@@ -66,11 +66,30 @@ build: setup
 		"$$v/bin/python" $(PIP_BUILD) .
 	done
 
-# The demo runs on the default interpreter, so only its venv is built.
-demo: setup
-	@echo "==> build + install into .venv"
-	.venv/bin/python $(PIP_BUILD) .
+# The demo runs on the default interpreter, so only its venv is made and
+# built.  The build shows a line per step (CMake's phases, each compiled
+# file); pip's whole output goes to build/demo-build.log, and its tail is
+# shown when the build fails.
+demo:
+	@scripts/setup.sh --default-only
+	echo "==> build + install into .venv (a line per step; full output in build/demo-build.log)"
+	mkdir -p build
+	rc=0
+	.venv/bin/python $(PIP_BUILD) -v . 2>&1 | tee build/demo-build.log | awk '
+		/^ *\*\*\* / { sub(/^ */, ""); print "    " $$0; fflush() }
+		/^ *\[[0-9]+\/[0-9]+\] / { sub(/^ */, ""); sub(/ CMakeFiles\/[^ ]*\.dir\//, " "); print "    " $$0; fflush() }' || rc=$$?
+	if [ $$rc -ne 0 ]; then
+		tail -n 60 build/demo-build.log
+		echo "==> the build failed; full output in build/demo-build.log" >&2
+		exit $$rc
+	fi
+	echo "==> examples/quickstart.py"
 	.venv/bin/python examples/quickstart.py
+	echo
+	echo "==> tessaron is built and installed into .venv, the venv of the default python3. Use it with:"
+	echo "    .venv/bin/python -c 'from tessaron import Validator; print(Validator(list[int]).is_valid([1, 2]))'"
+	echo "    .venv/bin/python your_script.py     (or: source .venv/bin/activate)"
+	echo "    make test builds for every interpreter found and runs every suite (about 20 minutes; see README.md)"
 
 # Every suite, then one summary line each; full logs in build/test-logs/.
 test: build

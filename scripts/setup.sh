@@ -23,16 +23,21 @@
 #      `python3` (or to the first one found if that version is unsupported).
 #      It is always a CPython one.
 #
-# Options: --asan  also create .venvs/asan (default python3) for the
-#                  sanitizer build of the extension.
+# Options: --asan          also create .venvs/asan (default python3) for the
+#                          sanitizer build of the extension.
+#          --default-only  only the default interpreter's venv (step 4's)
+#                          and what it needs: no other CPython's venv, no
+#                          PyPy (`make demo`, which runs on that one only).
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 WANT_ASAN=0
+DEFAULT_ONLY=0
 for arg in "$@"; do
     case "$arg" in
         --asan) WANT_ASAN=1 ;;
+        --default-only) DEFAULT_ONLY=1 ;;
         *) echo "setup.sh: unknown option $arg" >&2; exit 2 ;;
     esac
 done
@@ -68,7 +73,7 @@ find_python() {
 }
 
 declare -A PY
-APT_EXTRA=()
+declare -A APT_FOR
 for v in "${SUPPORTED[@]}"; do
     p=$(find_python "$v")
     [ -n "$p" ] || continue
@@ -77,7 +82,7 @@ for v in "${SUPPORTED[@]}"; do
     # as separate Debian packages.
     if ! "$p" -c 'import ensurepip, os, sys, sysconfig; sys.exit(not os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h")))' >/dev/null 2>&1; then
         case "$p" in
-            /usr/bin/*) APT_EXTRA+=("python$v-dev" "python$v-venv") ;;
+            /usr/bin/*) APT_FOR[$v]="python$v-dev python$v-venv" ;;
             *) log "warning: $p lacks Python.h or ensurepip; skipping it"; unset "PY[$v]" ;;
         esac
     fi
@@ -86,6 +91,24 @@ if [ ${#PY[@]} -eq 0 ]; then
     echo "setup: no CPython 3.11, 3.12 or 3.13 found" >&2
     exit 1
 fi
+
+# The default interpreter: the default `python3` when it is one of them,
+# else the first one found.
+default_v=$(python3 -c 'import sys; print("%d.%d" % sys.version_info[:2])' 2>/dev/null || true)
+if [ -z "$default_v" ] || [ -z "${PY[$default_v]:-}" ]; then
+    for v in "${SUPPORTED[@]}"; do
+        if [ -n "${PY[$v]:-}" ]; then default_v=$v; break; fi
+    done
+fi
+if [ $DEFAULT_ONLY -eq 1 ]; then
+    for v in "${!PY[@]}"; do
+        [ "$v" = "$default_v" ] || unset "PY[$v]"
+    done
+fi
+APT_EXTRA=()
+for v in "${!PY[@]}"; do
+    [ -z "${APT_FOR[$v]:-}" ] || APT_EXTRA+=(${APT_FOR[$v]})
+done
 
 # --- Debian packages --------------------------------------------------------
 
@@ -102,7 +125,7 @@ boost_ok() {
 MISSING=()
 # PyPy comes from Debian only (the lowest language level it must build for
 # is 3.9); its headers and venv support are separate packages.
-APT_EXTRA+=(pypy3 pypy3-dev pypy3-venv)
+[ $DEFAULT_ONLY -eq 1 ] || APT_EXTRA+=(pypy3 pypy3-dev pypy3-venv)
 
 for pkg in g++ make pkg-config ccache libgtest-dev libicu-dev "${APT_EXTRA[@]}"; do
     installed "$pkg" || MISSING+=("$pkg")
@@ -166,21 +189,19 @@ for v in "${SUPPORTED[@]}"; do
     make_venv ".venvs/$v" "$(cd "$(dirname "${PY[$v]}")" && pwd -P)/$(basename "${PY[$v]}")"
 done
 
-pypy_v=$(/usr/bin/pypy3 -c 'import sys; print("%d.%d" % sys.version_info[:2])')
-make_venv ".venvs/pypy$pypy_v" /usr/bin/pypy3
-# A venv of another language level (left from an older Debian) would still
-# be picked up by the loops over .venvs/*.
-for old in .venvs/pypy*; do
-    [ "$old" = ".venvs/pypy$pypy_v" ] || rm -rf "$old"
-done
+pypy=
+if [ $DEFAULT_ONLY -eq 0 ]; then
+    pypy_v=$(/usr/bin/pypy3 -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+    make_venv ".venvs/pypy$pypy_v" /usr/bin/pypy3
+    # A venv of another language level (left from an older Debian) would
+    # still be picked up by the loops over .venvs/*.
+    for old in .venvs/pypy*; do
+        [ "$old" = ".venvs/pypy$pypy_v" ] || rm -rf "$old"
+    done
+    pypy=" pypy$pypy_v"
+fi
 
 # Default venv: the one matching the default python3.
-default_v=$(python3 -c 'import sys; print("%d.%d" % sys.version_info[:2])' 2>/dev/null || true)
-if [ -z "$default_v" ] || [ -z "${PY[$default_v]:-}" ]; then
-    for v in "${SUPPORTED[@]}"; do
-        if [ -n "${PY[$v]:-}" ]; then default_v=$v; break; fi
-    done
-fi
 if [ "$(readlink .venv 2>/dev/null || true)" != ".venvs/$default_v" ]; then
     rm -rf .venv
     ln -s ".venvs/$default_v" .venv
@@ -191,4 +212,4 @@ if [ $WANT_ASAN -eq 1 ]; then
     make_venv .venvs/asan "$(cd "$(dirname "${PY[$default_v]}")" && pwd -P)/$(basename "${PY[$default_v]}")"
 fi
 
-log "ok (python: ${!PY[*]} pypy$pypy_v; default $default_v)"
+log "ok (python: ${!PY[*]}$pypy; default $default_v)"
