@@ -556,13 +556,34 @@ def test_bounds_over_anything_are_not_trusted():
     assert v.relation_to(nothing) == "undecided"
 
 
-def test_a_raising_predicate_does_not_propagate():
+@pytest.mark.parametrize(
+    "raised, relation",
+    [
+        (KeyboardInterrupt, "undecided"),
+        (SystemExit(3), "undecided"),
+        (MemoryError, "undecided"),
+        (GeneratorExit, "undecided"),
+        # An ordinary exception is a failed check, as in validation: 3 is
+        # then a witness.
+        (ValueError, "not_subset"),
+    ],
+    ids=repr,
+)
+def test_a_raising_predicate_does_not_propagate(raised, relation):
     def predicate(value):
-        raise KeyboardInterrupt
+        raise raised
 
     v = Validator(Annotated[int, predicate])
-    assert Validator(Literal[3]).relation_to(v) == "undecided"
+    assert Validator(Literal[3]).relation_to(v) == relation
+    assert Validator(Literal[1, 2]).is_subtype_of(v) is False
     assert v.relation_to(int) == "subset"
+    if relation == "not_subset":
+        assert not v.is_valid(3)
+    else:
+        # Validation, by contrast, lets a fatal one through.
+        with pytest.raises(BaseException) as info:
+            v.is_valid(3)
+        assert not isinstance(info.value, Exception) or isinstance(info.value, MemoryError)
 
 
 def test_route_counts_say_which_route_answered():
