@@ -140,16 +140,19 @@ def make():
 """
 
 
-@pytest.mark.parametrize("which", [0, 1, 2], ids=["dataclass", "typed-dict", "named-tuple"])
-def test_an_unresolved_annotation_passes_its_name_error_through_with_a_note(tmp_path, monkeypatch, which):
+@pytest.fixture
+def local_annotations(tmp_path, monkeypatch):
     (tmp_path / "local_annotations.py").write_text(LOCAL_ANNOTATIONS)
     monkeypatch.syspath_prepend(str(tmp_path))
-    try:
-        import local_annotations
+    import local_annotations
 
-        cls = local_annotations.make()[which]
-    finally:
-        sys.modules.pop("local_annotations", None)
+    yield local_annotations
+    sys.modules.pop("local_annotations", None)
+
+
+@pytest.mark.parametrize("which", [0, 1, 2], ids=["dataclass", "typed-dict", "named-tuple"])
+def test_an_unresolved_annotation_passes_its_name_error_through_with_a_note(local_annotations, which):
+    cls = local_annotations.make()[which]
     with pytest.raises(NameError) as info:
         Validator(cls)
     assert type(info.value) is NameError
