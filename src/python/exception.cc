@@ -58,7 +58,7 @@ const char kHooksText[] =
     "            return read(instance, self.name)\n"
     "\n"
     "        def __repr__(self):\n"
-    "            return '<attribute %r of %r objects>' % (self.name, 'ValidationError')\n"
+    "            return \"<attribute %r of 'ValidationError' objects>\" % (self.name,)\n"
     "\n"
     "    return __getattr__, __reduce__, attribute\n";
 

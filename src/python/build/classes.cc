@@ -82,11 +82,11 @@ bool builtin_class_node(PyObject* cls, ir::Node& out) {
 }
 
 // A class attribute that is a str (`__qualname__`, `__module__`), or else
-// `fallback`; never fails.
+// `fallback`; empty only with a fatal exception (or no memory) set.
 py::Ref class_text(PyObject* cls, PyObject* attr, const char* fallback) {
     py::Ref text = py::Ref::steal(PyObject_GetAttr(cls, attr));
     if (text && PyUnicode_Check(text.get())) return text;
-    PyErr_Clear();
+    if (!py::clear_unless_fatal()) return {};
     return py::Ref::steal(PyUnicode_FromString(fallback));
 }
 
@@ -99,8 +99,9 @@ void note_unresolved_annotation(PyObject* cls) {
     py::SavedError err = py::SavedError::fetch();
     py::Ref add_note = py::Ref::steal(PyObject_GetAttrString(err.get(), "add_note"));
     if (add_note) {
-        py::Ref qualname = class_text(cls, TS_INTERNED("__qualname__"), Py_TYPE(cls)->tp_name);
-        py::Ref module = class_text(cls, TS_INTERNED("__module__"), "?");
+        const char* type_name = PyType_Check(cls) ? reinterpret_cast<PyTypeObject*>(cls)->tp_name : "?";
+        py::Ref qualname = class_text(cls, TS_INTERNED("__qualname__"), type_name);
+        py::Ref module = qualname ? class_text(cls, TS_INTERNED("__module__"), "?") : py::Ref();
         py::Ref note;
         if (qualname && module)
             note = py::Ref::steal(PyUnicode_FromFormat(
