@@ -140,6 +140,11 @@ class Color(enum.Enum):
 
 
 @dataclasses.dataclass
+class Dangling:
+    x: "Undefined"  # noqa: F821
+
+
+@dataclasses.dataclass
 class Point:
     x: int
     label: Optional[str] = None
@@ -229,8 +234,11 @@ def refusals():
         (Annotated[int, Marker(ge=property)], NotImplementedError),
         (list[Annotated[int, Marker(multiple_of=0)]], ValueError),
         (list["ForwardName"], NotImplementedError),
+        (Dangling, NameError),
+        (Annotated[str, tessaron.Regex("(")], ValueError),
     ]:
         raises(exc, Validator, spec)
+    raises(TypeError, tessaron.Regex, b"[a-z]")
     raises(ValueError, recursive, lambda x: x)
     raises(ZeroDivisionError, recursive, lambda x: 1 / 0)
     spec = int
@@ -245,6 +253,9 @@ def combinators_and_values():
         repr(v), hash(v)
         assert v == v
     raises(TypeError, copy.copy(a).__reduce__)
+    word = Validator(Annotated[str, tessaron.Regex("(?i)[a-z]+")])
+    assert eval(repr(word), {"Annotated": Annotated, "Regex": tessaron.Regex}) is not None
+    assert repr(tessaron.Regex("a")) == "Regex('a')" and hash(tessaron.Regex("a")) == hash(tessaron.Regex("a"))
 
 
 def decisions():
