@@ -89,7 +89,7 @@ demo:
 	echo "==> tessaron is built and installed into .venv, the venv of the default python3. Use it with:"
 	echo "    .venv/bin/python -c 'from tessaron import Validator; print(Validator(list[int]).is_valid([1, 2]))'"
 	echo "    .venv/bin/python your_script.py     (or: source .venv/bin/activate)"
-	echo "    make test builds for every interpreter found and runs every suite (about 20 minutes; see README.md)"
+	echo "    make test builds for every interpreter found and runs every suite (slow, PyPy's run most of all; see README.md)"
 
 # Every suite, then one summary line each; full logs in build/test-logs/.
 test: build
