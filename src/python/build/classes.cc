@@ -91,10 +91,14 @@ py::Ref class_text(PyObject* cls, PyObject* attr, const char* fallback) {
 }
 
 // The pending `NameError` of an annotation that does not resolve stays what
-// it is (callers may catch it); where exceptions take notes (`add_note`),
-// it gains one that names the class and says what to do.  Failing to add
-// the note leaves the error as it was.
+// it is (callers may catch it); on CPython 3.11 and later, where exceptions
+// take notes (`add_note`), it gains one that names the class and says what
+// to do.  Failing to add the note leaves the error as it was.  On PyPy the
+// error is left untouched: taking it out of the indicator and putting it
+// back keeps its traceback's frames alive there (tests/test_leaks.py sees
+// the resident memory grow with each raise).
 void note_unresolved_annotation(PyObject* cls) {
+    if (py::kPyPy || PY_VERSION_HEX < 0x030B0000) return;
     if (!PyErr_ExceptionMatches(PyExc_NameError)) return;
     py::SavedError err = py::SavedError::fetch();
     py::Ref add_note = py::Ref::steal(PyObject_GetAttrString(err.get(), "add_note"));
