@@ -10,6 +10,8 @@ much heap a raise keeps) rather than on timings.
 import ctypes
 import json
 import os
+import subprocess
+import sys
 from typing import Annotated, Literal, Union
 
 import pytest
@@ -346,3 +348,52 @@ def test_nested_complements_that_walk_again_are_polynomial(depth, entry):
         result, steps = steps_of(lambda: Negations.validate(value))
         assert result[0] == ("ok" if depth % 2 == 0 else "error")
     assert steps < 4 * depth * depth, steps
+
+
+# A dict lookup compares the key sought with each stored key of the same
+# hash, calling a stored key's own `__eq__`: user code the memo must hear
+# of.  Here that `__eq__` turns `c["k"]` bad after `c` was found valid under
+# the first members of the union; the recursive schema, which remembers
+# `c`, must answer as the flat one that walks it again.  Whether the lookup
+# meets the colliding key first depends on the hash seed, so the check runs
+# under several.
+LOOKUP_CALLS_USER_CODE = r"""
+from typing import Literal
+from tessaron import anything, recursive, union
+
+def rec(X, t):
+    return {"k": X, "t": Literal[t], anything: anything}
+
+Rec = recursive(lambda X: union(int, rec(X, 1), rec(X, 2), rec(X, 3)))
+Inner = union(int, rec(int, 1), rec(int, 2), rec(int, 3))
+Flat = union(int, rec(Inner, 1), rec(Inner, 2), rec(Inner, 3))
+
+class Evil:
+    def __init__(self, target):
+        self.target, self.calls = target, 0
+    def __hash__(self):
+        return hash("t")
+    def __eq__(self, other):
+        self.calls += 1
+        if self.calls == 2:
+            self.target["k"] = "bad"
+        return False
+
+def value():
+    c = {"k": 7, "t": 1}
+    e = Evil(c)
+    d = {e: 0, "k": c, "t": 3}
+    e.calls = 0
+    return d
+
+print(Flat.is_valid(value()), Rec.is_valid(value()))
+"""
+
+
+@pytest.mark.parametrize("seed", ["1", "2", "3", "4"])
+def test_a_lookup_meeting_a_key_with_its_own_eq_counts_as_user_code(seed):
+    done = subprocess.run([sys.executable, "-c", LOOKUP_CALLS_USER_CODE], capture_output=True, text=True,
+                          env={**os.environ, "PYTHONHASHSEED": seed}, timeout=120)
+    assert done.returncode == 0, done.stderr
+    flat, rec = done.stdout.split()
+    assert rec == flat

@@ -22,9 +22,13 @@
 // swapped for another keeps the size, and iterating such a dict may skip a
 // key it now holds).  PyPy's dicts carry no version: there the items are
 // read from a snapshot, so none is skipped, and a change that keeps the
-// size goes unseen.  Budget: each pass reads every declared key
-// once and each dict item at most once; undeclared items are tried against
-// each clause verdict-only.
+// size goes unseen.  A lookup in a dict holding a key whose type compares by
+// code of its own may call that code: once the walk's memo is on, such a
+// lookup counts as user code for it (context.h).  Budget: each pass reads
+// every declared key
+// once and each dict item at most once (the keys' types once more while the
+// memo is on, and again after user code ran); undeclared items are tried
+// against each clause verdict-only.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,6 +75,52 @@ private:
     PyObject* dict_;
     Py_ssize_t size_;
     std::uint64_t version_;
+};
+
+// Whether some key of `dict` compares by code we do not control: only keys
+// of the builtin scalar types (whose comparisons with a str are builtin and
+// call nothing) are known not to.
+bool holds_foreign_keys(PyObject* dict) {
+    Py_ssize_t position = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(dict, &position, &key, &value)) {
+        PyTypeObject* type = Py_TYPE(key);
+        if (!has_plain_equality(type) && type != &PyFloat_Type) return true;
+    }
+    return false;
+}
+
+// The lookups of declared keys in a value's dict.  A lookup compares the
+// key sought with each stored key of the same hash, calling the stored
+// key's `__eq__` when its type has one of its own, so a dict holding such
+// a key runs user code on every lookup, as far as the memo knows (it
+// cannot tell which lookups met that key).  The dict's keys are read once
+// the memo is on (before, nothing remembered can go stale), and again
+// after user code ran (which may have added such a key).
+class DictLookups {
+public:
+    explicit DictLookups(PyObject* dict) : dict_(dict) {}
+
+    // Call before each lookup.
+    void before_lookup(WalkState& st) {
+        if (st.memo_on) [[unlikely]]
+            note(st);
+    }
+
+private:
+    [[gnu::noinline]] void note(WalkState& st) {
+        if (!read_ || read_at_ != st.user_code) {
+            foreign_ = holds_foreign_keys(dict_);
+            read_ = true;
+        }
+        if (foreign_) st.note_user_code();
+        read_at_ = st.user_code;
+    }
+
+    PyObject* dict_;
+    bool read_ = false;
+    bool foreign_ = false;
+    std::uint64_t read_at_ = 0;
 };
 
 struct ResumePoint {
@@ -186,7 +236,9 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
         const Py_ssize_t start = snapshot.size();
         std::size_t present = 0;
         bool fall_back = false;
+        DictLookups lookups(dict);
         for (std::size_t i = 0; i < entries.size(); ++i) {
+            lookups.before_lookup(st);
             PyObject* item = PyDict_GetItemWithError(dict, table->names[i].get());
             if (!item) {
                 if (PyErr_Occurred()) {
@@ -281,9 +333,11 @@ void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx
         first = resume.entry_index;
         present = resume.present;
     }
+    DictLookups lookups(dict);
     for (std::size_t i = first; i < entries.size(); ++i) {
         const ir::RecordEntry& entry = entries[i];
         py::Ref name = py::Ref::steal(keys.name(i));
+        lookups.before_lookup(st);
         PyObject* item = name ? PyDict_GetItemWithError(dict, name.get()) : nullptr;
         if (item) {
             py::Ref held = py::Ref::borrow(item);
