@@ -397,3 +397,132 @@ def test_a_lookup_meeting_a_key_with_its_own_eq_counts_as_user_code(seed):
     assert done.returncode == 0, done.stderr
     flat, rec = done.stdout.split()
     assert rec == flat
+
+
+# --- values that share objects -------------------------------------------------------
+#
+# A value whose containers are held by several parents (a document with
+# YAML anchors, any object graph) has as many paths as 2 ** depth here;
+# `is_valid` and `fail_fast` must work in the number of distinct objects.
+# The collecting walk reports every failing path, so it is compared on
+# small values only, with the report of a tree copy.
+
+Lists = recursive(lambda X: union(int, [X]))
+Pairs = recursive(lambda X: union(int, tuple[X, X], list[X]))
+Forks = recursive(lambda X: union(int, {"a": X, "b": X}, {"a": X, "t": Literal[1]}))
+Sets = recursive(lambda X: union(int, frozenset[X], tuple[X, ...]))
+Plain = Validator(nested(Union[int, list[int]], 9))  # no recursion, no union above the leaves
+
+SHARED = [
+    # (schema, a level made from the one below, a valid leaf, a failing leaf)
+    (Lists, lambda v: [v, v], 1, "x"),
+    (Pairs, lambda v: (v, v), 1, "x"),
+    (Pairs, lambda v: [v, (v, v), v], 1, 2.5),
+    (Forks, lambda v: {"a": v, "b": v}, 1, None),
+    (Forks, lambda v: {"a": {"a": v, "t": 1}, "b": v}, 1, "x"),
+    (Sets, lambda v: (frozenset([v, 0]), frozenset([v, 1])), 1, "x"),
+    (Plain, lambda v: [v, v, v], 1, "x"),
+]
+SHARED_IDS = ["lists", "tuples", "lists and tuples", "records", "two records", "frozensets", "no recursion"]
+
+
+def doubled(depth, leaf, make):
+    for _ in range(depth):
+        leaf = make(leaf)
+    return leaf
+
+
+def tree_copy(value):
+    if isinstance(value, (list, tuple, frozenset)):
+        return type(value)(tree_copy(x) for x in value)
+    if isinstance(value, dict):
+        return {k: tree_copy(x) for k, x in value.items()}
+    return value
+
+
+@pytest.mark.parametrize("schema, make, good, bad", SHARED, ids=SHARED_IDS)
+def test_shared_values_are_checked_in_the_number_of_their_objects(schema, make, good, bad):
+    depth = 9 if schema is Plain else 60  # 3 ** 9 and 2 ** 60 paths
+    good_value, bad_value = doubled(depth, good, make), doubled(depth, bad, make)
+    for entry, value, expected in [
+        (schema.is_valid, good_value, ("ok", True)),
+        (schema.is_valid, bad_value, ("ok", False)),
+        (lambda v: schema.validate(v, fail_fast=True), good_value, ("ok", None)),
+    ]:
+        result, steps = steps_of(lambda: entry(value))
+        assert result == expected
+        assert steps < 40 * depth, steps
+    result, steps = steps_of(lambda: schema.validate(bad_value, fail_fast=True))
+    assert result[0] == "error" and len(result[1]) == 1
+    assert steps < 80 * depth, steps
+
+
+@pytest.mark.parametrize("schema, make, good, bad", SHARED, ids=SHARED_IDS)
+def test_shared_values_get_the_answers_of_their_tree_copies(schema, make, good, bad):
+    for depth in (1, 2, 5):
+        for leaf in (good, bad):
+            value = doubled(depth, leaf, make)
+            copy = tree_copy(value)
+            for entry in (schema.is_valid, schema.validate, lambda v: schema.validate(v, fail_fast=True)):
+                assert steps_of(lambda: entry(value))[0] == steps_of(lambda: entry(copy))[0]
+
+
+def test_fail_fast_on_a_shared_value_reports_the_first_failure_of_its_tree():
+    # The union chooses its member by what each member's walk would record
+    # (the deepest path, a hard failure) and reports that member's first
+    # failure: the leaf 60 levels down, by its first path.
+    value = doubled(60, "x", lambda v: [v, v])
+    assert steps_of(lambda: Lists.validate(value, fail_fast=True))[0] == (
+        "error", [("union_error", (0,) * 60, "one of: int, list", "'x'")])
+    # Past the nesting limit, the hard failure, as on a tree.
+    deep = doubled(300, 1, lambda v: [v, v])
+    result, steps = steps_of(lambda: Lists.validate(deep, fail_fast=True))
+    assert [(code, len(path), expected) for code, path, expected, _ in result[1]] == [
+        ("recursion_limit", 128, "at most 128 levels of recursion")]
+    assert steps < 80 * 300, steps
+
+
+def test_a_shared_value_changed_by_a_predicate_is_walked_again():
+    # `shared` is valid when first met; the predicate on the middle item
+    # then spoils it, and its second occurrence must be seen so.
+    def spoil(n):
+        shared[1][0] = "x"
+        return True
+
+    shared = [1, [1]]
+    v = Validator(list[Union[Annotated[int, spoil], list[Union[int, list[int]]]]])
+    for entry, expected in [(v.is_valid, ("ok", False)),
+                            (lambda x: v.validate(x, fail_fast=True),
+                             ("error", [("int_type", (2, 1, 0), "int", "'x'")]))]:
+        shared[1][0] = 1
+        assert steps_of(lambda: entry([shared, 5, shared]))[0] == expected
+
+
+# Four lists a definition: the nesting limit (512 levels) comes before the
+# recursion limit (128 entries).
+Quadruple = recursive(lambda X: list[list[list[list[union(X, int)]]]])
+
+
+def quadruple_chain(depth, leaf):
+    for _ in range(depth):
+        leaf = [[[[leaf]]]]
+    return leaf
+
+
+@pytest.mark.parametrize(
+    "schema, top, shared, around",
+    [
+        # 50 definitions (300 levels) fit at the top, not under 40 more.
+        (Quadruple, lambda *items: [[[list(items)]]], quadruple_chain(50, 1), lambda s: quadruple_chain(40, s)),
+        # 100 entries fit at the top, not under 40 more.
+        (Tagged, lambda *items: list(items), tagged_chain(1, 100), lambda s: tagged_chain(s, 40)),
+    ],
+    ids=["nesting limit", "recursion limit"],
+)
+def test_a_remembered_shared_value_respects_the_limits(schema, top, shared, around):
+    value = top(shared, around(shared))
+    copy = tree_copy(value)
+    assert schema.is_valid(top(shared, shared))
+    assert not schema.is_valid(value)
+    for entry in (schema.validate, lambda v: schema.validate(v, fail_fast=True)):
+        assert steps_of(lambda: entry(value))[0] == steps_of(lambda: entry(copy))[0]

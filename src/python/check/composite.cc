@@ -29,7 +29,8 @@
 // Invariants: only the chosen member's failures are recorded; the path is
 // shared with the members and restored by them; in `FailFast` a failing
 // union appends exactly one failure.  Budget: one walk per member, plus one
-// more of the chosen member when recording; the member descriptions hold at
+// more of the chosen member when recording (failing fast in `FailFast`,
+// which reports the first failure a collecting walk would); the member descriptions hold at
 // most 64 texts and follow back edges at most four hops deep.
 #include <algorithm>
 #include <optional>
@@ -188,8 +189,11 @@ bool union_recording(const ir::Node& node, const Source& src, WalkContext& ctx) 
             ctx.profile->merge(*chosen_profile);
             return false;
         }
+        // In `FailFast` the chosen member is walked failing fast too: its
+        // first failure is the first it records when collecting, and
+        // collecting would cost time in the number of its failing paths.
         std::vector<Violation> mine;
-        WalkContext sub = ctx.scratch(mine, WalkMode::CollectAll);
+        WalkContext sub = ctx.scratch(mine, ctx.mode);
         if (walk(members[*chosen], src, sub)) {
             report_mutated(src, ctx);
             return false;

@@ -9,6 +9,11 @@
 // limits count across scratch walks and a fatal exception met in one stops
 // the whole walk.
 //
+// The memo also remembers the walks of container nodes at builtin
+// containers that more than one parent holds (walk.cc), so a value that
+// shares objects costs work polynomial in its distinct objects, not in its
+// paths, in the verdict-only and profiling walks.
+//
 // Failures go to a vector of `Violation`s, or, in a profiling context, into
 // a `FailureProfile` (memo.h): a profiling walk takes every decision a
 // `CollectAll` walk takes, but keeps only the count, path lengths and hard
@@ -69,6 +74,11 @@ inline constexpr std::size_t kMaxRecursionEntries = 128;
 inline constexpr std::uint64_t kWalkLevelUnits = 32;
 inline constexpr std::uint64_t kScanItemUnits = 2;
 inline constexpr std::uint64_t kLevelsPerTick = 1024;  // a power of two
+// The references a builtin container held by one parent has while the walk
+// checks it as that parent's item: the parent's and the walk's own.  One
+// with more is shared (or held elsewhere), and its walks are remembered
+// (walk.cc).
+inline constexpr Py_ssize_t kTreeItemRefs = 2;
 // The expected text of a "recursion_limit" failure met because the thread's
 // native stack is nearly used up, whatever the depth counters say.
 inline constexpr const char* kNativeStackText = "a value nested less deeply (too little native stack left)";
@@ -93,6 +103,9 @@ struct WalkState {
     // (util/native_stack.h); set when the walk enters its first level, 0
     // when the thread's stack bounds are unknown.
     std::uintptr_t stack_floor = 0;
+    // The identity of the value the walk started at (a Python value's; 0
+    // for a parsed document).
+    std::uint64_t root = 0;
     py::SavedError error_cell;
     bool stop = false;
     // Runs pending signal handlers as the walk works; `walk_is_member`
@@ -140,8 +153,9 @@ struct WalkState {
     // Above zero while an enclosing check may walk the current value again.
     unsigned revisits = 0;
     // Set once some check walked a value again after a walk of it had gone
-    // through a back edge: from then on, walks under a revisit scope are
-    // remembered.  A walk that never repeats such work pays nothing.
+    // through a back edge, or met a shared container (walk.cc): from then
+    // on, walks under a revisit scope are remembered.  A walk that never
+    // repeats such work pays nothing.
     bool memo_on = false;
     WalkMemo memo;
 

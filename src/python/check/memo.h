@@ -13,12 +13,25 @@
 // value) pair is walked once per call, and the work is polynomial in value
 // size times schema size.
 //
+// A value whose containers are held by several parents (a parsed document
+// with anchors, any object graph) has as many paths as two to the power of
+// its depth, and a walk that follows each path walks its shared parts once
+// per path.  So the memo also keeps, under the node's own name
+// (`node_memo_key`), the walks of container nodes at builtin containers
+// that more than one parent holds (walk.cc tells which), by the same rules
+// as a definition's.  Each (node, container) pair is then walked once per
+// call: `is_valid` and the profiling walks of a union's members work in the
+// number of distinct objects, and `fail_fast`, which walks only the member
+// it reports after profiling them, does too.  The collecting walk reports
+// every failing path, so its work grows with their number.
+//
 // When an entry may stand in for a walk:
 //   * no user code can have run since it was made (`WalkState::user_code`,
 //     the epoch every call into code we do not control advances): a
-//     predicate, a user `__eq__`, `__instancecheck__`, attribute read or
-//     `repr` may have changed the value or what a check answers, and the
-//     next walk must see that;
+//     predicate, a user `__eq__` (a dict lookup calls the one of a stored
+//     key of the same hash: mapping.cc), `__instancecheck__`, attribute
+//     read or `repr` may have changed the value or what a check answers,
+//     and the next walk must see that;
 //   * the value it was made for is still the same object: the entry holds
 //     a strong reference to it, so its address cannot be reused by another
 //     object while the entry lives;
@@ -54,9 +67,11 @@
 // it what the remembered one met and how far it reached, so the entry
 // made for the enclosing walk is kept and used by the same rules.
 //
-// Entries are made only while some enclosing check may walk the current
-// value again (`WalkState::revisits`), so a walk without unions,
-// intersections or explaining passes pays nothing but a counter test.
+// Entries for definitions are made only while some enclosing check may walk
+// the current value again (`WalkState::revisits`), and entries for nodes
+// only at shared containers, so a walk of a tree without unions,
+// intersections or explaining passes pays nothing but a counter test and a
+// reference count test per container.
 //
 // Guards are named so that a declined entry can tell its starting guard
 // again: once the memo is on, each guard entry is named after the guard
@@ -64,7 +79,7 @@
 // again gets the same name.
 //
 // Budget: one entry per (definition, value) pair walked under a revisit
-// scope, and for walks that met a limit one per (definition, value) and
+// scope and per (container node, shared container) pair walked, and for walks that met a limit one per (definition, value) and
 // depth or guard size the limit depends on, so at most 512 * 128 times as
 // many; one name per guard entry pushed while the memo is on; one mark per
 // object `AcyclicCache` visits.  All are released with the walk; a lookup
@@ -79,6 +94,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "core/ir/node.h"
 #include "core/util/fxhash.h"
 #include "python/binding/ref.h"
 #include "python/check/acyclic.h"
@@ -95,8 +111,10 @@ struct FailureProfile {
     std::size_t longest = 0;
     bool hard = false;
 
+    // The count saturates: a value that shares objects has as many paths
+    // as two to the power of its depth, each one failing.
     void add(std::size_t length, bool hard_code) {
-        ++count;
+        if (count != std::numeric_limits<std::size_t>::max()) ++count;
         if (length < shortest) shortest = length;
         if (length > longest) longest = length;
         hard = hard || hard_code;
@@ -104,7 +122,8 @@ struct FailureProfile {
 
     void merge(const FailureProfile& other) {
         if (other.count == 0) return;
-        count += other.count;
+        count = other.count > std::numeric_limits<std::size_t>::max() - count ? std::numeric_limits<std::size_t>::max()
+                                                                                : count + other.count;
         if (other.shortest < shortest) shortest = other.shortest;
         if (other.longest > longest) longest = other.longest;
         hard = hard || other.hard;
@@ -121,6 +140,13 @@ struct FailureProfile {
         return p;
     }
 };
+
+// The memo's name of a node, for the walks of container nodes it
+// remembers at shared values: its address with the top bit set, apart from
+// every definition index.
+inline std::uint64_t node_memo_key(const ir::Node& node) {
+    return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&node)) | (std::uint64_t{1} << 63);
+}
 
 // A guard entry on top of a named guard.
 struct GuardKey {

@@ -155,7 +155,10 @@ bool check_tuple_elements(std::span<const ir::Node> prefix, const ir::Node* tail
     for (Py_ssize_t i = 0; i < n; ++i) {
         const auto pos = static_cast<std::size_t>(i);
         const ir::Node* node = pos < prefix.size() ? &prefix[pos] : tail;
-        if (!node || !check_element(*node, PyTuple_GET_ITEM(tuple, i), pos, ctx)) {
+        // Held, as a list's item is: a tuple's item then has as many
+        // references as a list's when the walk tells whether it is shared.
+        const py::Ref item = py::Ref::borrow(PyTuple_GET_ITEM(tuple, i));
+        if (!node || !check_element(*node, item.get(), pos, ctx)) {
             if (ctx.mode != WalkMode::CollectAll || ctx.state->stop) return false;
             verdict = false;
         }

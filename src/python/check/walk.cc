@@ -6,7 +6,10 @@
 // exact type that compare equal to it (so `True` is no member of the
 // literal 1 and a NaN literal admits nothing); an instance node asks
 // `isinstance`; a back edge walks its definition under the recursion guard;
-// a placeholder admits nothing.
+// a placeholder admits nothing.  Back edges, and container nodes at builtin
+// containers that several parents hold, are walked through the call's memo
+// (memo.h), so neither a recursive schema nor a value that shares objects
+// is walked once per path.
 //
 // Invariants: every `walk` level entered is left with the depth restored,
 // and every guard entry pushed is popped before its check returns, so a
@@ -160,6 +163,79 @@ const MemoEntry* recall(std::uint64_t definition, const Source& src, const WalkC
     return nullptr;
 }
 
+// Walks what `key` names (a definition, or a node at a shared container)
+// at the source's value through the memo (memo.h): a remembered walk that
+// may stand in answers; otherwise `body` walks it, noting what an entry
+// must know, and the entry is stored when `remember` (and the walk was not
+// stopped).  The guard as it stands when this is called is the entry's
+// starting guard; `body` may push its own entry on top.
+template <ValueSource Source, class Body>
+bool remembered_walk(std::uint64_t key, const Source& src, WalkContext& ctx, bool remember, Body body) {
+    WalkState& st = *ctx.state;
+    const std::uint64_t identity = src.identity();
+    const std::size_t base = ctx.path->size();
+    if (const MemoEntry* known = recall(key, src, ctx)) {
+        // An enclosing walk being remembered learns what this one met and
+        // how deep it went, as if it had been walked here.
+        if (known->declined) st.decline();
+        if (known->exact_depth) ++st.depth_hits;
+        if (known->met_loop) ++st.loop_hits;
+        if (known->met_guard_limit) ++st.guard_limit_hits;
+        st.reached(st.depth + known->reach);
+        st.reached_guard(st.recursion_guard.size() + known->guard_reach);
+        if (!known->verdict && ctx.profile) ctx.profile->merge(known->profile.shifted(base));
+        return known->verdict;
+    }
+
+    // Walk it, noting what a memo entry must know of it.
+    const std::uint64_t declines = st.declines;
+    const std::uint64_t depth_hits = st.depth_hits;
+    const std::uint64_t loop_hits = st.loop_hits;
+    const std::uint64_t guard_limit_hits = st.guard_limit_hits;
+    const WalkState::DepthMark mark = st.track_depth();
+    const std::size_t guard_size = st.recursion_guard.size();
+    const std::size_t guard_mark = st.track_guard();
+    const std::uint64_t guard_context = st.guard_context();
+    FailureProfile mine;
+    FailureProfile* outer_profile = ctx.profile;
+    if (outer_profile) ctx.profile = &mine;
+    const std::size_t recorded_before = ctx.recorded();
+    const bool member = body();
+    const std::uint64_t reach = st.reach(mark);
+    const std::size_t guard_reach = st.guard_reach(guard_mark, guard_size);
+    ctx.profile = outer_profile;
+    if (outer_profile) outer_profile->merge(mine);
+
+    if (!remember || st.stop) return member;
+    MemoEntry entry;
+    if constexpr (!Source::is_json) entry.keep = py::Ref::borrow(src.obj);
+    entry.user_code = st.user_code;
+    entry.depth = st.depth;
+    entry.guard_size = guard_size;
+    entry.guard_context = guard_context;
+    entry.declined = st.declines != declines;
+    entry.met_loop = st.loop_hits != loop_hits;
+    entry.met_guard_limit = st.guard_limit_hits != guard_limit_hits;
+    entry.reach = reach;
+    entry.guard_reach = guard_reach;
+    entry.exact_depth = st.depth_hits != depth_hits;
+    entry.verdict = member;
+    entry.profiled = false;
+    if (!member && outer_profile) {
+        entry.profiled = true;
+        entry.profile = mine.shifted(-base);
+    } else if (!member && ctx.mode == WalkMode::CollectAll && ctx.recording()) {
+        // The failures just recorded are those a profiling walk would count.
+        entry.profiled = true;
+        for (std::size_t i = recorded_before; i < ctx.violations->size(); ++i) {
+            const Violation& v = (*ctx.violations)[i];
+            entry.profile.add(path_length(v.path) - base, is_hard_code(v.code));
+        }
+    }
+    st.memo.store(key, identity, std::move(entry));
+    return member;
+}
+
 template <ValueSource Source>
 bool check_back_edge(const ir::Node& node, const Source& src, WalkContext& ctx) {
     WalkState& st = *ctx.state;
@@ -197,70 +273,85 @@ bool check_back_edge(const ir::Node& node, const Source& src, WalkContext& ctx) 
         st.recursion_guard.pop_back();
         return member;
     }
-    const std::size_t base = ctx.path->size();
     st.reached_guard(st.recursion_guard.size());
-    if (const MemoEntry* known = recall(definition, src, ctx)) {
-        // An enclosing walk being remembered learns what this one met and
-        // how deep it went, as if it had been walked here.
-        if (known->declined) st.decline();
-        if (known->exact_depth) ++st.depth_hits;
-        if (known->met_loop) ++st.loop_hits;
-        if (known->met_guard_limit) ++st.guard_limit_hits;
-        st.reached(st.depth + known->reach);
-        st.reached_guard(st.recursion_guard.size() + known->guard_reach);
-        if (!known->verdict && ctx.profile) ctx.profile->merge(known->profile.shifted(base));
-        return known->verdict;
+    return remembered_walk(definition, src, ctx, st.revisits != 0, [&] {
+        st.push_named_guard(identity, definition);
+        const bool member = walk(st.definitions[definition], src, ctx);
+        st.recursion_guard.pop_back();
+        return member;
+    });
+}
+
+// At most this many nodes are looked at to tell a leaf container node.
+constexpr int kLeafNodeBudget = 64;
+
+// Whether a container node's check walks nothing but scalar tests and
+// plain literals below it (`runs_no_user_code`): it reaches no container,
+// so walking it at each of its parents costs the container's size per
+// parent, and the walks of those parents are what is remembered.  False
+// past the budget.
+bool leaf_container_node(const ir::Node& node, std::span<const py::Ref> pool) {
+    int budget = kLeafNodeBudget;
+    switch (node.kind) {
+        case ir::NodeKind::Sequence:
+            for (const ir::Node& item : ir::as_span(node.prefix()))
+                if (!runs_no_user_code(item, pool, budget)) return false;
+            return !node.tail() || runs_no_user_code(*node.tail(), pool, budget);
+        case ir::NodeKind::Set:
+            return node.element() && runs_no_user_code(*node.element(), pool, budget);
+        case ir::NodeKind::Mapping:
+            for (const ir::RecordEntry& entry : ir::as_span(node.entries))
+                if (!runs_no_user_code(entry.value, pool, budget)) return false;
+            for (const ir::Clause& clause : ir::as_span(node.clauses))
+                if (!runs_no_user_code(clause.key, pool, budget) || !runs_no_user_code(clause.value, pool, budget))
+                    return false;
+            return true;
+        default:
+            return false;
     }
+}
 
-    // Walk the definition, noting what a memo entry must know of it.
-    const std::uint64_t declines = st.declines;
-    const std::uint64_t depth_hits = st.depth_hits;
-    const std::uint64_t loop_hits = st.loop_hits;
-    const std::uint64_t guard_limit_hits = st.guard_limit_hits;
-    const WalkState::DepthMark mark = st.track_depth();
-    const std::size_t guard_size = st.recursion_guard.size();
-    const std::size_t guard_mark = st.track_guard();
-    const std::uint64_t guard_context = st.guard_context();
-    st.push_named_guard(identity, definition);
-    FailureProfile mine;
-    FailureProfile* outer_profile = ctx.profile;
-    if (outer_profile) ctx.profile = &mine;
-    const std::size_t recorded_before = ctx.recorded();
-    const bool member = walk(st.definitions[definition], src, ctx);
-    const std::uint64_t reach = st.reach(mark);
-    const std::size_t guard_reach = st.guard_reach(guard_mark, guard_size);
-    ctx.profile = outer_profile;
-    st.recursion_guard.pop_back();
-    if (outer_profile) outer_profile->merge(mine);
-
-    if (st.revisits == 0 || st.stop) return member;
-    MemoEntry entry;
-    if constexpr (!Source::is_json) entry.keep = py::Ref::borrow(src.obj);
-    entry.user_code = st.user_code;
-    entry.depth = st.depth;
-    entry.guard_size = guard_size;
-    entry.guard_context = guard_context;
-    entry.declined = st.declines != declines;
-    entry.met_loop = st.loop_hits != loop_hits;
-    entry.met_guard_limit = st.guard_limit_hits != guard_limit_hits;
-    entry.reach = reach;
-    entry.guard_reach = guard_reach;
-    entry.exact_depth = st.depth_hits != depth_hits;
-    entry.verdict = member;
-    entry.profiled = false;
-    if (!member && outer_profile) {
-        entry.profiled = true;
-        entry.profile = mine.shifted(-base);
-    } else if (!member && ctx.mode == WalkMode::CollectAll && ctx.recording()) {
-        // The failures just recorded are those a profiling walk would count.
-        entry.profiled = true;
-        for (std::size_t i = recorded_before; i < ctx.violations->size(); ++i) {
-            const Violation& v = (*ctx.violations)[i];
-            entry.profile.add(path_length(v.path) - base, is_hard_code(v.code));
+// Whether the walk of a container node at the source's value is one to
+// remember: the value is a builtin container of the node's kind that
+// something besides its one parent and the walk holds (a tree's item holds
+// exactly those two references), other than the walk's root (reached
+// once), and the node reaches containers below it.  Such a value may be
+// reached again by another path, and each of its paths would walk all of
+// it again; remembered, each (node, value) pair is walked once per call
+// while no user code runs.  A tree-shaped value pays the test of its
+// reference count.  (On PyPy every object is reported as held from the
+// interpreter, so every container is tested further.)
+template <ValueSource Source>
+[[gnu::always_inline]] inline bool shared_container(const ir::Node& node, const Source& src, const WalkState& st) {
+    if constexpr (Source::is_json) {
+        return false;  // a parsed document is a tree
+    } else {
+        PyObject* value = src.obj;
+        if (Py_REFCNT(value) <= kTreeItemRefs || src.identity() == st.root) return false;
+        PyTypeObject* type = Py_TYPE(value);
+        bool fits;
+        switch (node.kind) {
+            case ir::NodeKind::Sequence: fits = type == &PyList_Type || type == &PyTuple_Type; break;
+            case ir::NodeKind::Set: fits = type == &PySet_Type || type == &PyFrozenSet_Type; break;
+            case ir::NodeKind::Mapping: fits = type == &PyDict_Type; break;
+            default: fits = false; break;
         }
+        return fits && !leaf_container_node(node, st.pool);
     }
-    st.memo.store(definition, identity, std::move(entry));
-    return member;
+}
+
+// A container node's check at a shared container, through the memo (out
+// of line: the walk's frame stays small).
+template <ValueSource Source>
+[[gnu::noinline]] bool remembered_container(const ir::Node& node, const Source& src, WalkContext& ctx) {
+    ctx.state->start_memo();
+    return remembered_walk(node_memo_key(node), src, ctx, true, [&] {
+        switch (node.kind) {
+            case ir::NodeKind::Sequence: return check_sequence(node, src, ctx);
+            case ir::NodeKind::Set: return check_set(node, src, ctx);
+            default: return check_mapping(node, src, ctx);
+        }
+    });
 }
 
 template <ValueSource Source>
@@ -293,10 +384,16 @@ bool dispatch(const ir::Node& node, const Source& src, WalkContext& ctx) {
         case ir::NodeKind::Literal:
             return check_literal(node, src, ctx);
         case ir::NodeKind::Sequence:
+            if (shared_container(node, src, *ctx.state)) [[unlikely]]
+                return remembered_container(node, src, ctx);
             return check_sequence(node, src, ctx);
         case ir::NodeKind::Set:
+            if (shared_container(node, src, *ctx.state)) [[unlikely]]
+                return remembered_container(node, src, ctx);
             return check_set(node, src, ctx);
         case ir::NodeKind::Mapping:
+            if (shared_container(node, src, *ctx.state)) [[unlikely]]
+                return remembered_container(node, src, ctx);
             return check_mapping(node, src, ctx);
         case ir::NodeKind::Union:
             return check_union(node, src, ctx);
@@ -358,7 +455,10 @@ template <ValueSource Source>
 bool walk(const ir::Node& node, const Source& src, WalkContext& ctx) {
     WalkState& st = *ctx.state;
     if (st.stop) return false;
-    if (st.depth == 0) st.stack_floor = util::native_stack_floor(util::current_frame());
+    if (st.depth == 0) {
+        st.stack_floor = util::native_stack_floor(util::current_frame());
+        if constexpr (!Source::is_json) st.root = src.identity();
+    }
     if (st.depth + 1 > st.watch) [[unlikely]] {
         if (st.depth + 1 > kMaxWalkDepth) {
             ++st.depth_hits;
