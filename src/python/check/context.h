@@ -103,9 +103,6 @@ struct WalkState {
     // (util/native_stack.h); set when the walk enters its first level, 0
     // when the thread's stack bounds are unknown.
     std::uintptr_t stack_floor = 0;
-    // The identity of the value the walk started at (a Python value's; 0
-    // for a parsed document).
-    std::uint64_t root = 0;
     py::SavedError error_cell;
     bool stop = false;
     // Runs pending signal handlers as the walk works; `walk_is_member`
@@ -158,6 +155,9 @@ struct WalkState {
     // repeats such work pays nothing.
     bool memo_on = false;
     WalkMemo memo;
+    // The identity of the value the walk started at (a Python value's; 0
+    // for a parsed document).
+    std::uint64_t root = 0;
 
     // The memo's name of a guard entry on top of the guard named `below`.
     std::uint64_t name_guard(std::uint64_t below, std::uint64_t identity, std::uint64_t definition) {

@@ -90,38 +90,25 @@ bool holds_foreign_keys(PyObject* dict) {
     return false;
 }
 
-// The lookups of declared keys in a value's dict.  A lookup compares the
-// key sought with each stored key of the same hash, calling the stored
-// key's `__eq__` when its type has one of its own, so a dict holding such
-// a key runs user code on every lookup, as far as the memo knows (it
-// cannot tell which lookups met that key).  The dict's keys are read once
-// the memo is on (before, nothing remembered can go stale), and again
-// after user code ran (which may have added such a key).
-class DictLookups {
-public:
-    explicit DictLookups(PyObject* dict) : dict_(dict) {}
+// Lookups of declared keys in a value's dict.  A lookup compares the key
+// sought with each stored key of the same hash, calling the stored key's
+// `__eq__` when its type has one of its own, so a lookup in a dict holding
+// such a key counts as user code for the memo (it cannot tell which
+// lookups met that key).  Called before a lookup that may follow the
+// making of what the memo holds: before the first, and after each walk
+// between two.  The dict's keys are read only while the memo is on
+// (before, nothing remembered can go stale), and read again after user
+// code ran (which may have added such a key).  `plain_at` is the epoch at
+// which the keys were last read and found plain (kUnread before); the new
+// value is returned.
+constexpr std::uint64_t kUnread = ~std::uint64_t{0};
 
-    // Call before each lookup.
-    void before_lookup(WalkState& st) {
-        if (st.memo_on) [[unlikely]]
-            note(st);
-    }
-
-private:
-    [[gnu::noinline]] void note(WalkState& st) {
-        if (!read_ || read_at_ != st.user_code) {
-            foreign_ = holds_foreign_keys(dict_);
-            read_ = true;
-        }
-        if (foreign_) st.note_user_code();
-        read_at_ = st.user_code;
-    }
-
-    PyObject* dict_;
-    bool read_ = false;
-    bool foreign_ = false;
-    std::uint64_t read_at_ = 0;
-};
+[[gnu::noinline, gnu::cold]] std::uint64_t note_dict_lookup(PyObject* dict, WalkState& st, std::uint64_t plain_at) {
+    if (plain_at == st.user_code) return plain_at;
+    if (!holds_foreign_keys(dict)) return st.user_code;
+    st.note_user_code();
+    return kUnread;
+}
 
 struct ResumePoint {
     bool valid = false;
@@ -236,9 +223,13 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
         const Py_ssize_t start = snapshot.size();
         std::size_t present = 0;
         bool fall_back = false;
-        DictLookups lookups(dict);
+        // What the memo holds can go stale by a lookup only when it was
+        // made before the loop or by the walks in it: the dict is looked at
+        // before the loop and after each walk.
+        std::uint64_t plain_at = kUnread;
+        if (st.memo_on) [[unlikely]]
+            plain_at = note_dict_lookup(dict, st, plain_at);
         for (std::size_t i = 0; i < entries.size(); ++i) {
-            lookups.before_lookup(st);
             PyObject* item = PyDict_GetItemWithError(dict, table->names[i].get());
             if (!item) {
                 if (PyErr_Occurred()) {
@@ -265,6 +256,8 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
                     if (fill) resume = ResumePoint{true, i, present, start};
                     return false;
                 }
+                if (st.memo_on) [[unlikely]]
+                    plain_at = note_dict_lookup(dict, st, plain_at);
             }
             ++present;
         }
@@ -333,11 +326,12 @@ void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx
         first = resume.entry_index;
         present = resume.present;
     }
-    DictLookups lookups(dict);
+    std::uint64_t plain_at = kUnread;
     for (std::size_t i = first; i < entries.size(); ++i) {
         const ir::RecordEntry& entry = entries[i];
         py::Ref name = py::Ref::steal(keys.name(i));
-        lookups.before_lookup(st);
+        if (st.memo_on) [[unlikely]]
+            plain_at = note_dict_lookup(dict, st, plain_at);
         PyObject* item = name ? PyDict_GetItemWithError(dict, name.get()) : nullptr;
         if (item) {
             py::Ref held = py::Ref::borrow(item);
