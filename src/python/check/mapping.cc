@@ -80,7 +80,7 @@ private:
 // Whether some key of `dict` compares by code we do not control: only keys
 // of the builtin scalar types (whose comparisons with a str are builtin and
 // call nothing) are known not to.
-bool holds_foreign_keys(PyObject* dict) {
+[[gnu::cold]] bool holds_foreign_keys(PyObject* dict) {
     Py_ssize_t position = 0;
     PyObject *key, *value;
     while (PyDict_Next(dict, &position, &key, &value)) {
