@@ -11,16 +11,13 @@
 //
 // Budget: see combine.h.  `meet_line_lists` takes its unit before it looks
 // at a pair, so a counter at 0 fails at the first pair of two non-empty
-// lists.
+// lists.  The line algebra itself is the union of terms (term_union.h)
+// over the line table of explicit.h.
 #include "core/descr/combine.h"
 
-#include "core/descr/atoms.h"
 #include "core/descr/budget.h"
-#include "core/descr/compact.h"
-#include "core/descr/complement.h"
-#include "core/descr/conditions.h"
 #include "core/descr/explicit.h"
-#include "core/descr/universe.h"
+#include "core/descr/term_union.h"
 
 namespace tessaron::descr {
 
@@ -28,47 +25,19 @@ namespace {
 
 using Lines = std::vector<Line>;
 
-// The lines of a slot as a positive list.
-std::optional<Lines> explicit_lines(const KindSlot& slot, KindCode code) {
-    if (!slot.negated) return slot.lines;
-    return positive_slot(slot.lines, code);
-}
-
 std::optional<Lines> union_slot(const KindSlot& a, const KindSlot& b, KindCode code) {
-    auto lines = explicit_lines(a, code);
+    const LineTerms kind{code};
+    auto lines = explicit_terms(kind, SignedTerms<Line>{a.lines, a.negated});
     if (!lines) return std::nullopt;
-    auto right = explicit_lines(b, code);
+    auto right = explicit_terms(kind, SignedTerms<Line>{b.lines, b.negated});
     if (!right) return std::nullopt;
     lines->insert(lines->end(), std::make_move_iterator(right->begin()), std::make_move_iterator(right->end()));
-    return compact_lines(std::move(*lines));
-}
-
-// `start` multiplied by the complement of every line of `excluded`.
-bool subtract_lines(Lines& start, const Lines& excluded, KindCode code) {
-    for (const Line& line : excluded) {
-        auto [outside_atom, outside_conditions] = line_complement(line, code);
-        Lines factor;
-        factor.push_back(std::move(outside_atom));
-        factor.push_back(std::move(outside_conditions));
-        auto next = meet_line_lists(start, factor);
-        if (!next) return false;
-        start = std::move(*next);
-    }
-    return true;
+    return kind.normalize(std::move(*lines));
 }
 
 std::optional<Lines> intersect_slot(const KindSlot& a, const KindSlot& b, KindCode code) {
-    if (!a.negated && !b.negated) return meet_line_lists(a.lines, b.lines);
-    Lines start;
-    if (!a.negated)
-        start = a.lines;
-    else if (!b.negated)
-        start = b.lines;
-    else
-        start.push_back(universe_line(code));
-    if (a.negated && !subtract_lines(start, a.lines, code)) return std::nullopt;
-    if (b.negated && !subtract_lines(start, b.lines, code)) return std::nullopt;
-    return start;
+    return meet_signed_terms(LineTerms{code}, SignedTerms<Line>{a.lines, a.negated},
+                             SignedTerms<Line>{b.lines, b.negated});
 }
 
 // The slots of an intersection or union; the entry unit is the caller's.
@@ -92,24 +61,7 @@ OptDescr descr_combine(const Descr& a, const Descr& b, SetOp op) {
 }
 
 std::optional<std::vector<Line>> meet_line_lists(const std::vector<Line>& left, const std::vector<Line>& right) {
-    Lines gathered;
-    if (left.empty() || right.empty()) return gathered;
-    for (const Line& x : left)
-        for (const Line& y : right) {
-            if (!take_unit()) return std::nullopt;
-            if (gathered.size() > kCompactAbove) {
-                auto compacted = compact_lines(std::move(gathered));
-                if (!compacted) return std::nullopt;
-                gathered = std::move(*compacted);
-            }
-            auto atom = combine_atoms(x.atom, y.atom, SetOp::Intersection);
-            if (!atom) return std::nullopt;
-            auto conditions = meet_condition_lists(x.conditions, y.conditions);
-            if (!conditions) return std::nullopt;
-            gathered.push_back(Line{std::move(*atom), ConditionList{std::move(*conditions), false}});
-        }
-    // The clean-up is the compaction of the gathered lines.
-    return compact_lines(std::move(gathered));
+    return product_terms(LineProduct{}, left, right);
 }
 
 SharedDescr meet_shared_descrs(const SharedDescr& first, const SharedDescr& second) {

@@ -17,11 +17,11 @@
 
 #include <algorithm>
 
-#include "core/descr/budget.h"
 #include "core/descr/combine.h"
 #include "core/descr/complement.h"
 #include "core/descr/emptiness.h"
 #include "core/descr/order.h"
+#include "core/descr/term_union.h"
 
 namespace tessaron::descr {
 
@@ -132,23 +132,20 @@ std::optional<Condition> meet_conditions(const Condition& x, const Condition& y)
     return m;
 }
 
+namespace {
+
+// The empty condition: every value.
+std::vector<Condition> every_condition() { return std::vector<Condition>(1); }
+
+// Conditions as terms of the union algebra.
+using ConditionTerms =
+    TermFunctions<Condition, prune_conditions, meet_conditions, complement_condition, every_condition>;
+
+}  // namespace
+
 std::optional<std::vector<Condition>> product_condition_lists(const std::vector<Condition>& first,
                                                               const std::vector<Condition>& second) {
-    std::vector<Condition> gathered;
-    if (first.empty() || second.empty()) return prune_conditions(std::move(gathered));
-    for (const Condition& x : first)
-        for (const Condition& y : second) {
-            if (!take_unit()) return std::nullopt;
-            if (gathered.size() > kCompactAbove) {
-                auto pruned = prune_conditions(std::move(gathered));
-                if (!pruned) return std::nullopt;
-                gathered = std::move(*pruned);
-            }
-            auto met = meet_conditions(x, y);
-            if (!met) return std::nullopt;
-            gathered.push_back(std::move(*met));
-        }
-    return prune_conditions(std::move(gathered));
+    return product_terms(ConditionTerms{}, first, second);
 }
 
 std::vector<Condition> complement_condition(const Condition& c) {
@@ -174,39 +171,13 @@ std::vector<Condition> complement_condition(const Condition& c) {
     return out;
 }
 
-namespace {
-
-// `start` multiplied by the complement of each condition of `negated`.
-bool multiply_by_complements(std::vector<Condition>& start, const std::vector<Condition>& negated) {
-    for (const Condition& c : negated) {
-        auto next = product_condition_lists(start, complement_condition(c));
-        if (!next) return false;
-        start = std::move(*next);
-    }
-    return true;
-}
-
-}  // namespace
-
 std::optional<std::vector<Condition>> positive_conditions(const ConditionList& list) {
-    if (!list.negated) return list.conditions;
-    std::vector<Condition> acc(1);
-    if (!multiply_by_complements(acc, list.conditions)) return std::nullopt;
-    return acc;
+    return explicit_terms(ConditionTerms{}, SignedTerms<Condition>{list.conditions, list.negated});
 }
 
 std::optional<std::vector<Condition>> meet_condition_lists(const ConditionList& p, const ConditionList& q) {
-    if (!p.negated && !q.negated) return product_condition_lists(p.conditions, q.conditions);
-    std::vector<Condition> start;
-    if (!p.negated)
-        start = p.conditions;
-    else if (!q.negated)
-        start = q.conditions;
-    else
-        start.resize(1);
-    if (p.negated && !multiply_by_complements(start, p.conditions)) return std::nullopt;
-    if (q.negated && !multiply_by_complements(start, q.conditions)) return std::nullopt;
-    return start;
+    return meet_signed_terms(ConditionTerms{}, SignedTerms<Condition>{p.conditions, p.negated},
+                             SignedTerms<Condition>{q.conditions, q.negated});
 }
 
 }  // namespace tessaron::descr

@@ -12,40 +12,42 @@
 #include "core/descr/explicit.h"
 
 #include "core/descr/atoms.h"
-#include "core/descr/budget.h"
 #include "core/descr/compact.h"
 #include "core/descr/complement.h"
 #include "core/descr/conditions.h"
+#include "core/descr/term_union.h"
 #include "core/descr/universe.h"
 
 namespace tessaron::descr {
 
+std::optional<std::vector<Line>> LineProduct::normalize(std::vector<Line> lines) const {
+    return compact_lines(std::move(lines));
+}
+
+std::optional<Line> LineProduct::meet(const Line& x, const Line& y) const {
+    auto atom = combine_atoms(x.atom, y.atom, SetOp::Intersection);
+    if (!atom) return std::nullopt;
+    auto conditions = meet_condition_lists(x.conditions, y.conditions);
+    if (!conditions) return std::nullopt;
+    return Line{std::move(*atom), ConditionList{std::move(*conditions), false}};
+}
+
+std::vector<Line> LineTerms::complement(const Line& line) const {
+    auto [outside_atom, outside_conditions] = line_complement(line, code);
+    std::vector<Line> factors;
+    factors.push_back(std::move(outside_atom));
+    factors.push_back(std::move(outside_conditions));
+    return factors;
+}
+
+std::vector<Line> LineTerms::universe() const {
+    std::vector<Line> lines;
+    lines.push_back(universe_line(code));
+    return lines;
+}
+
 std::optional<std::vector<Line>> positive_slot(const std::vector<Line>& lines, KindCode code) {
-    std::vector<Line> acc;
-    acc.push_back(universe_line(code));
-    for (const Line& excluded : lines) {
-        auto [outside_atom, outside_conditions] = line_complement(excluded, code);
-        const Line* factors[2] = {&outside_atom, &outside_conditions};
-        std::vector<Line> gathered;
-        for (const Line& x : acc)
-            for (const Line* y : factors) {
-                if (!take_unit()) return std::nullopt;
-                if (gathered.size() > kCompactAbove) {
-                    auto compacted = compact_lines(std::move(gathered));
-                    if (!compacted) return std::nullopt;
-                    gathered = std::move(*compacted);
-                }
-                auto atom = combine_atoms(x.atom, y->atom, SetOp::Intersection);
-                if (!atom) return std::nullopt;
-                auto conditions = meet_condition_lists(x.conditions, y->conditions);
-                if (!conditions) return std::nullopt;
-                gathered.push_back(Line{std::move(*atom), ConditionList{std::move(*conditions), false}});
-            }
-        auto compacted = compact_lines(std::move(gathered));
-        if (!compacted) return std::nullopt;
-        acc = std::move(*compacted);
-    }
-    return acc;
+    return explicit_terms(LineTerms{code}, SignedTerms<Line>{lines, true});
 }
 
 }  // namespace tessaron::descr

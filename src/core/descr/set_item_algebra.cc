@@ -17,11 +17,11 @@
 
 #include <algorithm>
 
-#include "core/descr/budget.h"
 #include "core/descr/combine.h"
 #include "core/descr/descr.h"
 #include "core/descr/emptiness.h"
 #include "core/descr/order.h"
+#include "core/descr/term_union.h"
 
 namespace tessaron::descr {
 
@@ -72,78 +72,51 @@ std::optional<Items> normalize_set_items(Items items) {
     return out;
 }
 
+namespace {
+
+// The item demanding what both demand of elements in both elements; none
+// when the elements fail to meet.
+std::optional<SetItem> meet_set_items(const SetItem& x, const SetItem& y) {
+    SetItem item;
+    item.not_within = x.not_within;
+    item.not_within.insert(item.not_within.end(), y.not_within.begin(), y.not_within.end());
+    auto element = meet_optional_shared(x.element, y.element);
+    if (!element) return std::nullopt;
+    item.element = std::move(*element);
+    return item;
+}
+
+std::vector<SetItem> every_set() { return set_items_universe().items; }
+
+// Set items as terms of the union algebra.
+using SetItemTerms =
+    TermFunctions<SetItem, normalize_set_items, meet_set_items, set_item_complement_terms, every_set>;
+
+SignedTerms<SetItem> signed_items(const SetItems& atom) { return {atom.items, atom.negated}; }
+
+}  // namespace
+
 std::optional<Items> product_set_items(const Items& first, const Items& second) {
-    Items gathered;
-    if (first.empty() || second.empty()) return gathered;
-    for (const SetItem& x : first)
-        for (const SetItem& y : second) {
-            if (!take_unit()) return std::nullopt;
-            if (gathered.size() > kCompactAbove) {
-                auto normal = normalize_set_items(std::move(gathered));
-                if (!normal) return std::nullopt;
-                gathered = std::move(*normal);
-            }
-            SetItem item;
-            item.not_within = x.not_within;
-            item.not_within.insert(item.not_within.end(), y.not_within.begin(), y.not_within.end());
-            auto element = meet_optional_shared(x.element, y.element);
-            if (!element) return std::nullopt;
-            item.element = std::move(*element);
-            gathered.push_back(std::move(item));
-        }
-    return normalize_set_items(std::move(gathered));
+    return product_terms(SetItemTerms{}, first, second);
 }
 
 std::optional<Items> meet_set_item_slots(const SetItems& first, const SetItems& second) {
-    if (!first.negated && !second.negated) return product_set_items(first.items, second.items);
-    Items acc;
-    if (!first.negated)
-        acc = first.items;
-    else if (!second.negated)
-        acc = second.items;
-    else
-        acc = set_items_universe().items;
-    for (const SetItems* atom : {&first, &second}) {
-        if (!atom->negated) continue;
-        for (const SetItem& x : atom->items) {
-            auto next = product_set_items(acc, set_item_complement_terms(x));
-            if (!next) return std::nullopt;
-            acc = std::move(*next);
-        }
-    }
-    return acc;
+    return meet_signed_terms(SetItemTerms{}, signed_items(first), signed_items(second));
 }
 
 std::optional<SetItems> join_set_items(const SetItems& first, const SetItems& second) {
-    if (!first.negated && !second.negated) {
-        Items both = first.items;
-        both.insert(both.end(), second.items.begin(), second.items.end());
-        auto normal = normalize_set_items(std::move(both));
-        if (!normal) return std::nullopt;
-        return SetItems{std::move(*normal), false};
-    }
-    auto met = meet_set_item_slots(set_item_list_complement(first), set_item_list_complement(second));
-    if (!met) return std::nullopt;
-    return set_item_list_complement(SetItems{std::move(*met), false});
+    auto joined = join_signed_terms(SetItemTerms{}, signed_items(first), signed_items(second));
+    if (!joined) return std::nullopt;
+    return SetItems{std::move(joined->first), joined->second};
 }
 
 std::optional<Items> positive_set_items(const SetItems& atom) {
-    if (!atom.negated) return atom.items;
-    Items acc = set_items_universe().items;
-    for (const SetItem& x : atom.items) {
-        auto next = product_set_items(acc, set_item_complement_terms(x));
-        if (!next) return std::nullopt;
-        acc = std::move(*next);
-    }
-    return acc;
+    return explicit_terms(SetItemTerms{}, signed_items(atom));
 }
 
 SetItems set_item_list_complement(const SetItems& atom) {
-    SetItems flipped{atom.items, !atom.negated};
-    if (flipped.items.size() <= 1) {
-        if (auto explicit_items = positive_set_items(flipped)) return SetItems{std::move(*explicit_items), false};
-    }
-    return flipped;
+    auto [items, negated] = flip_terms(SetItemTerms{}, signed_items(atom));
+    return SetItems{std::move(items), negated};
 }
 
 }  // namespace tessaron::descr

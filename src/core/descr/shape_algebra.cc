@@ -29,11 +29,11 @@
 
 #include <algorithm>
 
-#include "core/descr/budget.h"
 #include "core/descr/combine.h"
 #include "core/descr/complement.h"
 #include "core/descr/order.h"
 #include "core/descr/shape_emptiness.h"
+#include "core/descr/term_union.h"
 
 namespace tessaron::descr {
 
@@ -104,26 +104,6 @@ std::optional<Shape> meet_shapes(const Shape& s, const Shape& t) {
     return out;
 }
 
-// The complement of a one-shape-or-fewer negated atom made explicit, or
-// the flipped atom when that fails.
-Shapes flipped_atom(const Shapes& atom) {
-    Shapes flipped{atom.shapes, !atom.negated};
-    if (flipped.shapes.size() <= 1) {
-        if (auto explicit_shapes = positive_shapes(flipped)) return Shapes{std::move(*explicit_shapes), false};
-    }
-    return flipped;
-}
-
-// `current` met with the complement of every shape of `excluded`.
-std::optional<std::vector<Shape>> subtract_shapes(std::vector<Shape> current, const std::vector<Shape>& excluded) {
-    for (const Shape& s : excluded) {
-        auto next = meet_shape_lists(current, shape_complement(s));
-        if (!next) return std::nullopt;
-        current = std::move(*next);
-    }
-    return current;
-}
-
 }  // namespace
 
 std::vector<Shape> shape_complement(const Shape& s) {
@@ -155,22 +135,19 @@ std::vector<Shape> shape_complement(const Shape& s) {
     return out;
 }
 
+namespace {
+
+std::vector<Shape> every_shape() { return shapes_universe().shapes; }
+
+// Shapes as terms of the union algebra.
+using ShapeTerms = TermFunctions<Shape, normalize_shapes, meet_shapes, shape_complement, every_shape>;
+
+SignedTerms<Shape> signed_shapes(const Shapes& atom) { return {atom.shapes, atom.negated}; }
+
+}  // namespace
+
 std::optional<std::vector<Shape>> meet_shape_lists(const std::vector<Shape>& a, const std::vector<Shape>& b) {
-    std::vector<Shape> gathered;
-    if (a.empty() || b.empty()) return gathered;
-    for (const Shape& s : a)
-        for (const Shape& t : b) {
-            if (!take_unit()) return std::nullopt;
-            if (gathered.size() > kCompactAbove) {
-                auto normal = normalize_shapes(std::move(gathered));
-                if (!normal) return std::nullopt;
-                gathered = std::move(*normal);
-            }
-            auto met = meet_shapes(s, t);
-            if (!met) return std::nullopt;
-            gathered.push_back(std::move(*met));
-        }
-    return normalize_shapes(std::move(gathered));
+    return product_terms(ShapeTerms{}, a, b);
 }
 
 std::optional<std::vector<Shape>> normalize_shapes(std::vector<Shape> shapes) {
@@ -189,40 +166,25 @@ std::optional<std::vector<Shape>> normalize_shapes(std::vector<Shape> shapes) {
 }
 
 std::optional<Shapes> meet_shape_slots(const Shapes& a, const Shapes& b) {
-    std::optional<std::vector<Shape>> current;
-    if (!a.negated && !b.negated)
-        current = meet_shape_lists(a.shapes, b.shapes);
-    else if (!a.negated)
-        current = a.shapes;
-    else if (!b.negated)
-        current = b.shapes;
-    else
-        current = shapes_universe().shapes;
-    if (current && a.negated) current = subtract_shapes(std::move(*current), a.shapes);
-    if (current && b.negated) current = subtract_shapes(std::move(*current), b.shapes);
-    if (!current) return std::nullopt;
-    return Shapes{std::move(*current), false};
+    auto met = meet_signed_terms(ShapeTerms{}, signed_shapes(a), signed_shapes(b));
+    if (!met) return std::nullopt;
+    return Shapes{std::move(*met), false};
 }
 
 std::optional<Shapes> join_shape_slots(const Shapes& a, const Shapes& b) {
-    if (!a.negated && !b.negated) {
-        std::vector<Shape> both = a.shapes;
-        both.insert(both.end(), b.shapes.begin(), b.shapes.end());
-        auto normal = normalize_shapes(std::move(both));
-        if (!normal) return std::nullopt;
-        return Shapes{std::move(*normal), false};
-    }
-    auto met = meet_shape_slots(shape_list_complement(a), shape_list_complement(b));
-    if (!met) return std::nullopt;
-    return shape_list_complement(*met);
+    auto joined = join_signed_terms(ShapeTerms{}, signed_shapes(a), signed_shapes(b));
+    if (!joined) return std::nullopt;
+    return Shapes{std::move(joined->first), joined->second};
 }
 
 std::optional<std::vector<Shape>> positive_shapes(const Shapes& atom) {
-    if (!atom.negated) return atom.shapes;
-    return subtract_shapes(shapes_universe().shapes, atom.shapes);
+    return explicit_terms(ShapeTerms{}, signed_shapes(atom));
 }
 
-Shapes shape_list_complement(const Shapes& atom) { return flipped_atom(atom); }
+Shapes shape_list_complement(const Shapes& atom) {
+    auto [shapes, negated] = flip_terms(ShapeTerms{}, signed_shapes(atom));
+    return Shapes{std::move(shapes), negated};
+}
 
 ir::Emptiness shapes_verdict(const Shapes& atom) {
     const auto shapes = positive_shapes(atom);
