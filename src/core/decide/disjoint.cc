@@ -62,17 +62,14 @@ std::optional<Kind> node_builtin_kind(const Node& node, Oracle& oracle) {
     }
 }
 
-namespace {
-
-// True when the node, or an inner node of its refinement chain, carries a
-// MinLen above 0 (its values are never empty containers).
-bool chain_has_positive_min_len(const Node& node) {
-    for (const Node* n = &node; n && n->kind == NodeKind::Refined; n = n->child.get()) {
+bool has_positive_min_len(const Node& node) {
+    for (const Node* n = &node; n && n->kind == NodeKind::Refined; n = n->inner().get())
         for (const ir::Constraint& c : ir::as_span(n->constraints))
             if (c.kind == ir::ConstraintKind::MinLen && c.value > 0) return true;
-    }
     return false;
 }
+
+namespace {
 
 bool int_and_bool(Kind e, Kind h) { return e != h && ir::is_integral_kind(e) && ir::is_integral_kind(h); }
 
@@ -126,7 +123,7 @@ bool nodes_disjoint(const Node& a, const Node& b, Oracle& oracle, std::uint32_t&
     const std::optional<Kind> e = node_builtin_kind(a, oracle);
     const std::optional<Kind> h = node_builtin_kind(b, oracle);
 
-    if (chain_has_positive_min_len(a) || chain_has_positive_min_len(b)) {
+    if (has_positive_min_len(a) || has_positive_min_len(b)) {
         // Same known kind, or both unknown.
         if (e == h) {
             const Node* ea = ir::element_schema(a);

@@ -44,4 +44,8 @@ bool nodes_disjoint(const ir::Node& a, const ir::Node& b, ir::Oracle& oracle);
 // simplify rewrite is given (an `ir::DisjointnessTest`).
 bool structurally_disjoint(const ir::Node& a, const ir::Node& b, std::uint32_t& steps);
 
+// The node is refined and its refinement chain carries a MinLen above 0
+// (its values are never empty containers).
+bool has_positive_min_len(const ir::Node& node);
+
 }  // namespace tessaron::decide

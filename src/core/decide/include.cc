@@ -460,12 +460,4 @@ bool meet_is_empty(const Node& a, const Node& b, DecisionContext& ctx) {
     return decide_inhabited_fresh(meet, ctx) == Emptiness::Empty;
 }
 
-bool has_positive_min_len(const Node& node) {
-    if (node.kind != NodeKind::Refined) return false;
-    for (const Node* n = &node; n && n->kind == NodeKind::Refined; n = n->inner().get())
-        for (const ir::Constraint& c : ir::as_span(n->constraints))
-            if (c.kind == ir::ConstraintKind::MinLen && c.value > 0) return true;
-    return false;
-}
-
 }  // namespace tessaron::decide

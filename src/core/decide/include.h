@@ -66,7 +66,4 @@ Decision decide_subset_by_kind(const ir::Node& left, const ir::Node& right, Deci
 // empty intersection.
 bool meet_is_empty(const ir::Node& a, const ir::Node& b, DecisionContext& ctx);
 
-// The node is refined and its refinement chain requires a positive length.
-bool has_positive_min_len(const ir::Node& node);
-
 }  // namespace tessaron::decide

@@ -10,12 +10,23 @@
 // sets (two moduli of one set are equal, though ordered apart).
 #pragma once
 
+#include <algorithm>
 #include <compare>
 #include <cstddef>
+#include <vector>
 
 #include "core/descr/descr.h"
 
 namespace tessaron::descr {
+
+// Two lists element by element under `cmp`, then the shorter first.
+template <class T, class Cmp>
+std::strong_ordering cmp_lists(const std::vector<T>& a, const std::vector<T>& b, Cmp cmp) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i)
+        if (auto c = cmp(a[i], b[i]); c != 0) return c;
+    return a.size() <=> b.size();
+}
 
 std::strong_ordering cmp_descr(const Descr& a, const Descr& b);
 // Optional shared descriptors: absent first, then by `cmp_descr`.

@@ -12,14 +12,6 @@ namespace tessaron::descr {
 
 namespace {
 
-template <class T, class Cmp>
-std::strong_ordering cmp_lists(const std::vector<T>& a, const std::vector<T>& b, Cmp cmp) {
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i)
-        if (auto c = cmp(a[i], b[i]); c != 0) return c;
-    return a.size() <=> b.size();
-}
-
 bool requirement_equal(const KeyRequirement& a, const KeyRequirement& b) {
     return a.optional == b.optional && optional_descr_equal(a.value, b.value);
 }

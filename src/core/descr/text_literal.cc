@@ -27,15 +27,13 @@
 #include <array>
 #include <vector>
 
-namespace tessaron::descr {
+#include "core/descr/text_automaton.h"
 
-namespace {
-constexpr std::size_t kMaxStates = 4096;
-}  // namespace
+namespace tessaron::descr {
 
 std::optional<pattern::Dfa> literal_chain(std::string_view bytes) {
     const std::size_t n = bytes.size();
-    if (n + 2 > kMaxStates) return std::nullopt;
+    if (n + 2 > kMaxTextStates) return std::nullopt;
     auto byte_at = [&](std::size_t i) { return static_cast<std::uint8_t>(bytes[i]); };
 
     pattern::Dfa d;
