@@ -14,9 +14,9 @@
 #include "core/descr/sequence_accept.h"
 
 #include <algorithm>
-#include <unordered_map>
 
 #include "core/descr/complement.h"
+#include "core/descr/descr_memo.h"
 #include "core/descr/emptiness.h"
 
 namespace tessaron::descr {
@@ -31,9 +31,7 @@ public:
     explicit Answers(const SequenceAutomaton& a) : remainder_(a.states.size()), a_(a) {}
 
     Emptiness of_label(const SharedDescr& label) {
-        auto [it, fresh] = labels_.try_emplace(label.get(), Emptiness::Undecided);
-        if (fresh) it->second = descr_is_empty(*label);
-        return it->second;
+        return labels_.get({label}, [&] { return descr_is_empty(*label); });
     }
 
     Emptiness of_remainder(std::uint32_t s) {
@@ -46,8 +44,7 @@ public:
     }
 
 private:
-    // Labels are held by the automaton for the whole search: addresses stay.
-    std::unordered_map<const Descr*, Emptiness> labels_;
+    DescrMemo<Emptiness> labels_;
     std::vector<std::optional<Emptiness>> remainder_;
     const SequenceAutomaton& a_;
 };

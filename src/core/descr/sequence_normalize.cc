@@ -30,6 +30,7 @@
 
 #include "core/descr/budget.h"
 #include "core/descr/combine.h"
+#include "core/descr/descr_memo.h"
 #include "core/descr/emptiness.h"
 #include "core/descr/order.h"
 
@@ -40,23 +41,13 @@ namespace {
 using State = std::vector<Transition>;
 
 // Unions of labels, formed once per pair of label objects within one
-// normalisation (refinement passes join the same pairs again and again).
-// Entries hold their inputs, so no address is reused meanwhile; a failed
-// union stays failed, as the budget never rises.
-class Joins {
-public:
-    SharedDescr join(const SharedDescr& a, const SharedDescr& b) {
-        auto [it, fresh] = memo_.try_emplace(std::make_pair(a.get(), b.get()));
-        if (fresh) it->second = Entry{a, b, join_shared_descrs(a, b)};
-        return it->second.result;
-    }
+// normalisation (refinement passes join the same pairs again and again);
+// an empty handle: the union failed.
+using Joins = DescrMemo<SharedDescr, 2>;
 
-private:
-    struct Entry {
-        SharedDescr a, b, result;
-    };
-    std::map<std::pair<const Descr*, const Descr*>, Entry> memo_;
-};
+SharedDescr join_labels(Joins& joins, const SharedDescr& a, const SharedDescr& b) {
+    return joins.get({a, b}, [&] { return join_shared_descrs(a, b); });
+}
 
 // `t` merged into the first entry of `out` with the same key (target or
 // class), or appended.  `first` maps keys to that first entry.
@@ -73,7 +64,7 @@ void merge_entry(State& out, std::unordered_map<std::uint32_t, std::size_t>& fir
         entry.label = SharedDescr();
         return;
     }
-    if (SharedDescr joined = joins.join(entry.label, t.label)) {
+    if (SharedDescr joined = join_labels(joins, entry.label, t.label)) {
         entry.label = std::move(joined);
         return;
     }
@@ -97,25 +88,18 @@ bool transition_before(const Transition& a, const Transition& b) {
     return a.target < b.target;
 }
 
-// Emptiness of labels, asked once per label object within one call.  The
-// memo holds a handle to each label, so no address is reused meanwhile.
-class LabelEmptiness {
-public:
-    bool proved_empty(const SharedDescr& label) {
-        auto [it, fresh] = memo_.try_emplace(label.get(), label, ir::Emptiness::Undecided);
-        if (fresh) it->second.second = descr_is_empty(*label);
-        return it->second.second == ir::Emptiness::Empty;
-    }
+// Emptiness of labels, asked once per label object within one call.
+using LabelEmptiness = DescrMemo<ir::Emptiness>;
 
-private:
-    std::unordered_map<const Descr*, std::pair<SharedDescr, ir::Emptiness>> memo_;
-};
+bool proved_empty(LabelEmptiness& empty, const SharedDescr& label) {
+    return empty.get({label}, [&] { return descr_is_empty(*label); }) == ir::Emptiness::Empty;
+}
 
 // Merge parallel transitions, drop labels proved empty, sort.
 void tidy_states(SequenceAutomaton& a, LabelEmptiness& empty, Joins& joins) {
     for (State& s : a.states) {
         State merged = merge_state(s, joins);
-        std::erase_if(merged, [&](const Transition& t) { return t.label && empty.proved_empty(t.label); });
+        std::erase_if(merged, [&](const Transition& t) { return t.label && proved_empty(empty, t.label); });
         std::stable_sort(merged.begin(), merged.end(), transition_before);
         s = std::move(merged);
     }

@@ -30,6 +30,7 @@
 #include "core/descr/budget.h"
 #include "core/descr/combine.h"
 #include "core/descr/complement.h"
+#include "core/descr/descr_memo.h"
 #include "core/descr/emptiness.h"
 #include "core/descr/order.h"
 #include "core/descr/sequence_normalize.h"
@@ -178,15 +179,13 @@ private:
     // of label objects is met and tested once: the pairs recur in every
     // product state that holds the same two input states' labels.
     const LabelMeet* pair_label(const SharedDescr& x, const SharedDescr& y) {
-        const auto key = std::make_pair(x.get(), y.get());
-        auto it = meets_.find(key);
-        if (it == meets_.end()) {
-            LabelMeet m;
-            m.label = meet_shared_descrs(x, y);
-            if (m.label) m.empty = descr_is_empty(*m.label) == ir::Emptiness::Empty;
-            it = meets_.emplace(key, std::move(m)).first;
-        }
-        return it->second.label ? &it->second : nullptr;
+        const LabelMeet& m = meets_.get({x, y}, [&] {
+            LabelMeet met;
+            met.label = meet_shared_descrs(x, y);
+            if (met.label) met.empty = descr_is_empty(*met.label) == ir::Emptiness::Empty;
+            return met;
+        });
+        return m.label ? &m : nullptr;
     }
 
     bool expand(std::uint32_t i, std::uint32_t j) {
@@ -227,9 +226,7 @@ private:
     SetOp op_;
     Remainders ra_, rb_;
     std::vector<std::uint8_t> hopeless_a_, hopeless_b_;
-    // Keys point into the inputs' labels and the remainders: alive while
-    // the product runs.
-    std::map<std::pair<const Descr*, const Descr*>, LabelMeet> meets_;
+    DescrMemo<LabelMeet, 2> meets_;
     std::unordered_map<std::uint64_t, std::uint32_t> index_;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs_;
     SequenceAutomaton out_;
