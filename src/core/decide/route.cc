@@ -92,7 +92,7 @@ namespace {
 // Descriptor emptiness in a window of its own.
 Emptiness bounded_emptiness(const descr::Descr& d) {
     descr::WorkWindow window(descr::kWindowUnits);
-    return descr::descr_is_empty(d);
+    return descr::descr_verdict(d);
 }
 
 thread_local RouteCounts t_route_counts;
@@ -222,7 +222,7 @@ RouteOutcome run_descriptor_route(const ir::Node& left, const ir::Node& right, O
     const descr::OptDescr meet =
         descr::descr_combine(*l, descr::descr_complement(*r), descr::SetOp::Intersection);
     if (!meet) return RouteOutcome::NoMeet;
-    switch (descr::descr_is_empty(*meet)) {
+    switch (descr::descr_verdict(*meet)) {
         case Emptiness::Empty: return RouteOutcome::MeetEmpty;
         case Emptiness::Inhabited: return inexact ? RouteOutcome::MeetInhabitedInexact : RouteOutcome::MeetInhabited;
         case Emptiness::Undecided: break;
@@ -258,7 +258,7 @@ Decision refute_by_bounds(const ir::Node& left, const ir::Node& right, Oracle& o
     const descr::OptDescr meet =
         descr::descr_combine(*l, descr::descr_complement(*r), descr::SetOp::Intersection);
     if (!meet) return Decision::Undecided;
-    return descr::descr_is_empty(*meet) == Emptiness::Inhabited ? Decision::NotSubset : Decision::Undecided;
+    return descr::descr_verdict(*meet) == Emptiness::Inhabited ? Decision::NotSubset : Decision::Undecided;
 }
 
 Decision decide_subset_by_descr(const ir::Node& left, const ir::Node& right, Oracle& oracle,

@@ -66,7 +66,7 @@ Satisfiability condition_satisfiability(const Condition& c, std::optional<KindCo
     bool possible = c.classes.size() > 1;
     for (const AttributeEntry& a : c.attributes) {
         if (a.requirement.optional != 0 || !a.requirement.value) continue;
-        const ir::Emptiness e = descr_is_empty(*a.requirement.value);
+        const ir::Emptiness e = descr_verdict(*a.requirement.value);
         if (e == ir::Emptiness::Empty) return Satisfiability::Unsatisfiable;
         if (e == ir::Emptiness::Undecided) possible = true;
     }

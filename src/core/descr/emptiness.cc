@@ -67,18 +67,18 @@ Emptiness lines_verdict(const std::vector<Line>& lines, KindCode code) {
 
 }  // namespace
 
-ir::Emptiness slot_is_empty(const KindSlot& slot, KindCode code) {
+ir::Emptiness slot_verdict(const KindSlot& slot, KindCode code) {
     if (!slot.negated) return lines_verdict(slot.lines, code);
     const auto lines = positive_slot(slot.lines, code);
     if (!lines) return Emptiness::Undecided;
     return lines_verdict(*lines, code);
 }
 
-ir::Emptiness descr_is_empty(const Descr& d) {
-    const Emptiness other = slot_is_empty(d.slots[11], kOtherCode);
+ir::Emptiness descr_verdict(const Descr& d) {
+    const Emptiness other = slot_verdict(d.slots[11], kOtherCode);
     Emptiness verdict = Emptiness::Empty;
     for (std::size_t s = 0; s < 11; ++s) {
-        const Emptiness e = slot_is_empty(d.slots[s], slot_code(s));
+        const Emptiness e = slot_verdict(d.slots[s], slot_code(s));
         if (e == Emptiness::Inhabited) return e;
         if (e == Emptiness::Undecided) verdict = e;
     }
@@ -91,17 +91,17 @@ bool descr_within_kinds(const Descr& d, std::initializer_list<KindCode> kinds) {
     for (std::size_t s = 0; s < kSlotCount; ++s) {
         const KindCode code = slot_code(s);
         if (std::find(kinds.begin(), kinds.end(), code) != kinds.end()) continue;
-        if (slot_is_empty(d.slots[s], code) != Emptiness::Empty) return false;
+        if (slot_verdict(d.slots[s], code) != Emptiness::Empty) return false;
     }
     return true;
 }
 
-ir::Decision shared_descr_subset(const SharedDescr& outer, const SharedDescr& inner) {
+ir::Decision shared_descr_subset(const SharedDescr& inner, const SharedDescr& outer) {
     if (!outer) return ir::Decision::Subset;
     const SharedDescr outside = complement_shared_descr(outer);
     const auto met = meet_optional_shared(inner, outside);
     if (!met) return ir::Decision::Undecided;
-    switch (descr_is_empty(**met)) {
+    switch (descr_verdict(**met)) {
         case Emptiness::Empty: return ir::Decision::Subset;
         case Emptiness::Inhabited: return ir::Decision::NotSubset;
         case Emptiness::Undecided: break;

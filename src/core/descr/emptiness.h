@@ -32,16 +32,20 @@ namespace tessaron::descr {
 // explicit form fails).  Without a slot, only "empty" is meaningful.
 ir::Emptiness condition_list_verdict(const ConditionList& list, std::optional<KindCode> slot);
 
+// Names: `*_is_empty` answers a bool (true on a proof), `*_verdict` an
+// ir::Emptiness.
+
 // True when the line is proved to admit no value.
 bool line_is_empty(const Line& line);
-ir::Emptiness slot_is_empty(const KindSlot& slot, KindCode code);
-ir::Emptiness descr_is_empty(const Descr& d);
+ir::Emptiness slot_verdict(const KindSlot& slot, KindCode code);
+ir::Emptiness descr_verdict(const Descr& d);
 
 // True when every slot whose kind is not listed is proved empty.
 bool descr_within_kinds(const Descr& d, std::initializer_list<KindCode> kinds);
 
 // Whether `inner` lies within `outer` (empty handles: every value): the
-// emptiness of `inner` met with the complement of `outer`.
-ir::Decision shared_descr_subset(const SharedDescr& outer, const SharedDescr& inner);
+// emptiness of `inner` met with the complement of `outer`.  The arguments
+// are in the order of the question, as for `decide_subset`.
+ir::Decision shared_descr_subset(const SharedDescr& inner, const SharedDescr& outer);
 
 }  // namespace tessaron::descr

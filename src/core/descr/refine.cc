@@ -106,7 +106,7 @@ OptDescr length_descr(const Descr& running, std::uint64_t least, std::optional<s
     if (!descr_within_kinds(running, {4, 5, 6, 7})) return std::nullopt;
     Descr out;
     for (const KindCode code : {KindCode{4}, KindCode{5}}) {
-        if (slot_is_empty(running.slot(code), code) == ir::Emptiness::Empty) continue;
+        if (slot_verdict(running.slot(code), code) == ir::Emptiness::Empty) continue;
         const TextKind kind = code == 4 ? TextKind::Str : TextKind::Bytes;
         SharedTextAutomaton a = length_range_automaton(least, most, kind);
         if (!a) return std::nullopt;
@@ -114,7 +114,7 @@ OptDescr length_descr(const Descr& running, std::uint64_t least, std::optional<s
     }
     // Lists and tuples by their item counts (the walk measures the storage).
     for (const KindCode code : {KindCode{6}, KindCode{7}}) {
-        if (slot_is_empty(running.slot(code), code) == ir::Emptiness::Empty) continue;
+        if (slot_verdict(running.slot(code), code) == ir::Emptiness::Empty) continue;
         OptDescr counts = count_range_descr(least, most, code);
         if (!counts) return std::nullopt;
         out.slot(code) = std::move(counts->slot(code));
@@ -147,7 +147,7 @@ std::optional<LengthRange> length_range(std::span<const ir::Constraint> constrai
 OptDescr pattern_descr(const Descr& running, const ir::Constraint& c) {
     if (!descr_within_kinds(running, {4, 5})) return std::nullopt;
     Descr out;
-    if (slot_is_empty(running.slot(4), 4) != ir::Emptiness::Empty) {
+    if (slot_verdict(running.slot(4), 4) != ir::Emptiness::Empty) {
         SharedTextAutomaton a = pattern_automaton(c.pattern, TextKind::Str);
         if (!a) return std::nullopt;
         // Kept inside the str universe, as every str atom is.
@@ -155,7 +155,7 @@ OptDescr pattern_descr(const Descr& running, const ir::Constraint& c) {
         if (!in_str) return std::nullopt;
         descr_of_atom(out, 4, std::move(*in_str));
     }
-    if (descr_is_empty(out) == ir::Emptiness::Empty) return std::nullopt;
+    if (descr_verdict(out) == ir::Emptiness::Empty) return std::nullopt;
     return out;
 }
 

@@ -31,14 +31,14 @@ public:
     explicit Answers(const SequenceAutomaton& a) : remainder_(a.states.size()), a_(a) {}
 
     Emptiness of_label(const SharedDescr& label) {
-        return labels_.get({label}, [&] { return descr_is_empty(*label); });
+        return labels_.get({label}, [&] { return descr_verdict(*label); });
     }
 
     Emptiness of_remainder(std::uint32_t s) {
         std::optional<Emptiness>& r = remainder_[s];
         if (!r) {
             const SharedDescr rest = complement_of_union(a_.states[s]);
-            r = rest ? descr_is_empty(*rest) : Emptiness::Undecided;
+            r = rest ? descr_verdict(*rest) : Emptiness::Undecided;
         }
         return *r;
     }

@@ -28,7 +28,7 @@ namespace {
 
 // Whether the label admits every element: its complement proved empty.
 bool admits_everything(const SharedDescr& label) {
-    return descr_is_empty(descr_complement(*label)) == ir::Emptiness::Empty;
+    return descr_verdict(descr_complement(*label)) == ir::Emptiness::Empty;
 }
 
 std::vector<Transition> transitions_of(const SharedDescr& label, bool everything, std::uint32_t next,

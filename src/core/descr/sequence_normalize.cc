@@ -92,7 +92,7 @@ bool transition_before(const Transition& a, const Transition& b) {
 using LabelEmptiness = DescrMemo<ir::Emptiness>;
 
 bool proved_empty(LabelEmptiness& empty, const SharedDescr& label) {
-    return empty.get({label}, [&] { return descr_is_empty(*label); }) == ir::Emptiness::Empty;
+    return empty.get({label}, [&] { return descr_verdict(*label); }) == ir::Emptiness::Empty;
 }
 
 // Merge parallel transitions, drop labels proved empty, sort.

@@ -67,7 +67,7 @@ public:
     bool proved_empty(std::uint32_t s) {
         Cell& c = cells_[s];
         if (!c.tested) {
-            c.empty = of(s) && descr_is_empty(*c.remainder) == ir::Emptiness::Empty;
+            c.empty = of(s) && descr_verdict(*c.remainder) == ir::Emptiness::Empty;
             c.tested = true;
         }
         return c.empty;
@@ -182,7 +182,7 @@ private:
         const LabelMeet& m = meets_.get({x, y}, [&] {
             LabelMeet met;
             met.label = meet_shared_descrs(x, y);
-            if (met.label) met.empty = descr_is_empty(*met.label) == ir::Emptiness::Empty;
+            if (met.label) met.empty = descr_verdict(*met.label) == ir::Emptiness::Empty;
             return met;
         });
         return m.label ? &m : nullptr;

@@ -30,7 +30,7 @@ namespace {
 using Items = std::vector<SetItem>;
 
 bool within(const SharedDescr& inner, const SharedDescr& outer) {
-    return shared_descr_subset(outer, inner) == ir::Decision::Subset;
+    return shared_descr_subset(inner, outer) == ir::Decision::Subset;
 }
 
 bool entry_less(const SharedDescr& a, const SharedDescr& b) { return cmp_optional_descr(a, b) < 0; }

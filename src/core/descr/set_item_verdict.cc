@@ -51,7 +51,7 @@ std::optional<Witnesses> witnesses_outside(const SharedDescr& element, const Sha
     const Descr& d = **met;
     Witnesses w;
     for (KindCode code = 0; code < kGroupOfSlot.size(); ++code)
-        if (slot_is_empty(d.slot(code), code) == Emptiness::Inhabited) {
+        if (slot_verdict(d.slot(code), code) == Emptiness::Inhabited) {
             w.group[kGroupOfSlot[code]] = true;
             if (code == kBoolSlot) w.in_bool = true;
         }
@@ -77,7 +77,7 @@ bool one_element_outside_all(const SetItem& item) {
         all = join_shared_descrs(all, item.not_within[i]);
         if (!all) return false;
     }
-    return shared_descr_subset(all, item.element) == ir::Decision::NotSubset;
+    return shared_descr_subset(item.element, all) == ir::Decision::NotSubset;
 }
 
 // Several entries, each with an element of the item outside it: whether
@@ -100,7 +100,7 @@ Emptiness item_verdict(const SetItem& item) {
     if (item.not_within.empty()) return Emptiness::Inhabited;
     bool undecided = false;
     for (const SharedDescr& entry : item.not_within) {
-        switch (shared_descr_subset(entry, item.element)) {
+        switch (shared_descr_subset(item.element, entry)) {
             case ir::Decision::Subset: return Emptiness::Empty;
             case ir::Decision::Undecided: undecided = true; break;
             case ir::Decision::NotSubset: break;

@@ -155,7 +155,7 @@ std::optional<std::vector<Shape>> normalize_shapes(std::vector<Shape> shapes) {
     kept.reserve(shapes.size());
     for (Shape& s : shapes) {
         drop_default_keys(s);
-        if (shape_is_empty(s) != ir::Emptiness::Empty) kept.push_back(std::move(s));
+        if (shape_verdict(s) != ir::Emptiness::Empty) kept.push_back(std::move(s));
     }
     if (kept.size() >= 2) {
         std::stable_sort(kept.begin(), kept.end(), [](const Shape& x, const Shape& y) { return cmp_shape(x, y) < 0; });
@@ -191,7 +191,7 @@ ir::Emptiness shapes_verdict(const Shapes& atom) {
     if (!shapes) return ir::Emptiness::Undecided;
     ir::Emptiness verdict = ir::Emptiness::Empty;
     for (const Shape& s : *shapes) {
-        const ir::Emptiness e = shape_is_empty(s);
+        const ir::Emptiness e = shape_verdict(s);
         if (e == ir::Emptiness::Inhabited) return e;
         if (e == ir::Emptiness::Undecided) verdict = e;
     }

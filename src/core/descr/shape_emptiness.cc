@@ -51,7 +51,7 @@ using ir::Emptiness;
 Emptiness value_verdict(const SharedDescr& v) {
     if (!v) return Emptiness::Inhabited;
     if (v.same(empty_descr())) return Emptiness::Empty;
-    return descr_is_empty(*v);
+    return descr_verdict(*v);
 }
 
 bool is_infinite_class(std::size_t key_class) { return key_class >= 2; }
@@ -243,6 +243,6 @@ private:
 
 }  // namespace
 
-ir::Emptiness shape_is_empty(const Shape& s) { return ShapeSearch(s).run(); }
+ir::Emptiness shape_verdict(const Shape& s) { return ShapeSearch(s).run(); }
 
 }  // namespace tessaron::descr

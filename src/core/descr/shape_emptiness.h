@@ -13,6 +13,6 @@
 
 namespace tessaron::descr {
 
-ir::Emptiness shape_is_empty(const Shape& s);
+ir::Emptiness shape_verdict(const Shape& s);
 
 }  // namespace tessaron::descr

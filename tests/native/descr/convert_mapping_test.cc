@@ -131,7 +131,7 @@ TEST(ConvertMapping, RecordsAndDictsAdmitWhatTheWalkAdmits) {
         // A required field of no value: no dict.
         const auto c = convert(record({entry("a", nothing_())}));
         ASSERT_TRUE(c.descr);
-        EXPECT_EQ(descr_is_empty(*c.descr), ir::Emptiness::Empty);
+        EXPECT_EQ(descr_verdict(*c.descr), ir::Emptiness::Empty);
     }
 }
 
@@ -145,7 +145,7 @@ TEST(ConvertMapping, AFieldIsCheckedAgainstItselfAloneAndOtherKeysAgainstEveryCl
     expect_members(*named.descr,
                    {{dict_of({{str_key_item("a"), one}}), true}, {dict_of({{str_key_item("a"), text}}), false}},
                    "{'a': int, Literal['a']: str}");
-    EXPECT_EQ(descr_is_empty(*named.descr), ir::Emptiness::Inhabited);
+    EXPECT_EQ(descr_verdict(*named.descr), ir::Emptiness::Inhabited);
     // {Literal["a"]: int, str: str}: "a" may hold a value of either clause.
     const auto both = convert(mapping({}, {Clause{lit(kA), int_()}, Clause{str_(), str_()}}));
     ASSERT_TRUE(both.descr);

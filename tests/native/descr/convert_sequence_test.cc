@@ -350,8 +350,8 @@ TEST(ConvertSequence, ShapesOfTheAutomata) {
     // The empty set is a member even when no element is possible.
     const auto none = convert(set_n(nothing_()));
     ASSERT_TRUE(none.descr);
-    EXPECT_EQ(descr_is_empty(*none.descr), ir::Emptiness::Inhabited);
-    EXPECT_EQ(descr_is_empty(*convert(tuple_n({int_(), nothing_()})).descr), ir::Emptiness::Empty);
+    EXPECT_EQ(descr_verdict(*none.descr), ir::Emptiness::Inhabited);
+    EXPECT_EQ(descr_verdict(*convert(tuple_n({int_(), nothing_()})).descr), ir::Emptiness::Empty);
 }
 
 TEST(ConvertSequence, TheLimitsOfAConversion) {

@@ -141,7 +141,7 @@ TEST(Convert, WhichSlotsEachKindFills) {
         ASSERT_TRUE(d) << c.name;
         EXPECT_EQ(filled(*d), c.slots) << c.name;
     }
-    EXPECT_EQ(descr_is_empty(*convert(inst(kPlain))), Emptiness::Inhabited);
+    EXPECT_EQ(descr_verdict(*convert(inst(kPlain))), Emptiness::Inhabited);
 }
 
 TEST(Convert, WhatGivesNoDescriptor) {
@@ -194,7 +194,7 @@ TEST(Convert, ConstraintsMeetInAnyOrder) {
           std::vector<ir::Constraint>{bound(ConstraintKind::Ge, kTen), bound(ConstraintKind::Ge, kZeroFloat)}}) {
         const OptDescr d = convert(raw_refined(bool_(), constraints));
         ASSERT_TRUE(d);
-        EXPECT_EQ(descr_is_empty(*d), Emptiness::Empty);
+        EXPECT_EQ(descr_verdict(*d), Emptiness::Empty);
     }
 }
 

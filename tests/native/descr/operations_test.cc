@@ -270,19 +270,19 @@ TEST(Conditions, PruningSimplifiesDropsAndSorts) {
 // --- emptiness ---------------------------------------------------------------------
 
 TEST(Emptiness, LinesSlotsAndDescriptors) {
-    EXPECT_EQ(descr_is_empty(*empty_descr()), Emptiness::Empty);
-    EXPECT_EQ(descr_is_empty(descr_top()), Emptiness::Inhabited);
+    EXPECT_EQ(descr_verdict(*empty_descr()), Emptiness::Empty);
+    EXPECT_EQ(descr_verdict(descr_top()), Emptiness::Inhabited);
     EXPECT_TRUE(line_is_empty(line(int_set_all(), conditions({}))));
     EXPECT_TRUE(line_is_empty(line(int_set_all(), conditions({Condition{}}, true))));
     EXPECT_TRUE(line_is_empty(line(float_set_empty(), conditions({requiring({cls_A(), record(7, {7}, 0, kOtherCode)})}))));
     EXPECT_FALSE(line_is_empty(line(int_set_all(), conditions({requiring({cls_A()})}))));
-    EXPECT_EQ(slot_is_empty(with_slot(2, {line(int_set_all(), conditions({requiring({cls_A()})}))}).slot(2), 2),
+    EXPECT_EQ(slot_verdict(with_slot(2, {line(int_set_all(), conditions({requiring({cls_A()})}))}).slot(2), 2),
               Emptiness::Undecided);
-    EXPECT_EQ(slot_is_empty(with_slot(kOtherCode, {line(Presence{1}, conditions({requiring({cls_A()})}))}).slot(kOtherCode),
+    EXPECT_EQ(slot_verdict(with_slot(kOtherCode, {line(Presence{1}, conditions({requiring({cls_A()})}))}).slot(kOtherCode),
                             kOtherCode),
               Emptiness::Inhabited);
-    EXPECT_EQ(slot_is_empty(KindSlot{{}, true}, 0), Emptiness::Inhabited);
-    EXPECT_EQ(slot_is_empty(KindSlot{{}, true}, kOtherCode), Emptiness::Inhabited);
+    EXPECT_EQ(slot_verdict(KindSlot{{}, true}, 0), Emptiness::Inhabited);
+    EXPECT_EQ(slot_verdict(KindSlot{{}, true}, kOtherCode), Emptiness::Inhabited);
 }
 
 TEST(Emptiness, WithNoBudgetANegatedAttributeListIsNotProvedEmpty) {
@@ -290,7 +290,7 @@ TEST(Emptiness, WithNoBudgetANegatedAttributeListIsNotProvedEmpty) {
     EXPECT_FALSE(line_is_empty(line(Presence{1}, conditions({has("a")}, true))));
     EXPECT_TRUE(line_is_empty(line(Presence{0}, conditions({has("a")}, true))));
     const Descr negated = with_slot(2, {line(int_set_singleton(1))}, true);
-    EXPECT_EQ(descr_is_empty(negated), Emptiness::Undecided) << "its explicit form needs units";
+    EXPECT_EQ(descr_verdict(negated), Emptiness::Undecided) << "its explicit form needs units";
 }
 
 TEST(Emptiness, SlotElevenIsDecidedFirstButAnsweredLast) {
@@ -299,7 +299,7 @@ TEST(Emptiness, SlotElevenIsDecidedFirstButAnsweredLast) {
     Descr d = with_slot(2, {line(int_set_singleton(1))}, true);
     d.slot(kOtherCode).lines.push_back(universe_line(kOtherCode));
     WorkWindow window(100);
-    EXPECT_EQ(descr_is_empty(d), Emptiness::Inhabited);
+    EXPECT_EQ(descr_verdict(d), Emptiness::Inhabited);
     EXPECT_LT(work_budget(), 100u);
 }
 
@@ -310,15 +310,15 @@ TEST(ExactLiterals, ASubclassNeverMeetsALiteralButItsComplementHoldsSubclasses) 
     const Descr my_int = with_slot(2, {line(int_set_all(), conditions({requiring({cls_I()})}))});
     const OptDescr both = descr_combine(one, my_int, SetOp::Intersection);
     ASSERT_TRUE(both);
-    EXPECT_EQ(descr_is_empty(*both), Emptiness::Empty);
+    EXPECT_EQ(descr_verdict(*both), Emptiness::Empty);
     // MyInt within Literal[1]: refuted (MyInt(1) is no member).
     const OptDescr outside = descr_combine(my_int, descr_complement(one), SetOp::Intersection);
     ASSERT_TRUE(outside);
-    EXPECT_EQ(descr_is_empty(*outside), Emptiness::Inhabited);
+    EXPECT_EQ(descr_verdict(*outside), Emptiness::Inhabited);
     // Literal[1] within int: proved.
     const OptDescr inside = descr_combine(one, descr_complement(descr_of_kind(2)), SetOp::Intersection);
     ASSERT_TRUE(inside);
-    EXPECT_EQ(descr_is_empty(*inside), Emptiness::Empty);
+    EXPECT_EQ(descr_verdict(*inside), Emptiness::Empty);
 }
 
 }  // namespace

@@ -585,7 +585,7 @@ TEST(SequenceNormalForm, CountBoundsAreWrittenInTheirNormalForm) {
         // Crossed bounds: no sequence at all.
         const OptDescr crossed = count_range_descr(5000, 10, kind);
         ASSERT_TRUE(crossed);
-        EXPECT_EQ(descr_is_empty(*crossed), Emptiness::Empty);
+        EXPECT_EQ(descr_verdict(*crossed), Emptiness::Empty);
         EXPECT_FALSE(count_range_descr(0, 4096, kind));
         EXPECT_TRUE(count_range_descr(4096, std::nullopt, kind));
     }
@@ -627,7 +627,7 @@ TEST(SequenceNormalForm, AChainNeedsAPassPerStateAndGetsThem) {
 
 TEST(SequenceAcceptance, StrictAndLenientDifferOnAnUndecidedLabel) {
     const Labels& l = labels();
-    EXPECT_EQ(descr_is_empty(*l.undecided), Emptiness::Undecided);
+    EXPECT_EQ(descr_verdict(*l.undecided), Emptiness::Undecided);
     const SequenceAutomaton a = written({{to(1, l.undecided), to(2)}, {to(2)}, {to(2)}}, {0, 1, 0});
     EXPECT_FALSE(sequence_automaton_accepts(a, AcceptMode::Strict));
     EXPECT_TRUE(sequence_automaton_accepts(a, AcceptMode::Lenient));

@@ -151,7 +151,7 @@ TEST(ShapeEmptiness, EmptyHasNoMemberAndInhabitedHasOne) {
         const Shape s = random_shape(rng, pool, {3, 3, {0, 1, 2, 4}});
         std::size_t needed = s.existentials.size();
         for (const auto& entry : s.declared_keys) needed += entry.second.optional == 0 ? 1 : 0;
-        const Emptiness e = shape_is_empty(s);
+        const Emptiness e = shape_verdict(s);
         const Value* member = nullptr;
         for (const Value& d : emptiness_dicts())
             if (shape_contains(s, d)) {
@@ -245,7 +245,7 @@ TEST(ShapeEmptiness, Cases) {
          shape_of({{int_key(1), required(any)}, {bool_key(false), optional(none)}}, {entry(1, any)}, any),
          Emptiness::Empty},
     };
-    for (const Case& c : cases) EXPECT_EQ(shape_is_empty(c.shape), c.expected) << c.name;
+    for (const Case& c : cases) EXPECT_EQ(shape_verdict(c.shape), c.expected) << c.name;
 }
 
 TEST(ShapeEmptiness, AnUndecidedValueIsNeverEmptyNorInhabited) {
@@ -253,19 +253,19 @@ TEST(ShapeEmptiness, AnUndecidedValueIsNeverEmptyNorInhabited) {
     // the int slot.
     const SharedDescr undecided =
         SharedDescr::make(with_slot(2, {line(int_set_all(), conditions({requiring({cls_A()})}))}));
-    ASSERT_EQ(descr_is_empty(*undecided), Emptiness::Undecided);
-    EXPECT_EQ(shape_is_empty(shape_of({{str_key("a"), required(undecided)}})), Emptiness::Undecided);
-    EXPECT_EQ(shape_is_empty(shape_of({}, {entry(4, undecided)}, SharedDescr{})), Emptiness::Undecided);
+    ASSERT_EQ(descr_verdict(*undecided), Emptiness::Undecided);
+    EXPECT_EQ(shape_verdict(shape_of({{str_key("a"), required(undecided)}})), Emptiness::Undecided);
+    EXPECT_EQ(shape_verdict(shape_of({}, {entry(4, undecided)}, SharedDescr{})), Emptiness::Undecided);
     // Two entries on the one None key, one undecided: the key is forced by
     // the first and the second's value is not proved empty.
-    EXPECT_EQ(shape_is_empty(shape_of({}, {entry(0, kind(2)), entry(0, undecided)}, SharedDescr{})),
+    EXPECT_EQ(shape_verdict(shape_of({}, {entry(0, kind(2)), entry(0, undecided)}, SharedDescr{})),
               Emptiness::Undecided);
 }
 
 TEST(ShapeEmptiness, AnExhaustedBudgetNeverProvesEmptiness) {
     const Shape s = shape_of({{str_key("a"), required(int_or_str())}}, {entry(4, outside(kind(2))), entry(4, kind(4))});
     WorkWindow window(0);
-    EXPECT_NE(shape_is_empty(s), Emptiness::Empty);
+    EXPECT_NE(shape_verdict(s), Emptiness::Empty);
 }
 
 TEST(ShapeAlgebra, KeysAreOrderedByVariantThenPayload) {
@@ -343,8 +343,8 @@ TEST(ReferenceEvaluator, DescriptorsWithDictsAgreeWithMembership) {
         }
         const OptDescr none = descr_combine(a, outside_a, SetOp::Intersection);
         ASSERT_TRUE(none);
-        EXPECT_NE(descr_is_empty(*none), Emptiness::Inhabited) << "round " << round;
-        if (descr_is_empty(*met) == Emptiness::Empty) {
+        EXPECT_NE(descr_verdict(*none), Emptiness::Inhabited) << "round " << round;
+        if (descr_verdict(*met) == Emptiness::Empty) {
             for (const Value& v : values) ASSERT_FALSE(contains(*met, v)) << "proved empty, holds " << v.name;
         }
     }
