@@ -64,29 +64,25 @@ std::optional<std::vector<Line>> meet_line_lists(const std::vector<Line>& left, 
     return product_terms(LineProduct{}, left, right);
 }
 
-SharedDescr meet_shared_descrs(const SharedDescr& first, const SharedDescr& second) {
+std::optional<SharedDescr> meet_shared_descrs(const SharedDescr& first, const SharedDescr& second) {
     if (first.same(second)) return first;
-    if (!take_unit()) return {};
+    if (!take_unit()) return std::nullopt;
     auto met = combine_slots(*first, *second, SetOp::Intersection);
-    if (!met) return {};
+    if (!met) return std::nullopt;
     return SharedDescr::make(std::move(*met));
 }
 
-SharedDescr join_shared_descrs(const SharedDescr& first, const SharedDescr& second) {
+std::optional<SharedDescr> join_shared_descrs(const SharedDescr& first, const SharedDescr& second) {
     if (first.same(second)) return first;
     auto joined = descr_combine(*first, *second, SetOp::Union);
-    if (!joined) return {};
+    if (!joined) return std::nullopt;
     return SharedDescr::make(std::move(*joined));
 }
 
 std::optional<SharedDescr> meet_optional_shared(const SharedDescr& a, const SharedDescr& b) {
     const SharedDescr none = empty_descr();
     if (a.same(none) || b.same(none)) return none;
-    if (a && b) {
-        SharedDescr met = meet_shared_descrs(a, b);
-        if (!met) return std::nullopt;
-        return met;
-    }
+    if (a && b) return meet_shared_descrs(a, b);
     return a ? a : b;
 }
 
@@ -95,9 +91,7 @@ std::optional<SharedDescr> join_optional_shared(const SharedDescr& a, const Shar
     const SharedDescr none = empty_descr();
     if (a.same(none)) return b;
     if (b.same(none)) return a;
-    SharedDescr joined = join_shared_descrs(a, b);
-    if (!joined) return std::nullopt;
-    return joined;
+    return join_shared_descrs(a, b);
 }
 
 }  // namespace tessaron::descr

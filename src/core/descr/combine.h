@@ -33,9 +33,9 @@ OptDescr descr_combine(const Descr& a, const Descr& b, SetOp op);
 // product without taking a unit.
 std::optional<std::vector<Line>> meet_line_lists(const std::vector<Line>& left, const std::vector<Line>& right);
 
-// Empty handle on failure.
-SharedDescr meet_shared_descrs(const SharedDescr& first, const SharedDescr& second);
-SharedDescr join_shared_descrs(const SharedDescr& first, const SharedDescr& second);
+// None on failure.
+std::optional<SharedDescr> meet_shared_descrs(const SharedDescr& first, const SharedDescr& second);
+std::optional<SharedDescr> join_shared_descrs(const SharedDescr& first, const SharedDescr& second);
 
 // Optional shared descriptors (an empty handle: every value): both present
 // are met; one present is the result; both absent give an absent result;

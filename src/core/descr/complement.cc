@@ -61,12 +61,12 @@ SharedDescr complement_shared_descr(const SharedDescr& s) {
     return SharedDescr::make(descr_complement(*s));
 }
 
-SharedDescr complement_of_union(const std::vector<Transition>& transitions) {
+std::optional<SharedDescr> complement_of_union(const std::vector<Transition>& transitions) {
     SharedDescr acc = empty_descr();
     for (const Transition& t : transitions) {
         if (!t.label || t.label.same(acc)) continue;
         auto joined = descr_combine(*acc, *t.label, SetOp::Union);
-        if (!joined) return {};
+        if (!joined) return std::nullopt;
         acc = SharedDescr::make(std::move(*joined));
     }
     take_saturating_unit();

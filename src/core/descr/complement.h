@@ -31,7 +31,7 @@ SharedDescr complement_shared_descr(const SharedDescr& s);
 
 // The complement of the union of the present labels of one state's
 // transitions (what its absent label stands for), as a new shared
-// descriptor; empty when a union fails.
-SharedDescr complement_of_union(const std::vector<Transition>& transitions);
+// descriptor; none when a union fails.
+std::optional<SharedDescr> complement_of_union(const std::vector<Transition>& transitions);
 
 }  // namespace tessaron::descr

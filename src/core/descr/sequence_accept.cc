@@ -37,8 +37,8 @@ public:
     Emptiness of_remainder(std::uint32_t s) {
         std::optional<Emptiness>& r = remainder_[s];
         if (!r) {
-            const SharedDescr rest = complement_of_union(a_.states[s]);
-            r = rest ? descr_verdict(*rest) : Emptiness::Undecided;
+            const auto rest = complement_of_union(a_.states[s]);
+            r = rest ? descr_verdict(**rest) : Emptiness::Undecided;
         }
         return *r;
     }

@@ -42,10 +42,10 @@ using State = std::vector<Transition>;
 
 // Unions of labels, formed once per pair of label objects within one
 // normalisation (refinement passes join the same pairs again and again);
-// an empty handle: the union failed.
-using Joins = DescrMemo<SharedDescr, 2>;
+// none: the union failed.
+using Joins = DescrMemo<std::optional<SharedDescr>, 2>;
 
-SharedDescr join_labels(Joins& joins, const SharedDescr& a, const SharedDescr& b) {
+std::optional<SharedDescr> join_labels(Joins& joins, const SharedDescr& a, const SharedDescr& b) {
     return joins.get({a, b}, [&] { return join_shared_descrs(a, b); });
 }
 
@@ -64,8 +64,8 @@ void merge_entry(State& out, std::unordered_map<std::uint32_t, std::size_t>& fir
         entry.label = SharedDescr();
         return;
     }
-    if (SharedDescr joined = join_labels(joins, entry.label, t.label)) {
-        entry.label = std::move(joined);
+    if (auto joined = join_labels(joins, entry.label, t.label)) {
+        entry.label = std::move(*joined);
         return;
     }
     out.push_back(t);

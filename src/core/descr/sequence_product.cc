@@ -49,8 +49,8 @@ class Remainders {
 public:
     explicit Remainders(const SequenceAutomaton& a) : a_(a), cells_(a.states.size()) {}
 
-    // Empty handle when the union of the state's labels cannot be formed.
-    const SharedDescr& of(std::uint32_t s) {
+    // None when the union of the state's labels cannot be formed.
+    const std::optional<SharedDescr>& of(std::uint32_t s) {
         Cell& c = cells_[s];
         if (!c.formed) {
             std::vector<const Descr*> key;
@@ -67,7 +67,7 @@ public:
     bool proved_empty(std::uint32_t s) {
         Cell& c = cells_[s];
         if (!c.tested) {
-            c.empty = of(s) && descr_verdict(*c.remainder) == ir::Emptiness::Empty;
+            c.empty = of(s) && descr_verdict(**c.remainder) == ir::Emptiness::Empty;
             c.tested = true;
         }
         return c.empty;
@@ -75,7 +75,7 @@ public:
 
 private:
     struct Cell {
-        SharedDescr remainder;
+        std::optional<SharedDescr> remainder;
         bool formed = false;
         bool tested = false;
         bool empty = false;
@@ -83,7 +83,7 @@ private:
     const SequenceAutomaton& a_;
     std::vector<Cell> cells_;
     // Keys point into the automaton's labels: alive while it is read.
-    std::map<std::vector<const Descr*>, SharedDescr> by_labels_;
+    std::map<std::vector<const Descr*>, std::optional<SharedDescr>> by_labels_;
 };
 
 // The states from which no accepting state can be reached along any
@@ -110,8 +110,8 @@ std::vector<std::uint8_t> hopeless_states(const SequenceAutomaton& a) {
 }
 
 struct LabelMeet {
-    SharedDescr label;   // empty: the meet failed
-    bool empty = false;  // proved empty
+    std::optional<SharedDescr> label;  // none: the meet failed
+    bool empty = false;                // proved empty
 };
 
 std::uint64_t pair_key(std::uint32_t i, std::uint32_t j) { return (std::uint64_t{i} << 32) | j; }
@@ -182,15 +182,15 @@ private:
         const LabelMeet& m = meets_.get({x, y}, [&] {
             LabelMeet met;
             met.label = meet_shared_descrs(x, y);
-            if (met.label) met.empty = descr_verdict(*met.label) == ir::Emptiness::Empty;
+            if (met.label) met.empty = descr_verdict(**met.label) == ir::Emptiness::Empty;
             return met;
         });
         return m.label ? &m : nullptr;
     }
 
     bool expand(std::uint32_t i, std::uint32_t j) {
-        const SharedDescr ri = ra_.of(i);
-        const SharedDescr rj = rb_.of(j);
+        const std::optional<SharedDescr> ri = ra_.of(i);
+        const std::optional<SharedDescr> rj = rb_.of(j);
         if (!ri || !rj) return false;
         const bool e = ra_.proved_empty(i) || rb_.proved_empty(j);
         State transitions;
@@ -200,10 +200,10 @@ private:
                 if (!ta.label && !tb.label) {
                     if (e) continue;
                 } else {
-                    const LabelMeet* m = pair_label(ta.label ? ta.label : ri, tb.label ? tb.label : rj);
+                    const LabelMeet* m = pair_label(ta.label ? ta.label : *ri, tb.label ? tb.label : *rj);
                     if (!m) return false;
                     if (m->empty) continue;
-                    label = m->label;
+                    label = *m->label;
                 }
                 const auto t = target(ta.target, tb.target);
                 if (!t) return false;

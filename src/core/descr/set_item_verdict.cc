@@ -74,8 +74,9 @@ bool distinct_groups(const std::vector<Witnesses>& ws, std::size_t i, std::array
 bool one_element_outside_all(const SetItem& item) {
     SharedDescr all = item.not_within.front();
     for (std::size_t i = 1; i < item.not_within.size(); ++i) {
-        all = join_shared_descrs(all, item.not_within[i]);
-        if (!all) return false;
+        auto joined = join_shared_descrs(all, item.not_within[i]);
+        if (!joined) return false;
+        all = std::move(*joined);
     }
     return shared_descr_subset(item.element, all) == ir::Decision::NotSubset;
 }

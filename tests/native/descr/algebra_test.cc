@@ -66,10 +66,12 @@ TEST(ReferenceEvaluator, SharedMeetsAgreeWithTheirDescriptors) {
     for (int round = 0; round < 100; ++round) {
         const SharedDescr a = SharedDescr::make(random_flat_descr(rng));
         const SharedDescr b = SharedDescr::make(random_flat_descr(rng));
-        const SharedDescr met = meet_shared_descrs(a, b);
-        const SharedDescr joined = join_shared_descrs(a, b);
-        ASSERT_TRUE(met);
-        ASSERT_TRUE(joined);
+        const auto met_or_none = meet_shared_descrs(a, b);
+        const auto joined_or_none = join_shared_descrs(a, b);
+        ASSERT_TRUE(met_or_none);
+        ASSERT_TRUE(joined_or_none);
+        const SharedDescr met = *met_or_none;
+        const SharedDescr joined = *joined_or_none;
         for (const Value& v : values) {
             ASSERT_EQ(contains(*met, v), contains(*a, v) && contains(*b, v)) << v.name;
             ASSERT_EQ(contains(*joined, v), contains(*a, v) || contains(*b, v)) << v.name;

@@ -159,8 +159,8 @@ TEST(Combine, ModuliBeyondTheCapFailTheWholeCall) {
 TEST(Combine, SharedDescriptorsMetWithThemselvesAreTheSameObject) {
     const SharedDescr a = SharedDescr::make(with_slot(2, {line(int_set_singleton(1))}));
     WorkWindow window(0);
-    EXPECT_TRUE(meet_shared_descrs(a, a).same(a));
-    EXPECT_TRUE(join_shared_descrs(a, a).same(a));
+    EXPECT_TRUE(meet_shared_descrs(a, a)->same(a));
+    EXPECT_TRUE(join_shared_descrs(a, a)->same(a));
     const SharedDescr copy = SharedDescr::make(*a);
     EXPECT_FALSE(meet_shared_descrs(a, copy)) << "equal contents are met in full";
     const auto absent = meet_optional_shared(SharedDescr(), SharedDescr());

@@ -501,7 +501,7 @@ std::vector<std::uint32_t> reference_classes(const SequenceAutomaton& a) {
                 else if (!it->label || !t.label)
                     it->label = SharedDescr();
                 else
-                    it->label = join_shared_descrs(it->label, t.label);
+                    it->label = join_shared_descrs(it->label, t.label).value_or(SharedDescr());
             }
             std::stable_sort(sig.begin(), sig.end(), [](const Transition& x, const Transition& y) {
                 if (x.target != y.target) return x.target < y.target;
