@@ -97,14 +97,6 @@ bool AssumptionStack::holds(const Node& left, const Node& right) const {
 
 namespace {
 
-enum class Outcome : std::uint8_t { Holds, Refute, Undecided };
-
-Outcome result_of(Decision d) {
-    if (d == Decision::Subset) return Outcome::Holds;
-    if (d == Decision::NotSubset) return Outcome::Refute;
-    return Outcome::Undecided;
-}
-
 // Kinds some of whose values lie outside every value of builtin kind k:
 // every other kind (int: but bool); for a container kind the scalar kinds.
 KindMask outside_kind(Kind k) {
@@ -159,7 +151,7 @@ Decision subset_iff_empty(Emptiness left) {
 }
 
 // Both sides literal lists.  None when the phase hands on.
-[[gnu::noinline]] std::optional<Outcome> literal_phase(const Node& left, const Node& right, DecisionContext& ctx) {
+[[gnu::noinline]] std::optional<Decision> literal_phase(const Node& left, const Node& right, DecisionContext& ctx) {
     const bool left_listable = left.kind == NodeKind::Literal || left.kind == NodeKind::Union;
     const bool right_listable = right.kind == NodeKind::Literal || right.kind == NodeKind::Union;
     if (!left_listable || !right_listable) return std::nullopt;
@@ -179,53 +171,53 @@ Decision subset_iff_empty(Emptiness left) {
             continue;
         }
         const std::uint64_t one[1] = {i};
-        if (ctx.oracle.literal_sets_disjoint(one, *rights) == Answer::Yes) return Outcome::Refute;
+        if (ctx.oracle.literal_sets_disjoint(one, *rights) == Answer::Yes) return Decision::NotSubset;
         return std::nullopt;
     }
-    if (all_found) return Outcome::Holds;
+    if (all_found) return Decision::Subset;
     return std::nullopt;
 }
 
 // A union on the left holds when every member does.
-[[gnu::noinline]] Outcome left_union(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
+[[gnu::noinline]] Decision left_union(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
     bool undecided = false;
     for (const Node& m : ir::as_span(left.members())) {
         const Decision d = decide_subset(m, right, ctx, stack);
-        if (d == Decision::NotSubset) return Outcome::Refute;
+        if (d == Decision::NotSubset) return Decision::NotSubset;
         if (d == Decision::Undecided) undecided = true;
     }
-    return undecided ? Outcome::Undecided : Outcome::Holds;
+    return undecided ? Decision::Undecided : Decision::Subset;
 }
 
 // An intersection on the right holds when every member does.
-[[gnu::noinline]] Outcome right_intersection(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
+[[gnu::noinline]] Decision right_intersection(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
     bool undecided = false;
     for (const Node& m : ir::as_span(right.members())) {
         const Decision d = decide_subset(left, m, ctx, stack);
-        if (d == Decision::NotSubset) return Outcome::Refute;
+        if (d == Decision::NotSubset) return Decision::NotSubset;
         if (d == Decision::Undecided) undecided = true;
     }
-    return undecided ? Outcome::Undecided : Outcome::Holds;
+    return undecided ? Decision::Undecided : Decision::Subset;
 }
 
 // A back edge on the right replaced by its definition, the pair assumed
 // meanwhile.
-Outcome expand_right_back_edge(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
-    if (right.definition() >= ctx.definitions.size()) return Outcome::Undecided;
+Decision expand_right_back_edge(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
+    if (right.definition() >= ctx.definitions.size()) return Decision::Undecided;
     stack.push(left, right);
     const Decision d = decide_subset(left, ctx.definitions[right.definition()], ctx, stack);
     stack.pop();
-    return result_of(d);
+    return d;
 }
 
 // An intersection on the left.
-[[gnu::noinline]] Outcome left_intersection(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
+[[gnu::noinline]] Decision left_intersection(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
     std::span<const Node> members = ir::as_span(left.members());
     for (const Node& m : members)
-        if (decide_subset(m, right, ctx, stack) == Decision::Subset) return Outcome::Holds;
+        if (decide_subset(m, right, ctx, stack) == Decision::Subset) return Decision::Subset;
     if (right.kind == NodeKind::Union)
         for (const Node& m : ir::as_span(right.members()))
-            if (decide_subset(left, m, ctx, stack) == Decision::Subset) return Outcome::Holds;
+            if (decide_subset(left, m, ctx, stack) == Decision::Subset) return Decision::Subset;
     // A class spelled with its attributes: the class decides.
     if (members.size() == 2) {
         const Node* cls = nullptr;
@@ -237,26 +229,29 @@ Outcome expand_right_back_edge(const Node& left, const Node& right, DecisionCont
         if (cls && fields) {
             if (right.kind == NodeKind::Instance) {
                 const Node instance = Node::instance(cls->pool_index());
-                if (ctx.oracle.leaf_relation(instance, right) == Answer::No) return Outcome::Refute;
+                if (ctx.oracle.leaf_relation(instance, right) == Answer::No) return Decision::NotSubset;
             }
-            if (class_disjoint_from_kinds(right, cls->pool_index(), ctx)) return Outcome::Refute;
+            if (class_disjoint_from_kinds(right, cls->pool_index(), ctx)) return Decision::NotSubset;
         }
     }
     // A recursive right side: its definition may be a union whose members
     // the intersection meets one by one, as the rules above cannot see.
     if (right.kind == NodeKind::BackEdge) return expand_right_back_edge(left, right, ctx, stack);
-    return result_of(decide_subset_by_kind(left, right, ctx, stack));
+    return decide_subset_by_kind(left, right, ctx, stack);
 }
 
 // A union on the right, when some member refuted L: narrowed to the
 // members that can meet L.
-// `pass` 0 uses the structural miss test, 1 the meet test.
-[[gnu::noinline]] std::optional<Outcome> narrow_right_union(const Node& left, std::span<const Node> members, int pass,
+// How a member is shown to miss L: by structure alone, or by an empty meet.
+enum class MissTest : std::uint8_t { Structural, Meet };
+
+// `test` says how a member is shown to miss L.
+[[gnu::noinline]] std::optional<Decision> narrow_right_union(const Node& left, std::span<const Node> members, MissTest test,
                                           DecisionContext& ctx, AssumptionStack& stack) {
     std::vector<bool> misses(members.size());
     bool any_miss = false;
     for (std::size_t i = 0; i < members.size(); ++i) {
-        misses[i] = pass == 0 ? nodes_disjoint(left, members[i], ctx.oracle) : meet_is_empty(left, members[i], ctx);
+        misses[i] = test == MissTest::Structural ? nodes_disjoint(left, members[i], ctx.oracle) : meet_is_empty(left, members[i], ctx);
         any_miss = any_miss || misses[i];
     }
     if (!any_miss) return std::nullopt;
@@ -274,20 +269,19 @@ Outcome expand_right_back_edge(const Node& left, const Node& right, DecisionCont
         narrowed.nodes = std::make_shared<const std::vector<Node>>(std::move(kept));
         d = decide_subset(left, narrowed, ctx, stack);
     }
-    if (d == Decision::Subset) return Outcome::Holds;
-    if (d == Decision::NotSubset) return Outcome::Refute;
-    return std::nullopt;
+    if (d == Decision::Undecided) return std::nullopt;
+    return d;
 }
 
 // A union on the right (L neither a union nor an intersection).
-[[gnu::noinline]] Outcome right_union(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
+[[gnu::noinline]] Decision right_union(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
     std::span<const Node> members = ir::as_span(right.members());
     for (const Node& m : members)
-        if (ir::node_eq(m, left)) return Outcome::Holds;
+        if (ir::node_eq(m, left)) return Decision::Subset;
     bool some_refuted = false;
     for (const Node& m : members) {
         const Decision d = decide_subset(left, m, ctx, stack);
-        if (d == Decision::Subset) return Outcome::Holds;
+        if (d == Decision::Subset) return Decision::Subset;
         some_refuted = some_refuted || d == Decision::NotSubset;
     }
     // A fixed-length sequence against the fixed-length alternatives of its
@@ -299,58 +293,57 @@ Outcome expand_right_back_edge(const Node& left, const Node& right, DecisionCont
                 ir::as_span(m.prefix()).size() == items->size())
                 alternatives.emplace_back(ir::as_span(m.prefix()).begin(), ir::as_span(m.prefix()).end());
         if (!alternatives.empty() && decide_fixed_sequence_in_union(*items, alternatives, ctx, stack))
-            return Outcome::Holds;
+            return Decision::Subset;
     }
     if (some_refuted)
-        for (int pass = 0; pass < 2; ++pass)
-            if (std::optional<Outcome> o = narrow_right_union(left, members, pass, ctx, stack)) return *o;
+        for (MissTest test : {MissTest::Structural, MissTest::Meet})
+            if (std::optional<Decision> o = narrow_right_union(left, members, test, ctx, stack)) return *o;
     const Decision d = decide_subset_unfold_left(left, right, ctx, stack);
-    if (d == Decision::Subset) return Outcome::Holds;
-    if (left.kind == NodeKind::Instance && ctx.oracle.leaf_relation(left, right) == Answer::Yes) return Outcome::Holds;
-    if (d == Decision::NotSubset) return Outcome::Refute;
-    return result_of(decide_subset_by_kind(left, right, ctx, stack));
+    if (d == Decision::Subset) return Decision::Subset;
+    if (left.kind == NodeKind::Instance && ctx.oracle.leaf_relation(left, right) == Answer::Yes) return Decision::Subset;
+    if (d == Decision::NotSubset) return Decision::NotSubset;
+    return decide_subset_by_kind(left, right, ctx, stack);
 }
 
 // The rules by the kind of the right side.
-[[gnu::noinline]] Outcome by_right_kind(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
+[[gnu::noinline]] Decision by_right_kind(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
     switch (right.kind) {
         case NodeKind::Sequence:
             if (left.kind != NodeKind::Sequence) break;
-            if (left.flavour() == right.flavour()) return result_of(decide_subset_sequences(left, right, ctx, stack));
-            return result_of(decide_subset_by_kind(left, right, ctx, stack));
+            if (left.flavour() == right.flavour()) return decide_subset_sequences(left, right, ctx, stack);
+            return decide_subset_by_kind(left, right, ctx, stack);
         case NodeKind::Set:
             if (left.kind != NodeKind::Set) break;
             if (left.flavour() == right.flavour() && left.element() && right.element())
-                return result_of(decide_subset(*left.element(), *right.element(), ctx, stack));
-            return result_of(decide_subset_by_kind(left, right, ctx, stack));
+                return decide_subset(*left.element(), *right.element(), ctx, stack);
+            return decide_subset_by_kind(left, right, ctx, stack);
         case NodeKind::Mapping:
             if (left.kind != NodeKind::Mapping) break;
-            return result_of(decide_subset_mappings(left, right, ctx, stack));
+            return decide_subset_mappings(left, right, ctx, stack);
         case NodeKind::Object:
             if (left.kind != NodeKind::Object) break;
-            return result_of(
-                decide_subset_fields(ir::as_span(left.entries), ir::as_span(right.entries), ctx, stack));
+            return decide_subset_fields(ir::as_span(left.entries), ir::as_span(right.entries), ctx, stack);
         case NodeKind::Complement: {
-            if (!right.inner()) return Outcome::Undecided;
+            if (!right.inner()) return Decision::Undecided;
             const Node& x = *right.inner();
             if (left.kind == NodeKind::Complement && left.inner())
-                return result_of(decide_subset(x, *left.inner(), ctx, stack));
-            if (meet_is_empty(left, x, ctx)) return Outcome::Holds;
-            if (decide_subset(left, x, ctx, stack) != Decision::Subset) return Outcome::Undecided;
+                return decide_subset(x, *left.inner(), ctx, stack);
+            if (meet_is_empty(left, x, ctx)) return Decision::Subset;
+            if (decide_subset(left, x, ctx, stack) != Decision::Subset) return Decision::Undecided;
             // L lies inside X: it is inside the complement only when empty.
-            return result_of(subset_iff_empty(decide_inhabited_fresh(left, ctx)));
+            return subset_iff_empty(decide_inhabited_fresh(left, ctx));
         }
         case NodeKind::Refined:
             // Texts of a length the right side's bounds exclude.
             if (left.kind == NodeKind::Refined && left.inner()
                     ? text_length_outside(*left.inner(), ir::as_span(left.constraints), ir::as_span(right.constraints))
                     : text_length_outside(left, {}, ir::as_span(right.constraints)))
-                return Outcome::Refute;
+                return Decision::NotSubset;
             if (left.kind != NodeKind::Refined || !left.inner() || !right.inner()) break;
             if (decide_subset_refined(*left.inner(), ir::as_span(left.constraints), *right.inner(),
                                       ir::as_span(right.constraints), ctx, stack) == Decision::Subset)
-                return Outcome::Holds;
-            return result_of(decide_subset_by_kind(left, right, ctx, stack));
+                return Decision::Subset;
+            return decide_subset_by_kind(left, right, ctx, stack);
         case NodeKind::BackEdge:
             return expand_right_back_edge(left, right, ctx, stack);
         default:
@@ -358,29 +351,29 @@ Outcome expand_right_back_edge(const Node& left, const Node& right, DecisionCont
     }
     if (left.kind == NodeKind::Refined && left.inner() &&
         decide_subset(*left.inner(), right, ctx, stack) == Decision::Subset)
-        return Outcome::Holds;
-    return result_of(decide_subset_by_kind(left, right, ctx, stack));
+        return Decision::Subset;
+    return decide_subset_by_kind(left, right, ctx, stack);
 }
 
-[[gnu::noinline]] Outcome subset_phases(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
+[[gnu::noinline]] Decision subset_phases(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
     const std::optional<KindMask> right_kinds = ir::whole_kinds(right);
     if (right_kinds) {
         if (const std::optional<KindMask> left_kinds = ir::whole_kinds(left))
-            return left_kinds->intersects(~*right_kinds) ? Outcome::Refute : Outcome::Holds;
+            return left_kinds->intersects(~*right_kinds) ? Decision::NotSubset : Decision::Subset;
     }
-    if (ir::node_eq(left, right)) return Outcome::Holds;
-    if (stack.holds(left, right)) return Outcome::Holds;
-    if (std::optional<Outcome> o = literal_phase(left, right, ctx)) return *o;
-    if (right_kinds == kAllKinds) return Outcome::Holds;
+    if (ir::node_eq(left, right)) return Decision::Subset;
+    if (stack.holds(left, right)) return Decision::Subset;
+    if (std::optional<Decision> o = literal_phase(left, right, ctx)) return *o;
+    if (right_kinds == kAllKinds) return Decision::Subset;
     if (left.kind == NodeKind::Union) return left_union(left, right, ctx, stack);
     if (right.kind == NodeKind::Intersection) return right_intersection(left, right, ctx, stack);
     if (left.kind == NodeKind::Intersection) return left_intersection(left, right, ctx, stack);
     if (right.kind == NodeKind::Union) return right_union(left, right, ctx, stack);
     if (left.kind == NodeKind::Refined && left.inner() && ir::as_span(left.constraints).empty())
-        return result_of(decide_subset(*left.inner(), right, ctx, stack));
+        return decide_subset(*left.inner(), right, ctx, stack);
     if (right.kind == NodeKind::Refined && right.inner() && ir::as_span(right.constraints).empty())
-        return result_of(decide_subset(left, *right.inner(), ctx, stack));
-    if (left.kind == NodeKind::BackEdge) return result_of(decide_subset_unfold_left(left, right, ctx, stack));
+        return decide_subset(left, *right.inner(), ctx, stack);
+    if (left.kind == NodeKind::BackEdge) return decide_subset_unfold_left(left, right, ctx, stack);
     return by_right_kind(left, right, ctx, stack);
 }
 
@@ -392,10 +385,11 @@ Decision decide_subset(const Node& left, const Node& right, DecisionContext& ctx
     if (&left == &right) return Decision::Subset;
     NestingLevel level;
     if (!level.entered() || !ctx.budget.take()) return Decision::Undecided;
+    // A refutation by the phases still asks that the left side be inhabited.
     switch (subset_phases(left, right, ctx, stack)) {
-        case Outcome::Holds: return Decision::Subset;
-        case Outcome::Refute: return refutation_check(left, ctx);
-        case Outcome::Undecided: break;
+        case Decision::Subset: return Decision::Subset;
+        case Decision::NotSubset: return refutation_check(left, ctx);
+        case Decision::Undecided: break;
     }
     return undecided_fallback(left, right, ctx);
 }

@@ -9,10 +9,10 @@
 // fixed-length alternatives (split position by position).
 //
 // Invariants:
-//   * A 1 from these rules names a concrete shape of left value outside the
-//     right side (a missing required key, an extra length, a part outside
-//     its counterpart); `decide_subset` still checks that the left side is
-//     inhabited before it answers 1.
+//   * A "not_subset" from these rules names a concrete shape of left value
+//     outside the right side (a missing required key, an extra length, a
+//     part outside its counterpart); `decide_subset` still checks that the
+//     left side is inhabited before it answers "not_subset".
 //   * A key of a left record that the right record does not declare must be
 //     admitted, with its value, by some right clause: validation accepts
 //     the pair through any clause, so the value is tested against the union
@@ -55,8 +55,9 @@ using ir::RecordEntry;
 
 namespace {
 
-// Asks `decide_subset`, reusing the previous answer (0 or 2) when the pair
-// is equal to the previous pair.
+// Asks `decide_subset`, reusing the previous answer ("subset" or
+// "undecided", never a refutation) when the pair is equal to the previous
+// pair.
 class PairMemo {
 public:
     PairMemo(DecisionContext& ctx, AssumptionStack& stack) : ctx_(ctx), stack_(stack) {}
