@@ -120,14 +120,14 @@ bool lengths_contradict(std::span<const Constraint> cs) {
 // says the values are bools or ints, so an interval without an integer is
 // empty too.
 bool bounds_contradict(const FoldedBounds& b, bool integral, Oracle& oracle) {
-    if (b.lower_state == FoldedBounds::kAbsent || b.upper_state == FoldedBounds::kAbsent) return false;
+    if (b.lower_state == BoundState::Absent || b.upper_state == BoundState::Absent) return false;
     const Order c = oracle.compare(b.lower, b.upper);
     if (c == Order::Greater) return true;
     const bool some_exclusive =
-        b.lower_state == FoldedBounds::kExclusive || b.upper_state == FoldedBounds::kExclusive;
+        b.lower_state == BoundState::Exclusive || b.upper_state == BoundState::Exclusive;
     if (c == Order::Equal) return some_exclusive;
-    return integral && oracle.integer_interval_empty(b.lower, b.lower_state == FoldedBounds::kExclusive, b.upper,
-                                                     b.upper_state == FoldedBounds::kExclusive) == Answer::Yes;
+    return integral && oracle.integer_interval_empty(b.lower, b.lower_state == BoundState::Exclusive, b.upper,
+                                                     b.upper_state == BoundState::Exclusive) == Answer::Yes;
 }
 
 // The node's builtin kind is bool or int (a literal counts as kindless).
@@ -356,13 +356,13 @@ Emptiness decide_refined_inhabited(const Node& inner, std::span<const Constraint
                 c.kind != ConstraintKind::Lt)
                 return Emptiness::Undecided;
         if (!bounds.all_answered) return Emptiness::Undecided;
-        const bool has_lower = bounds.lower_state != FoldedBounds::kAbsent;
-        const bool has_upper = bounds.upper_state != FoldedBounds::kAbsent;
+        const bool has_lower = bounds.lower_state != BoundState::Absent;
+        const bool has_upper = bounds.upper_state != BoundState::Absent;
         if (!has_lower && !has_upper) return Emptiness::Inhabited;
         Answer answer;
         if (has_lower && has_upper) {
-            answer = ctx.oracle.integer_interval_empty(bounds.lower, bounds.lower_state == FoldedBounds::kExclusive,
-                                                       bounds.upper, bounds.upper_state == FoldedBounds::kExclusive);
+            answer = ctx.oracle.integer_interval_empty(bounds.lower, bounds.lower_state == BoundState::Exclusive,
+                                                       bounds.upper, bounds.upper_state == BoundState::Exclusive);
         } else {
             // One bound: an integer at that bound shows the open side has
             // integers too.
@@ -400,21 +400,21 @@ FoldedBounds fold_bounds(std::span<const Constraint> constraints, Oracle& oracle
         if (!lower && !upper) continue;
         const bool exclusive = c.kind == ConstraintKind::Gt || c.kind == ConstraintKind::Lt;
         std::uint64_t& index = lower ? b.lower : b.upper;
-        std::uint8_t& state = lower ? b.lower_state : b.upper_state;
-        if (state == FoldedBounds::kAbsent) {
+        BoundState& state = lower ? b.lower_state : b.upper_state;
+        if (state == BoundState::Absent) {
             index = c.value;
-            state = exclusive ? FoldedBounds::kExclusive : FoldedBounds::kInclusive;
+            state = exclusive ? BoundState::Exclusive : BoundState::Inclusive;
             continue;
         }
         const Order order = oracle.compare(c.value, index);
         if (order == Order::Declined) {
             b.all_answered = false;
         } else if (order == Order::Equal) {
-            if (exclusive) state = FoldedBounds::kExclusive;
+            if (exclusive) state = BoundState::Exclusive;
         } else if ((order == Order::Greater) == lower) {
             // Greater for a lower bound, smaller for an upper one: tighter.
             index = c.value;
-            state = exclusive ? FoldedBounds::kExclusive : FoldedBounds::kInclusive;
+            state = exclusive ? BoundState::Exclusive : BoundState::Inclusive;
         }
     }
     return b;

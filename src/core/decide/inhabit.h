@@ -43,19 +43,18 @@ Emptiness decide_inhabited_fresh(const ir::Node& node, DecisionContext& ctx);
 Emptiness decide_refined_inhabited(const ir::Node& inner, std::span<const ir::Constraint> constraints,
                                   DecisionContext& ctx, RecursionPath& path);
 
-// The tightest numeric bounds of a constraint list.  A state is 0
-// inclusive, 1 exclusive, 2 no bound.  `all_answered` is false when some
-// comparison made while folding was declined (the bound kept then is one of
-// the bounds, not necessarily the tightest).
-struct FoldedBounds {
-    static constexpr std::uint8_t kInclusive = 0;
-    static constexpr std::uint8_t kExclusive = 1;
-    static constexpr std::uint8_t kAbsent = 2;
+// How one end of folded bounds holds: the bound value included, excluded,
+// or no bound at all.
+enum class BoundState : std::uint8_t { Inclusive, Exclusive, Absent };
 
+// The tightest numeric bounds of a constraint list.  `all_answered` is
+// false when some comparison made while folding was declined (the bound
+// kept then is one of the bounds, not necessarily the tightest).
+struct FoldedBounds {
     std::uint64_t lower = 0;
-    std::uint8_t lower_state = kAbsent;
+    BoundState lower_state = BoundState::Absent;
     std::uint64_t upper = 0;
-    std::uint8_t upper_state = kAbsent;
+    BoundState upper_state = BoundState::Absent;
     bool all_answered = true;
 };
 FoldedBounds fold_bounds(std::span<const ir::Constraint> constraints, Oracle& oracle);

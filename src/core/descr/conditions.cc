@@ -60,14 +60,14 @@ bool fixed_attributes(const Condition& c, std::optional<KindCode> slot) {
 
 }  // namespace
 
-Satisfiability condition_satisfiability(const Condition& c, std::optional<KindCode> slot) {
+ir::Emptiness condition_verdict(const Condition& c, std::optional<KindCode> slot) {
     if (excludes_an_ancestor(c) || incompatible_bases(c) || exact_type_beside_a_class(c))
-        return Satisfiability::Unsatisfiable;
+        return ir::Emptiness::Empty;
     bool possible = c.classes.size() > 1;
     for (const AttributeEntry& a : c.attributes) {
         if (a.requirement.optional != 0 || !a.requirement.value) continue;
         const ir::Emptiness e = descr_verdict(*a.requirement.value);
-        if (e == ir::Emptiness::Empty) return Satisfiability::Unsatisfiable;
+        if (e == ir::Emptiness::Empty) return ir::Emptiness::Empty;
         if (e == ir::Emptiness::Undecided) possible = true;
     }
     if (slot) {
@@ -75,7 +75,7 @@ Satisfiability condition_satisfiability(const Condition& c, std::optional<KindCo
             if (r.builtin_kind != *slot) possible = true;
         if (!c.attributes.empty() && fixed_attributes(c, slot)) possible = true;
     }
-    return possible ? Satisfiability::Possible : Satisfiability::Known;
+    return possible ? ir::Emptiness::Undecided : ir::Emptiness::Inhabited;
 }
 
 std::optional<std::vector<Condition>> prune_conditions(std::vector<Condition> conditions) {
@@ -99,7 +99,7 @@ std::optional<std::vector<Condition>> prune_conditions(std::vector<Condition> co
                 });
             });
         }
-        if (condition_satisfiability(c) == Satisfiability::Unsatisfiable) continue;
+        if (condition_verdict(c) == ir::Emptiness::Empty) continue;
         const bool duplicate =
             std::any_of(kept.begin(), kept.end(), [&](const Condition& k) { return condition_equal(k, c); });
         if (duplicate) continue;

@@ -30,14 +30,15 @@
 #include <vector>
 
 #include "core/descr/descr.h"
+#include "core/ir/answers.h"
 
 namespace tessaron::descr {
 
-enum class Satisfiability : std::uint8_t { Unsatisfiable, Known, Possible };
-
+// Whether the condition can hold: empty when proved unsatisfiable,
+// inhabited when known satisfiable, undecided when possibly satisfiable.
 // `slot`: the kind code of the slot the condition is asked for, or none
 // when only a proof of unsatisfiability matters.
-Satisfiability condition_satisfiability(const Condition& c, std::optional<KindCode> slot = std::nullopt);
+ir::Emptiness condition_verdict(const Condition& c, std::optional<KindCode> slot = std::nullopt);
 
 // Simplified (optional requirements without value dropped, implied classes
 // dropped), unsatisfiable and duplicate conditions dropped, sorted by

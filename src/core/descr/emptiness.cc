@@ -30,13 +30,13 @@ ir::Emptiness condition_list_verdict(const ConditionList& list, std::optional<Ki
     if (!conditions) return Emptiness::Undecided;
     Emptiness verdict = Emptiness::Empty;
     for (const Condition& c : *conditions) {
-        switch (condition_satisfiability(c, slot)) {
-            case Satisfiability::Unsatisfiable: break;
-            case Satisfiability::Known:
+        switch (condition_verdict(c, slot)) {
+            case ir::Emptiness::Empty: break;
+            case ir::Emptiness::Inhabited:
                 if (slot) return Emptiness::Inhabited;
                 verdict = Emptiness::Undecided;
                 break;
-            case Satisfiability::Possible: verdict = Emptiness::Undecided; break;
+            case ir::Emptiness::Undecided: verdict = Emptiness::Undecided; break;
         }
         // Without a slot only a proof of emptiness matters: one condition
         // that may hold settles it.

@@ -146,9 +146,9 @@ TEST(Inhabitation, FoldBoundsKeepsTheTightestAndNotesDeclines) {
                                         bound(ConstraintKind::Lt, kTen)};
     const FoldedBounds b = fold_bounds(cs, oracle);
     EXPECT_EQ(b.lower, kFive);
-    EXPECT_EQ(b.lower_state, FoldedBounds::kExclusive);
+    EXPECT_EQ(b.lower_state, BoundState::Exclusive);
     EXPECT_EQ(b.upper, kTen);
-    EXPECT_EQ(b.upper_state, FoldedBounds::kExclusive);
+    EXPECT_EQ(b.upper_state, BoundState::Exclusive);
     EXPECT_TRUE(b.all_answered);
 
     const FoldedBounds d = fold_bounds(std::vector<Constraint>{bound(ConstraintKind::Ge, kThree),

@@ -221,34 +221,34 @@ TEST(Conditions, WhatProvesOneUnsatisfiableAndWhatOnlyMayHold) {
         const char* name;
         Condition condition;
         std::optional<KindCode> slot;
-        Satisfiability expected;
+        ir::Emptiness expected;
     };
     const Case cases[] = {
-        {"nothing asked", Condition{}, kOtherCode, Satisfiability::Known},
-        {"a class", requiring({cls_A()}), kOtherCode, Satisfiability::Known},
-        {"a subclass excluding its base", requiring({cls_B()}, {cls_A()}), std::nullopt, Satisfiability::Unsatisfiable},
-        {"a base excluding a subclass", requiring({cls_A()}, {cls_B()}), kOtherCode, Satisfiability::Known},
-        {"int and str subclasses", requiring({cls_I(), cls_S()}), std::nullopt, Satisfiability::Unsatisfiable},
-        {"int subclass and its subclass", requiring({cls_I(), cls_IA()}), 2, Satisfiability::Possible},
-        {"two plain classes", requiring({cls_A(), record(7, {7}, 0, kOtherCode)}), kOtherCode, Satisfiability::Possible},
-        {"exact int beside a plain class", requiring({exact_type_record(2), cls_A()}), std::nullopt, Satisfiability::Unsatisfiable},
-        {"exact int beside an int subclass", requiring({exact_type_record(2), cls_I()}), std::nullopt, Satisfiability::Unsatisfiable},
-        {"exact int alone", requiring({exact_type_record(2)}), 2, Satisfiability::Known},
-        {"exact int excluded", requiring({cls_I()}, {exact_type_record(2)}), 2, Satisfiability::Known},
-        {"a required empty attribute", attribute("a", nothing, false), std::nullopt, Satisfiability::Unsatisfiable},
-        {"an optional empty attribute: missing", attribute("a", nothing, true), kOtherCode, Satisfiability::Known},
-        {"an undecided attribute", attribute("a", undecided, false), kOtherCode, Satisfiability::Possible},
-        {"a plain class in the int slot", requiring({cls_A()}), 2, Satisfiability::Possible},
-        {"an int subclass in the int slot", requiring({cls_I()}), 2, Satisfiability::Known},
-        {"a plain class in the None slot", requiring({cls_A()}), 0, Satisfiability::Possible},
-        {"an attribute of None", has("a"), 0, Satisfiability::Possible},
-        {"an attribute of a bool", has("a"), 1, Satisfiability::Possible},
-        {"an attribute of an int", has("a"), 2, Satisfiability::Known},
+        {"nothing asked", Condition{}, kOtherCode, ir::Emptiness::Inhabited},
+        {"a class", requiring({cls_A()}), kOtherCode, ir::Emptiness::Inhabited},
+        {"a subclass excluding its base", requiring({cls_B()}, {cls_A()}), std::nullopt, ir::Emptiness::Empty},
+        {"a base excluding a subclass", requiring({cls_A()}, {cls_B()}), kOtherCode, ir::Emptiness::Inhabited},
+        {"int and str subclasses", requiring({cls_I(), cls_S()}), std::nullopt, ir::Emptiness::Empty},
+        {"int subclass and its subclass", requiring({cls_I(), cls_IA()}), 2, ir::Emptiness::Undecided},
+        {"two plain classes", requiring({cls_A(), record(7, {7}, 0, kOtherCode)}), kOtherCode, ir::Emptiness::Undecided},
+        {"exact int beside a plain class", requiring({exact_type_record(2), cls_A()}), std::nullopt, ir::Emptiness::Empty},
+        {"exact int beside an int subclass", requiring({exact_type_record(2), cls_I()}), std::nullopt, ir::Emptiness::Empty},
+        {"exact int alone", requiring({exact_type_record(2)}), 2, ir::Emptiness::Inhabited},
+        {"exact int excluded", requiring({cls_I()}, {exact_type_record(2)}), 2, ir::Emptiness::Inhabited},
+        {"a required empty attribute", attribute("a", nothing, false), std::nullopt, ir::Emptiness::Empty},
+        {"an optional empty attribute: missing", attribute("a", nothing, true), kOtherCode, ir::Emptiness::Inhabited},
+        {"an undecided attribute", attribute("a", undecided, false), kOtherCode, ir::Emptiness::Undecided},
+        {"a plain class in the int slot", requiring({cls_A()}), 2, ir::Emptiness::Undecided},
+        {"an int subclass in the int slot", requiring({cls_I()}), 2, ir::Emptiness::Inhabited},
+        {"a plain class in the None slot", requiring({cls_A()}), 0, ir::Emptiness::Undecided},
+        {"an attribute of None", has("a"), 0, ir::Emptiness::Undecided},
+        {"an attribute of a bool", has("a"), 1, ir::Emptiness::Undecided},
+        {"an attribute of an int", has("a"), 2, ir::Emptiness::Inhabited},
     };
-    for (const Case& c : cases) EXPECT_EQ(condition_satisfiability(c.condition, c.slot), c.expected) << c.name;
+    for (const Case& c : cases) EXPECT_EQ(condition_verdict(c.condition, c.slot), c.expected) << c.name;
     Condition exact_with_attribute = has("a");
     exact_with_attribute.classes.push_back(exact_type_record(4));
-    EXPECT_EQ(condition_satisfiability(exact_with_attribute, 4), Satisfiability::Possible)
+    EXPECT_EQ(condition_verdict(exact_with_attribute, 4), ir::Emptiness::Undecided)
         << "an exact str has no attributes of its own";
 }
 
