@@ -41,12 +41,12 @@
 // contrapositive, its route meets the same sides, and its fallback is the
 // relation's last step.
 //
-// The descriptor route converts the left side (polarity 0: a superset of
-// its values when recursion is cut or a part is inexact); an empty left
+// The descriptor route converts the left side (Polarity::Above: a superset
+// of its values when recursion is cut or a part is bounded); an empty left
 // descriptor proves the inclusion without looking at the right side.
-// Otherwise the right side is converted with polarity 1 (a subset of its
-// values), complemented, met with the left one, and the meet tested for
-// emptiness.  An inhabited meet of a bound (an inexact side) refutes
+// Otherwise the right side is converted with Polarity::Below (a subset of
+// its values), complemented, met with the left one, and the meet tested
+// for emptiness.  An inhabited meet of a bound (a bounded side) refutes
 // nothing: the values found may be the bound's alone.
 //
 // Invariants: an answer other than undecided rests on a proof of one of the
@@ -212,11 +212,11 @@ Emptiness emptiness_by_inclusion(const ir::Node& node, Oracle& oracle, std::span
 
 RouteOutcome run_descriptor_route(const ir::Node& left, const ir::Node& right, Oracle& oracle,
                                   std::span<const ir::Node> definitions) {
-    bool inexact = false;
-    const descr::OptDescr l = descr::descr_of_node(left, definitions, 0, oracle, &inexact);
+    bool bounded = false;
+    const descr::OptDescr l = descr::descr_bound_of_node(left, definitions, ir::Polarity::Above, oracle, bounded);
     if (!l) return RouteOutcome::NoLeft;
     if (bounded_emptiness(*l) == Emptiness::Empty) return RouteOutcome::LeftEmpty;
-    const descr::OptDescr r = descr::descr_of_node(right, definitions, 1, oracle, &inexact);
+    const descr::OptDescr r = descr::descr_bound_of_node(right, definitions, ir::Polarity::Below, oracle, bounded);
     if (!r) return RouteOutcome::NoRight;
     descr::WorkWindow window(descr::kWindowUnits);
     const descr::OptDescr meet =
@@ -224,7 +224,7 @@ RouteOutcome run_descriptor_route(const ir::Node& left, const ir::Node& right, O
     if (!meet) return RouteOutcome::NoMeet;
     switch (descr::descr_verdict(*meet)) {
         case Emptiness::Empty: return RouteOutcome::MeetEmpty;
-        case Emptiness::Inhabited: return inexact ? RouteOutcome::MeetInhabitedInexact : RouteOutcome::MeetInhabited;
+        case Emptiness::Inhabited: return bounded ? RouteOutcome::MeetInhabitedInexact : RouteOutcome::MeetInhabited;
         case Emptiness::Undecided: break;
     }
     return RouteOutcome::MeetUndecided;
@@ -250,9 +250,9 @@ Decision combine_route(RouteOutcome route, bool recursion) {
 Decision refute_by_bounds(const ir::Node& left, const ir::Node& right, Oracle& oracle,
                           std::span<const ir::Node> definitions) {
     bool bounded = false;
-    const descr::OptDescr l = descr::descr_of_node(left, definitions, 1, oracle, &bounded);
+    const descr::OptDescr l = descr::descr_bound_of_node(left, definitions, ir::Polarity::Below, oracle, bounded);
     if (!l) return Decision::Undecided;
-    const descr::OptDescr r = descr::descr_of_node(right, definitions, 0, oracle, &bounded);
+    const descr::OptDescr r = descr::descr_bound_of_node(right, definitions, ir::Polarity::Above, oracle, bounded);
     if (!r) return Decision::Undecided;
     descr::WorkWindow window(descr::kWindowUnits);
     const descr::OptDescr meet =
@@ -277,11 +277,11 @@ Decision decide_subset_by_descr(const ir::Node& left, const ir::Node& right, Ora
 }
 
 Emptiness decide_empty_by_descr(const ir::Node& node, Oracle& oracle, std::span<const ir::Node> definitions) {
-    bool inexact = false;
-    const descr::OptDescr d = descr::descr_of_node(node, definitions, 0, oracle, &inexact);
+    bool bounded = false;
+    const descr::OptDescr d = descr::descr_bound_of_node(node, definitions, ir::Polarity::Above, oracle, bounded);
     if (!d) return Emptiness::Undecided;
     const Emptiness e = bounded_emptiness(*d);
-    if (e == Emptiness::Inhabited && (inexact || recursion_cut(node, definitions))) return Emptiness::Undecided;
+    if (e == Emptiness::Inhabited && (bounded || recursion_cut(node, definitions))) return Emptiness::Undecided;
     return e;
 }
 

@@ -48,9 +48,10 @@ RouteOutcome run_descriptor_route(const ir::Node& left, const ir::Node& right, O
 Decision combine_route(RouteOutcome route, bool recursion);
 
 // A refutation of "left within right" by bounds the other way round: the
-// left side converted with polarity 1 (recursion cut to nothing, no part
-// bounded: a subset of its values), the right one with polarity 0 (cut to
-// anything, a literal dict key bounded: a superset).  A value of the first
+// left side converted with Polarity::Below (recursion cut to nothing, no
+// part bounded: a subset of its values), the right one with
+// Polarity::Above (cut to anything, a literal dict key bounded: a
+// superset).  A value of the first
 // outside the second is a value of the left side outside the right one,
 // whatever was cut or bounded, so an inhabited meet refutes; anything
 // else is undecided.  Its own windows, as the route's.

@@ -86,7 +86,7 @@ const ir::Node* peel_complements(const ir::Node* node, bool& negated, ConvertCon
         if (node->kind != NodeKind::Complement) return node;
         if (!node->inner()) return nullptr;
         negated = !negated;
-        ctx.direction ^= 1;
+        ctx.direction = ir::flipped(ctx.direction);
         node = node->inner().get();
     }
 }
@@ -148,7 +148,7 @@ OptDescr signed_form(const ir::Node& node, bool negated, ConvertContext& ctx, st
 // number of complements, a node of the operation itself has its own
 // members folded in its place.
 bool fold_member(Descr& acc, const ir::Node& member, SetOp op, ConvertContext& ctx, std::uint32_t depth) {
-    const std::uint8_t direction = ctx.direction;
+    const ir::Polarity direction = ctx.direction;
     bool negated = false;
     const ir::Node* node = peel_complements(&member, negated, ctx);
     bool ok = false;
@@ -175,7 +175,7 @@ bool fold_members(Descr& acc, std::span<const ir::Node> members, SetOp op, Conve
 }  // namespace
 
 OptDescr to_normal_form(const ir::Node& node, ConvertContext& ctx, std::uint32_t depth) {
-    const std::uint8_t direction = ctx.direction;
+    const ir::Polarity direction = ctx.direction;
     bool negated = false;
     const ir::Node* inner = peel_complements(&node, negated, ctx);
     OptDescr d = inner ? signed_form(*inner, negated, ctx, depth) : std::nullopt;
@@ -183,18 +183,23 @@ OptDescr to_normal_form(const ir::Node& node, ConvertContext& ctx, std::uint32_t
     return d;
 }
 
-OptDescr descr_of_node(const ir::Node& node, std::span<const ir::Node> definitions, std::uint8_t polarity,
-                       ir::Oracle& oracle, bool* inexact) {
+OptDescr descr_bound_of_node(const ir::Node& node, std::span<const ir::Node> definitions, ir::Polarity polarity,
+                             ir::Oracle& oracle, bool& bounded) {
     std::optional<ir::Node> unfolded;
     if (!definitions.empty() && ir::has_back_edges(node))
         unfolded = ir::unfold_recursion(node, definitions, 1, polarity);
     WorkWindow window(kWindowUnits);
     ConvertContext ctx{oracle, kConversionNodes, polarity, false};
     OptDescr d = to_normal_form(unfolded ? *unfolded : node, ctx, kConversionDepth);
-    if (ctx.inexact) {
-        if (!inexact) return std::nullopt;
-        *inexact = true;
-    }
+    if (ctx.bounded) bounded = true;
+    return d;
+}
+
+OptDescr descr_of_node(const ir::Node& node, std::span<const ir::Node> definitions, ir::Polarity polarity,
+                       ir::Oracle& oracle) {
+    bool bounded = false;
+    OptDescr d = descr_bound_of_node(node, definitions, polarity, oracle, bounded);
+    if (bounded) return std::nullopt;
     return d;
 }
 

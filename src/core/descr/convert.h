@@ -2,8 +2,8 @@
 //
 // `descr_of_node` is the entry of the decisions: it unfolds recursion once
 // (fuel 1; what is still recursive below is cut to `anything` under
-// polarity 0 and to `nothing` under polarity 1, flipping below each
-// complement), then converts under a work window of 4096 units, restoring
+// Polarity::Above and to `nothing` under Polarity::Below, flipping below
+// each complement), then converts under a work window of 4096 units, restoring
 // the thread's budget however the conversion ends.  `to_normal_form`
 // converts one node, one case per node kind.
 //
@@ -25,6 +25,7 @@
 #include "core/descr/descr.h"
 #include "core/ir/node.h"
 #include "core/ir/oracle.h"
+#include "core/ir/unfold.h"
 
 namespace tessaron::descr {
 
@@ -33,26 +34,29 @@ inline constexpr std::uint32_t kConversionDepth = 5;
 
 // What one conversion carries: the oracle and the node counter shared by
 // every nested call; the direction in which the node at hand may be
-// approximated (0: its descriptor may hold more values than the node
-// admits, 1: fewer), which flips below every complement; and whether some
-// part was approximated.
+// approximated (Above: its descriptor may hold more values than the node
+// admits, Below: fewer), which flips below every complement; and whether
+// some part was only bounded.
 struct ConvertContext {
     ir::Oracle& oracle;
     std::int32_t counter = kConversionNodes;
-    std::uint8_t direction = 0;
-    bool inexact = false;
+    ir::Polarity direction = ir::Polarity::Above;
+    bool bounded = false;
 };
 
-// polarity 0: a descriptor containing the schema's values (the side that is
-// met), 1: one contained in them (the side that is complemented).  A part
-// the algebra can only bound in the polarity's direction (a literal dict
-// key, which the walk takes only of its exact type: see convert_mapping.cc)
-// makes the result inexact: with `inexact` given, the flag is set there
-// and the bound returned; without it, no descriptor.  An inexact
-// descriptor proves emptiness as an exact one does, but an inhabited one
-// proves nothing.
-OptDescr descr_of_node(const ir::Node& node, std::span<const ir::Node> definitions, std::uint8_t polarity,
-                       ir::Oracle& oracle, bool* inexact = nullptr);
+// Polarity::Above: a descriptor containing the schema's values (the side
+// that is met), Below: one contained in them (the side that is
+// complemented).  A part the algebra can only bound in the polarity's
+// direction (a literal dict key, which the walk takes only of its exact
+// type: see convert_mapping.cc) makes the result a bound: `descr_of_node`
+// then gives no descriptor, `descr_bound_of_node` gives the bound and sets
+// `bounded` (it never clears it, so one flag can gather several
+// conversions).  A bound proves emptiness as an exact descriptor does, but
+// an inhabited one proves nothing.
+OptDescr descr_of_node(const ir::Node& node, std::span<const ir::Node> definitions, ir::Polarity polarity,
+                       ir::Oracle& oracle);
+OptDescr descr_bound_of_node(const ir::Node& node, std::span<const ir::Node> definitions, ir::Polarity polarity,
+                             ir::Oracle& oracle, bool& bounded);
 
 OptDescr to_normal_form(const ir::Node& node, ConvertContext& ctx, std::uint32_t depth);
 

@@ -20,10 +20,10 @@
 // exact type only, and a shape cannot tell those keys apart.  A str, int or
 // bytes literal key that some clause admits as a literal but not through
 // its class therefore makes the shape admit more dicts than the walk (a
-// subclass instance equal to the literal).  In direction 0 that is a bound
-// the conversion may give, marked inexact; in direction 1 the key is
-// declared with no value (the dicts without it, fewer than the walk
-// admits), marked inexact too.  None and bool keys have no such instances.
+// subclass instance equal to the literal).  In the direction Above that is
+// a bound the conversion may give, marked bounded; in the direction Below
+// the key is declared with no value (the dicts without it, fewer than the
+// walk admits), marked bounded too.  None and bool keys have no such instances.
 //
 // Budget: the unions and meets of values take their units; the key
 // schemas take units of the node counter (key_domain.h).
@@ -114,8 +114,8 @@ bool declare_literal_keys(const std::vector<ClauseDescr>& clauses, Shape& shape,
             if (literal_only && has_subclasses) {
                 // Direction 1: the dicts without the key are a part of the
                 // walk's set (every other key is read as the walk reads it).
-                if (ctx.direction == 1) value = empty_descr();
-                ctx.inexact = true;
+                if (ctx.direction == ir::Polarity::Below) value = empty_descr();
+                ctx.bounded = true;
             }
             declare_key(shape, k, KeyRequirement{std::move(value), 1});
         }

@@ -14,8 +14,8 @@
 // set), subclass instances included, whose elements, read through the
 // builtin iterator, all match the element node: the one set item of
 // `set_descr` over the element's descriptor.  Nothing here is bounded in
-// either direction, so nothing is marked inexact; the items carry their
-// own inexactness through the context.
+// either direction, so nothing is marked bounded; the items carry their
+// own bounds through the context.
 //
 // Invariants: every item takes its unit of the conversion counter, in the
 // order prefix, then tail; the first item that cannot be converted ends

@@ -40,13 +40,13 @@ std::optional<LiteralKey> literal_key(const ir::Node& node, ConvertContext& ctx)
 }
 
 // A key schema the domain cannot hold, bounded in the conversion's
-// direction: in direction 0 the keys of `kind` (the builtin kind an
-// instance's class derives from), or every key a dict may have, so that
-// the clause admits more dicts than the walk; in direction 1 no key (fewer:
-// the clause is left out).  Either way the result is marked inexact.
+// direction: from above the keys of `kind` (the builtin kind an instance's
+// class derives from), or every key a dict may have, so that the clause
+// admits more dicts than the walk; from below no key (fewer: the clause is
+// left out).  Either way the result is marked bounded.
 bool bound_domain(ConvertContext& ctx, KeyDomain& out, std::optional<KindCode> kind = std::nullopt) {
-    ctx.inexact = true;
-    if (ctx.direction == 1) return true;
+    ctx.bounded = true;
+    if (ctx.direction == ir::Polarity::Below) return true;
     if (kind) {
         out.kinds.push_back(*kind);
     } else {

@@ -6,10 +6,10 @@
 // bool, an int within 64 bits, a str or bytes constant), a union what its
 // members admit.  Every other key schema -- a float literal, a literal the
 // oracle declines, a refinement, a container, an instance, a complement --
-// cannot be represented: it is bounded in the conversion's direction (in
-// direction 0 the keys of the builtin kind an instance's class derives
-// from, or every key of the kinds `anything` admits; no key in direction
-// 1) and the conversion marked inexact.  A back edge or placeholder gives
+// cannot be represented: it is bounded in the conversion's direction (from
+// above the keys of the builtin kind an instance's class derives from, or
+// every key of the kinds `anything` admits; from below no key) and the
+// conversion marked bounded.  A back edge or placeholder gives
 // none.
 #pragma once
 

@@ -222,8 +222,8 @@ OptDescr refined_descr(const ir::Node& inner, std::span<const ir::Constraint> co
     if (pending.empty()) return acc;
     // Direction 0 may hold more values: without the constraints left, the
     // running descriptor bounds the refinement from above.
-    if (ctx.direction == 1) return std::nullopt;
-    ctx.inexact = true;
+    if (ctx.direction == ir::Polarity::Below) return std::nullopt;
+    ctx.bounded = true;
     return acc;
 }
 

@@ -24,8 +24,9 @@
 // constraint is tried again once the others narrowed the running
 // descriptor (the meet does not depend on the order, which follows where
 // the constants sit in the pool); one that still has none is left out in
-// direction 0, where the result may hold more values (marked inexact), and
-// makes the whole refinement no descriptor in direction 1.
+// the direction Above, where the result may hold more values (marked
+// bounded), and makes the whole refinement no descriptor in the direction
+// Below.
 #pragma once
 
 #include <span>

@@ -6,15 +6,15 @@
 //     definitions, else unfold definition i with f - 1 (a definition that is
 //     itself a back edge costs one more unit);
 //   * a placeholder: cut off;
-//   * a complement: the complement of the inner node unfolded with 1 - p
+//   * a complement: the complement of the inner node unfolded with p flipped
 //     (no law: the complement of a cut-off value stays a complement node);
 //   * any other node: rebuilt from its children, each unfolded under f and
 //     p, through the copy-on-write protocol of rewrite.h; members are sorted
 //     and deduplicated again, no lattice law; a refined node keeps its
 //     constraints.  A leaf comes back as a copy.
-// The cut-off value is anything (Any flag 0) under polarity 0 and nothing
-// under polarity 1, so the result over-approximates the set under polarity
-// 0 and under-approximates it under polarity 1.
+// The cut-off value is anything (Any flag 0) under Polarity::Above and
+// nothing under Polarity::Below, so the result over-approximates the set
+// above and under-approximates it below.
 //
 // Fuel is per path: a child starts with its parent's fuel, so what one
 // branch spends does not shorten its siblings, and each followed back edge
@@ -41,7 +41,7 @@ namespace {
 struct UnfoldKey {
     const Node* node;
     std::uint32_t fuel;
-    std::uint8_t polarity;
+    Polarity polarity;
     bool operator==(const UnfoldKey&) const = default;
 };
 
@@ -49,7 +49,7 @@ struct UnfoldKeyHash {
     std::size_t operator()(const UnfoldKey& k) const noexcept {
         util::FxHasher h;
         h.write(static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(k.node)));
-        h.write((static_cast<std::uint64_t>(k.fuel) << 1) | k.polarity);
+        h.write((static_cast<std::uint64_t>(k.fuel) << 1) | static_cast<std::uint64_t>(k.polarity));
         return h.finish();
     }
 };
@@ -61,7 +61,7 @@ class Unfolder;
 struct ChildUnfold {
     Unfolder* unfolder;
     std::uint32_t fuel;
-    std::uint8_t polarity;
+    Polarity polarity;
     std::optional<Node> operator()(const Node& c) const;
 };
 
@@ -69,7 +69,7 @@ class Unfolder {
 public:
     explicit Unfolder(std::span<const Node> definitions) : definitions_(definitions) {}
 
-    Node unfold(const Node& start, std::uint32_t fuel, std::uint8_t polarity) {
+    Node unfold(const Node& start, std::uint32_t fuel, Polarity polarity) {
         const Node* n = &start;
         while (n->kind == NodeKind::BackEdge) {
             if (fuel == 0 || n->index >= definitions_.size()) return cut_off(polarity);
@@ -83,7 +83,7 @@ public:
         Node result;
         if (n->kind == NodeKind::Complement) {
             result.kind = NodeKind::Complement;
-            result.child = intern_node(unfold(*n->child, fuel, static_cast<std::uint8_t>(1 - polarity)));
+            result.child = intern_node(unfold(*n->child, fuel, flipped(polarity)));
         } else {
             std::optional<Node> rebuilt = children(*n, fuel, polarity);
             result = rebuilt ? std::move(*rebuilt) : *n;
@@ -92,12 +92,12 @@ public:
         return result;
     }
 
-    std::optional<Node> children(const Node& n, std::uint32_t fuel, std::uint8_t polarity) {
+    std::optional<Node> children(const Node& n, std::uint32_t fuel, Polarity polarity) {
         return rewrite_children(n, ChildUnfold{this, fuel, polarity});
     }
 
 private:
-    static Node cut_off(std::uint8_t polarity) { return polarity == 0 ? Node::anything(false) : Node::nothing(); }
+    static Node cut_off(Polarity polarity) { return polarity == Polarity::Above ? Node::anything(false) : Node::nothing(); }
 
     std::span<const Node> definitions_;
     boost::unordered_flat_map<UnfoldKey, Node, UnfoldKeyHash> memo_;
@@ -108,31 +108,31 @@ std::optional<Node> ChildUnfold::operator()(const Node& c) const { return unfold
 }  // namespace
 
 Node unfold_recursion(const Node& node, std::span<const Node> definitions, std::uint32_t fuel,
-                      std::uint8_t polarity) {
+                      Polarity polarity) {
     Unfolder u(definitions);
     return u.unfold(node, fuel, polarity);
 }
 
 std::optional<Node> unfold_children(const Node& node, std::span<const Node> definitions, std::uint32_t fuel,
-                                    std::uint8_t polarity) {
+                                    Polarity polarity) {
     Unfolder u(definitions);
     return u.children(node, fuel, polarity);
 }
 
 bool unfold_node_list(std::vector<Node>& work, std::span<const Node> list, std::span<const Node> definitions,
-                      std::uint32_t fuel, std::uint8_t polarity) {
+                      std::uint32_t fuel, Polarity polarity) {
     Unfolder u(definitions);
     return rewrite_list(work, list, ChildUnfold{&u, fuel, polarity});
 }
 
 std::optional<NodeList> unfold_members(const NodeList& list, std::span<const Node> definitions,
-                                       std::uint32_t fuel, std::uint8_t polarity) {
+                                       std::uint32_t fuel, Polarity polarity) {
     Unfolder u(definitions);
     return rewrite_members(list, ChildUnfold{&u, fuel, polarity});
 }
 
 std::optional<EntryList> unfold_entries(const EntryList& list, std::span<const Node> definitions,
-                                        std::uint32_t fuel, std::uint8_t polarity) {
+                                        std::uint32_t fuel, Polarity polarity) {
     Unfolder u(definitions);
     return rewrite_entries(list, ChildUnfold{&u, fuel, polarity});
 }

@@ -8,9 +8,9 @@
 // to anything or to nothing by a polarity that flips below every complement.
 // The result holds no back edge and no placeholder.
 //
-// Callers use fuel 1: polarity 0 for the receiver of a subset decision and
-// for the schema of an emptiness test, polarity 1 for the side whose
-// complement is taken next.
+// Callers use fuel 1: Polarity::Above for the receiver of a subset decision
+// and for the schema of an emptiness test, Polarity::Below for the side
+// whose complement is taken next.
 #pragma once
 
 #include <cstdint>
@@ -22,25 +22,32 @@
 
 namespace tessaron::ir {
 
+// Which way an approximation of a schema may err: `Above` may admit more
+// values than the schema (recursion cut to anything), `Below` fewer (cut to
+// nothing).  It flips below every complement.
+enum class Polarity : std::uint8_t { Above, Below };
+
+constexpr Polarity flipped(Polarity p) { return p == Polarity::Above ? Polarity::Below : Polarity::Above; }
+
 // The unfolded node.  `fuel` is the number of back edges that may still be
 // followed on each path from the root (every child starts with its parent's
-// fuel); `polarity` 0 cuts to anything, 1 to nothing.  Always a complete
+// fuel); Polarity::Above cuts to anything, Below to nothing.  Always a complete
 // node; never fails.
 Node unfold_recursion(const Node& node, std::span<const Node> definitions, std::uint32_t fuel,
-                      std::uint8_t polarity);
+                      Polarity polarity);
 
 // The node rewrite for the kinds other than back edge, placeholder and
 // complement: each child unfolded under the same fuel and polarity, the node
 // rebuilt through the sharing tables; nothing for a node without children.
 std::optional<Node> unfold_children(const Node& node, std::span<const Node> definitions, std::uint32_t fuel,
-                                    std::uint8_t polarity);
+                                    Polarity polarity);
 
 // The list rewrites of unfolding (see rewrite.h for the protocol).
 bool unfold_node_list(std::vector<Node>& work, std::span<const Node> list, std::span<const Node> definitions,
-                      std::uint32_t fuel, std::uint8_t polarity);
+                      std::uint32_t fuel, Polarity polarity);
 std::optional<NodeList> unfold_members(const NodeList& list, std::span<const Node> definitions,
-                                       std::uint32_t fuel, std::uint8_t polarity);
+                                       std::uint32_t fuel, Polarity polarity);
 std::optional<EntryList> unfold_entries(const EntryList& list, std::span<const Node> definitions,
-                                        std::uint32_t fuel, std::uint8_t polarity);
+                                        std::uint32_t fuel, Polarity polarity);
 
 }  // namespace tessaron::ir

@@ -1,6 +1,6 @@
 // Conversion of mapping nodes into shapes, checked against the dicts the
 // walk admits: records, dicts keyed by kinds and by literals, the reading
-// of a literal clause that names a field or not, the bounds marked inexact,
+// of a literal clause that names a field or not, the bounds so marked,
 // and the key schemas that cannot be represented.
 #include <gtest/gtest.h>
 
@@ -39,13 +39,13 @@ FakeOracle oracle() {
 
 struct Converted {
     OptDescr descr;
-    bool inexact = false;
+    bool bounded = false;
 };
 
-Converted convert(const Node& node, std::uint8_t polarity = 0) {
+Converted convert(const Node& node, ir::Polarity polarity = ir::Polarity::Above) {
     FakeOracle o = oracle();
     Converted c;
-    c.descr = descr_of_node(node, {}, polarity, o, &c.inexact);
+    c.descr = descr_bound_of_node(node, {}, polarity, o, c.bounded);
     return c;
 }
 
@@ -81,7 +81,7 @@ TEST(ConvertMapping, RecordsAndDictsAdmitWhatTheWalkAdmits) {
     {
         const auto c = convert(record({entry("a", int_()), entry("b", str_(), false)}));
         ASSERT_TRUE(c.descr);
-        EXPECT_FALSE(c.inexact);
+        EXPECT_FALSE(c.bounded);
         expect_members(*c.descr,
                        {{dict_of({{str_key_item("a"), one}}), true},
                         {dict_of({{sub_str_key("a"), one}}), true},
@@ -141,7 +141,7 @@ TEST(ConvertMapping, AFieldIsCheckedAgainstItselfAloneAndOtherKeysAgainstEveryCl
     // "a", so {"a": 1} is a member.
     const auto named = convert(mapping({entry("a", int_())}, {Clause{lit(kA), str_()}}));
     ASSERT_TRUE(named.descr);
-    EXPECT_FALSE(named.inexact) << "a literal naming a field adds nothing";
+    EXPECT_FALSE(named.bounded) << "a literal naming a field adds nothing";
     expect_members(*named.descr,
                    {{dict_of({{str_key_item("a"), one}}), true}, {dict_of({{str_key_item("a"), text}}), false}},
                    "{'a': int, Literal['a']: str}");
@@ -161,17 +161,17 @@ TEST(ConvertMapping, LiteralKeysThatAdmitOnlyTheirExactTypeAreBounds) {
     // dict[Literal["a", "b"], int]: a shape also admits a str subclass key
     // equal to "a", which the walk refuses.
     const Node literal_keys = mapping({}, {Clause{uni({lit(kA), lit(kB)}), int_()}});
-    const auto wide = convert(literal_keys, 0);
+    const auto wide = convert(literal_keys, ir::Polarity::Above);
     ASSERT_TRUE(wide.descr);
-    EXPECT_TRUE(wide.inexact);
+    EXPECT_TRUE(wide.bounded);
     expect_members(*wide.descr,
                    {{dict_of({{str_key_item("a"), int_item(1)}, {str_key_item("b"), int_item(2)}}), true},
                     {dict_of({{str_key_item("c"), int_item(1)}}), false}},
                    "dict[Literal['a', 'b'], int]");
     // From below: the dicts without those keys.
-    const auto narrow = convert(literal_keys, 1);
+    const auto narrow = convert(literal_keys, ir::Polarity::Below);
     ASSERT_TRUE(narrow.descr);
-    EXPECT_TRUE(narrow.inexact);
+    EXPECT_TRUE(narrow.bounded);
     expect_members(*narrow.descr,
                    {{dict_of({}), true},
                     {dict_of({{str_key_item("a"), int_item(1)}}), false},
@@ -180,25 +180,25 @@ TEST(ConvertMapping, LiteralKeysThatAdmitOnlyTheirExactTypeAreBounds) {
     // Below a complement the direction flips: the complement of the bound
     // from below holds {'a': 1}, which the complement of the schema does
     // not, and the complement of the bound from above misses {S('a'): 1}.
-    bool inexact = false;
+    bool bounded = false;
     FakeOracle o = oracle();
-    const OptDescr outside_above = descr_of_node(comp(literal_keys), {}, 0, o, &inexact);
+    const OptDescr outside_above = descr_bound_of_node(comp(literal_keys), {}, ir::Polarity::Above, o, bounded);
     ASSERT_TRUE(outside_above);
-    EXPECT_TRUE(inexact);
+    EXPECT_TRUE(bounded);
     EXPECT_TRUE(contains(*outside_above, dict_of({{str_key_item("a"), int_item(1)}})));
-    inexact = false;
-    const OptDescr outside_below = descr_of_node(comp(literal_keys), {}, 1, o, &inexact);
+    bounded = false;
+    const OptDescr outside_below = descr_bound_of_node(comp(literal_keys), {}, ir::Polarity::Below, o, bounded);
     ASSERT_TRUE(outside_below);
-    EXPECT_TRUE(inexact);
+    EXPECT_TRUE(bounded);
     EXPECT_FALSE(contains(*outside_below, dict_of({{sub_str_key("a"), int_item(1)}})));
     // Without a place for the flag, a bound is no descriptor.
-    EXPECT_FALSE(descr_of_node(literal_keys, {}, 0, o));
+    EXPECT_FALSE(descr_of_node(literal_keys, {}, ir::Polarity::Above, o));
     // Bytes and int literals have subclasses too; None and bool do not; a
     // literal the clause also admits through its class is exact.
     struct Case {
         const char* name;
         Node key;
-        bool inexact;
+        bool bounded;
     };
     const Case cases[] = {
         {"Literal[b'a']", lit(kBytesA), true},
@@ -209,10 +209,10 @@ TEST(ConvertMapping, LiteralKeysThatAdmitOnlyTheirExactTypeAreBounds) {
         {"int | Literal[1]", uni({int_(), lit(kOne)}), false},
     };
     for (const Case& c : cases) {
-        for (std::uint8_t polarity : {0, 1}) {
+        for (ir::Polarity polarity : {ir::Polarity::Above, ir::Polarity::Below}) {
             const auto converted = convert(mapping({}, {Clause{c.key, int_()}}), polarity);
             ASSERT_TRUE(converted.descr) << c.name;
-            EXPECT_EQ(converted.inexact, c.inexact) << c.name << " polarity " << int(polarity);
+            EXPECT_EQ(converted.bounded, c.bounded) << c.name << " polarity " << int(polarity);
         }
     }
 }
@@ -225,21 +225,21 @@ TEST(ConvertMapping, KeySchemasThatCannotBeRepresentedAreBounds) {
                          inter({str_(), comp(lit(kA))})};
     for (const Node& key : keys) {
         const Node m = mapping({}, {Clause{key, int_()}});
-        const auto wide = convert(m, 0);
+        const auto wide = convert(m, ir::Polarity::Above);
         ASSERT_TRUE(wide.descr);
-        EXPECT_TRUE(wide.inexact);
+        EXPECT_TRUE(wide.bounded);
         expect_members(*wide.descr,
                        {{dict_of({{str_key_item("k"), one}}), true},
                         {dict_of({{none_item(), one}}), true},
                         {dict_of({{str_key_item("k"), text}}), false}},
                        "from above");
-        const auto narrow = convert(m, 1);
+        const auto narrow = convert(m, ir::Polarity::Below);
         ASSERT_TRUE(narrow.descr);
-        EXPECT_TRUE(narrow.inexact);
+        EXPECT_TRUE(narrow.bounded);
         expect_members(*narrow.descr, {{dict_of({}), true}, {dict_of({{str_key_item("k"), one}}), false}},
                        "from below");
     }
-    const auto narrow = convert(mapping({}, {Clause{uni({str_(), lit(kHalf)}), int_()}}), 1);
+    const auto narrow = convert(mapping({}, {Clause{uni({str_(), lit(kHalf)}), int_()}}), ir::Polarity::Below);
     ASSERT_TRUE(narrow.descr);
     expect_members(*narrow.descr,
                    {{dict_of({{str_key_item("k"), one}}), true}, {dict_of({{none_item(), one}}), false}},
@@ -252,8 +252,8 @@ TEST(ConvertMapping, KeySchemasThatCannotBeRepresentedAreBounds) {
         return p;
     }());
     for (std::uint64_t i = 0; i < 70; ++i) many.push_back(lit(i));
-    bool inexact = false;
-    EXPECT_FALSE(descr_of_node(mapping({}, {Clause{uni(many), int_()}}), {}, 0, big, &inexact));
+    bool bounded = false;
+    EXPECT_FALSE(descr_bound_of_node(mapping({}, {Clause{uni(many), int_()}}), {}, ir::Polarity::Above, big, bounded));
 }
 
 }  // namespace

@@ -46,13 +46,13 @@ std::vector<FakeConst> pool() {
 
 struct Converted {
     OptDescr descr;
-    bool inexact = false;
+    bool bounded = false;
 };
 
-Converted convert(const Node& node, std::uint8_t polarity = 0) {
+Converted convert(const Node& node, ir::Polarity polarity = ir::Polarity::Above) {
     FakeOracle o(pool());
     Converted c;
-    c.descr = descr_of_node(node, {}, polarity, o, &c.inexact);
+    c.descr = descr_bound_of_node(node, {}, polarity, o, c.bounded);
     return c;
 }
 
@@ -235,7 +235,7 @@ const std::vector<Value>& set_universe() {
 void expect_walk_agrees(const char* name, const Node& node, const std::vector<Value>& values) {
     const Converted c = convert(node);
     ASSERT_TRUE(c.descr) << name;
-    EXPECT_FALSE(c.inexact) << name;
+    EXPECT_FALSE(c.bounded) << name;
     int disagreements = 0;
     for (const Value& v : values) {
         const bool walk = admits(node, v);
@@ -378,10 +378,10 @@ TEST(ConvertSequence, TheLimitsOfAConversion) {
     for (const Node& node : {raw_refined(list_n(int_()), {min_len(4097)}),
                              raw_refined(tuple_n({}, int_()), {max_len(4096)}),
                              raw_refined(set_n(int_()), {min_len(1)})}) {
-        const Converted above = convert(node, 0);
+        const Converted above = convert(node, ir::Polarity::Above);
         ASSERT_TRUE(above.descr);
-        EXPECT_TRUE(above.inexact);
-        EXPECT_FALSE(convert(node, 1).descr);
+        EXPECT_TRUE(above.bounded);
+        EXPECT_FALSE(convert(node, ir::Polarity::Below).descr);
     }
     // On str | list, the length bounds both.
     const auto both = convert(raw_refined(raw(NodeKind::Union, {str_(), list_n(int_())}), {min_len(1)}));
@@ -400,10 +400,10 @@ TEST(ConvertSequence, ItemsCarryTheirInexactnessAndDirection) {
     for (const Node& node : {list_n(keyed), tuple_n({int_(), keyed}), set_n(tuple_n({keyed}), true)}) {
         const Node outside = raw_single(NodeKind::Complement, node);
         for (const Node* n : {&node, &outside}) {
-            for (std::uint8_t polarity : {0, 1}) {
+            for (ir::Polarity polarity : {ir::Polarity::Above, ir::Polarity::Below}) {
                 const Converted bound = convert(*n, polarity);
                 ASSERT_TRUE(bound.descr);
-                EXPECT_TRUE(bound.inexact);
+                EXPECT_TRUE(bound.bounded);
             }
         }
     }

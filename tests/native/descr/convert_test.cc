@@ -68,7 +68,7 @@ public:
 
 OptDescr convert(const Node& node, std::vector<Node> definitions = {}) {
     Oracle oracle;
-    return descr_of_node(node, definitions, 0, oracle);
+    return descr_of_node(node, definitions, ir::Polarity::Above, oracle);
 }
 
 Value val(KindCode kind, std::vector<std::uint32_t> classes = {}) {
@@ -171,17 +171,17 @@ TEST(Convert, WhatGivesNoDescriptor) {
 
 TEST(Convert, AConstraintWithoutADescriptorIsLeftOutOfABoundFromAbove) {
     // 0 <= int with a predicate: from above the ints from 0, marked
-    // inexact; from below none.
+    // bounded; from below none.
     Oracle oracle;
     const Node node = raw_refined(int_(), {con(ConstraintKind::Predicate, kOpaque), bound(ConstraintKind::Ge, kZero)});
-    bool inexact = false;
-    const OptDescr above = descr_of_node(node, {}, 0, oracle, &inexact);
+    bool bounded = false;
+    const OptDescr above = descr_bound_of_node(node, {}, ir::Polarity::Above, oracle, bounded);
     ASSERT_TRUE(above);
-    EXPECT_TRUE(inexact);
+    EXPECT_TRUE(bounded);
     EXPECT_TRUE(testing::contains(*above, int_val(7, {})));
     EXPECT_FALSE(testing::contains(*above, int_val(-1, {})));
-    inexact = false;
-    EXPECT_FALSE(descr_of_node(node, {}, 1, oracle, &inexact));
+    bounded = false;
+    EXPECT_FALSE(descr_bound_of_node(node, {}, ir::Polarity::Below, oracle, bounded));
     EXPECT_FALSE(convert(node)) << "no bound where none is asked for";
 }
 
@@ -296,25 +296,25 @@ TEST(Convert, SixtyFourNodesConvertAndOneMoreDoesNot) {
 TEST(Convert, RecursionIsUnfoldedOnceWithItsDefinitions) {
     // def 0 = int | ~def 0: below the first unfolding the back edge is cut to
     // anything or nothing by the polarity, which flips under the complement,
-    // so the descriptor is every value (polarity 0) or int (polarity 1).
+    // so the descriptor is every value (from above) or int (from below).
     const std::vector<Node> defs = {raw(ir::NodeKind::Union, {int_(), raw_single(ir::NodeKind::Complement, edge(0))})};
     Oracle oracle;
-    const OptDescr wide = descr_of_node(edge(0), defs, 0, oracle);
-    const OptDescr narrow = descr_of_node(edge(0), defs, 1, oracle);
+    const OptDescr wide = descr_of_node(edge(0), defs, ir::Polarity::Above, oracle);
+    const OptDescr narrow = descr_of_node(edge(0), defs, ir::Polarity::Below, oracle);
     ASSERT_TRUE(wide);
     ASSERT_TRUE(narrow);
     EXPECT_TRUE(testing::contains(*wide, int_val(1, {})));
     EXPECT_TRUE(testing::contains(*narrow, int_val(1, {})));
     EXPECT_TRUE(testing::contains(*wide, text_val(4, "a", {})));
     EXPECT_FALSE(testing::contains(*narrow, text_val(4, "a", {})));
-    EXPECT_FALSE(descr_of_node(edge(0), {}, 0, oracle)) << "no definitions: the back edge stays";
+    EXPECT_FALSE(descr_of_node(edge(0), {}, ir::Polarity::Above, oracle)) << "no definitions: the back edge stays";
 }
 
 TEST(Convert, TheBudgetIsRestoredWhateverTheOutcome) {
     Oracle oracle;
     WorkWindow window(777);
     for (const Node& n : {int_(), inst(kAbstract), raw_refined(int_(), {multiple_of(k5000)}), anything0()}) {
-        (void)descr_of_node(n, {}, 0, oracle);
+        (void)descr_of_node(n, {}, ir::Polarity::Above, oracle);
         EXPECT_EQ(work_budget(), 777u);
     }
 }
