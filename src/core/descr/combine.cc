@@ -87,7 +87,7 @@ std::optional<SharedDescr> meet_optional_shared(const SharedDescr& a, const Shar
 }
 
 std::optional<SharedDescr> join_optional_shared(const SharedDescr& a, const SharedDescr& b) {
-    if (!a || !b) return SharedDescr{};
+    if (!a || !b) return every_value();
     const SharedDescr none = empty_descr();
     if (a.same(none)) return b;
     if (b.same(none)) return a;

@@ -37,7 +37,7 @@ std::optional<std::vector<Line>> meet_line_lists(const std::vector<Line>& left, 
 std::optional<SharedDescr> meet_shared_descrs(const SharedDescr& first, const SharedDescr& second);
 std::optional<SharedDescr> join_shared_descrs(const SharedDescr& first, const SharedDescr& second);
 
-// Optional shared descriptors (an empty handle: every value): both present
+// Optional shared descriptors (`every_value()` when absent): both present
 // are met; one present is the result; both absent give an absent result;
 // the shared empty descriptor on either side is the result without work.
 // None when the meet fails.

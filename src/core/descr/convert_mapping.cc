@@ -39,15 +39,15 @@ namespace tessaron::descr {
 namespace {
 
 struct ClauseDescr {
-    SharedDescr value;  // empty: any value
+    SharedDescr value;  // absent (`every_value()`): any value
     KeyDomain domain;
 };
 
-// The value bound of a field or clause: an empty handle for `anything`.
+// The value bound of a field or clause: `every_value()` for `anything`.
 std::optional<SharedDescr> value_of(const ir::Node& node, ConvertContext& ctx, std::uint32_t depth) {
     OptDescr d = to_normal_form(node, ctx, depth);
     if (!d) return std::nullopt;
-    if (node.kind == ir::NodeKind::Anything) return SharedDescr{};
+    if (node.kind == ir::NodeKind::Anything) return every_value();
     return SharedDescr::make(std::move(*d));
 }
 

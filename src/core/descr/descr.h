@@ -98,7 +98,7 @@ struct ClassRecord {
 };
 
 // The attribute is present (optional 0) or may be missing (optional 1), and
-// when present its value lies in `value` (empty handle: any value).
+// when present its value lies in `value` (absent: `every_value()`).
 struct AttributeRequirement {
     SharedDescr value;
     std::uint8_t optional = 0;

@@ -14,9 +14,13 @@ namespace tessaron::descr {
 
 struct Descr;
 
-// A descriptor behind an atomic count, never changed once shared.  Where a
-// nested descriptor is optional, an empty handle means every value.
+// A descriptor behind an atomic count, never changed once shared.
 using SharedDescr = Shared<Descr>;
+
+// Where a nested descriptor bounds a value (an attribute, a set element, a
+// key's value), the absent handle bounds nothing: every value.  A failure
+// is never written so: the operations that can fail answer an optional.
+inline SharedDescr every_value() { return SharedDescr(); }
 
 // A kind as a code: 0 to 10 name slots 0 to 10, 255 names slot 11 (other
 // objects).  The same numbers as ir::kind_code.

@@ -43,7 +43,7 @@ ir::Emptiness descr_verdict(const Descr& d);
 // True when every slot whose kind is not listed is proved empty.
 bool descr_within_kinds(const Descr& d, std::initializer_list<KindCode> kinds);
 
-// Whether `inner` lies within `outer` (empty handles: every value): the
+// Whether `inner` lies within `outer` (absent handles: `every_value()`): the
 // emptiness of `inner` met with the complement of `outer`.  The arguments
 // are in the order of the question, as for `decide_subset`.
 ir::Decision shared_descr_subset(const SharedDescr& inner, const SharedDescr& outer);

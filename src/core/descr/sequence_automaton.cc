@@ -9,7 +9,7 @@ namespace tessaron::descr {
 
 SequenceAutomaton sequence_universe() {
     SequenceAutomaton a;
-    a.states.push_back({Transition{SharedDescr(), 0}});
+    a.states.push_back({Transition{remainder_label(), 0}});
     a.accepting.push_back(1);
     return a;
 }

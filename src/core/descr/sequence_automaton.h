@@ -22,9 +22,12 @@
 namespace tessaron::descr {
 
 struct Transition {
-    SharedDescr label;  // empty: the state's remainder
+    SharedDescr label;  // absent (`remainder_label()`): the state's remainder
     std::uint32_t target = 0;
 };
+
+// The absent label: what no present label of the same state admits.
+inline SharedDescr remainder_label() { return SharedDescr(); }
 
 struct SequenceAutomaton {
     std::vector<std::vector<Transition>> states;  // state 0 starts

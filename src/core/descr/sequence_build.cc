@@ -33,8 +33,8 @@ bool admits_everything(const SharedDescr& label) {
 
 std::vector<Transition> transitions_of(const SharedDescr& label, bool everything, std::uint32_t next,
                                        std::uint32_t dead) {
-    if (everything) return {Transition{SharedDescr(), next}};
-    return {Transition{label, next}, Transition{SharedDescr(), dead}};
+    if (everything) return {Transition{remainder_label(), next}};
+    return {Transition{label, next}, Transition{remainder_label(), dead}};
 }
 
 // Reads items of one object once.
@@ -73,8 +73,8 @@ OptDescr build_sequence_automaton(std::span<const SharedDescr> items, const Shar
     if (tail)
         a.states[n] = states.of(*tail, n, dead);
     else
-        a.states[n] = {Transition{SharedDescr(), dead}};
-    a.states[dead] = {Transition{SharedDescr(), dead}};
+        a.states[n] = {Transition{remainder_label(), dead}};
+    a.states[dead] = {Transition{remainder_label(), dead}};
     a.accepting[n] = 1;
     Descr d;
     descr_of_atom(d, kind, normalize_sequence_automaton(std::move(a)));
@@ -98,13 +98,13 @@ OptDescr count_range_descr(std::uint64_t least, std::optional<std::uint64_t> mos
         const std::uint32_t size = most ? top + 2 : top + 1;
         a.states.resize(size);
         a.accepting.assign(size, 0);
-        for (std::uint32_t i = 0; i < top; ++i) a.states[i] = {Transition{SharedDescr(), i + 1}};
+        for (std::uint32_t i = 0; i < top; ++i) a.states[i] = {Transition{remainder_label(), i + 1}};
         for (std::uint32_t i = static_cast<std::uint32_t>(least); i <= top; ++i) a.accepting[i] = 1;
         if (most) {
-            a.states[top] = {Transition{SharedDescr(), top + 1}};
-            a.states[top + 1] = {Transition{SharedDescr(), top + 1}};
+            a.states[top] = {Transition{remainder_label(), top + 1}};
+            a.states[top + 1] = {Transition{remainder_label(), top + 1}};
         } else {
-            a.states[top] = {Transition{SharedDescr(), top}};
+            a.states[top] = {Transition{remainder_label(), top}};
         }
     }
     Descr d;

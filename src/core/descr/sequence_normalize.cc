@@ -61,7 +61,7 @@ void merge_entry(State& out, std::unordered_map<std::uint32_t, std::size_t>& fir
     }
     Transition& entry = out[it->second];
     if (!entry.label || !t.label) {
-        entry.label = SharedDescr();
+        entry.label = remainder_label();
         return;
     }
     if (auto joined = join_labels(joins, entry.label, t.label)) {

@@ -155,7 +155,7 @@ private:
     }
 
     bool expand_sink(std::uint32_t self) {
-        out_.states.push_back({Transition{SharedDescr(), self}});
+        out_.states.push_back({Transition{remainder_label(), self}});
         out_.accepting.push_back(0);
         return true;
     }
@@ -212,7 +212,7 @@ private:
             }
         if (e && !transitions.empty()) {
             std::stable_sort(transitions.begin(), transitions.end(), by_label_then_target);
-            transitions.back().label = SharedDescr();
+            transitions.back().label = remainder_label();
         }
         total_ += transitions.size();
         if (total_ > kMaxProductTransitions) return false;

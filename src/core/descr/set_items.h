@@ -1,9 +1,10 @@
 // Set items: the atoms of the set and frozenset slots.
 //
 // A SetItem bounds the elements of a set from above (`element`: every
-// element lies in it; empty handle = any element) and, for each entry of
-// `not_within`, demands an element outside that descriptor (an empty
-// handle there stands for every value, so no set satisfies the entry).
+// element lies in it; absent, `every_value()`: any element) and, for each
+// entry of `not_within`, demands an element outside that descriptor (an
+// absent entry, `every_value()`, leaves no element outside: no set
+// satisfies it).
 // A SetItems atom is the union of its items, or, negated, every set of the
 // kind outside that union.  The universe is one item with no `not_within`
 // entry and any element.
@@ -18,7 +19,7 @@ namespace tessaron::descr {
 
 struct SetItem {
     std::vector<SharedDescr> not_within;
-    SharedDescr element;  // empty: any element
+    SharedDescr element;  // absent (`every_value()`): any element
 };
 
 struct SetItems {

@@ -49,7 +49,7 @@ struct LiteralKey {
 
 // What a shape asks of one declared key or of one key class.
 struct KeyRequirement {
-    SharedDescr value;  // empty: any value
+    SharedDescr value;  // absent (`every_value()`): any value
     std::uint8_t optional = 1;
 };
 
