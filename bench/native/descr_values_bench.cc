@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "core/descr/integers.h"
-#include "core/descr/interval.h"
-#include "core/descr/text_automaton.h"
-#include "core/descr/text_product.h"
+#include "core/descr/values/integers.h"
+#include "core/descr/values/interval.h"
+#include "core/descr/values/text_automaton.h"
+#include "core/descr/values/text_product.h"
 
 using namespace tessaron::descr;
 

@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "core/decide/route.h"
-#include "core/descr/text_memo.h"
+#include "core/descr/values/text_memo.h"
 #include "core/pattern/pattern.h"
 #include "python/binding/args.h"
 #include "python/binding/entry.h"

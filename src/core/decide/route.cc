@@ -73,11 +73,11 @@
 #include <vector>
 
 #include "core/descr/budget.h"
-#include "core/descr/combine.h"
-#include "core/descr/complement.h"
-#include "core/descr/convert.h"
-#include "core/descr/emptiness.h"
-#include "core/descr/text_memo.h"
+#include "core/descr/lines/combine.h"
+#include "core/descr/lines/complement.h"
+#include "core/descr/convert/convert.h"
+#include "core/descr/lines/emptiness.h"
+#include "core/descr/values/text_memo.h"
 
 #include "core/decide/include.h"
 #include "core/decide/inhabit.h"

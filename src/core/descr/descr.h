@@ -47,12 +47,12 @@
 #include <vector>
 
 #include "core/descr/descr_fwd.h"
-#include "core/descr/integers.h"
-#include "core/descr/interval.h"
-#include "core/descr/sequence_automaton.h"
-#include "core/descr/set_items.h"
-#include "core/descr/shape.h"
-#include "core/descr/text_automaton.h"
+#include "core/descr/values/integers.h"
+#include "core/descr/values/interval.h"
+#include "core/descr/sequences/sequence_automaton.h"
+#include "core/descr/sets/set_items.h"
+#include "core/descr/shapes/shape.h"
+#include "core/descr/values/text_automaton.h"
 
 namespace tessaron::descr {
 

@@ -6,9 +6,9 @@
 #include <random>
 
 #include "core/descr/budget.h"
-#include "core/descr/combine.h"
-#include "core/descr/complement.h"
-#include "core/descr/emptiness.h"
+#include "core/descr/lines/combine.h"
+#include "core/descr/lines/complement.h"
+#include "core/descr/lines/emptiness.h"
 #include "descr/descr_fixture.h"
 
 namespace tessaron::descr {

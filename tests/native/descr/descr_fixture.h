@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "core/descr/descr.h"
-#include "core/descr/universe.h"
+#include "core/descr/lines/universe.h"
 
 namespace tessaron::descr::testing {
 

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "core/descr/complement.h"
+#include "core/descr/lines/complement.h"
 
 namespace tessaron::descr::testing {
 

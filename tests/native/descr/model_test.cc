@@ -7,11 +7,11 @@
 #include <stdexcept>
 #include <thread>
 
-#include "core/descr/atoms.h"
+#include "core/descr/lines/atoms.h"
 #include "core/descr/budget.h"
-#include "core/descr/order.h"
-#include "core/descr/text_product.h"
-#include "core/descr/universe.h"
+#include "core/descr/lines/order.h"
+#include "core/descr/values/text_product.h"
+#include "core/descr/lines/universe.h"
 #include "descr/descr_fixture.h"
 
 namespace tessaron::descr {

@@ -1,0 +1,244 @@
+// Conversion of schema trees into descriptors (see convert.h).
+//
+// What it computes: for each node kind, the descriptor of the values the
+// walk admits for it -- exactly, or no descriptor.  `int` admits bools;
+// an instance of a class derived from a builtin type lives in that type's
+// slot only, an instance of any other class in every slot, restricted by
+// the class.
+//
+// Complements cost no depth: a run of complements is read as one sign
+// (an even run cancels, so `~~x` converts as `x`), and only the node below
+// it is converted, then complemented once when the sign is negative.  A
+// union or intersection under a negative sign is folded positively and
+// complemented as a whole rather than pushed down by De Morgan: the
+// complement of a slot of several lines stays a flag that the route's own
+// complement takes back without work, where the members' complements
+// would have to be multiplied out.  A member of a union or intersection
+// that is, below an even run of complements, a node of the same operation
+// is folded into its parent at the parent's depth.
+//
+// Invariants: the counter is taken before anything else at every node
+// visited (complements included), so one conversion visits at most 64
+// nodes; the depth is lowered by one for every child of a node other than
+// a complement, and not for a member folded into its parent; the direction
+// flips below a complement and nowhere else (every other kind is monotone
+// in its children), and is restored when the node's conversion ends.  The
+// thread's work budget is restored by `descr_of_node` on every way out.
+//
+// Budget: conversion itself takes no unit; the unions, intersections,
+// complements and emptiness tests it runs take theirs from the window.
+#include "core/descr/convert/convert.h"
+
+#include <algorithm>
+
+#include "core/descr/budget.h"
+#include "core/descr/lines/combine.h"
+#include "core/descr/lines/complement.h"
+#include "core/descr/lines/emptiness.h"
+#include "core/descr/convert/leaf_builders.h"
+#include "core/descr/convert/refine.h"
+#include "core/descr/lines/universe.h"
+#include "core/ir/resolve.h"
+#include "core/ir/unfold.h"
+
+namespace tessaron::descr {
+
+namespace {
+
+using ir::NodeKind;
+
+OptDescr int_descr() {
+    Descr d = descr_of_kind(2);
+    d.slot(1).lines.push_back(universe_line(1));
+    return d;
+}
+
+OptDescr literal_node_descr(const ir::Node& node, ConvertContext& ctx) {
+    const ir::LeafInfo info = ctx.oracle.literal_info(node.pool_index());
+    if (info.is_declined()) return std::nullopt;
+    return literal_descr(info);
+}
+
+OptDescr instance_descr(const ir::Node& node, ConvertContext& ctx) {
+    const ir::LeafInfo info = ctx.oracle.class_info(node.pool_index());
+    if (!info.is_class()) return std::nullopt;
+    const ClassRecord record = class_record(info);
+    if (record.builtin_kind == kOtherCode) return descr_of_conditions(class_condition(record));
+    Descr d;
+    const KindCode kind = record.builtin_kind;
+    d.slot(kind) = make_line(kind_top(kind), class_condition(record));
+    return d;
+}
+
+OptDescr refined_node_descr(const ir::Node& node, ConvertContext& ctx, std::uint32_t depth) {
+    if (!node.inner()) return std::nullopt;
+    return refined_descr(*node.inner(), ir::as_span(node.constraints), ctx, depth);
+}
+
+// Takes the counter's unit of every node from `node` down through the
+// complements above the first other node, which it returns; each
+// complement flips `negated` and the direction.  Null when the counter
+// runs out or a complement has no inner node.
+const ir::Node* peel_complements(const ir::Node* node, bool& negated, ConvertContext& ctx) {
+    for (;;) {
+        if (ctx.counter <= 0) return nullptr;
+        --ctx.counter;
+        if (node->kind != NodeKind::Complement) return node;
+        if (!node->inner()) return nullptr;
+        negated = !negated;
+        ctx.direction = ir::flipped(ctx.direction);
+        node = node->inner().get();
+    }
+}
+
+bool is_connective(NodeKind kind) { return kind == NodeKind::Union || kind == NodeKind::Intersection; }
+
+SetOp connective_op(NodeKind kind) { return kind == NodeKind::Intersection ? SetOp::Intersection : SetOp::Union; }
+
+// Every node kind but union, intersection and complement, positively; its
+// unit already taken.
+OptDescr positive_form(const ir::Node& node, ConvertContext& ctx, std::uint32_t depth) {
+    const std::uint32_t below = depth - 1;
+    switch (node.kind) {
+        case NodeKind::Anything: return descr_top();
+        case NodeKind::Nothing: return Descr{};
+        case NodeKind::None: return descr_of_kind(0);
+        case NodeKind::Bool: return descr_of_kind(1);
+        case NodeKind::Int: return int_descr();
+        case NodeKind::Float: return descr_of_kind(3);
+        case NodeKind::Str: return descr_of_kind(4);
+        case NodeKind::Bytes: return descr_of_kind(5);
+        case NodeKind::Literal: return literal_node_descr(node, ctx);
+        case NodeKind::Sequence: return descr_of_sequence(node, ctx, below);
+        case NodeKind::Set: return descr_of_set(node, ctx, below);
+        case NodeKind::Mapping: return descr_of_mapping(node, ctx, below);
+        case NodeKind::Instance: return instance_descr(node, ctx);
+        case NodeKind::Object: return attribute_fields_descr(ir::as_span(node.entries), descr_top(), ctx, below);
+        case NodeKind::Refined: return refined_node_descr(node, ctx, below);
+        case NodeKind::Union:
+        case NodeKind::Intersection:
+        case NodeKind::Complement:
+        case NodeKind::BackEdge:
+        case NodeKind::Placeholder: return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+bool fold_members(Descr& acc, std::span<const ir::Node> members, SetOp op, ConvertContext& ctx, std::uint32_t depth);
+
+// The descriptor of a node that is no complement (its unit taken), or of
+// its complement when `negated`: a union or intersection is folded
+// positively and complemented once, which keeps the complement of a slot
+// of several lines lazy (a flag that a second complement takes back).
+OptDescr signed_form(const ir::Node& node, bool negated, ConvertContext& ctx, std::uint32_t depth) {
+    if (depth == 0) return std::nullopt;
+    OptDescr d;
+    if (is_connective(node.kind)) {
+        const SetOp op = connective_op(node.kind);
+        Descr acc = op == SetOp::Intersection ? descr_top() : Descr{};
+        if (fold_members(acc, ir::as_span(node.members()), op, ctx, depth - 1)) d = std::move(acc);
+    } else {
+        d = positive_form(node, ctx, depth);
+    }
+    if (!d || !negated) return d;
+    return descr_complement(*d);
+}
+
+// Folds one member into `acc` by `op`; a member that is, below an even
+// number of complements, a node of the operation itself has its own
+// members folded in its place.
+bool fold_member(Descr& acc, const ir::Node& member, SetOp op, ConvertContext& ctx, std::uint32_t depth) {
+    const ir::Polarity direction = ctx.direction;
+    bool negated = false;
+    const ir::Node* node = peel_complements(&member, negated, ctx);
+    bool ok = false;
+    if (node && !negated && is_connective(node->kind) && connective_op(node->kind) == op) {
+        ok = fold_members(acc, ir::as_span(node->members()), op, ctx, depth);
+    } else if (node) {
+        OptDescr d = signed_form(*node, negated, ctx, depth);
+        OptDescr next = d ? descr_combine(acc, *d, op) : std::nullopt;
+        if (next) {
+            acc = std::move(*next);
+            ok = true;
+        }
+    }
+    ctx.direction = direction;
+    return ok;
+}
+
+bool fold_members(Descr& acc, std::span<const ir::Node> members, SetOp op, ConvertContext& ctx, std::uint32_t depth) {
+    for (const ir::Node& member : members)
+        if (!fold_member(acc, member, op, ctx, depth)) return false;
+    return true;
+}
+
+}  // namespace
+
+OptDescr to_normal_form(const ir::Node& node, ConvertContext& ctx, std::uint32_t depth) {
+    const ir::Polarity direction = ctx.direction;
+    bool negated = false;
+    const ir::Node* inner = peel_complements(&node, negated, ctx);
+    OptDescr d = inner ? signed_form(*inner, negated, ctx, depth) : std::nullopt;
+    ctx.direction = direction;
+    return d;
+}
+
+OptDescr descr_bound_of_node(const ir::Node& node, std::span<const ir::Node> definitions, ir::Polarity polarity,
+                             ir::Oracle& oracle, bool& bounded) {
+    std::optional<ir::Node> unfolded;
+    if (!definitions.empty() && ir::has_back_edges(node))
+        unfolded = ir::unfold_recursion(node, definitions, 1, polarity);
+    WorkWindow window(kWindowUnits);
+    ConvertContext ctx{oracle, kConversionNodes, polarity, false};
+    OptDescr d = to_normal_form(unfolded ? *unfolded : node, ctx, kConversionDepth);
+    if (ctx.bounded) bounded = true;
+    return d;
+}
+
+OptDescr descr_of_node(const ir::Node& node, std::span<const ir::Node> definitions, ir::Polarity polarity,
+                       ir::Oracle& oracle) {
+    bool bounded = false;
+    OptDescr d = descr_bound_of_node(node, definitions, polarity, oracle, bounded);
+    if (bounded) return std::nullopt;
+    return d;
+}
+
+void descr_of_atom(Descr& d, KindCode code, Atom atom, ConditionList conditions) {
+    d.slot(code) = make_line(std::move(atom), std::move(conditions));
+}
+
+KindSlot make_line(Atom atom, ConditionList conditions) {
+    KindSlot slot;
+    Line line{std::move(atom), std::move(conditions)};
+    if (!line_is_empty(line)) slot.lines.push_back(std::move(line));
+    return slot;
+}
+
+ConditionList class_condition(ClassRecord record) {
+    ConditionList list;
+    Condition c;
+    c.classes.push_back(std::move(record));
+    list.conditions.push_back(std::move(c));
+    return list;
+}
+
+Descr descr_of_conditions(const ConditionList& list) {
+    Descr d;
+    for (std::size_t s = 0; s < kSlotCount; ++s) d.slots[s] = make_line(universe_atom(slot_code(s)), list);
+    return d;
+}
+
+ClassRecord class_record(const ir::LeafInfo& info) {
+    ClassRecord r;
+    r.class_id = info.class_id;
+    r.ancestor_ids = info.ancestor_ids;
+    if (std::find(r.ancestor_ids.begin(), r.ancestor_ids.end(), r.class_id) == r.ancestor_ids.end())
+        r.ancestor_ids.push_back(r.class_id);
+    std::sort(r.ancestor_ids.begin(), r.ancestor_ids.end());
+    r.ancestor_ids.erase(std::unique(r.ancestor_ids.begin(), r.ancestor_ids.end()), r.ancestor_ids.end());
+    r.base_position = info.base_position;
+    r.builtin_kind = ir::kind_code(info.builtin_kind);
+    return r;
+}
+
+}  // namespace tessaron::descr

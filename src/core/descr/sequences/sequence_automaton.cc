@@ -1,0 +1,72 @@
+// Sequence automata: universe, complement, equality and order.
+#include "core/descr/sequences/sequence_automaton.h"
+
+#include <algorithm>
+
+#include "core/descr/lines/order.h"
+
+namespace tessaron::descr {
+
+SequenceAutomaton sequence_universe() {
+    SequenceAutomaton a;
+    a.states.push_back({Transition{remainder_label(), 0}});
+    a.accepting.push_back(1);
+    return a;
+}
+
+bool sequence_is_universe(const SequenceAutomaton& a) {
+    return a.states.size() == 1 && a.accepting.size() == 1 && a.accepting[0] == 1 && a.states[0].size() == 1 &&
+           !a.states[0][0].label && a.states[0][0].target == 0;
+}
+
+bool sequence_is_trivially_empty(const SequenceAutomaton& a) {
+    return std::none_of(a.accepting.begin(), a.accepting.end(), [](std::uint8_t f) { return f != 0; });
+}
+
+SequenceAutomaton sequence_complement(const SequenceAutomaton& a) {
+    SequenceAutomaton c = a;
+    for (std::uint8_t& f : c.accepting) f = f ? 0 : 1;
+    return c;
+}
+
+namespace {
+
+bool transition_equal(const Transition& a, const Transition& b) {
+    return a.target == b.target && optional_descr_equal(a.label, b.label);
+}
+
+std::strong_ordering cmp_transition(const Transition& a, const Transition& b) {
+    if (auto c = cmp_optional_descr(a.label, b.label); c != 0) return c;
+    return a.target <=> b.target;
+}
+
+std::strong_ordering cmp_state(const std::vector<Transition>& a, const std::vector<Transition>& b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i)
+        if (auto c = cmp_transition(a[i], b[i]); c != 0) return c;
+    return a.size() <=> b.size();
+}
+
+}  // namespace
+
+bool sequence_automaton_equal(const SequenceAutomaton& a, const SequenceAutomaton& b) {
+    if (a.states.size() != b.states.size() || a.accepting != b.accepting) return false;
+    for (std::size_t s = 0; s < a.states.size(); ++s) {
+        const auto& x = a.states[s];
+        const auto& y = b.states[s];
+        if (x.size() != y.size()) return false;
+        for (std::size_t i = 0; i < x.size(); ++i)
+            if (!transition_equal(x[i], y[i])) return false;
+    }
+    return true;
+}
+
+std::strong_ordering cmp_sequence_automaton(const SequenceAutomaton& a, const SequenceAutomaton& b) {
+    const std::size_t n = std::min(a.states.size(), b.states.size());
+    for (std::size_t s = 0; s < n; ++s)
+        if (auto c = cmp_state(a.states[s], b.states[s]); c != 0) return c;
+    if (auto c = a.states.size() <=> b.states.size(); c != 0) return c;
+    return a.accepting <=> b.accepting;
+}
+
+}  // namespace tessaron::descr

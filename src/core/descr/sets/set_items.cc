@@ -1,0 +1,70 @@
+// Set items: universe, complement terms, equality, order.  Products,
+// normal forms and explicit forms live in set_item_algebra.cc.
+#include "core/descr/sets/set_items.h"
+
+#include <algorithm>
+
+#include "core/descr/lines/order.h"
+
+namespace tessaron::descr {
+
+SetItems set_items_universe() {
+    SetItems a;
+    a.items.emplace_back();
+    return a;
+}
+
+bool set_items_is_universe(const SetItems& a) {
+    return !a.negated && a.items.size() == 1 && a.items[0].not_within.empty() && !a.items[0].element;
+}
+
+bool set_items_is_trivially_empty(const SetItems& a) {
+    if (!a.negated) return a.items.empty();
+    return std::any_of(a.items.begin(), a.items.end(),
+                       [](const SetItem& i) { return i.not_within.empty() && !i.element; });
+}
+
+std::vector<SetItem> set_item_complement_terms(const SetItem& item) {
+    std::vector<SetItem> out;
+    SetItem outside;
+    outside.not_within.push_back(item.element);
+    out.push_back(std::move(outside));
+    for (const SharedDescr& r : item.not_within) {
+        SetItem within;
+        within.element = r;
+        out.push_back(std::move(within));
+    }
+    return out;
+}
+
+bool set_item_equal(const SetItem& a, const SetItem& b) {
+    if (!optional_descr_equal(a.element, b.element) || a.not_within.size() != b.not_within.size()) return false;
+    for (std::size_t i = 0; i < a.not_within.size(); ++i)
+        if (!optional_descr_equal(a.not_within[i], b.not_within[i])) return false;
+    return true;
+}
+
+bool set_items_equal(const SetItems& a, const SetItems& b) {
+    if (a.negated != b.negated || a.items.size() != b.items.size()) return false;
+    for (std::size_t i = 0; i < a.items.size(); ++i)
+        if (!set_item_equal(a.items[i], b.items[i])) return false;
+    return true;
+}
+
+std::strong_ordering cmp_set_item(const SetItem& a, const SetItem& b) {
+    if (auto c = cmp_optional_descr(a.element, b.element); c != 0) return c;
+    const std::size_t n = std::min(a.not_within.size(), b.not_within.size());
+    for (std::size_t i = 0; i < n; ++i)
+        if (auto c = cmp_optional_descr(a.not_within[i], b.not_within[i]); c != 0) return c;
+    return a.not_within.size() <=> b.not_within.size();
+}
+
+std::strong_ordering cmp_set_items(const SetItems& a, const SetItems& b) {
+    const std::size_t n = std::min(a.items.size(), b.items.size());
+    for (std::size_t i = 0; i < n; ++i)
+        if (auto c = cmp_set_item(a.items[i], b.items[i]); c != 0) return c;
+    if (auto c = a.items.size() <=> b.items.size(); c != 0) return c;
+    return a.negated <=> b.negated;
+}
+
+}  // namespace tessaron::descr

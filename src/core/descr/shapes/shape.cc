@@ -1,0 +1,183 @@
+// Mapping shapes: universe, key classes and key queries, equality and the
+// orders of keys, entries and shapes.  The operations on shapes are in
+// shape_algebra.h and shape_emptiness.h.
+#include "core/descr/shapes/shape.h"
+
+#include <algorithm>
+
+#include "core/descr/descr.h"
+#include "core/descr/lines/order.h"
+
+namespace tessaron::descr {
+
+namespace {
+
+bool requirement_equal(const KeyRequirement& a, const KeyRequirement& b) {
+    return a.optional == b.optional && optional_descr_equal(a.value, b.value);
+}
+
+std::strong_ordering cmp_requirement(const KeyRequirement& a, const KeyRequirement& b) {
+    if (auto c = cmp_optional_descr(a.value, b.value); c != 0) return c;
+    return a.optional <=> b.optional;
+}
+
+bool is_universe_shape(const Shape& s) {
+    if (!s.existentials.empty() || !s.declared_keys.empty()) return false;
+    for (const KeyRequirement& r : s.key_classes)
+        if (r.value || r.optional != 1) return false;
+    return true;
+}
+
+}  // namespace
+
+Shape universe_shape() { return Shape{}; }
+
+Shapes shapes_universe() {
+    Shapes a;
+    a.shapes.push_back(universe_shape());
+    return a;
+}
+
+bool shapes_is_universe(const Shapes& a) {
+    return !a.negated && a.shapes.size() == 1 && is_universe_shape(a.shapes[0]);
+}
+
+namespace {
+
+// Kind codes by key class.
+constexpr std::array<KindCode, kKeyClassCount> kKeyClassCodes = {0, 1, 2, 3, 4, 5, 7, 9, kOtherCode};
+
+}  // namespace
+
+std::optional<std::size_t> key_class_of_code(KindCode code) {
+    for (std::size_t c = 0; c < kKeyClassCount; ++c)
+        if (kKeyClassCodes[c] == code) return c;
+    return std::nullopt;
+}
+
+KindCode code_of_key_class(std::size_t key_class) { return kKeyClassCodes[key_class]; }
+
+std::size_t literal_key_class(const LiteralKey& k) {
+    switch (k.tag) {
+        case LiteralKey::Tag::None: return 0;
+        case LiteralKey::Tag::Bool: return 1;
+        case LiteralKey::Tag::Int: return 2;
+        case LiteralKey::Tag::Text: return k.kind == 5 ? 5 : 4;
+    }
+    return 8;
+}
+
+LiteralKey str_literal_key(std::string_view bytes) {
+    LiteralKey k;
+    k.tag = LiteralKey::Tag::Text;
+    k.bytes = std::string(bytes);
+    k.kind = 4;
+    return k;
+}
+
+bool literal_keys_alias(const LiteralKey& a, const LiteralKey& b) {
+    using Tag = LiteralKey::Tag;
+    const bool bool_int = (a.tag == Tag::Bool && b.tag == Tag::Int) || (a.tag == Tag::Int && b.tag == Tag::Bool);
+    return bool_int && a.number == b.number;
+}
+
+bool key_set_holds(const std::vector<LiteralKey>& set, const LiteralKey& k) {
+    return std::binary_search(set.begin(), set.end(), k,
+                              [](const LiteralKey& x, const LiteralKey& y) { return cmp_literal_key(x, y) < 0; });
+}
+
+KeyRequirement shape_kind_slot(const Shape& s, KindCode code) {
+    if (auto c = key_class_of_code(code)) return s.key_classes[*c];
+    return KeyRequirement{empty_descr(), 1};
+}
+
+const KeyRequirement* find_declared_key(const Shape& s, const LiteralKey& k) {
+    auto it = std::lower_bound(s.declared_keys.begin(), s.declared_keys.end(), k,
+                               [](const auto& entry, const LiteralKey& key) { return cmp_literal_key(entry.first, key) < 0; });
+    if (it == s.declared_keys.end() || !literal_key_equal(it->first, k)) return nullptr;
+    return &it->second;
+}
+
+KeyRequirement shape_key_lookup(const Shape& s, const LiteralKey& k) {
+    if (const KeyRequirement* r = find_declared_key(s, k)) return *r;
+    return s.key_classes[literal_key_class(k)];
+}
+
+void declare_key(Shape& s, const LiteralKey& k, KeyRequirement r) {
+    auto it = std::lower_bound(s.declared_keys.begin(), s.declared_keys.end(), k,
+                               [](const auto& entry, const LiteralKey& key) { return cmp_literal_key(entry.first, key) < 0; });
+    if (it != s.declared_keys.end() && literal_key_equal(it->first, k))
+        it->second = std::move(r);
+    else
+        s.declared_keys.insert(it, {k, std::move(r)});
+}
+
+void drop_default_keys(Shape& s) {
+    std::erase_if(s.declared_keys, [&](const auto& entry) {
+        return requirement_equal(entry.second, s.key_classes[literal_key_class(entry.first)]);
+    });
+}
+
+std::strong_ordering cmp_literal_key(const LiteralKey& a, const LiteralKey& b) {
+    if (auto c = a.tag <=> b.tag; c != 0) return c;
+    if (a.tag != LiteralKey::Tag::Text) return a.number <=> b.number;
+    if (auto c = a.bytes <=> b.bytes; c != 0) return c;
+    return a.kind <=> b.kind;
+}
+
+bool literal_key_equal(const LiteralKey& a, const LiteralKey& b) { return cmp_literal_key(a, b) == 0; }
+
+bool literal_key_set_equal(const std::vector<LiteralKey>& a, const std::vector<LiteralKey>& b) {
+    return cmp_lists(a, b, cmp_literal_key) == 0;
+}
+
+bool shape_equal(const Shape& a, const Shape& b) {
+    if (a.declared_keys.size() != b.declared_keys.size() || a.existentials.size() != b.existentials.size())
+        return false;
+    for (std::size_t i = 0; i < a.declared_keys.size(); ++i)
+        if (!literal_key_equal(a.declared_keys[i].first, b.declared_keys[i].first) ||
+            !requirement_equal(a.declared_keys[i].second, b.declared_keys[i].second))
+            return false;
+    for (std::size_t k = 0; k < kKeyClassCount; ++k)
+        if (!requirement_equal(a.key_classes[k], b.key_classes[k])) return false;
+    for (std::size_t i = 0; i < a.existentials.size(); ++i) {
+        const ExistentialEntry& x = a.existentials[i];
+        const ExistentialEntry& y = b.existentials[i];
+        if (x.key_class != y.key_class || !optional_descr_equal(x.value, y.value) ||
+            !literal_key_set_equal(x.excluded_keys, y.excluded_keys))
+            return false;
+    }
+    return true;
+}
+
+bool shapes_equal(const Shapes& a, const Shapes& b) {
+    if (a.negated != b.negated || a.shapes.size() != b.shapes.size()) return false;
+    for (std::size_t i = 0; i < a.shapes.size(); ++i)
+        if (!shape_equal(a.shapes[i], b.shapes[i])) return false;
+    return true;
+}
+
+std::strong_ordering cmp_shape_entry(const ExistentialEntry& a, const ExistentialEntry& b) {
+    if (auto c = a.key_class <=> b.key_class; c != 0) return c;
+    if (auto c = cmp_optional_descr(a.value, b.value); c != 0) return c;
+    return cmp_lists(a.excluded_keys, b.excluded_keys, cmp_literal_key);
+}
+
+std::strong_ordering cmp_shape(const Shape& a, const Shape& b) {
+    using Declared = std::pair<LiteralKey, KeyRequirement>;
+    auto cmp_declared = [](const Declared& x, const Declared& y) {
+        if (auto c = cmp_literal_key(x.first, y.first); c != 0) return c;
+        return cmp_requirement(x.second, y.second);
+    };
+    if (auto c = cmp_lists(a.declared_keys, b.declared_keys, cmp_declared); c != 0) return c;
+    for (std::size_t k = 0; k < kKeyClassCount; ++k)
+        if (auto c = cmp_requirement(a.key_classes[k], b.key_classes[k]); c != 0) return c;
+    return cmp_lists(a.existentials, b.existentials, cmp_shape_entry);
+}
+
+std::strong_ordering cmp_shapes(const Shapes& a, const Shapes& b) {
+    if (auto c = cmp_lists(a.shapes, b.shapes, cmp_shape); c != 0) return c;
+    return a.negated <=> b.negated;
+}
+
+}  // namespace tessaron::descr
