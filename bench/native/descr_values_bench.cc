@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/descr/values/integers.h"
-#include "core/descr/values/interval.h"
+#include "core/descr/values/float_set.h"
 #include "core/descr/values/text_automaton.h"
 #include "core/descr/values/text_product.h"
 

@@ -48,7 +48,7 @@
 
 #include "core/descr/descr_fwd.h"
 #include "core/descr/values/integers.h"
-#include "core/descr/values/interval.h"
+#include "core/descr/values/float_set.h"
 #include "core/descr/sequences/sequence_automaton.h"
 #include "core/descr/sets/set_items.h"
 #include "core/descr/shapes/shape.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/descr/values/interval.h"
+#include "core/descr/values/float_set.h"
 
 namespace tessaron::descr {
 namespace {

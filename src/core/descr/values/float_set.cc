@@ -22,7 +22,7 @@
 //
 // Budget.  Linear in the number of intervals, apart from the sort of the
 // normalisation and the pairwise candidates of an intersection.
-#include "core/descr/values/interval.h"
+#include "core/descr/values/float_set.h"
 
 #include <algorithm>
 #include <cassert>
