@@ -46,34 +46,34 @@ std::strong_ordering cmp_end(const std::optional<i128>& a, const std::optional<i
     return cmp_i128(*a, *b);
 }
 
-bool interval_empty(const Interval& v) { return v.lo && v.hi && *v.hi < *v.lo; }
+bool interval_empty(const IntInterval& v) { return v.lo && v.hi && *v.hi < *v.lo; }
 
-IntervalSet unbounded() { return IntervalSet{Interval{}}; }
+IntIntervalSet unbounded() { return IntIntervalSet{IntInterval{}}; }
 
-bool is_unbounded(const IntervalSet& s) { return s.size() == 1 && !s[0].lo && !s[0].hi; }
+bool is_unbounded(const IntIntervalSet& s) { return s.size() == 1 && !s[0].lo && !s[0].hi; }
 
 }  // namespace
 
 // --- interval sets -----------------------------------------------------------
 
-IntervalSet interval_set_all() { return unbounded(); }
+IntIntervalSet interval_set_all() { return unbounded(); }
 
-IntervalSet interval_set_from_bounds(std::optional<std::int64_t> lo, std::optional<std::int64_t> hi) {
+IntIntervalSet interval_set_from_bounds(std::optional<std::int64_t> lo, std::optional<std::int64_t> hi) {
     if (lo && hi && *hi < *lo) return {};
-    Interval v;
+    IntInterval v;
     if (lo) v.lo = *lo;
     if (hi) v.hi = *hi;
     return {v};
 }
 
-IntervalSet interval_set_normalize(std::vector<Interval> v) {
+IntIntervalSet interval_set_normalize(std::vector<IntInterval> v) {
     std::erase_if(v, interval_empty);
-    std::stable_sort(v.begin(), v.end(), [](const Interval& a, const Interval& b) { return lo_less(a.lo, b.lo); });
-    IntervalSet out;
+    std::stable_sort(v.begin(), v.end(), [](const IntInterval& a, const IntInterval& b) { return lo_less(a.lo, b.lo); });
+    IntIntervalSet out;
     out.reserve(v.size());
-    for (const Interval& q : v) {
+    for (const IntInterval& q : v) {
         if (!out.empty()) {
-            Interval& p = out.back();
+            IntInterval& p = out.back();
             const bool apart = p.hi && q.lo && *q.lo > sat_add(*p.hi, 1);
             if (!apart) {
                 if (!p.hi || !q.hi)
@@ -88,20 +88,20 @@ IntervalSet interval_set_normalize(std::vector<Interval> v) {
     return out;
 }
 
-IntervalSet interval_set_union(const IntervalSet& a, const IntervalSet& b) {
-    std::vector<Interval> v;
+IntIntervalSet interval_set_union(const IntIntervalSet& a, const IntIntervalSet& b) {
+    std::vector<IntInterval> v;
     v.reserve(a.size() + b.size());
     v.insert(v.end(), a.begin(), a.end());
     v.insert(v.end(), b.begin(), b.end());
     return interval_set_normalize(std::move(v));
 }
 
-IntervalSet interval_set_intersection(const IntervalSet& a, const IntervalSet& b) {
+IntIntervalSet interval_set_intersection(const IntIntervalSet& a, const IntIntervalSet& b) {
     if (a.empty() || b.empty()) return {};
-    std::vector<Interval> v;
-    for (const Interval& p : a) {
-        for (const Interval& q : b) {
-            Interval r;
+    std::vector<IntInterval> v;
+    for (const IntInterval& p : a) {
+        for (const IntInterval& q : b) {
+            IntInterval r;
             if (p.lo && q.lo)
                 r.lo = std::max(*p.lo, *q.lo);
             else
@@ -116,12 +116,12 @@ IntervalSet interval_set_intersection(const IntervalSet& a, const IntervalSet& b
     return interval_set_normalize(std::move(v));
 }
 
-IntervalSet interval_set_rebase(const IntervalSet& intervals, std::int64_t j, std::int64_t t) {
+IntIntervalSet interval_set_rebase(const IntIntervalSet& intervals, std::int64_t j, std::int64_t t) {
     assert(t >= 1 && j >= 0 && j < t);
-    std::vector<Interval> v;
+    std::vector<IntInterval> v;
     v.reserve(intervals.size());
-    for (const Interval& p : intervals) {
-        Interval r;
+    for (const IntInterval& p : intervals) {
+        IntInterval r;
         if (p.lo) r.lo = ceil_div(sat_sub(*p.lo, j), t);
         if (p.hi) r.hi = floor_div(sat_sub(*p.hi, j), t);
         v.push_back(r);
@@ -129,12 +129,12 @@ IntervalSet interval_set_rebase(const IntervalSet& intervals, std::int64_t j, st
     return interval_set_normalize(std::move(v));
 }
 
-bool interval_set_is_normal(const IntervalSet& s) {
+bool interval_set_is_normal(const IntIntervalSet& s) {
     for (std::size_t i = 0; i < s.size(); ++i) {
         if (interval_empty(s[i])) return false;
         if (i == 0) continue;
-        const Interval& p = s[i - 1];
-        const Interval& q = s[i];
+        const IntInterval& p = s[i - 1];
+        const IntInterval& q = s[i];
         if (!p.hi || !q.lo || *p.hi == kI128Max || *q.lo <= *p.hi + 1) return false;
     }
     return true;
@@ -144,9 +144,9 @@ bool interval_set_is_normal(const IntervalSet& s) {
 
 IntSet int_set_all() { return IntSet{{unbounded()}, 1}; }
 
-IntSet int_set_empty() { return IntSet{{IntervalSet{}}, 1}; }
+IntSet int_set_empty() { return IntSet{{IntIntervalSet{}}, 1}; }
 
-IntSet int_set_singleton(std::int64_t x) { return IntSet{{IntervalSet{Interval{x, x}}}, 1}; }
+IntSet int_set_singleton(std::int64_t x) { return IntSet{{IntIntervalSet{IntInterval{x, x}}}, 1}; }
 
 IntSet int_set_from_bounds(std::optional<std::int64_t> lo, std::optional<std::int64_t> hi) {
     return IntSet{{interval_set_from_bounds(lo, hi)}, 1};
@@ -160,7 +160,7 @@ std::optional<IntSet> int_set_multiple_of(std::int64_t d) {
     if (a > kMaxModulus) return std::nullopt;
     IntSet s;
     s.modulus = a;
-    s.residues.assign(static_cast<std::size_t>(a), IntervalSet{});
+    s.residues.assign(static_cast<std::size_t>(a), IntIntervalSet{});
     s.residues[0] = unbounded();
     return s;
 }
@@ -168,28 +168,28 @@ std::optional<IntSet> int_set_multiple_of(std::int64_t d) {
 bool int_set_contains(const IntSet& set, i128 x) {
     const std::int64_t r = euclid_mod(x, set.modulus);
     const i128 k = floor_div(x, set.modulus);
-    for (const Interval& v : set.residues[static_cast<std::size_t>(r)])
+    for (const IntInterval& v : set.residues[static_cast<std::size_t>(r)])
         if ((!v.lo || *v.lo <= k) && (!v.hi || k <= *v.hi)) return true;
     return false;
 }
 
 bool int_set_is_empty(const IntSet& set) {
-    return std::all_of(set.residues.begin(), set.residues.end(), [](const IntervalSet& s) { return s.empty(); });
+    return std::all_of(set.residues.begin(), set.residues.end(), [](const IntIntervalSet& s) { return s.empty(); });
 }
 
 IntSet int_set_complement(const IntSet& set) {
     IntSet out;
     out.modulus = set.modulus;
     out.residues.reserve(set.residues.size());
-    for (const IntervalSet& s : set.residues) {
+    for (const IntIntervalSet& s : set.residues) {
         if (s.empty()) {
             out.residues.push_back(unbounded());
             continue;
         }
-        std::vector<Interval> gaps;
-        if (s.front().lo && *s.front().lo != kI128Min) gaps.push_back(Interval{std::nullopt, *s.front().lo - 1});
-        for (std::size_t i = 0; i + 1 < s.size(); ++i) gaps.push_back(Interval{*s[i].hi + 1, *s[i + 1].lo - 1});
-        if (s.back().hi && *s.back().hi != kI128Max) gaps.push_back(Interval{*s.back().hi + 1, std::nullopt});
+        std::vector<IntInterval> gaps;
+        if (s.front().lo && *s.front().lo != kI128Min) gaps.push_back(IntInterval{std::nullopt, *s.front().lo - 1});
+        for (std::size_t i = 0; i + 1 < s.size(); ++i) gaps.push_back(IntInterval{*s[i].hi + 1, *s[i + 1].lo - 1});
+        if (s.back().hi && *s.back().hi != kI128Max) gaps.push_back(IntInterval{*s.back().hi + 1, std::nullopt});
         out.residues.push_back(interval_set_normalize(std::move(gaps)));
     }
     assert(int_set_is_normal(out));
@@ -224,8 +224,8 @@ std::optional<IntSet> combine_int_sets(const IntSet& a, const IntSet& b, SetOp o
     RefinedResidues ra = int_set_refine(a, M);
     RefinedResidues rb = int_set_refine(b, M);
     assert(ra.outcome != RefinedResidues::Outcome::TooLarge && rb.outcome != RefinedResidues::Outcome::TooLarge);
-    const std::vector<IntervalSet>& xa = ra.outcome == RefinedResidues::Outcome::Unchanged ? a.residues : ra.residues;
-    const std::vector<IntervalSet>& xb = rb.outcome == RefinedResidues::Outcome::Unchanged ? b.residues : rb.residues;
+    const std::vector<IntIntervalSet>& xa = ra.outcome == RefinedResidues::Outcome::Unchanged ? a.residues : ra.residues;
+    const std::vector<IntIntervalSet>& xb = rb.outcome == RefinedResidues::Outcome::Unchanged ? b.residues : rb.residues;
 
     IntSet out;
     out.modulus = M;
@@ -236,7 +236,7 @@ std::optional<IntSet> combine_int_sets(const IntSet& a, const IntSet& b, SetOp o
 
     // Collapse a result whose residues all agree on nothing or everything.
     if (M > 1 && std::all_of(out.residues.begin(), out.residues.end(),
-                             [&](const IntervalSet& s) { return s == out.residues[0]; })) {
+                             [&](const IntIntervalSet& s) { return s == out.residues[0]; })) {
         if (out.residues[0].empty()) return int_set_empty();
         if (is_unbounded(out.residues[0])) return int_set_all();
     }
@@ -249,8 +249,8 @@ bool int_set_equal(const IntSet& a, const IntSet& b) {
     if (M > kMaxModulus) return false;
     RefinedResidues ra = int_set_refine(a, M);
     RefinedResidues rb = int_set_refine(b, M);
-    const std::vector<IntervalSet>& xa = ra.outcome == RefinedResidues::Outcome::Unchanged ? a.residues : ra.residues;
-    const std::vector<IntervalSet>& xb = rb.outcome == RefinedResidues::Outcome::Unchanged ? b.residues : rb.residues;
+    const std::vector<IntIntervalSet>& xa = ra.outcome == RefinedResidues::Outcome::Unchanged ? a.residues : ra.residues;
+    const std::vector<IntIntervalSet>& xb = rb.outcome == RefinedResidues::Outcome::Unchanged ? b.residues : rb.residues;
     return xa == xb;
 }
 
@@ -258,8 +258,8 @@ std::strong_ordering cmp_int_set(const IntSet& a, const IntSet& b) {
     if (auto c = a.modulus <=> b.modulus; c != 0) return c;
     const std::size_t n = std::min(a.residues.size(), b.residues.size());
     for (std::size_t r = 0; r < n; ++r) {
-        const IntervalSet& x = a.residues[r];
-        const IntervalSet& y = b.residues[r];
+        const IntIntervalSet& x = a.residues[r];
+        const IntIntervalSet& y = b.residues[r];
         const std::size_t k = std::min(x.size(), y.size());
         for (std::size_t i = 0; i < k; ++i) {
             if (auto c = cmp_end(x[i].lo, y[i].lo); c != 0) return c;

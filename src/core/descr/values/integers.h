@@ -1,7 +1,7 @@
 // Exact sets of integers: residue classes with quotient intervals.
 //
 // An IntSet of modulus m (1 to 4096) holds, for each remainder r, the
-// quotients k of the integers k * m + r that belong, as an IntervalSet.  It
+// quotients k of the integers k * m + r that belong, as an IntIntervalSet.  It
 // describes bounds, multiples, literals and every union, intersection and
 // complement of those whose common modulus stays within 4096.  Quotients
 // are signed 128-bit; the builders take signed 64-bit values.
@@ -27,33 +27,33 @@ inline constexpr std::int64_t kMaxModulus = 4096;
 enum class SetOp : std::uint8_t { Union = 0, Intersection = 1 };
 
 // Inclusive quotient interval; an absent end is unbounded.
-struct Interval {
+struct IntInterval {
     std::optional<i128> lo;
     std::optional<i128> hi;
 
-    bool operator==(const Interval&) const = default;
+    bool operator==(const IntInterval&) const = default;
 };
 
 // Normal form: no empty interval; sorted by lower end (absent first); for
 // neighbours p, q both p.hi and q.lo are present and q.lo > p.hi + 1.
-using IntervalSet = std::vector<Interval>;
+using IntIntervalSet = std::vector<IntInterval>;
 
 struct IntSet {
-    std::vector<IntervalSet> residues;  // exactly `modulus` entries
+    std::vector<IntIntervalSet> residues;  // exactly `modulus` entries
     std::int64_t modulus = 1;           // 1 .. 4096
 };
 
 // --- interval sets -----------------------------------------------------------
-IntervalSet interval_set_all();
-IntervalSet interval_set_from_bounds(std::optional<std::int64_t> lo, std::optional<std::int64_t> hi);
-IntervalSet interval_set_normalize(std::vector<Interval> intervals);
-IntervalSet interval_set_union(const IntervalSet& a, const IntervalSet& b);
-IntervalSet interval_set_intersection(const IntervalSet& a, const IntervalSet& b);
+IntIntervalSet interval_set_all();
+IntIntervalSet interval_set_from_bounds(std::optional<std::int64_t> lo, std::optional<std::int64_t> hi);
+IntIntervalSet interval_set_normalize(std::vector<IntInterval> intervals);
+IntIntervalSet interval_set_union(const IntIntervalSet& a, const IntIntervalSet& b);
+IntIntervalSet interval_set_intersection(const IntIntervalSet& a, const IntIntervalSet& b);
 // The quotients, under the modulus t * m, of the new residue whose old
 // quotients (of some residue at modulus m) are k * t + j: each [lo, hi]
 // becomes [ceil((lo - j) / t), floor((hi - j) / t)].  0 <= j < t.
-IntervalSet interval_set_rebase(const IntervalSet& intervals, std::int64_t j, std::int64_t t);
-bool interval_set_is_normal(const IntervalSet& intervals);
+IntIntervalSet interval_set_rebase(const IntIntervalSet& intervals, std::int64_t j, std::int64_t t);
+bool interval_set_is_normal(const IntIntervalSet& intervals);
 
 // --- integer sets --------------------------------------------------------------
 IntSet int_set_all();
@@ -76,7 +76,7 @@ std::int64_t common_modulus(std::int64_t a, std::int64_t b);
 struct RefinedResidues {
     enum class Outcome : std::uint8_t { Unchanged, Rebased, TooLarge };
     Outcome outcome;
-    std::vector<IntervalSet> residues;  // filled for Rebased only
+    std::vector<IntIntervalSet> residues;  // filled for Rebased only
 };
 RefinedResidues int_set_refine(const IntSet& set, std::int64_t M);
 

@@ -24,9 +24,9 @@ std::string str(i128 v) {
     return neg ? "-" + s : s;
 }
 
-std::string str(const IntervalSet& s) {
+std::string str(const IntIntervalSet& s) {
     std::string out = "{";
-    for (const Interval& v : s)
+    for (const IntInterval& v : s)
         out += "[" + (v.lo ? str(*v.lo) : std::string("-inf")) + ", " + (v.hi ? str(*v.hi) : std::string("inf")) + "]";
     return out + "}";
 }
@@ -93,7 +93,7 @@ std::vector<Sample> samples() {
 // One member of the set, read off its first non-empty residue.
 std::optional<i128> witness(const IntSet& s) {
     for (std::int64_t r = 0; r < s.modulus; ++r) {
-        const IntervalSet& v = s.residues[static_cast<std::size_t>(r)];
+        const IntIntervalSet& v = s.residues[static_cast<std::size_t>(r)];
         if (v.empty()) continue;
         const i128 k = v[0].lo ? *v[0].lo : v[0].hi ? *v[0].hi : 0;
         return k * s.modulus + r;
@@ -210,15 +210,15 @@ TEST(IntSet, CollapseToModulusOne) {
     auto evens_0_10 = int_set_intersection(int_set_from_bounds(0, 10), even);
     ASSERT_TRUE(evens_0_10);
     EXPECT_EQ(evens_0_10->modulus, 2);
-    EXPECT_EQ(evens_0_10->residues[0], (IntervalSet{{0, 5}}));
+    EXPECT_EQ(evens_0_10->residues[0], (IntIntervalSet{{0, 5}}));
     EXPECT_TRUE(evens_0_10->residues[1].empty());
 }
 
-TEST(IntervalSet, NormalizeMergesOverlappingAndAdjacent) {
+TEST(IntIntervalSet, NormalizeMergesOverlappingAndAdjacent) {
     struct Case {
         const char* name;
-        std::vector<Interval> in;
-        IntervalSet out;
+        std::vector<IntInterval> in;
+        IntIntervalSet out;
     };
     const i128 top = kI128Max;
     const std::vector<Case> cases = {
@@ -231,7 +231,7 @@ TEST(IntervalSet, NormalizeMergesOverlappingAndAdjacent) {
         {"contained", {{0, 100}, {10, 20}}, {{0, 100}}},
     };
     for (const Case& c : cases) {
-        const IntervalSet got = interval_set_normalize(c.in);
+        const IntIntervalSet got = interval_set_normalize(c.in);
         EXPECT_EQ(got, c.out) << c.name << ": " << str(got);
         EXPECT_TRUE(interval_set_is_normal(got)) << c.name;
     }
@@ -239,11 +239,11 @@ TEST(IntervalSet, NormalizeMergesOverlappingAndAdjacent) {
     EXPECT_FALSE(interval_set_is_normal({{1, 3}, {4, 9}}));
 }
 
-TEST(IntervalSet, RebaseRoundsTowardsTheRightInfinity) {
+TEST(IntIntervalSet, RebaseRoundsTowardsTheRightInfinity) {
     struct Case {
-        IntervalSet in;
+        IntIntervalSet in;
         std::int64_t j, t;
-        IntervalSet out;
+        IntIntervalSet out;
     };
     const std::vector<Case> cases = {
         {{{0, 10}}, 1, 3, {{0, 3}}},     // old quotients 1, 4, 7, 10
@@ -255,13 +255,13 @@ TEST(IntervalSet, RebaseRoundsTowardsTheRightInfinity) {
         {{{kI128Min, kI128Max}}, 3, 4, {{ceil_div(kI128Min + 0, 4), floor_div(kI128Max - 3, 4)}}},
     };
     for (const Case& c : cases) {
-        const IntervalSet got = interval_set_rebase(c.in, c.j, c.t);
+        const IntIntervalSet got = interval_set_rebase(c.in, c.j, c.t);
         EXPECT_EQ(got, c.out) << str(c.in) << " j=" << c.j << " t=" << c.t << ": " << str(got);
     }
 }
 
 TEST(IntSet, ComplementAtTheEdgesOf128Bits) {
-    IntSet full{{IntervalSet{{kI128Min, kI128Max}}}, 1};
+    IntSet full{{IntIntervalSet{{kI128Min, kI128Max}}}, 1};
     EXPECT_TRUE(int_set_is_empty(int_set_complement(full)));
     const IntSet c = int_set_complement(int_set_all());
     EXPECT_EQ(c.modulus, 1);
@@ -281,8 +281,8 @@ TEST(IntSet, EqualityAcrossModuliAndOrder) {
     EXPECT_EQ(cmp_int_set(even2, even2), std::strong_ordering::equal);
     // Every integer at moduli 4093 and 4091: equal sets, but their common
     // modulus is beyond the cap, so they count as unequal.
-    IntSet all4093{std::vector<IntervalSet>(4093, interval_set_all()), 4093};
-    IntSet all4091{std::vector<IntervalSet>(4091, interval_set_all()), 4091};
+    IntSet all4093{std::vector<IntIntervalSet>(4093, interval_set_all()), 4093};
+    IntSet all4091{std::vector<IntIntervalSet>(4091, interval_set_all()), 4091};
     EXPECT_FALSE(int_set_equal(all4093, all4091));
     // Absent ends sort first, at both ends.
     EXPECT_TRUE(cmp_int_set(int_set_from_bounds(std::nullopt, 5), int_set_from_bounds(0, 5)) < 0);
