@@ -25,7 +25,7 @@
 #include <optional>
 
 #include "core/descr/sequences/sequence_automaton.h"
-#include "core/descr/values/integers.h"  // SetOp
+#include "core/descr/set_op.h"
 
 namespace tessaron::descr {
 

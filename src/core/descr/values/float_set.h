@@ -21,7 +21,7 @@
 #include <optional>
 #include <vector>
 
-#include "core/descr/values/integers.h"
+#include "core/descr/set_op.h"
 
 namespace tessaron::descr {
 

@@ -17,14 +17,12 @@
 #include <optional>
 #include <vector>
 
+#include "core/descr/set_op.h"
 #include "core/descr/values/int128.h"
 
 namespace tessaron::descr {
 
 inline constexpr std::int64_t kMaxModulus = 4096;
-
-// The two ways sets are combined: join and meet.
-enum class SetOp : std::uint8_t { Union = 0, Intersection = 1 };
 
 // Inclusive quotient interval; an absent end is unbounded.
 struct IntInterval {

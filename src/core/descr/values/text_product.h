@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/descr/values/integers.h"
+#include "core/descr/set_op.h"
 #include "core/descr/values/text_automaton.h"
 
 namespace tessaron::descr {
