@@ -5,8 +5,9 @@
 //
 // Invariants: both inputs are complete and deterministic, so the labels of
 // one product state are pairwise disjoint and together cover every
-// element; the product is complete and deterministic as well.  Under the E
-// rule the pair of absent labels is left out because it admits nothing,
+// element; the product is complete and deterministic as well.  Under the
+// empty-remainder rule the pair of absent labels is left out because it
+// admits nothing,
 // and the last label made absent then stands for exactly what it held
 // (the complement of the other labels), so no sequence is gained or lost.
 // The inputs are only read.
@@ -192,13 +193,13 @@ private:
         const std::optional<SharedDescr> ri = ra_.of(i);
         const std::optional<SharedDescr> rj = rb_.of(j);
         if (!ri || !rj) return false;
-        const bool e = ra_.proved_empty(i) || rb_.proved_empty(j);
+        const bool empty_remainder = ra_.proved_empty(i) || rb_.proved_empty(j);
         State transitions;
         for (const Transition& ta : a_.states[i])
             for (const Transition& tb : b_.states[j]) {
                 SharedDescr label;
                 if (!ta.label && !tb.label) {
-                    if (e) continue;
+                    if (empty_remainder) continue;
                 } else {
                     const LabelMeet* m = pair_label(ta.label ? ta.label : *ri, tb.label ? tb.label : *rj);
                     if (!m) return false;
@@ -210,7 +211,7 @@ private:
                 if (transitions.size() >= kMaxStateTransitions) return false;
                 transitions.push_back(Transition{std::move(label), *t});
             }
-        if (e && !transitions.empty()) {
+        if (empty_remainder && !transitions.empty()) {
             std::stable_sort(transitions.begin(), transitions.end(), by_label_then_target);
             transitions.back().label = remainder_label();
         }

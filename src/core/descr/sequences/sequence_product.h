@@ -10,7 +10,7 @@
 // path to an accepting state, in a meet; both, in a union) are one sink
 // state.
 //
-// The "E" rule: when one of the two remainders is proved empty, the pair of
+// The empty-remainder rule: when one of the two remainders is proved empty, the pair of
 // absent labels would admit nothing and gives no transition; the state's
 // transitions are sorted and the last one's label made absent, so every
 // product state still has exactly one way out for each element.

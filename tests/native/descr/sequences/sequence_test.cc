@@ -256,7 +256,7 @@ TEST(SequenceProducts, UnionMeetAndComplementAgreeWithTheReferenceAcceptor) {
         }
 }
 
-TEST(SequenceProducts, TheERuleDropsTheEmptyPairAndMakesTheLastLabelAbsent) {
+TEST(SequenceProducts, TheEmptyRemainderRuleDropsTheEmptyPairAndMakesTheLastLabelAbsent) {
     const Labels& l = labels();
     // Both states of the pair (0, 0) have remainders: "holds an int" has none.
     const SequenceAutomaton holds_int = written({{to(1, l.integer), to(0, l.not_int)}, {to(1)}}, {0, 1});
