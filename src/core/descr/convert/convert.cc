@@ -183,6 +183,15 @@ OptDescr to_normal_form(const ir::Node& node, ConvertContext& ctx, std::uint32_t
     return d;
 }
 
+OptDescr next_converted_node(std::span<const ir::Node>& rest, ConvertContext& ctx, std::uint32_t depth,
+                             bool& failed) {
+    if (failed || rest.empty()) return std::nullopt;
+    OptDescr d = to_normal_form(rest.front(), ctx, depth);
+    rest = rest.subspan(1);
+    if (!d) failed = true;
+    return d;
+}
+
 OptDescr descr_bound_of_node(const ir::Node& node, std::span<const ir::Node> definitions, ir::Polarity polarity,
                              ir::Oracle& oracle, bool& bounded) {
     std::optional<ir::Node> unfolded;

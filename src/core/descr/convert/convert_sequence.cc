@@ -31,15 +31,6 @@
 
 namespace tessaron::descr {
 
-OptDescr next_converted_node(std::span<const ir::Node>& rest, ConvertContext& ctx, std::uint32_t depth,
-                             bool& failed) {
-    if (failed || rest.empty()) return std::nullopt;
-    OptDescr d = to_normal_form(rest.front(), ctx, depth);
-    rest = rest.subspan(1);
-    if (!d) failed = true;
-    return d;
-}
-
 OptDescr descr_of_sequence(const ir::Node& node, ConvertContext& ctx, std::uint32_t depth) {
     std::vector<SharedDescr> items;
     std::span<const ir::Node> rest = ir::as_span(node.prefix());
