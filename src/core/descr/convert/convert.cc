@@ -35,7 +35,7 @@
 #include "core/descr/lines/combine.h"
 #include "core/descr/lines/complement.h"
 #include "core/descr/lines/emptiness.h"
-#include "core/descr/convert/leaf_builders.h"
+#include "core/descr/convert/builders.h"
 #include "core/descr/convert/refine.h"
 #include "core/descr/lines/universe.h"
 #include "core/ir/resolve.h"

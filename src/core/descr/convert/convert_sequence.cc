@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "core/descr/convert/convert.h"
-#include "core/descr/convert/leaf_builders.h"
+#include "core/descr/convert/builders.h"
 #include "core/descr/sequences/sequence_build.h"
 
 namespace tessaron::descr {

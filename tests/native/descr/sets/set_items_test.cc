@@ -13,7 +13,7 @@
 #include "core/descr/lines/combine.h"
 #include "core/descr/lines/complement.h"
 #include "core/descr/lines/emptiness.h"
-#include "core/descr/convert/leaf_builders.h"
+#include "core/descr/convert/builders.h"
 #include "core/descr/lines/order.h"
 #include "core/descr/sets/set_item_algebra.h"
 #include "core/descr/sets/set_item_verdict.h"

@@ -1,4 +1,4 @@
-// Literals, folds and attributes (see leaf_builders.h).
+// Literals, folds and attributes (see builders.h).
 //
 // What it computes: the descriptor of a literal from the oracle's answer;
 // the running union or intersection of a node list; the conjunction of an
@@ -10,7 +10,7 @@
 //
 // Budget: the folds' unions and intersections take their units from the
 // conversion's window; the first failure makes the whole result none.
-#include "core/descr/convert/leaf_builders.h"
+#include "core/descr/convert/builders.h"
 
 #include <cmath>
 
