@@ -10,8 +10,8 @@
 // complement and compacts.  One failing unit per pair; the lines gathered
 // in one step are compacted when more than 255 wait and after the step;
 // more than 256 left fail.  The explicit forms of condition lists, set
-// items and shapes live with their types (conditions.h, set_item_algebra.h,
-// shape_algebra.h).
+// items and shapes live with their types (conditions.h, sets/set_item_algebra.h,
+// shapes/shape_algebra.h).
 #pragma once
 
 #include <optional>
