@@ -8,7 +8,7 @@
 
 #include "core/descr/descr.h"
 #include "core/descr/descr_memo.h"
-#include "core/descr/universe.h"
+#include "core/descr/lines/universe.h"
 
 namespace tessaron::descr {
 namespace {

@@ -27,7 +27,7 @@
 #include <array>
 #include <vector>
 
-#include "core/descr/text_automaton.h"
+#include "core/descr/values/text_automaton.h"
 
 namespace tessaron::descr {
 
