@@ -239,6 +239,14 @@ class IntSub(int):
     pass
 
 
+class FloatSub(float):
+    pass
+
+
+class BytesSub(bytes):
+    pass
+
+
 class Grows:
     """Equal to everything; appends to `target` (a list under validation)
     each time it is compared."""
@@ -279,7 +287,7 @@ def fresh(text):
 PLAIN_VALUES = [
     0, 1, 7, True, False, 2**63 - 1, 2**63, -(2**63), -(2**63) - 1, 2**70, IntSub(7), 1.5, float("nan"),
     "red", fresh("red"), fresh("gr\u00fcn"), fresh("\U0001f642"), "", "gr\u00fcn".encode(), "\ud800",
-    StrSub("red"), "a", StrSub("a"), b"a", None, [], (), object(),
+    StrSub("red"), "a", StrSub("a"), b"a", None, [], (), object(), FloatSub(2.5), BytesSub(b"a"),
 ]
 # Past the entry's own scan, so that the walk's scan of the list runs too
 # (for a few of the values).

@@ -11,6 +11,7 @@ PlainTest plain_test(const ir::Node& node, const Precompute& tables) {
     if (is_scalar_kind(node.kind)) {
         test.kind = PlainTest::Kind::Scalar;
         test.scalar = node.kind;
+        test.mask = static_cast<std::uint8_t>(1u << static_cast<unsigned>(node.kind));
         return test;
     }
     if (node.kind != ir::NodeKind::Union) return test;

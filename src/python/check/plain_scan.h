@@ -43,7 +43,7 @@ struct PlainTest {
     enum class Kind : std::uint8_t { None, Scalar, Scalars, Literals };
     Kind kind = Kind::None;
     ir::NodeKind scalar = ir::NodeKind::Anything;  // Kind::Scalar
-    std::uint8_t mask = 0;                         // Kind::Scalars: bit k for NodeKind k
+    std::uint8_t mask = 0;                         // Kind::Scalar(s): bit k for NodeKind k
     const LiteralSets* sets = nullptr;             // Kind::Literals
 
     explicit operator bool() const { return kind != Kind::None; }
@@ -57,15 +57,21 @@ PlainTest plain_test(const ir::Node& node, const Precompute& tables);
 
 // Whether an object is a member of one of the scalar kinds (None to bytes)
 // whose bits are set in `mask`: the walk's type tests, as a union of scalar
-// kinds asks them member by member.
+// kinds asks them member by member.  The tests that read only the object
+// and its type's flags are all taken and or-ed together, so a record's
+// values of differing kinds cost no branch per kind; only a float subclass
+// (whose test asks the type's bases) is looked at past them.
 inline bool scalar_mask_matches(std::uint8_t mask, PyObject* o) {
-    constexpr auto bit = [](ir::NodeKind k) { return static_cast<std::uint8_t>(1u << static_cast<unsigned>(k)); };
-    if (o == Py_None) return mask & bit(ir::NodeKind::None);
-    if ((mask & bit(ir::NodeKind::Bool)) && Py_IS_TYPE(o, &PyBool_Type)) return true;
-    if ((mask & bit(ir::NodeKind::Int)) && PyLong_Check(o)) return true;
-    if ((mask & bit(ir::NodeKind::Float)) && PyFloat_Check(o)) return true;
-    if ((mask & bit(ir::NodeKind::Str)) && PyUnicode_Check(o)) return true;
-    return (mask & bit(ir::NodeKind::Bytes)) && PyBytes_Check(o);
+    constexpr auto bit = [](ir::NodeKind k) { return 1u << static_cast<unsigned>(k); };
+    const unsigned kinds = bit(ir::NodeKind::Anything) |
+                           (o == Py_None ? bit(ir::NodeKind::None) : 0u) |
+                           (Py_IS_TYPE(o, &PyBool_Type) ? bit(ir::NodeKind::Bool) : 0u) |
+                           (PyLong_Check(o) ? bit(ir::NodeKind::Int) : 0u) |
+                           (Py_IS_TYPE(o, &PyFloat_Type) ? bit(ir::NodeKind::Float) : 0u) |
+                           (PyUnicode_Check(o) ? bit(ir::NodeKind::Str) : 0u) |
+                           (PyBytes_Check(o) ? bit(ir::NodeKind::Bytes) : 0u);
+    if (mask & kinds) return true;
+    return (mask & bit(ir::NodeKind::Float)) && PyFloat_Check(o);
 }
 
 // Whether storage may be read in place across a scan: not where other
@@ -115,8 +121,8 @@ inline bool scalar_one_matches(ir::NodeKind kind, PyObject* o) {
 inline int plain_answer(const PlainTest& test, PyObject* o) {
     switch (test.kind) {
         case PlainTest::Kind::Literals: return literal_answer(*test.sets, o);
-        case PlainTest::Kind::Scalars: return scalar_mask_matches(test.mask, o) ? 1 : 0;
-        case PlainTest::Kind::Scalar: return scalar_one_matches(test.scalar, o) ? 1 : 0;
+        case PlainTest::Kind::Scalars:
+        case PlainTest::Kind::Scalar: return scalar_mask_matches(test.mask, o) ? 1 : 0;
         default: return -1;
     }
 }
