@@ -6,6 +6,10 @@ A layer includes only itself and the layers below it, and nothing under
 src/core includes a CPython header.  Project headers are included by their
 path from src/ ("core/ir/node.h", "python/oracle.h"), so every include can
 be placed.
+
+The core also numbers the value kinds one way only: by `ir::Kind` (its slot
+through `kind_slot`).  The names of the numberings it replaced do not come
+back.
 """
 
 import re
@@ -60,6 +64,51 @@ def violations(src):
             elif target_layer != layer and target_rank >= rank:
                 found.append(f'{where}: layer {layer} includes "{name}" of layer {target_layer}')
     return found
+
+
+# Names of kind numberings beside `ir::Kind`: a kind as a code number, the
+# conversions between codes and slots, a builtin base as a position.
+SECOND_KIND_NUMBERING = re.compile(
+    r"\b(KindCode|kOtherCode|kOtherKindCode|kSlotCount|slot_code|code_slot|kind_code|kind_from_code|base_position)\b"
+)
+
+
+def kind_numberings(src):
+    """Every use under src/core of a kind numbering beside `ir::Kind`."""
+    found = []
+    for path in sorted((src / "core").rglob("*")):
+        if path.suffix not in (".h", ".cc") or not path.is_file():
+            continue
+        for number, line in enumerate(path.read_text(encoding="utf-8").splitlines(), 1):
+            for name in SECOND_KIND_NUMBERING.findall(line):
+                found.append(f"{path.relative_to(src)}:{number}: {name}")
+    return found
+
+
+def test_the_core_numbers_kinds_by_the_kind_enum_alone():
+    assert kind_numberings(SRC) == []
+
+
+@pytest.mark.parametrize(
+    ("name", "text", "expected"),
+    [
+        ("core/descr/a.h", "using KindCode = std::uint8_t;\n", "core/descr/a.h:1: KindCode"),
+        ("core/descr/a.cc", "int x;\nif (code == kOtherCode) {}\n", "core/descr/a.cc:2: kOtherCode"),
+        ("core/decide/a.cc", "d.slots[code_slot(c)];\n", "code_slot"),
+        ("core/descr/a.cc", "return slot_code(s);\n", "slot_code"),
+        ("core/ir/a.h", "std::uint32_t base_position = 0;\n", "base_position"),
+        ("core/ir/a.h", "constexpr std::uint8_t kind_code(Kind k);\n", "kind_code"),
+    ],
+)
+def test_a_second_kind_numbering_is_reported(tmp_path, name, text, expected):
+    write(tmp_path, name, text)
+    found = kind_numberings(tmp_path)
+    assert len(found) == 1 and expected in found[0], found
+
+
+def test_kind_names_that_only_contain_a_banned_one_pass(tmp_path):
+    write(tmp_path, "core/descr/a.h", "Kind builtin_kind; std::size_t kind_slot(Kind k); int my_slot_codes;\n")
+    assert kind_numberings(tmp_path) == []
 
 
 def test_the_include_graph_points_down():

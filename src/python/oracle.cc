@@ -249,7 +249,7 @@ BuiltinBase builtin_base_kind(PyObject* cls) {
             PyErr_Clear();
             continue;
         }
-        if (r) return BuiltinBase{k + 1, kKinds[k]};
+        if (r) return BuiltinBase{kKinds[k]};
     }
     return BuiltinBase{};
 }
@@ -292,7 +292,6 @@ LeafInfo PoolOracle::class_leaf_info(PyObject* cls) {
     info.ancestor_ids.push_back(info.class_id);
     std::sort(info.ancestor_ids.begin(), info.ancestor_ids.end());
     info.ancestor_ids.erase(std::unique(info.ancestor_ids.begin(), info.ancestor_ids.end()), info.ancestor_ids.end());
-    info.base_position = base.position;
     info.tag = LeafInfo::Tag::Class;
     info.builtin_kind = base.kind;
     return info;

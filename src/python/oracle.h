@@ -43,10 +43,8 @@ ir::Answer class_is_plain(PyObject* cls);
 bool has_default_eq(PyTypeObject* type);
 
 // The builtin type a class derives from, tested in the order int, str,
-// bytes, float, tuple, frozenset, list, set, dict: its 1-based position in
-// that order (0: none) and its kind (Other: none).
+// bytes, float, tuple, frozenset, list, set, dict: its kind (Other: none).
 struct BuiltinBase {
-    std::uint32_t position = 0;
     ir::Kind kind = ir::Kind::Other;
 };
 BuiltinBase builtin_base_kind(PyObject* cls);

@@ -22,18 +22,18 @@ ConditionList unrestricted() {
     return list;
 }
 
-ClassRecord exact_type_record(KindCode kind) {
-    assert(kind >= 2 && kind <= 5);
+ClassRecord exact_type_record(Kind kind) {
+    assert(kind == Kind::Int || kind == Kind::Float || kind == Kind::Str || kind == Kind::Bytes);
     ClassRecord c;
-    c.class_id = kExactTypeIdBase + kind;
+    c.class_id = kExactTypeIdBase + static_cast<std::uint32_t>(ir::kind_slot(kind));
     c.ancestor_ids = {c.class_id};
-    c.base_position = 0;
     c.builtin_kind = kind;
     return c;
 }
 
 bool is_exact_type_record(const ClassRecord& c) {
-    return c.class_id >= kExactTypeIdBase + 2 && c.class_id <= kExactTypeIdBase + 5;
+    return c.class_id >= kExactTypeIdBase + ir::kind_slot(Kind::Int) &&
+           c.class_id <= kExactTypeIdBase + ir::kind_slot(Kind::Bytes);
 }
 
 void insert_class(std::vector<ClassRecord>& set, const ClassRecord& c) {

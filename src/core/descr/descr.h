@@ -7,17 +7,20 @@
 // nominal constraints that do not depend on the kind: class membership and
 // attributes.
 //
-//   slot  kind       atom
-//   0     None       Presence
-//   1     bool       TruthMask (bit 0 False, bit 1 True)
-//   2     int        IntSet (subclass instances included; not bool)
-//   3     float      FloatSet
-//   4     str        shared TextAutomaton over the UTF-8 form
-//   5     bytes      shared TextAutomaton
-//   6, 7  list, tuple  SequenceAutomaton
-//   8, 9  set, frozenset  SetItems
-//   10    dict       Shapes
-//   11    other      Presence
+//   kind             atom
+//   None             Presence
+//   Bool             TruthMask (bit 0 False, bit 1 True)
+//   Int              IntSet (subclass instances included; not bool)
+//   Float            FloatSet
+//   Str              shared TextAutomaton over the UTF-8 form
+//   Bytes            shared TextAutomaton
+//   List, Tuple      SequenceAutomaton
+//   Set, Frozenset   SetItems
+//   Dict             Shapes
+//   Other            Presence
+//
+// `kind_atom_variant` states this table in code, checked at compile time
+// against the order of the `Atom` variant.
 //
 // A ConditionList is the union of its Conditions (negated: none of them
 // holds); a positive list with no condition admits nothing, a list of one
@@ -43,6 +46,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -86,13 +90,47 @@ enum class AtomVariant : std::uint8_t {
 };
 inline AtomVariant atom_variant(const Atom& a) { return static_cast<AtomVariant>(a.index()); }
 
+// The atom alternative of each kind's lines, as the slot table above lists.
+constexpr AtomVariant kind_atom_variant(Kind k) {
+    switch (k) {
+        case Kind::None:
+        case Kind::Other: return AtomVariant::Presence;
+        case Kind::Bool: return AtomVariant::TruthMask;
+        case Kind::Int: return AtomVariant::Integers;
+        case Kind::Float: return AtomVariant::Floats;
+        case Kind::Str:
+        case Kind::Bytes: return AtomVariant::Text;
+        case Kind::List:
+        case Kind::Tuple: return AtomVariant::Sequence;
+        case Kind::Set:
+        case Kind::Frozenset: return AtomVariant::SetItems;
+        case Kind::Dict: return AtomVariant::Shapes;
+    }
+    return AtomVariant::Presence;
+}
+
+template <AtomVariant V>
+using AtomAlternative = std::variant_alternative_t<static_cast<std::size_t>(V), Atom>;
+static_assert(std::is_same_v<AtomAlternative<kind_atom_variant(Kind::None)>, Presence>);
+static_assert(std::is_same_v<AtomAlternative<kind_atom_variant(Kind::Bool)>, TruthMask>);
+static_assert(std::is_same_v<AtomAlternative<kind_atom_variant(Kind::Int)>, IntSet>);
+static_assert(std::is_same_v<AtomAlternative<kind_atom_variant(Kind::Float)>, FloatSet>);
+static_assert(std::is_same_v<AtomAlternative<kind_atom_variant(Kind::Str)>, SharedTextAutomaton>);
+static_assert(std::is_same_v<AtomAlternative<kind_atom_variant(Kind::Bytes)>, SharedTextAutomaton>);
+static_assert(std::is_same_v<AtomAlternative<kind_atom_variant(Kind::List)>, SequenceAutomaton>);
+static_assert(std::is_same_v<AtomAlternative<kind_atom_variant(Kind::Tuple)>, SequenceAutomaton>);
+static_assert(std::is_same_v<AtomAlternative<kind_atom_variant(Kind::Set)>, SetItems>);
+static_assert(std::is_same_v<AtomAlternative<kind_atom_variant(Kind::Frozenset)>, SetItems>);
+static_assert(std::is_same_v<AtomAlternative<kind_atom_variant(Kind::Dict)>, Shapes>);
+static_assert(std::is_same_v<AtomAlternative<kind_atom_variant(Kind::Other)>, Presence>);
+static_assert(std::variant_size_v<Atom> == static_cast<std::size_t>(AtomVariant::Shapes) + 1);
+
 // --- conditions ------------------------------------------------------------------
 // One class as the oracle describes it; compared by `class_id` alone.
 struct ClassRecord {
     std::vector<std::uint32_t> ancestor_ids;  // sorted; the class itself included
     std::uint32_t class_id = 0;
-    std::uint32_t base_position = 0;    // 1..9: its builtin base; 0 none
-    KindCode builtin_kind = kOtherCode;  // kind code of that base, 255 none
+    Kind builtin_kind = Kind::Other;  // the kind of its builtin base; Other: none
 
     bool has_ancestor(std::uint32_t id) const;
 };
@@ -124,8 +162,8 @@ struct ConditionList {
 // One empty condition, not negated: every value.
 ConditionList unrestricted();
 
-// The exact-type record of slot 2, 3, 4 or 5 (int, float, str, bytes).
-ClassRecord exact_type_record(KindCode kind);
+// The exact-type record of int, float, str or bytes.
+ClassRecord exact_type_record(Kind kind);
 bool is_exact_type_record(const ClassRecord& c);
 
 // Inserts a class into a set ordered by class_id (kept when already there).
@@ -143,10 +181,10 @@ struct KindSlot {
 };
 
 struct Descr {
-    std::array<KindSlot, kSlotCount> slots{};
+    std::array<KindSlot, ir::kKindCount> slots{};  // in slot order: slots[kind_slot(k)] is kind k's
 
-    KindSlot& slot(KindCode code) { return slots[code_slot(code)]; }
-    const KindSlot& slot(KindCode code) const { return slots[code_slot(code)]; }
+    KindSlot& slot(Kind k) { return slots[ir::kind_slot(k)]; }
+    const KindSlot& slot(Kind k) const { return slots[ir::kind_slot(k)]; }
 };
 
 using OptDescr = std::optional<Descr>;

@@ -5,10 +5,8 @@
 // this one, and core/descr/descr.h completes `Descr` after them.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-
 #include "core/descr/shared.h"
+#include "core/ir/kind.h"
 
 namespace tessaron::descr {
 
@@ -22,13 +20,7 @@ using SharedDescr = Shared<Descr>;
 // is never written so: the operations that can fail answer an optional.
 inline SharedDescr every_value() { return SharedDescr(); }
 
-// A kind as a code: 0 to 10 name slots 0 to 10, 255 names slot 11 (other
-// objects).  The same numbers as ir::kind_code.
-using KindCode = std::uint8_t;
-inline constexpr KindCode kOtherCode = 255;
-inline constexpr std::size_t kSlotCount = 12;
-
-constexpr KindCode slot_code(std::size_t slot) { return slot == 11 ? kOtherCode : static_cast<KindCode>(slot); }
-constexpr std::size_t code_slot(KindCode code) { return code == kOtherCode ? 11 : code; }
+// Descriptors hold one slot per value kind, indexed by the kind.
+using ir::Kind;
 
 }  // namespace tessaron::descr

@@ -6,9 +6,10 @@
 // subclass of a builtin type are of that type's kind; a value whose type
 // derives from none of them is of kind `Other`.
 //
-// The oracle's questions and answers carry a kind as a kind code: the slot
-// number for the eleven builtin kinds and 255 for `Other`.  `kind_code` and
-// `kind_from_code` convert; code outside those numbers names no kind.
+// Code that holds one entry per kind (the descriptors' slots, say) indexes
+// it by `Kind` through `kind_slot` and walks the kinds in slot order through
+// `kKinds`; no other numbering of the kinds exists.  The oracle answers
+// with `Kind` values too.
 //
 // `KindMask` is a set of kinds, one bit per slot.  The masks the decisions
 // compute from nodes never split the non-scalar kinds (list to other):
@@ -16,9 +17,9 @@
 // intersection and complement.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 
 namespace tessaron::ir {
 
@@ -39,20 +40,13 @@ enum class Kind : std::uint8_t {
 
 inline constexpr std::size_t kKindCount = 12;
 
-// The kind code of `Other`.
-inline constexpr std::uint8_t kOtherKindCode = 255;
-
 constexpr std::size_t kind_slot(Kind k) { return static_cast<std::size_t>(k); }
 
-constexpr std::uint8_t kind_code(Kind k) {
-    return k == Kind::Other ? kOtherKindCode : static_cast<std::uint8_t>(k);
-}
-
-constexpr std::optional<Kind> kind_from_code(std::uint8_t code) {
-    if (code == kOtherKindCode) return Kind::Other;
-    if (code < static_cast<std::uint8_t>(Kind::Other)) return static_cast<Kind>(code);
-    return std::nullopt;
-}
+// Every kind, in slot order.
+inline constexpr std::array<Kind, kKindCount> kKinds = {
+    Kind::None, Kind::Bool, Kind::Int,       Kind::Float, Kind::Str,  Kind::Bytes,
+    Kind::List, Kind::Tuple, Kind::Set, Kind::Frozenset, Kind::Dict, Kind::Other,
+};
 
 // bool and int: every bool is an int.
 constexpr bool is_integral_kind(Kind k) { return k == Kind::Bool || k == Kind::Int; }

@@ -31,9 +31,7 @@ namespace tessaron::ir {
 //   Bytes); None and Declined nothing;
 //   Class (only from `class_info`): `builtin_kind`, the kind of the builtin
 //   type it derives from (Int to Dict, or Other: none), `ancestor_ids` (its
-//   own id and those of its whole MRO), `class_id` and `base_position` (0,
-//   or the 1-based position of the builtin base in the test order int, str,
-//   bytes, float, tuple, frozenset, list, set, dict).
+//   own id and those of its whole MRO) and `class_id`.
 struct LeafInfo {
     enum class Tag : std::uint8_t { Declined, None, Bool, Int, Float, Text, Class };
 
@@ -46,7 +44,6 @@ struct LeafInfo {
     Kind builtin_kind = Kind::Other;
     std::vector<std::uint32_t> ancestor_ids;
     std::uint32_t class_id = 0;
-    std::uint32_t base_position = 0;
 
     static LeafInfo declined() { return LeafInfo{}; }
     bool is_declined() const { return tag == Tag::Declined; }

@@ -102,17 +102,7 @@ public:
         out.class_id = static_cast<std::uint32_t>(i);
         out.ancestor_ids.assign(c->ancestors.begin(), c->ancestors.end());
         out.builtin_kind = c->base_kind;
-        out.base_position = base_position(c->base_kind);
         return out;
-    }
-    // The 1-based position of a builtin base in the order int, str, bytes,
-    // float, tuple, frozenset, list, set, dict; 0 for none.
-    static std::uint32_t base_position(Kind k) {
-        const Kind order[] = {Kind::Int, Kind::Str, Kind::Bytes, Kind::Float, Kind::Tuple,
-                              Kind::Frozenset, Kind::List, Kind::Set, Kind::Dict};
-        for (std::uint32_t p = 0; p < 9; ++p)
-            if (order[p] == k) return p + 1;
-        return 0;
     }
 
     Answer leaf_relation(const ir::Node& leaf, const ir::Node& node) override {

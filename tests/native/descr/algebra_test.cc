@@ -18,7 +18,7 @@ using namespace testing;
 using ir::Emptiness;
 
 void expect_positive(const Descr& d, const char* what) {
-    for (std::size_t s = 0; s < kSlotCount; ++s) EXPECT_FALSE(d.slots[s].negated) << what << " slot " << s;
+    for (const Kind k : ir::kKinds) EXPECT_FALSE(d.slot(k).negated) << what << " slot " << ir::kind_slot(k);
 }
 
 void expect_empty_means_no_member(const Descr& d, const std::vector<Value>& values, const char* what) {

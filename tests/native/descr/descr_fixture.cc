@@ -9,23 +9,23 @@ namespace tessaron::descr::testing {
 
 namespace {
 
-constexpr std::uint32_t exact_id(KindCode k) { return 0xFFFFFF00u + k; }
+constexpr std::uint32_t exact_id(Kind k) { return 0xFFFFFF00u + static_cast<std::uint32_t>(ir::kind_slot(k)); }
 
 std::shared_ptr<const Value> share(Value v) { return std::make_shared<const Value>(std::move(v)); }
 
-Value none_value() { return Value{0, false, 0, 0.0, {}, {}, {}, "None"}; }
-Value bool_value(bool b) { return Value{1, b, 0, 0.0, {}, {}, {}, b ? "True" : "False"}; }
+Value none_value() { return Value{Kind::None, false, 0, 0.0, {}, {}, {}, "None"}; }
+Value bool_value(bool b) { return Value{Kind::Bool, b, 0, 0.0, {}, {}, {}, b ? "True" : "False"}; }
 Value int_value(std::int64_t n, std::vector<std::uint32_t> classes, std::string name) {
-    return Value{2, false, n, 0.0, {}, std::move(classes), {}, std::move(name)};
+    return Value{Kind::Int, false, n, 0.0, {}, std::move(classes), {}, std::move(name)};
 }
 Value float_value(double x, std::vector<std::uint32_t> classes, std::string name) {
-    return Value{3, false, 0, x, {}, std::move(classes), {}, std::move(name)};
+    return Value{Kind::Float, false, 0, x, {}, std::move(classes), {}, std::move(name)};
 }
-Value text_value(KindCode kind, std::string bytes, std::vector<std::uint32_t> classes, std::string name) {
+Value text_value(Kind kind, std::string bytes, std::vector<std::uint32_t> classes, std::string name) {
     return Value{kind, false, 0, 0.0, std::move(bytes), std::move(classes), {}, std::move(name)};
 }
 Value other_value(std::vector<std::uint32_t> classes, std::string name) {
-    return Value{kOtherCode, false, 0, 0.0, {}, std::move(classes), {}, std::move(name)};
+    return Value{Kind::Other, false, 0, 0.0, {}, std::move(classes), {}, std::move(name)};
 }
 Value with_attribute(Value v, const std::string& attr, Value value) {
     v.name += "{" + attr + "=" + value.name + "}";
@@ -33,13 +33,13 @@ Value with_attribute(Value v, const std::string& attr, Value value) {
     return v;
 }
 
-Atom random_atom(std::mt19937& rng, KindCode code) {
+Atom random_atom(std::mt19937& rng, Kind code) {
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     switch (code) {
-        case 0:
-        case kOtherCode: return Presence{static_cast<std::uint8_t>(pick(5) == 0 ? 0 : 1)};
-        case 1: return TruthMask{static_cast<std::uint8_t>(pick(4))};
-        case 2: {
+        case Kind::None:
+        case Kind::Other: return Presence{static_cast<std::uint8_t>(pick(5) == 0 ? 0 : 1)};
+        case Kind::Bool: return TruthMask{static_cast<std::uint8_t>(pick(4))};
+        case Kind::Int: {
             switch (pick(10)) {
                 case 0: return int_set_singleton(0);
                 case 1: return int_set_singleton(1);
@@ -53,7 +53,7 @@ Atom random_atom(std::mt19937& rng, KindCode code) {
                 default: return int_set_complement(ints(0, 5));
             }
         }
-        case 3: {
+        case Kind::Float: {
             const double inf = std::numeric_limits<double>::infinity();
             switch (pick(9)) {
                 case 0: return floats(0.0, 0.0);
@@ -67,7 +67,7 @@ Atom random_atom(std::mt19937& rng, KindCode code) {
                 default: return float_set_complement(floats(-1.0, 1.0));
             }
         }
-        case 4: {
+        case Kind::Str: {
             switch (pick(7)) {
                 case 0: return text("a");
                 case 1: return text("");
@@ -104,13 +104,13 @@ Condition random_condition(std::mt19937& rng, int nesting) {
         switch (pick(9)) {
             case 0: break;
             case 1: value = empty_descr(); break;
-            case 2: value = SharedDescr::make(with_slot(2, {line(int_set_all(), conditions({requiring({cls_A()})}))})); break;
-            case 3: value = SharedDescr::make(with_slot(4, {line(str_universe(), conditions({requiring({cls_S()})}))})); break;
-            case 4: value = SharedDescr::make(with_slot(kOtherCode, {line(Presence{1}, conditions({requiring({cls_B()})}))})); break;
-            case 5: value = SharedDescr::make(with_slot(2, {line(int_set_singleton(5), conditions({requiring({exact_type_record(2)})}))})); break;
-            case 6: value = SharedDescr::make(descr_of_kind(static_cast<KindCode>(pick(6)))); break;
+            case 2: value = SharedDescr::make(with_slot(Kind::Int, {line(int_set_all(), conditions({requiring({cls_A()})}))})); break;
+            case 3: value = SharedDescr::make(with_slot(Kind::Str, {line(str_universe(), conditions({requiring({cls_S()})}))})); break;
+            case 4: value = SharedDescr::make(with_slot(Kind::Other, {line(Presence{1}, conditions({requiring({cls_B()})}))})); break;
+            case 5: value = SharedDescr::make(with_slot(Kind::Int, {line(int_set_singleton(5), conditions({requiring({exact_type_record(Kind::Int)})}))})); break;
+            case 6: value = SharedDescr::make(descr_of_kind(static_cast<Kind>(pick(6)))); break;
             default:
-                value = SharedDescr::make(nesting > 0 ? random_flat_descr(rng, nesting - 1) : descr_of_kind(static_cast<KindCode>(pick(6))));
+                value = SharedDescr::make(nesting > 0 ? random_flat_descr(rng, nesting - 1) : descr_of_kind(static_cast<Kind>(pick(6))));
         }
         c.attributes.push_back(AttributeEntry{pick(2) ? "p" : "q", AttributeRequirement{value, static_cast<std::uint8_t>(pick(2))}});
     }
@@ -121,13 +121,13 @@ Condition random_condition(std::mt19937& rng, int nesting) {
 
 namespace {
 
-bool is_number(const Value& v) { return v.kind == 1 || v.kind == 2 || v.kind == 3; }
+bool is_number(const Value& v) { return v.kind == Kind::Bool || v.kind == Kind::Int || v.kind == Kind::Float; }
 double number_of(const Value& v) {
-    if (v.kind == 1) return v.truth ? 1.0 : 0.0;
-    if (v.kind == 2) return static_cast<double>(v.integer);
+    if (v.kind == Kind::Bool) return v.truth ? 1.0 : 0.0;
+    if (v.kind == Kind::Int) return static_cast<double>(v.integer);
     return v.number;
 }
-bool is_set_kind(KindCode k) { return k == 8 || k == 9; }
+bool is_set_kind(Kind k) { return k == Kind::Set || k == Kind::Frozenset; }
 
 bool contains_equal(const Value& set, const Value& x) {
     for (const auto& e : set.elements)
@@ -145,7 +145,7 @@ std::string joined_names(const std::vector<Value>& vs) {
 
 bool python_equal(const Value& a, const Value& b) {
     if (is_number(a) && is_number(b)) {
-        if (a.kind == 2 && b.kind == 2) return a.integer == b.integer;
+        if (a.kind == Kind::Int && b.kind == Kind::Int) return a.integer == b.integer;
         return number_of(a) == number_of(b);
     }
     if (is_set_kind(a.kind) && is_set_kind(b.kind)) {
@@ -156,11 +156,11 @@ bool python_equal(const Value& a, const Value& b) {
     }
     if (a.kind != b.kind) return false;
     switch (a.kind) {
-        case 0: return true;
-        case 4:
-        case 5: return a.bytes == b.bytes;
-        case 6:
-        case 7:
+        case Kind::None: return true;
+        case Kind::Str:
+        case Kind::Bytes: return a.bytes == b.bytes;
+        case Kind::List:
+        case Kind::Tuple:
             if (a.elements.size() != b.elements.size()) return false;
             for (std::size_t i = 0; i < a.elements.size(); ++i)
                 if (!python_equal(*a.elements[i], *b.elements[i])) return false;
@@ -169,15 +169,15 @@ bool python_equal(const Value& a, const Value& b) {
     }
 }
 
-Value sequence_value(KindCode kind, const std::vector<Value>& items) {
+Value sequence_value(Kind kind, const std::vector<Value>& items) {
     Value v;
     v.kind = kind;
     for (const Value& x : items) v.elements.push_back(share(x));
-    v.name = (kind == 6 ? "[" : "(") + joined_names(items) + (kind == 6 ? "]" : ")");
+    v.name = (kind == Kind::List ? "[" : "(") + joined_names(items) + (kind == Kind::List ? "]" : ")");
     return v;
 }
 
-Value set_value(KindCode kind, const std::vector<Value>& elements) {
+Value set_value(Kind kind, const std::vector<Value>& elements) {
     Value v;
     v.kind = kind;
     std::vector<Value> kept;
@@ -186,14 +186,14 @@ Value set_value(KindCode kind, const std::vector<Value>& elements) {
         v.elements.push_back(share(x));
         kept.push_back(x);
     }
-    v.name = (kind == 8 ? "{" : "frozenset({") + joined_names(kept) + (kind == 8 ? "}" : "})");
+    v.name = (kind == Kind::Set ? "{" : "frozenset({") + joined_names(kept) + (kind == Kind::Set ? "}" : "})");
     return v;
 }
 
 std::vector<Value> value_universe() {
     const double inf = std::numeric_limits<double>::infinity();
-    const std::vector<std::uint32_t> exact_int{exact_id(2)}, exact_float{exact_id(3)}, exact_str{exact_id(4)},
-        exact_bytes{exact_id(5)};
+    const std::vector<std::uint32_t> exact_int{exact_id(Kind::Int)}, exact_float{exact_id(Kind::Float)}, exact_str{exact_id(Kind::Str)},
+        exact_bytes{exact_id(Kind::Bytes)};
     std::vector<Value> vs;
     vs.push_back(none_value());
     vs.push_back(bool_value(false));
@@ -211,27 +211,27 @@ std::vector<Value> value_universe() {
     vs.push_back(float_value(std::nan(""), {5}, "F(nan)"));
     vs.push_back(with_attribute(float_value(1.0, {5}, "F(1.0)"), "p", bool_value(true)));
     for (const char* s : {"", "a", "b", "ab", "aa", "\xC3\xA9", "\xED\xA0\x80"})
-        vs.push_back(text_value(4, s, exact_str, std::string("str '") + s + "'"));
-    vs.push_back(text_value(4, "a", {3}, "S('a')"));
-    vs.push_back(text_value(4, "", {3}, "S('')"));
-    vs.push_back(with_attribute(text_value(4, "ab", {3}, "S('ab')"), "p", text_value(4, "a", exact_str, "'a'")));
+        vs.push_back(text_value(Kind::Str, s, exact_str, std::string("str '") + s + "'"));
+    vs.push_back(text_value(Kind::Str, "a", {3}, "S('a')"));
+    vs.push_back(text_value(Kind::Str, "", {3}, "S('')"));
+    vs.push_back(with_attribute(text_value(Kind::Str, "ab", {3}, "S('ab')"), "p", text_value(Kind::Str, "a", exact_str, "'a'")));
     for (const char* s : {"", "a", "\xFF", "ab"})
-        vs.push_back(text_value(5, s, exact_bytes, std::string("bytes '") + s + "'"));
+        vs.push_back(text_value(Kind::Bytes, s, exact_bytes, std::string("bytes '") + s + "'"));
     vs.push_back(other_value({}, "object()"));
     vs.push_back(other_value({0}, "A()"));
     vs.push_back(other_value({0, 1}, "B()"));
     vs.push_back(with_attribute(other_value({0}, "A()"), "p", int_value(0, exact_int, "0")));
-    vs.push_back(with_attribute(other_value({0, 1}, "B()"), "p", text_value(4, "a", exact_str, "'a'")));
+    vs.push_back(with_attribute(other_value({0, 1}, "B()"), "p", text_value(Kind::Str, "a", exact_str, "'a'")));
     vs.push_back(with_attribute(other_value({0}, "A()"), "q", none_value()));
     vs.push_back(with_attribute(with_attribute(other_value({}, "object()"), "p", bool_value(true)), "q",
                                 float_value(0.0, exact_float, "0.0")));
     // Attribute values of every sort, subclass instances among them.
-    for (const Value& attr : {int_value(2, {0, 2, 4}, "IA(2)"), text_value(4, "a", {3}, "S('a')"),
+    for (const Value& attr : {int_value(2, {0, 2, 4}, "IA(2)"), text_value(Kind::Str, "a", {3}, "S('a')"),
                               float_value(std::nan(""), {5}, "F(nan)"), other_value({0, 1}, "B()"),
-                              int_value(5, exact_int, "5"), text_value(5, "\xFF", exact_bytes, "b'\xff'")}) {
+                              int_value(5, exact_int, "5"), text_value(Kind::Bytes, "\xFF", exact_bytes, "b'\xff'")}) {
         vs.push_back(with_attribute(other_value({0}, "A()"), "p", attr));
         vs.push_back(with_attribute(int_value(7, {2}, "I(7)"), "q", attr));
-        vs.push_back(with_attribute(text_value(4, "b", {3}, "S('b')"), "p", attr));
+        vs.push_back(with_attribute(text_value(Kind::Str, "b", {3}, "S('b')"), "p", attr));
     }
     return vs;
 }
@@ -239,7 +239,7 @@ std::vector<Value> value_universe() {
 Descr random_flat_descr(std::mt19937& rng, int nesting) {
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     Descr d;
-    for (KindCode code : {KindCode{0}, KindCode{1}, KindCode{2}, KindCode{3}, KindCode{4}, KindCode{5}, kOtherCode}) {
+    for (Kind code : {Kind::None, Kind::Bool, Kind::Int, Kind::Float, Kind::Str, Kind::Bytes, Kind::Other}) {
         if (pick(2) == 0) continue;
         KindSlot& slot = d.slot(code);
         const int lines = pick(3);

@@ -23,26 +23,24 @@
 namespace tessaron::descr::testing {
 
 // --- classes ---------------------------------------------------------------------
-inline ClassRecord record(std::uint32_t id, std::vector<std::uint32_t> ancestors, std::uint32_t position,
-                          KindCode kind) {
+inline ClassRecord record(std::uint32_t id, std::vector<std::uint32_t> ancestors, Kind kind) {
     ClassRecord r;
     r.class_id = id;
     r.ancestor_ids = std::move(ancestors);
-    r.base_position = position;
     r.builtin_kind = kind;
     return r;
 }
 // A: a plain class; B derives from A; I derives from int; IA from int and
 // A; F from float; S from str.
-inline ClassRecord cls_A() { return record(0, {0}, 0, kOtherCode); }
-inline ClassRecord cls_B() { return record(1, {0, 1}, 0, kOtherCode); }
-inline ClassRecord cls_I() { return record(2, {2}, 1, 2); }
-inline ClassRecord cls_IA() { return record(4, {0, 2, 4}, 1, 2); }
-inline ClassRecord cls_F() { return record(5, {5}, 4, 3); }
-inline ClassRecord cls_S() { return record(3, {3}, 2, 4); }
+inline ClassRecord cls_A() { return record(0, {0}, Kind::Other); }
+inline ClassRecord cls_B() { return record(1, {0, 1}, Kind::Other); }
+inline ClassRecord cls_I() { return record(2, {2}, Kind::Int); }
+inline ClassRecord cls_IA() { return record(4, {0, 2, 4}, Kind::Int); }
+inline ClassRecord cls_F() { return record(5, {5}, Kind::Float); }
+inline ClassRecord cls_S() { return record(3, {3}, Kind::Str); }
 inline std::vector<ClassRecord> all_classes() {
-    return {cls_A(), cls_B(), cls_I(), cls_IA(), cls_F(), cls_S(), exact_type_record(2), exact_type_record(3),
-            exact_type_record(4), exact_type_record(5)};
+    return {cls_A(), cls_B(), cls_I(), cls_IA(), cls_F(), cls_S(), exact_type_record(Kind::Int), exact_type_record(Kind::Float),
+            exact_type_record(Kind::Str), exact_type_record(Kind::Bytes)};
 }
 
 // --- builders --------------------------------------------------------------------
@@ -61,7 +59,7 @@ inline ConditionList conditions(std::vector<Condition> cs, bool negated = false)
     return ConditionList{std::move(cs), negated};
 }
 inline Line line(Atom atom, ConditionList cs = unrestricted()) { return Line{std::move(atom), std::move(cs)}; }
-inline Descr with_slot(KindCode code, std::vector<Line> lines, bool negated = false) {
+inline Descr with_slot(Kind code, std::vector<Line> lines, bool negated = false) {
     Descr d;
     d.slot(code).lines = std::move(lines);
     d.slot(code).negated = negated;
@@ -78,7 +76,7 @@ inline SharedTextAutomaton bytes_pattern(std::string_view p) { return pattern_au
 
 // --- abstract values -------------------------------------------------------------
 struct Value {
-    KindCode kind = 0;
+    Kind kind = Kind::None;
     bool truth = false;
     std::int64_t integer = 0;
     double number = 0.0;
@@ -207,8 +205,8 @@ bool python_equal(const Value& a, const Value& b);
 
 // A list (6) or tuple (7) of the items; a set (8) or frozen set (9) of the
 // elements, later ones equal to an earlier one dropped as Python does.
-Value sequence_value(KindCode kind, const std::vector<Value>& items);
-Value set_value(KindCode kind, const std::vector<Value>& elements);
+Value sequence_value(Kind kind, const std::vector<Value>& items);
+Value set_value(Kind kind, const std::vector<Value>& elements);
 
 // The values the properties are checked on: every flat kind, subclass
 // instances next to exact ones, values with and without attributes.

@@ -9,11 +9,11 @@ namespace tessaron::descr::testing {
 
 namespace {
 
-constexpr std::uint32_t exact_id(KindCode k) { return 0xFFFFFF00u + k; }
+constexpr std::uint32_t exact_id(Kind k) { return 0xFFFFFF00u + static_cast<std::uint32_t>(ir::kind_slot(k)); }
 
 std::shared_ptr<const Value> share(Value v) { return std::make_shared<const Value>(std::move(v)); }
 
-Value scalar(KindCode kind, std::string name) {
+Value scalar(Kind kind, std::string name) {
     Value v;
     v.kind = kind;
     v.name = std::move(name);
@@ -23,11 +23,11 @@ Value scalar(KindCode kind, std::string name) {
 // The literal key a dict key stands for, if it is one.
 std::optional<LiteralKey> literal_of(const Value& key) {
     switch (key.kind) {
-        case 0: return none_key();
-        case 1: return bool_key(key.truth);
-        case 2: return int_key(key.integer);
-        case 4: return str_key(key.bytes);
-        case 5: return bytes_key(key.bytes);
+        case Kind::None: return none_key();
+        case Kind::Bool: return bool_key(key.truth);
+        case Kind::Int: return int_key(key.integer);
+        case Kind::Str: return str_key(key.bytes);
+        case Kind::Bytes: return bytes_key(key.bytes);
         default: return std::nullopt;
     }
 }
@@ -58,18 +58,18 @@ LiteralKey int_key(std::int64_t n) {
 LiteralKey str_key(std::string s) { return str_literal_key(s); }
 LiteralKey bytes_key(std::string s) {
     LiteralKey k = str_literal_key(s);
-    k.kind = 5;
+    k.kind = Kind::Bytes;
     return k;
 }
 
 Value float_key_value(double x) {
-    Value v = scalar(3, "float " + std::to_string(x));
+    Value v = scalar(Kind::Float, "float " + std::to_string(x));
     v.number = x;
-    v.classes = {exact_id(3)};
+    v.classes = {exact_id(Kind::Float)};
     return v;
 }
-Value tuple_key_value() { return scalar(7, "()"); }
-Value object_key_value() { return scalar(kOtherCode, "object()"); }
+Value tuple_key_value() { return scalar(Kind::Tuple, "()"); }
+Value object_key_value() { return scalar(Kind::Other, "object()"); }
 
 Value key_value(const LiteralKey& k) {
     switch (k.tag) {
@@ -77,7 +77,7 @@ Value key_value(const LiteralKey& k) {
         case LiteralKey::Tag::Bool: return bool_item(k.number != 0);
         case LiteralKey::Tag::Int: return int_item(k.number);
         case LiteralKey::Tag::Text: {
-            Value v = scalar(k.kind, (k.kind == 4 ? "'" : "b'") + k.bytes + "'");
+            Value v = scalar(k.kind, (k.kind == Kind::Str ? "'" : "b'") + k.bytes + "'");
             v.bytes = k.bytes;
             v.classes = {exact_id(k.kind)};
             return v;
@@ -86,22 +86,22 @@ Value key_value(const LiteralKey& k) {
     return none_item();
 }
 
-Value none_item() { return scalar(0, "None"); }
+Value none_item() { return scalar(Kind::None, "None"); }
 Value int_item(std::int64_t n) {
-    Value v = scalar(2, std::to_string(n));
+    Value v = scalar(Kind::Int, std::to_string(n));
     v.integer = n;
-    v.classes = {exact_id(2)};
+    v.classes = {exact_id(Kind::Int)};
     return v;
 }
 Value str_item(std::string s) { return key_value(str_key(std::move(s))); }
 Value bool_item(bool b) {
-    Value v = scalar(1, b ? "True" : "False");
+    Value v = scalar(Kind::Bool, b ? "True" : "False");
     v.truth = b;
     return v;
 }
 
 Value dict_of(std::vector<std::pair<Value, Value>> items) {
-    Value d = scalar(10, "{");
+    Value d = scalar(Kind::Dict, "{");
     for (auto& [k, v] : items) {
         if (d.name.size() > 1) d.name += ", ";
         d.name += k.name + ": " + v.name;
@@ -127,12 +127,12 @@ bool shape_contains(const Shape& s, const Value& dict) {
     for (const auto& [k, v] : dict.items) {
         auto lit = literal_of(*k);
         if (lit && find_declared_key(s, *lit)) continue;
-        if (!value_in(s.key_classes[*key_class_of_code(k->kind)].value, *v)) return false;
+        if (!value_in(s.class_requirement(*key_class_of_kind(k->kind)).value, *v)) return false;
     }
     for (const ExistentialEntry& e : s.existentials) {
         const bool held = std::any_of(dict.items.begin(), dict.items.end(), [&](const auto& item) {
             auto lit = literal_of(*item.first);
-            if (*key_class_of_code(item.first->kind) != e.key_class) return false;
+            if (*key_class_of_kind(item.first->kind) != e.key_class) return false;
             if (lit && key_set_holds(e.excluded_keys, *lit)) return false;
             return value_in(e.value, *item.second);
         });
@@ -172,21 +172,21 @@ std::vector<SharedDescr> value_pool(bool with_dicts) {
     std::vector<SharedDescr> pool;
     pool.push_back(SharedDescr{});
     pool.push_back(empty_descr());
-    for (KindCode k : {KindCode{0}, KindCode{1}, KindCode{2}, KindCode{4}}) pool.push_back(SharedDescr::make(descr_of_kind(k)));
-    const Descr zero = with_slot(2, {line(int_set_singleton(0), conditions({requiring({exact_type_record(2)})}))});
+    for (Kind k : {Kind::None, Kind::Bool, Kind::Int, Kind::Str}) pool.push_back(SharedDescr::make(descr_of_kind(k)));
+    const Descr zero = with_slot(Kind::Int, {line(int_set_singleton(0), conditions({requiring({exact_type_record(Kind::Int)})}))});
     pool.push_back(SharedDescr::make(zero));
-    Descr int_or_str = descr_of_kind(2);
-    int_or_str.slot(4) = descr_of_kind(4).slot(4);
+    Descr int_or_str = descr_of_kind(Kind::Int);
+    int_or_str.slot(Kind::Str) = descr_of_kind(Kind::Str).slot(Kind::Str);
     pool.push_back(SharedDescr::make(int_or_str));
-    pool.push_back(SharedDescr::make(descr_complement(descr_of_kind(2))));
+    pool.push_back(SharedDescr::make(descr_complement(descr_of_kind(Kind::Int))));
     pool.push_back(SharedDescr::make(descr_complement(zero)));
     if (with_dicts) {
         Shape closed;
         for (KeyRequirement& r : closed.key_classes) r = KeyRequirement{empty_descr(), 1};
         Descr empty_dict;
-        empty_dict.slot(10).lines.push_back(line(Shapes{{closed}, false}));
+        empty_dict.slot(Kind::Dict).lines.push_back(line(Shapes{{closed}, false}));
         pool.push_back(SharedDescr::make(empty_dict));
-        pool.push_back(SharedDescr::make(descr_of_kind(10)));
+        pool.push_back(SharedDescr::make(descr_of_kind(Kind::Dict)));
     }
     return pool;
 }
@@ -234,11 +234,11 @@ Shape shape_of(std::vector<std::pair<LiteralKey, KeyRequirement>> declared, std:
 Descr random_dict_descr(std::mt19937& rng, const std::vector<SharedDescr>& pool) {
     auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
     Descr d = pick(3) == 0 ? random_flat_descr(rng, 0) : Descr{};
-    KindSlot& slot = d.slot(10);
+    KindSlot& slot = d.slot(Kind::Dict);
     const std::size_t lines = pick(3);
     for (std::size_t i = 0; i < lines; ++i) {
         Shapes atom;
-        atom.shapes.push_back(random_shape(rng, pool, {1, 1, {0, 1, 2, 4}}));
+        atom.shapes.push_back(random_shape(rng, pool, {1, 1, {KeyClass::None, KeyClass::Bool, KeyClass::Int, KeyClass::Str}}));
         atom.negated = pick(3) == 0;
         slot.lines.push_back(line(std::move(atom), pick(4) == 0 ? conditions({requiring({cls_A()})}, pick(2) == 0)
                                                               : unrestricted()));

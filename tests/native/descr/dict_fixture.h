@@ -54,7 +54,8 @@ std::vector<SharedDescr> value_pool(bool with_dicts);
 struct ShapeLimits {
     int declared = 3;     // at most this many declared keys
     int existentials = 2;  // at most this many entries
-    std::vector<std::size_t> entry_classes = {0, 1, 2, 3, 4, 5, 6, 8};
+    std::vector<KeyClass> entry_classes = {KeyClass::None, KeyClass::Bool,  KeyClass::Int,  KeyClass::Float,
+                                           KeyClass::Str,  KeyClass::Bytes, KeyClass::Tuple, KeyClass::Other};
 };
 Shape random_shape(std::mt19937& rng, const std::vector<SharedDescr>& pool, const ShapeLimits& limits = {});
 Shape shape_of(std::vector<std::pair<LiteralKey, KeyRequirement>> declared, std::vector<ExistentialEntry> entries = {},

@@ -85,14 +85,15 @@ TEST(WorkBudget, TextProductsAreChargedByTheirWork) {
 
 TEST(Universes, EachKindTopAdmitsEveryValueOfItsKind) {
     const double inf = std::numeric_limits<double>::infinity();
-    const FloatSet f = std::get<FloatSet>(kind_top(3));
+    const FloatSet f = std::get<FloatSet>(kind_top(Kind::Float));
     for (double x : {std::nan(""), inf, -inf, -0.0, 0.0, 5e-324}) EXPECT_TRUE(float_set_contains(f, x)) << x;
-    EXPECT_EQ(std::get<TruthMask>(kind_top(1)).mask, 3);
-    EXPECT_TRUE(std::get<SharedTextAutomaton>(kind_top(4)).same(str_universe()));
-    EXPECT_TRUE(std::get<SharedTextAutomaton>(kind_top(4)).same(std::get<SharedTextAutomaton>(kind_top(4))));
-    EXPECT_TRUE(std::get<SharedTextAutomaton>(kind_top(5)).same(bytes_universe()));
-    EXPECT_EQ(std::get<Presence>(universe_atom(kOtherCode)).flag, 1);
-    for (KindCode code = 0; code <= 10; ++code) EXPECT_EQ(atom_verdict(kind_top(code)), Emptiness::Inhabited);
+    EXPECT_EQ(std::get<TruthMask>(kind_top(Kind::Bool)).mask, 3);
+    EXPECT_TRUE(std::get<SharedTextAutomaton>(kind_top(Kind::Str)).same(str_universe()));
+    EXPECT_TRUE(std::get<SharedTextAutomaton>(kind_top(Kind::Str)).same(std::get<SharedTextAutomaton>(kind_top(Kind::Str))));
+    EXPECT_TRUE(std::get<SharedTextAutomaton>(kind_top(Kind::Bytes)).same(bytes_universe()));
+    EXPECT_EQ(std::get<Presence>(universe_atom(Kind::Other)).flag, 1);
+    for (const Kind code : ir::kKinds)
+        if (code != Kind::Other) EXPECT_EQ(atom_verdict(kind_top(code)), Emptiness::Inhabited);
 }
 
 TEST(Universes, TheEmptyDescriptorIsOneObject) {
@@ -110,10 +111,10 @@ TEST(Universes, TheEmptyDescriptorIsOneObject) {
 TEST(Orders, ListsPrefixesFlagsAndAbsentDescriptors) {
     const Line l = line(int_set_singleton(1));
     const Line m = line(int_set_singleton(2));
-    const Descr one = with_slot(2, {l});
-    const Descr two = with_slot(2, {l, m});
+    const Descr one = with_slot(Kind::Int, {l});
+    const Descr two = with_slot(Kind::Int, {l, m});
     EXPECT_TRUE(cmp_descr(one, two) < 0) << "a prefix sorts first";
-    EXPECT_TRUE(cmp_descr(with_slot(2, {l}), with_slot(2, {l}, true)) < 0) << "the clear flag first";
+    EXPECT_TRUE(cmp_descr(with_slot(Kind::Int, {l}), with_slot(Kind::Int, {l}, true)) < 0) << "the clear flag first";
     EXPECT_TRUE(cmp_optional_descr(SharedDescr(), empty_descr()) < 0) << "absent before any present descriptor";
     EXPECT_TRUE(cmp_optional_descr(SharedDescr::make(one), SharedDescr::make(one)) == 0);
     EXPECT_TRUE(shared_descr_equal(SharedDescr::make(one), SharedDescr::make(one)));
@@ -134,7 +135,7 @@ TEST(Orders, OneIntegerSetAtTwoModuliIsEqualButOrderedApart) {
 TEST(Orders, ClassRecordsCompareByIdAlone) {
     ClassRecord x = cls_A();
     ClassRecord y = cls_A();
-    y.base_position = 3;
+    y.builtin_kind = Kind::Float;
     y.ancestor_ids = {0, 9};
     EXPECT_TRUE(condition_equal(requiring({x}), requiring({y})));
     EXPECT_TRUE(cmp_condition(requiring({x}), requiring({y})) == 0);
@@ -149,7 +150,7 @@ TEST(ContainerAtoms, UniversesComplementsAndIdentities) {
         Atom universe;
     };
     const Case cases[] = {
-        {"sequence", kind_top(6)}, {"set items", kind_top(8)}};
+        {"sequence", kind_top(Kind::List)}, {"set items", kind_top(Kind::Set)}};
     for (const Case& c : cases) {
         const Atom outside = atom_complement(c.universe);
         EXPECT_FALSE(atom_equal(outside, c.universe)) << c.name;
@@ -167,16 +168,16 @@ TEST(ContainerAtoms, UniversesComplementsAndIdentities) {
         EXPECT_FALSE(combine_atoms(c.universe, Presence{1}, SetOp::Intersection)) << c.name << ": variants differ";
     }
     // The sequence complement flips the accepting flags and keeps the table.
-    const Atom flipped = atom_complement(kind_top(7));
+    const Atom flipped = atom_complement(kind_top(Kind::Tuple));
     const auto& seq = std::get<SequenceAutomaton>(flipped);
     EXPECT_EQ(seq.accepting, std::vector<std::uint8_t>{0});
     EXPECT_EQ(seq.states.size(), 1u);
     // The complements of the universe set item and of the universe shape are
     // made explicit: no item, no shape.
-    const SetItems no_set = std::get<SetItems>(atom_complement(kind_top(9)));
+    const SetItems no_set = std::get<SetItems>(atom_complement(kind_top(Kind::Frozenset)));
     EXPECT_FALSE(no_set.negated);
     EXPECT_TRUE(no_set.items.empty());
-    const Shapes no_dict = std::get<Shapes>(atom_complement(kind_top(10)));
+    const Shapes no_dict = std::get<Shapes>(atom_complement(kind_top(Kind::Dict)));
     EXPECT_FALSE(no_dict.negated);
     EXPECT_TRUE(no_dict.shapes.empty());
 }
@@ -189,7 +190,7 @@ TEST(ContainerAtoms, SetItemComplementTerms) {
     EXPECT_FALSE(terms[0].not_within[0]) << "an element outside every value: no set";
     SetItem item;
     item.element = empty_descr();
-    item.not_within = {SharedDescr::make(descr_of_kind(2))};
+    item.not_within = {SharedDescr::make(descr_of_kind(Kind::Int))};
     const auto two = set_item_complement_terms(item);
     ASSERT_EQ(two.size(), 2u);
     EXPECT_TRUE(two[0].not_within[0].same(item.element));
@@ -198,7 +199,7 @@ TEST(ContainerAtoms, SetItemComplementTerms) {
 }
 
 TEST(ContainerAtoms, LiteralKeysOrderByVariantThenPayload) {
-    auto key = [](LiteralKey::Tag tag, std::int64_t n, std::string bytes = {}, KindCode kind = 4) {
+    auto key = [](LiteralKey::Tag tag, std::int64_t n, std::string bytes = {}, Kind kind = Kind::Str) {
         LiteralKey k;
         k.tag = tag;
         k.number = n;
@@ -208,8 +209,8 @@ TEST(ContainerAtoms, LiteralKeysOrderByVariantThenPayload) {
     };
     using T = LiteralKey::Tag;
     const std::vector<LiteralKey> sorted = {key(T::None, 0), key(T::Bool, 0), key(T::Bool, 1), key(T::Int, -5),
-                                            key(T::Int, 3), key(T::Text, 0, "a", 4), key(T::Text, 0, "a", 5),
-                                            key(T::Text, 0, "ab", 4)};
+                                            key(T::Int, 3), key(T::Text, 0, "a", Kind::Str), key(T::Text, 0, "a", Kind::Bytes),
+                                            key(T::Text, 0, "ab", Kind::Str)};
     for (std::size_t i = 0; i + 1 < sorted.size(); ++i)
         EXPECT_TRUE(cmp_literal_key(sorted[i], sorted[i + 1]) < 0) << i;
 }

@@ -1,4 +1,4 @@
-// The value kinds: slots, kind codes and masks.
+// The value kinds: slots and masks.
 #include <gtest/gtest.h>
 
 #include "core/ir/kind.h"
@@ -6,14 +6,10 @@
 namespace tessaron::ir {
 namespace {
 
-TEST(Kind, CodesAreSlotNumbersAndTwoHundredFiftyFiveForOther) {
-    for (std::size_t slot = 0; slot < kKindCount; ++slot) {
-        const Kind k = static_cast<Kind>(slot);
-        const std::uint8_t code = kind_code(k);
-        EXPECT_EQ(code, k == Kind::Other ? 255 : slot);
-        EXPECT_EQ(kind_from_code(code), k);
-    }
-    for (int code = 11; code < 255; ++code) EXPECT_EQ(kind_from_code(static_cast<std::uint8_t>(code)), std::nullopt);
+TEST(Kind, KindsListsEveryKindOnceInSlotOrder) {
+    for (std::size_t slot = 0; slot < kKindCount; ++slot) EXPECT_EQ(kind_slot(kKinds[slot]), slot);
+    EXPECT_EQ(kKinds.front(), Kind::None);
+    EXPECT_EQ(kKinds.back(), Kind::Other);
 }
 
 TEST(KindMask, NamedMasksAndComplement) {

@@ -22,7 +22,7 @@ namespace tessaron::descr {
 namespace {
 
 // An exact-type literal of slot `code` holding `atom`.
-Descr exact_literal(KindCode code, Atom atom) {
+Descr exact_literal(Kind code, Atom atom) {
     Descr d;
     descr_of_atom(d, code, std::move(atom), class_condition(exact_type_record(code)));
     return d;
@@ -45,21 +45,21 @@ OptDescr fold(std::span<const ir::Node> members, Descr start, ConvertContext& ct
 OptDescr literal_descr(const ir::LeafInfo& info) {
     using Tag = ir::LeafInfo::Tag;
     switch (info.tag) {
-        case Tag::None: return descr_of_kind(0);
+        case Tag::None: return descr_of_kind(Kind::None);
         case Tag::Bool: {
             Descr d;
-            descr_of_atom(d, 1, TruthMask{static_cast<std::uint8_t>(info.bool_value ? 2 : 1)});
+            descr_of_atom(d, Kind::Bool, TruthMask{static_cast<std::uint8_t>(info.bool_value ? 2 : 1)});
             return d;
         }
-        case Tag::Int: return exact_literal(2, int_set_singleton(info.int_value));
+        case Tag::Int: return exact_literal(Kind::Int, int_set_singleton(info.int_value));
         case Tag::Float: {
             if (std::isnan(info.float_value)) return Descr{};
             const double x = info.float_value == 0.0 ? 0.0 : info.float_value;
-            return exact_literal(3, float_set_from_interval(FloatInterval{x, x, true, true}));
+            return exact_literal(Kind::Float, float_set_from_interval(FloatInterval{x, x, true, true}));
         }
         case Tag::Text: {
-            const KindCode code = ir::kind_code(info.text_kind);
-            if (code != 4 && code != 5) return std::nullopt;
+            const Kind code = info.text_kind;
+            if (code != Kind::Str && code != Kind::Bytes) return std::nullopt;
             SharedTextAutomaton a = literal_text_automaton(info.text);
             if (!a) return std::nullopt;
             return exact_literal(code, std::move(a));
@@ -79,7 +79,7 @@ OptDescr descr_intersection_fold(std::span<const ir::Node> members, Descr start,
     return fold(members, std::move(start), ctx, depth, SetOp::Intersection);
 }
 
-Descr set_descr(const Descr& element, KindCode kind) {
+Descr set_descr(const Descr& element, Kind kind) {
     SetItems items;
     items.items.push_back(SetItem{{}, SharedDescr::make(element)});
     Descr d;

@@ -25,8 +25,8 @@ OptDescr descr_union_fold(std::span<const ir::Node> members, Descr start, Conver
 OptDescr descr_intersection_fold(std::span<const ir::Node> members, Descr start, ConvertContext& ctx,
                                  std::uint32_t depth);
 
-// Sets (kind code 8) or frozen sets (9) of elements in `element`.
-Descr set_descr(const Descr& element, KindCode kind);
+// Sets (kind Set) or frozen sets (Frozenset) of elements in `element`.
+Descr set_descr(const Descr& element, Kind kind);
 
 // Every value whose attribute `name` lies in `value`, and has it unless
 // `optional`.

@@ -48,8 +48,8 @@ namespace {
 using ir::NodeKind;
 
 OptDescr int_descr() {
-    Descr d = descr_of_kind(2);
-    d.slot(1).lines.push_back(universe_line(1));
+    Descr d = descr_of_kind(Kind::Int);
+    d.slot(Kind::Bool).lines.push_back(universe_line(Kind::Bool));
     return d;
 }
 
@@ -63,9 +63,9 @@ OptDescr instance_descr(const ir::Node& node, ConvertContext& ctx) {
     const ir::LeafInfo info = ctx.oracle.class_info(node.pool_index());
     if (!info.is_class()) return std::nullopt;
     const ClassRecord record = class_record(info);
-    if (record.builtin_kind == kOtherCode) return descr_of_conditions(class_condition(record));
+    if (record.builtin_kind == Kind::Other) return descr_of_conditions(class_condition(record));
     Descr d;
-    const KindCode kind = record.builtin_kind;
+    const Kind kind = record.builtin_kind;
     d.slot(kind) = make_line(kind_top(kind), class_condition(record));
     return d;
 }
@@ -102,12 +102,12 @@ OptDescr positive_form(const ir::Node& node, ConvertContext& ctx, std::uint32_t 
     switch (node.kind) {
         case NodeKind::Anything: return descr_top();
         case NodeKind::Nothing: return Descr{};
-        case NodeKind::None: return descr_of_kind(0);
-        case NodeKind::Bool: return descr_of_kind(1);
+        case NodeKind::None: return descr_of_kind(Kind::None);
+        case NodeKind::Bool: return descr_of_kind(Kind::Bool);
         case NodeKind::Int: return int_descr();
-        case NodeKind::Float: return descr_of_kind(3);
-        case NodeKind::Str: return descr_of_kind(4);
-        case NodeKind::Bytes: return descr_of_kind(5);
+        case NodeKind::Float: return descr_of_kind(Kind::Float);
+        case NodeKind::Str: return descr_of_kind(Kind::Str);
+        case NodeKind::Bytes: return descr_of_kind(Kind::Bytes);
         case NodeKind::Literal: return literal_node_descr(node, ctx);
         case NodeKind::Sequence: return descr_of_sequence(node, ctx, below);
         case NodeKind::Set: return descr_of_set(node, ctx, below);
@@ -212,7 +212,7 @@ OptDescr descr_of_node(const ir::Node& node, std::span<const ir::Node> definitio
     return d;
 }
 
-void descr_of_atom(Descr& d, KindCode code, Atom atom, ConditionList conditions) {
+void descr_of_atom(Descr& d, Kind code, Atom atom, ConditionList conditions) {
     d.slot(code) = make_line(std::move(atom), std::move(conditions));
 }
 
@@ -233,7 +233,7 @@ ConditionList class_condition(ClassRecord record) {
 
 Descr descr_of_conditions(const ConditionList& list) {
     Descr d;
-    for (std::size_t s = 0; s < kSlotCount; ++s) d.slots[s] = make_line(universe_atom(slot_code(s)), list);
+    for (const Kind k : ir::kKinds) d.slot(k) = make_line(universe_atom(k), list);
     return d;
 }
 
@@ -245,8 +245,7 @@ ClassRecord class_record(const ir::LeafInfo& info) {
         r.ancestor_ids.push_back(r.class_id);
     std::sort(r.ancestor_ids.begin(), r.ancestor_ids.end());
     r.ancestor_ids.erase(std::unique(r.ancestor_ids.begin(), r.ancestor_ids.end()), r.ancestor_ids.end());
-    r.base_position = info.base_position;
-    r.builtin_kind = ir::kind_code(info.builtin_kind);
+    r.builtin_kind = info.builtin_kind;
     return r;
 }
 

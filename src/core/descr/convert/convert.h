@@ -74,7 +74,7 @@ OptDescr next_converted_node(std::span<const ir::Node>& rest, ConvertContext& ct
 // --- small builders ----------------------------------------------------------------
 // The slot of `code` replaced by one line of the atom and `conditions`
 // (one empty condition by default), kept unless proved empty.
-void descr_of_atom(Descr& d, KindCode code, Atom atom, ConditionList conditions = unrestricted());
+void descr_of_atom(Descr& d, Kind code, Atom atom, ConditionList conditions = unrestricted());
 // A slot of one line (none when the line is proved empty).
 KindSlot make_line(Atom atom, ConditionList conditions);
 // One condition requiring the class.

@@ -57,7 +57,7 @@ bool admits_as_literal(const ClauseDescr& c, const LiteralKey& k) {
 }
 
 bool admits_through_class(const ClauseDescr& c, const LiteralKey& k) {
-    const KindCode code = code_of_key_class(literal_key_class(k));
+    const Kind code = kind_of_key_class(literal_key_class(k));
     return std::find(c.domain.kinds.begin(), c.domain.kinds.end(), code) != c.domain.kinds.end();
 }
 
@@ -83,10 +83,10 @@ bool declare_fields(const ir::Node& node, Shape& shape, ConvertContext& ctx, std
 bool bound_key_classes(const std::vector<ClauseDescr>& clauses, Shape& shape) {
     for (KeyRequirement& r : shape.key_classes) r = KeyRequirement{empty_descr(), 1};
     for (const ClauseDescr& c : clauses)
-        for (KindCode code : c.domain.kinds) {
-            const auto key_class = key_class_of_code(code);
+        for (Kind code : c.domain.kinds) {
+            const auto key_class = key_class_of_kind(code);
             if (!key_class) continue;
-            KeyRequirement& r = shape.key_classes[*key_class];
+            KeyRequirement& r = shape.class_requirement(*key_class);
             auto joined = join_optional_shared(r.value, c.value);
             if (!joined) return false;
             r.value = std::move(*joined);
@@ -142,7 +142,7 @@ OptDescr descr_of_mapping(const ir::Node& node, ConvertContext& ctx, std::uint32
     auto shapes = normalize_shapes(std::move(one));
     if (!shapes) return std::nullopt;
     Descr d;
-    descr_of_atom(d, 10, Shapes{std::move(*shapes), false});
+    descr_of_atom(d, Kind::Dict, Shapes{std::move(*shapes), false});
     return d;
 }
 

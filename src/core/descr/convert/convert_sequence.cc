@@ -44,7 +44,7 @@ OptDescr descr_of_sequence(const ir::Node& node, ConvertContext& ctx, std::uint3
         if (!d) return std::nullopt;
         tail = SharedDescr::make(std::move(*d));
     }
-    const KindCode kind = node.flavour() == ir::kFlavourTuple ? 7 : 6;
+    const Kind kind = node.flavour() == ir::kFlavourTuple ? Kind::Tuple : Kind::List;
     return build_sequence_automaton(items, tail ? &tail : nullptr, kind);
 }
 
@@ -53,7 +53,7 @@ OptDescr descr_of_set(const ir::Node& node, ConvertContext& ctx, std::uint32_t d
     if (!element) return std::nullopt;
     OptDescr d = to_normal_form(*element, ctx, depth);
     if (!d) return std::nullopt;
-    return set_descr(*d, node.flavour() == ir::kFlavourFrozenset ? 9 : 8);
+    return set_descr(*d, node.flavour() == ir::kFlavourFrozenset ? Kind::Frozenset : Kind::Set);
 }
 
 }  // namespace tessaron::descr

@@ -29,8 +29,8 @@ std::optional<LiteralKey> literal_key(const ir::Node& node, ConvertContext& ctx)
         case ir::LeafInfo::Tag::Text:
             k.tag = LiteralKey::Tag::Text;
             k.bytes = info.text;
-            k.kind = ir::kind_code(info.text_kind);
-            if (k.kind != 4 && k.kind != 5) return std::nullopt;
+            k.kind = info.text_kind;
+            if (k.kind != Kind::Str && k.kind != Kind::Bytes) return std::nullopt;
             return k;
         case ir::LeafInfo::Tag::Float:
         case ir::LeafInfo::Tag::Class:
@@ -39,18 +39,24 @@ std::optional<LiteralKey> literal_key(const ir::Node& node, ConvertContext& ctx)
     return std::nullopt;
 }
 
+// Every kind a key may have, in key class order.
+bool every_key_kind(KeyDomain& out) {
+    for (const KeyClass c : kKeyClasses) out.kinds.push_back(kind_of_key_class(c));
+    return true;
+}
+
 // A key schema the domain cannot hold, bounded in the conversion's
 // direction: from above the keys of `kind` (the builtin kind an instance's
 // class derives from), or every key a dict may have, so that the clause
 // admits more dicts than the walk; from below no key (fewer: the clause is
 // left out).  Either way the result is marked bounded.
-bool bound_domain(ConvertContext& ctx, KeyDomain& out, std::optional<KindCode> kind = std::nullopt) {
+bool bound_domain(ConvertContext& ctx, KeyDomain& out, std::optional<Kind> kind = std::nullopt) {
     ctx.bounded = true;
     if (ctx.direction == ir::Polarity::Below) return true;
     if (kind) {
         out.kinds.push_back(*kind);
     } else {
-        out.kinds.insert(out.kinds.end(), {0, 1, 2, 3, 4, 5, 7, 9, kOtherCode});
+        every_key_kind(out);
     }
     return true;
 }
@@ -58,12 +64,17 @@ bool bound_domain(ConvertContext& ctx, KeyDomain& out, std::optional<KindCode> k
 // The key kind of the instances of a class derived from a builtin kind
 // that keys may have; none for any other class (its instances may be of
 // every kind).
-std::optional<KindCode> instance_key_kind(const ir::Node& node, ConvertContext& ctx) {
+std::optional<Kind> instance_key_kind(const ir::Node& node, ConvertContext& ctx) {
     const ir::LeafInfo info = ctx.oracle.class_info(node.pool_index());
     if (!info.is_class()) return std::nullopt;
-    const KindCode code = ir::kind_code(info.builtin_kind);
-    switch (code) {
-        case 2: case 3: case 4: case 5: case 7: case 9: return code;
+    const Kind kind = info.builtin_kind;
+    switch (kind) {
+        case Kind::Int:
+        case Kind::Float:
+        case Kind::Str:
+        case Kind::Bytes:
+        case Kind::Tuple:
+        case Kind::Frozenset: return kind;
         default: return std::nullopt;
     }
 }
@@ -71,19 +82,19 @@ std::optional<KindCode> instance_key_kind(const ir::Node& node, ConvertContext& 
 bool add_domain(const ir::Node& node, ConvertContext& ctx, KeyDomain& out) {
     if (ctx.counter <= 0) return false;
     --ctx.counter;
-    auto kinds = [&](std::initializer_list<KindCode> codes) {
+    auto kinds = [&](std::initializer_list<Kind> codes) {
         out.kinds.insert(out.kinds.end(), codes);
         return true;
     };
     switch (node.kind) {
-        case NodeKind::Anything: return kinds({0, 1, 2, 3, 4, 5, 7, 9, kOtherCode});
+        case NodeKind::Anything: return every_key_kind(out);
         case NodeKind::Nothing: return true;
-        case NodeKind::None: return kinds({0});
-        case NodeKind::Bool: return kinds({1});
-        case NodeKind::Int: return kinds({2, 1});
-        case NodeKind::Float: return kinds({3});
-        case NodeKind::Str: return kinds({4});
-        case NodeKind::Bytes: return kinds({5});
+        case NodeKind::None: return kinds({Kind::None});
+        case NodeKind::Bool: return kinds({Kind::Bool});
+        case NodeKind::Int: return kinds({Kind::Int, Kind::Bool});
+        case NodeKind::Float: return kinds({Kind::Float});
+        case NodeKind::Str: return kinds({Kind::Str});
+        case NodeKind::Bytes: return kinds({Kind::Bytes});
         case NodeKind::Literal: {
             auto k = literal_key(node, ctx);
             if (!k) return bound_domain(ctx, out);

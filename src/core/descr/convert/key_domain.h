@@ -22,7 +22,7 @@ namespace tessaron::descr {
 
 struct KeyDomain {
     std::vector<LiteralKey> keys;  // in the order found, repeats kept
-    std::vector<KindCode> kinds;   // in the order found, repeats kept
+    std::vector<Kind> kinds;   // in the order found, repeats kept
 };
 
 // Each node read takes one unit of the conversion's node counter, so a key

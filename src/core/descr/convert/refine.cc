@@ -52,18 +52,18 @@ BoundKind bound_kind(ConstraintKind k) {
 // The float slot holding F.
 OptDescr float_bound_descr(FloatSet f) {
     Descr d;
-    descr_of_atom(d, 3, std::move(f));
+    descr_of_atom(d, Kind::Float, std::move(f));
     return d;
 }
 
 // The int slot holding S and the bool slot holding the bools whose values
 // S holds.
 OptDescr int_bound_descr(const Descr& running, IntSet s) {
-    if (!descr_within_kinds(running, {1, 2})) return std::nullopt;
+    if (!descr_within_kinds(running, {Kind::Bool, Kind::Int})) return std::nullopt;
     const std::uint8_t mask = static_cast<std::uint8_t>((int_set_contains(s, 0) ? 1 : 0) | (int_set_contains(s, 1) ? 2 : 0));
     Descr d;
-    descr_of_atom(d, 2, std::move(s));
-    descr_of_atom(d, 1, TruthMask{mask});
+    descr_of_atom(d, Kind::Int, std::move(s));
+    descr_of_atom(d, Kind::Bool, TruthMask{mask});
     return d;
 }
 
@@ -71,7 +71,7 @@ OptDescr bound_descr(const Descr& running, const ir::Constraint& c, ConvertConte
     const ir::LeafInfo bound = ctx.oracle.bound_info(c.value);
     if (bound.is_declined()) return std::nullopt;
     const BoundKind kind = bound_kind(c.kind);
-    if (descr_within_kinds(running, {3})) {
+    if (descr_within_kinds(running, {Kind::Float})) {
         if (bound.tag == ir::LeafInfo::Tag::Float) return float_bound_descr(float_set_from_float_bound(kind, bound.float_value));
         if (auto n = integer_of(bound)) return float_bound_descr(float_set_from_int_bound(kind, *n));
         return std::nullopt;
@@ -103,17 +103,17 @@ OptDescr multiple_of_descr(const Descr& running, const ir::Constraint& c, Conver
 // bytes slots the running schema holds, and lists and tuples of as many
 // items.
 OptDescr length_descr(const Descr& running, std::uint64_t least, std::optional<std::uint64_t> most) {
-    if (!descr_within_kinds(running, {4, 5, 6, 7})) return std::nullopt;
+    if (!descr_within_kinds(running, {Kind::Str, Kind::Bytes, Kind::List, Kind::Tuple})) return std::nullopt;
     Descr out;
-    for (const KindCode code : {KindCode{4}, KindCode{5}}) {
+    for (const Kind code : {Kind::Str, Kind::Bytes}) {
         if (slot_verdict(running.slot(code), code) == ir::Emptiness::Empty) continue;
-        const TextKind kind = code == 4 ? TextKind::Str : TextKind::Bytes;
+        const TextKind kind = code == Kind::Str ? TextKind::Str : TextKind::Bytes;
         SharedTextAutomaton a = length_range_automaton(least, most, kind);
         if (!a) return std::nullopt;
         descr_of_atom(out, code, std::move(a));
     }
     // Lists and tuples by their item counts (the walk measures the storage).
-    for (const KindCode code : {KindCode{6}, KindCode{7}}) {
+    for (const Kind code : {Kind::List, Kind::Tuple}) {
         if (slot_verdict(running.slot(code), code) == ir::Emptiness::Empty) continue;
         OptDescr counts = count_range_descr(least, most, code);
         if (!counts) return std::nullopt;
@@ -145,15 +145,15 @@ std::optional<LengthRange> length_range(std::span<const ir::Constraint> constrai
 
 // The str texts the pattern matches; the walk fails every bytes value.
 OptDescr pattern_descr(const Descr& running, const ir::Constraint& c) {
-    if (!descr_within_kinds(running, {4, 5})) return std::nullopt;
+    if (!descr_within_kinds(running, {Kind::Str, Kind::Bytes})) return std::nullopt;
     Descr out;
-    if (slot_verdict(running.slot(4), 4) != ir::Emptiness::Empty) {
+    if (slot_verdict(running.slot(Kind::Str), Kind::Str) != ir::Emptiness::Empty) {
         SharedTextAutomaton a = pattern_automaton(c.pattern, TextKind::Str);
         if (!a) return std::nullopt;
         // Kept inside the str universe, as every str atom is.
         auto in_str = combine_atoms(Atom(std::move(a)), Atom(str_universe()), SetOp::Intersection);
         if (!in_str) return std::nullopt;
-        descr_of_atom(out, 4, std::move(*in_str));
+        descr_of_atom(out, Kind::Str, std::move(*in_str));
     }
     if (descr_verdict(out) == ir::Emptiness::Empty) return std::nullopt;
     return out;

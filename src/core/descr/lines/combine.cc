@@ -25,7 +25,7 @@ namespace {
 
 using Lines = std::vector<Line>;
 
-std::optional<Lines> union_slot(const KindSlot& a, const KindSlot& b, KindCode code) {
+std::optional<Lines> union_slot(const KindSlot& a, const KindSlot& b, Kind code) {
     const LineTerms kind{code};
     auto lines = explicit_terms(kind, SignedTerms<Line>{a.lines, a.negated});
     if (!lines) return std::nullopt;
@@ -35,7 +35,7 @@ std::optional<Lines> union_slot(const KindSlot& a, const KindSlot& b, KindCode c
     return kind.normalize(std::move(*lines));
 }
 
-std::optional<Lines> intersect_slot(const KindSlot& a, const KindSlot& b, KindCode code) {
+std::optional<Lines> intersect_slot(const KindSlot& a, const KindSlot& b, Kind code) {
     return meet_signed_terms(LineTerms{code}, SignedTerms<Line>{a.lines, a.negated},
                              SignedTerms<Line>{b.lines, b.negated});
 }
@@ -43,12 +43,10 @@ std::optional<Lines> intersect_slot(const KindSlot& a, const KindSlot& b, KindCo
 // The slots of an intersection or union; the entry unit is the caller's.
 OptDescr combine_slots(const Descr& a, const Descr& b, SetOp op) {
     Descr out;
-    for (std::size_t s = 0; s < kSlotCount; ++s) {
-        const KindCode code = slot_code(s);
-        auto lines = op == SetOp::Union ? union_slot(a.slots[s], b.slots[s], code)
-                                        : intersect_slot(a.slots[s], b.slots[s], code);
+    for (const Kind k : ir::kKinds) {
+        auto lines = op == SetOp::Union ? union_slot(a.slot(k), b.slot(k), k) : intersect_slot(a.slot(k), b.slot(k), k);
         if (!lines) return std::nullopt;
-        out.slots[s].lines = std::move(*lines);
+        out.slot(k).lines = std::move(*lines);
     }
     return out;
 }

@@ -24,7 +24,7 @@
 
 namespace tessaron::descr {
 
-std::pair<Line, Line> line_complement(const Line& line, KindCode code) {
+std::pair<Line, Line> line_complement(const Line& line, Kind code) {
     Line outside_atom = line_of_atom(atom_complement(line.atom));
     ConditionList flipped{line.conditions.conditions, !line.conditions.negated};
     if (flipped.conditions.size() <= 1) {
@@ -36,17 +36,17 @@ std::pair<Line, Line> line_complement(const Line& line, KindCode code) {
 
 Descr descr_complement(const Descr& d) {
     Descr out;
-    for (std::size_t s = 0; s < kSlotCount; ++s) {
-        const KindSlot& in = d.slots[s];
-        KindSlot& slot = out.slots[s];
+    for (const Kind k : ir::kKinds) {
+        const KindSlot& in = d.slot(k);
+        KindSlot& slot = out.slot(k);
         if (in.negated) {
             slot.lines = in.lines;
         } else if (in.lines.size() >= 2) {
             slot.lines = in.lines;
             slot.negated = true;
         } else if (in.lines.empty()) {
-            slot.lines.push_back(universe_line(slot_code(s)));
-        } else if (auto lines = positive_slot(in.lines, slot_code(s))) {
+            slot.lines.push_back(universe_line(k));
+        } else if (auto lines = positive_slot(in.lines, k)) {
             slot.lines = std::move(*lines);
         } else {
             slot.lines = in.lines;

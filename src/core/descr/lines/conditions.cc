@@ -37,7 +37,7 @@ bool excludes_an_ancestor(const Condition& c) {
 bool incompatible_bases(const Condition& c) {
     for (const ClassRecord& x : c.classes)
         for (const ClassRecord& y : c.classes) {
-            if (x.base_position == 0 || y.base_position == 0 || x.base_position == y.base_position) continue;
+            if (x.builtin_kind == Kind::Other || y.builtin_kind == Kind::Other || x.builtin_kind == y.builtin_kind) continue;
             if (!x.has_ancestor(y.class_id) && !y.has_ancestor(x.class_id)) return true;
         }
     return false;
@@ -54,13 +54,13 @@ bool has_exact_type(const Condition& c) {
 
 // Values of the None and bool kinds have no subclasses, and exact-type
 // values no attributes of their own: attributes there are fixed.
-bool fixed_attributes(const Condition& c, std::optional<KindCode> slot) {
-    return (slot && (*slot == 0 || *slot == 1)) || has_exact_type(c);
+bool fixed_attributes(const Condition& c, std::optional<Kind> slot) {
+    return (slot && (*slot == Kind::None || *slot == Kind::Bool)) || has_exact_type(c);
 }
 
 }  // namespace
 
-ir::Emptiness condition_verdict(const Condition& c, std::optional<KindCode> slot) {
+ir::Emptiness condition_verdict(const Condition& c, std::optional<Kind> slot) {
     if (excludes_an_ancestor(c) || incompatible_bases(c) || exact_type_beside_a_class(c))
         return ir::Emptiness::Empty;
     bool possible = c.classes.size() > 1;

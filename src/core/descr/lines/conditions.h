@@ -36,9 +36,9 @@ namespace tessaron::descr {
 
 // Whether the condition can hold: empty when proved unsatisfiable,
 // inhabited when known satisfiable, undecided when possibly satisfiable.
-// `slot`: the kind code of the slot the condition is asked for, or none
+// `slot`: the kind of the slot the condition is asked for, or none
 // when only a proof of unsatisfiability matters.
-ir::Emptiness condition_verdict(const Condition& c, std::optional<KindCode> slot = std::nullopt);
+ir::Emptiness condition_verdict(const Condition& c, std::optional<Kind> slot = std::nullopt);
 
 // Simplified (optional requirements without value dropped, implied classes
 // dropped), unsatisfiable and duplicate conditions dropped, sorted by

@@ -25,7 +25,7 @@ namespace tessaron::descr {
 
 using ir::Emptiness;
 
-ir::Emptiness condition_list_verdict(const ConditionList& list, std::optional<KindCode> slot) {
+ir::Emptiness condition_list_verdict(const ConditionList& list, std::optional<Kind> slot) {
     const auto conditions = positive_conditions(list);
     if (!conditions) return Emptiness::Undecided;
     Emptiness verdict = Emptiness::Empty;
@@ -53,7 +53,7 @@ bool line_is_empty(const Line& line) {
 
 namespace {
 
-Emptiness lines_verdict(const std::vector<Line>& lines, KindCode code) {
+Emptiness lines_verdict(const std::vector<Line>& lines, Kind code) {
     Emptiness verdict = Emptiness::Empty;
     for (const Line& line : lines) {
         const Emptiness atom = atom_verdict(line.atom);
@@ -67,7 +67,7 @@ Emptiness lines_verdict(const std::vector<Line>& lines, KindCode code) {
 
 }  // namespace
 
-ir::Emptiness slot_verdict(const KindSlot& slot, KindCode code) {
+ir::Emptiness slot_verdict(const KindSlot& slot, Kind code) {
     if (!slot.negated) return lines_verdict(slot.lines, code);
     const auto lines = positive_slot(slot.lines, code);
     if (!lines) return Emptiness::Undecided;
@@ -75,10 +75,11 @@ ir::Emptiness slot_verdict(const KindSlot& slot, KindCode code) {
 }
 
 ir::Emptiness descr_verdict(const Descr& d) {
-    const Emptiness other = slot_verdict(d.slots[11], kOtherCode);
+    const Emptiness other = slot_verdict(d.slot(Kind::Other), Kind::Other);
     Emptiness verdict = Emptiness::Empty;
-    for (std::size_t s = 0; s < 11; ++s) {
-        const Emptiness e = slot_verdict(d.slots[s], slot_code(s));
+    for (const Kind k : ir::kKinds) {
+        if (k == Kind::Other) continue;
+        const Emptiness e = slot_verdict(d.slot(k), k);
         if (e == Emptiness::Inhabited) return e;
         if (e == Emptiness::Undecided) verdict = e;
     }
@@ -87,11 +88,10 @@ ir::Emptiness descr_verdict(const Descr& d) {
     return verdict;
 }
 
-bool descr_within_kinds(const Descr& d, std::initializer_list<KindCode> kinds) {
-    for (std::size_t s = 0; s < kSlotCount; ++s) {
-        const KindCode code = slot_code(s);
-        if (std::find(kinds.begin(), kinds.end(), code) != kinds.end()) continue;
-        if (slot_verdict(d.slots[s], code) != Emptiness::Empty) return false;
+bool descr_within_kinds(const Descr& d, std::initializer_list<Kind> kinds) {
+    for (const Kind k : ir::kKinds) {
+        if (std::find(kinds.begin(), kinds.end(), k) != kinds.end()) continue;
+        if (slot_verdict(d.slot(k), k) != Emptiness::Empty) return false;
     }
     return true;
 }

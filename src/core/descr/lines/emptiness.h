@@ -9,9 +9,14 @@
 // explicit first; when that fails (budget, caps) the answer is undecided,
 // never empty.
 //
-// A whole descriptor decides slot 11 (other objects) first and holds its
-// answer back, then slots 0 to 10, returning "inhabited" at the first slot
-// proved inhabited; slot 11's answer is taken last.
+// A whole descriptor decides the slot of `Other` (other objects) first and
+// holds its answer back, then the builtin kinds in slot order, returning
+// "inhabited" at the first slot proved inhabited; the `Other` answer is
+// taken last.  The order is the budget's, not the answer's: the `Other`
+// slot's units are always spent, before the builtin slots stop at the
+// first inhabited one, so what a tight budget leaves each slot is fixed and
+// does not hang on which builtin slot is inhabited.  Changing the order
+// changes which answers a tight budget reaches.
 //
 // Budget: no unit on entry; explicit forms and nested tests of attribute
 // values take failing units.  Callers bound a test by a window
@@ -30,18 +35,18 @@ namespace tessaron::descr {
 // its explicit form is unsatisfiable (or there is none), inhabited when one
 // is known satisfiable in `slot`, undecided otherwise (and when the
 // explicit form fails).  Without a slot, only "empty" is meaningful.
-ir::Emptiness condition_list_verdict(const ConditionList& list, std::optional<KindCode> slot);
+ir::Emptiness condition_list_verdict(const ConditionList& list, std::optional<Kind> slot);
 
 // Names: `*_is_empty` answers a bool (true on a proof), `*_verdict` an
 // ir::Emptiness.
 
 // True when the line is proved to admit no value.
 bool line_is_empty(const Line& line);
-ir::Emptiness slot_verdict(const KindSlot& slot, KindCode code);
+ir::Emptiness slot_verdict(const KindSlot& slot, Kind code);
 ir::Emptiness descr_verdict(const Descr& d);
 
 // True when every slot whose kind is not listed is proved empty.
-bool descr_within_kinds(const Descr& d, std::initializer_list<KindCode> kinds);
+bool descr_within_kinds(const Descr& d, std::initializer_list<Kind> kinds);
 
 // Whether `inner` lies within `outer` (absent handles: `every_value()`): the
 // emptiness of `inner` met with the complement of `outer`.  The arguments

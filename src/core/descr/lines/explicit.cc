@@ -46,7 +46,7 @@ std::vector<Line> LineTerms::universe() const {
     return lines;
 }
 
-std::optional<std::vector<Line>> positive_slot(const std::vector<Line>& lines, KindCode code) {
+std::optional<std::vector<Line>> positive_slot(const std::vector<Line>& lines, Kind code) {
     return explicit_terms(LineTerms{code}, SignedTerms<Line>{lines, true});
 }
 

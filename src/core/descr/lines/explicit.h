@@ -30,12 +30,12 @@ struct LineProduct {
 
 // Lines as terms of one slot, with complements and the slot's universe.
 struct LineTerms : LineProduct {
-    KindCode code;
-    explicit LineTerms(KindCode slot) : code(slot) {}
+    Kind code;
+    explicit LineTerms(Kind slot) : code(slot) {}
     std::vector<Line> complement(const Line& line) const;
     std::vector<Line> universe() const;
 };
 
-std::optional<std::vector<Line>> positive_slot(const std::vector<Line>& lines, KindCode code);
+std::optional<std::vector<Line>> positive_slot(const std::vector<Line>& lines, Kind code);
 
 }  // namespace tessaron::descr

@@ -66,8 +66,8 @@ bool equal_same_variant(const Atom& a, const Atom& b) {
 }  // namespace
 
 std::strong_ordering cmp_descr(const Descr& a, const Descr& b) {
-    for (std::size_t s = 0; s < kSlotCount; ++s)
-        if (auto c = cmp_slot(a.slots[s], b.slots[s]); c != 0) return c;
+    for (const Kind k : ir::kKinds)
+        if (auto c = cmp_slot(a.slot(k), b.slot(k)); c != 0) return c;
     return std::strong_ordering::equal;
 }
 
@@ -95,9 +95,9 @@ std::strong_ordering cmp_condition(const Condition& a, const Condition& b) {
 }
 
 bool descr_equal(const Descr& a, const Descr& b) {
-    for (std::size_t s = 0; s < kSlotCount; ++s) {
-        const KindSlot& x = a.slots[s];
-        const KindSlot& y = b.slots[s];
+    for (const Kind k : ir::kKinds) {
+        const KindSlot& x = a.slot(k);
+        const KindSlot& y = b.slot(k);
         if (x.negated != y.negated || !lines_equal(x.lines, y.lines)) return false;
     }
     return true;

@@ -5,39 +5,41 @@
 
 namespace tessaron::descr {
 
-Atom kind_top(KindCode code) {
-    assert(code <= 10);
-    switch (code) {
-        case 0: return Presence{1};
-        case 1: return TruthMask{3};
-        case 2: return int_set_all();
-        case 3: return float_set_all();
-        case 4: return str_universe();
-        case 5: return bytes_universe();
-        case 6:
-        case 7: return sequence_universe();
-        case 8:
-        case 9: return set_items_universe();
-        default: return shapes_universe();
+Atom kind_top(Kind kind) {
+    assert(kind != Kind::Other);
+    switch (kind) {
+        case Kind::None: return Presence{1};
+        case Kind::Bool: return TruthMask{3};
+        case Kind::Int: return int_set_all();
+        case Kind::Float: return float_set_all();
+        case Kind::Str: return str_universe();
+        case Kind::Bytes: return bytes_universe();
+        case Kind::List:
+        case Kind::Tuple: return sequence_universe();
+        case Kind::Set:
+        case Kind::Frozenset: return set_items_universe();
+        case Kind::Dict:
+        case Kind::Other: break;
     }
+    return shapes_universe();
 }
 
-Atom universe_atom(KindCode code) { return code == kOtherCode ? Atom(Presence{1}) : kind_top(code); }
+Atom universe_atom(Kind kind) { return kind == Kind::Other ? Atom(Presence{1}) : kind_top(kind); }
 
 Line line_of_atom(Atom atom) { return Line{std::move(atom), unrestricted()}; }
 
-Line universe_line(KindCode code) { return line_of_atom(universe_atom(code)); }
+Line universe_line(Kind kind) { return line_of_atom(universe_atom(kind)); }
 
 Descr descr_top() {
     Descr d;
-    for (std::size_t s = 0; s < kSlotCount; ++s) d.slots[s].lines.push_back(universe_line(slot_code(s)));
+    for (const Kind k : ir::kKinds) d.slot(k).lines.push_back(universe_line(k));
     return d;
 }
 
-Descr descr_of_kind(KindCode code) {
-    assert(code <= 10);
+Descr descr_of_kind(Kind kind) {
+    assert(kind != Kind::Other);
     Descr d;
-    d.slot(code).lines.push_back(universe_line(code));
+    d.slot(kind).lines.push_back(universe_line(kind));
     return d;
 }
 

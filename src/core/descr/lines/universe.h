@@ -11,18 +11,18 @@
 
 namespace tessaron::descr {
 
-// The universe atom of kind code 0 to 10.  Slot 11 (code 255) has none of
-// its own: callers use `universe_atom`, which gives presence 1 there.
-Atom kind_top(KindCode code);
-Atom universe_atom(KindCode code);
+// The universe atom of every kind but `Other`, which has none of its own:
+// callers use `universe_atom`, which gives presence 1 there.
+Atom kind_top(Kind kind);
+Atom universe_atom(Kind kind);
 
 // The atom with one empty condition, not negated.
 Line line_of_atom(Atom atom);
-Line universe_line(KindCode code);
+Line universe_line(Kind kind);
 
 // Every value: each slot holds its kind's universe line.
 Descr descr_top();
-// Every value of one kind (code 0 to 10): that slot's universe line alone.
-Descr descr_of_kind(KindCode code);
+// Every value of one kind but `Other`: that slot's universe line alone.
+Descr descr_of_kind(Kind kind);
 
 }  // namespace tessaron::descr

@@ -61,8 +61,8 @@ std::vector<Transition> state_transitions(const SharedDescr& label, std::uint32_
     return transitions_of(label, admits_everything(label), next, dead);
 }
 
-OptDescr build_sequence_automaton(std::span<const SharedDescr> items, const SharedDescr* tail, KindCode kind) {
-    if (kind != 6 && kind != 7) return std::nullopt;
+OptDescr build_sequence_automaton(std::span<const SharedDescr> items, const SharedDescr* tail, Kind kind) {
+    if (kind != Kind::List && kind != Kind::Tuple) return std::nullopt;
     const auto n = static_cast<std::uint32_t>(items.size());
     const std::uint32_t dead = n + 1;
     SequenceAutomaton a;
@@ -85,8 +85,8 @@ OptDescr build_sequence_automaton(std::span<const SharedDescr> items, const Shar
 // differ (by accepting, and by the distance to the first accepting state
 // or to the dead one), every transition an absent label, numbered breadth
 // first.
-OptDescr count_range_descr(std::uint64_t least, std::optional<std::uint64_t> most, KindCode kind) {
-    if (kind != 6 && kind != 7) return std::nullopt;
+OptDescr count_range_descr(std::uint64_t least, std::optional<std::uint64_t> most, Kind kind) {
+    if (kind != Kind::List && kind != Kind::Tuple) return std::nullopt;
     if (most ? *most >= kMaxCountItems : least > kMaxCountItems) return std::nullopt;
     SequenceAutomaton a;
     if (most && *most < least) {
@@ -112,8 +112,8 @@ OptDescr count_range_descr(std::uint64_t least, std::optional<std::uint64_t> mos
     return d;
 }
 
-OptDescr min_count_descr(std::uint64_t n, KindCode kind) { return count_range_descr(n, std::nullopt, kind); }
+OptDescr min_count_descr(std::uint64_t n, Kind kind) { return count_range_descr(n, std::nullopt, kind); }
 
-OptDescr max_count_descr(std::uint64_t n, KindCode kind) { return count_range_descr(0, n, kind); }
+OptDescr max_count_descr(std::uint64_t n, Kind kind) { return count_range_descr(0, n, kind); }
 
 }  // namespace tessaron::descr

@@ -31,15 +31,15 @@ inline constexpr std::uint64_t kMaxCountItems = 4096;
 // to `dead`.  One saturating unit.
 std::vector<Transition> state_transitions(const SharedDescr& label, std::uint32_t next, std::uint32_t dead);
 
-// No descriptor for a kind code other than 6 and 7.  `tail` null: no tail.
-OptDescr build_sequence_automaton(std::span<const SharedDescr> items, const SharedDescr* tail, KindCode kind);
+// No descriptor for a kind other than List and Tuple.  `tail` null: no tail.
+OptDescr build_sequence_automaton(std::span<const SharedDescr> items, const SharedDescr* tail, Kind kind);
 
 // Lists or tuples of at least `least` and (when given) at most `most`
 // items; none past the caps (at least 4096, at most 4095), nothing at all
 // when `most` < `least`.
-OptDescr count_range_descr(std::uint64_t least, std::optional<std::uint64_t> most, KindCode kind);
+OptDescr count_range_descr(std::uint64_t least, std::optional<std::uint64_t> most, Kind kind);
 // Lists or tuples of at least / at most n items; none past the caps.
-OptDescr min_count_descr(std::uint64_t n, KindCode kind);
-OptDescr max_count_descr(std::uint64_t n, KindCode kind);
+OptDescr min_count_descr(std::uint64_t n, Kind kind);
+OptDescr max_count_descr(std::uint64_t n, Kind kind);
 
 }  // namespace tessaron::descr

@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #include "core/descr/lines/combine.h"
 #include "core/descr/lines/complement.h"
@@ -32,14 +33,22 @@ namespace {
 
 using ir::Emptiness;
 
-// Kind groups whose elements never equal one of another group.
+// Kind groups whose elements never equal one of another group: bool, int
+// and float values compare equal across their kinds (True == 1 == 1.0).
+enum class KindGroup : std::uint8_t { None, Str, Bytes, Numbers };
 constexpr std::size_t kGroups = 4;
-// The group of slots 0 to 5: None 0, bool/int/float 3, str 1, bytes 2.
-constexpr std::array<std::size_t, 6> kGroupOfSlot{0, 3, 3, 3, 1, 2};
-constexpr KindCode kBoolSlot = 1;
+// The scalar kinds, each with its group, in slot order.
+constexpr std::array<std::pair<Kind, KindGroup>, 6> kScalarGroups{{
+    {Kind::None, KindGroup::None},
+    {Kind::Bool, KindGroup::Numbers},
+    {Kind::Int, KindGroup::Numbers},
+    {Kind::Float, KindGroup::Numbers},
+    {Kind::Str, KindGroup::Str},
+    {Kind::Bytes, KindGroup::Bytes},
+}};
 
 struct Witnesses {
-    std::array<bool, kGroups> group{};
+    std::array<bool, kGroups> group{};  // indexed by KindGroup
     bool in_bool = false;
 };
 
@@ -50,10 +59,10 @@ std::optional<Witnesses> witnesses_outside(const SharedDescr& element, const Sha
     if (!met) return std::nullopt;
     const Descr& d = **met;
     Witnesses w;
-    for (KindCode code = 0; code < kGroupOfSlot.size(); ++code)
-        if (slot_verdict(d.slot(code), code) == Emptiness::Inhabited) {
-            w.group[kGroupOfSlot[code]] = true;
-            if (code == kBoolSlot) w.in_bool = true;
+    for (const auto& [kind, group] : kScalarGroups)
+        if (slot_verdict(d.slot(kind), kind) == Emptiness::Inhabited) {
+            w.group[static_cast<std::size_t>(group)] = true;
+            if (kind == Kind::Bool) w.in_bool = true;
         }
     return w;
 }

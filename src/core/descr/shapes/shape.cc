@@ -44,34 +44,36 @@ bool shapes_is_universe(const Shapes& a) {
 
 namespace {
 
-// Kind codes by key class.
-constexpr std::array<KindCode, kKeyClassCount> kKeyClassCodes = {0, 1, 2, 3, 4, 5, 7, 9, kOtherCode};
+// The kind of each key class, in `kKeyClasses` order.
+constexpr std::array<Kind, kKeyClassCount> kKeyClassKinds = {Kind::None,  Kind::Bool,  Kind::Int,
+                                                            Kind::Float, Kind::Str,   Kind::Bytes,
+                                                            Kind::Tuple, Kind::Frozenset, Kind::Other};
 
 }  // namespace
 
-std::optional<std::size_t> key_class_of_code(KindCode code) {
-    for (std::size_t c = 0; c < kKeyClassCount; ++c)
-        if (kKeyClassCodes[c] == code) return c;
+std::optional<KeyClass> key_class_of_kind(Kind kind) {
+    for (const KeyClass c : kKeyClasses)
+        if (kKeyClassKinds[key_class_slot(c)] == kind) return c;
     return std::nullopt;
 }
 
-KindCode code_of_key_class(std::size_t key_class) { return kKeyClassCodes[key_class]; }
+Kind kind_of_key_class(KeyClass key_class) { return kKeyClassKinds[key_class_slot(key_class)]; }
 
-std::size_t literal_key_class(const LiteralKey& k) {
+KeyClass literal_key_class(const LiteralKey& k) {
     switch (k.tag) {
-        case LiteralKey::Tag::None: return 0;
-        case LiteralKey::Tag::Bool: return 1;
-        case LiteralKey::Tag::Int: return 2;
-        case LiteralKey::Tag::Text: return k.kind == 5 ? 5 : 4;
+        case LiteralKey::Tag::None: return KeyClass::None;
+        case LiteralKey::Tag::Bool: return KeyClass::Bool;
+        case LiteralKey::Tag::Int: return KeyClass::Int;
+        case LiteralKey::Tag::Text: return k.kind == Kind::Bytes ? KeyClass::Bytes : KeyClass::Str;
     }
-    return 8;
+    return KeyClass::Other;
 }
 
 LiteralKey str_literal_key(std::string_view bytes) {
     LiteralKey k;
     k.tag = LiteralKey::Tag::Text;
     k.bytes = std::string(bytes);
-    k.kind = 4;
+    k.kind = Kind::Str;
     return k;
 }
 
@@ -86,8 +88,8 @@ bool key_set_holds(const std::vector<LiteralKey>& set, const LiteralKey& k) {
                               [](const LiteralKey& x, const LiteralKey& y) { return cmp_literal_key(x, y) < 0; });
 }
 
-KeyRequirement shape_kind_slot(const Shape& s, KindCode code) {
-    if (auto c = key_class_of_code(code)) return s.key_classes[*c];
+KeyRequirement shape_kind_slot(const Shape& s, Kind kind) {
+    if (auto c = key_class_of_kind(kind)) return s.class_requirement(*c);
     return KeyRequirement{empty_descr(), 1};
 }
 
@@ -100,7 +102,7 @@ const KeyRequirement* find_declared_key(const Shape& s, const LiteralKey& k) {
 
 KeyRequirement shape_key_lookup(const Shape& s, const LiteralKey& k) {
     if (const KeyRequirement* r = find_declared_key(s, k)) return *r;
-    return s.key_classes[literal_key_class(k)];
+    return s.class_requirement(literal_key_class(k));
 }
 
 void declare_key(Shape& s, const LiteralKey& k, KeyRequirement r) {
@@ -114,7 +116,7 @@ void declare_key(Shape& s, const LiteralKey& k, KeyRequirement r) {
 
 void drop_default_keys(Shape& s) {
     std::erase_if(s.declared_keys, [&](const auto& entry) {
-        return requirement_equal(entry.second, s.key_classes[literal_key_class(entry.first)]);
+        return requirement_equal(entry.second, s.class_requirement(literal_key_class(entry.first)));
     });
 }
 

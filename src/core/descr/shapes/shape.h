@@ -7,8 +7,8 @@
 // that union.  The universe shape declares nothing, lets every key class
 // hold any value and demands no key: every dict.
 //
-// Key classes, by index: 0 None, 1 bool, 2 int, 3 float, 4 str, 5 bytes,
-// 6 tuple, 7 frozenset, 8 other (lists, sets and dicts are never keys).  A
+// Key classes (`KeyClass`): None, bool, int, float, str, bytes, tuple,
+// frozenset and other (lists, sets and dicts are never keys).  A
 // dict key belongs to the class of its kind: True to bool, 1 to int, an
 // int subclass instance to int.  A key is "the declared key k" when the
 // dict takes it for k (equal and of equal hash) and it is of k's class; so
@@ -36,7 +36,14 @@
 
 namespace tessaron::descr {
 
+// The kinds a dict key may have, in the order of a shape's table.
+enum class KeyClass : std::uint8_t { None, Bool, Int, Float, Str, Bytes, Tuple, Frozenset, Other };
 inline constexpr std::size_t kKeyClassCount = 9;
+inline constexpr std::array<KeyClass, kKeyClassCount> kKeyClasses = {
+    KeyClass::None, KeyClass::Bool,  KeyClass::Int,       KeyClass::Float, KeyClass::Str,
+    KeyClass::Bytes, KeyClass::Tuple, KeyClass::Frozenset, KeyClass::Other,
+};
+constexpr std::size_t key_class_slot(KeyClass c) { return static_cast<std::size_t>(c); }
 
 // One literal dict key.
 struct LiteralKey {
@@ -44,7 +51,7 @@ struct LiteralKey {
     Tag tag = Tag::None;
     std::int64_t number = 0;  // Bool (0 or 1), Int
     std::string bytes;        // Text: UTF-8 of a str key, or the bytes key
-    KindCode kind = 4;        // Text: 4 str, 5 bytes
+    Kind kind = Kind::Str;    // Text: Str or Bytes
 };
 
 // What a shape asks of one declared key or of one key class.
@@ -56,14 +63,17 @@ struct KeyRequirement {
 // At least one key of `key_class` outside `excluded_keys` whose value lies
 // in `value`.
 struct ExistentialEntry {
-    std::uint64_t key_class = 0;
+    KeyClass key_class = KeyClass::None;
     SharedDescr value;
     std::vector<LiteralKey> excluded_keys;  // in key order
 };
 
 struct Shape {
     std::vector<ExistentialEntry> existentials;
-    std::array<KeyRequirement, kKeyClassCount> key_classes{};
+    std::array<KeyRequirement, kKeyClassCount> key_classes{};  // in `kKeyClasses` order
+
+    KeyRequirement& class_requirement(KeyClass c) { return key_classes[key_class_slot(c)]; }
+    const KeyRequirement& class_requirement(KeyClass c) const { return key_classes[key_class_slot(c)]; }
     std::vector<std::pair<LiteralKey, KeyRequirement>> declared_keys;  // in key order
 };
 
@@ -77,12 +87,12 @@ Shapes shapes_universe();
 bool shapes_is_universe(const Shapes& a);
 
 // --- keys and key classes ---------------------------------------------------------
-// The key class of a kind code; none for list, set and dict (never keys).
-std::optional<std::size_t> key_class_of_code(KindCode code);
-// The kind code of a key class.
-KindCode code_of_key_class(std::size_t key_class);
-// The key class of a literal key: None 0, Bool 1, Int 2, Text 4 or 5.
-std::size_t literal_key_class(const LiteralKey& k);
+// The key class of a kind; none for list, set and dict (never keys).
+std::optional<KeyClass> key_class_of_kind(Kind kind);
+// The kind of a key class.
+Kind kind_of_key_class(KeyClass key_class);
+// The key class of a literal key: None, Bool, Int, or Str or Bytes for Text.
+KeyClass literal_key_class(const LiteralKey& k);
 // The Text key of a str key's UTF-8 bytes.
 LiteralKey str_literal_key(std::string_view bytes);
 // Two keys a dict takes for one: a Bool and an Int of one value (False
@@ -92,9 +102,9 @@ bool literal_keys_alias(const LiteralKey& a, const LiteralKey& b);
 bool key_set_holds(const std::vector<LiteralKey>& set, const LiteralKey& k);
 
 // --- key queries ------------------------------------------------------------------
-// The requirement of the key class of `code` (EMPTY for kinds that are
+// The requirement of the key class of `kind` (EMPTY for kinds that are
 // never keys: no such key can be present).
-KeyRequirement shape_kind_slot(const Shape& s, KindCode code);
+KeyRequirement shape_kind_slot(const Shape& s, Kind kind);
 // The declared requirement of a key, or its class's when it is undeclared.
 KeyRequirement shape_key_lookup(const Shape& s, const LiteralKey& k);
 // The declared requirement of a key; null when the key is undeclared.

@@ -116,15 +116,15 @@ std::vector<Shape> shape_complement(const Shape& s) {
         out.push_back(std::move(outside));
     }
     const std::vector<LiteralKey> declared = declared_key_set(s);
-    for (std::size_t c = 0; c < kKeyClassCount; ++c) {
+    for (const KeyClass c : kKeyClasses) {
         Shape outside = base_shape(s);
-        outside.existentials.push_back(ExistentialEntry{c, complement_value(s.key_classes[c].value), declared});
+        outside.existentials.push_back(ExistentialEntry{c, complement_value(s.class_requirement(c).value), declared});
         out.push_back(std::move(outside));
     }
     for (const ExistentialEntry& e : s.existentials) {
         const SharedDescr outside_value = complement_value(e.value);
         Shape none = base_shape(s);
-        none.key_classes[e.key_class] = KeyRequirement{outside_value, 1};
+        none.class_requirement(e.key_class) = KeyRequirement{outside_value, 1};
         for (const LiteralKey& k : e.excluded_keys)
             if (literal_key_class(k) == e.key_class && !find_declared_key(none, k)) declare_key(none, k, KeyRequirement{});
         for (const auto& [key, requirement] : s.declared_keys)

@@ -54,7 +54,7 @@ Emptiness value_verdict(const SharedDescr& v) {
     return descr_verdict(*v);
 }
 
-bool is_infinite_class(std::size_t key_class) { return key_class >= 2; }
+bool is_infinite_class(KeyClass key_class) { return key_class != KeyClass::None && key_class != KeyClass::Bool; }
 
 LiteralKey bool_key(std::int64_t b) {
     LiteralKey k;
@@ -157,13 +157,13 @@ private:
                 continue;
             consider(Candidate{Candidate::Source::Named, i, k, std::nullopt, Emptiness::Undecided}, named_[i].value);
         }
-        const SharedDescr& bound = shape_.key_classes[e.key_class].value;
+        const SharedDescr& bound = shape_.class_requirement(e.key_class).value;
         if (is_infinite_class(e.key_class)) {
             consider(Candidate{}, bound);
             return out;
         }
         const std::vector<LiteralKey> finite =
-            e.key_class == 0 ? std::vector<LiteralKey>{none_key()} : std::vector<LiteralKey>{bool_key(0), bool_key(1)};
+            e.key_class == KeyClass::None ? std::vector<LiteralKey>{none_key()} : std::vector<LiteralKey>{bool_key(0), bool_key(1)};
         for (const LiteralKey& k : finite) {
             if (find_named(k) || key_set_holds(e.excluded_keys, k) || !may_be_present(k)) continue;
             consider(Candidate{Candidate::Source::Finite, 0, k, std::nullopt, Emptiness::Undecided}, bound);

@@ -56,7 +56,7 @@ Converted convert(const Node& node, ir::Polarity polarity = ir::Polarity::Above)
     return c;
 }
 
-constexpr std::uint32_t exact(KindCode k) { return 0xFFFFFF00u + k; }
+constexpr std::uint32_t exact(Kind k) { return 0xFFFFFF00u + static_cast<std::uint32_t>(ir::kind_slot(k)); }
 
 bool has_class(const Value& v, std::uint64_t id) {
     return std::find(v.classes.begin(), v.classes.end(), static_cast<std::uint32_t>(id)) != v.classes.end();
@@ -70,9 +70,9 @@ bool admits(const Node& node, const Value& v);
 
 bool literal_admits(const FakeConst& c, const Value& v) {
     switch (c.type) {
-        case FakeConst::Int: return v.kind == 2 && has_class(v, exact(2)) && v.integer == static_cast<std::int64_t>(c.number);
-        case FakeConst::Bool: return v.kind == 1 && v.truth == (c.number != 0);
-        case FakeConst::Str: return v.kind == 4 && has_class(v, exact(4)) && v.bytes == c.text;
+        case FakeConst::Int: return v.kind == Kind::Int && has_class(v, exact(Kind::Int)) && v.integer == static_cast<std::int64_t>(c.number);
+        case FakeConst::Bool: return v.kind == Kind::Bool && v.truth == (c.number != 0);
+        case FakeConst::Str: return v.kind == Kind::Str && has_class(v, exact(Kind::Str)) && v.bytes == c.text;
         default: return false;
     }
 }
@@ -86,15 +86,15 @@ bool admits(const Node& node, const Value& v) {
     switch (node.kind) {
         case NodeKind::Anything: return true;
         case NodeKind::Nothing: return false;
-        case NodeKind::None: return v.kind == 0;
-        case NodeKind::Bool: return v.kind == 1;
-        case NodeKind::Int: return v.kind == 1 || v.kind == 2;
-        case NodeKind::Float: return v.kind == 3;
-        case NodeKind::Str: return v.kind == 4;
-        case NodeKind::Bytes: return v.kind == 5;
+        case NodeKind::None: return v.kind == Kind::None;
+        case NodeKind::Bool: return v.kind == Kind::Bool;
+        case NodeKind::Int: return v.kind == Kind::Bool || v.kind == Kind::Int;
+        case NodeKind::Float: return v.kind == Kind::Float;
+        case NodeKind::Str: return v.kind == Kind::Str;
+        case NodeKind::Bytes: return v.kind == Kind::Bytes;
         case NodeKind::Literal: return literal_admits(pool()[node.pool_index()], v);
         case NodeKind::Sequence: {
-            if (v.kind != (node.flavour() == ir::kFlavourTuple ? 7 : 6)) return false;
+            if (v.kind != (node.flavour() == ir::kFlavourTuple ? Kind::Tuple : Kind::List)) return false;
             const auto prefix = ir::as_span(node.prefix());
             const ir::Node* tail = node.tail().get();
             const std::size_t n = v.elements.size();
@@ -104,7 +104,7 @@ bool admits(const Node& node, const Value& v) {
             return true;
         }
         case NodeKind::Set:
-            return v.kind == (node.flavour() == ir::kFlavourFrozenset ? 9 : 8) && all_items_admitted(*node.element(), v);
+            return v.kind == (node.flavour() == ir::kFlavourFrozenset ? Kind::Frozenset : Kind::Set) && all_items_admitted(*node.element(), v);
         case NodeKind::Union: {
             const auto ms = members();
             return std::any_of(ms.begin(), ms.end(), [&](const Node& m) { return admits(m, v); });
@@ -116,7 +116,7 @@ bool admits(const Node& node, const Value& v) {
         case NodeKind::Complement: return !admits(*node.inner(), v);
         case NodeKind::Instance: {
             const Kind base = pool()[node.pool_index()].base_kind;
-            return v.kind == ir::kind_code(base) && has_class(v, node.pool_index());
+            return v.kind == base && has_class(v, node.pool_index());
         }
         case NodeKind::Refined: {
             if (!admits(*node.inner(), v)) return false;
@@ -147,19 +147,19 @@ Value my_str(std::string s) {
 }
 Value float_item(double x) {
     Value v;
-    v.kind = 3;
+    v.kind = Kind::Float;
     v.number = x;
-    v.classes = {exact(3)};
+    v.classes = {exact(Kind::Float)};
     v.name = std::to_string(x);
     return v;
 }
-Value list_of_values(std::vector<Value> items) { return testing::sequence_value(6, items); }
+Value list_of_values(std::vector<Value> items) { return testing::sequence_value(Kind::List, items); }
 Value my_list(std::vector<Value> items) {
-    Value v = testing::sequence_value(6, items);
+    Value v = testing::sequence_value(Kind::List, items);
     return with_classes(v, {kMyList, kObject}, "MyList(" + v.name + ")");
 }
 Value my_tuple(std::vector<Value> items) {
-    Value v = testing::sequence_value(7, items);
+    Value v = testing::sequence_value(Kind::Tuple, items);
     return with_classes(v, {kMyTuple, kObject}, "MyTuple(" + v.name + ")");
 }
 
@@ -170,8 +170,8 @@ std::vector<Value> sequences_over(const std::vector<Value>& items, std::size_t m
     std::vector<std::vector<Value>> level{{}};
     for (std::size_t len = 0; len <= max_len; ++len) {
         for (const auto& seq : level) {
-            out.push_back(testing::sequence_value(6, seq));
-            out.push_back(testing::sequence_value(7, seq));
+            out.push_back(testing::sequence_value(Kind::List, seq));
+            out.push_back(testing::sequence_value(Kind::Tuple, seq));
             if (len <= 2) {
                 out.push_back(my_list(seq));
                 out.push_back(my_tuple(seq));
@@ -197,8 +197,8 @@ std::vector<Value> sets_over(const std::vector<Value>& elements) {
         std::vector<Value> chosen;
         for (std::size_t i = 0; i < n; ++i)
             if (mask >> i & 1) chosen.push_back(elements[i]);
-        out.push_back(testing::set_value(8, chosen));
-        out.push_back(testing::set_value(9, chosen));
+        out.push_back(testing::set_value(Kind::Set, chosen));
+        out.push_back(testing::set_value(Kind::Frozenset, chosen));
     }
     return out;
 }
@@ -211,7 +211,7 @@ const std::vector<Value>& sequence_universe() {
         // Flat values and sets: no sequence schema admits them.
         vs.push_back(testing::int_item(1));
         vs.push_back(testing::str_item("a"));
-        vs.push_back(testing::set_value(8, {testing::int_item(1)}));
+        vs.push_back(testing::set_value(Kind::Set, {testing::int_item(1)}));
         return vs;
     }();
     return values;
@@ -224,8 +224,8 @@ const std::vector<Value>& set_universe() {
         std::vector<Value> vs = sets_over({testing::none_item(), testing::bool_item(false), testing::bool_item(true),
                                            testing::int_item(1), my_int(2), float_item(1.0), testing::str_item("a"),
                                            my_str("a"), my_list({testing::int_item(1)}),
-                                           testing::sequence_value(7, {testing::int_item(1)})});
-        vs.push_back(testing::sequence_value(6, {}));
+                                           testing::sequence_value(Kind::Tuple, {testing::int_item(1)})});
+        vs.push_back(testing::sequence_value(Kind::List, {}));
         vs.push_back(testing::int_item(1));
         return vs;
     }();
@@ -326,25 +326,25 @@ TEST(ConvertSequence, ShapesOfTheAutomata) {
     // and the dead sink.
     const auto ints = convert(list_n(int_()));
     ASSERT_TRUE(ints.descr);
-    ASSERT_EQ(ints.descr->slot(6).lines.size(), 1u);
-    const auto& a = std::get<SequenceAutomaton>(ints.descr->slot(6).lines[0].atom);
+    ASSERT_EQ(ints.descr->slot(Kind::List).lines.size(), 1u);
+    const auto& a = std::get<SequenceAutomaton>(ints.descr->slot(Kind::List).lines[0].atom);
     ASSERT_EQ(a.states.size(), 2u);
     EXPECT_EQ(a.accepting, (std::vector<std::uint8_t>{1, 0}));
     // Only the flavour's slot is filled.
-    for (std::size_t s = 0; s < kSlotCount; ++s)
-        EXPECT_EQ(ints.descr->slots[s].lines.empty(), s != 6) << s;
+    for (const Kind k : ir::kKinds)
+        EXPECT_EQ(ints.descr->slot(k).lines.empty(), k != Kind::List) << ir::kind_slot(k);
     // An item admitting every element reads with an absent label alone.
     const auto any = convert(tuple_n({anything0()}));
     ASSERT_TRUE(any.descr);
-    const auto& b = std::get<SequenceAutomaton>(any.descr->slot(7).lines[0].atom);
+    const auto& b = std::get<SequenceAutomaton>(any.descr->slot(Kind::Tuple).lines[0].atom);
     ASSERT_FALSE(b.states[0].empty());
     EXPECT_FALSE(b.states[0][0].label);
     // A set schema is one item bounding its elements.
     const auto bools = convert(set_n(bool_(), true));
     ASSERT_TRUE(bools.descr);
-    ASSERT_EQ(bools.descr->slot(9).lines.size(), 1u);
-    EXPECT_TRUE(bools.descr->slot(8).lines.empty());
-    const auto& items = std::get<SetItems>(bools.descr->slot(9).lines[0].atom);
+    ASSERT_EQ(bools.descr->slot(Kind::Frozenset).lines.size(), 1u);
+    EXPECT_TRUE(bools.descr->slot(Kind::Set).lines.empty());
+    const auto& items = std::get<SetItems>(bools.descr->slot(Kind::Frozenset).lines[0].atom);
     ASSERT_EQ(items.items.size(), 1u);
     EXPECT_TRUE(items.items[0].not_within.empty());
     // The empty set is a member even when no element is possible.
@@ -386,8 +386,8 @@ TEST(ConvertSequence, TheLimitsOfAConversion) {
     // On str | list, the length bounds both.
     const auto both = convert(raw_refined(raw(NodeKind::Union, {str_(), list_n(int_())}), {min_len(1)}));
     ASSERT_TRUE(both.descr);
-    EXPECT_FALSE(testing::contains(*both.descr, testing::sequence_value(6, {})));
-    EXPECT_TRUE(testing::contains(*both.descr, testing::sequence_value(6, {testing::int_item(3)})));
+    EXPECT_FALSE(testing::contains(*both.descr, testing::sequence_value(Kind::List, {})));
+    EXPECT_TRUE(testing::contains(*both.descr, testing::sequence_value(Kind::List, {testing::int_item(3)})));
     EXPECT_FALSE(testing::contains(*both.descr, testing::str_item("")));
     EXPECT_TRUE(testing::contains(*both.descr, testing::str_item("a")));
 }

@@ -71,39 +71,39 @@ OptDescr convert(const Node& node, std::vector<Node> definitions = {}) {
     return descr_of_node(node, definitions, ir::Polarity::Above, oracle);
 }
 
-Value val(KindCode kind, std::vector<std::uint32_t> classes = {}) {
+Value val(Kind kind, std::vector<std::uint32_t> classes = {}) {
     Value v;
     v.kind = kind;
     v.classes = std::move(classes);
     return v;
 }
 Value int_val(std::int64_t n, std::vector<std::uint32_t> classes) {
-    Value v = val(2, std::move(classes));
+    Value v = val(Kind::Int, std::move(classes));
     v.integer = n;
     return v;
 }
 Value float_val(double x) {
-    Value v = val(3, {0xFFFFFF03u});
+    Value v = val(Kind::Float, {0xFFFFFF03u});
     v.number = x;
     return v;
 }
-Value text_val(KindCode kind, std::string bytes, std::vector<std::uint32_t> classes) {
+Value text_val(Kind kind, std::string bytes, std::vector<std::uint32_t> classes) {
     Value v = val(kind, std::move(classes));
     v.bytes = std::move(bytes);
     return v;
 }
 Value bool_val(bool b) {
-    Value v = val(1);
+    Value v = val(Kind::Bool);
     v.truth = b;
     return v;
 }
 constexpr std::uint32_t kExactInt = 0xFFFFFF02u, kExactStr = 0xFFFFFF04u;
 
 // The slots holding lines.
-std::vector<KindCode> filled(const Descr& d) {
-    std::vector<KindCode> out;
-    for (std::size_t s = 0; s < kSlotCount; ++s)
-        if (!d.slots[s].lines.empty() || d.slots[s].negated) out.push_back(slot_code(s));
+std::vector<Kind> filled(const Descr& d) {
+    std::vector<Kind> out;
+    for (const Kind k : ir::kKinds)
+        if (!d.slot(k).lines.empty() || d.slot(k).negated) out.push_back(k);
     return out;
 }
 
@@ -112,27 +112,27 @@ ir::Constraint max_len(std::uint64_t n) { return con(ConstraintKind::MaxLen, n);
 ir::Constraint multiple_of(std::uint64_t p) { return con(ConstraintKind::MultipleOf, p); }
 
 TEST(Convert, WhichSlotsEachKindFills) {
-    const std::vector<KindCode> every = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, kOtherCode};
+    const std::vector<Kind> every(ir::kKinds.begin(), ir::kKinds.end());
     struct Case {
         const char* name;
         Node node;
-        std::vector<KindCode> slots;
+        std::vector<Kind> slots;
     };
     const Case cases[] = {
         {"anything", anything0(), every},
         {"nothing", nothing_(), {}},
-        {"None", none_(), {0}},
-        {"bool", bool_(), {1}},
-        {"int admits the bools", int_(), {1, 2}},
-        {"float", float_(), {3}},
-        {"str", str_(), {4}},
-        {"bytes", bytes_(), {5}},
-        {"a str subclass", inst(kMyStr), {4}},
-        {"an int subclass", inst(kMyInt), {2}},
+        {"None", none_(), {Kind::None}},
+        {"bool", bool_(), {Kind::Bool}},
+        {"int admits the bools", int_(), {Kind::Bool, Kind::Int}},
+        {"float", float_(), {Kind::Float}},
+        {"str", str_(), {Kind::Str}},
+        {"bytes", bytes_(), {Kind::Bytes}},
+        {"a str subclass", inst(kMyStr), {Kind::Str}},
+        {"an int subclass", inst(kMyInt), {Kind::Int}},
         {"a plain class", inst(kPlain), every},
-        {"an int literal", lit(kFive), {2}},
-        {"True", lit(kTrue), {1}},
-        {"a bytes literal", lit(kBytesA), {5}},
+        {"an int literal", lit(kFive), {Kind::Int}},
+        {"True", lit(kTrue), {Kind::Bool}},
+        {"a bytes literal", lit(kBytesA), {Kind::Bytes}},
         {"a NaN literal admits nothing", lit(kNaN), {}},
         {"an object node", raw_object({entry("x", int_())}), every},
     };
@@ -220,15 +220,15 @@ TEST(Convert, RefinementsAgreeWithTheWalk) {
         {"int multiple of 3", raw_refined(int_(), {multiple_of(kThree)}),
          {{int_val(-3, {}), true}, {int_val(4, {}), false}, {bool_val(false), true}, {bool_val(true), false}}},
         {"str of at most 3", raw_refined(str_(), {max_len(3)}),
-         {{text_val(4, "abc", {}), true}, {text_val(4, "\xC3\xA9\xC3\xA9\xC3\xA9", {}), true},
-          {text_val(4, "abcd", {}), false}}},
+         {{text_val(Kind::Str, "abc", {}), true}, {text_val(Kind::Str, "\xC3\xA9\xC3\xA9\xC3\xA9", {}), true},
+          {text_val(Kind::Str, "abcd", {}), false}}},
         {"a pattern on str | bytes holds str only",
          raw_refined(raw(ir::NodeKind::Union, {str_(), bytes_()}), {regex("a+")}),
-         {{text_val(4, "aa", {}), true}, {text_val(5, "aa", {}), false}, {text_val(4, "\xED\xA0\x80", {}), false}}},
+         {{text_val(Kind::Str, "aa", {}), true}, {text_val(Kind::Bytes, "aa", {}), false}, {text_val(Kind::Str, "\xED\xA0\x80", {}), false}}},
         {"the literal 5 admits exact ints only", lit(kFive),
          {{int_val(5, {kExactInt}), true}, {int_val(5, {kMyInt}), false}}},
         {"the literal 'a' admits exact strs only", lit(kStrA),
-         {{text_val(4, "a", {kExactStr}), true}, {text_val(4, "a", {kMyStr}), false}}},
+         {{text_val(Kind::Str, "a", {kExactStr}), true}, {text_val(Kind::Str, "a", {kMyStr}), false}}},
         {"-0.0 is the point 0.0", lit(kMinusZero), {{float_val(0.0), true}, {float_val(-0.0), true}}},
     };
     for (const Case& c : cases) {
@@ -305,8 +305,8 @@ TEST(Convert, RecursionIsUnfoldedOnceWithItsDefinitions) {
     ASSERT_TRUE(narrow);
     EXPECT_TRUE(testing::contains(*wide, int_val(1, {})));
     EXPECT_TRUE(testing::contains(*narrow, int_val(1, {})));
-    EXPECT_TRUE(testing::contains(*wide, text_val(4, "a", {})));
-    EXPECT_FALSE(testing::contains(*narrow, text_val(4, "a", {})));
+    EXPECT_TRUE(testing::contains(*wide, text_val(Kind::Str, "a", {})));
+    EXPECT_FALSE(testing::contains(*narrow, text_val(Kind::Str, "a", {})));
     EXPECT_FALSE(descr_of_node(edge(0), {}, ir::Polarity::Above, oracle)) << "no definitions: the back edge stays";
 }
 

@@ -30,39 +30,39 @@ std::string numbered(const char* prefix, int i) { return prefix + std::to_string
 
 TEST(Complement, OfNothingIsEveryUniverseLineAndBack) {
     const Descr all = descr_complement(Descr{});
-    for (std::size_t s = 0; s < kSlotCount; ++s) {
-        ASSERT_EQ(all.slots[s].lines.size(), 1u) << s;
-        EXPECT_FALSE(all.slots[s].negated);
-        EXPECT_TRUE(line_equal(all.slots[s].lines[0], universe_line(slot_code(s)))) << s;
+    for (const Kind k : ir::kKinds) {
+        ASSERT_EQ(all.slot(k).lines.size(), 1u) << ir::kind_slot(k);
+        EXPECT_FALSE(all.slot(k).negated);
+        EXPECT_TRUE(line_equal(all.slot(k).lines[0], universe_line(k))) << ir::kind_slot(k);
     }
     // The universe lines of the flat kinds complement to empty slots.
     const Descr none = descr_complement(all);
-    for (KindCode code : {KindCode{0}, KindCode{1}, KindCode{2}, KindCode{3}, KindCode{4}, KindCode{5}, kOtherCode}) {
+    for (Kind code : {Kind::None, Kind::Bool, Kind::Int, Kind::Float, Kind::Str, Kind::Bytes, Kind::Other}) {
         EXPECT_TRUE(none.slot(code).lines.empty()) << int(code);
         EXPECT_FALSE(none.slot(code).negated);
     }
 }
 
 TEST(Complement, SlotsOfTwoLinesAreFlaggedAndNegatedSlotsGiveTheirLinesBack) {
-    const Descr two = with_slot(2, {line(int_set_singleton(1)), line(int_set_singleton(5))});
+    const Descr two = with_slot(Kind::Int, {line(int_set_singleton(1)), line(int_set_singleton(5))});
     const Descr flagged = descr_complement(two);
-    EXPECT_TRUE(flagged.slot(2).negated);
-    EXPECT_TRUE(lines_equal(flagged.slot(2).lines, two.slot(2).lines));
+    EXPECT_TRUE(flagged.slot(Kind::Int).negated);
+    EXPECT_TRUE(lines_equal(flagged.slot(Kind::Int).lines, two.slot(Kind::Int).lines));
     const Descr back = descr_complement(flagged);
-    EXPECT_FALSE(back.slot(2).negated);
-    EXPECT_TRUE(lines_equal(back.slot(2).lines, two.slot(2).lines));
+    EXPECT_FALSE(back.slot(Kind::Int).negated);
+    EXPECT_TRUE(lines_equal(back.slot(Kind::Int).lines, two.slot(Kind::Int).lines));
     // A negated slot with no line is the whole kind; its complement nothing.
-    const Descr every_int = with_slot(2, {}, true);
-    EXPECT_TRUE(descr_complement(every_int).slot(2).lines.empty());
+    const Descr every_int = with_slot(Kind::Int, {}, true);
+    EXPECT_TRUE(descr_complement(every_int).slot(Kind::Int).lines.empty());
 }
 
 TEST(Complement, ALineOfFalseBecomesTrue) {
-    const Descr only_false = with_slot(1, {line(TruthMask{1})});
+    const Descr only_false = with_slot(Kind::Bool, {line(TruthMask{1})});
     const Descr rest = descr_complement(only_false);
-    ASSERT_EQ(rest.slot(1).lines.size(), 1u);
-    EXPECT_TRUE(line_equal(rest.slot(1).lines[0], line(TruthMask{2})));
+    ASSERT_EQ(rest.slot(Kind::Bool).lines.size(), 1u);
+    EXPECT_TRUE(line_equal(rest.slot(Kind::Bool).lines[0], line(TruthMask{2})));
     // The two lines of the line complement, before any compaction.
-    const auto [outside_atom, outside_conditions] = line_complement(line(TruthMask{1}), 1);
+    const auto [outside_atom, outside_conditions] = line_complement(line(TruthMask{1}), Kind::Bool);
     EXPECT_TRUE(line_equal(outside_atom, line(TruthMask{2})));
     EXPECT_TRUE(atom_equal(outside_conditions.atom, TruthMask{3}));
     EXPECT_TRUE(outside_conditions.conditions.conditions.empty()) << "no condition: it admits nothing";
@@ -71,33 +71,33 @@ TEST(Complement, ALineOfFalseBecomesTrue) {
 
 TEST(Complement, ANegatedListOfOneConditionComesBackPositive) {
     const Line l = line(Presence{1}, conditions({requiring({cls_A()})}, true));
-    const auto [first, second] = line_complement(l, kOtherCode);
+    const auto [first, second] = line_complement(l, Kind::Other);
     EXPECT_EQ(std::get<Presence>(first.atom).flag, 0);
     EXPECT_FALSE(second.conditions.negated);
     ASSERT_EQ(second.conditions.conditions.size(), 1u);
     EXPECT_TRUE(condition_equal(second.conditions.conditions[0], requiring({cls_A()})));
     // Two conditions stay as they are, flipped.
     const Line two = line(Presence{1}, conditions({requiring({cls_A()}), requiring({cls_B()})}));
-    EXPECT_TRUE(line_complement(two, kOtherCode).second.conditions.negated);
+    EXPECT_TRUE(line_complement(two, Kind::Other).second.conditions.negated);
 }
 
 TEST(Complement, WithNoBudgetOneLineSlotsStayNegated) {
-    const Descr d = with_slot(2, {line(int_set_singleton(1))});
+    const Descr d = with_slot(Kind::Int, {line(int_set_singleton(1))});
     WorkWindow window(0);
     const Descr c = descr_complement(d);
-    EXPECT_TRUE(c.slot(2).negated);
-    ASSERT_EQ(c.slot(2).lines.size(), 1u);
-    EXPECT_EQ(c.slot(0).lines.size(), 1u) << "empty slots still become universe lines";
+    EXPECT_TRUE(c.slot(Kind::Int).negated);
+    ASSERT_EQ(c.slot(Kind::Int).lines.size(), 1u);
+    EXPECT_EQ(c.slot(Kind::None).lines.size(), 1u) << "empty slots still become universe lines";
 }
 
 TEST(Complement, ExplicitFormsOfSlotsAndConditionLists) {
-    EXPECT_EQ(positive_slot({}, kOtherCode)->size(), 1u);
-    for (KindCode code : {KindCode{0}, KindCode{1}, KindCode{2}, KindCode{3}, kOtherCode})
+    EXPECT_EQ(positive_slot({}, Kind::Other)->size(), 1u);
+    for (Kind code : {Kind::None, Kind::Bool, Kind::Int, Kind::Float, Kind::Other})
         EXPECT_TRUE(positive_slot({universe_line(code)}, code)->empty()) << int(code);
     {
         WorkWindow window(0);
-        EXPECT_FALSE(positive_slot({universe_line(2)}, 2)) << "the first pair needs a unit";
-        EXPECT_TRUE(positive_slot({}, 2)) << "no line, no pair";
+        EXPECT_FALSE(positive_slot({universe_line(Kind::Int)}, Kind::Int)) << "the first pair needs a unit";
+        EXPECT_TRUE(positive_slot({}, Kind::Int)) << "no line, no pair";
     }
     // A negated list without conditions admits everything, one holding the
     // empty condition nothing.
@@ -133,31 +133,31 @@ TEST(Combine, EveryCallTakesItsEntryUnit) {
 }
 
 TEST(Combine, NegatedSlotsWithoutLinesContributeNoFactor) {
-    const Descr every_int = with_slot(2, {}, true);
-    const Descr two = with_slot(2, {line(int_set_singleton(5)), line(int_set_singleton(1))});
+    const Descr every_int = with_slot(Kind::Int, {}, true);
+    const Descr two = with_slot(Kind::Int, {line(int_set_singleton(5)), line(int_set_singleton(1))});
     const OptDescr met = descr_combine(two, every_int, SetOp::Intersection);
     ASSERT_TRUE(met);
-    EXPECT_TRUE(lines_equal(met->slot(2).lines, two.slot(2).lines)) << "copied in their own order";
+    EXPECT_TRUE(lines_equal(met->slot(Kind::Int).lines, two.slot(Kind::Int).lines)) << "copied in their own order";
     const OptDescr both = descr_combine(every_int, every_int, SetOp::Intersection);
     ASSERT_TRUE(both);
-    ASSERT_EQ(both->slot(2).lines.size(), 1u);
-    EXPECT_TRUE(line_equal(both->slot(2).lines[0], universe_line(2)));
+    ASSERT_EQ(both->slot(Kind::Int).lines.size(), 1u);
+    EXPECT_TRUE(line_equal(both->slot(Kind::Int).lines[0], universe_line(Kind::Int)));
 }
 
 TEST(Combine, ModuliBeyondTheCapFailTheWholeCall) {
-    const Descr a = with_slot(2, {line(multiples(64))});
-    EXPECT_TRUE(descr_combine(a, with_slot(2, {line(multiples(96))}), SetOp::Intersection));
-    const Descr big = with_slot(2, {line(multiples(4096))});
-    const Descr three = with_slot(2, {line(multiples(3))});
+    const Descr a = with_slot(Kind::Int, {line(multiples(64))});
+    EXPECT_TRUE(descr_combine(a, with_slot(Kind::Int, {line(multiples(96))}), SetOp::Intersection));
+    const Descr big = with_slot(Kind::Int, {line(multiples(4096))});
+    const Descr three = with_slot(Kind::Int, {line(multiples(3))});
     EXPECT_FALSE(descr_combine(big, three, SetOp::Intersection));
     // In a union the two lines merely stay apart.
     const OptDescr joined = descr_combine(big, three, SetOp::Union);
     ASSERT_TRUE(joined);
-    EXPECT_EQ(joined->slot(2).lines.size(), 2u);
+    EXPECT_EQ(joined->slot(Kind::Int).lines.size(), 2u);
 }
 
 TEST(Combine, SharedDescriptorsMetWithThemselvesAreTheSameObject) {
-    const SharedDescr a = SharedDescr::make(with_slot(2, {line(int_set_singleton(1))}));
+    const SharedDescr a = SharedDescr::make(with_slot(Kind::Int, {line(int_set_singleton(1))}));
     WorkWindow window(0);
     EXPECT_TRUE(meet_shared_descrs(a, a)->same(a));
     EXPECT_TRUE(join_shared_descrs(a, a)->same(a));
@@ -180,9 +180,9 @@ TEST(Caps, TwoHundredFiftySixLinesPassAndOneMoreFails) {
     EXPECT_EQ(kept->size(), 256u);
     EXPECT_FALSE(compact_lines(lines));
     // The same through a union of two slots.
-    const Descr left = with_slot(2, std::vector<Line>(lines.begin(), lines.begin() + 128));
-    EXPECT_TRUE(descr_combine(left, with_slot(2, std::vector<Line>(lines.begin() + 128, lines.begin() + 256)), SetOp::Union));
-    EXPECT_FALSE(descr_combine(left, with_slot(2, std::vector<Line>(lines.begin() + 128, lines.end())), SetOp::Union));
+    const Descr left = with_slot(Kind::Int, std::vector<Line>(lines.begin(), lines.begin() + 128));
+    EXPECT_TRUE(descr_combine(left, with_slot(Kind::Int, std::vector<Line>(lines.begin() + 128, lines.begin() + 256)), SetOp::Union));
+    EXPECT_FALSE(descr_combine(left, with_slot(Kind::Int, std::vector<Line>(lines.begin() + 128, lines.end())), SetOp::Union));
 }
 
 TEST(Caps, ALineProductOf256PassesAnd257Fail) {
@@ -216,39 +216,39 @@ TEST(Caps, ACondition16By16ProductPassesAnd17By16Fails) {
 
 TEST(Conditions, WhatProvesOneUnsatisfiableAndWhatOnlyMayHold) {
     const SharedDescr nothing = empty_descr();
-    const SharedDescr undecided = SharedDescr::make(with_slot(2, {line(int_set_all(), conditions({requiring({cls_A()})}))}));
+    const SharedDescr undecided = SharedDescr::make(with_slot(Kind::Int, {line(int_set_all(), conditions({requiring({cls_A()})}))}));
     struct Case {
         const char* name;
         Condition condition;
-        std::optional<KindCode> slot;
+        std::optional<Kind> slot;
         ir::Emptiness expected;
     };
     const Case cases[] = {
-        {"nothing asked", Condition{}, kOtherCode, ir::Emptiness::Inhabited},
-        {"a class", requiring({cls_A()}), kOtherCode, ir::Emptiness::Inhabited},
+        {"nothing asked", Condition{}, Kind::Other, ir::Emptiness::Inhabited},
+        {"a class", requiring({cls_A()}), Kind::Other, ir::Emptiness::Inhabited},
         {"a subclass excluding its base", requiring({cls_B()}, {cls_A()}), std::nullopt, ir::Emptiness::Empty},
-        {"a base excluding a subclass", requiring({cls_A()}, {cls_B()}), kOtherCode, ir::Emptiness::Inhabited},
+        {"a base excluding a subclass", requiring({cls_A()}, {cls_B()}), Kind::Other, ir::Emptiness::Inhabited},
         {"int and str subclasses", requiring({cls_I(), cls_S()}), std::nullopt, ir::Emptiness::Empty},
-        {"int subclass and its subclass", requiring({cls_I(), cls_IA()}), 2, ir::Emptiness::Undecided},
-        {"two plain classes", requiring({cls_A(), record(7, {7}, 0, kOtherCode)}), kOtherCode, ir::Emptiness::Undecided},
-        {"exact int beside a plain class", requiring({exact_type_record(2), cls_A()}), std::nullopt, ir::Emptiness::Empty},
-        {"exact int beside an int subclass", requiring({exact_type_record(2), cls_I()}), std::nullopt, ir::Emptiness::Empty},
-        {"exact int alone", requiring({exact_type_record(2)}), 2, ir::Emptiness::Inhabited},
-        {"exact int excluded", requiring({cls_I()}, {exact_type_record(2)}), 2, ir::Emptiness::Inhabited},
+        {"int subclass and its subclass", requiring({cls_I(), cls_IA()}), Kind::Int, ir::Emptiness::Undecided},
+        {"two plain classes", requiring({cls_A(), record(7, {7}, Kind::Other)}), Kind::Other, ir::Emptiness::Undecided},
+        {"exact int beside a plain class", requiring({exact_type_record(Kind::Int), cls_A()}), std::nullopt, ir::Emptiness::Empty},
+        {"exact int beside an int subclass", requiring({exact_type_record(Kind::Int), cls_I()}), std::nullopt, ir::Emptiness::Empty},
+        {"exact int alone", requiring({exact_type_record(Kind::Int)}), Kind::Int, ir::Emptiness::Inhabited},
+        {"exact int excluded", requiring({cls_I()}, {exact_type_record(Kind::Int)}), Kind::Int, ir::Emptiness::Inhabited},
         {"a required empty attribute", attribute("a", nothing, false), std::nullopt, ir::Emptiness::Empty},
-        {"an optional empty attribute: missing", attribute("a", nothing, true), kOtherCode, ir::Emptiness::Inhabited},
-        {"an undecided attribute", attribute("a", undecided, false), kOtherCode, ir::Emptiness::Undecided},
-        {"a plain class in the int slot", requiring({cls_A()}), 2, ir::Emptiness::Undecided},
-        {"an int subclass in the int slot", requiring({cls_I()}), 2, ir::Emptiness::Inhabited},
-        {"a plain class in the None slot", requiring({cls_A()}), 0, ir::Emptiness::Undecided},
-        {"an attribute of None", has("a"), 0, ir::Emptiness::Undecided},
-        {"an attribute of a bool", has("a"), 1, ir::Emptiness::Undecided},
-        {"an attribute of an int", has("a"), 2, ir::Emptiness::Inhabited},
+        {"an optional empty attribute: missing", attribute("a", nothing, true), Kind::Other, ir::Emptiness::Inhabited},
+        {"an undecided attribute", attribute("a", undecided, false), Kind::Other, ir::Emptiness::Undecided},
+        {"a plain class in the int slot", requiring({cls_A()}), Kind::Int, ir::Emptiness::Undecided},
+        {"an int subclass in the int slot", requiring({cls_I()}), Kind::Int, ir::Emptiness::Inhabited},
+        {"a plain class in the None slot", requiring({cls_A()}), Kind::None, ir::Emptiness::Undecided},
+        {"an attribute of None", has("a"), Kind::None, ir::Emptiness::Undecided},
+        {"an attribute of a bool", has("a"), Kind::Bool, ir::Emptiness::Undecided},
+        {"an attribute of an int", has("a"), Kind::Int, ir::Emptiness::Inhabited},
     };
     for (const Case& c : cases) EXPECT_EQ(condition_verdict(c.condition, c.slot), c.expected) << c.name;
     Condition exact_with_attribute = has("a");
-    exact_with_attribute.classes.push_back(exact_type_record(4));
-    EXPECT_EQ(condition_verdict(exact_with_attribute, 4), ir::Emptiness::Undecided)
+    exact_with_attribute.classes.push_back(exact_type_record(Kind::Str));
+    EXPECT_EQ(condition_verdict(exact_with_attribute, Kind::Str), ir::Emptiness::Undecided)
         << "an exact str has no attributes of its own";
 }
 
@@ -274,30 +274,30 @@ TEST(Emptiness, LinesSlotsAndDescriptors) {
     EXPECT_EQ(descr_verdict(descr_top()), Emptiness::Inhabited);
     EXPECT_TRUE(line_is_empty(line(int_set_all(), conditions({}))));
     EXPECT_TRUE(line_is_empty(line(int_set_all(), conditions({Condition{}}, true))));
-    EXPECT_TRUE(line_is_empty(line(float_set_empty(), conditions({requiring({cls_A(), record(7, {7}, 0, kOtherCode)})}))));
+    EXPECT_TRUE(line_is_empty(line(float_set_empty(), conditions({requiring({cls_A(), record(7, {7}, Kind::Other)})}))));
     EXPECT_FALSE(line_is_empty(line(int_set_all(), conditions({requiring({cls_A()})}))));
-    EXPECT_EQ(slot_verdict(with_slot(2, {line(int_set_all(), conditions({requiring({cls_A()})}))}).slot(2), 2),
+    EXPECT_EQ(slot_verdict(with_slot(Kind::Int, {line(int_set_all(), conditions({requiring({cls_A()})}))}).slot(Kind::Int), Kind::Int),
               Emptiness::Undecided);
-    EXPECT_EQ(slot_verdict(with_slot(kOtherCode, {line(Presence{1}, conditions({requiring({cls_A()})}))}).slot(kOtherCode),
-                            kOtherCode),
+    EXPECT_EQ(slot_verdict(with_slot(Kind::Other, {line(Presence{1}, conditions({requiring({cls_A()})}))}).slot(Kind::Other),
+                            Kind::Other),
               Emptiness::Inhabited);
-    EXPECT_EQ(slot_verdict(KindSlot{{}, true}, 0), Emptiness::Inhabited);
-    EXPECT_EQ(slot_verdict(KindSlot{{}, true}, kOtherCode), Emptiness::Inhabited);
+    EXPECT_EQ(slot_verdict(KindSlot{{}, true}, Kind::None), Emptiness::Inhabited);
+    EXPECT_EQ(slot_verdict(KindSlot{{}, true}, Kind::Other), Emptiness::Inhabited);
 }
 
 TEST(Emptiness, WithNoBudgetANegatedAttributeListIsNotProvedEmpty) {
     WorkWindow window(0);
     EXPECT_FALSE(line_is_empty(line(Presence{1}, conditions({has("a")}, true))));
     EXPECT_TRUE(line_is_empty(line(Presence{0}, conditions({has("a")}, true))));
-    const Descr negated = with_slot(2, {line(int_set_singleton(1))}, true);
+    const Descr negated = with_slot(Kind::Int, {line(int_set_singleton(1))}, true);
     EXPECT_EQ(descr_verdict(negated), Emptiness::Undecided) << "its explicit form needs units";
 }
 
 TEST(Emptiness, SlotElevenIsDecidedFirstButAnsweredLast) {
     // Slot 11 inhabited, slot 2 negated: slot 2 is still made explicit
     // (units spent) before the answer is given.
-    Descr d = with_slot(2, {line(int_set_singleton(1))}, true);
-    d.slot(kOtherCode).lines.push_back(universe_line(kOtherCode));
+    Descr d = with_slot(Kind::Int, {line(int_set_singleton(1))}, true);
+    d.slot(Kind::Other).lines.push_back(universe_line(Kind::Other));
     WorkWindow window(100);
     EXPECT_EQ(descr_verdict(d), Emptiness::Inhabited);
     EXPECT_LT(work_budget(), 100u);
@@ -306,8 +306,8 @@ TEST(Emptiness, SlotElevenIsDecidedFirstButAnsweredLast) {
 // --- literals admit their exact type only ------------------------------------------
 
 TEST(ExactLiterals, ASubclassNeverMeetsALiteralButItsComplementHoldsSubclasses) {
-    const Descr one = with_slot(2, {line(int_set_singleton(1), conditions({requiring({exact_type_record(2)})}))});
-    const Descr my_int = with_slot(2, {line(int_set_all(), conditions({requiring({cls_I()})}))});
+    const Descr one = with_slot(Kind::Int, {line(int_set_singleton(1), conditions({requiring({exact_type_record(Kind::Int)})}))});
+    const Descr my_int = with_slot(Kind::Int, {line(int_set_all(), conditions({requiring({cls_I()})}))});
     const OptDescr both = descr_combine(one, my_int, SetOp::Intersection);
     ASSERT_TRUE(both);
     EXPECT_EQ(descr_verdict(*both), Emptiness::Empty);
@@ -316,7 +316,7 @@ TEST(ExactLiterals, ASubclassNeverMeetsALiteralButItsComplementHoldsSubclasses) 
     ASSERT_TRUE(outside);
     EXPECT_EQ(descr_verdict(*outside), Emptiness::Inhabited);
     // Literal[1] within int: proved.
-    const OptDescr inside = descr_combine(one, descr_complement(descr_of_kind(2)), SetOp::Intersection);
+    const OptDescr inside = descr_combine(one, descr_complement(descr_of_kind(Kind::Int)), SetOp::Intersection);
     ASSERT_TRUE(inside);
     EXPECT_EQ(descr_verdict(*inside), Emptiness::Empty);
 }

@@ -35,18 +35,18 @@ SharedDescr share(Descr d) { return SharedDescr::make(std::move(d)); }
 
 // --- element descriptors ---------------------------------------------------------
 struct Labels {
-    SharedDescr integer = share(*descr_combine(descr_of_kind(2), descr_of_kind(1), SetOp::Union));
-    SharedDescr boolean = share(descr_of_kind(1));
-    SharedDescr one = share(with_slot(2, {line(int_set_singleton(1), conditions({requiring({exact_type_record(2)})}))}));
-    SharedDescr str = share(descr_of_kind(4));
-    SharedDescr none_or_str = share(*descr_combine(descr_of_kind(0), descr_of_kind(4), SetOp::Union));
+    SharedDescr integer = share(*descr_combine(descr_of_kind(Kind::Int), descr_of_kind(Kind::Bool), SetOp::Union));
+    SharedDescr boolean = share(descr_of_kind(Kind::Bool));
+    SharedDescr one = share(with_slot(Kind::Int, {line(int_set_singleton(1), conditions({requiring({exact_type_record(Kind::Int)})}))}));
+    SharedDescr str = share(descr_of_kind(Kind::Str));
+    SharedDescr none_or_str = share(*descr_combine(descr_of_kind(Kind::None), descr_of_kind(Kind::Str), SetOp::Union));
     SharedDescr top = share(descr_top());
     SharedDescr nothing = empty_descr();
     SharedDescr not_int = share(descr_complement(*integer));
-    SharedDescr real = share(descr_of_kind(3));
+    SharedDescr real = share(descr_of_kind(Kind::Float));
     // Instances of two unrelated plain classes: neither proved empty nor
     // proved inhabited.
-    SharedDescr undecided = share(with_slot(kOtherCode, {line(Presence{1}, conditions({requiring({cls_A(), record(7, {7}, 0, kOtherCode)})}))}));
+    SharedDescr undecided = share(with_slot(Kind::Other, {line(Presence{1}, conditions({requiring({cls_A(), record(7, {7}, Kind::Other)})}))}));
 };
 
 const Labels& labels() {
@@ -55,7 +55,7 @@ const Labels& labels() {
 }
 
 // --- element values and sequences --------------------------------------------------
-Value element(KindCode kind, std::string name, std::vector<std::uint32_t> classes = {}) {
+Value element(Kind kind, std::string name, std::vector<std::uint32_t> classes = {}) {
     Value v;
     v.kind = kind;
     v.name = std::move(name);
@@ -64,17 +64,17 @@ Value element(KindCode kind, std::string name, std::vector<std::uint32_t> classe
 }
 
 std::vector<Value> element_pool() {
-    Value t = element(1, "True");
+    Value t = element(Kind::Bool, "True");
     t.truth = true;
-    Value one = element(2, "1", {kExactInt});
+    Value one = element(Kind::Int, "1", {kExactInt});
     one.integer = 1;
-    Value sub = element(2, "I(1)", {2});
+    Value sub = element(Kind::Int, "I(1)", {2});
     sub.integer = 1;
-    Value half = element(3, "0.5", {kExactFloat});
+    Value half = element(Kind::Float, "0.5", {kExactFloat});
     half.number = 0.5;
-    Value a = element(4, "'a'", {kExactStr});
+    Value a = element(Kind::Str, "'a'", {kExactStr});
     a.bytes = "a";
-    return {element(0, "None"), t, one, sub, half, a};
+    return {element(Kind::None, "None"), t, one, sub, half, a};
 }
 
 // Every sequence of up to `longest` pool items.
@@ -83,7 +83,7 @@ std::vector<Value> sequences(std::size_t longest) {
     std::vector<Value> out;
     std::vector<Value> items;
     std::function<void()> grow = [&] {
-        out.push_back(sequence_value(6, items));
+        out.push_back(sequence_value(Kind::List, items));
         if (items.size() == longest) return;
         for (const Value& x : pool) {
             items.push_back(x);
@@ -103,14 +103,14 @@ const std::vector<Value>& all_sequences() {
 // --- automata ----------------------------------------------------------------------
 SequenceAutomaton no_sequence() { return sequence_complement(sequence_universe()); }
 
-SequenceAutomaton automaton_of(const OptDescr& d, KindCode kind = 6) {
+SequenceAutomaton automaton_of(const OptDescr& d, Kind kind = Kind::List) {
     EXPECT_TRUE(d);
     if (!d || d->slot(kind).lines.empty()) return no_sequence();
     EXPECT_EQ(d->slot(kind).lines.size(), 1u);
     return std::get<SequenceAutomaton>(d->slot(kind).lines[0].atom);
 }
 
-SequenceAutomaton shape(std::vector<SharedDescr> items, SharedDescr tail = {}, KindCode kind = 6) {
+SequenceAutomaton shape(std::vector<SharedDescr> items, SharedDescr tail = {}, Kind kind = Kind::List) {
     return automaton_of(build_sequence_automaton(items, tail ? &tail : nullptr, kind), kind);
 }
 
@@ -136,8 +136,8 @@ std::vector<Named> family() {
         {"two items", shape({l.top, l.top})},
         {"[None | str, *not int]", shape({l.none_or_str}, l.not_int)},
         {"[bool, *int]", shape({l.boolean}, l.integer)},
-        {"at least 2", automaton_of(min_count_descr(2, 6))},
-        {"at most 1", automaton_of(max_count_descr(1, 6))},
+        {"at least 2", automaton_of(min_count_descr(2, Kind::List))},
+        {"at most 1", automaton_of(max_count_descr(1, Kind::List))},
         {"empty list", shape({})},
         {"[float, int, *any]", shape({l.real, l.integer}, l.top)},
         {"[nothing]", shape({l.nothing})},
@@ -177,11 +177,11 @@ TEST(SequenceShapes, BuildTheLayoutOfTheirItems) {
     // An item admitting every element: one transition with an absent label.
     const SequenceAutomaton any_then_int = shape({l.top}, l.integer);
     EXPECT_TRUE(sequence_automaton_equal(any_then_int, written({{to(1)}, {to(1, l.integer), to(2)}, {to(2)}}, {0, 1, 0})));
-    EXPECT_FALSE(build_sequence_automaton({}, &l.integer, 8));
+    EXPECT_FALSE(build_sequence_automaton({}, &l.integer, Kind::Set));
     // A tuple with an item that holds nothing holds no tuple: no line.
-    const OptDescr none = build_sequence_automaton(std::vector<SharedDescr>{l.nothing}, nullptr, 7);
+    const OptDescr none = build_sequence_automaton(std::vector<SharedDescr>{l.nothing}, nullptr, Kind::Tuple);
     ASSERT_TRUE(none);
-    EXPECT_TRUE(none->slot(7).lines.empty());
+    EXPECT_TRUE(none->slot(Kind::Tuple).lines.empty());
 }
 
 TEST(SequenceShapes, AgreeWithTheirDefinitions) {
@@ -299,9 +299,9 @@ SharedDescr residue(std::int64_t r) {
     s.modulus = 64;
     s.residues.assign(64, {});
     s.residues[static_cast<std::size_t>(r)] = interval_set_all();
-    return share(with_slot(2, {line(std::move(s))}));
+    return share(with_slot(Kind::Int, {line(std::move(s))}));
 }
-SharedDescr range(std::int64_t lo, std::int64_t hi) { return share(with_slot(2, {line(ints(lo, hi))})); }
+SharedDescr range(std::int64_t lo, std::int64_t hi) { return share(with_slot(Kind::Int, {line(ints(lo, hi))})); }
 
 // A state reading `labels` into `next`, and the rest too.
 std::vector<Transition> wide(const std::vector<SharedDescr>& labels, std::uint32_t next) {
@@ -373,8 +373,8 @@ TEST(SequenceProducts, ChainsMeetAtAboutAUnitPerState) {
     // state has its own (absent-only) transitions; their remainders are one
     // object, so the label meets are formed once, not once per state.
     const Labels& l = labels();
-    const SequenceAutomaton ints = automaton_of(build_sequence_automaton({}, &l.integer, 6));
-    const SequenceAutomaton at_most = automaton_of(max_count_descr(2000, 6));
+    const SequenceAutomaton ints = automaton_of(build_sequence_automaton({}, &l.integer, Kind::List));
+    const SequenceAutomaton at_most = automaton_of(max_count_descr(2000, Kind::List));
     std::optional<SequenceAutomaton> bounded;
     {
         WorkWindow window(4096);
@@ -385,7 +385,7 @@ TEST(SequenceProducts, ChainsMeetAtAboutAUnitPerState) {
     EXPECT_EQ(bounded->states.size(), 2002u);
     // One int against the complement: the pairs of the one-int automaton's
     // dead state with the chain can accept nothing and are one sink.
-    const SequenceAutomaton one = automaton_of(build_sequence_automaton(std::vector<SharedDescr>{l.integer}, nullptr, 6));
+    const SequenceAutomaton one = automaton_of(build_sequence_automaton(std::vector<SharedDescr>{l.integer}, nullptr, Kind::List));
     WorkWindow window(4096);
     const auto outside = sequence_product(one, sequence_complement(*bounded), SetOp::Intersection);
     ASSERT_TRUE(outside);
@@ -555,7 +555,7 @@ TEST(SequenceNormalForm, RefinementFindsThePassByPassFixpoint) {
 
 TEST(SequenceNormalForm, CountBoundsAreWrittenInTheirNormalForm) {
     const SharedDescr top = share(descr_top());
-    for (const KindCode kind : {KindCode{6}, KindCode{7}}) {
+    for (const Kind kind : {Kind::List, Kind::Tuple}) {
         for (const std::uint64_t n : {0u, 1u, 2u, 7u, 40u}) {
             // At least n: n prefix items and a tail, each admitting anything.
             const std::vector<SharedDescr> items(n, top);
@@ -614,13 +614,13 @@ TEST(SequenceNormalForm, ALongChainIsRefinedWithWorkLinearInItsLength) {
 
 TEST(SequenceNormalForm, AChainNeedsAPassPerStateAndGetsThem) {
     // At least 40 items: 41 states, 41 rounds to tell the chain apart.
-    const SequenceAutomaton at_least = automaton_of(min_count_descr(40, 6));
+    const SequenceAutomaton at_least = automaton_of(min_count_descr(40, Kind::List));
     EXPECT_EQ(at_least.states.size(), 41u);
-    const auto at_most = max_count_descr(40, 7);
+    const auto at_most = max_count_descr(40, Kind::Tuple);
     ASSERT_TRUE(at_most);
-    EXPECT_EQ(automaton_of(at_most, 7).states.size(), 42u);
-    EXPECT_FALSE(min_count_descr(4097, 6));
-    EXPECT_FALSE(max_count_descr(4096, 6));
+    EXPECT_EQ(automaton_of(at_most, Kind::Tuple).states.size(), 42u);
+    EXPECT_FALSE(min_count_descr(4097, Kind::List));
+    EXPECT_FALSE(max_count_descr(4096, Kind::List));
 }
 
 // --- acceptance ----------------------------------------------------------------------

@@ -31,17 +31,17 @@ constexpr std::uint32_t kExactInt = 0xFFFFFF02u, kExactFloat = 0xFFFFFF03u, kExa
 SharedDescr share(Descr d) { return SharedDescr::make(std::move(d)); }
 Descr join(const Descr& a, const Descr& b) { return *descr_combine(a, b, SetOp::Union); }
 
-Descr exact(KindCode kind, Atom atom) { return with_slot(kind, {line(std::move(atom), conditions({requiring({exact_type_record(kind)})}))}); }
-Descr lit_bool(bool b) { return with_slot(1, {line(TruthMask{static_cast<std::uint8_t>(b ? 2 : 1)})}); }
-Descr lit_int(std::int64_t n) { return exact(2, int_set_singleton(n)); }
-Descr lit_float(double x) { return exact(3, floats(x, x)); }
-Descr lit_str(std::string_view s) { return exact(4, text(s)); }
-Descr int_kind() { return join(descr_of_kind(2), descr_of_kind(1)); }
+Descr exact(Kind kind, Atom atom) { return with_slot(kind, {line(std::move(atom), conditions({requiring({exact_type_record(kind)})}))}); }
+Descr lit_bool(bool b) { return with_slot(Kind::Bool, {line(TruthMask{static_cast<std::uint8_t>(b ? 2 : 1)})}); }
+Descr lit_int(std::int64_t n) { return exact(Kind::Int, int_set_singleton(n)); }
+Descr lit_float(double x) { return exact(Kind::Float, floats(x, x)); }
+Descr lit_str(std::string_view s) { return exact(Kind::Str, text(s)); }
+Descr int_kind() { return join(descr_of_kind(Kind::Int), descr_of_kind(Kind::Bool)); }
 // Instances of the str subclass S.
-Descr sub_str() { return with_slot(4, {line(str_universe(), conditions({requiring({cls_S()})}))}); }
+Descr sub_str() { return with_slot(Kind::Str, {line(str_universe(), conditions({requiring({cls_S()})}))}); }
 
 // --- the element pool ----------------------------------------------------------------
-Value element(KindCode kind, std::string name, std::vector<std::uint32_t> classes = {}) {
+Value element(Kind kind, std::string name, std::vector<std::uint32_t> classes = {}) {
     Value v;
     v.kind = kind;
     v.name = std::move(name);
@@ -49,43 +49,43 @@ Value element(KindCode kind, std::string name, std::vector<std::uint32_t> classe
     return v;
 }
 Value boolean(bool b) {
-    Value v = element(1, b ? "True" : "False");
+    Value v = element(Kind::Bool, b ? "True" : "False");
     v.truth = b;
     return v;
 }
 Value integer(std::int64_t n, std::vector<std::uint32_t> classes = {kExactInt}) {
-    Value v = element(2, (classes[0] == kExactInt ? "" : "I") + std::to_string(n), classes);
+    Value v = element(Kind::Int, (classes[0] == kExactInt ? "" : "I") + std::to_string(n), classes);
     v.integer = n;
     return v;
 }
 Value real(double x) {
-    Value v = element(3, std::to_string(x), {kExactFloat});
+    Value v = element(Kind::Float, std::to_string(x), {kExactFloat});
     v.number = x;
     return v;
 }
-Value text_value(KindCode kind, std::string bytes, std::uint32_t cls) {
-    Value v = element(kind, (kind == 5 ? "b'" : "'") + bytes + "'" + (cls == 3 ? "S" : ""), {cls});
+Value text_value(Kind kind, std::string bytes, std::uint32_t cls) {
+    Value v = element(kind, (kind == Kind::Bytes ? "b'" : "'") + bytes + "'" + (cls == 3 ? "S" : ""), {cls});
     v.bytes = std::move(bytes);
     return v;
 }
 
 std::vector<Value> element_pool() {
-    return {element(0, "None"), boolean(false), boolean(true), integer(0), integer(1), integer(2),
-            integer(1, {2}), real(1.0), real(0.5), text_value(4, "a", kExactStr), text_value(4, "a", 3),
-            text_value(4, "b", kExactStr), text_value(4, "c", 3), text_value(5, "a", kExactBytes),
-            element(kOtherCode, "A()", {0})};
+    return {element(Kind::None, "None"), boolean(false), boolean(true), integer(0), integer(1), integer(2),
+            integer(1, {2}), real(1.0), real(0.5), text_value(Kind::Str, "a", kExactStr), text_value(Kind::Str, "a", 3),
+            text_value(Kind::Str, "b", kExactStr), text_value(Kind::Str, "c", 3), text_value(Kind::Bytes, "a", kExactBytes),
+            element(Kind::Other, "A()", {0})};
 }
 
 // Every set of up to three pool elements, as Python would build it.
 std::vector<Value> pool_sets() {
     const std::vector<Value> pool = element_pool();
     std::vector<Value> out;
-    out.push_back(set_value(8, {}));
+    out.push_back(set_value(Kind::Set, {}));
     for (std::size_t i = 0; i < pool.size(); ++i) {
-        out.push_back(set_value(8, {pool[i]}));
+        out.push_back(set_value(Kind::Set, {pool[i]}));
         for (std::size_t j = i + 1; j < pool.size(); ++j) {
-            out.push_back(set_value(8, {pool[i], pool[j]}));
-            for (std::size_t k = j + 1; k < pool.size(); ++k) out.push_back(set_value(8, {pool[i], pool[j], pool[k]}));
+            out.push_back(set_value(Kind::Set, {pool[i], pool[j]}));
+            for (std::size_t k = j + 1; k < pool.size(); ++k) out.push_back(set_value(Kind::Set, {pool[i], pool[j], pool[k]}));
         }
     }
     return out;
@@ -96,7 +96,7 @@ const std::vector<Value>& all_sets() {
     return s;
 }
 
-SetItems set_of(const Descr& element) { return std::get<SetItems>(set_descr(element, 8).slot(8).lines[0].atom); }
+SetItems set_of(const Descr& element) { return std::get<SetItems>(set_descr(element, Kind::Set).slot(Kind::Set).lines[0].atom); }
 
 SetItems without(const SetItems& a, const SetItems& b) {
     return std::get<SetItems>(*combine_atoms(a, atom_complement(b), SetOp::Intersection));
@@ -132,13 +132,13 @@ TEST(SetItemVerdicts, ElementsThatPythonHoldsEqualAreOneElement) {
          Emptiness::Inhabited},
         // Witnesses of different kind groups: {None, 'a'}, {1, 'a'}.
         {"set[None | str] outside set[None] and set[str]",
-         without(without(set_of(join(descr_of_kind(0), descr_of_kind(4))), set_of(descr_of_kind(0))), set_of(descr_of_kind(4))),
+         without(without(set_of(join(descr_of_kind(Kind::None), descr_of_kind(Kind::Str))), set_of(descr_of_kind(Kind::None))), set_of(descr_of_kind(Kind::Str))),
          Emptiness::Inhabited},
         {"set[1 | 'a'] outside set[1] and set['a']",
          without(without(set_of(join(lit_int(1), lit_str("a"))), set_of(lit_int(1))), set_of(lit_str("a"))), Emptiness::Inhabited},
         // Two bools outside different entries: {False, True}.
         {"set[bool] outside set[True] and set[False]",
-         without(without(set_of(descr_of_kind(1)), set_of(lit_bool(true))), set_of(lit_bool(false))), Emptiness::Inhabited},
+         without(without(set_of(descr_of_kind(Kind::Bool)), set_of(lit_bool(true))), set_of(lit_bool(false))), Emptiness::Inhabited},
         {"set[int] outside set[int]", without(set_of(int_kind()), set_of(int_kind())), Emptiness::Empty},
         {"set[nothing]: the empty set", set_of(Descr{}), Emptiness::Inhabited},
         {"no item", SetItems{}, Emptiness::Empty},
@@ -164,9 +164,9 @@ TEST(SetItemVerdicts, ElementsThatPythonHoldsEqualAreOneElement) {
 std::vector<std::pair<std::string, Descr>> element_family() {
     return {
         {"True", lit_bool(true)},   {"1", lit_int(1)},         {"1.0", lit_float(1.0)},   {"'a'", lit_str("a")},
-        {"int", int_kind()},        {"bool", descr_of_kind(1)}, {"str", descr_of_kind(4)}, {"S", sub_str()},
-        {"None", descr_of_kind(0)}, {"True | 1", join(lit_bool(true), lit_int(1))},
-        {"None | 'a'", join(descr_of_kind(0), lit_str("a"))}, {"any", descr_top()}, {"nothing", Descr{}},
+        {"int", int_kind()},        {"bool", descr_of_kind(Kind::Bool)}, {"str", descr_of_kind(Kind::Str)}, {"S", sub_str()},
+        {"None", descr_of_kind(Kind::None)}, {"True | 1", join(lit_bool(true), lit_int(1))},
+        {"None | 'a'", join(descr_of_kind(Kind::None), lit_str("a"))}, {"any", descr_top()}, {"nothing", Descr{}},
     };
 }
 
@@ -240,7 +240,7 @@ TEST(SetItemOperations, AgreeWithTheReferenceEvaluatorAndTheirVerdictsWithThePoo
 // --- normal form, caps, budget, explicit forms ---------------------------------------
 
 TEST(SetItemNormalForm, EntriesNarrowToMaximalOnesAndEmptyItemsGo) {
-    const SharedDescr ints = share(int_kind()), bools = share(descr_of_kind(1));
+    const SharedDescr ints = share(int_kind()), bools = share(descr_of_kind(Kind::Bool));
     // Any element; not within int, not within bool: only the int entry stays.
     auto n = normalize_set_items({SetItem{{bools, ints}, {}}});
     ASSERT_TRUE(n);
@@ -256,7 +256,7 @@ TEST(SetItemNormalForm, EntriesNarrowToMaximalOnesAndEmptyItemsGo) {
     ASSERT_TRUE(n);
     EXPECT_TRUE(n->empty());
     // Equal items meet as one.
-    n = normalize_set_items({SetItem{{bools}, {}}, SetItem{{share(descr_of_kind(1))}, {}}});
+    n = normalize_set_items({SetItem{{bools}, {}}, SetItem{{share(descr_of_kind(Kind::Bool))}, {}}});
     ASSERT_TRUE(n);
     EXPECT_EQ(n->size(), 1u);
     // Products with an empty list are empty; with the universe item they
@@ -310,7 +310,7 @@ TEST(SetItemExplicitForms, NegatedAtomsAndTheirMeets) {
     ASSERT_EQ((*m)[0].not_within.size(), 1u);
     // The complement of a one-item atom is explicit; of two items, negated.
     EXPECT_FALSE(std::get<SetItems>(atom_complement(ints)).negated);
-    const SetItems two = std::get<SetItems>(*combine_atoms(ints, set_of(descr_of_kind(4)), SetOp::Union));
+    const SetItems two = std::get<SetItems>(*combine_atoms(ints, set_of(descr_of_kind(Kind::Str)), SetOp::Union));
     ASSERT_EQ(two.items.size(), 2u);
     EXPECT_TRUE(std::get<SetItems>(atom_complement(two)).negated);
     // With no budget the explicit form of a negated item fails: the verdict

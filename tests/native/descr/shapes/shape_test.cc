@@ -54,7 +54,7 @@ std::string describe(const Shape& s, const std::vector<SharedDescr>& pool = {}) 
     out += "classes";
     for (const KeyRequirement& r : s.key_classes) out += " " + value(r.value);
     for (const ExistentialEntry& e : s.existentials) {
-        out += ", exists class " + std::to_string(e.key_class) + " " + value(e.value) + " not in [";
+        out += ", exists class " + std::to_string(key_class_slot(e.key_class)) + " " + value(e.value) + " not in [";
         for (const LiteralKey& k : e.excluded_keys) out += key_text(k) + " ";
         out += "]";
     }
@@ -148,7 +148,7 @@ TEST(ShapeEmptiness, EmptyHasNoMemberAndInhabitedHasOne) {
     const auto pool = value_pool(false);
     int inhabited = 0, empty = 0;
     for (int round = 0; round < 400; ++round) {
-        const Shape s = random_shape(rng, pool, {3, 3, {0, 1, 2, 4}});
+        const Shape s = random_shape(rng, pool, {3, 3, {KeyClass::None, KeyClass::Bool, KeyClass::Int, KeyClass::Str}});
         std::size_t needed = s.existentials.size();
         for (const auto& entry : s.declared_keys) needed += entry.second.optional == 0 ? 1 : 0;
         const Emptiness e = shape_verdict(s);
@@ -172,16 +172,16 @@ TEST(ShapeEmptiness, EmptyHasNoMemberAndInhabitedHasOne) {
     EXPECT_GT(inhabited, 20) << "the generator reaches both answers";
 }
 
-SharedDescr kind(KindCode k) { return SharedDescr::make(descr_of_kind(k)); }
+SharedDescr kind(Kind k) { return SharedDescr::make(descr_of_kind(k)); }
 SharedDescr int_or_str() {
-    Descr d = descr_of_kind(2);
-    d.slot(4) = descr_of_kind(4).slot(4);
+    Descr d = descr_of_kind(Kind::Int);
+    d.slot(Kind::Str) = descr_of_kind(Kind::Str).slot(Kind::Str);
     return SharedDescr::make(d);
 }
 SharedDescr outside(const SharedDescr& v) { return complement_shared_descr(v); }
 KeyRequirement required(SharedDescr v) { return KeyRequirement{std::move(v), 0}; }
 KeyRequirement optional(SharedDescr v) { return KeyRequirement{std::move(v), 1}; }
-ExistentialEntry entry(std::size_t key_class, SharedDescr v, std::vector<LiteralKey> excluded = {}) {
+ExistentialEntry entry(KeyClass key_class, SharedDescr v, std::vector<LiteralKey> excluded = {}) {
     return ExistentialEntry{key_class, std::move(v), std::move(excluded)};
 }
 
@@ -206,43 +206,43 @@ TEST(ShapeEmptiness, Cases) {
          Emptiness::Inhabited},
         {"True optional beside 1 required", shape_of({{bool_key(true), optional(any)}, {int_key(1), required(any)}}),
          Emptiness::Inhabited},
-        {"an entry of the None class with None excluded", shape_of({}, {entry(0, any, {none_key()})}, any),
+        {"an entry of the None class with None excluded", shape_of({}, {entry(KeyClass::None, any, {none_key()})}, any),
          Emptiness::Empty},
-        {"an entry of the None class", shape_of({}, {entry(0, any)}, any), Emptiness::Inhabited},
-        {"an entry whose class admits no value", shape_of({}, {entry(4, any)}), Emptiness::Empty},
-        {"an entry served by a declared key", shape_of({{str_key("a"), optional(kind(2))}}, {entry(4, kind(2))}),
+        {"an entry of the None class", shape_of({}, {entry(KeyClass::None, any)}, any), Emptiness::Inhabited},
+        {"an entry whose class admits no value", shape_of({}, {entry(KeyClass::Str, any)}), Emptiness::Empty},
+        {"an entry served by a declared key", shape_of({{str_key("a"), optional(kind(Kind::Int))}}, {entry(KeyClass::Str, kind(Kind::Int))}),
          Emptiness::Inhabited},
-        {"an entry that no declared key's value serves", shape_of({{str_key("a"), optional(kind(4))}}, {entry(4, kind(2))}),
+        {"an entry that no declared key's value serves", shape_of({{str_key("a"), optional(kind(Kind::Str))}}, {entry(KeyClass::Str, kind(Kind::Int))}),
          Emptiness::Empty},
-        {"an entry served by a fresh key", shape_of({{str_key("a"), optional(none)}}, {entry(4, kind(2))}, any),
+        {"an entry served by a fresh key", shape_of({{str_key("a"), optional(none)}}, {entry(KeyClass::Str, kind(Kind::Int))}, any),
          Emptiness::Inhabited},
         // One key, two entries: the key must hold a value in both.
         {"closed record, two entries on one key",
-         shape_of({{str_key("a"), required(int_or_str())}}, {entry(4, outside(kind(2))), entry(4, outside(kind(4)))}),
+         shape_of({{str_key("a"), required(int_or_str())}}, {entry(KeyClass::Str, outside(kind(Kind::Int))), entry(KeyClass::Str, outside(kind(Kind::Str)))}),
          Emptiness::Empty},
         {"closed record, two entries one key can serve at once",
-         shape_of({{str_key("a"), required(int_or_str())}}, {entry(4, outside(kind(4))), entry(4, kind(2))}),
+         shape_of({{str_key("a"), required(int_or_str())}}, {entry(KeyClass::Str, outside(kind(Kind::Str))), entry(KeyClass::Str, kind(Kind::Int))}),
          Emptiness::Inhabited},
-        {"the one None key for an int and a str", shape_of({}, {entry(0, kind(2)), entry(0, kind(4))}, any),
+        {"the one None key for an int and a str", shape_of({}, {entry(KeyClass::None, kind(Kind::Int)), entry(KeyClass::None, kind(Kind::Str))}, any),
          Emptiness::Empty},
         // A declared key is never an undeclared witness.
         {"None declared absent, an entry of the None class",
-         shape_of({{none_key(), optional(none)}}, {entry(0, any)}, any), Emptiness::Empty},
+         shape_of({{none_key(), optional(none)}}, {entry(KeyClass::None, any)}, any), Emptiness::Empty},
         // True and 1 are one key to a dict.
         {"a bool entry beside a required 1, False excluded",
-         shape_of({{int_key(1), required(any)}}, {entry(1, any, {bool_key(false)})}, any), Emptiness::Empty},
+         shape_of({{int_key(1), required(any)}}, {entry(KeyClass::Bool, any, {bool_key(false)})}, any), Emptiness::Empty},
         {"a bool entry beside a required 1: False serves",
-         shape_of({{int_key(1), required(any)}}, {entry(1, any)}, any), Emptiness::Inhabited},
+         shape_of({{int_key(1), required(any)}}, {entry(KeyClass::Bool, any)}, any), Emptiness::Inhabited},
         {"a bool entry beside a required 0 and 1", shape_of({{int_key(0), required(any)}, {int_key(1), required(any)}},
-                                                             {entry(1, any)}, any),
+                                                             {entry(KeyClass::Bool, any)}, any),
          Emptiness::Empty},
         {"True declared first beside a required 1: False still serves",
-         shape_of({{bool_key(true), optional(any)}, {int_key(1), required(any)}}, {entry(1, any)}, any),
+         shape_of({{bool_key(true), optional(any)}, {int_key(1), required(any)}}, {entry(KeyClass::Bool, any)}, any),
          Emptiness::Inhabited},
         {"an int entry that only 1 could serve, True required",
-         shape_of({{bool_key(true), required(any)}, {int_key(1), optional(any)}}, {entry(2, any)}), Emptiness::Empty},
+         shape_of({{bool_key(true), required(any)}, {int_key(1), optional(any)}}, {entry(KeyClass::Int, any)}), Emptiness::Empty},
         {"a forced True beside a required 1",
-         shape_of({{int_key(1), required(any)}, {bool_key(false), optional(none)}}, {entry(1, any)}, any),
+         shape_of({{int_key(1), required(any)}, {bool_key(false), optional(none)}}, {entry(KeyClass::Bool, any)}, any),
          Emptiness::Empty},
     };
     for (const Case& c : cases) EXPECT_EQ(shape_verdict(c.shape), c.expected) << c.name;
@@ -252,18 +252,18 @@ TEST(ShapeEmptiness, AnUndecidedValueIsNeverEmptyNorInhabited) {
     // An int line restricted to instances of a plain class: not decided in
     // the int slot.
     const SharedDescr undecided =
-        SharedDescr::make(with_slot(2, {line(int_set_all(), conditions({requiring({cls_A()})}))}));
+        SharedDescr::make(with_slot(Kind::Int, {line(int_set_all(), conditions({requiring({cls_A()})}))}));
     ASSERT_EQ(descr_verdict(*undecided), Emptiness::Undecided);
     EXPECT_EQ(shape_verdict(shape_of({{str_key("a"), required(undecided)}})), Emptiness::Undecided);
-    EXPECT_EQ(shape_verdict(shape_of({}, {entry(4, undecided)}, SharedDescr{})), Emptiness::Undecided);
+    EXPECT_EQ(shape_verdict(shape_of({}, {entry(KeyClass::Str, undecided)}, SharedDescr{})), Emptiness::Undecided);
     // Two entries on the one None key, one undecided: the key is forced by
     // the first and the second's value is not proved empty.
-    EXPECT_EQ(shape_verdict(shape_of({}, {entry(0, kind(2)), entry(0, undecided)}, SharedDescr{})),
+    EXPECT_EQ(shape_verdict(shape_of({}, {entry(KeyClass::None, kind(Kind::Int)), entry(KeyClass::None, undecided)}, SharedDescr{})),
               Emptiness::Undecided);
 }
 
 TEST(ShapeEmptiness, AnExhaustedBudgetNeverProvesEmptiness) {
-    const Shape s = shape_of({{str_key("a"), required(int_or_str())}}, {entry(4, outside(kind(2))), entry(4, kind(4))});
+    const Shape s = shape_of({{str_key("a"), required(int_or_str())}}, {entry(KeyClass::Str, outside(kind(Kind::Int))), entry(KeyClass::Str, kind(Kind::Str))});
     WorkWindow window(0);
     EXPECT_NE(shape_verdict(s), Emptiness::Empty);
 }
@@ -291,7 +291,7 @@ TEST(ShapeAlgebra, EdgeCases) {
         EXPECT_FALSE(meet_shape_lists({universe_shape()}, {universe_shape()})) << "a pair needs a unit";
     }
     // A key declared with its class's requirement is dropped.
-    const SharedDescr ints = kind(2);
+    const SharedDescr ints = kind(Kind::Int);
     Shape s = shape_of({{str_key("a"), optional(ints)}}, {}, ints);
     const auto normal = normalize_shapes({s});
     ASSERT_EQ(normal->size(), 1u);
