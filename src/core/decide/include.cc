@@ -31,6 +31,7 @@
 #include "core/decide/include.h"
 
 #include <algorithm>
+#include <cassert>
 #include <memory>
 #include <optional>
 
@@ -78,6 +79,8 @@ void AssumptionStack::push(const Node& left, const Node& right) {
 }
 
 void AssumptionStack::pop() {
+    assert(!pairs_.empty() && "pop without a push");
+    if (pairs_.empty()) return;
     const std::uint64_t key = pairs_.back().key;
     pairs_.pop_back();
     auto it = key_counts_.find(key);

@@ -54,6 +54,12 @@ Inhabitation exact(Emptiness answer, KindMask kinds) { return Inhabitation{answe
 Inhabitation inexact(Emptiness answer) { return Inhabitation{answer, true, kNoKinds}; }
 Inhabitation inhabited_exact(KindMask kinds) { return exact(Emptiness::Inhabited, kinds); }
 
+// The helpers below marked [[gnu::noinline]] are called from the recursive
+// dispatch of `decide_inhabited`, which recurses once per level of schema
+// nesting.  Kept out of line, their locals (vectors, spans, masks) live in
+// their own frames only while they run, instead of widening the frame that
+// every level of the recursion holds on the thread's stack.
+
 // The shared rule of sequence items, record values and object attributes:
 // the first empty part makes the whole empty, an undecided part (with none
 // empty) makes it undecided.

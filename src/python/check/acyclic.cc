@@ -49,13 +49,13 @@ bool AcyclicCache::next_child(Frame& f, PyObject*& child) {
     // A set or frozenset: it holds its elements, so each stays alive once
     // the iterator's reference is dropped.
     if (!f.iterator) {
-        f.iterator = PyObject_GetIter(o);
+        f.iterator = py::Ref::steal(PyObject_GetIter(o));
         if (!f.iterator) {
             PyErr_Clear();
             return false;
         }
     }
-    PyObject* item = PyIter_Next(f.iterator);
+    PyObject* item = PyIter_Next(f.iterator.get());
     if (item) {
         child = item;
         Py_DECREF(item);
@@ -69,10 +69,7 @@ bool AcyclicCache::next_child(Frame& f, PyObject*& child) {
 }
 
 void AcyclicCache::taint_open() {
-    for (Frame& f : stack_) {
-        marks_[f.object] = Mark::Tainted;
-        Py_XDECREF(f.iterator);
-    }
+    for (const Frame& f : stack_) marks_[f.object] = Mark::Tainted;
     stack_.clear();
 }
 
@@ -109,7 +106,6 @@ bool AcyclicCache::holds(PyObject* value, std::uint64_t epoch) {
         }
         if (!child) {
             marks_[f.object] = Mark::Clear;
-            Py_XDECREF(f.iterator);
             stack_.pop_back();
             continue;
         }

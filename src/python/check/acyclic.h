@@ -48,7 +48,7 @@ private:
         PyObject* object;
         Py_ssize_t next = 0;          // the next item, or a dict's position
         PyObject* pending = nullptr;  // a dict's value, after its key
-        PyObject* iterator = nullptr; // sets only (owned)
+        py::Ref iterator;             // sets only
     };
 
     // The next child of the frame's object (borrowed), or nullptr once
