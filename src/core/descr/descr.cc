@@ -36,6 +36,30 @@ bool is_exact_type_record(const ClassRecord& c) {
            c.class_id <= kExactTypeIdBase + ir::kind_slot(Kind::Bytes);
 }
 
+namespace {
+
+bool class_set_is_normal(const std::vector<ClassRecord>& set) {
+    for (std::size_t i = 0; i < set.size(); ++i) {
+        const ClassRecord& c = set[i];
+        if (i > 0 && set[i - 1].class_id >= c.class_id) return false;
+        if (!std::is_sorted(c.ancestor_ids.begin(), c.ancestor_ids.end()) ||
+            std::adjacent_find(c.ancestor_ids.begin(), c.ancestor_ids.end()) != c.ancestor_ids.end() ||
+            !c.has_ancestor(c.class_id))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool condition_is_normal(const Condition& c) {
+    for (std::size_t i = 0; i < c.attributes.size(); ++i) {
+        if (i > 0 && c.attributes[i - 1].name >= c.attributes[i].name) return false;
+        if (c.attributes[i].requirement.optional > 1) return false;
+    }
+    return class_set_is_normal(c.classes) && class_set_is_normal(c.excluded_classes);
+}
+
 void insert_class(std::vector<ClassRecord>& set, const ClassRecord& c) {
     auto it = std::lower_bound(set.begin(), set.end(), c.class_id,
                                [](const ClassRecord& r, std::uint32_t id) { return r.class_id < id; });

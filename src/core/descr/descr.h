@@ -166,6 +166,12 @@ ConditionList unrestricted();
 ClassRecord exact_type_record(Kind kind);
 bool is_exact_type_record(const ClassRecord& c);
 
+// The form every condition keeps: attributes sorted by name bytes and
+// unique, each `optional` 0 or 1; classes and excluded classes sorted by
+// class_id and unique, each with its ancestors sorted, unique and holding
+// its own id.  Builders assert it.
+bool condition_is_normal(const Condition& c);
+
 // Inserts a class into a set ordered by class_id (kept when already there).
 void insert_class(std::vector<ClassRecord>& set, const ClassRecord& c);
 

@@ -92,8 +92,10 @@ TEST(Universes, EachKindTopAdmitsEveryValueOfItsKind) {
     EXPECT_TRUE(std::get<SharedTextAutomaton>(kind_top(Kind::Str)).same(std::get<SharedTextAutomaton>(kind_top(Kind::Str))));
     EXPECT_TRUE(std::get<SharedTextAutomaton>(kind_top(Kind::Bytes)).same(bytes_universe()));
     EXPECT_EQ(std::get<Presence>(universe_atom(Kind::Other)).flag, 1);
-    for (const Kind code : ir::kKinds)
-        if (code != Kind::Other) EXPECT_EQ(atom_verdict(kind_top(code)), Emptiness::Inhabited);
+    for (const Kind code : ir::kKinds) {
+        if (code == Kind::Other) continue;
+        EXPECT_EQ(atom_verdict(kind_top(code)), Emptiness::Inhabited) << ir::kind_slot(code);
+    }
 }
 
 TEST(Universes, TheEmptyDescriptorIsOneObject) {
@@ -130,6 +132,87 @@ TEST(Orders, OneIntegerSetAtTwoModuliIsEqualButOrderedApart) {
     const Atom a = multiples(2), b = at4;
     EXPECT_TRUE(atom_equal(a, b));
     EXPECT_TRUE(cmp_atom(a, b) < 0);
+}
+
+// --- normal forms: each check accepts what builders make and rejects each broken rule
+
+TEST(NormalForms, ConditionsKeepSortedUniqueClassesAndAttributes) {
+    auto with_classes = [](std::vector<ClassRecord> classes, std::vector<ClassRecord> excluded = {}) {
+        Condition c;
+        c.classes = std::move(classes);
+        c.excluded_classes = std::move(excluded);
+        return c;
+    };
+    auto with_attributes = [](std::vector<std::string> names, std::uint8_t optional = 0) {
+        Condition c;
+        for (std::string& n : names) c.attributes.push_back(AttributeEntry{std::move(n), AttributeRequirement{{}, optional}});
+        return c;
+    };
+    struct Case {
+        const char* name;
+        Condition condition;
+        bool normal;
+    };
+    const Case cases[] = {
+        {"nothing asked", Condition{}, true},
+        {"classes in id order", requiring({cls_I(), cls_A()}, {cls_B()}), true},
+        {"attributes in name order", with_attributes({"a", "b"}), true},
+        {"classes out of order", with_classes({cls_B(), cls_A()}), false},
+        {"a class twice", with_classes({cls_A(), cls_A()}), false},
+        {"excluded classes out of order", with_classes({}, {cls_B(), cls_A()}), false},
+        {"a class not among its ancestors", with_classes({record(7, {0}, Kind::Other)}), false},
+        {"unsorted ancestors", with_classes({record(7, {7, 0}, Kind::Other)}), false},
+        {"attributes out of order", with_attributes({"b", "a"}), false},
+        {"an attribute twice", with_attributes({"a", "a"}), false},
+        {"an optional flag of 2", with_attributes({"a"}, 2), false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(condition_is_normal(c.condition), c.normal) << c.name;
+}
+
+TEST(NormalForms, SequenceAutomataHaveAFlagPerStateAndTargetsInside) {
+    EXPECT_TRUE(sequence_automaton_is_normal(sequence_universe()));
+    EXPECT_TRUE(sequence_automaton_is_normal(sequence_complement(sequence_universe())));
+    SequenceAutomaton outside = sequence_universe();
+    outside.states[0][0].target = 1;
+    EXPECT_FALSE(sequence_automaton_is_normal(outside)) << "a target past the last state";
+    SequenceAutomaton unflagged = sequence_universe();
+    unflagged.states.push_back({});
+    EXPECT_FALSE(sequence_automaton_is_normal(unflagged)) << "a state without its flag";
+    SequenceAutomaton two = sequence_universe();
+    two.accepting[0] = 2;
+    EXPECT_FALSE(sequence_automaton_is_normal(two)) << "a flag of 2";
+}
+
+TEST(NormalForms, SetItemsAndTheirEntriesAreInDescriptorOrder) {
+    const SharedDescr any, ints = SharedDescr::make(descr_of_kind(Kind::Int));
+    EXPECT_TRUE(set_items_are_normal(set_items_universe().items));
+    EXPECT_TRUE(set_items_are_normal({SetItem{{}, any}, SetItem{{}, ints}}));
+    EXPECT_FALSE(set_items_are_normal({SetItem{{}, ints}, SetItem{{}, any}})) << "items out of order";
+    EXPECT_TRUE(set_items_are_normal({SetItem{{any, ints}, any}}));
+    EXPECT_FALSE(set_items_are_normal({SetItem{{ints, any}, any}})) << "entries out of order";
+}
+
+TEST(NormalForms, ShapesKeepTheirKeysInKeyOrder) {
+    const LiteralKey a = str_literal_key("a"), b = str_literal_key("b");
+    EXPECT_TRUE(shape_is_normal(universe_shape()));
+    Shape declared = universe_shape();
+    declare_key(declared, b, KeyRequirement{{}, 0});
+    declare_key(declared, a, KeyRequirement{{}, 0});
+    EXPECT_TRUE(shape_is_normal(declared)) << "declare_key keeps the order";
+    Shape reversed = declared;
+    std::swap(reversed.declared_keys[0], reversed.declared_keys[1]);
+    EXPECT_FALSE(shape_is_normal(reversed)) << "declared keys out of order";
+    Shape twice = declared;
+    twice.declared_keys[1].first = a;
+    EXPECT_FALSE(shape_is_normal(twice)) << "a key declared twice";
+    Shape flag = declared;
+    flag.declared_keys[0].second.optional = 2;
+    EXPECT_FALSE(shape_is_normal(flag)) << "an optional flag of 2";
+    Shape entry = universe_shape();
+    entry.existentials.push_back(ExistentialEntry{KeyClass::Str, {}, {a, b}});
+    EXPECT_TRUE(shape_is_normal(entry));
+    entry.existentials[0].excluded_keys = {b, a};
+    EXPECT_FALSE(shape_is_normal(entry)) << "excluded keys out of order";
 }
 
 TEST(Orders, ClassRecordsCompareByIdAlone) {

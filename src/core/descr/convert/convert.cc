@@ -30,6 +30,7 @@
 #include "core/descr/convert/convert.h"
 
 #include <algorithm>
+#include <cassert>
 
 #include "core/descr/budget.h"
 #include "core/descr/lines/combine.h"
@@ -227,6 +228,7 @@ ConditionList class_condition(ClassRecord record) {
     ConditionList list;
     Condition c;
     c.classes.push_back(std::move(record));
+    assert(condition_is_normal(c));
     list.conditions.push_back(std::move(c));
     return list;
 }

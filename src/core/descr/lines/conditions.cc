@@ -16,6 +16,7 @@
 #include "core/descr/lines/conditions.h"
 
 #include <algorithm>
+#include <cassert>
 
 #include "core/descr/lines/combine.h"
 #include "core/descr/lines/complement.h"
@@ -129,6 +130,7 @@ std::optional<Condition> meet_conditions(const Condition& x, const Condition& y)
     for (const ClassRecord& r : y.classes) insert_class(m.classes, r);
     m.excluded_classes = x.excluded_classes;
     for (const ClassRecord& r : y.excluded_classes) insert_class(m.excluded_classes, r);
+    assert(condition_is_normal(m));
     return m;
 }
 

@@ -2,6 +2,7 @@
 #include "core/descr/sequences/sequence_automaton.h"
 
 #include <algorithm>
+#include <cassert>
 
 #include "core/descr/lines/order.h"
 
@@ -24,9 +25,19 @@ bool sequence_is_trivially_empty(const SequenceAutomaton& a) {
 }
 
 SequenceAutomaton sequence_complement(const SequenceAutomaton& a) {
+    assert(sequence_automaton_is_normal(a));
     SequenceAutomaton c = a;
     for (std::uint8_t& f : c.accepting) f = f ? 0 : 1;
     return c;
+}
+
+bool sequence_automaton_is_normal(const SequenceAutomaton& a) {
+    if (a.accepting.size() != a.states.size()) return false;
+    if (std::any_of(a.accepting.begin(), a.accepting.end(), [](std::uint8_t f) { return f > 1; })) return false;
+    for (const std::vector<Transition>& state : a.states)
+        for (const Transition& t : state)
+            if (t.target >= a.states.size()) return false;
+    return true;
 }
 
 namespace {

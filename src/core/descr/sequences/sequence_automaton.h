@@ -34,6 +34,10 @@ struct SequenceAutomaton {
     std::vector<std::uint8_t> accepting;          // per state, 1 or 0
 };
 
+// The form every automaton keeps: one accepting flag, 0 or 1, per state,
+// and every target a state of the automaton.  Builders assert it.
+bool sequence_automaton_is_normal(const SequenceAutomaton& a);
+
 // Every sequence of the kind.
 SequenceAutomaton sequence_universe();
 bool sequence_is_universe(const SequenceAutomaton& a);

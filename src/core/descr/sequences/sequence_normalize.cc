@@ -379,7 +379,9 @@ SequenceAutomaton normalize_sequence_automaton(SequenceAutomaton a) {
         a = quotient(a, *classes);
         tidy_states(a, empty, joins);
     }
-    return renumber_breadth_first(a);
+    SequenceAutomaton out = renumber_breadth_first(a);
+    assert(sequence_automaton_is_normal(out));
+    return out;
 }
 
 }  // namespace tessaron::descr

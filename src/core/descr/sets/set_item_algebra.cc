@@ -16,6 +16,7 @@
 #include "core/descr/sets/set_item_algebra.h"
 
 #include <algorithm>
+#include <cassert>
 
 #include "core/descr/lines/combine.h"
 #include "core/descr/descr.h"
@@ -69,6 +70,7 @@ std::optional<Items> normalize_set_items(Items items) {
     }
     if (out.size() > kMaxTerms) return std::nullopt;
     std::stable_sort(out.begin(), out.end(), item_less);
+    assert(set_items_are_normal(out));
     return out;
 }
 

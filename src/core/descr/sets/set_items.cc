@@ -59,6 +59,16 @@ std::strong_ordering cmp_set_item(const SetItem& a, const SetItem& b) {
     return a.not_within.size() <=> b.not_within.size();
 }
 
+bool set_items_are_normal(const std::vector<SetItem>& items) {
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const std::vector<SharedDescr>& entries = items[i].not_within;
+        for (std::size_t j = 1; j < entries.size(); ++j)
+            if (cmp_optional_descr(entries[j - 1], entries[j]) > 0) return false;
+        if (i > 0 && cmp_set_item(items[i - 1], items[i]) > 0) return false;
+    }
+    return true;
+}
+
 std::strong_ordering cmp_set_items(const SetItems& a, const SetItems& b) {
     const std::size_t n = std::min(a.items.size(), b.items.size());
     for (std::size_t i = 0; i < n; ++i)

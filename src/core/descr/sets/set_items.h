@@ -27,6 +27,11 @@ struct SetItems {
     bool negated = false;
 };
 
+// The form every item list keeps: each item's `not_within` entries, and
+// the items themselves, in the descriptor order (cmp_optional_descr,
+// cmp_set_item).  Builders assert it.
+bool set_items_are_normal(const std::vector<SetItem>& items);
+
 SetItems set_items_universe();
 bool set_items_is_universe(const SetItems& a);
 // No item (positive), or the universe item excluded (negated): no set.

@@ -120,6 +120,27 @@ void drop_default_keys(Shape& s) {
     });
 }
 
+namespace {
+
+bool key_set_is_normal(const std::vector<LiteralKey>& keys) {
+    for (std::size_t i = 1; i < keys.size(); ++i)
+        if (cmp_literal_key(keys[i - 1], keys[i]) >= 0) return false;
+    return true;
+}
+
+}  // namespace
+
+bool shape_is_normal(const Shape& s) {
+    for (std::size_t i = 0; i < s.declared_keys.size(); ++i) {
+        if (i > 0 && cmp_literal_key(s.declared_keys[i - 1].first, s.declared_keys[i].first) >= 0) return false;
+        if (s.declared_keys[i].second.optional > 1) return false;
+    }
+    for (const KeyRequirement& r : s.key_classes)
+        if (r.optional > 1) return false;
+    return std::all_of(s.existentials.begin(), s.existentials.end(),
+                       [](const ExistentialEntry& e) { return key_set_is_normal(e.excluded_keys); });
+}
+
 std::strong_ordering cmp_literal_key(const LiteralKey& a, const LiteralKey& b) {
     if (auto c = a.tag <=> b.tag; c != 0) return c;
     if (a.tag != LiteralKey::Tag::Text) return a.number <=> b.number;

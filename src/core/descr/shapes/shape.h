@@ -82,6 +82,11 @@ struct Shapes {
     bool negated = false;
 };
 
+// The form every shape keeps: declared keys in key order and unique, each
+// existential's excluded keys likewise, every `optional` 0 or 1.  Builders
+// assert it.
+bool shape_is_normal(const Shape& s);
+
 Shape universe_shape();
 Shapes shapes_universe();
 bool shapes_is_universe(const Shapes& a);

@@ -28,6 +28,7 @@
 #include "core/descr/shapes/shape_algebra.h"
 
 #include <algorithm>
+#include <cassert>
 
 #include "core/descr/lines/combine.h"
 #include "core/descr/lines/complement.h"
@@ -162,6 +163,7 @@ std::optional<std::vector<Shape>> normalize_shapes(std::vector<Shape> shapes) {
         kept.erase(std::unique(kept.begin(), kept.end(), shape_equal), kept.end());
     }
     if (kept.size() > kMaxTerms) return std::nullopt;
+    assert(std::all_of(kept.begin(), kept.end(), shape_is_normal));
     return kept;
 }
 
