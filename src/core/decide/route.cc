@@ -57,7 +57,7 @@
 // Budget: the structural steps spend the caller's `DecisionBudget` (both
 // directions of an equivalence, and every question an emptiness test asks,
 // share one); the descriptor route runs each of its steps in a work window
-// of 4096 units: the two conversions, the emptiness test of the left side
+// of `descr::kWindowUnits`: the two conversions, the emptiness test of the left side
 // alone (and of `is_empty`'s schema), and the complement, meet and
 // emptiness test together.  A relation decision runs at most two routes
 // (the second one converting the sides the other way round), an emptiness

@@ -8,7 +8,8 @@
 // the conversion cuts recursion after one unfolding, so an inhabited meet
 // refutes only when neither root holds a back edge or placeholder.
 //
-// Each step of the route runs in a work window of its own (4096 units):
+// Each step of the route runs in a work window of its own
+// (`descr::kWindowUnits`):
 // the conversion of either side, the emptiness test of the left side
 // alone, and the complement, meet and emptiness test together.  Running
 // out of a window is an ordinary outcome (no descriptor, undecided).

@@ -32,7 +32,7 @@ inline constexpr std::uint64_t kWindowUnits = 4096;
 // Table cells of a text product per unit.
 inline constexpr std::uint64_t kTextCellsPerUnit = 4096;
 // Units of pattern::DfaWork (about a machine step each) per unit: a
-// window's 4096 units compile patterns for at most about two million steps.
+// window's `kWindowUnits` compile patterns for at most about two million steps.
 inline constexpr std::uint64_t kPatternWorkPerUnit = 512;
 
 // The counter of the calling thread.

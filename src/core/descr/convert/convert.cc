@@ -18,8 +18,8 @@
 // is folded into its parent at the parent's depth.
 //
 // Invariants: the counter is taken before anything else at every node
-// visited (complements included), so one conversion visits at most 64
-// nodes; the depth is lowered by one for every child of a node other than
+// visited (complements included), so one conversion visits at most
+// `kConversionNodes` nodes; the depth is lowered by one for every child of a node other than
 // a complement, and not for a member folded into its parent; the direction
 // flips below a complement and nowhere else (every other kind is monotone
 // in its children), and is restored when the node's conversion ends.  The

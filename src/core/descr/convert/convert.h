@@ -3,14 +3,15 @@
 // `descr_of_node` is the entry of the decisions: it unfolds recursion once
 // (fuel 1; what is still recursive below is cut to `anything` under
 // Polarity::Above and to `nothing` under Polarity::Below, flipping below
-// each complement), then converts under a work window of 4096 units, restoring
-// the thread's budget however the conversion ends.  `to_normal_form`
-// converts one node, one case per node kind.
+// each complement), then converts under a work window of `kWindowUnits`,
+// restoring the thread's budget however the conversion ends.
+// `to_normal_form` converts one node, one case per node kind.
 //
 // Conversion is shallow and small: one counter shared by the whole
-// conversion allows 64 nodes, and the depth allows the root and four
-// levels below it.  Complements take no level and a run of them is one
-// sign (`~~x` is as deep as `x`); a member of a union or intersection that
+// conversion allows `kConversionNodes` nodes, and the depth
+// (`kConversionDepth`) allows the root and four levels below it.
+// Complements take no level and a run of them is one sign (`~~x` is as
+// deep as `x`); a member of a union or intersection that
 // is, below an even run of complements, of its parent's operation is
 // folded into the parent.  Whatever cannot be represented (a back edge or
 // placeholder left, a declined oracle answer, a predicate, a crossed cap,

@@ -26,7 +26,7 @@ struct KeyDomain {
 };
 
 // Each node read takes one unit of the conversion's node counter, so a key
-// schema counts towards the 64 nodes of a conversion.
+// schema counts towards the `kConversionNodes` of a conversion.
 std::optional<KeyDomain> key_domain(const ir::Node& key, ConvertContext& ctx);
 
 }  // namespace tessaron::descr

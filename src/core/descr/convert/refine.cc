@@ -12,7 +12,7 @@
 // the str universe.
 //
 // Budget: the meets take their units from the conversion window; the
-// automata builders have their own caps (4096 states), and a pattern's
+// automata builders have their own caps (`kMaxTextStates`), and a pattern's
 // build is granted and charged its work from the same window
 // (pattern_automaton).
 #include "core/descr/convert/refine.h"

@@ -7,13 +7,13 @@
 //                    of ints and bools only, integer bounds (Gt n is Ge
 //                    n + 1), which bools follow by their values 0 and 1;
 //   MultipleOf d     on ints and bools only, the multiples of d (|d| up to
-//                    4096);
+//                    `kMaxModulus`);
 //   MinLen, MaxLen   on str, bytes, lists and tuples, texts of at least /
 //                    at most n code points or bytes, sequences of at
 //                    least / at most n items; all length bounds of one
 //                    refinement are one range (str up to 584 code points,
-//                    bytes up to 4094, items at least up to 4096, at most
-//                    up to 4095), or one by one where the range is none;
+//                    bytes up to `kMaxTextStates` - 2, items at least up to
+//                    `kMaxCountItems`, at most up to `kMaxCountItems` - 1), or one by one where the range is none;
 //   Regex p          on str and bytes, the str texts the pattern matches
 //                    as a whole: the walk admits no bytes value under a
 //                    pattern, so the bytes slot gets nothing;

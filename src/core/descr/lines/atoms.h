@@ -4,8 +4,8 @@
 // `combine_atoms` meets or joins two atoms of one variant (atoms of
 // different variants never combine: failure).  Presence flags and truth
 // masks combine bitwise, integer sets at their common modulus (failure
-// above 4096), float sets interval by interval, text automata by their
-// product (failure past 4096 states, or when the product's work is more
+// above `kMaxModulus`), float sets interval by interval, text automata by their
+// product (failure past `kMaxTextStates` states, or when the product's work is more
 // than the budget can pay).  Sequence automata combine by their product
 // (sequence_product.h), set items by the item algebra
 // (set_item_algebra.h), shapes by the shape algebra (shape_algebra.h); the

@@ -23,7 +23,8 @@
 
 namespace tessaron::descr {
 
-// Longest prefix of a length bound: at least 4096, at most 4095 items.
+// Longest prefix of a length bound: at least `kMaxCountItems`, at most one
+// fewer items.
 inline constexpr std::uint64_t kMaxCountItems = 4096;
 
 // The transitions of a state reading `label` into `next`: an absent label
@@ -35,7 +36,7 @@ std::vector<Transition> state_transitions(const SharedDescr& label, std::uint32_
 OptDescr build_sequence_automaton(std::span<const SharedDescr> items, const SharedDescr* tail, Kind kind);
 
 // Lists or tuples of at least `least` and (when given) at most `most`
-// items; none past the caps (at least 4096, at most 4095), nothing at all
+// items; none past the caps (at least `kMaxCountItems`, at most one fewer), nothing at all
 // when `most` < `least`.
 OptDescr count_range_descr(std::uint64_t least, std::optional<std::uint64_t> most, Kind kind);
 // Lists or tuples of at least / at most n items; none past the caps.

@@ -15,7 +15,8 @@
 // transitions are sorted and the last one's label made absent, so every
 // product state still has exactly one way out for each element.
 //
-// Caps: 4096 product states, 4096 transitions in one state, 65536 in all;
+// Caps: `kMaxProductStates` product states, `kMaxStateTransitions`
+// transitions in one state, `kMaxProductTransitions` in all;
 // one failing work unit per new state.  Crossing a cap, a refused unit, a
 // remainder or label meet that cannot be formed fail the product (none).
 // The result is in normal form (sequence_normalize.h).

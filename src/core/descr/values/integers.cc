@@ -16,9 +16,9 @@
 // comparison.  Interval ends stay within the signed 128-bit range: sums
 // saturate, divisions round towards the correct infinity.
 //
-// Budget.  Moduli never exceed 4096; a combination whose common modulus
+// Budget.  Moduli never exceed `kMaxModulus`; a combination whose common modulus
 // would is refused before anything is rebased, so an operation touches at
-// most 4096 residue pairs and each residue's intervals once per pair.
+// most `kMaxModulus` residue pairs and each residue's intervals once per pair.
 #include "core/descr/values/integers.h"
 
 #include <algorithm>

@@ -1,14 +1,14 @@
 // Exact sets of integers: residue classes with quotient intervals.
 //
-// An IntSet of modulus m (1 to 4096) holds, for each remainder r, the
+// An IntSet of modulus m (1 to `kMaxModulus`) holds, for each remainder r, the
 // quotients k of the integers k * m + r that belong, as an IntIntervalSet.  It
 // describes bounds, multiples, literals and every union, intersection and
-// complement of those whose common modulus stays within 4096.  Quotients
+// complement of those whose common modulus stays within `kMaxModulus`.  Quotients
 // are signed 128-bit; the builders take signed 64-bit values.
 //
 // One set has many representations (any multiple of its modulus within the
 // cap describes it too); int_set_equal compares sets, cmp_int_set orders
-// representations.  Operations that would need a modulus above 4096 answer
+// representations.  Operations that would need a modulus above `kMaxModulus` answer
 // no set, an ordinary result the caller reads as "cannot represent".
 #pragma once
 
@@ -38,7 +38,7 @@ using IntIntervalSet = std::vector<IntInterval>;
 
 struct IntSet {
     std::vector<IntIntervalSet> residues;  // exactly `modulus` entries
-    std::int64_t modulus = 1;           // 1 .. 4096
+    std::int64_t modulus = 1;           // 1 .. kMaxModulus
 };
 
 // --- interval sets -----------------------------------------------------------
@@ -58,7 +58,7 @@ IntSet int_set_all();
 IntSet int_set_empty();
 IntSet int_set_singleton(std::int64_t x);
 IntSet int_set_from_bounds(std::optional<std::int64_t> lo, std::optional<std::int64_t> hi);
-// The multiples of d; none for |d| > 4096, and for 0 and -2^63, whose
+// The multiples of d; none for |d| > kMaxModulus, and for 0 and -2^63, whose
 // multiples the validation walk does not read as a set of multiples
 // (`x % 0` raises, so divisor 0 admits nothing; -2^63 admits 0 and +-2^63).
 std::optional<IntSet> int_set_multiple_of(std::int64_t d);
@@ -67,7 +67,7 @@ bool int_set_contains(const IntSet& set, i128 x);
 bool int_set_is_empty(const IntSet& set);
 IntSet int_set_complement(const IntSet& set);
 
-// The least common multiple of two moduli (each 1 .. 4096, so it fits).
+// The least common multiple of two moduli (each 1 .. kMaxModulus, so it fits).
 std::int64_t common_modulus(std::int64_t a, std::int64_t b);
 
 // The residues of `set` at modulus M (a multiple of its modulus).
@@ -78,7 +78,7 @@ struct RefinedResidues {
 };
 RefinedResidues int_set_refine(const IntSet& set, std::int64_t M);
 
-// Union or intersection; none when the common modulus exceeds 4096.
+// Union or intersection; none when the common modulus exceeds kMaxModulus.
 std::optional<IntSet> combine_int_sets(const IntSet& a, const IntSet& b, SetOp op);
 inline std::optional<IntSet> int_set_union(const IntSet& a, const IntSet& b) {
     return combine_int_sets(a, b, SetOp::Union);
@@ -87,7 +87,7 @@ inline std::optional<IntSet> int_set_intersection(const IntSet& a, const IntSet&
     return combine_int_sets(a, b, SetOp::Intersection);
 }
 
-// Set equality at the common modulus; unequal when that exceeds 4096.
+// Set equality at the common modulus; unequal when that exceeds kMaxModulus.
 bool int_set_equal(const IntSet& a, const IntSet& b);
 // Total order of representations: modulus, then residues interval by
 // interval (absent ends first), then residue count.

@@ -9,11 +9,12 @@
 // is untouched, so the result stays minimal and canonical.  Emptiness is a
 // breadth-first search from the start for an accepting state.
 //
-// Invariants.  Everything shared here is complete, has 1 to 4096 states
-// and is canonical (the builders minimise; flipping flags preserves it).
+// Invariants.  Everything shared here is complete, has 1 to
+// `kMaxTextStates` states and is canonical (the builders minimise; flipping
+// flags preserves it).
 //
-// Budget.  The pattern engine caps determinisation at 4096 states and its
-// own NFA and state-set limits; a pattern's build is also granted the work
+// Budget.  The pattern engine caps determinisation at `kMaxTextStates`
+// states and its own NFA and state-set limits; a pattern's build is also granted the work
 // the thread's budget allows (and, inside a text memo's scope, what is
 // left of the scope's pattern work), stops when it is spent and is charged
 // what it did.  Inside a scope a pattern is built once; a build stopped for want

@@ -8,11 +8,11 @@
 // str value when it accepts its UTF-8 form.
 //
 // Every automaton handed out here is shared (immutable, atomically counted),
-// has at most 4096 states, and is minimal in canonical form (pattern::
+// has at most `kMaxTextStates` states, and is minimal in canonical form (pattern::
 // minimize): only reachable states, numbered breadth first, classes with
 // equal columns merged and numbered by their smallest byte.  Equal languages
 // therefore give equal automata, entry for entry.  A builder that would need
-// more than 4096 states answers an empty handle: the set cannot be
+// more than `kMaxTextStates` states answers an empty handle: the set cannot be
 // represented, an ordinary result.
 #pragma once
 
@@ -40,7 +40,7 @@ SharedTextAutomaton share_text_automaton(TextAutomaton&& automaton);
 // The texts the pattern matches as a whole (the validation walk's matcher
 // and this automaton share the parse, so they agree); empty when the
 // pattern does not compile, uses a Unicode word boundary or needs more
-// than 4096 states.  The build is granted what the thread's work budget
+// than `kMaxTextStates` states.  The build is granted what the thread's work budget
 // (and an open text memo's pattern work, text_memo.h) allows, stops when
 // that is spent (empty), and is charged what it did (budget.h).  With a
 // memo open each pattern is built at most once: a later call returns the
@@ -57,14 +57,15 @@ struct PatternBuildCounts {
 PatternBuildCounts pattern_build_counts();
 // Texts of at least / at most n units: code points (as UTF-8 sequences,
 // surrogate encodings included) for str, bytes for bytes.  Empty when the
-// automaton would need more than 4096 states.
+// automaton would need more than `kMaxTextStates` states.
 SharedTextAutomaton min_length_automaton(std::uint64_t n, TextKind kind);
 SharedTextAutomaton max_length_automaton(std::uint64_t n, TextKind kind);
 // Texts of at least `least` and (when given) at most `most` units, built
 // minimal (7 * most + 2 states for str): one automaton where a meet of the
 // two bounds would pair the states of both.
 SharedTextAutomaton length_range_automaton(std::uint64_t least, std::optional<std::uint64_t> most, TextKind kind);
-// Exactly one byte string; empty above 4094 bytes (n + 2 states).
+// Exactly one byte string; empty above `kMaxTextStates` - 2 bytes (n + 2
+// states).
 SharedTextAutomaton literal_text_automaton(std::string_view bytes);
 
 // Every byte string outside the automaton's language.
@@ -85,7 +86,7 @@ bool text_automaton_equal(const SharedTextAutomaton& a, const SharedTextAutomato
 // lexicographically.
 std::strong_ordering cmp_text_automaton(const TextAutomaton& a, const TextAutomaton& b);
 
-// Structure: at least one state, at most 4096, complete, every class and
+// Structure: at least one state, at most `kMaxTextStates`, complete, every class and
 // target in range.  (Minimality is minimize(a) == a.)
 bool text_automaton_is_well_formed(const TextAutomaton& a);
 

@@ -21,7 +21,7 @@
 // entry (the native tests check it on random texts).
 //
 // Budget.  n + 2 states times at most 256 classes table entries: the
-// output's own size; above 4094 bytes nothing is built.
+// output's own size; above the state cap less 2 bytes nothing is built.
 #include "core/descr/values/text_literal.h"
 
 #include <array>

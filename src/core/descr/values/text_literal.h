@@ -9,8 +9,8 @@
 namespace tessaron::descr {
 
 // The minimal automaton accepting exactly `bytes`, in the canonical form of
-// pattern::minimize, without running the minimisation; none above 4094
-// bytes (the chain needs n + 2 states, past the 4096-state cap).
+// pattern::minimize, without running the minimisation; none above
+// `kMaxTextStates` - 2 bytes (the chain needs n + 2 states).
 std::optional<pattern::Dfa> literal_chain(std::string_view bytes);
 
 }  // namespace tessaron::descr

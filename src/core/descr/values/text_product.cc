@@ -28,11 +28,11 @@
 // never by hash order, so the product (and its minimal form) does not
 // depend on the hash function.
 //
-// Budget.  At most 4096 pairs are numbered (absorbed pairs count once):
-// the pair that would be the 4097th ends the product with no automaton, and
-// so does a row that would take the work past the caller's `max_work`.  The
+// Budget.  At most `kMaxTextStates` pairs are numbered (absorbed pairs
+// count once): the pair that would be one past it ends the product with
+// no automaton, and so does a row that would take the work past the caller's `max_work`.  The
 // work reported is the rows computed times the joint class count (at most
-// 4096 x 256 table entries); minimisation of the product is O(k n log n)
+// `kMaxTextStates` x 256 table entries); minimisation of the product is O(k n log n)
 // on top.  Inside a text memo's scope (text_memo.h) a product already
 // computed is answered from the memo, at no work.
 #include "core/descr/values/text_product.h"
