@@ -21,10 +21,10 @@ namespace tessaron::descr {
 
 namespace {
 
-// An exact-type literal of slot `code` holding `atom`.
-Descr exact_literal(Kind code, Atom atom) {
+// An exact-type literal of slot `kind` holding `atom`.
+Descr exact_literal(Kind kind, Atom atom) {
     Descr d;
-    descr_of_atom(d, code, std::move(atom), class_condition(exact_type_record(code)));
+    descr_of_atom(d, kind, std::move(atom), class_condition(exact_type_record(kind)));
     return d;
 }
 
@@ -58,11 +58,11 @@ OptDescr literal_descr(const ir::LeafInfo& info) {
             return exact_literal(Kind::Float, float_set_from_interval(FloatInterval{x, x, true, true}));
         }
         case Tag::Text: {
-            const Kind code = info.text_kind;
-            if (code != Kind::Str && code != Kind::Bytes) return std::nullopt;
+            const Kind kind = info.text_kind;
+            if (kind != Kind::Str && kind != Kind::Bytes) return std::nullopt;
             SharedTextAutomaton a = literal_text_automaton(info.text);
             if (!a) return std::nullopt;
-            return exact_literal(code, std::move(a));
+            return exact_literal(kind, std::move(a));
         }
         case Tag::Declined:
         case Tag::Class: break;

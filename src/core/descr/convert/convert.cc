@@ -213,8 +213,8 @@ OptDescr descr_of_node(const ir::Node& node, std::span<const ir::Node> definitio
     return d;
 }
 
-void descr_of_atom(Descr& d, Kind code, Atom atom, ConditionList conditions) {
-    d.slot(code) = make_line(std::move(atom), std::move(conditions));
+void descr_of_atom(Descr& d, Kind kind, Atom atom, ConditionList conditions) {
+    d.slot(kind) = make_line(std::move(atom), std::move(conditions));
 }
 
 KindSlot make_line(Atom atom, ConditionList conditions) {

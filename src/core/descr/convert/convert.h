@@ -73,9 +73,9 @@ OptDescr next_converted_node(std::span<const ir::Node>& rest, ConvertContext& ct
                              bool& failed);
 
 // --- small builders ----------------------------------------------------------------
-// The slot of `code` replaced by one line of the atom and `conditions`
+// The slot of `kind` replaced by one line of the atom and `conditions`
 // (one empty condition by default), kept unless proved empty.
-void descr_of_atom(Descr& d, Kind code, Atom atom, ConditionList conditions = unrestricted());
+void descr_of_atom(Descr& d, Kind kind, Atom atom, ConditionList conditions = unrestricted());
 // A slot of one line (none when the line is proved empty).
 KindSlot make_line(Atom atom, ConditionList conditions);
 // One condition requiring the class.

@@ -57,8 +57,8 @@ bool admits_as_literal(const ClauseDescr& c, const LiteralKey& k) {
 }
 
 bool admits_through_class(const ClauseDescr& c, const LiteralKey& k) {
-    const Kind code = kind_of_key_class(literal_key_class(k));
-    return std::find(c.domain.kinds.begin(), c.domain.kinds.end(), code) != c.domain.kinds.end();
+    const Kind kind = kind_of_key_class(literal_key_class(k));
+    return std::find(c.domain.kinds.begin(), c.domain.kinds.end(), kind) != c.domain.kinds.end();
 }
 
 // The field names, each bounded by its values.
@@ -83,8 +83,8 @@ bool declare_fields(const ir::Node& node, Shape& shape, ConvertContext& ctx, std
 bool bound_key_classes(const std::vector<ClauseDescr>& clauses, Shape& shape) {
     for (KeyRequirement& r : shape.key_classes) r = KeyRequirement{empty_descr(), 1};
     for (const ClauseDescr& c : clauses)
-        for (Kind code : c.domain.kinds) {
-            const auto key_class = key_class_of_kind(code);
+        for (Kind kind : c.domain.kinds) {
+            const auto key_class = key_class_of_kind(kind);
             if (!key_class) continue;
             KeyRequirement& r = shape.class_requirement(*key_class);
             auto joined = join_optional_shared(r.value, c.value);

@@ -105,19 +105,19 @@ OptDescr multiple_of_descr(const Descr& running, const ir::Constraint& c, Conver
 OptDescr length_descr(const Descr& running, std::uint64_t least, std::optional<std::uint64_t> most) {
     if (!descr_within_kinds(running, {Kind::Str, Kind::Bytes, Kind::List, Kind::Tuple})) return std::nullopt;
     Descr out;
-    for (const Kind code : {Kind::Str, Kind::Bytes}) {
-        if (slot_verdict(running.slot(code), code) == ir::Emptiness::Empty) continue;
-        const TextKind kind = code == Kind::Str ? TextKind::Str : TextKind::Bytes;
+    for (const Kind slot_kind : {Kind::Str, Kind::Bytes}) {
+        if (slot_verdict(running.slot(slot_kind), slot_kind) == ir::Emptiness::Empty) continue;
+        const TextKind kind = slot_kind == Kind::Str ? TextKind::Str : TextKind::Bytes;
         SharedTextAutomaton a = length_range_automaton(least, most, kind);
         if (!a) return std::nullopt;
-        descr_of_atom(out, code, std::move(a));
+        descr_of_atom(out, slot_kind, std::move(a));
     }
     // Lists and tuples by their item counts (the walk measures the storage).
-    for (const Kind code : {Kind::List, Kind::Tuple}) {
-        if (slot_verdict(running.slot(code), code) == ir::Emptiness::Empty) continue;
-        OptDescr counts = count_range_descr(least, most, code);
+    for (const Kind slot_kind : {Kind::List, Kind::Tuple}) {
+        if (slot_verdict(running.slot(slot_kind), slot_kind) == ir::Emptiness::Empty) continue;
+        OptDescr counts = count_range_descr(least, most, slot_kind);
         if (!counts) return std::nullopt;
-        out.slot(code) = std::move(counts->slot(code));
+        out.slot(slot_kind) = std::move(counts->slot(slot_kind));
     }
     return out;
 }
