@@ -8,7 +8,8 @@
 //   std::optional<std::vector<Term>> normalize(std::vector<Term>) const;
 //                                                 drop what is proved empty,
 //                                                 sort, deduplicate; none
-//                                                 when more than 256 remain
+//                                                 when more than `kMaxTerms`
+//                                                 remain
 //   std::optional<Term> meet(const Term&, const Term&) const;
 //                                                 the conjunction of two
 //                                                 terms; none on failure
@@ -32,8 +33,8 @@
 // Budget: one failing unit per pair of a product, taken before the pair is
 // looked at, plus what the kind's meets and normal forms take; a product
 // of which one side is empty is empty without a unit.  The gathered terms
-// are normalised before the next pair once more than 255 wait, and once
-// at the end.
+// are normalised before the next pair once more than `kCompactAbove`
+// wait, and once at the end.
 #pragma once
 
 #include <concepts>

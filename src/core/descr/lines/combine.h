@@ -16,8 +16,8 @@
 // Budget: one failing unit on entry of `descr_combine` and of
 // `meet_shared_descrs` (unless the shortcut applies), one per pair of
 // lines, and what atom meets and condition products take.  Caps: the
-// gathered lines are compacted once more than 255 wait; more than 256
-// lines left fail.  A failure releases everything built: no descriptor.
+// gathered lines are compacted once more than `kCompactAbove` wait; more
+// than `kMaxTerms` lines left fail.  A failure releases everything built: no descriptor.
 #pragma once
 
 #include <optional>

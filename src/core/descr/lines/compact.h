@@ -5,7 +5,7 @@
 // whose condition list equals that of a line kept before it is merged into
 // that line by the union of the atoms (when the union fails both stay);
 // the rest is sorted by `cmp_line` and equal neighbours are removed.  It
-// fails only when more than 256 lines remain: an undecided line, a failed
+// fails only when more than `kMaxTerms` lines remain: an undecided line, a failed
 // explicit form or a failed union leave lines in place, whatever the
 // budget.
 #pragma once

@@ -10,8 +10,8 @@
 // equal conditions, and is sorted.
 //
 // Budget: one failing unit per pair of a product; pruning before a pair
-// whenever more than 255 conditions were gathered, so a product never
-// holds more than 257; the nested emptiness tests of attribute values take
+// whenever more than `kCompactAbove` conditions were gathered, so a
+// product never holds more than `kMaxTerms` + 1; the nested emptiness tests of attribute values take
 // their own units.
 #include "core/descr/lines/conditions.h"
 

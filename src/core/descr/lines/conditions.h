@@ -23,7 +23,8 @@
 // failing units through the explicit forms it builds; an exhausted budget
 // leaves a condition possibly satisfiable, never unsatisfiable.  The
 // product takes one failing unit per pair of conditions and prunes what
-// it gathered once more than 255 wait; more than 256 after pruning fail.
+// it gathered once more than `kCompactAbove` wait; more than `kMaxTerms`
+// after pruning fail.
 #pragma once
 
 #include <optional>
@@ -42,7 +43,7 @@ ir::Emptiness condition_verdict(const Condition& c, std::optional<Kind> slot = s
 
 // Simplified (optional requirements without value dropped, implied classes
 // dropped), unsatisfiable and duplicate conditions dropped, sorted by
-// `condition_less`; none when more than 256 remain.
+// `condition_less`; none when more than `kMaxTerms` remain.
 std::optional<std::vector<Condition>> prune_conditions(std::vector<Condition> conditions);
 
 // The conjunction of two conditions; none when two attribute values fail

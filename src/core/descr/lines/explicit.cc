@@ -8,7 +8,7 @@
 //
 // Budget: one failing unit per pair of lines, plus what atom meets (text
 // products) and condition products take; a failure of any of these, or a
-// compaction leaving more than 256 lines, fails the whole form.
+// compaction leaving more than `kMaxTerms` lines, fails the whole form.
 #include "core/descr/lines/explicit.h"
 
 #include "core/descr/lines/atoms.h"

@@ -8,8 +8,8 @@
 // form starts from the universe line and, for each excluded line in order,
 // multiplies the accumulated lines pairwise by the two lines of its
 // complement and compacts.  One failing unit per pair; the lines gathered
-// in one step are compacted when more than 255 wait and after the step;
-// more than 256 left fail.  The explicit forms of condition lists, set
+// in one step are compacted when more than `kCompactAbove` wait and after
+// the step; more than `kMaxTerms` left fail.  The explicit forms of condition lists, set
 // items and shapes live with their types (conditions.h, sets/set_item_algebra.h,
 // shapes/shape_algebra.h).
 #pragma once

@@ -16,10 +16,11 @@
 // Budget: unions of labels take their units, once per pair of label
 // objects (a failing one keeps the transitions apart), emptiness tests
 // theirs (an undecided one keeps the transition), and the refinement one
-// failing unit to begin and one per 64 signatures it computes.  It
-// computes signatures only for states whose targets changed block, and a
-// state changes block only into one at most half as large, so a chain of
-// n states (n rounds to tell apart) costs O(n) signatures, not n^2.
+// failing unit to begin and one per `kSignaturesPerUnit` signatures it
+// computes.  It computes signatures only for states whose targets changed
+// block, and a state changes block only into one at most half as large, so
+// a chain of n states (n rounds to tell apart) costs O(n) signatures, not
+// n^2.
 #include "core/descr/sequences/sequence_normalize.h"
 
 #include <algorithm>

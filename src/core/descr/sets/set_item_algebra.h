@@ -17,8 +17,8 @@
 // complements.
 //
 // Budget and caps: one failing unit per pair of a product; the gathered
-// items are normalised once more than 255 wait; more than 256 items after
-// normalising fail.  Containment tests that are undecided keep entries and
+// items are normalised once more than `kCompactAbove` wait; more than
+// `kMaxTerms` items after normalising fail.  Containment tests that are undecided keep entries and
 // items; a failed meet of descriptors fails the operation.
 #pragma once
 

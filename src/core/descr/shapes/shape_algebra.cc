@@ -24,7 +24,7 @@
 // Budget: one failing unit per pair of a meet before the pair is merged;
 // value meets take theirs (`meet_shared_descrs`); complements of values take
 // one saturating unit each.  The gathered list is normalised once it holds
-// more than 255 shapes; more than 256 shapes left fail.
+// more than `kCompactAbove` shapes; more than `kMaxTerms` shapes left fail.
 #include "core/descr/shapes/shape_algebra.h"
 
 #include <algorithm>

@@ -20,8 +20,9 @@
 // shape and that can be built.
 //
 // Budget and caps: one failing unit per pair of a meet, and the units of
-// the value meets; a list gathering more than 255 shapes is normalised
-// before the next pair, and more than 256 shapes left fail.  Complements
+// the value meets; a list gathering more than `kCompactAbove` shapes is
+// normalised before the next pair, and more than `kMaxTerms` shapes left
+// fail.  Complements
 // take saturating units only and never fail.  Every failure discards the
 // whole result.
 #pragma once
@@ -41,7 +42,7 @@ std::vector<Shape> shape_complement(const Shape& s);
 std::optional<std::vector<Shape>> meet_shape_lists(const std::vector<Shape>& a, const std::vector<Shape>& b);
 
 // Default keys dropped, shapes proved empty dropped, sorted, deduplicated;
-// none when more than 256 shapes remain.
+// none when more than `kMaxTerms` shapes remain.
 std::optional<std::vector<Shape>> normalize_shapes(std::vector<Shape> shapes);
 
 // The dicts in both atoms / in either atom; none on failure.

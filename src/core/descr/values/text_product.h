@@ -1,5 +1,5 @@
 // Products of text automata: intersection and union over joint byte
-// classes, capped at 4096 product states, reporting their work.
+// classes, capped at `kMaxTextStates` product states, reporting their work.
 #pragma once
 
 #include <array>
@@ -24,9 +24,10 @@ JointClasses product_byte_classes(const std::array<std::uint16_t, 256>& first,
                                   const std::array<std::uint16_t, 256>& second);
 
 // The result of a product: the shared automaton, or an empty handle when
-// more than 4096 product states would be needed or the work would exceed
-// `max_work`; and the work done, the product rows computed times the joint
-// class count (also when it fails), for the caller to charge to its budget.
+// more than `kMaxTextStates` product states would be needed or the work
+// would exceed `max_work`; and the work done, the product rows computed
+// times the joint class count (also when it fails), for the caller to
+// charge to its budget.
 struct TextProduct {
     SharedTextAutomaton automaton;
     std::uint64_t work = 0;
