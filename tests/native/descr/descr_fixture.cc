@@ -33,9 +33,9 @@ Value with_attribute(Value v, const std::string& attr, Value value) {
     return v;
 }
 
-Atom random_atom(std::mt19937& rng, Kind code) {
+Atom random_atom(std::mt19937& rng, Kind kind) {
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-    switch (code) {
+    switch (kind) {
         case Kind::None:
         case Kind::Other: return Presence{static_cast<std::uint8_t>(pick(5) == 0 ? 0 : 1)};
         case Kind::Bool: return TruthMask{static_cast<std::uint8_t>(pick(4))};
@@ -239,9 +239,9 @@ std::vector<Value> value_universe() {
 Descr random_flat_descr(std::mt19937& rng, int nesting) {
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     Descr d;
-    for (Kind code : {Kind::None, Kind::Bool, Kind::Int, Kind::Float, Kind::Str, Kind::Bytes, Kind::Other}) {
+    for (Kind kind : {Kind::None, Kind::Bool, Kind::Int, Kind::Float, Kind::Str, Kind::Bytes, Kind::Other}) {
         if (pick(2) == 0) continue;
-        KindSlot& slot = d.slot(code);
+        KindSlot& slot = d.slot(kind);
         const int lines = pick(3);
         for (int i = 0; i < lines; ++i) {
             ConditionList list;
@@ -252,7 +252,7 @@ Descr random_flat_descr(std::mt19937& rng, int nesting) {
                 for (int j = 0; j < n; ++j) list.conditions.push_back(random_condition(rng, nesting));
                 list.negated = pick(4) == 0;
             }
-            slot.lines.push_back(Line{random_atom(rng, code), std::move(list)});
+            slot.lines.push_back(Line{random_atom(rng, kind), std::move(list)});
         }
         slot.negated = pick(5) == 0;
     }

@@ -59,10 +59,10 @@ inline ConditionList conditions(std::vector<Condition> cs, bool negated = false)
     return ConditionList{std::move(cs), negated};
 }
 inline Line line(Atom atom, ConditionList cs = unrestricted()) { return Line{std::move(atom), std::move(cs)}; }
-inline Descr with_slot(Kind code, std::vector<Line> lines, bool negated = false) {
+inline Descr with_slot(Kind kind, std::vector<Line> lines, bool negated = false) {
     Descr d;
-    d.slot(code).lines = std::move(lines);
-    d.slot(code).negated = negated;
+    d.slot(kind).lines = std::move(lines);
+    d.slot(kind).negated = negated;
     return d;
 }
 inline IntSet ints(std::optional<std::int64_t> lo, std::optional<std::int64_t> hi) { return int_set_from_bounds(lo, hi); }

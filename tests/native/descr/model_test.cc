@@ -92,9 +92,9 @@ TEST(Universes, EachKindTopAdmitsEveryValueOfItsKind) {
     EXPECT_TRUE(std::get<SharedTextAutomaton>(kind_top(Kind::Str)).same(std::get<SharedTextAutomaton>(kind_top(Kind::Str))));
     EXPECT_TRUE(std::get<SharedTextAutomaton>(kind_top(Kind::Bytes)).same(bytes_universe()));
     EXPECT_EQ(std::get<Presence>(universe_atom(Kind::Other)).flag, 1);
-    for (const Kind code : ir::kKinds) {
-        if (code == Kind::Other) continue;
-        EXPECT_EQ(atom_verdict(kind_top(code)), Emptiness::Inhabited) << ir::kind_slot(code);
+    for (const Kind kind : ir::kKinds) {
+        if (kind == Kind::Other) continue;
+        EXPECT_EQ(atom_verdict(kind_top(kind)), Emptiness::Inhabited) << ir::kind_slot(kind);
     }
 }
 

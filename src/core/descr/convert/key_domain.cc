@@ -82,8 +82,8 @@ std::optional<Kind> instance_key_kind(const ir::Node& node, ConvertContext& ctx)
 bool add_domain(const ir::Node& node, ConvertContext& ctx, KeyDomain& out) {
     if (ctx.counter <= 0) return false;
     --ctx.counter;
-    auto kinds = [&](std::initializer_list<Kind> codes) {
-        out.kinds.insert(out.kinds.end(), codes);
+    auto kinds = [&](std::initializer_list<Kind> added) {
+        out.kinds.insert(out.kinds.end(), added);
         return true;
     };
     switch (node.kind) {

@@ -25,18 +25,18 @@ namespace {
 
 using Lines = std::vector<Line>;
 
-std::optional<Lines> union_slot(const KindSlot& a, const KindSlot& b, Kind code) {
-    const LineTerms kind{code};
-    auto lines = explicit_terms(kind, SignedTerms<Line>{a.lines, a.negated});
+std::optional<Lines> union_slot(const KindSlot& a, const KindSlot& b, Kind kind) {
+    const LineTerms terms{kind};
+    auto lines = explicit_terms(terms, SignedTerms<Line>{a.lines, a.negated});
     if (!lines) return std::nullopt;
-    auto right = explicit_terms(kind, SignedTerms<Line>{b.lines, b.negated});
+    auto right = explicit_terms(terms, SignedTerms<Line>{b.lines, b.negated});
     if (!right) return std::nullopt;
     lines->insert(lines->end(), std::make_move_iterator(right->begin()), std::make_move_iterator(right->end()));
-    return kind.normalize(std::move(*lines));
+    return terms.normalize(std::move(*lines));
 }
 
-std::optional<Lines> intersect_slot(const KindSlot& a, const KindSlot& b, Kind code) {
-    return meet_signed_terms(LineTerms{code}, SignedTerms<Line>{a.lines, a.negated},
+std::optional<Lines> intersect_slot(const KindSlot& a, const KindSlot& b, Kind kind) {
+    return meet_signed_terms(LineTerms{kind}, SignedTerms<Line>{a.lines, a.negated},
                              SignedTerms<Line>{b.lines, b.negated});
 }
 

@@ -24,14 +24,14 @@
 
 namespace tessaron::descr {
 
-std::pair<Line, Line> line_complement(const Line& line, Kind code) {
+std::pair<Line, Line> line_complement(const Line& line, Kind kind) {
     Line outside_atom = line_of_atom(atom_complement(line.atom));
     ConditionList flipped{line.conditions.conditions, !line.conditions.negated};
     if (flipped.conditions.size() <= 1) {
         if (auto explicit_conditions = positive_conditions(flipped))
             flipped = ConditionList{std::move(*explicit_conditions), false};
     }
-    return {std::move(outside_atom), Line{universe_atom(code), std::move(flipped)}};
+    return {std::move(outside_atom), Line{universe_atom(kind), std::move(flipped)}};
 }
 
 Descr descr_complement(const Descr& d) {

@@ -21,7 +21,7 @@
 
 namespace tessaron::descr {
 
-std::pair<Line, Line> line_complement(const Line& line, Kind code);
+std::pair<Line, Line> line_complement(const Line& line, Kind kind);
 
 // Never fails; takes units only to multiply out one-line slots.
 Descr descr_complement(const Descr& d);

@@ -53,11 +53,11 @@ bool line_is_empty(const Line& line) {
 
 namespace {
 
-Emptiness lines_verdict(const std::vector<Line>& lines, Kind code) {
+Emptiness lines_verdict(const std::vector<Line>& lines, Kind kind) {
     Emptiness verdict = Emptiness::Empty;
     for (const Line& line : lines) {
         const Emptiness atom = atom_verdict(line.atom);
-        const Emptiness conditions = condition_list_verdict(line.conditions, code);
+        const Emptiness conditions = condition_list_verdict(line.conditions, kind);
         if (atom == Emptiness::Empty || conditions == Emptiness::Empty) continue;
         if (atom == Emptiness::Inhabited && conditions == Emptiness::Inhabited) return Emptiness::Inhabited;
         verdict = Emptiness::Undecided;
@@ -67,11 +67,11 @@ Emptiness lines_verdict(const std::vector<Line>& lines, Kind code) {
 
 }  // namespace
 
-ir::Emptiness slot_verdict(const KindSlot& slot, Kind code) {
-    if (!slot.negated) return lines_verdict(slot.lines, code);
-    const auto lines = positive_slot(slot.lines, code);
+ir::Emptiness slot_verdict(const KindSlot& slot, Kind kind) {
+    if (!slot.negated) return lines_verdict(slot.lines, kind);
+    const auto lines = positive_slot(slot.lines, kind);
     if (!lines) return Emptiness::Undecided;
-    return lines_verdict(*lines, code);
+    return lines_verdict(*lines, kind);
 }
 
 ir::Emptiness descr_verdict(const Descr& d) {

@@ -42,7 +42,7 @@ ir::Emptiness condition_list_verdict(const ConditionList& list, std::optional<Ki
 
 // True when the line is proved to admit no value.
 bool line_is_empty(const Line& line);
-ir::Emptiness slot_verdict(const KindSlot& slot, Kind code);
+ir::Emptiness slot_verdict(const KindSlot& slot, Kind kind);
 ir::Emptiness descr_verdict(const Descr& d);
 
 // True when every slot whose kind is not listed is proved empty.

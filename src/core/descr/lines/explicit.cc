@@ -33,7 +33,7 @@ std::optional<Line> LineProduct::meet(const Line& x, const Line& y) const {
 }
 
 std::vector<Line> LineTerms::complement(const Line& line) const {
-    auto [outside_atom, outside_conditions] = line_complement(line, code);
+    auto [outside_atom, outside_conditions] = line_complement(line, kind);
     std::vector<Line> factors;
     factors.push_back(std::move(outside_atom));
     factors.push_back(std::move(outside_conditions));
@@ -42,12 +42,12 @@ std::vector<Line> LineTerms::complement(const Line& line) const {
 
 std::vector<Line> LineTerms::universe() const {
     std::vector<Line> lines;
-    lines.push_back(universe_line(code));
+    lines.push_back(universe_line(kind));
     return lines;
 }
 
-std::optional<std::vector<Line>> positive_slot(const std::vector<Line>& lines, Kind code) {
-    return explicit_terms(LineTerms{code}, SignedTerms<Line>{lines, true});
+std::optional<std::vector<Line>> positive_slot(const std::vector<Line>& lines, Kind kind) {
+    return explicit_terms(LineTerms{kind}, SignedTerms<Line>{lines, true});
 }
 
 }  // namespace tessaron::descr

@@ -30,12 +30,12 @@ struct LineProduct {
 
 // Lines as terms of one slot, with complements and the slot's universe.
 struct LineTerms : LineProduct {
-    Kind code;
-    explicit LineTerms(Kind slot) : code(slot) {}
+    Kind kind;
+    explicit LineTerms(Kind slot) : kind(slot) {}
     std::vector<Line> complement(const Line& line) const;
     std::vector<Line> universe() const;
 };
 
-std::optional<std::vector<Line>> positive_slot(const std::vector<Line>& lines, Kind code);
+std::optional<std::vector<Line>> positive_slot(const std::vector<Line>& lines, Kind kind);
 
 }  // namespace tessaron::descr

@@ -37,9 +37,9 @@ TEST(Complement, OfNothingIsEveryUniverseLineAndBack) {
     }
     // The universe lines of the flat kinds complement to empty slots.
     const Descr none = descr_complement(all);
-    for (Kind code : {Kind::None, Kind::Bool, Kind::Int, Kind::Float, Kind::Str, Kind::Bytes, Kind::Other}) {
-        EXPECT_TRUE(none.slot(code).lines.empty()) << int(code);
-        EXPECT_FALSE(none.slot(code).negated);
+    for (Kind kind : {Kind::None, Kind::Bool, Kind::Int, Kind::Float, Kind::Str, Kind::Bytes, Kind::Other}) {
+        EXPECT_TRUE(none.slot(kind).lines.empty()) << int(kind);
+        EXPECT_FALSE(none.slot(kind).negated);
     }
 }
 
@@ -92,8 +92,8 @@ TEST(Complement, WithNoBudgetOneLineSlotsStayNegated) {
 
 TEST(Complement, ExplicitFormsOfSlotsAndConditionLists) {
     EXPECT_EQ(positive_slot({}, Kind::Other)->size(), 1u);
-    for (Kind code : {Kind::None, Kind::Bool, Kind::Int, Kind::Float, Kind::Other})
-        EXPECT_TRUE(positive_slot({universe_line(code)}, code)->empty()) << int(code);
+    for (Kind kind : {Kind::None, Kind::Bool, Kind::Int, Kind::Float, Kind::Other})
+        EXPECT_TRUE(positive_slot({universe_line(kind)}, kind)->empty()) << int(kind);
     {
         WorkWindow window(0);
         EXPECT_FALSE(positive_slot({universe_line(Kind::Int)}, Kind::Int)) << "the first pair needs a unit";
