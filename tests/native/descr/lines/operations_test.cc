@@ -293,9 +293,9 @@ TEST(Emptiness, WithNoBudgetANegatedAttributeListIsNotProvedEmpty) {
     EXPECT_EQ(descr_verdict(negated), Emptiness::Undecided) << "its explicit form needs units";
 }
 
-TEST(Emptiness, SlotElevenIsDecidedFirstButAnsweredLast) {
-    // Slot 11 inhabited, slot 2 negated: slot 2 is still made explicit
-    // (units spent) before the answer is given.
+TEST(Emptiness, OtherKindIsDecidedFirstButAnsweredLast) {
+    // Kind::Other inhabited, Kind::Int negated: the Int slot is still made
+    // explicit (units spent) before the answer is given.
     Descr d = with_slot(Kind::Int, {line(int_set_singleton(1))}, true);
     d.slot(Kind::Other).lines.push_back(universe_line(Kind::Other));
     WorkWindow window(100);
