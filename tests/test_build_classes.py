@@ -305,6 +305,47 @@ def test_the_backport_typed_dicts_are_open_closed_or_typed_as_declared():
     check(Typed, [{"a": 1, "z": "2"}], [{"a": 1, "z": 2}])
 
 
+def _forward_reference(text):
+    return (
+        f"{text} is a forward reference, and a schema is built from the types themselves: resolve the annotation "
+        "first with typing.get_type_hints(..., include_extras=True), or write the type rather than its name"
+    )
+
+
+def _backport_string_extra_items():
+    typing_extensions = pytest.importorskip("typing_extensions")
+
+    class SX(typing_extensions.TypedDict, extra_items="int"):
+        a: int
+
+    return SX
+
+
+def _inherited_string_extra_items():
+    class Child(_backport_string_extra_items()):
+        b: str
+
+    return Child
+
+
+@pytest.mark.parametrize(
+    "make, text",
+    [
+        (_backport_string_extra_items, "'int'"),
+        (_inherited_string_extra_items, "'int'"),
+        (lambda: _typed_dict(__extra_items__="int"), "'int'"),
+        (lambda: _typed_dict(__extra_items__=typing.ForwardRef("int")), "ForwardRef('int')"),
+    ],
+    ids=["backport", "inherited", "hand-made", "forward-ref"],
+)
+def test_extra_items_given_by_name_is_a_forward_reference(make, text):
+    # The extra-items type is a type position: the name is not evaluated,
+    # and not read as the constant "int" either.
+    with pytest.raises(NotImplementedError) as info:
+        Validator(make())
+    assert str(info.value) == _forward_reference(text)
+
+
 def backport_hierarchy():
     """Typed dicts of the backport whose extra-keys setting is set, inherited
     or both, by name."""

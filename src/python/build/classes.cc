@@ -9,8 +9,10 @@
 //     type hints, the required flag of each key read from a `Required` /
 //     `NotRequired` qualifier when the hint carries one (looking through
 //     `ReadOnly`), otherwise from `__required_keys__`; extra keys are
-//     closed, typed by `__extra_items__`, or open to any str key, as the
-//     class sets them or else as the first base that sets them does;
+//     closed, typed by `__extra_items__` (a str there is a forward
+//     reference, refused like one in a type argument), or open to any str
+//     key, as the class sets them or else as the first base that sets them
+//     does;
 //   * an enumeration to its instance atom;
 //   * a dataclass or a named tuple to the intersection of its instance atom
 //     and the shape of its hinted fields: an object node of required
@@ -345,7 +347,8 @@ bool typed_dict_extra_items(const TypingNames& names, PyObject* cls, BuildTarget
     if (found < 0) return false;
     if (setting.closed) return true;
     ir::Node value = ir::Node::anything();
-    if (setting.type && !build_node(setting.type.get(), target, value)) return false;
+    // The extra-items type is a type argument: a str there names a type.
+    if (setting.type && !reject_forward_reference(setting.type.get(), target, value)) return false;
     clauses.push_back(ir::Clause{ir::Node::scalar(ir::NodeKind::Str), std::move(value)});
     return true;
 }

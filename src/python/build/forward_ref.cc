@@ -2,7 +2,8 @@
 //
 // The builder works on the types themselves and never evaluates a name: a
 // str or a `typing.ForwardRef` where a typing form expects a type (the
-// arguments of list, set, dict, tuple, Union and the typed-dict qualifiers)
+// arguments of list, set, dict, tuple, Union and the typed-dict qualifiers,
+// and a typed dict's `extra_items`)
 // is refused with a message that says how to resolve it first.  Anywhere
 // else a str is an ordinary constant (`Validator("a")`, `["a"]`,
 // `Literal["a"]`), so the test lives here and not in the dispatcher's
