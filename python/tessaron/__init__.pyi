@@ -18,10 +18,10 @@ __all__ = [
     "recursive",
     "anything",
     "nothing",
-    "Regex",
     "MAX_SCHEMA_DEPTH",
     "MAX_DEFINITIONS",
     "MAX_SCHEMA_NODES",
+    "Regex",
 ]
 _debug_build: Final[bool]
 

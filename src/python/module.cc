@@ -101,12 +101,14 @@ int module_exec(PyObject* module) {
             if (!add_function(module, &def)) return -1;
         if (!add_attribute(module, "anything", validator_from_node(ir::Node::anything(false)))) return -1;
         if (!add_attribute(module, "nothing", validator_from_node(ir::Node::nothing()))) return -1;
-        // The pattern marker that a validator's repr names.
-        PyObject* regex = regex_marker_type();
-        if (!regex || !add_attribute(module, "Regex", Py_NewRef(regex))) return -1;
         if (!add_attribute(module, "MAX_SCHEMA_DEPTH", PyLong_FromUnsignedLongLong(ir::kMaxSchemaDepth))) return -1;
         if (!add_attribute(module, "MAX_DEFINITIONS", PyLong_FromUnsignedLongLong(ir::kMaxDefinitions))) return -1;
         if (!add_attribute(module, "MAX_SCHEMA_NODES", PyLong_FromUnsignedLongLong(ir::kMaxSchemaNodes))) return -1;
+        // The pattern marker that a validator's repr names: an attribute, but
+        // not in `__all__`, which lists what the steps above add; the package
+        // `tessaron` lists it in its own.
+        PyObject* regex = regex_marker_type();
+        if (!regex || PyModule_AddObjectRef(module, "Regex", regex) < 0) return -1;
         py::Ref name = py::Ref::steal(PyModule_GetNameObject(module));
         if (!name) return -1;
         for (PyMethodDef& def : kCounterDefs) {
