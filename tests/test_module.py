@@ -1,7 +1,10 @@
 """The module's attributes, constants and the Validator class object."""
 
+import copy
 import gc
+import pickle
 import weakref
+from typing import Annotated
 
 import pytest
 
@@ -20,7 +23,6 @@ EXPECTED_ALL_REST = [
     "recursive",
     "anything",
     "nothing",
-    "Regex",
     "MAX_SCHEMA_DEPTH",
     "MAX_DEFINITIONS",
     "MAX_SCHEMA_NODES",
@@ -36,6 +38,15 @@ def test_all_lists_attributes_in_order():
         assert names == EXPECTED_ALL_PREFIX + EXPECTED_ALL_REST
     for name in names:
         assert getattr(tessaron, name) is getattr(_tessaron, name)
+
+
+def test_the_package_lists_the_pattern_marker_after_the_extension_names():
+    assert "Regex" not in _tessaron.__all__
+    assert tessaron.__all__ == [*_tessaron.__all__, "Regex"]
+    assert tessaron.Regex is _tessaron.Regex
+    namespace = {}
+    exec("from tessaron import *", namespace)
+    assert namespace["Regex"] is tessaron.Regex
 
 
 def test_constants():
@@ -78,6 +89,38 @@ def test_regex_marker_class():
 def test_regex_marker_takes_one_str(args):
     with pytest.raises(TypeError):
         tessaron.Regex(*args)
+
+
+def _pickle_round_trip(obj):
+    return pickle.loads(pickle.dumps(obj))
+
+
+@pytest.mark.parametrize("rebuild", [copy.copy, copy.deepcopy, _pickle_round_trip], ids=["copy", "deepcopy", "pickle"])
+def test_regex_marker_copies_and_pickles_as_a_call(rebuild):
+    r = tessaron.Regex("(?i)[a-z]+")
+    again = rebuild(r)
+    assert type(again) is tessaron.Regex and again == r and again.pattern == "(?i)[a-z]+"
+    schema = Annotated[str, tessaron.Regex("[a-z]+")]
+    rebuilt = rebuild(schema)
+    assert rebuilt == schema
+    assert repr(Validator(rebuilt)) == repr(Validator(schema))
+    assert Validator(rebuilt).is_valid("abc") and not Validator(rebuilt).is_valid("ABC")
+
+
+def test_regex_marker_reduces_to_its_class_and_text():
+    assert tessaron.Regex("a+").__reduce__() == (tessaron.Regex, ("a+",))
+
+
+def test_regex_marker_is_final_and_closed():
+    with pytest.raises(TypeError, match="not an acceptable base type"):
+
+        class Sub(tessaron.Regex):  # noqa: F841
+            pass
+
+    r = tessaron.Regex("a")
+    with pytest.raises(AttributeError):
+        r.anything_at_all = 1
+    assert not hasattr(r, "__dict__")
 
 
 def test_validator_is_final():

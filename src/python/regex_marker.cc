@@ -5,7 +5,9 @@
 // and two markers are equal when their texts are.  The text must be a str
 // (a bytes pattern is refused here, as the builder would refuse it).
 // Nothing here calls user code: str equality and hashing are the
-// interpreter's own.
+// interpreter's own.  A marker copies and pickles as the call
+// `Regex(pattern)` (`__reduce__`), so a schema that holds one travels like
+// any other; the class is final.
 #include "python/regex_marker.h"
 
 #include <cstddef>
@@ -31,8 +33,16 @@ const char kRegexDoc[] =
     "the name a validator's repr uses for a pattern constraint; a compiled `re`\n"
     "pattern or any object with a str `pattern` attribute works the same.";
 
+constexpr const char kNotABase[] = "type 'tessaron.Regex' is not an acceptable base type";
+
 PyObject* regex_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+        // CPython refuses a subclass from the type's flags; PyPy's layer
+        // ignores them (see regex_init_subclass).
+        if (py::kPyPy && reinterpret_cast<PyObject*>(type) != regex_marker_type()) {
+            PyErr_SetString(PyExc_TypeError, kNotABase);
+            return nullptr;
+        }
         static const char* kKeywords[] = {"pattern", nullptr};
         PyObject* pattern = nullptr;
         if (!PyArg_ParseTupleAndKeywords(args, kwargs, "U:Regex", const_cast<char**>(kKeywords), &pattern))
@@ -71,6 +81,57 @@ Py_hash_t regex_hash(PyObject* self) {
     });
 }
 
+// `copy.copy`, `copy.deepcopy` and pickle all rebuild a marker as
+// `Regex(pattern)`: the class is found as `tessaron.Regex`, and the text
+// is a str, immutable.
+PyObject* regex_reduce(PyObject* self, PyObject*) {
+    return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+        return Py_BuildValue("(O(O))", reinterpret_cast<PyObject*>(Py_TYPE(self)),
+                             reinterpret_cast<RegexObject*>(self)->pattern);
+    });
+}
+
+#ifdef PYPY_VERSION
+// PyPy's C-API layer ignores the flags that keep the class final and its
+// instances closed: these slots refuse a subclass when it is declared
+// (regex_new refuses one as well) and every attribute an instance would
+// otherwise take into a `__dict__`.
+PyObject* regex_init_subclass(PyObject*, PyObject*, PyObject*) {
+    PyErr_SetString(PyExc_TypeError, kNotABase);
+    return nullptr;
+}
+
+int regex_setattro(PyObject* self, PyObject* name, PyObject*) {
+    return py::guarded<int>(-1, [&]() -> int {
+        const int known = PyObject_HasAttr(reinterpret_cast<PyObject*>(Py_TYPE(self)), name);
+        if (known)
+            PyErr_Format(PyExc_AttributeError, "'tessaron.Regex' object attribute '%U' is read-only", name);
+        else
+            PyErr_Format(PyExc_AttributeError, "'tessaron.Regex' object has no attribute '%U'", name);
+        return -1;
+    });
+}
+
+PyObject* regex_no_dict(PyObject*, void*) {
+    PyErr_SetString(PyExc_AttributeError, "'tessaron.Regex' object has no attribute '__dict__'");
+    return nullptr;
+}
+
+PyGetSetDef regex_pypy_getset[] = {
+    {"__dict__", regex_no_dict, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+#endif
+
+PyMethodDef regex_methods[] = {
+    {"__reduce__", regex_reduce, METH_NOARGS, "__reduce__($self)\n--\n\nRebuild as Regex(pattern)."},
+#ifdef PYPY_VERSION
+    {"__init_subclass__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(regex_init_subclass)),
+     METH_VARARGS | METH_KEYWORDS | METH_CLASS, nullptr},
+#endif
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyMemberDef regex_members[] = {
     {"pattern", T_OBJECT, offsetof(RegexObject, pattern), READONLY, "The pattern text, flags inline."},
     {nullptr, 0, 0, 0, nullptr},
@@ -87,6 +148,11 @@ bool create_regex_type(std::optional<PyTypeObject*>& out) {
         {Py_tp_richcompare, reinterpret_cast<void*>(regex_richcompare)},
         {Py_tp_hash, reinterpret_cast<void*>(regex_hash)},
         {Py_tp_members, regex_members},
+        {Py_tp_methods, regex_methods},
+#ifdef PYPY_VERSION
+        {Py_tp_setattro, reinterpret_cast<void*>(regex_setattro)},
+        {Py_tp_getset, regex_pypy_getset},
+#endif
         {0, nullptr},
     };
     static PyType_Spec spec = {
