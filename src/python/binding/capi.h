@@ -101,6 +101,47 @@ static inline int PyGC_Disable(void) { return 0; }
 static inline int PyGC_Enable(void) { return 0; }
 #endif
 
+// The item counts of a tuple and of a dict.  On CPython both macros read
+// the object's own storage and never run Python code.  PyPy's layer gives
+// them another meaning for a subclass that overrides `__len__`: its
+// PyDict_GET_SIZE is `len()`, which calls the override every time, and its
+// PyTuple_GET_SIZE reads the size of the C-API view, which the layer sized
+// by calling the override when it made the view (the items past the real
+// ones are then never filled in: reading them is reading garbage).  The
+// shims below give the macros CPython's meaning for every interpreter: an
+// exact tuple or dict reads as before; a subclass instance is measured by
+// the builtin type's own `__len__`, and a tuple's count never exceeds its
+// view's.  The builtin `__len__` runs no user code; should it fail (out of
+// memory), a dict reads -1 and a tuple 0, with the exception set, for the
+// caller's entry to raise.
+#ifdef PYPY_VERSION
+static inline Py_ssize_t tessaron_builtin_len(PyTypeObject* type, PyObject* obj) {
+    PyObject* method = PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__len__");
+    if (!method) return -1;
+    PyObject* n = PyObject_CallOneArg(method, obj);
+    Py_DECREF(method);
+    if (!n) return -1;
+    const Py_ssize_t count = PyLong_AsSsize_t(n);
+    Py_DECREF(n);
+    return count;
+}
+static inline Py_ssize_t tessaron_tuple_size(PyObject* tuple) {
+    const Py_ssize_t view = Py_SIZE(tuple);
+    if (PyTuple_CheckExact(tuple)) return view;
+    const Py_ssize_t own = tessaron_builtin_len(&PyTuple_Type, tuple);
+    if (own < 0) return 0;
+    return own < view ? own : view;
+}
+static inline Py_ssize_t tessaron_dict_size(PyObject* dict) {
+    if (PyDict_CheckExact(dict)) return PyDict_Size(dict);
+    return tessaron_builtin_len(&PyDict_Type, dict);
+}
+#undef PyTuple_GET_SIZE
+#define PyTuple_GET_SIZE(op) tessaron_tuple_size(reinterpret_cast<PyObject*>(op))
+#undef PyDict_GET_SIZE
+#define PyDict_GET_SIZE(op) tessaron_dict_size(reinterpret_cast<PyObject*>(op))
+#endif
+
 namespace tessaron::py {
 
 // Tells PyPy's collector that an object it sees as small holds `bytes` of

@@ -29,15 +29,21 @@ namespace tessaron::py {
 class DictItems {
 public:
     // Reads the size; on PyPy also takes the snapshot.  False with the
-    // exception set when the snapshot cannot be made (out of memory).
+    // exception set when the snapshot cannot be made (out of memory, or an
+    // item the C-API layer cannot represent).
     bool open(PyObject* dict) {
         dict_ = dict;
         start_ = PyDict_GET_SIZE(dict);
         if constexpr (kPyPy) {
             snapshot_ = Ref::steal(PyDict_Items(dict));
             if (!snapshot_) return false;
-            snapshot_items_ = PySequence_Fast_ITEMS(snapshot_.get());
             snapshot_size_ = PyList_GET_SIZE(snapshot_.get());
+            // The layer makes the C-API form of the item pairs here; it
+            // fails (exception set) when it cannot make one of a value,
+            // such as a tuple subclass whose `__len__` answers less than
+            // its length.
+            snapshot_items_ = PySequence_Fast_ITEMS(snapshot_.get());
+            if (!snapshot_items_ && snapshot_size_ > 0) return false;
         }
         return true;
     }

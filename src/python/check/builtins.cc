@@ -131,4 +131,28 @@ bool len_is_builtin(PyObject* value, BuiltinRow row, WalkState& st) {
     return same > 0;
 }
 
+#ifdef PYPY_VERSION
+bool storage_readable(PyObject* value, Py_ssize_t n, WalkState& st) {
+    if (PyTuple_Check(value) && !PyTuple_CheckExact(value)) {
+        // The size macro reads the smaller of the view's size and the
+        // tuple's own; a view shorter than the items is incomplete.
+        std::uint64_t own = 0;
+        if (!builtin_len(value, kRowTuple, own)) {
+            absorb_error(st);
+            return false;
+        }
+        if (own != static_cast<std::uint64_t>(n)) return false;
+    }
+    if (n == 0) return true;
+    PyObject* const* items = PySequence_Fast_ITEMS(value);
+    if (!items) {
+        absorb_error(st);
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < n; ++i)
+        if (!items[i]) return false;
+    return true;
+}
+#endif
+
 }  // namespace tessaron::python::check

@@ -42,6 +42,21 @@ PyObject* builtin_iter(PyObject* value);
 // rule).
 bool len_is_builtin(PyObject* value, BuiltinRow row, WalkState& st);
 
+// Whether the first `n` items of a list or tuple (n as the size macros
+// read it) can be read from its C-API storage.  Always on CPython.  On
+// PyPy the storage is a view the C-API layer makes on the first read, and
+// a view it could not finish is kept: a tuple subclass whose `__len__`
+// answers less than its length (or raises) gets a view shorter than its
+// items, and the container whose view was being made when that failed is
+// left with an empty slot.  Such a value cannot be read as it is; the
+// caller reports it as one that changed while it was checked.  (The
+// failure itself is the layer's: it raises when the value is an argument.)
+#ifdef PYPY_VERSION
+bool storage_readable(PyObject* value, Py_ssize_t n, WalkState& st);
+#else
+inline bool storage_readable(PyObject*, Py_ssize_t, WalkState&) { return true; }
+#endif
+
 // The scalar type test of kinds 0 (anything) to 7 (bytes), without
 // recursion, depth or recording.
 inline bool scalar_kind_matches(ir::NodeKind kind, PyObject* obj) {

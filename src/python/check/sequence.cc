@@ -249,6 +249,10 @@ bool check_sequence(const ir::Node& node, const PySource& src, WalkContext& ctx)
     // what the builtin `tuple.__len__` answers, so an override of `__len__`
     // in a tuple subclass never changes what is checked.
     const Py_ssize_t n = is_tuple ? PyTuple_GET_SIZE(value) : PyList_GET_SIZE(value);
+    if (!storage_readable(value, n, *ctx.state)) {  // only on PyPy (builtins.h)
+        report_mutated(src, ctx);
+        return false;
+    }
     const auto count = static_cast<std::size_t>(n);
     if (tail ? count < prefix.size() : count != prefix.size()) {
         report_type_mismatch_formatted(is_tuple ? "tuple_length" : "list_length", kind_name, prefix.size(),
