@@ -80,6 +80,15 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"[^[^a]]", S, "a", true}, MatchCase{"[-a]", S, "-", true}, MatchCase{"[a-]", S, "-", true},
         MatchCase{"[]]", S, "]", true}, MatchCase{"[\\p{Greek}&&\\p{Ll}]+", S, "αβγ", true},
         MatchCase{"[\\p{Greek}&&\\p{Ll}]+", S, "αΒγ", false}, MatchCase{"[^\\x00-\\x{10FFFF}]", S, "a", false},
+        // At a class's first member the operator pairs read as in Python's
+        // re: && and ~~ are two literals, -- is a '-' that may open a range.
+        MatchCase{"[&&a]", S, "&", true}, MatchCase{"[&&a]", S, "a", true}, MatchCase{"[&&a]", S, "b", false},
+        MatchCase{"[&&]", S, "&", true}, MatchCase{"[^&&]", S, "&", false}, MatchCase{"[^&&]", S, "b", true},
+        MatchCase{"[~~a]", S, "~", true}, MatchCase{"[~~a]", S, "a", true}, MatchCase{"[^~~]", S, "~", false},
+        MatchCase{"[--a]", S, "-", true}, MatchCase{"[--a]", S, ".", true}, MatchCase{"[--a]", S, "A", true},
+        MatchCase{"[--a]", S, "a", true}, MatchCase{"[--a]", S, ",", false}, MatchCase{"[--a]", S, "b", false},
+        MatchCase{"[^--a]", S, "0", false}, MatchCase{"[^--a]", S, "b", true}, MatchCase{"[--]", S, "-", true},
+        MatchCase{"[--]", S, ".", false}, MatchCase{"[&&-a]", S, "0", true}, MatchCase{"[&&-a]", S, "%", false},
         // Unicode Perl classes and properties.
         MatchCase{"\\d", S, "٣", true}, MatchCase{"(?-u:\\d)", S, "٣", false}, MatchCase{"\\w", S, "é", true},
         MatchCase{"\\w", S, "\u0301", true}, MatchCase{"\\s", S, "\u3000", true}, MatchCase{"\\s", S, "\x1c", false},
