@@ -386,6 +386,29 @@ def test_class_set_operator_scan_passes(pattern):
     assert built(Annotated[str, M(pattern=pattern)]) == f"Annotated[str, Regex({pattern!r})]"
 
 
+# Classes whose first member is a doubled operator character: `re` reads
+# `&&` and `~~` there as two literal characters and `--` as a '-' that may
+# open a range, and so does this engine.  Each class is probed inside and
+# outside what `re` admits (for `[--a]`, the range '-'..'a').
+FIRST_MEMBER_PROBES = ["&", "~", "-", ",", ".", "0", "A", "a", "b", "^", "]", "&&", ""]
+
+
+@pytest.mark.parametrize(
+    "pattern",
+    ["[&&a]", "[&&]", "[^&&]", "[^&&a]", "[~~a]", "[~~]", "[^~~]", "[--a]", "[^--a]", "[--]", "[^--]", "[--0]",
+     "[--\\x41]", "[&&-a]", "[~~-~a]", "[--a-]", "[--ab]", "x[&&]y"],
+)
+def test_a_class_opening_with_a_doubled_operator_reads_like_re(pattern):
+    v = Validator(Annotated[str, re.compile(pattern)])
+    texts = FIRST_MEMBER_PROBES + ["x" + t + "y" for t in FIRST_MEMBER_PROBES]
+    assert [t for t in texts if v.is_valid(t)] == [t for t in texts if re.fullmatch(pattern, t)]
+
+
+def test_a_class_opening_with_a_doubled_operator_is_the_same_set_to_the_decisions():
+    assert Validator(Annotated[str, re.compile("[--a]")]).is_equivalent(Annotated[str, re.compile("[\\x2d-\\x61]")])
+    assert Validator(Annotated[str, re.compile("[^&&]")]).is_equivalent(Annotated[str, re.compile("[^&]")])
+
+
 def test_class_set_operator_message_quotes_the_text():
     message = refusal(Annotated[str, M(pattern='"\t\n[a&&b]')], ValueError)
     assert message.startswith('possible set intersection at position 5 in "\\"\\t\\n[a&&b]": ')
@@ -401,6 +424,14 @@ def test_class_set_operator_message_quotes_the_text():
         # Short, but a million NFA states to step for every character.
         ("(?:a{0,1000}){0,1000}", "compiled pattern exceeds the size limit at position 0"),
         ("(?:\\w{0,1000}){2}", "compiled pattern exceeds the size limit at position 0"),
+        # Python's re (3.11 on) reads these as possessive, this engine would
+        # read them as nested repetitions: refused, as atomic groups are.
+        ("a++a", "possessive quantifiers are not supported at position 1"),
+        ("a*+", "possessive quantifiers are not supported at position 1"),
+        ("a?+", "possessive quantifiers are not supported at position 1"),
+        ("(?:ab){1,2}+", "possessive quantifiers are not supported at position 6"),
+        ("a(?>b+)", "atomic groups are not supported at position 1"),
+        ("a(?#note)", "comment groups are not supported at position 1"),
     ],
 )
 def test_invalid_patterns(pattern, error):
@@ -427,6 +458,47 @@ def test_a_lone_surrogate_is_refused_like_any_invalid_pattern(pattern, message):
 def test_the_largest_expected_class_repetitions_compile_and_match(marker, text):
     v = Validator(Annotated[str, marker])
     assert v.is_valid(text) and not v.is_valid(text + "a")
+
+
+@pytest.mark.parametrize("pattern", ["a+?", "a*?b", "a??", "a{1,2}?", "(?:a+)+", "a+ +"])
+def test_lazy_and_nested_quantifiers_are_not_possessive(pattern):
+    v = Validator(Annotated[str, M(pattern=pattern)])
+    texts = ["", "a", "aa", "ab", "a ", "a  "]
+    assert [t for t in texts if v.is_valid(t)] == [t for t in texts if re.fullmatch(pattern, t)]
+
+
+# The longest counted repetitions of everyday classes within the size
+# limit; one more is refused.
+@pytest.mark.parametrize(
+    "fits, too_big, admitted, refused",
+    [
+        ("\\w{1,1385}", "\\w{1,1386}", "é" * 1385, "é" * 1386),
+        ("[\\w.-]{1,1384}", "[\\w.-]{1,1385}", "a.-" * 461 + "é", "a" * 1385),
+    ],
+)
+def test_the_longest_everyday_repetitions_within_the_size_limit(fits, too_big, admitted, refused):
+    v = Validator(Annotated[str, M(pattern=fits)])
+    assert v.is_valid(admitted) and not v.is_valid(refused)
+    quoted = '"' + too_big.replace("\\", "\\\\") + '"'
+    assert refusal(Annotated[str, M(pattern=too_big)], ValueError) == (
+        f"invalid regular expression {quoted}: compiled pattern exceeds the size limit at position 0"
+    )
+
+
+@pytest.mark.parametrize(
+    "marker, shown",
+    [
+        (re.compile("(?#c)(?i)a", re.IGNORECASE), "(?#c)(?i)a"),
+        (re.compile("(?i)(?#c)(?m)a", re.IGNORECASE | re.MULTILINE), "(?i)(?#c)(?m)a"),
+        (M(pattern="(?#c)(?i)a", flags=re.IGNORECASE | re.DOTALL), "(?s)(?#c)(?i)a"),
+        (M(pattern="(?#c)a", flags=re.IGNORECASE), "(?i)(?#c)a"),
+    ],
+)
+def test_a_flag_set_behind_a_comment_group_is_not_written_again(marker, shown):
+    position = shown.index("(?#")
+    assert refusal(Annotated[str, marker], ValueError) == (
+        f'invalid regular expression "{shown}": comment groups are not supported at position {position}'
+    )
 
 
 def test_invalid_pattern_shows_the_flagged_text():

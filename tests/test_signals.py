@@ -19,7 +19,7 @@ import pytest
 
 import _tessaron
 from interpreter import cpython_only
-from tessaron import ValidationError, Validator
+from tessaron import ValidationError, Validator, union
 
 pytestmark = [
     pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs signal.setitimer"),
@@ -39,7 +39,7 @@ def raise_interrupted(signum, frame):
     raise Interrupted
 
 
-NATIVE_METHODS = {"is_valid", "validate", "ensure", "is_valid_json", "validate_json", "load"}
+NATIVE_METHODS = {"is_valid", "validate", "ensure", "is_valid_json", "validate_json", "load", "union"}
 
 
 def interrupted_inside(call, handler, delay=0.001):
@@ -160,6 +160,44 @@ def test_a_signal_stops_long_native_work(make, levels, handler, expected):
         assert steps < levels // 10
     # The validator is as good as before.
     assert method(member) in (True, None, [0])
+
+
+# Distinct patterns near the size limit: each takes tens of milliseconds to
+# compile (about 2 million NFA units), when a schema is built and again when
+# its validator is first used.
+NEAR_LIMIT = [Annotated[str, Pattern(rf"(?:(?:a|\b){{0,500}}){{0,{465 - i}}}")] for i in range(4)]
+
+
+def build_near_limit():
+    return union(*NEAR_LIMIT)
+
+
+def first_use_near_limit():
+    v = union(*NEAR_LIMIT)
+    return lambda: v.is_valid("")
+
+
+@cpython_only("its C-API layer runs no signal handler while native code runs; they run once the call returns")
+@pytest.mark.parametrize("make_call", [
+    pytest.param(lambda: build_near_limit, id="building the schema"),
+    # Compiled without the interpreter lock, which is taken back now and then.
+    pytest.param(first_use_near_limit, id="first validation"),
+])
+@pytest.mark.parametrize("handler, expected", [
+    pytest.param(raise_interrupted, Interrupted, id="Exception"),
+    pytest.param(signal.default_int_handler, KeyboardInterrupt, id="KeyboardInterrupt"),
+])
+def test_a_signal_stops_pattern_compilation(make_call, handler, expected):
+    call = make_call()
+    compiles = _tessaron._pattern_builds()[2]
+    raised, inside, _ = interrupted_inside(call, handler)
+    assert type(raised) is expected
+    assert inside, "the handler ran only after the native call had returned"
+    assert _tessaron._pattern_builds()[2] - compiles < len(NEAR_LIMIT)
+    # Nothing was left half built: the next call compiles and answers.
+    assert union(*NEAR_LIMIT[:1]).is_valid("")
+    if make_call is first_use_near_limit:
+        assert call() is True
 
 
 def test_handlers_that_validate_again_leave_the_answer_unchanged():

@@ -285,8 +285,10 @@ LazyDfa::Result LazyDfa::run(std::string_view text, std::size_t& pos, std::vecto
         scanned_.store(scanned_.load(std::memory_order_relaxed) + read, std::memory_order_relaxed);
         return r;
     };
-    // A new state visits each NFA state at most twice.
-    const std::uint64_t state_cost = 2 * std::uint64_t{nfa_.states.size()} + 1;
+    // A new state visits each NFA state at most twice (reading the byte,
+    // then closing over the empty moves), and twice more where assertions
+    // wait (deciding them before the byte, and whether it accepts).
+    const std::uint64_t state_cost = (nfa_.looks_used ? 4 : 2) * std::uint64_t{nfa_.states.size()} + 1;
     std::uint32_t s = start_;
     if (first > 0) {
         s = enter(set, p[first - 1], retry, generation);

@@ -94,13 +94,14 @@ thread_local std::uint64_t t_full_match_compiles = 0;
 
 std::uint64_t full_match_compiles() { return t_full_match_compiles; }
 
-std::variant<std::shared_ptr<const FullMatcher>, Error> compile_full_match(std::string_view pattern, TextKind kind) {
+std::variant<std::shared_ptr<const FullMatcher>, Error> compile_full_match(std::string_view pattern, TextKind kind,
+                                                                           util::Poll* poll) {
     ++t_full_match_compiles;
     ParseOptions po;
     po.utf8 = kind == TextKind::Str;
     auto parsed = parse(pattern, po);
     if (auto* e = std::get_if<Error>(&parsed)) return std::move(*e);
-    auto nfa = compile_nfa(std::get<Hir>(parsed), NfaLimits{});
+    auto nfa = compile_nfa(std::get<Hir>(parsed), NfaLimits{}, poll);
     if (auto* e = std::get_if<Error>(&nfa)) return std::move(*e);
     auto impl = std::make_unique<FullMatcher::Impl>(std::move(std::get<Nfa>(nfa)), kind);
     impl->unicode_words = (impl->nfa.looks_used & kUnicodeWordLooks) != 0;

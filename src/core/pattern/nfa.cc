@@ -8,6 +8,12 @@
 // exceeded, so the work done is bounded by the budget too; a repetition
 // whose first copy shows that all of them cannot fit stops at once.
 //
+// A caller's poll is ticked as states are added and as the unions'
+// alternatives are laid out (kCompilePollWeight units per NFA unit), so a
+// pattern near the limit, tens of milliseconds of work, asks it as often
+// as a match does; when it stops the work, compilation ends as it ends for
+// a pattern past the limit, and answers kCompileStopped.
+//
 // A class of code points becomes a copy of its UTF-8 byte-range tree
 // (utf8_class.h): a small deterministic automaton with one exit, a few
 // hundred states for \p{L} rather than thousands of alternatives, which
@@ -34,9 +40,10 @@ struct Fragment {
 
 class Builder {
 public:
-    explicit Builder(const NfaLimits& limits) : limits_(limits) {}
+    Builder(const NfaLimits& limits, util::Poll* poll) : limits_(limits), poll_(poll) {}
 
     bool too_big() const { return too_big_; }
+    bool stopped() const { return stopped_; }
     std::size_t units() const { return nfa_.states.size() + nfa_.transitions.size() + alt_count_; }
 
     std::uint32_t add(NfaState s) {
@@ -45,7 +52,8 @@ public:
             union_alts_.emplace_back();
         }
         nfa_.states.push_back(s);
-        if (units() > limits_.max_units) too_big_ = true;
+        if (units() > limits_.max_units) too_big_ = halted_ = true;
+        charge();
         return static_cast<std::uint32_t>(nfa_.states.size() - 1);
     }
     std::uint32_t add_empty() { return add(NfaState{}); }
@@ -91,8 +99,14 @@ public:
 
     Fragment compile(const Hir& h);
 
-    Nfa finish(std::uint32_t start) {
+    // False when the poll stopped the work.
+    bool finish(std::uint32_t start, Nfa& out) {
+        constexpr std::size_t kStride = 4096;  // states laid out between two ticks
         for (std::size_t i = 0; i < nfa_.states.size(); ++i) {
+            if (poll_ && i % kStride == kStride - 1 && !poll_->tick(kStride * kCompilePollWeight)) {
+                stopped_ = halted_ = true;
+                return false;
+            }
             NfaState& s = nfa_.states[i];
             if (s.kind != NfaState::Kind::Union) continue;
             const std::vector<std::uint32_t>& alts = union_alts_[s.begin];
@@ -101,7 +115,8 @@ public:
             s.end = static_cast<std::uint32_t>(nfa_.alternatives.size());
         }
         nfa_.start = start;
-        return std::move(nfa_);
+        out = std::move(nfa_);
+        return true;
     }
 
 private:
@@ -111,11 +126,24 @@ private:
     Fragment compile_repeat(const Hir& sub, std::uint32_t min, std::uint32_t max);
     Fragment compile_concat(const std::vector<Hir>& subs);
 
+    // Ticks the poll with the units added since the last tick.
+    void charge() {
+        if (!poll_) return;
+        const std::size_t now = units();
+        if (!poll_->tick((now - charged_) * kCompilePollWeight)) stopped_ = halted_ = true;
+        charged_ = now;
+    }
+
     const NfaLimits& limits_;
+    util::Poll* poll_;
+    std::size_t charged_ = 0;  // units the poll was ticked with
     Nfa nfa_;
     std::vector<std::vector<std::uint32_t>> union_alts_;
     std::size_t alt_count_ = 0;
     bool too_big_ = false;
+    bool stopped_ = false;
+    // Past the limit or stopped: every loop ends, and compile() adds nothing.
+    bool halted_ = false;
     boost::unordered_flat_map<const IntervalSet*, std::shared_ptr<const ClassTree>> trees_;
     std::vector<std::uint32_t> ids_;
     std::vector<NfaTransition> scratch_;
@@ -154,7 +182,7 @@ Fragment Builder::compile_unicode_class(const IntervalSet& set) {
     if (!tree) tree = utf8_class_tree(set);
     ids_.resize(tree->node_count());
     std::vector<NfaTransition>& ts = scratch_;
-    for (std::size_t i = 0; i < tree->node_count() && !too_big_; ++i) {
+    for (std::size_t i = 0; i < tree->node_count() && !halted_; ++i) {
         ts.clear();
         for (std::uint32_t k = tree->begin[i]; k < tree->begin[i + 1]; ++k) {
             const ClassTree::Edge& e = tree->edges[k];
@@ -167,7 +195,7 @@ Fragment Builder::compile_unicode_class(const IntervalSet& set) {
 
 Fragment Builder::compile_concat(const std::vector<Hir>& subs) {
     Fragment whole{0, 0};
-    for (std::size_t i = 0; i < subs.size() && !too_big_; ++i) {
+    for (std::size_t i = 0; i < subs.size() && !halted_; ++i) {
         Fragment f = compile(subs[i]);
         if (i == 0) {
             whole = f;
@@ -191,19 +219,19 @@ Fragment Builder::compile_repeat(const Hir& sub, std::uint32_t min, std::uint32_
         Fragment f = compile(sub);
         if (!measured) {
             measured = true;
-            if ((units() - before) * (copies - 1) + units() > limits_.max_units) too_big_ = true;
+            if ((units() - before) * (copies - 1) + units() > limits_.max_units) too_big_ = halted_ = true;
         }
         return f;
     };
     if (max == kUnbounded) {
         // min - 1 plain copies, then x+ (or x* when min is 0).
         std::uint32_t start = add_empty(), end = start;
-        for (std::uint32_t i = 1; i < min && !too_big_; ++i) {
+        for (std::uint32_t i = 1; i < min && !halted_; ++i) {
             Fragment f = copy();
             patch(end, f.start);
             end = f.end;
         }
-        if (too_big_) return {start, end};
+        if (halted_) return {start, end};
         Fragment loop = copy();
         std::uint32_t u = add_kind(NfaState::Kind::Union);
         std::uint32_t out = add_empty();
@@ -214,14 +242,14 @@ Fragment Builder::compile_repeat(const Hir& sub, std::uint32_t min, std::uint32_
         return {start, out};
     }
     std::uint32_t start = add_empty(), end = start;
-    for (std::uint32_t i = 0; i < min && !too_big_; ++i) {
+    for (std::uint32_t i = 0; i < min && !halted_; ++i) {
         Fragment f = copy();
         patch(end, f.start);
         end = f.end;
     }
-    if (max > min && !too_big_) {
+    if (max > min && !halted_) {
         std::uint32_t out = add_empty();
-        for (std::uint32_t i = min; i < max && !too_big_; ++i) {
+        for (std::uint32_t i = min; i < max && !halted_; ++i) {
             std::uint32_t u = add_kind(NfaState::Kind::Union);
             patch(end, u);
             patch(u, out);
@@ -236,7 +264,7 @@ Fragment Builder::compile_repeat(const Hir& sub, std::uint32_t min, std::uint32_
 }
 
 Fragment Builder::compile(const Hir& h) {
-    if (too_big_) return {0, 0};
+    if (halted_) return {0, 0};
     util::ensure_native_stack();
     switch (h.kind) {
         case Hir::Kind::Empty: {
@@ -269,7 +297,7 @@ Fragment Builder::compile(const Hir& h) {
             std::uint32_t u = add_kind(NfaState::Kind::Union);
             std::uint32_t out = add_empty();
             for (const Hir& sub : h.subs) {
-                if (too_big_) break;
+                if (halted_) break;
                 Fragment f = compile(sub);
                 patch(u, f.start);
                 patch(f.end, out);
@@ -282,14 +310,17 @@ Fragment Builder::compile(const Hir& h) {
 
 }  // namespace
 
-std::variant<Nfa, Error> compile_nfa(const Hir& hir, const NfaLimits& limits) {
-    Builder b(limits);
+std::variant<Nfa, Error> compile_nfa(const Hir& hir, const NfaLimits& limits, util::Poll* poll) {
+    Builder b(limits, poll);
+    auto failure = [&]() { return Error{b.too_big() ? kNfaTooBig : kCompileStopped, 0}; };
     Fragment f = b.compile(hir);
-    if (b.too_big()) return Error{kNfaTooBig, 0};
+    if (b.too_big() || b.stopped()) return failure();
     std::uint32_t match = b.add_kind(NfaState::Kind::Match);
     b.patch(f.end, match);
-    if (b.too_big()) return Error{kNfaTooBig, 0};
-    return b.finish(f.start);
+    if (b.too_big() || b.stopped()) return failure();
+    Nfa nfa;
+    if (!b.finish(f.start, nfa)) return failure();
+    return nfa;
 }
 
 }  // namespace tessaron::pattern

@@ -12,6 +12,7 @@
 
 #include "core/pattern/error.h"
 #include "core/pattern/hir.h"
+#include "core/util/poll.h"
 
 namespace tessaron::pattern {
 
@@ -55,10 +56,12 @@ struct Nfa {
 };
 
 struct NfaLimits {
-    // States plus transitions plus alternatives (10 to 12 bytes each on
-    // average, so about 20 MiB at most).  This is the static bound on the
-    // work of one byte of text: a step of the simulation, or one new lazy
-    // DFA state, visits each NFA state at most twice.  \w{0,1000}, the
+    // States plus transitions plus alternatives (16, 8 and 4 bytes each,
+    // and a matcher's working set adds 8 per state, so at most 48 MiB and
+    // typically 20 to 30 MiB).  This is the static bound on the work of
+    // one byte of text: a step of the simulation, or one new lazy DFA
+    // state, visits each NFA state at most twice, and twice more where
+    // assertions wait (subset.h).  \w{0,1000}, the
     // largest repetition of a Unicode class that patterns are expected to
     // write, takes 1.51 million units; (?:a{0,1000}){0,1000} takes 4 million
     // and is refused.
@@ -66,8 +69,18 @@ struct NfaLimits {
 };
 
 inline constexpr const char* kNfaTooBig = "compiled pattern exceeds the size limit";
+// The error of a compilation that a caller's poll stopped: it says nothing
+// about the pattern.
+inline constexpr const char* kCompileStopped = "pattern compilation stopped";
 
-// Fails only when the automaton would exceed the limits.
-std::variant<Nfa, Error> compile_nfa(const Hir& hir, const NfaLimits& limits);
+// Poll units per NFA unit compiled.  A unit costs 10 to 40 ns to build
+// (a state, a byte range or a branch, and its layout), so a compilation
+// asks its poll about every millisecond or sooner (util/poll.h): a pattern
+// near the limit, 2 million units, asks it about 40 to 50 times.
+inline constexpr std::uint64_t kCompilePollWeight = 32;
+
+// Fails when the automaton would exceed the limits, or when `poll` stops
+// the work (ticked kCompilePollWeight units per NFA unit; kCompileStopped).
+std::variant<Nfa, Error> compile_nfa(const Hir& hir, const NfaLimits& limits, util::Poll* poll = nullptr);
 
 }  // namespace tessaron::pattern

@@ -5,13 +5,14 @@
 // It keeps one unresolved set per position and applies the shared subset
 // step (subset.h) byte by byte, evaluating the assertions of each position
 // from the text around it.  Each step visits every NFA state at most twice
-// (once resolving, once closing), so the run is linear in the text for a
-// fixed pattern; there is no backtracking and no per-thread priority, since
-// only membership of the whole text is asked.
+// (once reading the byte, once closing), and once more where assertions
+// wait (resolving them), so the run is linear in the text for a fixed
+// pattern; there is no backtracking and no per-thread priority, since only
+// membership of the whole text is asked.
 //
-// Budget: a byte visits at most twice the NFA's states, and the program's
-// size is capped when it is compiled (NfaLimits), so one byte's step is
-// bounded whatever the pattern; a caller's poll is ticked after every
+// Budget: a byte visits at most three times the NFA's states, and the
+// program's size is capped when it is compiled (NfaLimits), so one byte's
+// step is bounded whatever the pattern; a caller's poll is ticked after every
 // byte with the states that byte visited, so it is asked about every
 // Poll::kInterval states visited, plus at most one byte's step.
 #include "core/pattern/nfa_sim.h"

@@ -265,6 +265,8 @@ bool Parser::parse_group_open(std::vector<Frame>& stack, Frame& frame) {
     const std::size_t start = pos_;
     if (starts_with("(?=") || starts_with("(?!") || starts_with("(?<=") || starts_with("(?<!"))
         return fail(msg::kUnsupportedLookAround, start);
+    if (starts_with("(?>")) return fail(msg::kUnsupportedAtomicGroup, start);
+    if (starts_with("(?#")) return fail(msg::kUnsupportedComment, start);
     bump();  // '('
     Flags inner = flags_;
     if (bump_if("?P<") || bump_if("?<")) {
@@ -343,6 +345,7 @@ bool Parser::parse_counted(Frame& frame, std::size_t start) {
     }
     if (eof() || cur() != '}') return fail(msg::kRepetitionUnclosed, start);
     bump();
+    if (!eof() && cur() == '+') return fail(msg::kUnsupportedPossessive, start);
     if (!eof() && cur() == '?') bump();
     if (min > max) return fail(msg::kRepetitionCountInvalid, start);
     return apply_repeat(frame, start, min, max);
@@ -354,6 +357,10 @@ bool Parser::parse_repetition(Frame& frame) {
     const std::uint32_t op = cur();
     if (op == '{') return parse_counted(frame, start);
     bump();
+    // `re` (3.11 on) reads a `+` right after a quantifier as making it
+    // possessive, which changes the texts matched (a++a matches none):
+    // refused, as atomic groups are.
+    if (!eof() && cur() == '+') return fail(msg::kUnsupportedPossessive, start);
     if (!eof() && cur() == '?') bump();  // laziness does not change which texts match
     switch (op) {
         case '?': return apply_repeat(frame, start, 0, 1);

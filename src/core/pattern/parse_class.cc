@@ -5,6 +5,11 @@
 // items form a union, nested brackets are unions too, and the operators
 // `&&` (intersection), `--` (difference) and `~~` (symmetric difference)
 // combine the unions on either side, all at one precedence, left to right.
+// At a class's first member (after `[` or `[^`) the pairs are read as
+// Python's `re` reads them: `&&` and `~~` as two literal characters, `--`
+// as a literal '-' whose second dash may make it a range's start ([--a] is
+// '-'..'a').  Elsewhere `re` reads them literally too, which is why the
+// schema builder refuses them there (class_set.h).
 // Under (?i) every operand is closed under simple case folding before an
 // operator is applied and the result is folded again; negation comes last.
 // A class parse recurses once per nested bracket, bounded by the nesting
@@ -381,6 +386,19 @@ bool Parser::parse_class(std::uint32_t depth, IntervalSet& out, std::uint32_t& h
         if (eof()) return fail(msg::kClassUnclosed, start);
     }
     IntervalSet items;
+    if (starts_with("&&") || starts_with("~~")) {
+        // At the first member, `re` reads the pair as two literal
+        // characters, and so does this dialect: the first is taken here,
+        // the second as any member (it may open a range, as in `re`).
+        items.add(cur(), cur());
+        bump();
+    } else if (starts_with("--")) {
+        // `re` reads a first `-` as a literal that may open a range with
+        // the second as its dash: [--a] is '-'..'a', [--] is '-'.
+        if (!parse_class_range(items)) return false;
+        skip_space();
+        if (eof()) return fail(msg::kClassUnclosed, start);
+    }
     while (cur() == '-') {
         items.add('-', '-');
         bump();

@@ -49,7 +49,10 @@ inline constexpr const char* kSpecialWordUnrecognized =
 inline constexpr const char* kSpecialWordOrRepetitionEof =
     "found either the beginning of a special word boundary or a bounded repetition on a \\b with an opening "
     "brace, but no closing brace";
+inline constexpr const char* kUnsupportedAtomicGroup = "atomic groups are not supported";
 inline constexpr const char* kUnsupportedBackreference = "backreferences are not supported";
+inline constexpr const char* kUnsupportedComment = "comment groups are not supported";
+inline constexpr const char* kUnsupportedPossessive = "possessive quantifiers are not supported";
 inline constexpr const char* kUnsupportedLookAround =
     "look-around, including look-ahead and look-behind, is not supported";
 inline constexpr const char* kUnicodeNotAllowed = "Unicode not allowed here";

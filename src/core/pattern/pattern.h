@@ -61,13 +61,18 @@ public:
 
 private:
     explicit FullMatcher(std::unique_ptr<Impl> impl);
-    friend std::variant<std::shared_ptr<const FullMatcher>, Error> compile_full_match(std::string_view, TextKind);
+    friend std::variant<std::shared_ptr<const FullMatcher>, Error> compile_full_match(std::string_view, TextKind,
+                                                                                      util::Poll*);
 
     std::unique_ptr<Impl> impl_;
 };
 
-// Compiles a pattern for whole-text matching.  Errors are values.
-std::variant<std::shared_ptr<const FullMatcher>, Error> compile_full_match(std::string_view pattern, TextKind kind);
+// Compiles a pattern for whole-text matching.  Errors are values.  A
+// `poll` is ticked with the work done (a pattern near the size limit takes
+// tens of milliseconds to compile); when it stops the work, the answer is
+// the error kCompileStopped (nfa.h), which says nothing about the pattern.
+std::variant<std::shared_ptr<const FullMatcher>, Error> compile_full_match(std::string_view pattern, TextKind kind,
+                                                                           util::Poll* poll = nullptr);
 
 // The compile_full_match calls made on the calling thread so far: a work
 // counter for tests.

@@ -14,7 +14,8 @@
 // collection, which is no different.
 //
 // Work that runs without the interpreter lock (the parse of a large JSON
-// text) polls through its `LockRelease`: while the lock is given up, only
+// text, the compilation of a validator's patterns) polls through its
+// `LockRelease`: while the lock is given up, only
 // every kUnlockedAsks-th question takes it back to run the handlers (taking
 // it back may wait up to the switch interval for another thread), so a
 // handler runs within a few dozen milliseconds there.  Off the main thread

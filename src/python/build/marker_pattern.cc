@@ -14,7 +14,8 @@
 // Invariants: every pattern kept here compiles with `compile_full_match`,
 // the same compiler the walk and the lookup tables use.  An error while
 // reading the flags value is discarded unless fatal.  Budget: one scan and
-// one compilation of the pattern text.
+// one compilation of the pattern text, which runs pending signal handlers
+// as it goes (util/poll.h).
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,7 @@
 #include "core/pattern/class_set.h"
 #include "core/pattern/pattern.h"
 #include "python/binding/ref.h"
+#include "python/binding/signals.h"
 #include "python/build/builder.h"
 #include "python/check/refined.h"
 #include "python/value_text.h"
@@ -60,8 +62,9 @@ struct CarriedFlag {
 constexpr CarriedFlag kCarriedFlags[] = {{2, 'i'}, {8, 'm'}, {16, 's'}, {64, 'x'}};
 
 // The flag letters set by the groups "(?letters)" that open the pattern,
-// the ones `re` reads as global flags; blanks and comments may separate
-// them in verbose mode (`verbose`: set by the marker's flags), as in `re`.
+// the ones `re` reads as global flags; comment groups "(?#...)" may
+// separate them, and blanks and comments in verbose mode (`verbose`: set by
+// the marker's flags), as in `re`.
 // Those letters apply to the whole pattern in this engine too, since the
 // groups match nothing, with one exception: blanks or comments skipped
 // before the group that sets x are read as text here unless the x comes
@@ -83,6 +86,15 @@ std::string leading_flag_letters(std::string_view text, bool verbose) {
                 break;
             }
             if (!x_here) skipped = true;
+        }
+        if (text.substr(i, 3) == "(?#") {
+            // A comment group, which `re` skips here as anywhere (up to the
+            // first ')'); this engine refuses it, and the refusal shows the
+            // pattern without the flags written twice.
+            const std::size_t close = text.find(')', i + 3);
+            if (close == std::string_view::npos) break;
+            i = close + 1;
+            continue;
         }
         if (text.substr(i, 2) != "(?") break;
         std::size_t j = i + 2;
@@ -157,7 +169,12 @@ bool read_pattern_text(PyObject* pattern_value, std::string& text) {
 bool add_pattern_constraint(std::string text, PyObject* flags, std::vector<Constraint>& constraints) {
     if (flags && !apply_flags(flags, text)) return false;
     if (!check_class_set_operators(text)) return false;
-    auto compiled = pattern::compile_full_match(text, pattern::TextKind::Str);
+    // Compiling a pattern near the size limit takes tens of milliseconds:
+    // pending signal handlers run meanwhile, and one that raises ends the
+    // build with its exception.
+    util::Poll poll = py::signal_poll();
+    auto compiled = pattern::compile_full_match(text, pattern::TextKind::Str, &poll);
+    if (poll.stopped()) return false;
     if (auto* error = std::get_if<pattern::Error>(&compiled))
         return raise_text(PyExc_ValueError, "invalid regular expression " + check::quote_pattern(text) + ": " +
                                                 pattern::format_error(*error, text));

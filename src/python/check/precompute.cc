@@ -28,16 +28,18 @@
 // cell's mutex; a thread that arrives meanwhile waits for the mutex without
 // the interpreter lock, so the two locks are always taken mutex first.  The
 // build itself gives the interpreter lock up while it compiles patterns
-// (pure native work).  Once `ready_` is published the tables never change,
-// so readers on any thread use them without a lock.
+// (pure native work), taking it back now and then to run pending signal
+// handlers; a handler that raises fails the build with its exception, and
+// the next call builds again.  Once `ready_` is published the tables never
+// change, so readers on any thread use them without a lock.
 //
 // Budget: one pass over the distinct nodes; one interned str per declared
 // key; one compilation per distinct pattern text.
 #include "python/check/precompute.h"
 
-#include <exception>
 #include <vector>
 
+#include "python/binding/signals.h"
 #include "python/check/json_stream.h"
 #include "python/validator.h"
 
@@ -66,7 +68,8 @@ public:
     TableBuilder(std::span<const py::Ref> pool, Precompute& out) : pool_(pool), out_(out) {}
 
     // Adds what `root` and its descendants contribute.  False with a Python
-    // exception set when the interpreter fails (memory).
+    // exception set when the interpreter fails (memory) or a signal
+    // handler raised while patterns compiled.
     bool add(const ir::Node& root) {
         stack_.push_back(&root);
         while (!stack_.empty()) {
@@ -117,8 +120,7 @@ private:
                 return true;
             case ir::NodeKind::Refined:
                 push(node.inner());
-                add_patterns(node);
-                return true;
+                return add_patterns(node);
             default:
                 return true;
         }
@@ -206,8 +208,10 @@ private:
         return true;
     }
 
-    // Compiles each pattern of a refined node, once per distinct text.
-    void add_patterns(const ir::Node& node) {
+    // Compiles each pattern of a refined node, once per distinct text,
+    // with the interpreter lock given up.  False with the exception of a
+    // signal handler set when one raised meanwhile.
+    bool add_patterns(const ir::Node& node) {
         for (const ir::Constraint& c : ir::as_span(node.constraints)) {
             if (c.kind != ir::ConstraintKind::Regex) continue;
             const void* key = static_cast<const void*>(&c.pattern);
@@ -218,19 +222,19 @@ private:
                 continue;
             }
             std::shared_ptr<const pattern::FullMatcher> matcher;
-            // A failure of the compilation (memory, native stack) is carried
-            // past the point where the interpreter lock is taken back.
-            std::exception_ptr failure;
-            Py_BEGIN_ALLOW_THREADS
-            try {
-                auto compiled = pattern::compile_full_match(c.pattern, pattern::TextKind::Str);
+            {
+                // Taken back at the end of the block, also when the
+                // compilation throws (memory, native stack).
+                struct Retake {
+                    py::LockRelease& lock;
+                    ~Retake() { lock.take(); }
+                } retake{unlocked_};
+                unlocked_.release();
+                auto compiled = pattern::compile_full_match(c.pattern, pattern::TextKind::Str, &poll_);
                 if (auto* m = std::get_if<std::shared_ptr<const pattern::FullMatcher>>(&compiled))
                     matcher = std::move(*m);
-            } catch (...) {
-                failure = std::current_exception();
             }
-            Py_END_ALLOW_THREADS
-            if (failure) std::rethrow_exception(failure);
+            if (poll_.stopped()) return false;
             // A pattern that does not compile (only schemas assembled
             // without the builder hold one) gets no entry: the check then
             // compiles it at each test and fails.
@@ -238,10 +242,17 @@ private:
             compiled_.emplace(std::string_view(c.pattern), matcher);
             out_.patterns.emplace(key, std::move(matcher));
         }
+        return true;
     }
 
     std::span<const py::Ref> pool_;
     Precompute& out_;
+    // Patterns compile with the interpreter lock given up; the poll takes it
+    // back now and then to run pending signal handlers (signals.h), counting
+    // its questions over every pattern of the build.  A handler may validate
+    // with this validator again: it gets the empty tables (PrecomputeCell).
+    py::LockRelease unlocked_;
+    util::Poll poll_ = unlocked_.signal_poll();
     std::vector<std::pair<const void*, std::span<const ir::RecordEntry>>> records_;
     std::vector<const ir::Node*> stack_;
     boost::unordered_flat_set<const ir::Node*, util::FxHash> seen_;

@@ -86,7 +86,8 @@ struct Precompute {
 const Precompute& empty_precompute();
 
 // Fills the tables of a finished schema.  Returns false with a Python
-// exception set only when the interpreter fails (memory).
+// exception set only when the interpreter fails (memory) or a signal
+// handler run while patterns compile raises.
 bool build_precompute(const CompiledSchema& schema, Precompute& out);
 
 // Reports the Python objects the tables hold to the garbage collector.

@@ -28,6 +28,11 @@ TEST(ClassSetScan, FindsTheFirstOperatorInsideAClass) {
         {"[a--b&&c]", "set difference", 2},            // the first one counts
         {"\xff[a&&b]", "set intersection", 3},         // a malformed byte is one code point
         {"[[:alpha:]&&b]", "set intersection", 10},    // a POSIX class is not a nested set
+        // A first-member pair is read literally, as re reads it; a third
+        // character starts an operator at the second member.
+        {"[&&&a]", "set intersection", 2},
+        {"[---a]", "set difference", 2},
+        {"[^~~~]", "set symmetric difference", 3},
     };
     for (const Case& c : cases) {
         const std::optional<ClassSetOperator> found = find_class_set_operator(c.text);
@@ -39,7 +44,8 @@ TEST(ClassSetScan, FindsTheFirstOperatorInsideAClass) {
 
 TEST(ClassSetScan, PassesWhatBothEnginesReadAlike) {
     const char* texts[] = {"",         "[&&a]", "[^&&a]",      "[--a]",    "[\\&&]", "a&&b",  "a--b",
-                           "[[:alpha:]]", "[a-z]-[b]", "\\[a&&b", "[a&b]", "[a]&&", "\\", "[[:alpha"};
+                           "[[:alpha:]]", "[a-z]-[b]", "\\[a&&b", "[a&b]", "[a]&&", "\\", "[[:alpha",
+                           "[&&]",    "[~~a]", "[--]",        "[&&-a]"};
     for (const char* t : texts) EXPECT_EQ(find_class_set_operator(t), std::nullopt) << t;
 }
 

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/pattern/nfa.h"
+#include "core/pattern/parse.h"
 #include "core/pattern/pattern.h"
 
 namespace tessaron::pattern {
@@ -80,6 +82,15 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"[^[^a]]", S, "a", true}, MatchCase{"[-a]", S, "-", true}, MatchCase{"[a-]", S, "-", true},
         MatchCase{"[]]", S, "]", true}, MatchCase{"[\\p{Greek}&&\\p{Ll}]+", S, "αβγ", true},
         MatchCase{"[\\p{Greek}&&\\p{Ll}]+", S, "αΒγ", false}, MatchCase{"[^\\x00-\\x{10FFFF}]", S, "a", false},
+        // At a class's first member the operator pairs read as in Python's
+        // re: && and ~~ are two literals, -- is a '-' that may open a range.
+        MatchCase{"[&&a]", S, "&", true}, MatchCase{"[&&a]", S, "a", true}, MatchCase{"[&&a]", S, "b", false},
+        MatchCase{"[&&]", S, "&", true}, MatchCase{"[^&&]", S, "&", false}, MatchCase{"[^&&]", S, "b", true},
+        MatchCase{"[~~a]", S, "~", true}, MatchCase{"[~~a]", S, "a", true}, MatchCase{"[^~~]", S, "~", false},
+        MatchCase{"[--a]", S, "-", true}, MatchCase{"[--a]", S, ".", true}, MatchCase{"[--a]", S, "A", true},
+        MatchCase{"[--a]", S, "a", true}, MatchCase{"[--a]", S, ",", false}, MatchCase{"[--a]", S, "b", false},
+        MatchCase{"[^--a]", S, "0", false}, MatchCase{"[^--a]", S, "b", true}, MatchCase{"[--]", S, "-", true},
+        MatchCase{"[--]", S, ".", false}, MatchCase{"[&&-a]", S, "0", true}, MatchCase{"[&&-a]", S, "%", false},
         // Unicode Perl classes and properties.
         MatchCase{"\\d", S, "٣", true}, MatchCase{"(?-u:\\d)", S, "٣", false}, MatchCase{"\\w", S, "é", true},
         MatchCase{"\\w", S, "\u0301", true}, MatchCase{"\\s", S, "\u3000", true}, MatchCase{"\\s", S, "\x1c", false},
@@ -138,6 +149,39 @@ TEST(PatternLinearTime, CatastrophicPatternsForBacktrackers) {
         while (s.size() < n) s += "héllo wörld ";
         return s;
     }, true);
+}
+
+// The work bound the guarantees state: a byte visits each NFA state at
+// most twice (reading it, then the closure), and twice more where
+// assertions wait on it (resolving them; for a new lazy DFA state, whether
+// it accepts), besides the start's closure and the end's check.  Patterns
+// whose repetitions of repetitions keep most positions alive come close.
+TEST(PatternLinearTime, EachByteVisitsEachStateAFewTimesAtMost) {
+    struct Case {
+        const char* pattern;
+        std::string text;
+        std::uint64_t visits_per_byte;
+    };
+    std::string e_acute;
+    for (int i = 0; i < 150; ++i) e_acute += "\xC3\xA9";
+    const Case cases[] = {
+        {"(?:a{0,40}){0,100}", std::string(300, 'a'), 2},          // the lazy DFA, no assertion
+        {"(?:(?:a|\\b){0,40}){0,60}", std::string(300, 'a'), 4},   // the lazy DFA, \b on ASCII
+        {"(?:(?:\xC3\xA9|\\b){0,40}){0,60}", e_acute, 3},          // simulated: \b on non-ASCII
+        {"(?:(?:a|$){0,40}){0,60}", std::string(300, 'a'), 4},
+    };
+    for (const Case& c : cases) {
+        ParseOptions options;
+        auto nfa = compile_nfa(std::get<Hir>(parse(c.pattern, options)), NfaLimits{});
+        const std::uint64_t states = std::get<Nfa>(nfa).states.size();
+        auto m = compile_ok(c.pattern);
+        ASSERT_NE(m, nullptr);
+        EXPECT_TRUE(m->matches(c.text)) << c.pattern;
+        const std::uint64_t work = m->stats().nfa_work;
+        EXPECT_LE(work, (c.visits_per_byte * c.text.size() + 2) * states) << c.pattern;
+        // Not a loose bound: the text keeps most states busy.
+        EXPECT_GE(work, c.text.size() * states / 4) << c.pattern;
+    }
 }
 
 TEST(PatternLinearTime, DfaStatesStaySmallOnRepetitiveText) {

@@ -131,8 +131,9 @@ struct HeavyCase {
 
 TEST(Poll, PatternWorkIsAskedAboutByStatesVisitedNotBytes) {
     const pattern::Nfa nfa = heavy_nfa();
-    // One byte's step, or one new DFA state, visits each state at most twice.
-    const std::uint64_t one_step = 2 * std::uint64_t{nfa.states.size()} + 1;
+    // One byte's step, or one new DFA state, visits each state at most
+    // twice, and twice more where assertions (the \b) wait.
+    const std::uint64_t one_step = 4 * std::uint64_t{nfa.states.size()} + 1;
     const HeavyCase cases[] = {
         {"simulation", repeated("\xC3\xA9", 400)},
         {"lazy DFA", std::string(400, 'a')},
@@ -157,6 +158,54 @@ TEST(Poll, PatternWorkIsAskedAboutByStatesVisitedNotBytes) {
     EXPECT_FALSE(pattern::simulate(nfa, repeated("\xC3\xA9", 400), 0, pattern::start_set(nfa), work, &poll));
     EXPECT_TRUE(poll.stopped());
     EXPECT_LE(work, util::Poll::kInterval + one_step);
+}
+
+// Patterns near the size limit, each tens of milliseconds of compilation:
+// compiling one asks the poll many times, and stops at once when it says
+// stop.
+TEST(Poll, PatternCompilationAsksAsItGoesAndStopsWhenTold) {
+    for (const char* p : {"(?:(?:a|\\b){0,500}){0,465}", "\\w{1,1385}", "(?:a{0,500}){0,1000}"}) {
+        pattern::ParseOptions options;
+        auto hir = pattern::parse(p, options);
+        auto nfa = pattern::compile_nfa(std::get<pattern::Hir>(hir), pattern::NfaLimits{});
+        ASSERT_TRUE(std::holds_alternative<pattern::Nfa>(nfa)) << p;
+        const std::uint64_t units = std::get<pattern::Nfa>(nfa).memory_units();
+        EXPECT_GT(units, pattern::NfaLimits{}.max_units * 9 / 10) << p;
+
+        // Never stopped: asked about once per interval of weighted units,
+        // and the matcher is the same.
+        Countdown counting{1 << 30};
+        util::Poll all(&Countdown::hook, &counting);
+        auto full = pattern::compile_full_match(p, pattern::TextKind::Str, &all);
+        ASSERT_TRUE(std::holds_alternative<std::shared_ptr<const pattern::FullMatcher>>(full)) << p;
+        EXPECT_GE(std::uint64_t(counting.asked) + 1, units * pattern::kCompilePollWeight / util::Poll::kInterval) << p;
+        EXPECT_TRUE(std::get<0>(full)->matches("aaa")) << p;
+        EXPECT_FALSE(std::get<0>(full)->matches("aaa!")) << p;
+
+        // Stopped at the first question, after one interval: an error that
+        // says so, and no further question.
+        Countdown stop_first{0};
+        util::Poll poll(&Countdown::hook, &stop_first);
+        auto stopped = pattern::compile_full_match(p, pattern::TextKind::Str, &poll);
+        ASSERT_TRUE(std::holds_alternative<pattern::Error>(stopped)) << p;
+        EXPECT_STREQ(std::get<pattern::Error>(stopped).message.c_str(), pattern::kCompileStopped) << p;
+        EXPECT_TRUE(poll.stopped()) << p;
+        EXPECT_EQ(stop_first.asked, 1) << p;
+
+        // The NFA on its own, stopped at the second question.
+        Countdown stop_second{1};
+        util::Poll second(&Countdown::hook, &stop_second);
+        auto part = pattern::compile_nfa(std::get<pattern::Hir>(hir), pattern::NfaLimits{}, &second);
+        ASSERT_TRUE(std::holds_alternative<pattern::Error>(part)) << p;
+        EXPECT_STREQ(std::get<pattern::Error>(part).message.c_str(), pattern::kCompileStopped) << p;
+        EXPECT_EQ(stop_second.asked, 2) << p;
+    }
+    // A pattern past the limit is refused as before, poll or not.
+    Countdown counting{1 << 30};
+    util::Poll all(&Countdown::hook, &counting);
+    auto big = pattern::compile_full_match("(?:a{0,1000}){0,1000}", pattern::TextKind::Str, &all);
+    ASSERT_TRUE(std::holds_alternative<pattern::Error>(big));
+    EXPECT_STREQ(std::get<pattern::Error>(big).message.c_str(), pattern::kNfaTooBig);
 }
 
 TEST(Poll, JsonParseStopsWithStoppedFailure) {
