@@ -39,8 +39,10 @@ several kinds.
 
 Out of scope, and never generated: values with odd comparisons (a lax
 ``__ge__``, an ``__eq__`` that lies), subclasses of int or str that override
-comparison, and objects spoofing their class.  Decisions assume the builtin
-kinds' own comparisons; these values are outside that promise.
+comparison, objects spoofing their class, and enumeration instances made
+behind the class's back (`int.__new__(E, 150)`).  Decisions assume the
+builtin kinds' own comparisons, and that an enumeration's instances are
+those its class makes; these values are outside that promise.
 """
 
 import dataclasses
@@ -112,6 +114,57 @@ class Level(enum.IntEnum):
     HIGH = 2
 
 
+# Enumerations whose members do not settle their instances: a flag's
+# pseudo-members (Perm(8)), a `_missing_` that makes members of any value,
+# the members of a memberless base's subclass; and one whose builtin
+# contents (tuples) are not told.
+class Perm(enum.IntFlag):
+    R = 4
+    W = 2
+    X = 1
+
+
+class Loose(enum.IntEnum):
+    A = 1
+
+    @classmethod
+    def _missing_(cls, value):
+        member = int.__new__(cls, value)
+        member._value_ = value
+        member._name_ = f"X{value}"
+        return member
+
+
+class SizeBase(int, enum.Enum):
+    pass
+
+
+class Size(SizeBase):
+    S = 1
+    M = 3
+
+
+class Grade(SizeBase):
+    TOP = 9
+
+
+class Corner(tuple, enum.Enum):
+    ORIGIN = (0, 0)
+    UNIT = (1, 1)
+
+
+# Enumerations of float and bytes contents, a NaN member among them.
+class Ratio(float, enum.Enum):
+    HALF = 0.5
+    ONE = 1.0
+    NAN = math.nan
+
+
+class Tag(bytes, enum.Enum):
+    A = b"a"
+    BB = b"bb"
+
+
 class HList(list):
     """A hashable list subclass: a member of list schemas and a set element."""
 
@@ -165,16 +218,16 @@ class Movie(Titled, total=False):
     year: int
 
 
-# An instance of the IntEnum that is no member: its class admits any int.
-LEVEL_150 = int.__new__(Level, 150)
-LEVEL_0 = int.__new__(Level, 0)
-LEVEL_MINUS_1 = int.__new__(Level, -1)
-# Likewise a str enumeration's class holds every str.
-KEY_EMPTY = str.__new__(Key, "")
-KEY_C = str.__new__(Key, "c")
-KEY_AB = str.__new__(Key, "ab")
-KEY_ABC = str.__new__(Key, "abc")
-KEY_SURROGATE = str.__new__(Key, "\ud800")
+# A flag whose boundary refuses pseudo-members outside its bits (from
+# Python 3.11): its instances are 0 to 3.
+if hasattr(enum, "STRICT"):
+    class Strict(enum.IntFlag, boundary=enum.STRICT):
+        A = 1
+        B = 2
+
+    STRICT_SCALARS = {"strict": (Strict, [Strict.A, Strict.B, Strict.A | Strict.B, Strict(0)])}
+else:
+    STRICT_SCALARS = {}
 
 
 class Ge:
@@ -248,19 +301,26 @@ POOL = [
     None, True, 0, 2.5, "a", b"a", [], [0], (), (0,), {}, {"a": 1}, set(), frozenset(), Base(), Derived(), Other(),
     False, 1, -1, 2, 3, 5, 2**53 + 1, 0.0, -0.0, 1.0, 2.0, math.nan, math.inf, "", "b", "ab", b"",
     [1, "a"], [[]], (1, "a"), (True, True), {"a": "x", "b": 2}, {"b": None}, {1: 1}, {1}, frozenset({True}),
-    MyInt(1), MyStr("a"), MyFloat(0.0), Level.LOW, LEVEL_150, "\ud800", "a\udfff", 5e-324, -5e-324, -math.inf,
+    MyInt(1), MyStr("a"), MyFloat(0.0), Level.LOW, Perm(8), "\ud800", "a\udfff", 5e-324, -5e-324, -math.inf,
     math.nextafter(1.0, 2.0), "12", "aa", Name("a"), MyStr("abc"), Key.A,
 ] + MAPPING_VALUES + CONTAINER_VALUES + OBJECT_VALUES
 
 SCALARS = {
-    "int": (int, [0, 1, True, -1, 2, MyInt(7), 3, 5, -2, 6, -12, False, MyInt(0), MyInt(-1), LEVEL_0]),
+    "int": (int, [0, 1, True, -1, 2, MyInt(7), 3, 5, -2, 6, -12, False, MyInt(0), MyInt(-1), Loose(0)]),
     "bool": (bool, [True, False]),
     "float": (float, [0.0, -0.0, 1.0, 2.5, math.nan, math.inf, -math.inf, 5e-324, -5e-324, MyFloat(1.0)]),
     "str": (str, ["", "a", "b", "ab", "abc", "\ud800", MyStr("a"), MyStr("")]),
     "bytes": (bytes, [b"", b"a"]),
     "myint": (MyInt, [MyInt(0), MyInt(1), MyInt(-3), MyInt(4)]),
     "mystr": (MyStr, [MyStr(""), MyStr("a"), MyStr("ab"), MyStr("abc"), MyStr("\ud800")]),
-    "level": (Level, [Level.LOW, Level.HIGH, LEVEL_150, LEVEL_0, LEVEL_MINUS_1]),
+    "level": (Level, [Level.LOW, Level.HIGH]),
+    "perm": (Perm, [Perm.R, Perm.W, Perm.X, Perm.R | Perm.W, Perm(0), Perm(8), Perm(15)]),
+    "loose": (Loose, [Loose.A, Loose(0), Loose(7), Loose(-3)]),
+    "sizebase": (SizeBase, [Size.S, Size.M, Grade.TOP]),
+    "size": (Size, [Size.S, Size.M]),
+    "corner": (Corner, [Corner.ORIGIN, Corner.UNIT]),
+    "ratio": (Ratio, [Ratio.HALF, Ratio.ONE, Ratio.NAN]),
+    "tag": (Tag, [Tag.A, Tag.BB]),
     "none": (None, [None]),
     "any": (Any, POOL),
     "anything": (anything, POOL),
@@ -271,9 +331,10 @@ SCALARS = {
     "color": (Color, [Color.RED, Color.GREEN]),
     "lenient": (Lenient, [Lenient.A, Lenient(5)]),
     "bits": (Bits, [Bits.A, Bits.B, Bits.A | Bits.B, Bits(0)]),
-    "key": (Key, [Key.A, Key.B, KEY_EMPTY, KEY_C, KEY_AB, KEY_ABC, KEY_SURROGATE]),
+    "key": (Key, [Key.A, Key.B]),
     "hlist": (HList, [HList([1]), HList(["a"]), HList(), HList(["a", "b"]), HList([1.0, "a"])]),
     "htuple": (HTuple, [HTuple((1,)), HTuple(()), HTuple((1, 1)), HTuple(("a",))]),
+    **STRICT_SCALARS,
 }
 OBJECTS = {
     "point": (Point, [Point(1), Point(True), Point("s"), Flag(True), Flag(2), Labelled(1, "a"), Labelled("x", 1)]),
@@ -283,6 +344,9 @@ OBJECTS = {
 }
 ENUMS = ["color", "lenient", "bits", "key"]
 ENUM_MEMBERS = [Color.RED, Color.GREEN, Lenient.A, Bits.A, Bits.B, Key.A]
+# Enumerations derived from builtin types, and those types, refined.
+BUILTIN_ENUMS = ["key", "level", "perm", "loose", "sizebase", "size", "corner", "ratio", "tag", *STRICT_SCALARS]
+ENUM_BASES = ["int", "str", "float", "bytes"]
 HASHABLE = ["int", "bool", "str", "bytes", "none"]
 LITERAL_VALUES = [0, 1, 2, 5, True, False, "a", "b", b"a", None, 1.0, 2.5, -0.0, math.inf, math.nan, "12"]
 KEY_LITERALS = ["a", "b", "c", 1, 0, True, False, None, b"a"]
@@ -306,7 +370,7 @@ TYPED_DICT_HINTS = {
     "lit": Literal["a", 1], "listint": typing.List[int], "name": Name,
 }
 TYPED_DICT_VALUES = {
-    "int": [1, True, "x"], "bool": [True, 2], "str": ["x", Name("y"), 1], "any": [None, True, "x", 2],
+    "int": [1, True, "x"], "bool": [True, 2, False], "str": ["x", Name("y"), 1], "any": [None, True, "x", 2],
     "optint": [None, 2, "x"], "lit": ["a", 1, True, "b"], "listint": [[1], ["a"]], "name": [Name("y"), "y"],
 }
 _TYPED_DICTS = {}
@@ -339,6 +403,17 @@ MARKERS = {
     "myint": [Ge(0), Le(3), MultipleOf(2)],
     "mystr": [MinLen(1), MaxLen(1), Pattern("a+")],
     "level": [Ge(2), Lt(2)],
+    "bytes": [MinLen(1), MaxLen(1)],
+    # Bounds and lengths on enumerations: their members' contents decide,
+    # or their class bounds them.
+    "key": [MaxLen(1), MinLen(2), Pattern("a"), Pattern("[ab]")],
+    "tag": [MaxLen(1), MinLen(2)],
+    "ratio": [Le(0.5), Gt(0.5), Lt(1.0)],
+    "perm": [Le(3), Le(7), Ge(2)],
+    "loose": [Le(1), Ge(2)],
+    "sizebase": [Le(3), Ge(2)],
+    "size": [Le(1), Ge(2)],
+    **({"strict": [Le(3), Ge(2), Le(1)]} if STRICT_SCALARS else {}),
 }
 
 UNPACK = getattr(typing, "Unpack", None)
@@ -560,11 +635,13 @@ def values_of(s, depth=3, extra=()):
         # Multiples of each divisor on both sides of 0.
         steps += [int(m.multiple_of) * k for m in s[2] if isinstance(getattr(m, "multiple_of", None), int)
                   for k in (1, -1, 3, -5)]
-        # The same numbers as instances of the class refined.
-        cls = {"myint": MyInt, "level": Level}.get(s[1])
-        own = [int.__new__(cls, n) for n in near + steps if type(n) is int] if cls else []
+        # The same numbers as instances of the class refined (an
+        # enumeration's instances are those its class makes).
+        cls = {"myint": MyInt, "loose": Loose, "perm": Perm}.get(s[1])
+        own = [cls(n) for n in near + steps if type(n) is int] if cls else []
         floats = [math.nextafter(x, t) for x in near if isinstance(x, float) for t in (-math.inf, math.inf)]
         texts = ["12", "00", "a", "aa", "aaa", "ab", "abc", "", "\ud800", MyStr("aa")] if s[1] in ("str", "mystr") else []
+        texts += [b"b", b"aa", b"bb", b"abc", b"\xff"] if s[1] == "bytes" else []
         own += [MyStr(t) for t in texts] if s[1] == "mystr" else []
         return own + near + steps + floats + texts + base + ["aa", "abc", 4, 6, 2**53 + 1, MyInt(2)]
     if tag == "rec":
@@ -800,6 +877,26 @@ def enumeration(rng):
     return leaf() if rng.random() < 0.5 else ("union", [leaf() for _ in range(rng.randint(2, 3))])
 
 
+def builtin_enumeration(rng):
+    """Enumerations derived from builtin types against bounds, lengths
+    and patterns of their contents: closed ones decided by their members,
+    the others (flags, a `_missing_` hook, a memberless base, tuples)
+    never refuted by a content no instance has."""
+    def leaf():
+        if rng.random() < 0.4:
+            return ("scalar", rng.choice(BUILTIN_ENUMS))
+        name = rng.choice([n for n in BUILTIN_ENUMS + ENUM_BASES if n in MARKERS])
+        return ("refined", name, tuple(rng.sample(MARKERS[name], rng.randint(1, min(2, len(MARKERS[name]))))))
+    r = rng.random()
+    if r < 0.4:
+        return leaf()
+    if r < 0.6:
+        return ("union", [leaf(), leaf()])
+    if r < 0.8:
+        return ("inter", leaf(), leaf())
+    return ("comp", leaf())
+
+
 def general(rng, size=5):
     """Any form of the grammar, with at most about `size` leaves."""
     if size <= 1 or rng.random() < 0.3:
@@ -835,7 +932,7 @@ def objects(rng):
 
 
 FAMILIES = {"general": general, "mapping": mapping, "container": container, "enum": enumeration,
-            "object": objects}
+            "builtin_enum": builtin_enumeration, "object": objects}
 
 
 def pair_of(rng, family):

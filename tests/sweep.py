@@ -2,7 +2,8 @@
 checked against values.
 
 Schemas come from the grammar of tests/soundness_grammar.py, by family
-(general, mappings, containers, enumerations, objects).  Each worker
+(general, mappings, containers, enumerations, enumerations derived from
+builtin types, objects).  Each worker
 generates schemas one at a time; a new schema is asked against a window of
 recent schemas of its family in both directions, so that every schema
 serves several questions and its candidate values are computed once.
@@ -42,7 +43,7 @@ import _tessaron  # noqa: E402
 import soundness_grammar as g  # noqa: E402
 
 # Of the questions, the share of each family.
-FAMILY_WEIGHTS = {"general": 3, "mapping": 3, "container": 3, "enum": 1, "object": 1}
+FAMILY_WEIGHTS = {"general": 3, "mapping": 3, "container": 3, "enum": 1, "builtin_enum": 1, "object": 1}
 # A new schema is asked against this many schemas of its family, in both
 # directions; the window keeps the most recent ones.
 PARTNERS = 8
@@ -167,8 +168,8 @@ def lifts(value):
     an int or a str at the top."""
     out = [value, lifted(value)]
     if type(value) is int:
-        # An instance of the IntEnum that is no member: its class admits it.
-        out += [g.MyInt(value), int.__new__(g.Level, value)]
+        # The int as instances of classes that make one of any value.
+        out += [g.MyInt(value), g.Loose(value), g.Perm(value)]
     elif type(value) is str:
         out.append(g.MyStr(value))
     elif type(value) is tuple and len(value) == 2:

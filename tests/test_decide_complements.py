@@ -29,6 +29,16 @@ M4 = Annotated[int, MultipleOf(4)]
 # The even ints, written through two complements.
 EVEN = intersection(int, complement(intersection(int, complement(M2))))
 NON_EMPTY_STR = Annotated[str, MinLen(1)]
+
+
+def is_truthy(n):
+    return bool(n)
+
+
+TRUTHY = Annotated[int, is_truthy]
+UPPER = Annotated[str, str.isupper]
+# No value: no int, and only ints are truthy ints.
+EMPTY_BY_COMPLEMENTS = complement(union(int, complement(TRUTHY)))
 # Dicts of three shapes, one of them a meet of two more.
 DICTS = union(
     dict[str, Any], {"b?": bool, int: bool},
@@ -102,6 +112,12 @@ AGREEMENT = [
     (intersection(int, complement(M4)), complement(M2), "not_subset"),
     ({}, dict[g.MyStr, Any], "subset"),
     ({}, dict[Literal[None, "b"], bool], "subset"),
+    # An empty left side beside a right side the descriptors do not
+    # settle: the meet is empty at the member (a complement here) or the
+    # members that make the left side, as the relation's left side is.
+    (EMPTY_BY_COMPLEMENTS, UPPER, "subset"),
+    (intersection(tuple[()], tuple[str]),
+     complement(tuple[Annotated[list[Literal["a", False]], MinLen(1), MaxLen(1)], int, frozenset[Any]]), "subset"),
 ]
 
 

@@ -3,16 +3,18 @@
 A str length bound is an exact set of texts up to 584 code points (its
 minimal automaton has 7n + 2 states, within the 4096-state cap), so it
 meets patterns; two length bounds with no pattern are compared by their
-numbers, whatever their size.  List and tuple bounds of thousands of items
-decide within the work budget.  Every "not_subset" is checked against a
+numbers, whatever their size, up to sys.maxsize, the greatest length any
+value has.  List and tuple bounds of thousands of items decide within the
+work budget.  Every "not_subset" is checked against a
 value of the left side outside the right one.
 """
 
+import sys
 from typing import Annotated, Union
 
 import pytest
 
-from tessaron import Validator
+from tessaron import Validator, intersection, union
 
 
 class MinLen:
@@ -130,3 +132,45 @@ def test_length_questions_decide(name, left, right, answer, witness):
     if answer == "not_subset":
         assert Validator(left).is_valid(witness)
         assert not Validator(right).is_valid(witness)
+
+
+# No str, bytes, list or tuple is longer than sys.maxsize: a least length
+# above it admits no value, and a greatest length at or above it admits
+# every one.  Up to sys.maxsize itself lengths are taken as reachable.
+HUGE = [sys.maxsize + 1, 2**64 - 1]
+KINDS = {"str": str, "bytes": bytes, "list": list[int], "tuple": tuple[int, ...]}
+HUGE_CASES = [
+    (f"{name}: at least {n} items admit nothing", Annotated[kind, MinLen(n)], Annotated[kind, MaxLen(5)], "subset")
+    for name, kind in KINDS.items() for n in HUGE
+] + [
+    (f"{name}: at least {n} items within the empty set", Annotated[kind, MinLen(n)], union(), "subset")
+    for name, kind in KINDS.items() for n in HUGE
+] + [
+    (f"{name}: every one within at most {n} items", kind, Annotated[kind, MaxLen(n)], "subset")
+    for name, kind in KINDS.items() for n in [sys.maxsize] + HUGE
+] + [
+    (f"{name}: at most {n} items within at most {n - 1}", Annotated[kind, MaxLen(n)], Annotated[kind, MaxLen(n - 1)],
+     "subset")
+    for name, kind in KINDS.items() for n in HUGE
+]
+
+
+@pytest.mark.parametrize("name, left, right, answer", HUGE_CASES, ids=[c[0] for c in HUGE_CASES])
+def test_no_length_above_maxsize_is_reachable(name, left, right, answer):
+    assert Validator(left).relation_to(right) == answer
+
+
+@pytest.mark.parametrize("kind", KINDS.values(), ids=list(KINDS))
+@pytest.mark.parametrize("n", HUGE)
+def test_a_least_length_above_maxsize_is_empty(kind, n):
+    assert Validator(Annotated[kind, MinLen(n)]).is_empty()
+    assert intersection(kind, Annotated[kind, MinLen(n)]).is_empty()
+
+
+@pytest.mark.parametrize("kind", KINDS.values(), ids=list(KINDS))
+def test_a_length_of_maxsize_itself_is_not_ruled_out(kind):
+    # The ceiling is sys.maxsize, not one below it.
+    assert not Validator(Annotated[kind, MinLen(sys.maxsize)]).is_empty()
+    assert Validator(Annotated[kind, MinLen(sys.maxsize)]).relation_to(Annotated[kind, MaxLen(5)]) != "subset"
+    assert Validator(Annotated[kind, MaxLen(sys.maxsize)]).relation_to(Annotated[kind, MaxLen(sys.maxsize - 1)]) \
+        != "subset"

@@ -13,8 +13,9 @@ grammar, always filtered through ``A.is_valid``):
 
 The grammar covers every node kind on both routes: bounds (floats around
 ±0.0, 5e-324, ±inf and NaN), divisors, lengths and patterns, literals,
-subclasses of int and str next to the builtins (an IntEnum and a str
-enumeration among them, whose classes hold values that are no members),
+subclasses of int and str next to the builtins (enumerations of int,
+str, float, bytes and tuple among them, some closed over their members,
+some making other instances: flags, a `_missing_` hook, a memberless base),
 classes with hinted attributes, lists, tuples (fixed, variadic, unpacked)
 and their length bounds, sets and frozen sets of literals and of several
 kinds, records (required and optional fields, closed and opened), dicts

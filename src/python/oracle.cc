@@ -23,7 +23,11 @@
 //   * An enumeration class stands for the members its iteration lists only
 //     when no `_missing_` hook of its own (a Flag's, a user's) can make
 //     pseudo-members; otherwise its members can refute an inclusion but
-//     never prove one.
+//     never prove one.  Likewise, of a class derived from a builtin type,
+//     `class_info` tells the builtin contents of the instances exactly
+//     only for an enumeration whose instances are its listed members, and
+//     otherwise as "at least" those of the members it can tell: an
+//     ordinary class has instances of any content.
 //   * Class ids are dense, numbered in the order classes are first met, and
 //     meaningful only within this oracle's answers.  The table holds
 //     addresses, no references: the classes stay alive through the pool.
@@ -196,6 +200,108 @@ PyObject* builtin_type_of_kind(Kind kind) {
     return nullptr;
 }
 
+// The builtin content of a value of a class derived from `kind`'s builtin
+// type, as the walk reads it (the int, the float, the str's UTF-8 text,
+// the bytes), not through methods the class may override; none for
+// another kind, a value of another type, an int outside 64 bits or a str
+// that has no UTF-8 form.  Leaves no exception set.
+std::optional<LeafInfo> builtin_content(PyObject* value, Kind kind) {
+    LeafInfo out;
+    switch (kind) {
+        case Kind::Int: {
+            if (!PyLong_Check(value)) return std::nullopt;
+            int overflow = 0;
+            const long long v = PyLong_AsLongLongAndOverflow(value, &overflow);
+            if (overflow || (v == -1 && PyErr_Occurred())) {
+                PyErr_Clear();
+                return std::nullopt;
+            }
+            out.tag = LeafInfo::Tag::Int;
+            out.int_value = v;
+            return out;
+        }
+        case Kind::Float:
+            if (!PyFloat_Check(value)) return std::nullopt;
+            out.tag = LeafInfo::Tag::Float;
+            out.float_value = PyFloat_AS_DOUBLE(value);
+            return out;
+        case Kind::Str: {
+            if (!PyUnicode_Check(value)) return std::nullopt;
+            Py_ssize_t n = 0;
+            const char* utf8 = PyUnicode_AsUTF8AndSize(value, &n);
+            if (!utf8) {
+                PyErr_Clear();
+                return std::nullopt;
+            }
+            out.tag = LeafInfo::Tag::Text;
+            out.text.assign(utf8, static_cast<std::size_t>(n));
+            out.text_kind = Kind::Str;
+            return out;
+        }
+        case Kind::Bytes:
+            if (!PyBytes_Check(value)) return std::nullopt;
+            out.tag = LeafInfo::Tag::Text;
+            out.text.assign(PyBytes_AS_STRING(value), static_cast<std::size_t>(PyBytes_GET_SIZE(value)));
+            out.text_kind = Kind::Bytes;
+            return out;
+        default: return std::nullopt;
+    }
+}
+
+// Which builtin contents the instances of a class derived from a builtin
+// type have (LeafInfo::Instances).  Any class but an enumeration: any.  An
+// enumeration has instances beyond its members when it is a Flag (its
+// pseudo-members), has no member (the members of its subclasses are its
+// instances), has a `_missing_` of its own (which may make new ones) or a
+// metaclass other than `enum.EnumMeta` itself (whose call may); of those
+// it lists, the contents of up to `kMaxEnumerationMembers` are told.  Only
+// when every instance is a listed member and every member's content is
+// told are they exactly its instances.  Anything that fails leaves the
+// answer "at least" the members told so far.
+void describe_instances(PyObject* cls, LeafInfo& info) {
+    if (info.builtin_kind == Kind::Other) return;  // no builtin content
+    const EnumTypes* e = enum_types();
+    if (!e) {
+        info.instances = LeafInfo::Instances::AtLeast;
+        return;
+    }
+    const int is_enum = PyObject_IsInstance(cls, e->enum_meta.get());
+    if (is_enum == 0) return;
+    info.instances = LeafInfo::Instances::AtLeast;
+    if (is_enum < 0) {
+        PyErr_Clear();
+        return;
+    }
+    bool closed = reinterpret_cast<PyObject*>(Py_TYPE(cls)) == e->enum_meta.get();
+    const int flag = PyObject_IsSubclass(cls, e->flag.get());
+    if (flag != 0) {
+        PyErr_Clear();
+        closed = false;
+    }
+    closed = closed && uses_default_missing(cls, e->default_missing.get());
+    py::Ref it = py::Ref::steal(PyObject_GetIter(cls));
+    if (!it) {
+        PyErr_Clear();
+        return;
+    }
+    while (py::Ref m = py::Ref::steal(PyIter_Next(it.get()))) {
+        if (info.members.size() == kMaxEnumerationMembers) {
+            closed = false;
+            break;
+        }
+        std::optional<LeafInfo> content = builtin_content(m.get(), info.builtin_kind);
+        if (content)
+            info.members.push_back(std::move(*content));
+        else
+            closed = false;
+    }
+    if (PyErr_Occurred()) {
+        PyErr_Clear();
+        closed = false;
+    }
+    if (closed && !info.members.empty()) info.instances = LeafInfo::Instances::Exactly;
+}
+
 }  // namespace
 
 std::optional<Kind> literal_kind(PyObject* obj) {
@@ -348,7 +454,9 @@ LeafInfo PoolOracle::literal_info(std::uint64_t index) { return leaf_info_at(ind
 LeafInfo PoolOracle::class_info(std::uint64_t index) {
     PyObject* obj = object(index);
     if (!obj || !PyType_Check(obj)) return LeafInfo::declined();
-    return class_leaf_info(obj);
+    LeafInfo info = class_leaf_info(obj);
+    if (info.is_class()) describe_instances(obj, info);
+    return info;
 }
 
 // --- leaf relation --------------------------------------------------------

@@ -425,7 +425,10 @@ bool text_length_outside(const Node& left_inner, std::span<const Constraint> lef
         else
             return false;  // lengths alone say which texts remain
     }
-    if (most && *most < least) return false;  // no text at all
+    // No text is longer than `ir::kMaxLength`: the greatest length a left
+    // text can have.
+    const std::uint64_t greatest = std::min(most.value_or(ir::kMaxLength), ir::kMaxLength);
+    if (greatest < least) return false;  // no text at all
     for (const Constraint& q : right_constraints) {
         if (q.kind == ConstraintKind::MinLen)
             right_least = std::max(right_least, q.value);
@@ -433,8 +436,8 @@ bool text_length_outside(const Node& left_inner, std::span<const Constraint> lef
             right_most = std::min(right_most.value_or(q.value), q.value);
     }
     // A text of the least length below the right's least, or one of the
-    // greatest length (or longer, when unbounded) above the right's most.
-    return least < right_least || (right_most && (!most || *most > *right_most));
+    // greatest length above the right's most.
+    return least < right_least || (right_most && greatest > *right_most);
 }
 
 std::optional<std::vector<Node>> fixed_sequence_items(const Node& sequence) {

@@ -106,7 +106,8 @@ template <class Parts, class Get>
     return true;
 }
 
-// Largest MinLen above the smallest MaxLen: no length satisfies both.
+// Largest MinLen above the smallest MaxLen, or above the greatest length
+// any value has: no length satisfies them.
 bool lengths_contradict(std::span<const Constraint> cs) {
     bool has_min = false, has_max = false;
     std::uint64_t min_len = 0, max_len = UINT64_MAX;
@@ -119,7 +120,7 @@ bool lengths_contradict(std::span<const Constraint> cs) {
             max_len = std::min(max_len, c.value);
         }
     }
-    return has_min && has_max && min_len > max_len;
+    return has_min && (min_len > ir::kMaxLength || (has_max && min_len > max_len));
 }
 
 // Folded bounds that no value (of the builtin order) satisfies.  `integral`

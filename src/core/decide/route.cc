@@ -36,10 +36,15 @@
 // proves the schema empty,
 // "not_subset" (a value of the meet outside the complement) inhabited.
 // When none decides, `decide_inhabited` and then `decide_empty_by_descr`
-// answer.  What a relation decision of A and B proves, the emptiness test
-// of A & ~B proves too: its questions hold the relation's and its
-// contrapositive, its route meets the same sides, and its fallback is the
-// relation's last step.
+// answer; of an intersection, the latter converts the members one by one
+// and meets them in turn, so that it stops at an empty member or partial
+// meet even where another member has no descriptor, as the route of "A
+// within B" stops at an empty left side without converting B.  What a
+// relation decision of A and B proves, the emptiness test of A & ~B
+// proves too, within its budget (one for all its questions): its questions
+// hold the relation's and its contrapositive, its member-by-member meet
+// holds the route's empty left side and its meet, and its structural
+// inhabitation is the relation's last step.
 //
 // The descriptor route converts the left side (Polarity::Above: a superset
 // of its values when recursion is cut or a part is bounded); an empty left
@@ -208,6 +213,46 @@ Emptiness emptiness_by_inclusion(const ir::Node& node, Oracle& oracle, std::span
     return Emptiness::Undecided;
 }
 
+// Descriptor emptiness of an intersection, member by member: each member
+// converted in a window of its own (positive members first, then the
+// complements), met into the running meet, and the meet tested after each
+// member, so that it stops, empty, at the first member or partial meet
+// proved empty -- as an inclusion's route stops at an empty left side
+// without converting the right one.  A member without a descriptor is left
+// out of the meet, which still holds every value of the intersection:
+// then only emptiness is proved, and "inhabited" needs every member exact.
+Emptiness intersection_empty_by_descr(const ir::Node& node, Oracle& oracle, std::span<const ir::Node> definitions) {
+    const std::span<const ir::Node> members = ir::as_span(node.members());
+    std::vector<const ir::Node*> order;
+    order.reserve(members.size());
+    for (const ir::Node& m : members)
+        if (m.kind != ir::NodeKind::Complement) order.push_back(&m);
+    for (const ir::Node& m : members)
+        if (m.kind == ir::NodeKind::Complement) order.push_back(&m);
+    bool bounded = false;
+    bool partial = false;
+    descr::OptDescr meet;
+    Emptiness e = Emptiness::Undecided;
+    for (const ir::Node* m : order) {
+        descr::OptDescr d = descr::descr_bound_of_node(*m, definitions, ir::Polarity::Above, oracle, bounded);
+        if (!d) {
+            partial = true;
+            continue;
+        }
+        if (meet) {
+            descr::WorkWindow window(descr::kWindowUnits);
+            d = descr::descr_combine(*meet, *d, descr::SetOp::Intersection);
+            if (!d) return Emptiness::Undecided;
+        }
+        meet = std::move(d);
+        e = bounded_emptiness(*meet);
+        if (e == Emptiness::Empty) return e;
+    }
+    if (partial || (e == Emptiness::Inhabited && (bounded || recursion_cut(node, definitions))))
+        return Emptiness::Undecided;
+    return e;
+}
+
 }  // namespace
 
 RouteOutcome run_descriptor_route(const ir::Node& left, const ir::Node& right, Oracle& oracle,
@@ -277,6 +322,7 @@ Decision decide_subset_by_descr(const ir::Node& left, const ir::Node& right, Ora
 }
 
 Emptiness decide_empty_by_descr(const ir::Node& node, Oracle& oracle, std::span<const ir::Node> definitions) {
+    if (node.kind == ir::NodeKind::Intersection) return intersection_empty_by_descr(node, oracle, definitions);
     bool bounded = false;
     const descr::OptDescr d = descr::descr_bound_of_node(node, definitions, ir::Polarity::Above, oracle, bounded);
     if (!d) return Emptiness::Undecided;

@@ -69,7 +69,9 @@ Decision decide_subset_by_descr(const ir::Node& left, const ir::Node& right, Ora
 
 // Descriptor emptiness of one schema tree.  "Inhabited" only when no
 // recursion was cut and the descriptor is exact (the cut or the bound may
-// have added the values found).
+// have added the values found).  An intersection is converted member by
+// member and met in turn: "empty" at the first member or partial meet
+// proved empty, even when a later member has no descriptor.
 Emptiness decide_empty_by_descr(const ir::Node& node, Oracle& oracle, std::span<const ir::Node> definitions);
 
 // "left within right" for one public call: the structural decision under

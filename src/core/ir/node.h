@@ -172,6 +172,12 @@ enum class ConstraintKind : std::uint8_t {
     Regex = 8,
 };
 
+// The greatest length any value has: the largest Py_ssize_t, which `len()`
+// cannot exceed (no str, bytes, list or tuple is longer).  A MinLen above
+// it admits no value; a MaxLen at or above it limits nothing a length
+// check admits.
+inline constexpr std::uint64_t kMaxLength = static_cast<std::uint64_t>(PTRDIFF_MAX);
+
 // One refinement of a refined node.  `value` is a pool index for Ge, Gt, Le,
 // Lt, MultipleOf and Predicate, a count for MinLen and MaxLen; `pattern` is
 // the pattern text of a Regex.

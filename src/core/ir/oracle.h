@@ -31,9 +31,21 @@ namespace tessaron::ir {
 //   Bytes); None and Declined nothing;
 //   Class (only from `class_info`): `builtin_kind`, the kind of the builtin
 //   type it derives from (Int to Dict, or Other: none), `ancestor_ids` (its
-//   own id and those of its whole MRO) and `class_id`.
+//   own id and those of its whole MRO), `class_id`, and which builtin
+//   contents its instances have (`instances`, `members`).
 struct LeafInfo {
     enum class Tag : std::uint8_t { Declined, None, Bool, Int, Float, Text, Class };
+
+    // The builtin contents (the int, float, str or bytes a value of the
+    // class's builtin kind holds) of a class's instances:
+    //   Any      any content of its builtin kind (a class one instantiates
+    //            with any value; every class deriving from no builtin type);
+    //   Exactly  exactly those of `members` (an enumeration whose instances
+    //            are its members);
+    //   AtLeast  those of `members` and possibly others the oracle cannot
+    //            tell (an enumeration that makes pseudo-members, or whose
+    //            members are not all listed or describable).
+    enum class Instances : std::uint8_t { Any, Exactly, AtLeast };
 
     Tag tag = Tag::Declined;
     bool bool_value = false;
@@ -44,6 +56,9 @@ struct LeafInfo {
     Kind builtin_kind = Kind::Other;
     std::vector<std::uint32_t> ancestor_ids;
     std::uint32_t class_id = 0;
+    Instances instances = Instances::Any;
+    // Int, Float or Text answers (the text kind the builtin kind).
+    std::vector<LeafInfo> members;
 
     static LeafInfo declined() { return LeafInfo{}; }
     bool is_declined() const { return tag == Tag::Declined; }

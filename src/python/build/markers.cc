@@ -226,6 +226,9 @@ bool as_count(PyObject* value, std::uint64_t& out, bool& fatal) {
     return true;
 }
 
+// Decisions take no value to be longer than the largest Py_ssize_t.
+static_assert(ir::kMaxLength == static_cast<std::uint64_t>(PY_SSIZE_T_MAX));
+
 // The two lengths.
 bool read_lengths(const MarkerReader& reader, std::vector<Constraint>& constraints) {
     for (int k = kMinLength; k <= kMaxLength; ++k) {

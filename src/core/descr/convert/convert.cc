@@ -1,10 +1,14 @@
 // Conversion of schema trees into descriptors (see convert.h).
 //
 // What it computes: for each node kind, the descriptor of the values the
-// walk admits for it -- exactly, or no descriptor.  `int` admits bools;
-// an instance of a class derived from a builtin type lives in that type's
-// slot only, an instance of any other class in every slot, restricted by
-// the class.
+// walk admits for it -- exactly, or no descriptor, or (marked bounded) a
+// bound in the conversion's direction.  `int` admits bools; an instance of
+// a class derived from a builtin type lives in that type's slot only, an
+// instance of any other class in every slot, restricted by the class.  An
+// enumeration whose instances are exactly its members holds their builtin
+// contents only; one whose members do not settle its instances (a Flag's
+// pseudo-members, a `_missing_` of its own, no member at all) is bounded:
+// from above by any content, from below by its members'.
 //
 // Complements cost no depth: a run of complements is read as one sign
 // (an even run cancels, so `~~x` converts as `x`), and only the node below
@@ -31,6 +35,8 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
+#include <vector>
 
 #include "core/descr/budget.h"
 #include "core/descr/lines/combine.h"
@@ -38,7 +44,9 @@
 #include "core/descr/lines/emptiness.h"
 #include "core/descr/convert/builders.h"
 #include "core/descr/convert/refine.h"
+#include "core/descr/lines/atoms.h"
 #include "core/descr/lines/universe.h"
+#include "core/descr/values/text_automaton.h"
 #include "core/ir/resolve.h"
 #include "core/ir/unfold.h"
 
@@ -60,14 +68,82 @@ OptDescr literal_node_descr(const ir::Node& node, ConvertContext& ctx) {
     return literal_descr(info);
 }
 
-OptDescr instance_descr(const ir::Node& node, ConvertContext& ctx) {
-    const ir::LeafInfo info = ctx.oracle.class_info(node.pool_index());
-    if (!info.is_class()) return std::nullopt;
-    const ClassRecord record = class_record(info);
+// The instances of a class whatever their builtin content: those of a
+// class derived from a builtin type in that type's slot, restricted by
+// the class; those of any other class in every slot.
+Descr instances_of_any_content(const ClassRecord& record) {
     if (record.builtin_kind == Kind::Other) return descr_of_conditions(class_condition(record));
     Descr d;
     const Kind kind = record.builtin_kind;
     d.slot(kind) = make_line(kind_top(kind), class_condition(record));
+    return d;
+}
+
+// The atom of the builtin contents the oracle told for the members of a
+// class of builtin kind `kind` (int, float, str or bytes); none for
+// another kind or when a union of texts cannot be formed.
+std::optional<Atom> member_contents(const ir::LeafInfo& info, Kind kind) {
+    switch (kind) {
+        case Kind::Int: {
+            std::vector<IntInterval> points;
+            for (const ir::LeafInfo& m : info.members)
+                if (m.tag == ir::LeafInfo::Tag::Int) points.push_back(IntInterval{i128(m.int_value), i128(m.int_value)});
+            IntSet s;
+            s.residues = {interval_set_normalize(std::move(points))};
+            return Atom(std::move(s));
+        }
+        case Kind::Float: {
+            FloatSet s;
+            for (const ir::LeafInfo& m : info.members) {
+                if (m.tag != ir::LeafInfo::Tag::Float) continue;
+                if (std::isnan(m.float_value))
+                    s.nan = true;
+                else
+                    s.intervals.push_back(FloatInterval{m.float_value, m.float_value, true, true});
+            }
+            return Atom(normalize_float_intervals(std::move(s)));
+        }
+        case Kind::Str:
+        case Kind::Bytes: {
+            // No text at all to start with: every byte string refused.
+            std::optional<Atom> acc = Atom(text_automaton_complement(bytes_universe()));
+            for (const ir::LeafInfo& m : info.members) {
+                if (m.tag != ir::LeafInfo::Tag::Text || m.text_kind != kind) continue;
+                SharedTextAutomaton a = literal_text_automaton(m.text);
+                if (!a) return std::nullopt;
+                acc = combine_atoms(*acc, Atom(std::move(a)), SetOp::Union);
+                if (!acc) return std::nullopt;
+            }
+            return acc;
+        }
+        default: return std::nullopt;
+    }
+}
+
+// The instances of a class by the builtin contents the oracle tells
+// (ir::LeafInfo::Instances).  Any content: exact.  Exactly the members':
+// the line of their contents, restricted by the class, exact too.  At
+// least the members': only bounds, marked so -- from above the instances
+// of any content, from below the members told (none when their contents
+// cannot be formed).  So an enumeration whose instances the members do
+// not settle can prove an inclusion but never refutes one by a content no
+// instance may have.
+OptDescr instance_descr(const ir::Node& node, ConvertContext& ctx) {
+    const ir::LeafInfo info = ctx.oracle.class_info(node.pool_index());
+    if (!info.is_class()) return std::nullopt;
+    const ClassRecord record = class_record(info);
+    if (info.instances == ir::LeafInfo::Instances::Any) return instances_of_any_content(record);
+    const Kind kind = record.builtin_kind;
+    std::optional<Atom> listed = member_contents(info, kind);
+    if (info.instances == ir::LeafInfo::Instances::Exactly && listed) {
+        Descr d;
+        d.slot(kind) = make_line(std::move(*listed), class_condition(record));
+        return d;
+    }
+    ctx.bounded = true;
+    if (ctx.direction == ir::Polarity::Above) return instances_of_any_content(record);
+    Descr d;
+    if (listed) d.slot(kind) = make_line(std::move(*listed), class_condition(record));
     return d;
 }
 

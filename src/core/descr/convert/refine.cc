@@ -101,10 +101,13 @@ OptDescr multiple_of_descr(const Descr& running, const ir::Constraint& c, Conver
 
 // Texts of at least `least` and at most `most` units, in the str and
 // bytes slots the running schema holds, and lists and tuples of as many
-// items.
+// items.  No value is longer than `ir::kMaxLength`: a least length above
+// it admits none, a greatest length at or above it limits nothing.
 OptDescr length_descr(const Descr& running, std::uint64_t least, std::optional<std::uint64_t> most) {
     if (!descr_within_kinds(running, {Kind::Str, Kind::Bytes, Kind::List, Kind::Tuple})) return std::nullopt;
     Descr out;
+    if (least > ir::kMaxLength) return out;
+    if (most && *most >= ir::kMaxLength) most.reset();
     for (const Kind slot_kind : {Kind::Str, Kind::Bytes}) {
         if (slot_verdict(running.slot(slot_kind), slot_kind) == ir::Emptiness::Empty) continue;
         const TextKind kind = slot_kind == Kind::Str ? TextKind::Str : TextKind::Bytes;

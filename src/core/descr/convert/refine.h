@@ -14,6 +14,8 @@
 //                    refinement are one range (str up to 584 code points,
 //                    bytes up to `kMaxTextStates` - 2, items at least up to
 //                    `kMaxCountItems`, at most up to `kMaxCountItems` - 1), or one by one where the range is none;
+//                    a least length above `ir::kMaxLength` admits no value
+//                    and a greatest length at or above it limits nothing;
 //   Regex p          on str and bytes, the str texts the pattern matches
 //                    as a whole: the walk admits no bytes value under a
 //                    pattern, so the bytes slot gets nothing;

@@ -238,6 +238,75 @@ TEST(Convert, RefinementsAgreeWithTheWalk) {
     }
 }
 
+// The enumerations of an oracle that tells their members' contents: one
+// whose members are all its instances (ints 1 and 2), one whose members
+// are some of them (the int 4, as a flag's), one of strs ("a", "bb").
+class EnumOracle : public Oracle {
+public:
+    ir::LeafInfo class_info(std::uint64_t i) override {
+        if (i != kMyInt && i != kMyStr) return Oracle::class_info(i);
+        ir::LeafInfo info = Oracle::class_info(i);
+        auto member = [](std::int64_t n) {
+            ir::LeafInfo m;
+            m.tag = ir::LeafInfo::Tag::Int;
+            m.int_value = n;
+            return m;
+        };
+        auto text = [](std::string t) {
+            ir::LeafInfo m;
+            m.tag = ir::LeafInfo::Tag::Text;
+            m.text = std::move(t);
+            return m;
+        };
+        if (i == kMyStr) {
+            info.instances = ir::LeafInfo::Instances::Exactly;
+            info.members = {text("a"), text("bb")};
+        } else if (closed) {
+            info.instances = ir::LeafInfo::Instances::Exactly;
+            info.members = {member(1), member(2)};
+        } else {
+            info.instances = ir::LeafInfo::Instances::AtLeast;
+            info.members = {member(4)};
+        }
+        return info;
+    }
+    bool closed = true;
+};
+
+TEST(Convert, AnEnumerationIsItsMembersContentsOnlyWhenTheyAreAllItsInstances) {
+    EnumOracle oracle;
+    const std::vector<std::uint32_t> cls = {kMyInt, kObject};
+    for (const ir::Polarity direction : {ir::Polarity::Above, ir::Polarity::Below}) {
+        bool bounded = false;
+        const OptDescr d = descr_bound_of_node(inst(kMyInt), {}, direction, oracle, bounded);
+        ASSERT_TRUE(d);
+        EXPECT_FALSE(bounded);
+        EXPECT_TRUE(testing::contains(*d, int_val(1, cls)));
+        EXPECT_TRUE(testing::contains(*d, int_val(2, cls)));
+        EXPECT_FALSE(testing::contains(*d, int_val(3, cls)));
+        EXPECT_FALSE(testing::contains(*d, int_val(1, {kExactInt}))) << "members are no exact ints";
+        const OptDescr s = descr_bound_of_node(inst(kMyStr), {}, direction, oracle, bounded);
+        ASSERT_TRUE(s);
+        EXPECT_TRUE(testing::contains(*s, text_val(Kind::Str, "bb", {kMyStr, kObject})));
+        EXPECT_FALSE(testing::contains(*s, text_val(Kind::Str, "b", {kMyStr, kObject})));
+    }
+    // Members that are not all its instances bound it: from above by any
+    // content of its kind, from below by the members.
+    oracle.closed = false;
+    bool bounded = false;
+    const OptDescr above = descr_bound_of_node(inst(kMyInt), {}, ir::Polarity::Above, oracle, bounded);
+    ASSERT_TRUE(above);
+    EXPECT_TRUE(bounded);
+    EXPECT_TRUE(testing::contains(*above, int_val(8, cls)));
+    bounded = false;
+    const OptDescr below = descr_bound_of_node(inst(kMyInt), {}, ir::Polarity::Below, oracle, bounded);
+    ASSERT_TRUE(below);
+    EXPECT_TRUE(bounded);
+    EXPECT_TRUE(testing::contains(*below, int_val(4, cls)));
+    EXPECT_FALSE(testing::contains(*below, int_val(8, cls)));
+    EXPECT_FALSE(descr_of_node(inst(kMyInt), {}, ir::Polarity::Above, oracle)) << "no bound where none is asked for";
+}
+
 // Sets of sets of ... of int, `levels` set nodes deep, each below a run of
 // `complements` complement nodes.
 Node nested_sets(int levels, int complements) {
