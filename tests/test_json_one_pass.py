@@ -22,6 +22,11 @@ import tessaron
 from tessaron import ValidationError, Validator
 
 
+# Blanks that take a document past the size parsed without the
+# interpreter lock.
+UNLOCKED_PAD = " " * (256 * 1024)
+
+
 def reference(v, doc):
     try:
         v.validate_json(doc)
@@ -136,6 +141,8 @@ def test_every_document_and_truncation_agrees_with_the_general_walk(name):
     for doc in DOCUMENTS:
         agree(v, doc)
         agree(v, doc.encode())
+        # The same, checked without the interpreter lock.
+        assert v.is_valid_json(UNLOCKED_PAD + doc) is v.is_valid_json(doc), doc
         # Every truncation: the check must stop, or go on, exactly where the
         # walk's verdict says, whatever the parser meets next.
         for cut in range(len(doc)):
@@ -295,8 +302,6 @@ at2 = pytest.importorskip("annotated_types")
 Annotated = typing.Annotated
 Literal = typing.Literal
 Regex = tessaron.Regex
-
-UNLOCKED_PAD = " " * (256 * 1024)
 
 
 class OwnMeta(type):

@@ -731,9 +731,10 @@ private:
                 return !array;
             case ir::NodeKind::Literal: {
                 // Only a constant of the exact type the container becomes
-                // can equal it.
-                PyObject* c = st_.pooled(n.pool_index());
-                return !c || Py_IS_TYPE(c, array ? &PyList_Type : &PyDict_Type);
+                // (a list or a dict) can equal it; read from the native
+                // copy, since the lock may be given up here.
+                const NativeConstant* c = native_.constant(n.pool_index());
+                return !c || c->kind == NativeConstant::Kind::Container || c->kind == NativeConstant::Kind::Unknown;
             }
             case ir::NodeKind::Union:
                 for (const ir::Node& m : ir::as_span(n.members()))
@@ -853,12 +854,20 @@ private:
     }
 
     // The general walk of one tree value, from the counters as they stand.
-    // It may hand values to Python, so it runs with the interpreter lock,
+    // Where it may hand values to Python it runs with the interpreter lock,
     // and the lock is then kept to the end of the document: a document
     // whose checks need Python takes it once, not once per value (taking
-    // it back may wait for another thread to give it up).
+    // it back may wait for another thread to give it up).  Where it needs
+    // no Python (`json_walk_without_python`), it runs as the parse does,
+    // the lock given up or not, its poll asking through the lock's.
     [[gnu::noinline]] bool walk_value(const ir::Node& node, const json::Value& value) {
-        lock_.take();
+        if (!native_.json_walk_without_python) lock_.take();
+        struct PollSwap {
+            util::Poll& slot;
+            util::Poll saved;
+            ~PollSwap() { slot = saved; }
+        } swap{st_.poll, st_.poll};
+        if (lock_.released()) st_.poll = lock_.signal_poll();
         std::vector<Violation> none;
         WalkContext ctx{&st_, &path_, &none, WalkMode::VerdictOnly};
         const bool ok = walk(node, JsonSource{&doc_, &value}, ctx);

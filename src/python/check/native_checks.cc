@@ -108,6 +108,10 @@ public:
     NativeBuilder(std::span<const py::Ref> pool, const Patterns& patterns, NativeChecks& out)
         : pool_(pool), patterns_(patterns), out_(out) {}
 
+    // Whether a walk of a JSON value needs Python somewhere in what was
+    // added (see NativeChecks::json_walk_without_python).
+    bool needs_python() const { return needs_python_; }
+
     bool add(const ir::Node& root) {
         push(root);
         while (!stack_.empty()) {
@@ -128,8 +132,16 @@ private:
 
     bool visit(const ir::Node& node) {
         switch (node.kind) {
-            case ir::NodeKind::Literal:
-                return add_constant(node.pool_index());
+            case ir::NodeKind::Literal: {
+                if (!add_constant(node.pool_index())) return false;
+                const NativeConstant::Kind kind = out_.constants.find(node.pool_index())->second.kind;
+                if (kind == NativeConstant::Kind::Unknown || kind == NativeConstant::Kind::Container)
+                    needs_python_ = true;
+                return true;
+            }
+            case ir::NodeKind::Instance:
+                needs_python_ = true;
+                return true;
             case ir::NodeKind::Sequence:
                 for (const ir::Node& element : ir::as_span(node.prefix())) push(element);
                 push(node.tail());
@@ -150,11 +162,17 @@ private:
                 for (const ir::Node& member : ir::as_span(node.members())) push(member);
                 return true;
             case ir::NodeKind::Object:
+                needs_python_ = true;
                 for (const ir::RecordEntry& entry : ir::as_span(node.entries)) push(entry.value);
                 return true;
-            case ir::NodeKind::Refined:
+            case ir::NodeKind::Refined: {
                 push(node.inner());
-                return add_refinement(node);
+                if (!add_refinement(node)) return false;
+                const NativeRefinement* r = out_.refinement(node);
+                if (!r || (has_divisor(*r) && !(node.inner() && admits_no_str(*node.inner(), 0))))
+                    needs_python_ = true;  // (a divisor answers a str only in Python)
+                return true;
+            }
             default:
                 return true;
         }
@@ -263,9 +281,45 @@ private:
         return true;
     }
 
+    static bool has_divisor(const NativeRefinement& r) {
+        for (const NativeConstraint& c : r.constraints)
+            if (c.kind == ir::ConstraintKind::MultipleOf) return true;
+        return false;
+    }
+
+    // Whether no str is a member of `node` (false where it may be one).
+    bool admits_no_str(const ir::Node& node, unsigned hops) const {
+        if (hops > 16) return false;
+        switch (node.kind) {
+            case ir::NodeKind::Nothing:
+            case ir::NodeKind::None:
+            case ir::NodeKind::Bool:
+            case ir::NodeKind::Int:
+            case ir::NodeKind::Float:
+                return true;
+            case ir::NodeKind::Literal: {
+                PyObject* c = node.pool_index() < pool_.size() ? pool_[node.pool_index()].get() : nullptr;
+                return c && !PyUnicode_Check(c);
+            }
+            case ir::NodeKind::Refined:
+                return node.inner() && admits_no_str(*node.inner(), hops + 1);
+            case ir::NodeKind::Union:
+                for (const ir::Node& m : ir::as_span(node.members()))
+                    if (!admits_no_str(m, hops + 1)) return false;
+                return true;
+            case ir::NodeKind::Intersection:
+                for (const ir::Node& m : ir::as_span(node.members()))
+                    if (admits_no_str(m, hops + 1)) return true;
+                return false;
+            default:
+                return false;
+        }
+    }
+
     std::span<const py::Ref> pool_;
     const Patterns& patterns_;
     NativeChecks& out_;
+    bool needs_python_ = false;
     std::vector<const ir::Node*> stack_;
     boost::unordered_flat_set<const ir::Node*, util::FxHash> seen_;
 };
@@ -411,6 +465,7 @@ bool build_native_checks(const ir::Node& root, std::span<const ir::Node> definit
     if (!builder.add(root)) return false;
     for (const ir::Node& definition : definitions)
         if (!builder.add(definition)) return false;
+    out.json_walk_without_python = !builder.needs_python();
     return true;
 }
 

@@ -71,6 +71,11 @@ struct NativeChecks {
     boost::unordered_flat_map<const void*, NativeRefinement, util::FxHash> refinements;
     // By pool index, for every literal node.
     boost::unordered_flat_map<std::uint64_t, NativeConstant, util::FxHash> constants;
+    // The walk of a JSON value against any node of the schema makes no
+    // Python object and calls no Python API, in verdict-only mode: every
+    // literal and refinement has a native copy that answers every value,
+    // and no node checks a class or attributes.
+    bool json_walk_without_python = false;
 
     const NativeRefinement* refinement(const ir::Node& refined) const;
     const NativeConstant* constant(std::uint64_t pool_index) const;
