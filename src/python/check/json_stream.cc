@@ -8,11 +8,14 @@
 // How: the parser's events arrive at a sink that knows, for each value, the
 // schema node the walk would check it against.  A stack of frames mirrors
 // the open arrays and objects that are checked as they arrive (a list node,
-// a record or a dict with a str key); each frame keeps what the walk's
-// check of that container counts (items so far; for an object, which
-// declared keys were seen and which members failed).  A scalar is checked
-// on arrival: by a type test for the scalar kinds, else by the general walk
-// of a one-value tree.  A container whose node is none of those (an
+// a record or a dict with a str key, under refinements of their lengths);
+// each frame keeps what the walk's check of that container counts (items
+// so far; for an object, which declared keys were seen, how many distinct
+// keys where a length is bounded, and which members failed).  A scalar is
+// checked on arrival: by a type test for the scalar kinds, by the native
+// copies of literals and refinements (native_checks.h) through unions,
+// intersections, complements and back edges, else by the general walk of a
+// one-value tree.  A container whose node is none of those (an
 // intersection, a refinement, a union in which more than one member may
 // take it, ...) is built into a tree (`TreeBuilder`) and walked by the
 // general walk when it closes; its tree is then dropped.  Anything a
@@ -36,6 +39,17 @@
 // values the walk would skip, is sound only because no check can run code
 // we do not control (`runs_only_builtin_checks` gates this path), so the
 // order in which values are checked changes nothing.
+//
+// The interpreter lock: a large document is parsed and checked without it.
+// The native copies and the compiled patterns are immutable once the
+// validator's tables are built, and a pattern's lazy DFA is made to be
+// shared by threads, so the checks made here need no lock.  The general
+// walk needs it only where the schema has a check that makes a Python
+// object (`NativeChecks::json_walk_without_python`); there the lock is
+// taken back once and kept to the end of the document, since taking it
+// back may mean waiting for another thread to give it up, which once per
+// value would make threads slower than one.  Signal handlers run through
+// the lock's poll, which keeps the lock when a handler raised.
 //
 // `load` runs the same check beside the sink that builds the document's
 // Python objects (`CheckedPythonSink`): it must read the whole text anyway
