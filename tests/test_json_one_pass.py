@@ -440,7 +440,7 @@ def test_constrained_leaves_at_the_nesting_limits(depth):
     # Four walk levels per array (back edge, union, refinement, list): the
     # nesting limit and the recursion limit fall near the same depth.
     nested = tessaron.recursive(
-        lambda t: tessaron.union(Annotated[typing.List[t], at2.MaxLen(2)], Annotated[int, at2.Ge(0)]))
+        lambda t: tessaron.union(Annotated[list[t], at2.MaxLen(2)], Annotated[int, at2.Ge(0)]))
     for leaf in ("1", "-1", "[1, 2, 3]"):
         every_way_agrees(nested, nested_arrays(depth, leaf), as_tree=False)
 
