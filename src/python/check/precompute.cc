@@ -1,6 +1,6 @@
 // Building, reaching and guarding a validator's lookup tables.
 //
-// What it computes: the four `Precompute` tables of a finished schema, in
+// What it computes: the `Precompute` tables of a finished schema, in
 // one pass over the root and then each definition (a back edge is never
 // followed; each definition is visited by the pass itself):
 //   - `record_keys`: for each mapping node with entries, the interned name of
