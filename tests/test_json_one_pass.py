@@ -22,6 +22,11 @@ import tessaron
 from tessaron import ValidationError, Validator
 
 
+# Blanks that take a document past the size parsed without the
+# interpreter lock.
+UNLOCKED_PAD = " " * (256 * 1024)
+
+
 def reference(v, doc):
     try:
         v.validate_json(doc)
@@ -136,6 +141,8 @@ def test_every_document_and_truncation_agrees_with_the_general_walk(name):
     for doc in DOCUMENTS:
         agree(v, doc)
         agree(v, doc.encode())
+        # The same, checked without the interpreter lock.
+        assert v.is_valid_json(UNLOCKED_PAD + doc) is v.is_valid_json(doc), doc
         # Every truncation: the check must stop, or go on, exactly where the
         # walk's verdict says, whatever the parser meets next.
         for cut in range(len(doc)):
@@ -279,3 +286,184 @@ def test_large_documents_checked_by_many_threads_at_once():
     for t in threads:
         t.join()
     assert failures == []
+
+
+# --- constraints and literals checked without Python objects -----------------
+#
+# Lengths, patterns, bounds and divisors that are ints within 64 bits or
+# floats, and literals of None, bool, int, float and str are checked on the
+# parsed values themselves.  Each document below is checked four ways and
+# must get the answer that `is_valid` gives its `json.loads` object: in one
+# pass, in one pass without the interpreter lock (a document padded past
+# 256 KiB), as a parsed tree (the same schema in a union with a class of a
+# metaclass of its own, which keeps the one pass away), and by load.
+
+at2 = pytest.importorskip("annotated_types")
+Annotated = typing.Annotated
+Literal = typing.Literal
+Regex = tessaron.Regex
+
+
+class OwnMeta(type):
+    pass
+
+
+class Opaque(metaclass=OwnMeta):
+    pass
+
+
+class Sparse(typing.TypedDict, total=False):
+    a: int
+    b: int
+
+
+def loads_or_none(doc):
+    try:
+        return True, json.loads(doc)
+    except ValueError:
+        return False, None
+
+
+def every_way_agrees(schema, doc, as_tree=True):
+    # as_tree=False near the nesting limit, where the union is one more level.
+    v = Validator(schema)
+    ok, value = loads_or_none(doc)
+    expected = ok and v.is_valid(value)
+    try:
+        v.validate_json(doc)
+        loaded = True
+    except ValidationError:
+        loaded = False
+    got = {
+        "one pass": v.is_valid_json(doc),
+        "one pass, unlocked": v.is_valid_json(UNLOCKED_PAD + doc),
+        "load": loaded,
+    }
+    if as_tree:
+        tree = Validator(tessaron.union(schema, Opaque))
+        got["tree"] = tree.is_valid_json(doc)
+        got["tree, unlocked"] = tree.is_valid_json(UNLOCKED_PAD + doc)
+    assert got == dict.fromkeys(got, expected), (doc, expected)
+
+
+BIG = "12345678901234567890"  # past 64 bits
+INTS = ["-1", "0", "1", "9", "10", "11", "true", "false", BIG, "-" + BIG]
+FLOATS = ["0.0", "-0.0", "0.5", "9.999", "10.0", "10.5", "1e300", "-1e300", "2.5e-320"]
+OTHERS = ['"10"', "null", "[10]", '{"a": 10}']
+
+NATIVE_CASES = [
+    # (id, schema, documents)
+    ("int bounds", Annotated[int, at2.Ge(0), at2.Lt(10)], INTS + FLOATS + OTHERS),
+    ("int bounds, strict", Annotated[int, at2.Gt(0), at2.Le(10)], INTS),
+    ("float bounds on ints", Annotated[typing.Union[int, float], at2.Ge(0.5), at2.Le(10.5)], INTS + FLOATS),
+    ("any bounded", Annotated[typing.Any, at2.Gt(-1)], INTS + FLOATS + OTHERS),
+    # 2**53 + 1 is no float: the comparison is exact, not through a rounding.
+    ("past float precision", Annotated[int, at2.Le(9007199254740992.0)],
+     ["9007199254740992", "9007199254740993", "-9007199254740993"]),
+    ("at 2**63", Annotated[int, at2.Gt(9223372036854775807.0)],
+     ["9223372036854775807", "9223372036854775808", "9223372036854775809", "-9223372036854775808"]),
+    ("big ints and a large float bound", Annotated[int, at2.Ge(1e19)],
+     ["10000000000000000000", "9999999999999999999", "10000000000000000001", "1" + "0" * 40,
+      "-" + "1" + "0" * 40, "9223372036854775807"]),
+    ("big ints and a negative large float bound", Annotated[int, at2.Lt(-1e19)],
+     ["-10000000000000000000", "-10000000000000000001", "-9999999999999999999", "-" + BIG]),
+    ("infinite bound", Annotated[typing.Union[int, float], at2.Lt(float("inf"))], INTS + FLOATS + ["1e308"]),
+    ("64-bit int bounds", Annotated[int, at2.Ge(-9223372036854775808), at2.Le(9223372036854775807)],
+     ["-9223372036854775808", "-9223372036854775809", "9223372036854775807", "9223372036854775808"]),
+    ("bool base", Annotated[bool, at2.Ge(1)], ["true", "false", "1"]),
+    ("divisor", Annotated[int, at2.MultipleOf(3)],
+     ["0", "3", "-3", "4", "true", "false", "300000000000000000000", "300000000000000000001",
+      "-300000000000000000000"]),
+    ("divisor of floats and ints", Annotated[typing.Union[int, float], at2.MultipleOf(3)],
+     ["3.0", "4.5", "-6.0", "0.0", "1e300", "0.1"]),
+    ("float divisor", Annotated[typing.Union[int, float], at2.MultipleOf(0.5)],
+     ["1", "1.5", "1.25", "true", "false", BIG, "-" + BIG, "1" + "0" * 400, "1e-320"]),
+    ("divisor -1", Annotated[int, at2.MultipleOf(-1)], ["-9223372036854775808", "5", BIG]),
+    ("divisor -2**63", Annotated[int, at2.MultipleOf(-9223372036854775808)],
+     ["18446744073709551616", "9223372036854775809", "-9223372036854775808", "0", "1"]),
+    ("divisor against a str", Annotated[typing.Any, at2.MultipleOf(3)], ['"%d"', '"abc"', '"%s%s"', "6", "null"]),
+    ("str lengths in code points", Annotated[str, at2.MinLen(2), at2.MaxLen(3)],
+     ['"a"', '"ab"', '"abc"', '"abcd"', '"\u00e9"', '"\u00e9\u00e9"', '"\\u00e9\\u00e9\\u00e9"',
+      '"\U0001F600"', '"\U0001F600\U0001F600"', '"e\u0301e\u0301"', '"\u65e5\u672c\u8a9e\u3067"', '""']),
+    ("list lengths", Annotated[typing.List[int], at2.MinLen(2), at2.MaxLen(3)],
+     ["[]", "[1]", "[1, 2]", "[1, 2, 3]", "[1, 2, 3, 4]", '[1, "x"]', '"ab"']),
+    ("dict lengths count distinct keys", Annotated[typing.Dict[str, int], at2.MinLen(2), at2.MaxLen(3)],
+     ['{"a": 1, "a": 2}', '{"a": 1, "b": 2, "a": 3}', '{"a": 1, "b": 2, "c": 3, "a": 4}',
+      '{"a": 1, "b": 2, "c": 3, "d": 4}', '{"a": 1, "\\u0061": 2}', '{"a": 1, "b": "x"}', "{}", "[1, 2]"]),
+    ("record lengths", Annotated[Sparse, at2.MaxLen(1)],
+     ['{"a": 1}', '{"a": 1, "a": 2}', '{"a": 1, "b": 2}', '{"a": 1, "z": 2}', '{"z": 1, "z": 2}', "{}"]),
+    ("lengths of anything", Annotated[typing.Any, at2.MinLen(1)],
+     ["[]", "[1]", "{}", '{"a": 1}', '""', '"a"', "1", "null"]),
+    ("nested list lengths", Annotated[typing.List[Annotated[typing.List[int], at2.MaxLen(1)]], at2.MinLen(1)],
+     ["[]", "[[]]", "[[1]]", "[[1, 2]]", "[[1], [2, 3]]"]),
+    ("bound on containers", typing.Union[Annotated[typing.List[int], at2.MinLen(1)], Annotated[typing.Any, at2.Ge(0)]],
+     ["[1]", "[]", "{}", "1", "-1"]),
+    ("non-ASCII pattern", Annotated[str, Regex("\u00e9+")],
+     ['"\u00e9"', '"\u00e9\u00e9"', '"\\u00e9"', '"e"', '""', "1", '"\u00e9e"']),
+    ("one code point", Annotated[str, Regex("^.$")],
+     ['"\U0001F600"', '"\u00e9"', '"a"', '"ab"', '"\\ud83d\\ude00"', '"\\n"']),
+    ("word pattern", Annotated[str, Regex(r"\w+\d{2}")], ['"\u65e5\u672c12"', '"ab1"', '"__99"', '"\u0661\u0662\u0663"']),
+    ("pattern and lengths", Annotated[str, at2.MinLen(2), Regex("[a-z]+")], ['"a"', '"ab"', '"aB"', '"abc"']),
+    ("literal int", {"k": Literal[1]}, ['{"k": 1}', '{"k": 1.0}', '{"k": true}', '{"k": "1"}', '{"k": 2}']),
+    ("literal bool", {"k": Literal[True]}, ['{"k": true}', '{"k": 1}', '{"k": false}']),
+    ("literal false", {"k": Literal[False]}, ['{"k": false}', '{"k": 0}', '{"k": null}']),
+    ("literal float", {"k": Literal[1.5]}, ['{"k": 1.5}', '{"k": 15e-1}', '{"k": 1.50}', '{"k": 1}', '{"k": 1.6}']),
+    ("literal zero float", {"k": Literal[0.0]}, ['{"k": -0.0}', '{"k": 0.0}', '{"k": 0}', '{"k": 0e5}']),
+    ("literal str", {"k": Literal["\u00e9"]}, ['{"k": "\u00e9"}', '{"k": "\\u00e9"}', '{"k": "e"}', '{"k": 1}']),
+    ("literal None", {"k": Literal[None]}, ['{"k": null}', '{"k": 0}', '{"k": false}', '{"k": ""}']),
+    ("literal big int", {"k": Literal[12345678901234567890]},
+     ['{"k": 12345678901234567890}', '{"k": 12345678901234567891}', '{"k": 1}', '{"k": 1.2345678901234567e19}']),
+    ("literal bytes", {"k": Literal[b"x"]}, ['{"k": "x"}', '{"k": null}']),
+    ("literals and bounds", typing.Union[Literal[1.5], Annotated[int, at2.Ge(5)], Literal["x"]],
+     ["1.5", "5", "4", '"x"', '"y"', "true", "null"]),
+    ("intersection and complement",
+     tessaron.intersection(Annotated[int, at2.Ge(0)], tessaron.complement(Annotated[int, at2.MultipleOf(2)])),
+     ["1", "2", "-1", "0", "true", "false", BIG]),
+]
+
+JsonWithShortStrings = tessaron.recursive(
+    lambda j: tessaron.union(None, bool, int, float, Annotated[str, at2.MaxLen(3)], [j, ...], {str: j}))
+NATIVE_CASES.append(("recursive", JsonWithShortStrings,
+                     ['{"a": ["xyz", 1, {"b": null}]}', '{"a": ["wxyz"]}', '[[[["abc"]]], "abcd"]', '"ab"']))
+
+
+@pytest.mark.parametrize("schema, docs", [pytest.param(s, d, id=i) for i, s, d in NATIVE_CASES])
+def test_native_checks_answer_as_python_objects_do(schema, docs):
+    for doc in docs:
+        every_way_agrees(schema, doc)
+        every_way_agrees([schema, ...], "[" + doc + ", " + doc + "]")
+        every_way_agrees({"x": schema, "y?": int}, '{"x": ' + doc + "}")
+
+
+@pytest.mark.parametrize("depth", [120, 126, 127, 128, 129, 170, 200])
+def test_constrained_leaves_at_the_nesting_limits(depth):
+    # Four walk levels per array (back edge, union, refinement, list): the
+    # nesting limit and the recursion limit fall near the same depth.
+    nested = tessaron.recursive(
+        lambda t: tessaron.union(Annotated[list[t], at2.MaxLen(2)], Annotated[int, at2.Ge(0)]))
+    for leaf in ("1", "-1", "[1, 2, 3]"):
+        every_way_agrees(nested, nested_arrays(depth, leaf), as_tree=False)
+
+
+def test_constrained_records_run_no_general_walk():
+    # Every check of these records is made in the one pass: the walk levels
+    # entered are those of the containers alone, as for the same records
+    # without constraints (a value handed to the general walk would add its
+    # own levels, and take the interpreter lock to do so).
+    import _tessaron
+
+    doc = json.dumps([{"id": i, "name": f"n{i}", "kind": "a", "score": i / 2} for i in range(200)])
+    plain = Validator([{"id": int, "name": str, "kind": str, "score": float}])
+    constrained = Validator([{
+        "id": Annotated[int, at2.Ge(0), at2.Lt(1000), at2.MultipleOf(1)],
+        "name": Annotated[str, at2.MinLen(1), at2.MaxLen(8), Regex("n[0-9]+")],
+        "kind": Literal["a"],
+        "score": Annotated[float, at2.Ge(0.0)],
+    }])
+
+    def steps(v):
+        before = _tessaron._walk_steps()
+        assert v.is_valid_json(doc) is True
+        return _tessaron._walk_steps() - before
+
+    assert steps(constrained) == steps(plain)

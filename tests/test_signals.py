@@ -130,6 +130,31 @@ def json_walk():
     return Validator(list[list[int]]).is_valid_json, "[" + "[0]," * 3000000 + "[0]]", "[[0]]"
 
 
+def json_pattern_unlocked():
+    # Matched in the one pass, the lock given up: the match polls through
+    # the parse's poll.
+    rng = random.Random(5)
+    text = "".join(rng.choice("ab") for _ in range(100000)) + "c"
+    v = Validator(list[Annotated[str, Pattern("[ab]*a[ab]{1000}")]])
+    return v.is_valid_json, '["' + text + '"]' + " " * (256 * 1024), '["' + "a" * 1001 + '"]'
+
+
+def json_walks_unlocked():
+    # Each record goes to the general walk (two members may take it), which
+    # needs no Python here and runs with the lock given up.
+    v = Validator(list[union({"k": Literal["a"], "v": int}, {"k": Literal["b"], "v": str})])
+    return v.is_valid_json, "[" + '{"k": "a", "v": 0},' * 1000000 + '{"k": "c", "v": 0}]', '[{"k": "b", "v": ""}]'
+
+
+def json_long_walk_unlocked():
+    # The whole document goes to the general walk (two members may take
+    # it), whose every item meets a thousand literals, with the lock given
+    # up: the walk's own poll asks through the lock's.
+    floats = Literal[tuple(i + 0.5 for i in range(1000))]
+    v = Validator(union(list[floats], list[str]))
+    return v.is_valid_json, "[" + "999.5," * 100000 + "999.5]", "[0.5]"
+
+
 CASES = [
     ("scalar scans", scalar_scans, None),
     ("scalar scans, recording", scalar_scans_recording, None),
@@ -142,6 +167,9 @@ CASES = [
     ("JSON load", json_load, None),
     ("JSON parse into objects", json_to_python, None),
     ("JSON walk", json_walk, None),
+    ("JSON pattern without the lock", json_pattern_unlocked, None),
+    ("JSON general walks without the lock", json_walks_unlocked, None),
+    ("JSON long general walk without the lock", json_long_walk_unlocked, None),
 ]
 
 

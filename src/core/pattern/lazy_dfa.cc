@@ -203,6 +203,11 @@ std::uint32_t LazyDfa::seed_states() const {
     return intern(kCtxStart & ctx_mask_, start);
 }
 
+void LazyDfa::note_scanned(std::uint64_t read) const {
+    const std::uint64_t scanned = scanned_.load(std::memory_order_relaxed);
+    if (scanned < kBytesPerState * max_states_) scanned_.store(scanned + read, std::memory_order_relaxed);
+}
+
 bool LazyDfa::try_reset(bool& retry) const {
     const std::uint64_t held = sets_.size() - 2;
     if (!retry && scanned_.load(std::memory_order_relaxed) < kBytesPerState * held) return false;
@@ -282,7 +287,7 @@ LazyDfa::Result LazyDfa::run(std::string_view text, std::size_t& pos, std::vecto
     auto settle = [&](Result r, std::size_t read) {
         std::atomic_thread_fence(std::memory_order_acquire);
         if (generation_.load(std::memory_order_relaxed) != generation) return Result::Busy;
-        scanned_.store(scanned_.load(std::memory_order_relaxed) + read, std::memory_order_relaxed);
+        note_scanned(read);
         return r;
     };
     // A new state visits each NFA state at most twice (reading the byte,
@@ -314,8 +319,7 @@ LazyDfa::Result LazyDfa::run(std::string_view text, std::size_t& pos, std::vecto
                     // `overflow` is the set at i, read under the lock: valid.
                     pos = i;
                     set = std::move(overflow);
-                    scanned_.store(scanned_.load(std::memory_order_relaxed) + (i - first),
-                                   std::memory_order_relaxed);
+                    note_scanned(i - first);
                     return Result::GaveUp;
                 }
                 if (next == dead) return settle(Result::NoMatch, i - first);

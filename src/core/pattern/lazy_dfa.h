@@ -84,6 +84,11 @@ private:
     bool simulate_span(std::string_view text, std::size_t from, std::size_t to, std::vector<std::uint32_t>& set,
                        util::Poll* poll) const;
     std::uint32_t& cell(std::size_t i) const { return table_[i]; }
+    // Adds bytes read to `scanned_`, which stops counting where every
+    // reset it could allow is allowed (kBytesPerState bytes per state the
+    // table can hold): a table that stays fresh is then only read, and
+    // threads sharing it do not write its cache line on every match.
+    void note_scanned(std::uint64_t read) const;
 
     static constexpr std::uint32_t kUnknown = 0;
     static constexpr std::uint32_t kFull = UINT32_MAX;

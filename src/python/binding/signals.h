@@ -18,8 +18,8 @@
 // `LockRelease`: while the lock is given up, only
 // every kUnlockedAsks-th question takes it back to run the handlers (taking
 // it back may wait up to the switch interval for another thread), so a
-// handler runs within a few dozen milliseconds there.  Off the main thread
-// `PyErr_CheckSignals` runs nothing.
+// handler runs within a few dozen milliseconds there; when it raises, the
+// lock stays taken.  Off the main thread `PyErr_CheckSignals` runs nothing.
 #pragma once
 
 #include "python/binding/capi.h"
@@ -65,7 +65,9 @@ private:
         // The handler's exception stays with the thread state meanwhile.
         self->take();
         const bool go_on = PyErr_CheckSignals() == 0;
-        self->release();
+        // A handler that raised stops the work with the lock taken, so the
+        // exception can be read (and kept) wherever the work notices.
+        if (go_on) self->release();
         return go_on;
     }
 

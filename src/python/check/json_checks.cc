@@ -168,7 +168,10 @@ bool check_mapping(const ir::Node& node, const JsonSource& src, WalkContext& ctx
             const ir::RecordEntry& entry = entries[*index];
             if (entry.required) --left;
             if (recording) present[*index] = true;
-            ok = walk_at(entry.value, value, PathKey{entry.key}, ctx);
+            // Verdict-only, no path segment is made: copying the key's
+            // shared text would write its reference count, a cache line
+            // that every thread checking with this schema reads.
+            ok = recording ? walk_at(entry.value, value, PathKey{entry.key}, ctx) : walk(entry.value, value, ctx);
         } else {
             ok = extra_member_admitted(clauses, key, value, ctx);
             if (!ok && recording && !st.stop) explain_extra_member(clauses, key_text, key, value, ctx);

@@ -8,11 +8,14 @@
 // How: the parser's events arrive at a sink that knows, for each value, the
 // schema node the walk would check it against.  A stack of frames mirrors
 // the open arrays and objects that are checked as they arrive (a list node,
-// a record or a dict with a str key); each frame keeps what the walk's
-// check of that container counts (items so far; for an object, which
-// declared keys were seen and which members failed).  A scalar is checked
-// on arrival: by a type test for the scalar kinds, else by the general walk
-// of a one-value tree.  A container whose node is none of those (an
+// a record or a dict with a str key, under refinements of their lengths);
+// each frame keeps what the walk's check of that container counts (items
+// so far; for an object, which declared keys were seen, how many distinct
+// keys where a length is bounded, and which members failed).  A scalar is
+// checked on arrival: by a type test for the scalar kinds, by the native
+// copies of literals and refinements (native_checks.h) through unions,
+// intersections, complements and back edges, else by the general walk of a
+// one-value tree.  A container whose node is none of those (an
 // intersection, a refinement, a union in which more than one member may
 // take it, ...) is built into a tree (`TreeBuilder`) and walked by the
 // general walk when it closes; its tree is then dropped.  Anything a
@@ -37,6 +40,17 @@
 // we do not control (`runs_only_builtin_checks` gates this path), so the
 // order in which values are checked changes nothing.
 //
+// The interpreter lock: a large document is parsed and checked without it.
+// The native copies and the compiled patterns are immutable once the
+// validator's tables are built, and a pattern's lazy DFA is made to be
+// shared by threads, so the checks made here need no lock.  The general
+// walk needs it only where the schema has a check that makes a Python
+// object (`NativeChecks::json_walk_without_python`); there the lock is
+// taken back once and kept to the end of the document, since taking it
+// back may mean waiting for another thread to give it up, which once per
+// value would make threads slower than one.  Signal handlers run through
+// the lock's poll, which keeps the lock when a handler raised.
+//
 // `load` runs the same check beside the sink that builds the document's
 // Python objects (`CheckedPythonSink`): it must read the whole text anyway
 // (a malformed document is refused before any verdict), so a failure only
@@ -58,6 +72,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -70,6 +85,7 @@
 #include "python/check/builtins.h"
 #include "python/check/declared_keys.h"
 #include "python/check/json_source.h"
+#include "python/check/native_checks.h"
 #include "python/check/walk.h"
 #include "python/json/python_sink.h"
 #include "python/json/to_python.h"
@@ -243,27 +259,39 @@ public:
 
     // `stop_on_failure`: a failure of the root stops the parse (else the
     // rest of the document is parsed, unchecked).
+    // `poll`: the parse's, ticked by the patterns matched here.
     StreamCheck(const ir::Node& root, json::Document& doc, WalkState& st, std::string_view input, LockRelease& lock,
-                bool stop_on_failure)
-        : root_(root), builder_(doc), doc_(doc), st_(st), lock_(lock), stop_on_failure_(stop_on_failure) {
+                util::Poll* poll, bool stop_on_failure)
+        : root_(root),
+          builder_(doc),
+          doc_(doc),
+          st_(st),
+          native_(st.tables->native),
+          lock_(lock),
+          poll_(poll),
+          stop_on_failure_(stop_on_failure) {
         builder_.start(input);
         st_.stack_floor = util::native_stack_floor(util::current_frame());
     }
 
     // --- the sink interface (parse.h) ---
-    bool null() { return scalar(json::Kind::Null, [&] { builder_.null(); }); }
+    bool null() { return scalar(NativeValue{.kind = json::Kind::Null}, [&] { builder_.null(); }); }
     bool boolean(bool b) {
-        return scalar(b ? json::Kind::True : json::Kind::False, [&] { builder_.boolean(b); });
+        return scalar(NativeValue{.kind = b ? json::Kind::True : json::Kind::False}, [&] { builder_.boolean(b); });
     }
-    bool integer(std::int64_t i) { return scalar(json::Kind::Int, [&] { builder_.integer(i); }, {}, i); }
-    bool floating(double d) { return scalar(json::Kind::Float, [&] { builder_.floating(d); }); }
+    bool integer(std::int64_t i) {
+        return scalar(NativeValue{.kind = json::Kind::Int, .integer = i}, [&] { builder_.integer(i); });
+    }
+    bool floating(double d) {
+        return scalar(NativeValue{.kind = json::Kind::Float, .real = d}, [&] { builder_.floating(d); });
+    }
     bool big_integer(std::string_view text, std::size_t at) {
         const std::size_t digits = text.size() - (text.front() == '-' ? 1 : 0);
         if (digits > max_big_int_digits_) max_big_int_digits_ = digits;
-        return scalar(json::Kind::BigInt, [&] { builder_.big_integer(text, at); });
+        return scalar(NativeValue{.kind = json::Kind::BigInt, .text = text}, [&] { builder_.big_integer(text, at); });
     }
     bool string(std::string_view text) {
-        return scalar(json::Kind::String, [&] { builder_.string(text); }, text);
+        return scalar(NativeValue{.kind = json::Kind::String, .text = text}, [&] { builder_.string(text); });
     }
 
     bool key(std::string_view text) {
@@ -288,7 +316,7 @@ public:
         pop();
         const std::size_t prefix = f.node->prefix() ? f.node->prefix()->size() : 0;
         const bool ok = f.node->tail() ? f.count >= prefix : f.count == prefix;
-        return complete(ok);
+        return complete(ok && f.count >= f.min_length && f.count <= f.max_length);
     }
 
     [[gnu::noinline]] bool end_object(std::size_t n) {
@@ -302,7 +330,7 @@ public:
         }
         const Frame f = frames_.back();
         pop();
-        return complete(f.pending == 0 && f.left == 0);
+        return complete(f.pending == 0 && f.left == 0 && f.distinct >= f.min_length && f.distinct <= f.max_length);
     }
 
     std::string_view restart(std::string text) {
@@ -310,6 +338,7 @@ public:
         flags_.clear();
         keys_.clear();
         pending_keys_.clear();
+        key_sets_.clear();
         skipping_ = 0;
         buffering_ = 0;
         root_done_ = false;
@@ -358,7 +387,16 @@ private:
         bool member_failed = false;            // an earlier occurrence of its key failed
         Shape* shape = nullptr;           // what the record's last object looked like
         std::size_t nth = 0;                   // keys met so far
+        // The lengths a refinement of the container admits: an array's
+        // items, an object's distinct keys (counted only when bounded).
+        std::uint64_t min_length = 0;
+        std::uint64_t max_length = kUnbounded;
+        std::uint64_t distinct = 0;
+        bool counts_keys = false;
+        bool key_set = false;                  // its undeclared keys are in key_sets_.back()
     };
+
+    static constexpr std::uint64_t kUnbounded = std::numeric_limits<std::uint64_t>::max();
 
     enum class Route { Fail, Accept, Array, Object, Buffer };
 
@@ -422,7 +460,7 @@ private:
     }
 
     template <class Push>
-    bool scalar(json::Kind kind, Push push, std::string_view text = {}, std::int64_t number = 0) {
+    bool scalar(const NativeValue& value, Push push) {
         if (buffering_) {
             push();
             return true;
@@ -432,11 +470,12 @@ private:
         if (!node || stack_short()) return complete(false);
         if (st_.depth + 1 <= kMaxWalkDepth) {
             if (node->kind == ir::NodeKind::Anything) return complete(true);
-            if (is_scalar_kind(node->kind)) return complete(scalar_matches(node->kind, kind));
-            if (node->kind == ir::NodeKind::Union && st_.depth + 2 <= kMaxWalkDepth) {
-                const int known = union_answer(*node, kind, text, number);
-                if (known >= 0) return complete(known == 1);
-            }
+            if (is_scalar_kind(node->kind)) return complete(scalar_matches(node->kind, value.kind));
+        }
+        if (st_.depth + kNativeLevels + 2 <= kMaxWalkDepth) {
+            const int known = native_answer(*node, value, st_.recursion_guard.size(), 0);
+            if (poll_ && poll_->stopped()) return false;  // a signal handler raised
+            if (known >= 0) return complete(known == 1);
         }
         const json::TreeBuilder::Mark mark = builder_.mark();
         push();
@@ -480,6 +519,8 @@ private:
                 break;
         }
         Frame f{node, st_.depth, static_cast<std::uint32_t>(st_.recursion_guard.size()), !array};
+        f.min_length = min_length_;
+        f.max_length = max_length_;
         if (!array) {
             const auto entries = ir::as_span(node->entries);
             f.shape = &shape_of(*node);
@@ -489,37 +530,122 @@ private:
             flags_.resize(flags_.size() + entries.size(), 0);
             f.keys_at = keys_.size();
             f.pending_at = pending_keys_.size();
+            f.counts_keys = f.min_length > 0 || f.max_length != kUnbounded;
+            if (f.counts_keys && !ir::as_span(node->clauses).empty()) {
+                key_sets_.emplace_back();
+                f.key_set = true;
+            }
         }
         frames_.push_back(f);
         return true;
     }
 
-    // The verdict of a union for a scalar, where the union's check answers
-    // without walking a member: by its literal sets (an int or a string),
-    // or by the type tests of members that are all of scalar kinds.  1, 0,
-    // or -1 (walk it).  The caller makes sure the union's members are
-    // within the nesting limit, as the check's own shortcuts require.
-    int union_answer(const ir::Node& node, json::Kind kind, std::string_view text, std::int64_t number) const {
-        const auto& table = st_.tables->literal_sets;
-        if (!table.empty() && (kind == json::Kind::String || kind == json::Kind::Int)) {
-            auto it = table.find(Precompute::key_of(node.members()));
-            if (it != table.end())
-                return kind == json::Kind::String ? it->second.strs.contains(text) : it->second.ints.contains(number);
+    // Levels the native answer of a scalar may enter below its node.
+    static constexpr unsigned kNativeLevels = 16;
+
+    // The walk's verdict for a scalar at `node`, answered from the kinds
+    // and the native copies of literals and refinements (native_checks.h),
+    // without a Python object or the interpreter lock: 1, 0, or -1 (walk
+    // it).  `guard`: the recursion guard's size; `level`: the levels
+    // entered above `node`.  The caller makes sure that kNativeLevels more
+    // levels stay within the nesting limit, so no limit is met here; a
+    // member or constraint that only Python can answer leaves the whole
+    // answer to the walk, which checks them in the same order.
+    int native_answer(const ir::Node& node, const NativeValue& value, std::size_t guard, unsigned level) const {
+        if (level >= kNativeLevels) return -1;
+        switch (node.kind) {
+            case ir::NodeKind::Anything:
+                return 1;
+            case ir::NodeKind::Nothing:
+            case ir::NodeKind::None:
+            case ir::NodeKind::Bool:
+            case ir::NodeKind::Int:
+            case ir::NodeKind::Float:
+            case ir::NodeKind::Str:
+            case ir::NodeKind::Bytes:
+                return scalar_matches(node.kind, value.kind) ? 1 : 0;
+            case ir::NodeKind::Sequence:
+            case ir::NodeKind::Set:
+            case ir::NodeKind::Mapping:
+                return 0;  // a scalar is no container
+            case ir::NodeKind::Literal: {
+                const NativeConstant* c = native_.constant(node.pool_index());
+                return c ? native_literal_answer(*c, value) : -1;
+            }
+            case ir::NodeKind::Refined: {
+                if (!node.inner()) return 0;
+                const int inner = native_answer(*node.inner(), value, guard, level + 1);
+                if (inner != 1 || ir::as_span(node.constraints).empty()) return inner;
+                const NativeRefinement* r = native_.refinement(node);
+                return r ? native_refinement_answer(*r, value, poll_) : -1;
+            }
+            case ir::NodeKind::Union: {
+                const auto& table = st_.tables->literal_sets;
+                if (!table.empty() && (value.kind == json::Kind::String || value.kind == json::Kind::Int)) {
+                    auto it = table.find(Precompute::key_of(node.members()));
+                    if (it != table.end())
+                        return value.kind == json::Kind::String ? it->second.strs.contains(value.text)
+                                                                : it->second.ints.contains(value.integer);
+                }
+                for (const ir::Node& m : ir::as_span(node.members())) {
+                    const int answer = native_answer(m, value, guard, level + 1);
+                    if (answer != 0) return answer;
+                }
+                return 0;
+            }
+            case ir::NodeKind::Intersection:
+                for (const ir::Node& m : ir::as_span(node.members())) {
+                    const int answer = native_answer(m, value, guard, level + 1);
+                    if (answer != 1) return answer;
+                }
+                return 1;
+            case ir::NodeKind::Complement: {
+                if (!node.inner()) return 1;
+                const int inner = native_answer(*node.inner(), value, guard, level + 1);
+                return inner < 0 ? -1 : inner == 0 ? 1 : 0;
+            }
+            case ir::NodeKind::BackEdge: {
+                const std::uint64_t definition = node.definition();
+                if (guard >= kMaxRecursionEntries || definition >= st_.definitions.size()) return -1;
+                return native_answer(st_.definitions[definition], value, guard + 1, level + 1);
+            }
+            default:
+                return -1;  // an instance check, a placeholder
         }
-        bool admitted = false;
-        for (const ir::Node& m : ir::as_span(node.members())) {
-            if (!is_scalar_kind(m.kind)) return -1;
-            admitted = admitted || m.kind == ir::NodeKind::Anything || scalar_matches(m.kind, kind);
-        }
-        return admitted ? 1 : 0;
     }
 
     // Follows the node a container arrives at the way the walk would enter
     // it, up to the check that takes the container's items.
+    //
+    // A refinement whose constraints are all lengths is followed into its
+    // base, its lengths kept for the container's frame (`min_length_`,
+    // `max_length_`); one with a native bound, divisor or pattern refuses
+    // any container (none is ordered against a number, divisible, or a
+    // str).  A container that must be buffered below a refinement is
+    // buffered at the outermost refinement, which the general walk checks
+    // whole.
     [[gnu::noinline]] Route resolve(const ir::Node*& node, bool array) {
         // An identity of our own for the recursion guard: odd, so never the
         // address of a tree value.
         const std::uint64_t identity = (++values_ << 1) | 1;
+        min_length_ = 0;
+        max_length_ = kUnbounded;
+        const ir::Node* refined = nullptr;
+        std::uint64_t refined_depth = 0;
+        std::size_t refined_guard = 0;
+        // The node met is walked as a tree when the container closes (or
+        // the outermost refinement above it), from the depth and guard the
+        // walk would have there.
+        const auto buffer = [&] {
+            if (refined) {
+                node = refined;
+                st_.depth = refined_depth;
+                while (st_.recursion_guard.size() > refined_guard) st_.recursion_guard.pop_back();
+            } else {
+                --st_.depth;
+            }
+            return Route::Buffer;
+        };
         for (;;) {
             if (st_.depth + 1 > kMaxWalkDepth) {
                 st_.decline();
@@ -529,7 +655,21 @@ private:
             ++st_.steps;
             switch (node->kind) {
                 case ir::NodeKind::Anything:
-                    return Route::Accept;
+                    return refined ? buffer() : Route::Accept;
+                case ir::NodeKind::Refined: {
+                    const NativeRefinement* r = native_.refinement(*node);
+                    if (!r || !node->inner()) return buffer();
+                    if (!r->lengths_only) return Route::Fail;
+                    if (!refined) {
+                        refined = node;
+                        refined_depth = st_.depth - 1;
+                        refined_guard = st_.recursion_guard.size();
+                    }
+                    if (r->min_length > min_length_) min_length_ = r->min_length;
+                    if (r->max_length < max_length_) max_length_ = r->max_length;
+                    node = node->inner().get();
+                    continue;
+                }
                 case ir::NodeKind::BackEdge: {
                     const std::uint64_t definition = node->definition();
                     for (const GuardEntry& e : st_.recursion_guard)
@@ -559,8 +699,7 @@ private:
                         node = only;
                         continue;
                     }
-                    --st_.depth;
-                    return Route::Buffer;
+                    return buffer();
                 }
                 case ir::NodeKind::Sequence:
                     return array && node->flavour() == ir::kFlavourList ? Route::Array : Route::Fail;
@@ -570,8 +709,7 @@ private:
                     if (clauses.empty() || (clauses.size() == 1 && (clauses[0].key.kind == ir::NodeKind::Str ||
                                                                     clauses[0].key.kind == ir::NodeKind::Anything)))
                         return Route::Object;
-                    --st_.depth;
-                    return Route::Buffer;
+                    return buffer();
                 }
                 case ir::NodeKind::Nothing:
                 case ir::NodeKind::None:
@@ -583,8 +721,7 @@ private:
                 case ir::NodeKind::Set:
                     return Route::Fail;
                 default:
-                    --st_.depth;
-                    return Route::Buffer;
+                    return buffer();
             }
         }
     }
@@ -608,9 +745,10 @@ private:
                 return !array;
             case ir::NodeKind::Literal: {
                 // Only a constant of the exact type the container becomes
-                // can equal it.
-                PyObject* c = st_.pooled(n.pool_index());
-                return !c || Py_IS_TYPE(c, array ? &PyList_Type : &PyDict_Type);
+                // (a list or a dict) can equal it; read from the native
+                // copy, since the lock may be given up here.
+                const NativeConstant* c = native_.constant(n.pool_index());
+                return !c || c->kind == NativeConstant::Kind::Container || c->kind == NativeConstant::Kind::Unknown;
             }
             case ir::NodeKind::Union:
                 for (const ir::Node& m : ir::as_span(n.members()))
@@ -634,6 +772,7 @@ private:
             if (!(flags & kSeen)) {
                 flags |= kSeen;
                 if (entries[*index].required) --f.left;
+                ++f.distinct;
             }
             f.member = static_cast<std::int64_t>(*index);
             f.member_failed = (flags & kFailed) != 0;
@@ -642,6 +781,7 @@ private:
         }
         const auto clauses = ir::as_span(f.node->clauses);
         if (clauses.empty()) return fail_frame();  // an unexpected key
+        if (f.key_set && key_sets_.back().emplace(text).second) ++f.distinct;
         f.member = -1;
         f.value_node = &clauses[0].value;
         keys_.resize(f.keys_at);
@@ -713,6 +853,7 @@ private:
             flags_.resize(f.flags_at);
             keys_.resize(f.keys_at);
             pending_keys_.resize(f.pending_at);
+            if (f.key_set) key_sets_.pop_back();
         }
         frames_.pop_back();
     }
@@ -727,15 +868,20 @@ private:
     }
 
     // The general walk of one tree value, from the counters as they stand.
+    // Where it may hand values to Python it runs with the interpreter lock,
+    // and the lock is then kept to the end of the document: a document
+    // whose checks need Python takes it once, not once per value (taking
+    // it back may wait for another thread to give it up).  Where it needs
+    // no Python (`json_walk_without_python`), it runs as the parse does,
+    // the lock given up or not, its poll asking through the lock's.
     [[gnu::noinline]] bool walk_value(const ir::Node& node, const json::Value& value) {
-        struct Relock {
-            LockRelease& lock;
-            bool was;
-            ~Relock() {
-                if (was) lock.release();
-            }
-        } relock{lock_, lock_.released()};
-        lock_.take();
+        if (!native_.json_walk_without_python) lock_.take();
+        struct PollSwap {
+            util::Poll& slot;
+            util::Poll saved;
+            ~PollSwap() { slot = saved; }
+        } swap{st_.poll, st_.poll};
+        if (lock_.released()) st_.poll = lock_.signal_poll();
         std::vector<Violation> none;
         WalkContext ctx{&st_, &path_, &none, WalkMode::VerdictOnly};
         const bool ok = walk(node, JsonSource{&doc_, &value}, ctx);
@@ -752,13 +898,21 @@ private:
     json::TreeBuilder builder_;
     json::Document& doc_;
     WalkState& st_;
+    const NativeChecks& native_;
     LockRelease& lock_;
+    util::Poll* poll_;
     PathStack path_;
     std::vector<Frame> frames_;
     std::array<Shape, 16> shapes_;
     std::vector<std::uint8_t> flags_;
     std::string keys_;
     std::vector<std::string> pending_keys_;
+    // The undeclared keys met so far in each open object whose length is
+    // bounded and which has clauses, innermost last.
+    std::vector<boost::unordered_flat_set<std::string, TextHash, TextEq>> key_sets_;
+    // The lengths the refinements met by `resolve` admit.
+    std::uint64_t min_length_ = 0;
+    std::uint64_t max_length_ = kUnbounded;
     // Open containers inside a skipped (or buffered) subtree, the subtree's
     // own included; 0 when not in one.
     std::size_t skipping_ = 0;
@@ -813,8 +967,8 @@ int stream_json_verdict(const ir::Node& root, std::string_view text, json::Docum
                         bool release_lock) {
     json::ParseFailure failure;
     LockRelease lock;
-    StreamCheck sink(root, doc, st, text, lock, true);
     util::Poll poll = lock.signal_poll();
+    StreamCheck sink(root, doc, st, text, lock, &poll, true);
     if (release_lock) lock.release();
     const bool parsed = json::parse_with(text, sink, failure, &poll);
     lock.take();
@@ -824,7 +978,8 @@ int stream_json_verdict(const ir::Node& root, std::string_view text, json::Docum
         st.error_cell.restore();
         return -1;
     }
-    if (failure.kind == json::ParseFailure::Kind::Stopped) return -1;  // a signal handler raised
+    // A signal handler raised, in the parse or in a pattern's match.
+    if (failure.kind == json::ParseFailure::Kind::Stopped || poll.stopped()) return -1;
     if (!parsed || !sink.root_done() || !sink.verdict()) return 0;
     // `load` refuses an integer text past the interpreter's digit limit;
     // so does this.
@@ -838,10 +993,10 @@ PyObject* load_in_one_pass(const ir::Node& root, std::string_view text, json::Do
     member = false;
     CollectorPause pause;
     LockRelease lock;  // kept: Python objects are made all along
-    PythonSink objects(failure);
-    StreamCheck check(root, doc, st, text, lock, false);
-    CheckedPythonSink sink(objects, check);
     util::Poll poll = lock.signal_poll();
+    PythonSink objects(failure);
+    StreamCheck check(root, doc, st, text, lock, &poll, false);
+    CheckedPythonSink sink(objects, check);
     const bool parsed = json::parse_with(text, sink, failure, &poll);
     st.depth = 0;
     st.recursion_guard.clear();

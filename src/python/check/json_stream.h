@@ -32,9 +32,10 @@ bool runs_only_builtin_checks(const ir::Node& root, std::span<const ir::Node> de
 // stored by a check).  `doc` is scratch space for the subtrees checked by
 // the general walk; `st` is a fresh state of the validator.  Only for a
 // schema of which `runs_only_builtin_checks` holds.  With `release_lock`,
-// the interpreter lock is given up while the text is parsed and taken back
-// for each general walk, so `text` must be immutable and kept alive by the
-// caller.
+// the interpreter lock is given up while the text is parsed and checked,
+// and taken back for good at the first general walk that may need Python
+// (native_checks.h says which need none), so `text` must be immutable and
+// kept alive by the caller.
 int stream_json_verdict(const ir::Node& root, std::string_view text, json::Document& doc, WalkState& st,
                         bool release_lock);
 

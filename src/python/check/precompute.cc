@@ -1,6 +1,6 @@
 // Building, reaching and guarding a validator's lookup tables.
 //
-// What it computes: the four `Precompute` tables of a finished schema, in
+// What it computes: the `Precompute` tables of a finished schema, in
 // one pass over the root and then each definition (a back edge is never
 // followed; each definition is visited by the pass itself):
 //   - `record_keys`: for each mapping node with entries, the interned name of
@@ -12,7 +12,10 @@
 //     its exact-int members that fit in 64 bits and the texts of its
 //     exact-str members;
 //   - `patterns`: every pattern of a refined node, compiled for whole-text
-//     matching.
+//     matching;
+//   - `native`: native copies of every literal's constant and of every
+//     refinement whose constraints need no Python object, for JSON values
+//     (native_checks.h).
 //
 // Invariants: every table is keyed by the address of the shared list (or
 // pattern text) it describes; shared lists never change and live as long as
@@ -276,6 +279,9 @@ bool build_precompute(const CompiledSchema& schema, Precompute& out) {
     out.json_in_one_pass = runs_only_builtin_checks(schema.root, std::span<const ir::Node>(schema.definitions),
                                                     std::span<const py::Ref>(schema.pool));
     builder.add_plain_tests();
+    if (!build_native_checks(schema.root, std::span<const ir::Node>(schema.definitions),
+                             std::span<const py::Ref>(schema.pool), out.patterns, out.native))
+        return false;
     out.root = plain_root(schema.root, out);
     return true;
 }

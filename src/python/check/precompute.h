@@ -37,6 +37,7 @@
 #include "core/util/fxhash.h"
 #include "python/binding/ref.h"
 #include "python/check/literal_sets.h"
+#include "python/check/native_checks.h"
 #include "python/check/plain_scan.h"
 
 namespace tessaron::python {
@@ -71,6 +72,9 @@ struct Precompute {
     // No check of the schema runs code we do not control, so a JSON
     // document may be checked while it is parsed (check/json_stream.h).
     bool json_in_one_pass = false;
+    // Native copies of the literals and of the refinements whose checks
+    // need no Python object, for JSON values (native_checks.h).
+    NativeChecks native;
     // The root as a list or tuple of plain items, when it is one: a member
     // is then answered by one scan at the entry (plain_scan.h).  Points
     // into `literal_sets`, which never changes once built.

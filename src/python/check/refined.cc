@@ -11,6 +11,10 @@
 // fatal; a predicate that raises an ordinary exception is reported as
 // "predicate_error", never raised.  Failures show the value's safe text.
 //
+// A JSON value is checked verdict-only against the native copies of the
+// constraints when the lookup tables hold them (native_checks.h): the
+// same answers, without making the value's Python object.
+//
 // Budget: one Python operation (two for a divisor) per constraint; a
 // pattern is matched in time linear in the text, compiled once per
 // validator by the lookup tables, or per test when a walk has none.
@@ -24,6 +28,7 @@
 #include "core/pattern/utf8.h"
 #include "python/binding/intern.h"
 #include "python/check/builtins.h"
+#include "python/check/native_checks.h"
 #include "python/check/refined.h"
 #include "python/check/report.h"
 #include "python/check/sources.h"
@@ -212,6 +217,21 @@ bool check_refined(const ir::Node& node, const Source& src, WalkContext& ctx) {
     if (!node.inner() || !walk(*node.inner(), src, ctx)) return false;
     WalkState& st = *ctx.state;
     if (st.stop) return false;
+    if constexpr (Source::is_json) {
+        // A JSON value is answered from the native copies of the
+        // constraints where they have them, without its Python object
+        // (native_checks.h); the recording modes go on to build texts.
+        if (!ctx.recording()) {
+            if (const NativeRefinement* native = st.tables->native.refinement(node)) {
+                const int known = native_refinement_answer(*native, native_value(*src.doc, *src.value), &st.poll);
+                if (st.poll.stopped()) {
+                    st.interrupted();
+                    return false;
+                }
+                if (known >= 0) return known == 1;
+            }
+        }
+    }
     py::Ref holder;
     PyObject* value = src.as_python(holder);
     if (!value) {

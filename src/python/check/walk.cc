@@ -29,6 +29,7 @@
 #include <string>
 
 #include "core/util/native_stack.h"
+#include "python/check/native_checks.h"
 #include "python/check/report.h"
 #include "python/check/sources.h"
 
@@ -54,6 +55,15 @@ bool literal_equals(PyObject* value, PyObject* constant, WalkState& st) {
 template <ValueSource Source>
 bool check_literal(const ir::Node& node, const Source& src, WalkContext& ctx) {
     WalkState& st = *ctx.state;
+    if constexpr (Source::is_json) {
+        // Verdict-only, a JSON value meets the constant's native copy
+        // (native_checks.h), without a Python object.
+        if (!ctx.recording())
+            if (const NativeConstant* c = st.tables->native.constant(node.pool_index())) {
+                const int known = native_literal_answer(*c, native_value(*src.doc, *src.value));
+                if (known >= 0) return known == 1;
+            }
+    }
     PyObject* constant = st.pooled(node.pool_index());
     bool member = false;
     if (constant) {
