@@ -55,7 +55,6 @@ using ir::NodeKind;
 
 namespace {
 
-// A key that node_eq-equal nodes share: kind, flag, index and list sizes.
 void write_shape(const Node& n, util::FxHasher& h) {
     h.write(static_cast<std::uint64_t>(n.kind));
     h.write(n.kind == NodeKind::Anything ? 0 : n.flag);
@@ -66,6 +65,16 @@ void write_shape(const Node& n, util::FxHasher& h) {
     h.write(ir::as_span(n.constraints).size());
     h.write(n.child ? 1 : 0);
 }
+
+}  // namespace
+
+std::uint64_t node_shape_key(const Node& node) {
+    util::FxHasher h;
+    write_shape(node, h);
+    return h.finish();
+}
+
+namespace {
 
 std::uint64_t pair_key(const Node& left, const Node& right) {
     util::FxHasher h;

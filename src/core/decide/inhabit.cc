@@ -26,8 +26,8 @@
 // folding, value counts, the syntactic test, the class-kind test) take
 // none and recurse only along the tree.  The joint tests of an
 // intersection of n members are not quadratic in n where they need not be:
-// the complementary pair is looked up in a sorted copy (O(n log n)
-// comparisons), and the disjoint pair asks `nodes_disjoint` only of the
+// the complementary pair is looked up by shape key, then in the canonical
+// order (O(n) hashes, at most O(n log n) comparisons), and the disjoint pair asks `nodes_disjoint` only of the
 // pairs with a literal, union, instance or length-bounded member, the
 // others being settled by their kinds in one pass; the pairs it asks take
 // their visits from the call's steps.
@@ -41,6 +41,7 @@
 #include <boost/unordered/unordered_flat_set.hpp>
 
 #include "core/decide/disjoint.h"
+#include "core/decide/include.h"
 #include "core/ir/construct.h"
 #include "core/ir/order.h"
 #include "core/util/fxhash.h"
@@ -234,26 +235,34 @@ bool counted_less(const Node* a, const Node* b) {
 }
 
 // A pure member X beside its complement.  A few members are scanned
-// directly; more are looked up by binary search in the canonical order,
-// in which the constructors keep them (a sorted copy is made only for an
-// intersection built directly), so n members cost O(n log n) comparisons,
-// not n^2.
+// directly.  With more, a complement's inner node is first looked up by
+// its shape key (include.h) among the members' keys, which settles most
+// of them without comparing nodes; the others are looked up by binary
+// search in the canonical order, in which the constructors keep the
+// members (a sorted copy is made only for an intersection built
+// directly).  So n members cost O(n) hashes and at most O(n log n)
+// comparisons, not n^2.
 [[gnu::noinline]] bool has_complement_partner(std::span<const Node> members, Oracle& oracle) {
     constexpr std::size_t kScanned = 16;
     if (std::none_of(members.begin(), members.end(), [](const Node& m) { return m.kind == NodeKind::Complement; }))
         return false;
+    const bool scan = members.size() <= kScanned;
+    boost::unordered_flat_set<std::uint64_t, util::FxHash> keys;
+    if (!scan)
+        for (const Node& m : members) keys.insert(node_shape_key(m));
     std::vector<const Node*> sorted;
-    if (members.size() > kScanned) {
-        sorted.reserve(members.size());
-        for (const Node& m : members) sorted.push_back(&m);
-        if (!std::is_sorted(sorted.begin(), sorted.end(), counted_less))
-            std::sort(sorted.begin(), sorted.end(), counted_less);
-    }
     for (const Node& m : members) {
         if (m.kind != NodeKind::Complement || !m.inner()) continue;
         const Node& x = *m.inner();
+        if (!scan && !keys.contains(node_shape_key(x))) continue;
+        if (!scan && sorted.empty()) {
+            sorted.reserve(members.size());
+            for (const Node& n : members) sorted.push_back(&n);
+            if (!std::is_sorted(sorted.begin(), sorted.end(), counted_less))
+                std::sort(sorted.begin(), sorted.end(), counted_less);
+        }
         bool partner = false;
-        if (sorted.empty()) {
+        if (scan) {
             for (const Node& other : members)
                 if (counted_eq(other, x)) {
                     partner = true;

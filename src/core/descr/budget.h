@@ -33,7 +33,7 @@ inline constexpr std::uint64_t kWindowUnits = 4096;
 inline constexpr std::uint64_t kTextCellsPerUnit = 4096;
 // Units of pattern::DfaWork (about a machine step each) per unit: a
 // window's `kWindowUnits` compile patterns for at most about two million steps.
-inline constexpr std::uint64_t kPatternWorkPerUnit = 512;
+inline constexpr std::uint64_t kPatternWorkPerUnit = 1024;
 
 // The counter of the calling thread.
 std::uint64_t work_budget();
