@@ -25,8 +25,9 @@
 //
 // Budget: each visited pair of nodes takes one step of the caller's
 // counter; inside a decision that counter is drawn from the decision's
-// steps, and what the question used is taken from them.  Unions split on both sides multiply the member counts of nested
-// unions, so without a bound the work is exponential in the nesting; at 0
+// steps, and what the question used is taken from them.  Unions split on
+// both sides multiply the member counts of nested unions, so without a
+// bound the work is exponential in the nesting; at 0
 // steps the current question answers false, and because every rule needs
 // its sub-questions to answer true, an exhausted budget makes the whole
 // question answer false; so does a thread short of native stack.  Nothing
