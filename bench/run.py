@@ -470,13 +470,14 @@ def slowest_decisions(cfg):
     """The slowest decisions we know of: patterns whose automata are large or
     costly to build (Unicode classes under counted repetitions, a counted
     repetition of two thousand over a class), in unions, tuples, records and
-    against a thousand literals.  Each must answer within 50 ms: the same
-    answer as when its budgets were not spent, or "undecided" where they end
-    (never a wrong one)."""
+    against a thousand literals; two unions of a thousand tagged pairs.
+    Each must answer within
+    50 ms: the same answer as when its budgets were not spent, or
+    "undecided" where they end (never a wrong one)."""
     import re
     from typing import Annotated, Literal
 
-    from tessaron import Validator, union
+    from tessaron import Regex, Validator, complement, intersection, union
 
     def side(t):
         return union(*[Annotated[type(f"S{t}{i}", (str,), {}), re.compile(r"\w{1,%d}" % (10 + i % 3))]
@@ -489,6 +490,12 @@ def slowest_decisions(cfg):
     costly_union = union(*[Annotated[str, re.compile(f"[!-~]*[!-~]{{0,{2000 + i}}}|{sep}")] for i in range(32)])
     printable = Annotated[str, re.compile("[!-~]*")]
     literals = Validator(Literal[tuple(f"x{i}" for i in range(1000))])
+    tagged_str = union(*[tuple[Literal[i], str] for i in range(1000)])
+    tagged_bytes = union(*[tuple[Literal[i], bytes] for i in range(1000)])
+    pair = lambda p, q: Validator(tuple[Annotated[str, Regex(p)], Annotated[str, Regex(q)]])  # noqa: E731
+    any_pair, word_pair = pair("(?s).{1,10}", "(?s).{1,11}"), pair(r"\w{1,10}", r"\w{1,11}")
+    words20 = Validator(tuple[tuple(Annotated[str, Regex(r"\w{1,%d}" % (3 + i % 6))] for i in range(20))])
+    digits20 = Validator(tuple[tuple(Annotated[str, Regex(r"\d{1,%d}" % (3 + i % 6))] for i in range(20))])
     # (name, statement, namespace, the answers it may give)
     questions = [
         ("ten \\w patterns within ten others or str", "a.relation_to(u)", {"a": a, "u": union(b, str)},
@@ -512,6 +519,16 @@ def slowest_decisions(cfg):
         ("[!-~]{0,2000} pattern, is_equivalent", "v.is_equivalent(w)", {"v": costly, "w": Validator(printable)},
          {True, False}),
         ("union of 32 [!-~]{0,2000+i} patterns, is_empty", "v.is_empty()", {"v": costly_union}, {False}),
+        ("1,000 (i, str) within 1,000 (i, bytes)", "u.relation_to(w)", {"u": tagged_str, "w": tagged_bytes},
+         {"not_subset", "undecided"}),
+        ("1,000 (i, str) without 1,000 (i, bytes), is_empty", "intersection(u, complement(w)).is_empty()",
+         {"u": tagged_str, "w": tagged_bytes, "intersection": intersection, "complement": complement}, {False}),
+        ("pair of .{1,n} within pair of \\w{1,n}", "v.relation_to(w)", {"v": any_pair, "w": word_pair},
+         {"not_subset", "undecided"}),
+        ("pair of .{1,n} and of \\w{1,n}, is_equivalent", "v.is_equivalent(w)", {"v": any_pair, "w": word_pair},
+         {False}),
+        ("tuple of 20 \\w{1,n} within 20 \\d{1,n}", "v.relation_to(w)", {"v": words20, "w": digits20},
+         {"not_subset", "undecided"}),
     ]
     stmts = {}
     for name, stmt, ns, answers in questions:

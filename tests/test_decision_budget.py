@@ -2,9 +2,11 @@
 
 Each test reads the work counters of `_tessaron._pattern_builds()` (pattern
 automata builds started, the work they did, patterns compiled into
-matchers) around one decision, and checks the answer is
-the proved one or "undecided" where a budget ends.  No timings: the bench
-row "slowest decisions" (`make bench`) shows what these cost on a machine.
+matchers) or `_tessaron._decision_work()` (node pairs visited by
+disjointness tests, intersection members compared, text product work)
+around one decision, and checks the answer is the proved one or
+"undecided" where a budget ends.  No timings: the bench row "slowest
+decisions" (`make bench`) shows what these cost on a machine.
 """
 
 import re
@@ -13,10 +15,15 @@ from typing import Annotated, Literal
 import pytest
 
 import _tessaron
-from tessaron import Validator, union
+from tessaron import Regex, Validator, complement, intersection, union
 
-# The most pattern work one call may do (kScopePatternWork in the core).
-SCOPE_PATTERN_WORK = 4 << 20
+# The most automaton work (pattern builds and text products) one call may
+# do (kScopeAutomatonWork in the core).
+SCOPE_AUTOMATON_WORK = 9 << 20
+# The steps of one call (kDecisionSteps) and of one disjointness question
+# (kDisjointStepLimit).
+DECISION_STEPS = 1_000_000
+DISJOINT_STEPS = 4096
 
 WORD = Annotated[str, re.compile(r"\w{1,8}")]
 DIGITS = Annotated[str, re.compile(r"\d{1,8}")]
@@ -83,7 +90,7 @@ def test_a_costly_pattern_stops_at_the_decision_budget(call, allowed):
     assert builds >= 1
     # Without the bound one build alone does about a billion steps; a build
     # may overrun its grant by one step of the subset construction.
-    assert work <= SCOPE_PATTERN_WORK + (1 << 16)
+    assert work <= SCOPE_AUTOMATON_WORK + (1 << 16)
 
 
 def test_cheap_patterns_still_decide_after_a_costly_one_in_another_call():
@@ -113,3 +120,80 @@ def test_a_receiver_that_has_validated_lends_its_compiled_pattern(validated, com
     assert got is True
     # One more compile when `other` is compiled.
     assert matchers == 1 + compiled
+
+
+# --- pairs of union and intersection members -------------------------------------
+
+def decision_work(call):
+    before = _tessaron._decision_work()
+    answer = call()
+    after = _tessaron._decision_work()
+    return answer, tuple(a - b for a, b in zip(after, before))
+
+
+def tagged(n, text):
+    return union(*[tuple[Literal[i], text] for i in range(n)])
+
+
+@pytest.mark.parametrize(
+    "call, answer",
+    [
+        (lambda: tagged(1000, str).relation_to(tagged(1000, bytes)), "not_subset"),
+        (lambda: intersection(tagged(1000, str), complement(tagged(1000, bytes))).is_empty(), False),
+    ],
+    ids=["relation_to", "is_empty"],
+)
+def test_members_of_two_large_unions_are_compared_once(call, answer):
+    # Each left member met every right member, and the fixed-length search
+    # met each right member at every level of a chain of 1,000 splits: about
+    # a second of disjointness tests no budget charged.  The members' second
+    # items (str, bytes) tell them apart.
+    got, (pairs, _, _) = decision_work(call)
+    assert got == answer
+    assert pairs <= 5 * 1000
+
+
+@pytest.mark.parametrize("first", [int, Literal[tuple(range(500))]], ids=["int", "literals"])
+def test_a_chain_of_splits_compares_its_members_in_linear_work(first):
+    # The fixed-length search splits the first item once per alternative,
+    # so its intersection grows to 500 members; its joint tests compared
+    # every pair of them again at every level, and with the union of
+    # literals every such test visits its 500 members.
+    right = tagged(500, str)
+    got, (pairs, comparisons, _) = decision_work(lambda: Validator(tuple[first, str]).relation_to(right))
+    assert got in {"subset", "undecided"}
+    # The disjointness questions the decision asks are paid from its steps.
+    assert pairs <= DECISION_STEPS + DISJOINT_STEPS
+    assert comparisons <= 100 * 500
+
+
+# --- text products and their minimisation ---------------------------------------
+
+def unicode_tuples():
+    a = Validator(tuple[Annotated[str, Regex("(?s).{1,10}")], Annotated[str, Regex("(?s).{1,11}")]])
+    b = Validator(tuple[Annotated[str, Regex(r"\w{1,10}")], Annotated[str, Regex(r"\w{1,11}")]])
+    return a, b
+
+
+@pytest.mark.parametrize(
+    "call, allowed",
+    [
+        (lambda a, b: a.relation_to(b), {"not_subset", "undecided"}),
+        (lambda a, b: a.is_equivalent(b), {False}),
+        (lambda a, b: b.relation_to(a), {"undecided"}),
+        (lambda a, b: Validator(tuple[WORD]).relation_to(tuple[DIGITS]), {"not_subset"}),
+    ],
+    ids=["relation_to", "is_equivalent", "back", "one-word"],
+)
+def test_products_and_patterns_share_the_call_automaton_work(call, allowed):
+    # Products of automata of some three thousand states, each minimised:
+    # about three times this work before, most of it in minimisations no
+    # budget charged.
+    a, b = unicode_tuples()
+    before = _tessaron._pattern_builds()
+    got, (_, _, products) = decision_work(lambda: call(a, b))
+    patterns = _tessaron._pattern_builds()[1] - before[1]
+    assert got in allowed
+    assert products > 0
+    # A build or a product may overrun what was left by one step of its own.
+    assert patterns + products <= SCOPE_AUTOMATON_WORK + (1 << 16)

@@ -31,8 +31,11 @@
 #include <string_view>
 #include <vector>
 
+#include "core/decide/disjoint.h"
+#include "core/decide/inhabit.h"
 #include "core/decide/route.h"
 #include "core/descr/values/text_memo.h"
+#include "core/descr/values/text_product.h"
 #include "core/pattern/pattern.h"
 #include "python/binding/args.h"
 #include "python/binding/entry.h"
@@ -245,6 +248,21 @@ PyObject* pattern_builds_function(PyObject*, PyObject*) {
     const descr::PatternBuildCounts c = descr::pattern_build_counts();
     return Py_BuildValue("(KKK)", static_cast<unsigned long long>(c.builds), static_cast<unsigned long long>(c.work),
                          static_cast<unsigned long long>(pattern::full_match_compiles()));
+}
+
+const char kDecisionWorkDoc[] =
+    "_decision_work()\n--\n\n"
+    "The decision work of the calling thread so far, as a tuple\n"
+    "(disjoint_pairs, member_comparisons, product_work): node pairs visited by\n"
+    "disjointness tests, intersection members compared by the complementary-pair\n"
+    "test, and the work of text automaton products (table cells and\n"
+    "minimisation steps).  A work counter for tests, not part of the public\n"
+    "interface.";
+
+PyObject* decision_work_function(PyObject*, PyObject*) {
+    return Py_BuildValue("(KKK)", static_cast<unsigned long long>(decide::disjoint_pairs_visited()),
+                         static_cast<unsigned long long>(decide::member_comparisons()),
+                         static_cast<unsigned long long>(descr::text_product_work()));
 }
 
 PyObject* is_empty_method(PyObject* self, PyObject*) {

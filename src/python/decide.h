@@ -26,6 +26,10 @@ extern const char kRouteCountsDoc[];
 // built by decisions, their work, matchers compiled); private, for tests.
 PyObject* pattern_builds_function(PyObject* module, PyObject* unused);
 extern const char kPatternBuildsDoc[];
+// `_tessaron._decision_work()`: the structural and product work of this
+// thread's decisions; private, for tests.
+PyObject* decision_work_function(PyObject* module, PyObject* unused);
+extern const char kDecisionWorkDoc[];
 
 extern const char kIsEmptyDoc[];
 extern const char kIsSubtypeOfDoc[];

@@ -68,6 +68,7 @@ PyMethodDef kCounterDefs[] = {
     {"_walk_steps", walk_steps_function, METH_NOARGS, kWalkStepsDoc},
     {"_route_counts", route_counts_function, METH_NOARGS, kRouteCountsDoc},
     {"_pattern_builds", pattern_builds_function, METH_NOARGS, kPatternBuildsDoc},
+    {"_decision_work", decision_work_function, METH_NOARGS, kDecisionWorkDoc},
 };
 
 bool add_function(PyObject* module, PyMethodDef* def) {

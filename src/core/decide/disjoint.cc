@@ -12,21 +12,29 @@
 //   6. two containers of one kind, one of which carries a positive least
 //      length somewhere on its refinement chain, are disjoint when their
 //      element schemas are (a common value would have an element in both);
-//   7. two nodes of different builtin kinds are disjoint, except int and
+//   7. two sequences of one flavour (under their refinements) are
+//      disjoint when no length is common to both (one has a fixed length
+//      that the other's prefix exceeds or, both fixed, a different one),
+//      or when at some position every common value would have, their
+//      items there are disjoint;
+//   8. two nodes of different builtin kinds are disjoint, except int and
 //      bool (every bool is an int); a class is disjoint from a builtin kind
 //      when the oracle says its instances never have that kind.
 // Every rule only ever answers true on a proof, and a declined oracle
 // answer leads to false; so the answer "false" is always safe to give.
 //
 // Budget: each visited pair of nodes takes one step of the caller's
-// counter.  Unions split on both sides multiply the member counts of nested
-// unions, so without a bound the work is exponential in the nesting; at 0
+// counter; inside a decision that counter is drawn from the decision's
+// steps, and what the question used is taken from them.  Unions split on
+// both sides multiply the member counts of nested unions, so without a
+// bound the work is exponential in the nesting; at 0
 // steps the current question answers false, and because every rule needs
 // its sub-questions to answer true, an exhausted budget makes the whole
 // question answer false; so does a thread short of native stack.  Nothing
 // is allocated but the literal index lists of rule 2.
 #include "core/decide/disjoint.h"
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -71,7 +79,28 @@ bool has_positive_min_len(const Node& node) {
 
 namespace {
 
+thread_local std::uint64_t t_disjoint_pairs = 0;
+
 bool int_and_bool(Kind e, Kind h) { return e != h && ir::is_integral_kind(e) && ir::is_integral_kind(h); }
+
+// The sequence node under a refinement chain, or null.  A refinement only
+// narrows its inner node, so sequences disjoint there are disjoint here.
+const Node* sequence_under(const Node& node) {
+    const Node* n = &node;
+    while (n->kind == NodeKind::Refined) {
+        if (!n->child) return nullptr;
+        n = n->child.get();
+    }
+    return n->kind == NodeKind::Sequence ? n : nullptr;
+}
+
+// The item a sequence has at `position`: its prefix item there, past its
+// prefix its tail, null when it has no value that long.
+const Node* item_at(const Node& sequence, std::size_t position) {
+    std::span<const Node> prefix = ir::as_span(sequence.prefix());
+    if (position < prefix.size()) return &prefix[position];
+    return sequence.tail().get();
+}
 
 // A builtin kind against a node without one: disjoint only when the node
 // is an instance node whose class never yields values of that kind.
@@ -84,6 +113,7 @@ bool class_excludes_kind(const Node& node, Kind kind, Oracle& oracle) {
 bool nodes_disjoint(const Node& a, const Node& b, Oracle& oracle, std::uint32_t& steps) {
     if (steps == 0 || util::native_stack_low()) return false;
     --steps;
+    ++t_disjoint_pairs;
 
     if (a.kind == NodeKind::Nothing || b.kind == NodeKind::Nothing) return true;
 
@@ -132,6 +162,20 @@ bool nodes_disjoint(const Node& a, const Node& b, Oracle& oracle, std::uint32_t&
         }
     }
 
+    // Two sequences of one flavour: a common value has every position
+    // below the longer prefix, and an item in both sides' item there.
+    const Node* sa = sequence_under(a);
+    const Node* sb = sequence_under(b);
+    if (sa && sb && sa->flavour() == sb->flavour()) {
+        const std::size_t common = std::max(ir::as_span(sa->prefix()).size(), ir::as_span(sb->prefix()).size());
+        for (std::size_t i = 0; i < common; ++i) {
+            const Node* ia = item_at(*sa, i);
+            const Node* ib = item_at(*sb, i);
+            if (!ia || !ib) return true;  // no length common to both
+            if (nodes_disjoint(*ia, *ib, oracle, steps)) return true;
+        }
+    }
+
     if (e && h) return *e != *h && !int_and_bool(*e, *h);
     if (e) return class_excludes_kind(b, *e, oracle);
     if (h) return class_excludes_kind(a, *h, oracle);
@@ -142,6 +186,18 @@ bool nodes_disjoint(const Node& a, const Node& b, Oracle& oracle) {
     std::uint32_t steps = kDisjointStepLimit;
     return nodes_disjoint(a, b, oracle, steps);
 }
+
+bool nodes_disjoint(const Node& a, const Node& b, DecisionContext& ctx) {
+    if (ctx.budget.steps <= 0) return false;
+    const std::uint32_t granted =
+        std::min<std::uint32_t>(kDisjointStepLimit, static_cast<std::uint32_t>(ctx.budget.steps));
+    std::uint32_t steps = granted;
+    const bool disjoint = nodes_disjoint(a, b, ctx.oracle, steps);
+    ctx.budget.take(granted - steps);
+    return disjoint;
+}
+
+std::uint64_t disjoint_pairs_visited() { return t_disjoint_pairs; }
 
 bool structurally_disjoint(const Node& a, const Node& b, std::uint32_t& steps) {
     ir::NullOracle declines;

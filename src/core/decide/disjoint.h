@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "core/decide/decision.h"
 #include "core/ir/kind.h"
 #include "core/ir/node.h"
 #include "core/ir/oracle.h"
@@ -39,6 +40,16 @@ bool nodes_disjoint(const ir::Node& a, const ir::Node& b, ir::Oracle& oracle, st
 
 // The same question under a fresh budget of `kDisjointStepLimit` steps.
 bool nodes_disjoint(const ir::Node& a, const ir::Node& b, ir::Oracle& oracle);
+
+// The question inside a decision: the pairs it visits are taken from the
+// decision's steps (at most `kDisjointStepLimit`, and no more than are
+// left), so a decision that compares many pairs of members spends its
+// budget on them; with no step left it answers false without looking.
+bool nodes_disjoint(const ir::Node& a, const ir::Node& b, DecisionContext& ctx);
+
+// Node pairs visited by the disjointness tests of the calling thread so
+// far, whatever asked them.  A work counter for tests.
+std::uint64_t disjoint_pairs_visited();
 
 // The question with `NullOracle`: structure alone.  This is the test the
 // simplify rewrite is given (an `ir::DisjointnessTest`).

@@ -24,7 +24,11 @@
 //
 // Budget: each call takes one step of the call's DecisionBudget (the
 // question of a node against itself takes none) and one nesting level for
-// its duration; spent steps or a nesting past the limit answer undecided.  The
+// its duration; spent steps or a nesting past the limit answer undecided.
+// The disjointness tests it asks take a step per node pair they visit
+// (disjoint.h), so comparing L with every member of a large union on the
+// right, for every member of a large union on the left, is paid for; the
+// narrowing of a union compares each member with L structurally once.  The
 // assumption look-up is one hash probe in the usual case.  Nodes made on
 // the way (narrowed unions, meets, instance nodes) belong to the call that
 // made them.
@@ -51,7 +55,6 @@ using ir::NodeKind;
 
 namespace {
 
-// A key that node_eq-equal nodes share: kind, flag, index and list sizes.
 void write_shape(const Node& n, util::FxHasher& h) {
     h.write(static_cast<std::uint64_t>(n.kind));
     h.write(n.kind == NodeKind::Anything ? 0 : n.flag);
@@ -62,6 +65,16 @@ void write_shape(const Node& n, util::FxHasher& h) {
     h.write(ir::as_span(n.constraints).size());
     h.write(n.child ? 1 : 0);
 }
+
+}  // namespace
+
+std::uint64_t node_shape_key(const Node& node) {
+    util::FxHasher h;
+    write_shape(node, h);
+    return h.finish();
+}
+
+namespace {
 
 std::uint64_t pair_key(const Node& left, const Node& right) {
     util::FxHasher h;
@@ -243,21 +256,19 @@ Decision expand_right_back_edge(const Node& left, const Node& right, DecisionCon
     return decide_subset_by_kind(left, right, ctx, stack);
 }
 
-// A union on the right, when some member refuted L: narrowed to the
-// members that can meet L.
-// How a member is shown to miss L: by structure alone, or by an empty meet.
-enum class MissTest : std::uint8_t { Structural, Meet };
+// The intersection node of a and b has no value (the meet test of
+// `meet_is_empty` without its structural part).
+bool empty_intersection(const Node& a, const Node& b, DecisionContext& ctx) {
+    return decide_inhabited_fresh(ir::intersect_pair(a, b, ctx.definitions), ctx) == Emptiness::Empty;
+}
 
-// `test` says how a member is shown to miss L.
-[[gnu::noinline]] std::optional<Decision> narrow_right_union(const Node& left, std::span<const Node> members, MissTest test,
-                                          DecisionContext& ctx, AssumptionStack& stack) {
-    std::vector<bool> misses(members.size());
-    bool any_miss = false;
-    for (std::size_t i = 0; i < members.size(); ++i) {
-        misses[i] = test == MissTest::Structural ? nodes_disjoint(left, members[i], ctx.oracle) : meet_is_empty(left, members[i], ctx);
-        any_miss = any_miss || misses[i];
-    }
-    if (!any_miss) return std::nullopt;
+// A union on the right, when some member refuted L: narrowed to the
+// members that can meet L.  `misses[i]` says member i was shown to miss L;
+// none when no member misses L or the narrowed question is undecided.
+[[gnu::noinline]] std::optional<Decision> narrow_right_union(const Node& left, std::span<const Node> members,
+                                                             const std::vector<bool>& misses, DecisionContext& ctx,
+                                                             AssumptionStack& stack) {
+    if (std::find(misses.begin(), misses.end(), true) == misses.end()) return std::nullopt;
     std::vector<Node> kept;
     for (std::size_t i = 0; i < members.size(); ++i)
         if (!misses[i]) kept.push_back(members[i]);
@@ -276,6 +287,23 @@ enum class MissTest : std::uint8_t { Structural, Meet };
     return d;
 }
 
+// The two narrowings of a union on the right: members that miss L by
+// structure alone, then those that miss it by an empty meet.  Each member
+// is compared with L structurally once: the second pass keeps the first
+// one's findings and meets only the members it left; when it finds no
+// more, its narrowed question is the first one's and is not asked again.
+std::optional<Decision> narrow_right_union(const Node& left, std::span<const Node> members, DecisionContext& ctx,
+                                           AssumptionStack& stack) {
+    std::vector<bool> misses(members.size());
+    for (std::size_t i = 0; i < members.size(); ++i) misses[i] = nodes_disjoint(left, members[i], ctx);
+    if (std::optional<Decision> o = narrow_right_union(left, members, misses, ctx, stack)) return o;
+    bool more = false;
+    for (std::size_t i = 0; i < members.size(); ++i)
+        if (!misses[i] && empty_intersection(left, members[i], ctx)) misses[i] = more = true;
+    if (!more) return std::nullopt;
+    return narrow_right_union(left, members, misses, ctx, stack);
+}
+
 // A union on the right (L neither a union nor an intersection).
 [[gnu::noinline]] Decision right_union(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
     std::span<const Node> members = ir::as_span(right.members());
@@ -288,19 +316,20 @@ enum class MissTest : std::uint8_t { Structural, Meet };
         some_refuted = some_refuted || d == Decision::NotSubset;
     }
     // A fixed-length sequence against the fixed-length alternatives of its
-    // length, split position by position.
+    // length, split position by position.  An alternative disjoint from L
+    // covers none of its values and is left out: the search splits L once
+    // per alternative it keeps.
     if (std::optional<std::vector<Node>> items = fixed_sequence_items(left)) {
         std::vector<std::vector<Node>> alternatives;
         for (const Node& m : members)
             if (m.kind == NodeKind::Sequence && m.flavour() == left.flavour() && !m.tail() &&
-                ir::as_span(m.prefix()).size() == items->size())
+                ir::as_span(m.prefix()).size() == items->size() && !nodes_disjoint(left, m, ctx))
                 alternatives.emplace_back(ir::as_span(m.prefix()).begin(), ir::as_span(m.prefix()).end());
         if (!alternatives.empty() && decide_fixed_sequence_in_union(*items, alternatives, ctx, stack))
             return Decision::Subset;
     }
     if (some_refuted)
-        for (MissTest test : {MissTest::Structural, MissTest::Meet})
-            if (std::optional<Decision> o = narrow_right_union(left, members, test, ctx, stack)) return *o;
+        if (std::optional<Decision> o = narrow_right_union(left, members, ctx, stack)) return *o;
     const Decision d = decide_subset_unfold_left(left, right, ctx, stack);
     if (d == Decision::Subset) return Decision::Subset;
     if (left.kind == NodeKind::Instance && ctx.oracle.leaf_relation(left, right) == Answer::Yes) return Decision::Subset;
@@ -441,7 +470,7 @@ Decision decide_subset_by_kind(const Node& left, const Node& right, DecisionCont
             if (k && oracle.kind_within_class(*k, cls) == Answer::No) return Decision::NotSubset;
         }
     }
-    if (nodes_disjoint(left, right, oracle)) return Decision::NotSubset;
+    if (nodes_disjoint(left, right, ctx)) return Decision::NotSubset;
     const Answer leaf = oracle.leaf_relation(left, right);
     if (leaf == Answer::Yes) return Decision::Subset;
     if (leaf == Answer::No) return Decision::NotSubset;
@@ -452,9 +481,7 @@ Decision decide_subset_by_kind(const Node& left, const Node& right, DecisionCont
 }
 
 bool meet_is_empty(const Node& a, const Node& b, DecisionContext& ctx) {
-    if (nodes_disjoint(a, b, ctx.oracle)) return true;
-    const Node meet = ir::intersect_pair(a, b, ctx.definitions);
-    return decide_inhabited_fresh(meet, ctx) == Emptiness::Empty;
+    return nodes_disjoint(a, b, ctx) || empty_intersection(a, b, ctx);
 }
 
 }  // namespace tessaron::decide

@@ -48,6 +48,10 @@ private:
 
 Decision decide_subset(const ir::Node& left, const ir::Node& right, DecisionContext& ctx, AssumptionStack& stack);
 
+// A key node_eq-equal nodes share, from the node alone (its kind, flag,
+// index and list sizes): nodes with different keys are never equal.
+std::uint64_t node_shape_key(const ir::Node& node);
+
 // Left refined (with constraints): subset when its inner node is a subset,
 // else undecided.  Left a back edge inside the definitions: the question
 // for its definition, under the assumption (left, right).  Anything else:

@@ -24,16 +24,24 @@
 // Budget: one step of the call's DecisionBudget per `decide_inhabited`
 // call, and one nesting level for its duration; the helpers (bound
 // folding, value counts, the syntactic test, the class-kind test) take
-// none and recurse only along the tree.
+// none and recurse only along the tree.  The joint tests of an
+// intersection of n members are not quadratic in n where they need not be:
+// the complementary pair is looked up by shape key, then in the canonical
+// order (O(n) hashes, at most O(n log n) comparisons), and the disjoint pair asks `nodes_disjoint` only of the
+// pairs with a literal, union, instance or length-bounded member, the
+// others being settled by their kinds in one pass; the pairs it asks take
+// their visits from the call's steps.
 #include "core/decide/inhabit.h"
 
 #include <algorithm>
+#include <bit>
 #include <map>
 #include <string_view>
 
 #include <boost/unordered/unordered_flat_set.hpp>
 
 #include "core/decide/disjoint.h"
+#include "core/decide/include.h"
 #include "core/ir/construct.h"
 #include "core/ir/order.h"
 #include "core/util/fxhash.h"
@@ -215,26 +223,100 @@ bool is_integral_node(const Node& node) {
     return false;
 }
 
-// The joint tests of an intersection whose members did not settle it.
-[[gnu::noinline]] bool intersection_contradicts(const Node& node, DecisionContext& ctx) {
-    std::span<const Node> members = ir::as_span(node.members());
-    Oracle& oracle = ctx.oracle;
-    // A pure node beside its complement.
+thread_local std::uint64_t t_member_comparisons = 0;
+
+// node_eq and node_cmp of two members of an intersection, counted.
+bool counted_eq(const Node& a, const Node& b) {
+    ++t_member_comparisons;
+    return ir::node_eq(a, b);
+}
+bool counted_less(const Node* a, const Node* b) {
+    ++t_member_comparisons;
+    return ir::node_cmp(*a, *b) < 0;
+}
+
+// A pure member X beside its complement.  A few members are scanned
+// directly.  With more, a complement's inner node is first looked up by
+// its shape key (include.h) among the members' keys, which settles most
+// of them without comparing nodes; the others are looked up by binary
+// search in the canonical order, in which the constructors keep the
+// members (a sorted copy is made only for an intersection built
+// directly).  So n members cost O(n) hashes and at most O(n log n)
+// comparisons, not n^2.
+[[gnu::noinline]] bool has_complement_partner(std::span<const Node> members, Oracle& oracle) {
+    constexpr std::size_t kScanned = 16;
+    if (std::none_of(members.begin(), members.end(), [](const Node& m) { return m.kind == NodeKind::Complement; }))
+        return false;
+    const bool scan = members.size() <= kScanned;
+    boost::unordered_flat_set<std::uint64_t, util::FxHash> keys;
+    if (!scan)
+        for (const Node& m : members) keys.insert(node_shape_key(m));
+    std::vector<const Node*> sorted;
     for (const Node& m : members) {
         if (m.kind != NodeKind::Complement || !m.inner()) continue;
         const Node& x = *m.inner();
+        if (!scan && !keys.contains(node_shape_key(x))) continue;
+        if (!scan && sorted.empty()) {
+            sorted.reserve(members.size());
+            for (const Node& n : members) sorted.push_back(&n);
+            if (!std::is_sorted(sorted.begin(), sorted.end(), counted_less))
+                std::sort(sorted.begin(), sorted.end(), counted_less);
+        }
         bool partner = false;
-        for (const Node& other : members)
-            if (ir::node_eq(other, x)) {
-                partner = true;
-                break;
-            }
+        if (scan) {
+            for (const Node& other : members)
+                if (counted_eq(other, x)) {
+                    partner = true;
+                    break;
+                }
+        } else {
+            partner = std::binary_search(sorted.begin(), sorted.end(), &x, counted_less);
+        }
         if (partner && is_pure(x, oracle)) return true;
     }
-    // Two members without a common value.
-    for (std::size_t i = 0; i < members.size(); ++i)
-        for (std::size_t j = i + 1; j < members.size(); ++j)
-            if (nodes_disjoint(members[i], members[j], oracle)) return true;
+    return false;
+}
+
+// Two members without a common value (`nodes_disjoint`, for some pair).
+// A member that is neither nothing, a literal, a union nor an instance
+// node, and carries no positive least length, meets the disjointness test
+// of another such member only through its kind rule: the two are disjoint
+// exactly when both have a builtin kind and the kinds differ, int and bool
+// excepted.  Those pairs are settled by the kinds present, in one pass;
+// only the pairs with some other member are asked, each once, and their
+// visits are charged to the decision's steps.
+[[gnu::noinline]] bool some_pair_disjoint(std::span<const Node> members, DecisionContext& ctx) {
+    std::uint32_t plain_kinds = 0;  // bit k: a plain member of builtin kind k
+    std::vector<bool> plain(members.size());
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        const Node& m = members[i];
+        const bool simple = m.kind != NodeKind::Nothing && m.kind != NodeKind::Literal &&
+                            m.kind != NodeKind::Union && m.kind != NodeKind::Instance && !has_positive_min_len(m);
+        if (!simple) continue;
+        plain[i] = true;
+        if (const std::optional<Kind> k = node_builtin_kind(m, ctx.oracle))
+            plain_kinds |= std::uint32_t{1} << static_cast<unsigned>(*k);
+    }
+    constexpr std::uint32_t kIntegral =
+        (std::uint32_t{1} << static_cast<unsigned>(Kind::Bool)) | (std::uint32_t{1} << static_cast<unsigned>(Kind::Int));
+    if (std::popcount(plain_kinds) >= 2 && plain_kinds != kIntegral) return true;
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        if (plain[i]) continue;
+        for (std::size_t j = 0; j < members.size(); ++j) {
+            // A pair of two such members is asked once, from its first.
+            if (j == i || (j < i && !plain[j])) continue;
+            if (nodes_disjoint(members[std::min(i, j)], members[std::max(i, j)], ctx)) return true;
+        }
+    }
+    return false;
+}
+
+// The joint tests of an intersection whose members alone did not decide.
+[[gnu::noinline]] bool intersection_contradicts(const Node& node, DecisionContext& ctx) {
+    std::span<const Node> members = ir::as_span(node.members());
+    Oracle& oracle = ctx.oracle;
+    if (has_complement_partner(members, oracle)) return true;
+    if (some_pair_disjoint(members, ctx)) return true;
     // Refinements that no length, or no value of the builtin order,
     // satisfies together.
     std::vector<Constraint> gathered;
@@ -337,6 +419,8 @@ bool is_integral_node(const Node& node) {
 }
 
 }  // namespace
+
+std::uint64_t member_comparisons() { return t_member_comparisons; }
 
 Inhabitation decide_inhabited(const Node& node, DecisionContext& ctx, RecursionPath& path) {
     NestingLevel level;

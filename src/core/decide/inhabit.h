@@ -36,6 +36,11 @@ using RecursionPath = std::vector<std::uint64_t>;
 
 Inhabitation decide_inhabited(const ir::Node& node, DecisionContext& ctx, RecursionPath& path);
 
+// Members of intersections compared (node_eq, node_cmp) by the
+// complementary-pair test of the calling thread so far.  A work counter
+// for tests.
+std::uint64_t member_comparisons();
+
 // The answer of `decide_inhabited` on a fresh path.
 Emptiness decide_inhabited_fresh(const ir::Node& node, DecisionContext& ctx);
 

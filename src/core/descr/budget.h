@@ -15,7 +15,7 @@
 //
 // Text products are charged by their work as well: one unit per
 // `kTextCellsPerUnit` table cells computed (product rows times joint byte
-// classes), and every pattern compiled by the work its automaton took (one
+// classes, and the minimisation's units), and every pattern compiled by the work its automaton took (one
 // unit per `kPatternWorkPerUnit` units of pattern::DfaWork), granted before
 // the build starts and stopping it when spent, so that a window bounds the
 // time its products and patterns take.
@@ -31,9 +31,10 @@ inline constexpr std::uint64_t kUnboundedWork = std::numeric_limits<std::uint64_
 inline constexpr std::uint64_t kWindowUnits = 4096;
 // Table cells of a text product per unit.
 inline constexpr std::uint64_t kTextCellsPerUnit = 4096;
-// Units of pattern::DfaWork (about a machine step each) per unit: a
-// window's `kWindowUnits` compile patterns for at most about two million steps.
-inline constexpr std::uint64_t kPatternWorkPerUnit = 512;
+// Units of pattern::DfaWork (about a machine step each, minimisation
+// included) per unit: a window's `kWindowUnits` compile patterns for at
+// most about four million steps.
+inline constexpr std::uint64_t kPatternWorkPerUnit = 1024;
 
 // The counter of the calling thread.
 std::uint64_t work_budget();

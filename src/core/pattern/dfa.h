@@ -51,7 +51,7 @@ struct DfaLimits {
 // unit is about one cheap machine step: one per NFA unit compiled (states,
 // transitions, alternatives), per NFA state the subset step visits, per
 // NFA id hashed into a state's key, per class of each state's row, and per
-// table cell of the minimisation.  A build whose work would pass `max`
+// step of the minimisation (minimize.cc).  A build whose work would pass `max`
 // stops where it is and answers none with `stopped` set (the work done so
 // far stays counted): running out is an ordinary result, told apart from
 // a pattern that fails or needs more states than the limits allow.
@@ -93,5 +93,8 @@ std::optional<Dfa> determinize(const Nfa& nfa, const DfaLimits& limits, DfaWork&
 // class 0).  Two automata whose states are all reachable accept the same
 // texts exactly when their minimised forms are equal.
 Dfa minimize(const Dfa& dfa);
+// The same, counting its work in `work` (see minimize.cc) and stopping once
+// it would pass `work.max`: none then, with `stopped` set.
+std::optional<Dfa> minimize(const Dfa& dfa, DfaWork& work);
 
 }  // namespace tessaron::pattern

@@ -17,7 +17,7 @@
 // minimised (minimize.cc).  The counted entry points also count the work
 // as it is done (DfaWork: the NFA's units, the NFA states each row's subset
 // steps visit, the ids hashed into keys, the classes of each row, the
-// cells minimised) and stop as soon as it passes the caller's maximum, so
+// minimisation's own steps) and stop as soon as it passes the caller's maximum, so
 // a pattern whose automaton is costly to build (a counted repetition of
 // two thousand over a class keeps sets of thousands of NFA states) takes
 // no more time than the caller granted.
@@ -151,14 +151,8 @@ std::optional<Dfa> build_dfa(std::string_view pattern, TextKind kind, const DfaL
     work.done += std::get<Nfa>(nfa).memory_units();
     auto dfa = determinize(std::get<Nfa>(nfa), limits, work);
     if (!dfa) return std::nullopt;
-    // Minimisation refines the partition over every cell of the table.
-    const std::uint64_t cells = std::uint64_t{dfa->state_count()} * dfa->class_count;
-    if (cells > work.left()) {
-        work.stopped = true;
-        return std::nullopt;
-    }
-    work.done += cells;
-    return minimize(*dfa);
+    // Minimisation counts what it does in the same work.
+    return minimize(*dfa, work);
 }
 
 }  // namespace tessaron::pattern

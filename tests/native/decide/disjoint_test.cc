@@ -115,7 +115,9 @@ TEST(NodesDisjoint, StructuralProofsUnderTheNullOracle) {
         {"MinLen 0 proves nothing", refined(list_of(int_()), {min_len(0)}), list_of(str_()), false},
         {"MinLen deeper in the chain", refined(non_empty(list_of(int_())), {ge(0)}), list_of(str_()), true},
         {"non-empty str has no element schema", non_empty(str_()), str_(), false},
-        {"fixed tuples have no element schema", non_empty(tuple_of(nodes({int_()}))), tuple_of(nodes({str_()})),
+        {"fixed tuples of disjoint items, by position", non_empty(tuple_of(nodes({int_()}))),
+         tuple_of(nodes({str_()})), true},
+        {"fixed tuples of overlapping items", non_empty(tuple_of(nodes({int_()}))), tuple_of(nodes({bool_()})),
          false},
     };
     NullOracle oracle;
@@ -204,6 +206,53 @@ TEST(NodesDisjoint, StepLimitAnswersNotProved) {
     std::uint32_t steps = kDisjointStepLimit;
     EXPECT_FALSE(nodes_disjoint(deep_a, deep_b, oracle, steps));
     EXPECT_EQ(steps, 0u);
+}
+
+
+// Inside a decision the question's visits are taken from the decision's
+// steps, and a decision with no step left proves nothing.
+TEST(NodesDisjoint, InsideADecisionTheVisitsAreTakenFromItsSteps) {
+    NullOracle oracle;
+    const Node a = nested(3, int_());
+    const Node b = nested(3, str_());
+    std::uint32_t counter = kDisjointStepLimit;
+    ASSERT_TRUE(nodes_disjoint(a, b, oracle, counter));
+    const std::int32_t visits = static_cast<std::int32_t>(kDisjointStepLimit - counter);
+    ASSERT_GT(visits, 1);
+    std::vector<Node> definitions;
+    DecisionBudget budget;
+    DecisionContext ctx{oracle, definitions, budget};
+    EXPECT_TRUE(nodes_disjoint(a, b, ctx));
+    EXPECT_EQ(budget.steps, kDecisionSteps - visits);
+    budget.steps = visits - 1;
+    EXPECT_FALSE(nodes_disjoint(a, b, ctx)) << "one step short";
+    EXPECT_EQ(budget.steps, 0);
+    EXPECT_FALSE(nodes_disjoint(nothing_(), int_(), ctx)) << "no step, no proof";
+}
+
+// Two sequences of one flavour: a common value has every position below
+// the longer prefix.
+TEST(NodesDisjoint, FixedLengthSequencesByPosition) {
+    NullOracle oracle;
+    struct Case {
+        const char* name;
+        Node a;
+        Node b;
+        bool expected;
+    };
+    const Case cases[] = {
+        {"second items disjoint", tuple_of({int_(), str_()}), tuple_of({int_(), bytes_()}), true},
+        {"items overlap", tuple_of({int_(), str_()}), tuple_of({bool_(), str_()}), false},
+        {"different lengths", tuple_of({int_()}), tuple_of({int_(), int_()}), true},
+        {"tail meets the longer prefix", tuple_of({int_(), str_()}), tuple_of({int_()}, int_()), true},
+        {"a tail may be empty", tuple_of({}, str_()), tuple_of({}, int_()), false},
+        {"through a refinement", non_empty(tuple_of({str_()})), tuple_of({bytes_()}), true},
+        {"lists and tuples are kinds apart", list_of(int_()), tuple_of({}, int_()), true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(nodes_disjoint(c.a, c.b, oracle), c.expected) << c.name;
+        EXPECT_EQ(nodes_disjoint(c.b, c.a, oracle), c.expected) << c.name << ", swapped";
+    }
 }
 
 }  // namespace

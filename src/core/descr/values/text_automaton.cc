@@ -19,8 +19,8 @@
 // left of the scope's pattern work), stops when it is spent and is charged
 // what it did.  Inside a scope a pattern is built once; a build stopped for want
 // of work is tried again only when it may be granted more than before, so
-// a scope spends at most kScopePatternWork on patterns, whatever it asks
-// (text_memo.h).
+// a scope spends at most kScopeAutomatonWork on patterns and text products,
+// whatever it asks (text_memo.h).
 // The str universe is built once per process.  Complement copies the table once; emptiness visits each
 // reachable state and class once.
 #include "core/descr/values/text_automaton.h"
@@ -59,7 +59,7 @@ SharedTextAutomaton pattern_automaton(std::string_view pattern, TextKind kind) {
     TextMemo* memory = text_memo();
     pattern::DfaWork work;
     work.max = pattern_work_allowance();
-    if (memory) work.max = std::min(work.max, memory->pattern_work_left);
+    if (memory) work.max = std::min(work.max, memory->automaton_work_left);
     std::string key;
     if (memory) {
         key.reserve(pattern.size() + 1);
@@ -76,7 +76,7 @@ SharedTextAutomaton pattern_automaton(std::string_view pattern, TextKind kind) {
     const bool paid = charge_pattern_work(work.done);
     SharedTextAutomaton a = paid ? share_optional(std::move(dfa)) : SharedTextAutomaton{};
     if (memory) {
-        memory->pattern_work_left -= std::min(memory->pattern_work_left, work.done);
+        memory->automaton_work_left -= std::min(memory->automaton_work_left, work.done);
         memory->patterns.insert_or_assign(std::move(key), RememberedPattern{a, work.stopped || !paid, work.max});
     }
     return a;

@@ -18,9 +18,11 @@
 
 namespace tessaron::descr {
 
-// The pattern work (pattern::DfaWork units) one scope may do over all its
-// windows: about fifty milliseconds of the slowest builds.
-inline constexpr std::uint64_t kScopePatternWork = std::uint64_t{4} << 20;
+// The automaton work one scope may do over all its windows: the pattern
+// builds (pattern::DfaWork units) and the text products (table cells and
+// minimisation units, text_product.h) share it.  About 5 ns a unit on the
+// automata of counted Unicode classes, so about forty-five milliseconds.
+inline constexpr std::uint64_t kScopeAutomatonWork = std::uint64_t{9} << 20;
 // Products remembered per scope, at most.
 inline constexpr std::size_t kMaxRememberedProducts = 1024;
 
@@ -57,7 +59,7 @@ struct RememberedProduct {
 struct TextMemo {
     // Keyed by the kind ('s' or 'b') followed by the pattern text.
     boost::unordered_flat_map<std::string, RememberedPattern> patterns;
-    std::uint64_t pattern_work_left = kScopePatternWork;
+    std::uint64_t automaton_work_left = kScopeAutomatonWork;
     boost::unordered_flat_map<ProductKey, RememberedProduct, ProductKeyHash> products;
 };
 

@@ -32,9 +32,13 @@
 // count once): the pair that would be one past it ends the product with
 // no automaton, and so does a row that would take the work past the caller's `max_work`.  The
 // work reported is the rows computed times the joint class count (at most
-// `kMaxTextStates` x 256 table entries); minimisation of the product is O(k n log n)
-// on top.  Inside a text memo's scope (text_memo.h) a product already
-// computed is answered from the memo, at no work.
+// `kMaxTextStates` x 256 table entries) and the steps of the product's
+// minimisation (up to O(k n log n), counted by pattern::minimize as it
+// goes), and a minimisation that would take the work past `max_work`
+// stops with no automaton too.  Inside a text memo's scope (text_memo.h)
+// a product already computed is answered from the memo, at no work, and
+// the products of the scope share `kScopeAutomatonWork` with its pattern
+// builds.
 #include "core/descr/values/text_product.h"
 
 #include <boost/unordered/unordered_flat_map.hpp>
@@ -159,7 +163,14 @@ TextProduct compute_product(const SharedTextAutomaton& a, const SharedTextAutoma
         out.automaton = b;
         return out;
     }
-    out.automaton = share_text_automaton(pattern::minimize(p));
+    // The minimisation counts its steps in the same work and stops where
+    // the product's allowance ends.
+    pattern::DfaWork minimising;
+    minimising.max = max_work - out.work;
+    std::optional<TextAutomaton> minimal = pattern::minimize(p, minimising);
+    // Stopped: it needed more than was left, which is spent.
+    out.work = minimal ? out.work + minimising.done : max_work;
+    if (minimal) out.automaton = share_text_automaton(std::move(*minimal));
     return out;
 }
 
@@ -181,10 +192,23 @@ static std::uint64_t text_automaton_hash(const TextAutomaton& a) {
     return h.finish();
 }
 
+namespace {
+thread_local std::uint64_t t_text_product_work = 0;
+
+TextProduct counted_product(const SharedTextAutomaton& a, const SharedTextAutomaton& b, SetOp op,
+                            std::uint64_t max_work) {
+    TextProduct out = compute_product(a, b, op, max_work);
+    t_text_product_work += out.work;
+    return out;
+}
+}  // namespace
+
+std::uint64_t text_product_work() { return t_text_product_work; }
+
 TextProduct text_product(const SharedTextAutomaton& a, const SharedTextAutomaton& b, SetOp op,
                          std::uint64_t max_work) {
     TextMemo* memo = text_memo();
-    if (!memo) return compute_product(a, b, op, max_work);
+    if (!memo) return counted_product(a, b, op, max_work);
     // Products are remembered by their operands' languages: a complement
     // or a meet made again is a new object with the same (canonical)
     // table.  Both operations commute, so the key takes the hashes in
@@ -198,7 +222,9 @@ TextProduct text_product(const SharedTextAutomaton& a, const SharedTextAutomaton
             (text_automaton_equal(r.a, b) && text_automaton_equal(r.b, a)))
             return TextProduct{r.result, 0};
     }
-    TextProduct out = compute_product(a, b, op, max_work);
+    // The products of one scope share its automaton work.
+    TextProduct out = counted_product(a, b, op, std::min(max_work, memo->automaton_work_left));
+    memo->automaton_work_left -= std::min(memo->automaton_work_left, out.work);
     if (out.automaton && it == memo->products.end() && memo->products.size() < kMaxRememberedProducts)
         memo->products.emplace(key, RememberedProduct{a, b, out.automaton});
     return out;

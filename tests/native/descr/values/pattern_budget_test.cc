@@ -6,12 +6,14 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/descr/budget.h"
 #include "core/descr/values/text_automaton.h"
 #include "core/descr/values/text_memo.h"
 #include "core/descr/values/text_product.h"
 #include "core/pattern/dfa.h"
+#include "core/pattern/parse.h"
 
 namespace tessaron::descr {
 namespace {
@@ -50,12 +52,53 @@ TEST(PatternWork, ABuildStopsNearItsMaximumAndSaysSo) {
         work.max = max;
         EXPECT_FALSE(pattern::build_dfa(kCostly, S, pattern::DfaLimits{}, work)) << max;
         EXPECT_TRUE(work.stopped) << max;
-        // It stops within one step of its maximum.
-        EXPECT_LE(work.done, max + needed / 1000) << max;
+        // It stops within one step of its maximum (a step of the subset
+        // construction visits up to the 400-odd NFA states of a set and
+        // hashes as many ids).
+        EXPECT_LE(work.done, max + needed / 200) << max;
     }
     pattern::DfaWork exact;
     exact.max = needed;
     EXPECT_TRUE(pattern::build_dfa(kCostly, S, pattern::DfaLimits{}, exact));
+}
+
+// Counted Unicode classes: the minimisation refines thousands of states
+// over a hundred classes, many times the cells of its table.
+TEST(PatternWork, AMinimisationIsChargedTheStepsItTakes) {
+    const std::string p = "\\w{1,6}";
+    const std::uint64_t needed = unbounded_work(p);
+    // The work without the minimisation, and the table it minimises.
+    pattern::DfaWork before_minimising;
+    before_minimising.max = needed;
+    pattern::ParseOptions po;
+    po.utf8 = true;
+    const auto nfa = pattern::compile_nfa(std::get<pattern::Hir>(pattern::parse(p, po)), pattern::NfaLimits{});
+    const auto dfa = pattern::determinize(std::get<pattern::Nfa>(nfa), pattern::DfaLimits{}, before_minimising);
+    ASSERT_TRUE(dfa);
+    const std::uint64_t cells = std::uint64_t{dfa->state_count()} * dfa->class_count;
+    ASSERT_GT(cells, 100000u);
+    const std::uint64_t before_minimisation =
+        p.size() + 1 + std::get<pattern::Nfa>(nfa).memory_units() + before_minimising.done;
+    EXPECT_GT(needed, before_minimisation + 2 * cells) << "more than a unit per cell";
+    // A build granted a unit per cell for its minimisation stops.
+    pattern::DfaWork cell_grant;
+    cell_grant.max = before_minimisation + cells;
+    EXPECT_FALSE(pattern::build_dfa(p, S, pattern::DfaLimits{}, cell_grant));
+    EXPECT_TRUE(cell_grant.stopped);
+    EXPECT_LE(cell_grant.done, cell_grant.max + 1);
+    // The counted minimisation alone: the same automaton, or none past its
+    // maximum, never taking more than it was granted.
+    pattern::DfaWork all;
+    const auto minimal = pattern::minimize(*dfa, all);
+    ASSERT_TRUE(minimal);
+    EXPECT_EQ(*minimal, pattern::minimize(*dfa));
+    for (const std::uint64_t max : {std::uint64_t{0}, all.done / 10, all.done / 2, all.done - 1}) {
+        pattern::DfaWork part;
+        part.max = max;
+        EXPECT_FALSE(pattern::minimize(*dfa, part)) << max;
+        EXPECT_TRUE(part.stopped) << max;
+        EXPECT_LE(part.done, max + 1) << max;
+    }
 }
 
 TEST(PatternWork, AFailureOtherThanWorkIsNotAStop) {
@@ -144,7 +187,49 @@ TEST(PatternBudget, AMemoSpendsAtMostItsPatternWorkOverAllWindows) {
             pattern_automaton("[a-z]*[a-z]{0," + std::to_string(2000 + i) + "}", S);
         }
         const std::uint64_t spent = pattern_build_counts().work - before.work;
-        EXPECT_LE(spent, kScopePatternWork + (std::uint64_t{1} << 20));
+        EXPECT_LE(spent, kScopeAutomatonWork + (std::uint64_t{1} << 20));
+    }).join();
+}
+
+// --- products ----------------------------------------------------------------------
+
+TEST(TextProduct, ItsMinimisationIsCountedAndStoppedWithinTheAllowance) {
+    std::thread([] {
+        const SharedTextAutomaton w = pattern_automaton("\\w{1,6}", S);
+        const SharedTextAutomaton d = pattern_automaton("\\d{1,6}", S);
+        ASSERT_TRUE(w && d);
+        const SharedTextAutomaton outside = text_automaton_complement(d);
+        const TextProduct whole = combine_text_automata(w, outside);
+        ASSERT_TRUE(whole.automaton);
+        // The product table: at most kMaxTextStates rows of at most 256 cells.
+        const std::uint64_t rows_times_classes = std::uint64_t{kMaxTextStates} * 256;
+        EXPECT_GT(whole.work, whole.automaton->state_count() * whole.automaton->class_count);
+        for (const std::uint64_t max : {whole.work / 2, whole.work - 1}) {
+            const TextProduct part = combine_text_automata(w, outside, max);
+            EXPECT_FALSE(part.automaton) << max;
+            EXPECT_LE(part.work, max + 1) << max;
+        }
+        EXPECT_LT(whole.work, 64 * rows_times_classes);
+    }).join();
+}
+
+TEST(TextProduct, AMemoSpendsAtMostItsAutomatonWorkOnProducts) {
+    std::thread([] {
+        const SharedTextAutomaton w = pattern_automaton("\\w{1,6}", S);
+        ASSERT_TRUE(w);
+        std::vector<SharedTextAutomaton> outside;
+        for (int i = 1; i <= 64; ++i) {
+            outside.push_back(text_automaton_complement(pattern_automaton("\\d{" + std::to_string(i) + "}", S)));
+            ASSERT_TRUE(outside.back());
+        }
+        TextMemoScope scope;
+        const std::uint64_t before = text_product_work();
+        // Distinct products of large automata, until the scope refuses them.
+        int refused = 0;
+        for (const SharedTextAutomaton& d : outside)
+            if (!combine_text_automata(w, d).automaton) ++refused;
+        EXPECT_GT(refused, 0);
+        EXPECT_LE(text_product_work() - before, kScopeAutomatonWork + 1);
     }).join();
 }
 

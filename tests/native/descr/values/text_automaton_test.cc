@@ -256,7 +256,7 @@ TEST(TextProduct, CapsAt4096States) {
     const TextProduct fits = combine_text_automata(counter('a', 64), counter('b', 64));
     ASSERT_TRUE(fits.automaton);
     EXPECT_EQ(fits.automaton->state_count(), 4096u);
-    EXPECT_EQ(fits.work, 4096u * 3) << "4096 rows of 3 joint classes";
+    EXPECT_GT(fits.work, 4096u * 3) << "4096 rows of 3 joint classes, and the minimisation";
     EXPECT_TRUE(text_automaton_union(counter('a', 64), counter('b', 64)).automaton);
 
     for (SetOp op : {SetOp::Intersection, SetOp::Union}) {
