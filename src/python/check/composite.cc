@@ -135,12 +135,14 @@ void append_report(std::vector<Violation>& list, WalkContext& ctx) {
 //
 // The two walks of the chosen member agree unless code we do not control
 // changed the value in between; if the second finds the value a member
-// after all, the union reports "mutated_during_validation".
+// after all, or collecting records none of the hard failures the first
+// counted, the union reports "mutated_during_validation".
 template <ValueSource Source>
 bool union_recording(const ir::Node& node, const Source& src, WalkContext& ctx) {
     WalkState& st = *ctx.state;
     const auto members = ir::as_span(node.members());
     const std::size_t base = ctx.path->size();
+    const std::uint64_t user_code = st.user_code;
     bool have_best = false, have_hard = false;
     std::size_t best = 0, hard = 0, best_depth = 0;
     FailureProfile best_profile, hard_profile;
@@ -199,7 +201,16 @@ bool union_recording(const ir::Node& node, const Source& src, WalkContext& ctx) 
             return false;
         }
         if (st.stop) return false;
+        // Collecting, the walk records every failure its profile counted,
+        // the hard ones among them, unless code we do not control changed
+        // the value in between (a change the profiling walk saw, say, and
+        // that this one no longer can): the change is reported too.
+        const bool lost_hard = ctx.mode == WalkMode::CollectAll && chosen_profile->hard &&
+                               st.user_code != user_code &&
+                               std::none_of(mine.begin(), mine.end(),
+                                            [](const Violation& v) { return is_hard_code(v.code); });
         append_report(mine, ctx);
+        if (lost_hard) report_mutated(src, ctx);
         return false;
     }
     if (profiled_failure("union_error", ctx)) return false;
