@@ -156,6 +156,8 @@ struct WalkState {
     // A walk that never repeats such work pays nothing.
     bool memo_on = false;
     WalkMemo memo;
+    // Containers that may be shared reached so far (walk.cc).
+    std::uint64_t watched = 0;
 
     // The memo's name of a guard entry on top of the guard named `below`.
     std::uint64_t name_guard(std::uint64_t below, std::uint64_t identity, std::uint64_t definition) {

@@ -224,24 +224,33 @@ struct MemoEntry {
     }
 };
 
-// Where the walk has reached each container that may be shared (walk.cc):
-// at one place so far, or at two (shared).  No reference is held: a
-// container freed during the call and another made at its address only
-// makes the walk remember more than it needs.
+// Where the walk has reached the containers that may be shared and that
+// reach more such containers below them (walk.cc): at one place so far, or
+// at two (shared).  No reference is held: a container freed during the
+// call and another made at its address only makes the walk remember more
+// than it needs.
 class Arrivals {
 public:
-    // Notes that the container `identity` was reached at (parent, slot);
-    // true once it has been reached at two places.
-    bool shared(std::uint64_t identity, std::uint64_t parent, std::uint64_t slot) {
-        auto [it, fresh] = places_.try_emplace(identity, Place{parent, slot});
-        if (fresh) return false;
+    enum class Seen : std::uint8_t { New, SamePlace, Shared };
+
+    // What is known of the container `identity` reached at (parent, slot):
+    // nothing yet; only this place; or another place too (from now on it
+    // is shared).
+    Seen reach(std::uint64_t identity, std::uint64_t parent, std::uint64_t slot) {
+        if (places_.empty()) return Seen::New;
+        auto it = places_.find(identity);
+        if (it == places_.end()) return Seen::New;
         Place& first = it->second;
-        if (first.parent == kShared) return true;
-        if (first.parent == parent && first.slot == slot) return false;
+        if (first.parent == kShared) return Seen::Shared;
+        if (first.parent == parent && first.slot == slot) return Seen::SamePlace;
         first.parent = kShared;
-        return true;
+        return Seen::Shared;
     }
-    // Whether the next new arrival makes the table grow, and its size.
+    // Notes the place of a container `reach` found new.
+    void note(std::uint64_t identity, std::uint64_t parent, std::uint64_t slot) {
+        places_.try_emplace(identity, Place{parent, slot});
+    }
+    // Whether the next `note` makes the table grow, and its size.
     bool full() const { return places_.size() >= places_.max_load(); }
     std::size_t size() const { return places_.size(); }
 
@@ -271,6 +280,7 @@ public:
     // Stores `entry`; the profile of the entry it replaces is kept if that
     // entry was made by the very same walk.
     void store(std::uint64_t definition, std::uint64_t identity, MemoEntry entry) {
+        ++stored_;
         const Key key{definition, identity, entry.exact_depth ? entry.depth : kAny,
                       entry.met_guard_limit ? entry.guard_size : kAny};
         auto [it, fresh] = table_.try_emplace(key);
@@ -288,6 +298,8 @@ public:
     // size.
     bool full() const { return table_.size() >= table_.max_load(); }
     std::size_t size() const { return table_.size(); }
+    // Entries stored so far (a work counter: some replaced others).
+    std::uint64_t stored() const { return stored_; }
 
     // The names of the guards met while the memo is on (context.h).
     boost::unordered_flat_map<GuardKey, std::uint64_t, GuardKeyHash> contexts;
@@ -320,6 +332,7 @@ private:
         return it == table_.end() ? nullptr : &it->second;
     }
     boost::unordered_flat_map<Key, MemoEntry, KeyHash> table_;
+    std::uint64_t stored_ = 0;
 };
 
 }  // namespace tessaron::python::check

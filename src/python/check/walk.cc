@@ -388,10 +388,16 @@ template <ValueSource Source>
 // are remembered from then on, so each (node, value) pair is walked once
 // to remember it and answered from the memo after, while no user code
 // runs.  The several checks that meet one container at one place (the
-// members of a union, a mapping's two passes) do not make it shared.  A
-// node that reaches no container below is not remembered: walking it at
-// each of its parents costs the container's size per parent, and the
-// walks of those parents are what is remembered.
+// members of a union, a mapping's two passes) do not make it shared.
+//
+// Only walks that may be repeated at a cost are watched.  A node that
+// reaches no container below is not (walking it at each of its parents
+// costs the container's size per parent, and the walks of those parents
+// are what is remembered); nor is a container whose walk met no other
+// container that may be shared: below it the value is a tree, walked once
+// per walk of the container's parents.  So the place of a container is
+// noted only after a walk of it met another such container, and a tree
+// held by an index costs a test per container, with no table.
 template <ValueSource Source>
 [[gnu::noinline]] bool remembered_or_walked(const ir::Node& node, const Source& src, WalkContext& ctx) {
     WalkState& st = *ctx.state;
@@ -406,11 +412,24 @@ template <ValueSource Source>
         return check();
     } else {
         if (leaf_container_node(node, st.pool)) return check();
-        if (!st.tick(kArrivalUnits + (st.memo.arrivals.full() ? st.memo.arrivals.size() * kRehashUnits : 0)))
-            return false;
-        if (!st.memo.arrivals.shared(src.identity(), src.parent, src.slot)) return check();
-        st.start_memo();
-        return remembered_walk(node_memo_key(node), src, ctx, true, check);
+        ++st.watched;
+        switch (st.memo.arrivals.reach(src.identity(), src.parent, src.slot)) {
+            case Arrivals::Seen::Shared:
+                st.start_memo();
+                return remembered_walk(node_memo_key(node), src, ctx, true, check);
+            case Arrivals::Seen::SamePlace:
+                return check();
+            case Arrivals::Seen::New:
+                break;
+        }
+        const std::uint64_t watched = st.watched;
+        const bool member = check();
+        if (st.watched != watched && !st.stop) {
+            if (!st.tick(kArrivalUnits + (st.memo.arrivals.full() ? st.memo.arrivals.size() * kRehashUnits : 0)))
+                return false;
+            st.memo.arrivals.note(src.identity(), src.parent, src.slot);
+        }
+        return member;
     }
 }
 
