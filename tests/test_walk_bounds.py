@@ -12,12 +12,13 @@ import json
 import os
 import subprocess
 import sys
+from collections import OrderedDict
 from typing import Annotated, Literal, Union
 
 import pytest
 
 import _tessaron
-from tessaron import ValidationError, Validator, complement, recursive, union
+from tessaron import ValidationError, Validator, anything, complement, intersection, recursive, union
 
 from interpreter import cpython_only
 
@@ -411,7 +412,17 @@ Lists = recursive(lambda X: union(int, [X]))
 Pairs = recursive(lambda X: union(int, tuple[X, X], list[X]))
 Forks = recursive(lambda X: union(int, {"a": X, "b": X}, {"a": X, "t": Literal[1]}))
 Sets = recursive(lambda X: union(int, frozenset[X], tuple[X, ...]))
+SetsOfTuples = recursive(lambda X: union(int, frozenset[tuple[X, ...]]))
 Plain = Validator(nested(Union[int, list[int]], 9))  # no recursion, no union above the leaves
+
+
+class SubList(list):
+    pass
+
+
+class SubTuple(tuple):
+    pass
+
 
 SHARED = [
     # (schema, a level made from the one below, a valid leaf, a failing leaf)
@@ -421,9 +432,17 @@ SHARED = [
     (Forks, lambda v: {"a": v, "b": v}, 1, None),
     (Forks, lambda v: {"a": {"a": v, "t": 1}, "b": v}, 1, "x"),
     (Sets, lambda v: (frozenset([v, 0]), frozenset([v, 1])), 1, "x"),
+    # The set's elements share their child: fail_fast walks every element
+    # to sort their failures.
+    (SetsOfTuples, lambda v: frozenset([(v,), (v, 0)]), 1, "x"),
     (Plain, lambda v: [v, v, v], 1, "x"),
+    # Subclasses of list, tuple and dict are read through their storage.
+    (Lists, lambda v: SubList([v, v]), 1, "x"),
+    (Pairs, lambda v: SubTuple((v, v)), 1, "x"),
+    (Forks, lambda v: OrderedDict(a=v, b=v), 1, None),
 ]
-SHARED_IDS = ["lists", "tuples", "lists and tuples", "records", "two records", "frozensets", "no recursion"]
+SHARED_IDS = ["lists", "tuples", "lists and tuples", "records", "two records", "frozensets", "sets of tuples",
+              "no recursion", "list subclass", "tuple subclass", "OrderedDict"]
 
 
 def doubled(depth, leaf, make):
@@ -436,7 +455,7 @@ def tree_copy(value):
     if isinstance(value, (list, tuple, frozenset)):
         return type(value)(tree_copy(x) for x in value)
     if isinstance(value, dict):
-        return {k: tree_copy(x) for k, x in value.items()}
+        return type(value)((k, tree_copy(x)) for k, x in value.items())
     return value
 
 
@@ -526,3 +545,200 @@ def test_a_remembered_shared_value_respects_the_limits(schema, top, shared, arou
     assert not schema.is_valid(value)
     for entry in (schema.validate, lambda v: schema.validate(v, fail_fast=True)):
         assert steps_of(lambda: entry(value))[0] == steps_of(lambda: entry(copy))[0]
+
+
+# --- what makes a container shared ---------------------------------------------------
+#
+# A container is remembered once the walk reaches it from a second place in
+# the value.  References from outside the value (an index, a cache), and
+# the several union members that meet one list at one place, do not make it
+# shared: such values cost what a tree costs.
+
+def memo_counts_of(call):
+    before = _tessaron._walk_memo_counts()
+    call()
+    return tuple(b - a for a, b in zip(before, _tessaron._walk_memo_counts()))
+
+
+def distinct_records_tree(depth):
+    if depth == 0:
+        return {"kids": [], "v": 0}
+    return {"kids": [distinct_records_tree(depth - 1), distinct_records_tree(depth - 1)], "v": depth}
+
+
+def records_of(tree):
+    out, todo = [], [tree]
+    while todo:
+        out.append(todo.pop())
+        todo += out[-1]["kids"]
+    return out
+
+
+HELD = [
+    # (schema, the tree, the containers an index holds)
+    (Validator(list[{"id": int, "tags": list[str]}]), [{"id": i, "tags": ["a", "b"]} for i in range(2000)],
+     lambda v: v),
+    (recursive(lambda X: union(int, {"kids": list[X], "v": int})), distinct_records_tree(10), records_of),
+]
+
+
+@pytest.mark.parametrize("schema, tree, held", HELD, ids=["records", "recursive records"])
+def test_a_tree_held_by_an_index_is_not_remembered(schema, tree, held):
+    index = {id(r): r for r in held(tree)}
+    for entry in (schema.is_valid, schema.validate, lambda v: schema.validate(v, fail_fast=True)):
+        entries, _ = memo_counts_of(lambda: entry(tree))
+        assert entries == 0
+    assert index  # held until here
+    # Shared within the value, the same records are remembered.
+    shared = held(tree)[1]
+    entries, _ = memo_counts_of(lambda: schema.is_valid(shared if schema is HELD[0][0] else
+                                                       {"kids": [shared, shared], "v": 1}))
+    assert schema is HELD[0][0] or entries > 0
+
+
+def test_a_flat_tree_held_by_an_index_notes_no_place():
+    # Records holding no container that may be shared are walked once per
+    # walk of their list, which is what is remembered: no place is noted.
+    records = [{"id": i, "tags": ["a", "b"]} for i in range(2000)]
+    index = {r["id"]: r for r in records}
+    schema = Validator(list[{"id": int, "tags": list[str]}])
+    assert memo_counts_of(lambda: schema.is_valid(records)) == (0, 0)
+    assert len(index) == 2000
+
+
+# Union members meet each list of a chain at one place several times
+# (`list[list[X]]` two lists a definition, `list[X | str]` one), at depths
+# and guard sizes that differ by route; near the 128-entry and 512-level
+# limits the remembered walks must stand in for one another, shared or not.
+CHAIN_SCHEMAS = [
+    recursive(lambda X: Union[int, list[list[X]], list[X | str]]),
+    recursive(lambda X: Union[int, list[list[X]], list[Union[X, None]]]),
+]
+
+
+@pytest.mark.parametrize("schema", CHAIN_SCHEMAS, ids=["X | str", "X | None"])
+@pytest.mark.parametrize("make", [lambda v: [v], lambda v: [v, v]], ids=["chain", "shared chain"])
+@pytest.mark.parametrize("entry", ["is_valid", "fail_fast"])
+@pytest.mark.parametrize("lists", [128, 131, 160, 200])
+def test_chains_of_lists_near_the_limits_are_polynomial(schema, make, entry, lists):
+    value = 1.5
+    for _ in range(lists):
+        value = make(value)
+    call = schema.is_valid if entry == "is_valid" else lambda v: schema.validate(v, fail_fast=True)
+    result, steps = steps_of(lambda: call(value))
+    assert result[0] == ("ok" if entry == "is_valid" else "error")
+    assert result[0] == "error" or result[1] is False
+    assert steps < 1000 * lists, steps
+
+
+# --- remembered answers and user code ------------------------------------------------
+
+
+def spoiling_predicate():
+    # The second call appends a str to B, which the first call's walk
+    # already found to be a list of ints.
+    calls = [0]
+    B = [1]
+
+    def P(v):
+        calls[0] += 1
+        if calls[0] == 2:
+            B.append("x")
+        return True
+
+    A = [B, [2]]
+    return Validator(list[list[Annotated[list[int], P]]]), [A, A]
+
+
+@pytest.mark.parametrize("entry, expected", [
+    ("is_valid", ("ok", False)),
+    ("validate", ("error", [("int_type", (1, 0, 1), "int", "'x'")])),
+    ("fail_fast", ("error", [("int_type", (1, 0, 1), "int", "'x'")])),
+])
+def test_an_answer_whose_walk_ran_user_code_is_not_remembered(entry, expected):
+    # A's first walk runs P on B and on [2]; P changes B on its second
+    # call, so what that walk found is not A as it is when met again.
+    schema, value = spoiling_predicate()
+    call = {"is_valid": schema.is_valid, "validate": schema.validate,
+            "fail_fast": lambda v: schema.validate(v, fail_fast=True)}[entry]
+    assert steps_of(lambda: call(value))[0] == expected
+
+
+def growing(target):
+    """A predicate that appends 3 to `target` on its first call."""
+    calls = []
+
+    def grow(x):
+        calls.append(x)
+        if len(calls) == 1:
+            target.append(3)
+        return True
+
+    return grow
+
+
+def test_a_complement_does_not_admit_what_changed_under_its_walk():
+    import annotated_types as at
+
+    t = [1, 2]
+    R = recursive(lambda r: union(Annotated[int, growing(t)], Validator([r])))
+    assert not Validator([union(intersection(complement(R), Annotated[list, at.MinLen(10)]),
+                                complement(R))]).is_valid([t])
+
+    S = [1, 2]
+    done = [False]
+
+    def Q(v):
+        if not done[0]:
+            done[0] = True
+            S.append(5)
+        return True
+
+    D = recursive(lambda X: list[union(Annotated[int, Q], X)])
+    W = Validator(union(tuple[union(int, D), int], tuple[complement(D), anything]))
+    assert (W.is_valid((S, S)), W.is_valid((S, S))) == (False, False)
+
+
+@pytest.mark.parametrize("make, path", [
+    (lambda inner: {"a": inner}, ("a",)),
+    (lambda inner: [inner], (0,)),
+    (lambda inner: {"a": {"b": inner}}, ("a", "b")),
+])
+def test_a_change_under_a_complement_is_reported_at_its_path(make, path):
+    t = [1, 2]
+    shape = make(complement(list[Annotated[int, growing(t)]]))
+    result = steps_of(lambda: Validator(shape).validate(make(t)))[0]
+    assert result[0] == "error"
+    assert [(code, p) for code, p, _, _ in result[1]] == [("mutated_during_validation", path)]
+
+
+def test_a_collecting_union_reports_the_change_its_profile_saw():
+    # The first member is chosen for the change its complement saw; walked
+    # again to record, the complement matches what the change left, and
+    # reports the change.
+    import annotated_types as at
+
+    t = [1, 2]
+    R = recursive(lambda r: union(Annotated[int, growing(t)], Validator([r])))
+    v = Validator([union(intersection(complement(R), Annotated[list, at.MinLen(10)]), complement(R))])
+    result = steps_of(lambda: v.validate([t]))[0]
+    assert result[0] == "error"
+    assert ("mutated_during_validation", (0,)) in [(code, p) for code, p, _, _ in result[1]]
+
+
+def test_a_collecting_union_reports_a_change_its_record_walk_no_longer_sees():
+    # The list member is chosen for the change its profiling walk saw (a
+    # hard failure); walked again, the list holds "x" and fails on it.
+    t = [1, 2]
+    calls = []
+
+    def spoil(x):
+        calls.append(x)
+        if len(calls) == 1:
+            t.append("x")
+        return True
+
+    v = Validator(union(list[Annotated[int, spoil]], str))
+    result = steps_of(lambda: v.validate(t))[0]
+    assert result[0] == "error"
+    assert [(code, p) for code, p, _, _ in result[1]] == [("int_type", (2,)), ("mutated_during_validation", ())]

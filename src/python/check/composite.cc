@@ -24,7 +24,8 @@
 //
 // A complement admits what its inner node refuses on the merits; a refusal
 // that met a limit, or a value changing under the walk, fails the
-// complement instead (see `check_complement`).
+// complement instead, and so does a match of a value that changed earlier
+// in the call (see `check_complement`).
 //
 // Invariants: only the chosen member's failures are recorded; the path is
 // shared with the members and restored by them; in `FailFast` a failing
@@ -410,7 +411,10 @@ bool limit_met(const LimitCounts& before, const Source& src, WalkContext& ctx) {
 // under it, the complement fails with "recursion_limit" or
 // "mutated_during_validation" at its own path instead of admitting, in
 // every mode.  A cycle ("recursion_loop") and a raising predicate are
-// refusals on the merits and admit.
+// refusals on the merits and admit.  A match of a value that some check
+// found changing earlier in the call (the verdict pass of a mapping
+// around it, a union's profiling walk) is no verdict either: the
+// complement reports the change where it would report the match.
 //
 // The inner walk is verdict-only, and a verdict-only walk reports no
 // change.  A change comes from code we do not control (a predicate, a
@@ -431,6 +435,15 @@ bool check_complement(const ir::Node& node, const Source& src, WalkContext& ctx)
     std::vector<Violation> none;
     WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly);
     if (walk(*node.inner(), src, sub)) {
+        // A value an earlier walk saw changing (a mapping's verdict pass, a
+        // union's profiling walk): what it matches now is what the change
+        // left, and the change is the failure.
+        if constexpr (!Source::is_json) {
+            if (!st.changed.empty() && st.was_changed(src.obj)) {
+                report_mutated(src, ctx);
+                return false;
+            }
+        }
         push_violation("unexpected_match", "not " + std::string(ir::expected_kind_text(*node.inner())), src, ctx);
         return false;
     }

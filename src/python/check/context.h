@@ -136,6 +136,10 @@ struct WalkState {
     // Times a check found the value changed under it (every report of
     // "mutated_during_validation", profiled or recorded).
     std::uint64_t mutations = 0;
+    // The values checks found changed under them, held so that no other
+    // object takes their address: a complement walked again at one of them
+    // reports the change, not what the change left (composite.cc).
+    std::vector<py::Ref> changed;
     // Set while a complement walks its inner node again to learn why it
     // refused (composite.cc); complements met meanwhile do not.
     bool complement_rewalk = false;
@@ -267,6 +271,19 @@ struct WalkState {
 
     // Code we do not control is about to run.
     void note_user_code() { ++user_code; }
+
+    // A check found `value` changed under it.
+    void note_changed(PyObject* value) {
+        ++mutations;
+        if (!was_changed(value)) changed.push_back(py::Ref::borrow(value));
+    }
+    // Whether a check found `value` changed under it during this walk
+    // (a short list: each entry is a change user code made).
+    bool was_changed(PyObject* value) const {
+        for (const py::Ref& v : changed)
+            if (v.get() == value) return true;
+        return false;
+    }
 };
 
 // Marks the walks it spans as ones whose value may be walked again.  The

@@ -12,9 +12,6 @@
 // lookup per key, no allocation).  Only when the verdict is false and
 // failures are recorded does the explaining pass run, starting where the
 // verdict pass stopped (`ResumePoint`) when the dict has not changed size.
-// A declared value whose walk in the verdict pass saw the value change is
-// reported so at its key, not walked again: a second walk would judge
-// what the change left, which the first walk did not see.
 //
 // Invariants: dicts are read with the dict API (no `__getitem__` or
 // `__missing__` of a subclass runs); each key and value is held by a strong
@@ -114,15 +111,10 @@ constexpr std::uint64_t kUnread = ~std::uint64_t{0};
 }
 
 struct ResumePoint {
-    static constexpr std::size_t kNoEntry = ~std::size_t{0};
     bool valid = false;
     std::size_t entry_index = 0;
     std::size_t present = 0;
     Py_ssize_t dict_size = 0;
-    // The declared entry whose failing walk saw the value change, if any:
-    // the explaining pass reports the change there instead of walking
-    // again what changed under the first walk.
-    std::size_t changed = kNoEntry;
 };
 
 enum class SimpleClauses { None, AnyAny, StrAny, Other };
@@ -276,12 +268,8 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
             }
             if (answer < 0) {
                 py::Ref held = py::Ref::borrow(item);
-                const std::uint64_t changes = st.mutations;
                 if (!walk(entries[i].value, declared_value(held.get(), dict, i), sub)) {
-                    if (fill) {
-                        resume = ResumePoint{true, i, present, start};
-                        if (st.mutations != changes) resume.changed = i;
-                    }
+                    if (fill) resume = ResumePoint{true, i, present, start};
                     return false;
                 }
                 if (st.memo_on) [[unlikely]]
@@ -323,11 +311,7 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
         if (auto text = str_key_text(key.get(), st)) index = keys.find(*text);
         if (st.stop) return false;
         if (index) {
-            const std::uint64_t changes = st.mutations;
-            if (!walk(entries[*index].value, declared_value(value.get(), dict, *index), sub)) {
-                if (fill && st.mutations != changes) resume.changed = *index;
-                return false;
-            }
+            if (!walk(entries[*index].value, declared_value(value.get(), dict, *index), sub)) return false;
             if (entries[*index].required) --left;
         } else if (!match_extra_pair(clauses, dict, key.get(), value.get(), ctx)) {
             return false;
@@ -368,10 +352,7 @@ void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx
         if (item) {
             py::Ref held = py::Ref::borrow(item);
             ctx.path->push(PathKey{entry.key});
-            if (i == resume.changed)
-                report_mutated(declared_value(held.get(), dict, i), ctx);
-            else
-                walk(entry.value, declared_value(held.get(), dict, i), ctx);
+            walk(entry.value, declared_value(held.get(), dict, i), ctx);
             ctx.path->pop();
             ++present;
         } else {
