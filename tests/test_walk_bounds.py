@@ -574,26 +574,42 @@ def records_of(tree):
     return out
 
 
+Records = Validator(list[{"id": int, "tags": list[str]}])
+RecursiveRecords = recursive(lambda X: union(int, {"kids": list[X], "v": int}))
+# Both members walk each record at its one place (the first fails on its
+# "v" after walking the kids).
+TwoRecordMembers = recursive(lambda X: union(int, {"a?": int, "kids": list[X], "v": bytes}, {"kids": list[X], "v": int}))
+
 HELD = [
-    # (schema, the tree, the containers an index holds)
-    (Validator(list[{"id": int, "tags": list[str]}]), [{"id": i, "tags": ["a", "b"]} for i in range(2000)],
-     lambda v: v),
-    (recursive(lambda X: union(int, {"kids": list[X], "v": int})), distinct_records_tree(10), records_of),
+    # (schema, a tree maker, the records an index holds, memo entries of the plain tree)
+    (Records, lambda: [{"id": i, "tags": ["a", "b"]} for i in range(2000)], lambda v: v, 0),
+    (RecursiveRecords, lambda: distinct_records_tree(10), records_of, 0),
+    (TwoRecordMembers, lambda: distinct_records_tree(10), records_of, None),
 ]
 
 
-@pytest.mark.parametrize("schema, tree, held", HELD, ids=["records", "recursive records"])
-def test_a_tree_held_by_an_index_is_not_remembered(schema, tree, held):
+@pytest.mark.parametrize("schema, make, held, plain_entries", HELD,
+                         ids=["records", "recursive records", "two record members"])
+@pytest.mark.parametrize("entry", ["is_valid", "validate", "fail_fast"])
+def test_a_tree_held_by_an_index_costs_what_the_tree_costs(schema, make, held, plain_entries, entry):
+    # The memo remembers what it remembers for the tree (the unions' walks
+    # of a definition at one value), no more: the records an index holds
+    # are not shared within the value.
+    call = {"is_valid": schema.is_valid, "validate": schema.validate,
+            "fail_fast": lambda v: schema.validate(v, fail_fast=True)}[entry]
+    plain, tree = make(), make()
     index = {id(r): r for r in held(tree)}
-    for entry in (schema.is_valid, schema.validate, lambda v: schema.validate(v, fail_fast=True)):
-        entries, _ = memo_counts_of(lambda: entry(tree))
-        assert entries == 0
-    assert index  # held until here
-    # Shared within the value, the same records are remembered.
-    shared = held(tree)[1]
-    entries, _ = memo_counts_of(lambda: schema.is_valid(shared if schema is HELD[0][0] else
-                                                       {"kids": [shared, shared], "v": 1}))
-    assert schema is HELD[0][0] or entries > 0
+    expected = memo_counts_of(lambda: call(plain))[0]
+    assert memo_counts_of(lambda: call(tree))[0] == expected
+    assert plain_entries is None or expected == plain_entries
+    assert len(index) == len(held(tree))
+
+
+def test_records_shared_within_the_value_are_remembered():
+    # The counter the tests above read does count remembered containers.
+    value = doubled(4, {"kids": [], "v": 0}, lambda v: {"kids": [v, v], "v": 1})
+    entries, places = memo_counts_of(lambda: RecursiveRecords.is_valid(value))
+    assert entries > 0 and places > 0
 
 
 def test_a_flat_tree_held_by_an_index_notes_no_place():
@@ -634,34 +650,35 @@ def test_chains_of_lists_near_the_limits_are_polynomial(schema, make, entry, lis
 # --- remembered answers and user code ------------------------------------------------
 
 
-def spoiling_predicate():
-    # The second call appends a str to B, which the first call's walk
-    # already found to be a list of ints.
+def spoiling_predicate(copies, spoil_at):
+    # Call `spoil_at` of P appends a str to B, which the walk of A making
+    # that call has already found to be a list of ints.  A is reached at
+    # `copies` places; from the second on its walks are remembered (the
+    # lists in it are held by `held` too, so they may be shared).
     calls = [0]
     B = [1]
 
     def P(v):
         calls[0] += 1
-        if calls[0] == 2:
+        if calls[0] == spoil_at:
             B.append("x")
         return True
 
-    A = [B, [2]]
-    return Validator(list[list[Annotated[list[int], P]]]), [A, A]
+    held = [[B], [[2]]]
+    A = list(held)
+    return Validator(list[list[list[Annotated[list[int], P]]]]), [A] * copies, held
 
 
-@pytest.mark.parametrize("entry, expected", [
-    ("is_valid", ("ok", False)),
-    ("validate", ("error", [("int_type", (1, 0, 1), "int", "'x'")])),
-    ("fail_fast", ("error", [("int_type", (1, 0, 1), "int", "'x'")])),
-])
-def test_an_answer_whose_walk_ran_user_code_is_not_remembered(entry, expected):
-    # A's first walk runs P on B and on [2]; P changes B on its second
-    # call, so what that walk found is not A as it is when met again.
-    schema, value = spoiling_predicate()
+@pytest.mark.parametrize("copies, spoil_at", [(2, 2), (3, 4)], ids=["first walk", "remembered walk"])
+@pytest.mark.parametrize("entry", ["is_valid", "validate", "fail_fast"])
+def test_an_answer_whose_walk_ran_user_code_is_not_remembered(copies, spoil_at, entry):
+    # The next occurrence of A must be walked again, and fail on "x".
+    schema, value, held = spoiling_predicate(copies, spoil_at)
     call = {"is_valid": schema.is_valid, "validate": schema.validate,
             "fail_fast": lambda v: schema.validate(v, fail_fast=True)}[entry]
-    assert steps_of(lambda: call(value))[0] == expected
+    failure = [("int_type", (copies - 1, 0, 0, 1), "int", "'x'")]
+    assert steps_of(lambda: call(value))[0] == (("ok", False) if entry == "is_valid" else ("error", failure))
+    assert held[0][0][-1] == "x"
 
 
 def growing(target):
