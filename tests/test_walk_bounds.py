@@ -627,8 +627,8 @@ def test_a_flat_tree_held_by_an_index_notes_no_place():
 # and guard sizes that differ by route; near the 128-entry and 512-level
 # limits the remembered walks must stand in for one another, shared or not.
 CHAIN_SCHEMAS = [
-    recursive(lambda X: Union[int, list[list[X]], list[X | str]]),
-    recursive(lambda X: Union[int, list[list[X]], list[Union[X, None]]]),
+    recursive(lambda X: union(int, list[list[X]], list[union(X, str)])),
+    recursive(lambda X: union(int, list[list[X]], list[union(X, None)])),
 ]
 
 
