@@ -20,13 +20,13 @@
 // node's own name (`node_memo_key`), the walks of container nodes at
 // builtin containers (and list, tuple and dict subclasses, read through
 // their storage) that the walk has reached from two places in the value
-// (`Arrivals`), by the same rules as a definition's.  Each (node,
-// container) pair is then walked at most twice per call (once before its
-// second place is met, once to remember it): `is_valid`, the profiling
-// walks of a union's members and `fail_fast` (whose failing walks keep the
-// failure they recorded) work in the number of distinct objects.  The
-// collecting walk reports every failing path, so its work grows with their
-// number.
+// (`Arrivals`), by the same rules as a definition's.  Before its second
+// place is met a container is walked as a tree's part is, once per walk of
+// its parent; from then on each (node, container) pair is walked once to
+// remember it: `is_valid`, the profiling walks of a union's members and
+// `fail_fast` (whose failing walks keep the failures they recorded) work
+// in the number of distinct objects.  The collecting walk reports every
+// failing path, so its work grows with their number.
 //
 // When an entry may stand in for a walk:
 //   * no user code ran from the start of its walk until now
@@ -78,8 +78,9 @@
 // only at shared containers, so a walk of a tree without unions,
 // intersections or explaining passes pays nothing but a counter test and a
 // reference count test per container (a container that something outside
-// the value also holds pays one arrival more, and one always on PyPy,
-// whose reference counts tell nothing).
+// the value also holds, and on PyPy, whose reference counts tell nothing,
+// every container, pays a lookup in the places noted, and a note of its
+// own place only if its walk met another such container: walk.cc).
 //
 // Guards are named so that a declined entry can tell its starting guard
 // again: once the memo is on, each guard entry is named after the guard
@@ -90,12 +91,12 @@
 // scope and per (container node, shared container) pair walked, and for
 // walks that met a limit one per (definition, value) and depth or guard
 // size the limit depends on, so at most 512 * 128 times as many; one
-// arrival per container that may be shared; one name per guard entry
-// pushed while the memo is on; one mark per object `AcyclicCache` visits.
-// All are released with the walk; a lookup is at most four hashes of four
-// words.  Entries and arrivals are charged to the walk's poll as they are
-// made, and a table's growth by its size, so signal handlers run while the
-// tables grow.
+// place per container that may be shared and reaches another; one name
+// per guard entry pushed while the memo is on; one mark per object
+// `AcyclicCache` visits.  All are released with the walk; a lookup is at
+// most four hashes of four words.  Entries and places are charged to the
+// walk's poll as they are made, and a table's growth by its size, so
+// signal handlers run while the tables grow.
 #pragma once
 
 #include "python/binding/capi.h"

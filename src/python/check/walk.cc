@@ -6,10 +6,10 @@
 // exact type that compare equal to it (so `True` is no member of the
 // literal 1 and a NaN literal admits nothing); an instance node asks
 // `isinstance`; a back edge walks its definition under the recursion guard;
-// a placeholder admits nothing.  Back edges, and container nodes at builtin
-// containers that several parents hold, are walked through the call's memo
-// (memo.h), so neither a recursive schema nor a value that shares objects
-// is walked once per path.
+// a placeholder admits nothing.  Back edges, and container nodes at
+// containers the walk reaches from several places in the value, are walked
+// through the call's memo (memo.h), so neither a recursive schema nor a
+// value that shares objects is walked once per path.
 //
 // Invariants: every `walk` level entered is left with the depth restored,
 // and every guard entry pushed is popped before its check returns, so a
