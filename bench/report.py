@@ -177,6 +177,25 @@ def list_size_lines(sized):
     return lines
 
 
+def held_tree_lines(held):
+    """Tree also held by an index: the same tree with and without an index
+    holding its records."""
+    lines = [f"Tree also held by an index: a tree-shaped value timed as it is and again with an index holding "
+             f"its records (references from outside the value, which the walk must not take for sharing). "
+             f"Target: each call on the held tree within {held['target']:g}x the plain one.", ""]
+    rows = []
+    for r in held["rows"]:
+        cells = []
+        for call in ("is_valid", "validate", "fail_fast"):
+            c = r[call]
+            cells += [f"{fmt_time(c['plain'])} / {fmt_time(c['held'])}", fmt_ratio(c["ratio"])]
+        met = all(r[c]["ratio"] <= held["target"] for c in ("is_valid", "validate", "fail_fast"))
+        rows.append((r["title"], *cells, "yes" if met else "**no**"))
+    lines += [md_table(["value", "is_valid plain / held", "÷", "validate plain / held", "÷",
+                        "fail_fast plain / held", "÷", "met"], rows), ""]
+    return lines
+
+
 def slower_cases(results):
     """Every (case, peer) where a timed peer beats our main call."""
     out = []
@@ -312,7 +331,8 @@ def markdown(results):
     containers = results.get("container_decisions")
     slowest = results.get("slowest_decisions")
     sized = results.get("list_sizes")
-    if floor or alloc or decided or containers or slowest or sized:
+    held = results.get("held_trees")
+    if floor or alloc or decided or containers or slowest or sized or held:
         lines += ["## Checks of our own", ""]
     if floor:
         lines += [f"Per-call floor: `is_valid` of a scalar schema against a bare `isinstance(1, int)`; the target "
@@ -326,6 +346,8 @@ def markdown(results):
         lines += [f"Verdict walk of {alloc['records']:,} records of six fields: `is_valid` allocated {extra} bytes "
                   f"beyond the cost of measuring (target 0: {'ok' if extra <= 0 else '**allocates**'}), "
                   f"{alloc['ns_per_record']:.1f} ns per record.", ""]
+    if held:
+        lines += held_tree_lines(held)
     if sized:
         lines += list_size_lines(sized)
     for timed, what in ((decided, "flat schemas"), (containers, "list, tuple and set schemas")):

@@ -360,6 +360,68 @@ def allocation(cfg):
     return out
 
 
+def held_trees(cfg):
+    """Tree-shaped values whose records something outside them also holds.
+
+    A cache, an index or an ORM session holds the records of the values it
+    hands out; the walk must not take them for parts shared within the
+    value (whose walks it remembers).  Each value is timed as a plain tree
+    and again as an equal tree whose records an index also holds: `is_valid`,
+    `validate` and `validate(fail_fast=True)` of the held one should cost at
+    most 2x the plain one."""
+    import tessaron
+
+    n = 20 * cfg["sizes"]["records"]
+
+    def records():
+        return [{"id": i, "tags": ["a", "b"]} for i in range(n)]
+
+    def tree():
+        # Distinct records, each holding two fresh subtrees.
+        def make(depth, start):
+            if depth == 0:
+                return {"kids": [], "v": start}
+            return {"kids": [make(depth - 1, 2 * start), make(depth - 1, 2 * start + 1)], "v": start}
+        return make(max(1, n.bit_length() - 1), 1)
+
+    def all_records(value):
+        out, todo = [], [value]
+        while todo:
+            r = todo.pop()
+            out.append(r)
+            todo += r["kids"]
+        return out
+
+    families = [
+        (f"{n:,} records, list[{{id: int, tags: list[str]}}]", list[{"id": int, "tags": list[str]}], records,
+         lambda v: v),
+        ("a tree of distinct records, recursive {kids: list[X], v: int}",
+         tessaron.recursive(lambda X: tessaron.union(int, {"kids": list[X], "v": int})), tree, all_records),
+    ]
+    rows = []
+    for title, spec, make, held_parts in families:
+        v = tessaron.Validator(spec)
+        plain, held = make(), make()
+        index = {id(r): r for r in held_parts(held)}  # noqa: F841 (holds the records)
+        if not (v.is_valid(plain) and v.is_valid(held)):
+            raise AssertionError(f"the held-tree values are not valid: {title}")
+        stmts = {}
+        for call, stmt in (("is_valid", "v.is_valid(x)"), ("validate", "v.validate(x)"),
+                           ("fail_fast", "v.validate(x, fail_fast=True)")):
+            stmts[("plain", call)] = (stmt.replace("x", "p"), {"v": v, "p": plain})
+            stmts[("held", call)] = (stmt.replace("x", "h"), {"v": v, "h": held})
+        t = time_interleaved(stmts, None, cfg["rounds"], cfg["min_rounds"], cfg["target"], cfg["budget"] / 2)
+        row = {"title": title}
+        for call in ("is_valid", "validate", "fail_fast"):
+            row[call] = {"plain": t[("plain", call)].median, "held": t[("held", call)].median,
+                         "ratio": t[("held", call)].median / t[("plain", call)].median}
+        rows.append(row)
+        log(f"  tree also held by an index, {title}: " +
+            "  ".join(f"{c}={report.fmt_time(row[c]['held'])} ({row[c]['ratio']:.2f}x)"
+                      for c in ("is_valid", "validate", "fail_fast")))
+    return {"rows": rows, "target": 2.0}
+
+
 def build_floor(directory):
     """Compiles floor.c into `directory`: (module, None), or (None, why not)."""
     import importlib.util
@@ -645,6 +707,7 @@ def main():
     log("== Checks of our own")
     floor = overhead(cfg)
     alloc = allocation(cfg)
+    held = held_trees(cfg)
     sized = list_sizes(cfg)
     decided = decisions(cfg)
     containers = container_decisions(cfg)
@@ -654,7 +717,7 @@ def main():
 
     meta["elapsed_seconds"] = time.monotonic() - started
     results = {"meta": meta, "tables": tables, "imports": imports, "memory": memory, "overhead": floor,
-               "allocation": alloc, "list_sizes": sized, "decisions": decided,
+               "allocation": alloc, "held_trees": held, "list_sizes": sized, "decisions": decided,
                "container_decisions": containers, "slowest_decisions": slowest, "json_scale": scaled,
                "failures": failures}
     out = Path(args.out)

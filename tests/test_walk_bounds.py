@@ -12,12 +12,13 @@ import json
 import os
 import subprocess
 import sys
+from collections import OrderedDict
 from typing import Annotated, Literal, Union
 
 import pytest
 
 import _tessaron
-from tessaron import ValidationError, Validator, complement, recursive, union
+from tessaron import ValidationError, Validator, anything, complement, intersection, recursive, union
 
 from interpreter import cpython_only
 
@@ -411,7 +412,17 @@ Lists = recursive(lambda X: union(int, [X]))
 Pairs = recursive(lambda X: union(int, tuple[X, X], list[X]))
 Forks = recursive(lambda X: union(int, {"a": X, "b": X}, {"a": X, "t": Literal[1]}))
 Sets = recursive(lambda X: union(int, frozenset[X], tuple[X, ...]))
+SetsOfTuples = recursive(lambda X: union(int, frozenset[tuple[X, ...]]))
 Plain = Validator(nested(Union[int, list[int]], 9))  # no recursion, no union above the leaves
+
+
+class SubList(list):
+    pass
+
+
+class SubTuple(tuple):
+    pass
+
 
 SHARED = [
     # (schema, a level made from the one below, a valid leaf, a failing leaf)
@@ -421,9 +432,17 @@ SHARED = [
     (Forks, lambda v: {"a": v, "b": v}, 1, None),
     (Forks, lambda v: {"a": {"a": v, "t": 1}, "b": v}, 1, "x"),
     (Sets, lambda v: (frozenset([v, 0]), frozenset([v, 1])), 1, "x"),
+    # The set's elements share their child: fail_fast walks every element
+    # to sort their failures.
+    (SetsOfTuples, lambda v: frozenset([(v,), (v, 0)]), 1, "x"),
     (Plain, lambda v: [v, v, v], 1, "x"),
+    # Subclasses of list, tuple and dict are read through their storage.
+    (Lists, lambda v: SubList([v, v]), 1, "x"),
+    (Pairs, lambda v: SubTuple((v, v)), 1, "x"),
+    (Forks, lambda v: OrderedDict(a=v, b=v), 1, None),
 ]
-SHARED_IDS = ["lists", "tuples", "lists and tuples", "records", "two records", "frozensets", "no recursion"]
+SHARED_IDS = ["lists", "tuples", "lists and tuples", "records", "two records", "frozensets", "sets of tuples",
+              "no recursion", "list subclass", "tuple subclass", "OrderedDict"]
 
 
 def doubled(depth, leaf, make):
@@ -436,7 +455,7 @@ def tree_copy(value):
     if isinstance(value, (list, tuple, frozenset)):
         return type(value)(tree_copy(x) for x in value)
     if isinstance(value, dict):
-        return {k: tree_copy(x) for k, x in value.items()}
+        return type(value)((k, tree_copy(x)) for k, x in value.items())
     return value
 
 
@@ -526,3 +545,217 @@ def test_a_remembered_shared_value_respects_the_limits(schema, top, shared, arou
     assert not schema.is_valid(value)
     for entry in (schema.validate, lambda v: schema.validate(v, fail_fast=True)):
         assert steps_of(lambda: entry(value))[0] == steps_of(lambda: entry(copy))[0]
+
+
+# --- what makes a container shared ---------------------------------------------------
+#
+# A container is remembered once the walk reaches it from a second place in
+# the value.  References from outside the value (an index, a cache), and
+# the several union members that meet one list at one place, do not make it
+# shared: such values cost what a tree costs.
+
+def memo_counts_of(call):
+    before = _tessaron._walk_memo_counts()
+    call()
+    return tuple(b - a for a, b in zip(before, _tessaron._walk_memo_counts()))
+
+
+def distinct_records_tree(depth):
+    if depth == 0:
+        return {"kids": [], "v": 0}
+    return {"kids": [distinct_records_tree(depth - 1), distinct_records_tree(depth - 1)], "v": depth}
+
+
+def records_of(tree):
+    out, todo = [], [tree]
+    while todo:
+        out.append(todo.pop())
+        todo += out[-1]["kids"]
+    return out
+
+
+Records = Validator(list[{"id": int, "tags": list[str]}])
+RecursiveRecords = recursive(lambda X: union(int, {"kids": list[X], "v": int}))
+# Both members walk each record at its one place (the first fails on its
+# "v" after walking the kids).
+TwoRecordMembers = recursive(lambda X: union(int, {"a?": int, "kids": list[X], "v": bytes}, {"kids": list[X], "v": int}))
+
+HELD = [
+    # (schema, a tree maker, the records an index holds, memo entries of the plain tree)
+    (Records, lambda: [{"id": i, "tags": ["a", "b"]} for i in range(2000)], lambda v: v, 0),
+    (RecursiveRecords, lambda: distinct_records_tree(10), records_of, 0),
+    (TwoRecordMembers, lambda: distinct_records_tree(10), records_of, None),
+]
+
+
+@pytest.mark.parametrize("schema, make, held, plain_entries", HELD,
+                         ids=["records", "recursive records", "two record members"])
+@pytest.mark.parametrize("entry", ["is_valid", "validate", "fail_fast"])
+def test_a_tree_held_by_an_index_costs_what_the_tree_costs(schema, make, held, plain_entries, entry):
+    # The memo remembers what it remembers for the tree (the unions' walks
+    # of a definition at one value), no more: the records an index holds
+    # are not shared within the value.
+    call = {"is_valid": schema.is_valid, "validate": schema.validate,
+            "fail_fast": lambda v: schema.validate(v, fail_fast=True)}[entry]
+    plain, tree = make(), make()
+    index = {id(r): r for r in held(tree)}
+    expected = memo_counts_of(lambda: call(plain))[0]
+    assert memo_counts_of(lambda: call(tree))[0] == expected
+    assert plain_entries is None or expected == plain_entries
+    assert len(index) == len(held(tree))
+
+
+def test_records_shared_within_the_value_are_remembered():
+    # The counter the tests above read does count remembered containers.
+    value = doubled(4, {"kids": [], "v": 0}, lambda v: {"kids": [v, v], "v": 1})
+    entries, places = memo_counts_of(lambda: RecursiveRecords.is_valid(value))
+    assert entries > 0 and places > 0
+
+
+def test_a_flat_tree_held_by_an_index_notes_no_place():
+    # Records holding no container that may be shared are walked once per
+    # walk of their list, which is what is remembered: no place is noted.
+    records = [{"id": i, "tags": ["a", "b"]} for i in range(2000)]
+    index = {r["id"]: r for r in records}
+    schema = Validator(list[{"id": int, "tags": list[str]}])
+    assert memo_counts_of(lambda: schema.is_valid(records)) == (0, 0)
+    assert len(index) == 2000
+
+
+# Union members meet each list of a chain at one place several times
+# (`list[list[X]]` two lists a definition, `list[X | str]` one), at depths
+# and guard sizes that differ by route; near the 128-entry and 512-level
+# limits the remembered walks must stand in for one another, shared or not.
+CHAIN_SCHEMAS = [
+    recursive(lambda X: union(int, list[list[X]], list[union(X, str)])),
+    recursive(lambda X: union(int, list[list[X]], list[union(X, None)])),
+]
+
+
+@pytest.mark.parametrize("schema", CHAIN_SCHEMAS, ids=["X | str", "X | None"])
+@pytest.mark.parametrize("make", [lambda v: [v], lambda v: [v, v]], ids=["chain", "shared chain"])
+@pytest.mark.parametrize("entry", ["is_valid", "fail_fast"])
+@pytest.mark.parametrize("lists", [128, 131, 160, 200])
+def test_chains_of_lists_near_the_limits_are_polynomial(schema, make, entry, lists):
+    value = 1.5
+    for _ in range(lists):
+        value = make(value)
+    call = schema.is_valid if entry == "is_valid" else lambda v: schema.validate(v, fail_fast=True)
+    result, steps = steps_of(lambda: call(value))
+    assert result[0] == ("ok" if entry == "is_valid" else "error")
+    assert result[0] == "error" or result[1] is False
+    assert steps < 1000 * lists, steps
+
+
+# --- remembered answers and user code ------------------------------------------------
+
+
+def spoiling_predicate(copies, spoil_at):
+    # Call `spoil_at` of P appends a str to B, which the walk of A making
+    # that call has already found to be a list of ints.  A is reached at
+    # `copies` places; from the second on its walks are remembered (the
+    # lists in it are held by `held` too, so they may be shared).
+    calls = [0]
+    B = [1]
+
+    def P(v):
+        calls[0] += 1
+        if calls[0] == spoil_at:
+            B.append("x")
+        return True
+
+    held = [[B], [[2]]]
+    A = list(held)
+    return Validator(list[list[list[Annotated[list[int], P]]]]), [A] * copies, held
+
+
+@pytest.mark.parametrize("copies, spoil_at", [(2, 2), (3, 4)], ids=["first walk", "remembered walk"])
+@pytest.mark.parametrize("entry", ["is_valid", "validate", "fail_fast"])
+def test_an_answer_whose_walk_ran_user_code_is_not_remembered(copies, spoil_at, entry):
+    # The next occurrence of A must be walked again, and fail on "x".
+    schema, value, held = spoiling_predicate(copies, spoil_at)
+    call = {"is_valid": schema.is_valid, "validate": schema.validate,
+            "fail_fast": lambda v: schema.validate(v, fail_fast=True)}[entry]
+    failure = [("int_type", (copies - 1, 0, 0, 1), "int", "'x'")]
+    assert steps_of(lambda: call(value))[0] == (("ok", False) if entry == "is_valid" else ("error", failure))
+    assert held[0][0][-1] == "x"
+
+
+def growing(target):
+    """A predicate that appends 3 to `target` on its first call."""
+    calls = []
+
+    def grow(x):
+        calls.append(x)
+        if len(calls) == 1:
+            target.append(3)
+        return True
+
+    return grow
+
+
+def test_a_complement_does_not_admit_what_changed_under_its_walk():
+    import annotated_types as at
+
+    t = [1, 2]
+    R = recursive(lambda r: union(Annotated[int, growing(t)], Validator([r])))
+    assert not Validator([union(intersection(complement(R), Annotated[list, at.MinLen(10)]),
+                                complement(R))]).is_valid([t])
+
+    S = [1, 2]
+    done = [False]
+
+    def Q(v):
+        if not done[0]:
+            done[0] = True
+            S.append(5)
+        return True
+
+    D = recursive(lambda X: list[union(Annotated[int, Q], X)])
+    W = Validator(union(tuple[union(int, D), int], tuple[complement(D), anything]))
+    assert (W.is_valid((S, S)), W.is_valid((S, S))) == (False, False)
+
+
+@pytest.mark.parametrize("make, path", [
+    (lambda inner: {"a": inner}, ("a",)),
+    (lambda inner: [inner], (0,)),
+    (lambda inner: {"a": {"b": inner}}, ("a", "b")),
+])
+def test_a_change_under_a_complement_is_reported_at_its_path(make, path):
+    t = [1, 2]
+    shape = make(complement(list[Annotated[int, growing(t)]]))
+    result = steps_of(lambda: Validator(shape).validate(make(t)))[0]
+    assert result[0] == "error"
+    assert [(code, p) for code, p, _, _ in result[1]] == [("mutated_during_validation", path)]
+
+
+def test_a_collecting_union_reports_the_change_its_profile_saw():
+    # The first member is chosen for the change its complement saw; walked
+    # again to record, the complement matches what the change left, and
+    # reports the change.
+    import annotated_types as at
+
+    t = [1, 2]
+    R = recursive(lambda r: union(Annotated[int, growing(t)], Validator([r])))
+    v = Validator([union(intersection(complement(R), Annotated[list, at.MinLen(10)]), complement(R))])
+    result = steps_of(lambda: v.validate([t]))[0]
+    assert result[0] == "error"
+    assert ("mutated_during_validation", (0,)) in [(code, p) for code, p, _, _ in result[1]]
+
+
+def test_a_collecting_union_reports_a_change_its_record_walk_no_longer_sees():
+    # The list member is chosen for the change its profiling walk saw (a
+    # hard failure); walked again, the list holds "x" and fails on it.
+    t = [1, 2]
+    calls = []
+
+    def spoil(x):
+        calls.append(x)
+        if len(calls) == 1:
+            t.append("x")
+        return True
+
+    v = Validator(union(list[Annotated[int, spoil]], str))
+    result = steps_of(lambda: v.validate(t))[0]
+    assert result[0] == "error"
+    assert [(code, p) for code, p, _, _ in result[1]] == [("int_type", (2,)), ("mutated_during_validation", ())]

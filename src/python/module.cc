@@ -66,6 +66,7 @@ PyMethodDef kModuleFunctions[] = {
 // The work counters of the tests: private, so not in `__all__`.
 PyMethodDef kCounterDefs[] = {
     {"_walk_steps", walk_steps_function, METH_NOARGS, kWalkStepsDoc},
+    {"_walk_memo_counts", walk_memo_counts_function, METH_NOARGS, kWalkMemoCountsDoc},
     {"_route_counts", route_counts_function, METH_NOARGS, kRouteCountsDoc},
     {"_pattern_builds", pattern_builds_function, METH_NOARGS, kPatternBuildsDoc},
     {"_decision_work", decision_work_function, METH_NOARGS, kDecisionWorkDoc},

@@ -24,7 +24,8 @@
 //
 // A complement admits what its inner node refuses on the merits; a refusal
 // that met a limit, or a value changing under the walk, fails the
-// complement instead (see `check_complement`).
+// complement instead, and so does a match of a value that changed earlier
+// in the call (see `check_complement`).
 //
 // Invariants: only the chosen member's failures are recorded; the path is
 // shared with the members and restored by them; in `FailFast` a failing
@@ -135,12 +136,14 @@ void append_report(std::vector<Violation>& list, WalkContext& ctx) {
 //
 // The two walks of the chosen member agree unless code we do not control
 // changed the value in between; if the second finds the value a member
-// after all, the union reports "mutated_during_validation".
+// after all, or collecting records none of the hard failures the first
+// counted, the union reports "mutated_during_validation".
 template <ValueSource Source>
 bool union_recording(const ir::Node& node, const Source& src, WalkContext& ctx) {
     WalkState& st = *ctx.state;
     const auto members = ir::as_span(node.members());
     const std::size_t base = ctx.path->size();
+    const std::uint64_t user_code = st.user_code;
     bool have_best = false, have_hard = false;
     std::size_t best = 0, hard = 0, best_depth = 0;
     FailureProfile best_profile, hard_profile;
@@ -199,7 +202,16 @@ bool union_recording(const ir::Node& node, const Source& src, WalkContext& ctx) 
             return false;
         }
         if (st.stop) return false;
+        // Collecting, the walk records every failure its profile counted,
+        // the hard ones among them, unless code we do not control changed
+        // the value in between (a change the profiling walk saw, say, and
+        // that this one no longer can): the change is reported too.
+        const bool lost_hard = ctx.mode == WalkMode::CollectAll && chosen_profile->hard &&
+                               st.user_code != user_code &&
+                               std::none_of(mine.begin(), mine.end(),
+                                            [](const Violation& v) { return is_hard_code(v.code); });
         append_report(mine, ctx);
+        if (lost_hard) report_mutated(src, ctx);
         return false;
     }
     if (profiled_failure("union_error", ctx)) return false;
@@ -399,7 +411,10 @@ bool limit_met(const LimitCounts& before, const Source& src, WalkContext& ctx) {
 // under it, the complement fails with "recursion_limit" or
 // "mutated_during_validation" at its own path instead of admitting, in
 // every mode.  A cycle ("recursion_loop") and a raising predicate are
-// refusals on the merits and admit.
+// refusals on the merits and admit.  A match of a value that some check
+// found changing earlier in the call (the verdict pass of a mapping
+// around it, a union's profiling walk) is no verdict either: the
+// complement reports the change where it would report the match.
 //
 // The inner walk is verdict-only, and a verdict-only walk reports no
 // change.  A change comes from code we do not control (a predicate, a
@@ -420,6 +435,15 @@ bool check_complement(const ir::Node& node, const Source& src, WalkContext& ctx)
     std::vector<Violation> none;
     WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly);
     if (walk(*node.inner(), src, sub)) {
+        // A value an earlier walk saw changing (a mapping's verdict pass, a
+        // union's profiling walk): what it matches now is what the change
+        // left, and the change is the failure.
+        if constexpr (!Source::is_json) {
+            if (!st.changed.empty() && st.was_changed(src.obj)) {
+                report_mutated(src, ctx);
+                return false;
+            }
+        }
         push_violation("unexpected_match", "not " + std::string(ir::expected_kind_text(*node.inner())), src, ctx);
         return false;
     }

@@ -10,9 +10,10 @@
 // the whole walk.
 //
 // The memo also remembers the walks of container nodes at builtin
-// containers that more than one parent holds (walk.cc), so a value that
-// shares objects costs work polynomial in its distinct objects, not in its
-// paths, in the verdict-only and profiling walks.
+// containers that the walk reaches from more than one place in the value
+// (walk.cc), so a value that shares objects costs work polynomial in its
+// distinct objects, not in its paths, in the verdict-only, profiling and
+// fail-fast walks.
 //
 // Failures go to a vector of `Violation`s, or, in a profiling context, into
 // a `FailureProfile` (memo.h): a profiling walk takes every decision a
@@ -76,8 +77,8 @@ inline constexpr std::uint64_t kScanItemUnits = 2;
 inline constexpr std::uint64_t kLevelsPerTick = 1024;  // a power of two
 // The references a builtin container held by one parent has while the walk
 // checks it as that parent's item: the parent's and the walk's own.  One
-// with more is shared (or held elsewhere), and its walks are remembered
-// (walk.cc).
+// with more may be shared (or held elsewhere), and the walk notes where it
+// reaches it (walk.cc).
 inline constexpr Py_ssize_t kTreeItemRefs = 2;
 // The expected text of a "recursion_limit" failure met because the thread's
 // native stack is nearly used up, whatever the depth counters say.
@@ -135,6 +136,10 @@ struct WalkState {
     // Times a check found the value changed under it (every report of
     // "mutated_during_validation", profiled or recorded).
     std::uint64_t mutations = 0;
+    // The values checks found changed under them, held so that no other
+    // object takes their address: a complement walked again at one of them
+    // reports the change, not what the change left (composite.cc).
+    std::vector<py::Ref> changed;
     // Set while a complement walks its inner node again to learn why it
     // refused (composite.cc); complements met meanwhile do not.
     bool complement_rewalk = false;
@@ -150,14 +155,13 @@ struct WalkState {
     // Above zero while an enclosing check may walk the current value again.
     unsigned revisits = 0;
     // Set once some check walked a value again after a walk of it had gone
-    // through a back edge, or met a shared container (walk.cc): from then
-    // on, walks under a revisit scope are remembered.  A walk that never
-    // repeats such work pays nothing.
+    // through a back edge, or reached a container from a second place
+    // (walk.cc): from then on, walks under a revisit scope are remembered.
+    // A walk that never repeats such work pays nothing.
     bool memo_on = false;
     WalkMemo memo;
-    // The identity of the value the walk started at (a Python value's; 0
-    // for a parsed document).
-    std::uint64_t root = 0;
+    // Containers that may be shared reached so far (walk.cc).
+    std::uint64_t watched = 0;
 
     // The memo's name of a guard entry on top of the guard named `below`.
     std::uint64_t name_guard(std::uint64_t below, std::uint64_t identity, std::uint64_t definition) {
@@ -267,6 +271,19 @@ struct WalkState {
 
     // Code we do not control is about to run.
     void note_user_code() { ++user_code; }
+
+    // A check found `value` changed under it.
+    void note_changed(PyObject* value) {
+        ++mutations;
+        if (!was_changed(value)) changed.push_back(py::Ref::borrow(value));
+    }
+    // Whether a check found `value` changed under it during this walk
+    // (a short list: each entry is a change user code made).
+    bool was_changed(PyObject* value) const {
+        for (const py::Ref& v : changed)
+            if (v.get() == value) return true;
+        return false;
+    }
 };
 
 // Marks the walks it spans as ones whose value may be walked again.  The

@@ -94,13 +94,31 @@ const char kWalkStepsDoc[] =
     "The number of walk levels validations have entered on the calling thread so\n"
     "far: a work counter for tests, not part of the public interface.";
 
+const char kWalkMemoCountsDoc[] =
+    "_walk_memo_counts()\n--\n\n"
+    "A pair: the memo entries validations have made on the calling thread so far,\n"
+    "and the containers whose places in the value they noted: work counters for\n"
+    "tests, not part of the public interface.";
+
 namespace {
 thread_local std::uint64_t t_walk_steps = 0;
+thread_local std::uint64_t t_memo_entries = 0;
+thread_local std::uint64_t t_memo_arrivals = 0;
 }  // namespace
 
 void count_walk_steps(std::uint64_t steps) { t_walk_steps += steps; }
 
 PyObject* walk_steps_function(PyObject*, PyObject*) { return PyLong_FromUnsignedLongLong(t_walk_steps); }
+
+void count_walk_memo(const check::WalkMemo& memo) {
+    t_memo_entries += memo.stored();
+    t_memo_arrivals += memo.arrivals.size();
+}
+
+PyObject* walk_memo_counts_function(PyObject*, PyObject*) {
+    return Py_BuildValue("(KK)", static_cast<unsigned long long>(t_memo_entries),
+                         static_cast<unsigned long long>(t_memo_arrivals));
+}
 
 namespace {
 
@@ -117,6 +135,7 @@ int run_walk(ValidatorObject* v, PyObject* value, WalkMode mode, std::vector<Vio
     WalkContext ctx{&state, &path, &violations, mode};
     const bool member = check::walk(v->schema.root, PySource{value}, ctx);
     count_walk_steps(state.steps);
+    count_walk_memo(state.memo);
     if (state.error_cell) {
         state.error_cell.restore();
         return -1;
@@ -301,6 +320,7 @@ Membership walk_is_member(std::span<const py::Ref> pool, std::span<const ir::Nod
         WalkContext ctx{&state, &path, &none, WalkMode::VerdictOnly};
         const bool member = check::walk(node, PySource{value}, ctx);
         count_walk_steps(state.steps);
+        count_walk_memo(state.memo);
         // The stored exception, fatal or not, is dropped with the state.
         if (state.stop || state.declined) return Membership::Aborted;
         return member ? Membership::Member : Membership::NonMember;

@@ -16,6 +16,7 @@ namespace tessaron::python {
 struct ValidatorObject;
 namespace check {
 struct Precompute;
+class WalkMemo;
 }
 
 // The three answers of `walk_is_member`.  `Aborted` is no verdict: a fatal
@@ -51,6 +52,13 @@ int validator_contains(PyObject* self, PyObject* value);
 void count_walk_steps(std::uint64_t steps);
 PyObject* walk_steps_function(PyObject* module, PyObject* unused);
 extern const char kWalkStepsDoc[];
+
+// Adds what a finished walk's memo made (entries stored, containers whose
+// places were noted) to the calling thread's totals, which
+// `_walk_memo_counts()` answers as a pair: a work counter for tests.
+void count_walk_memo(const check::WalkMemo& memo);
+PyObject* walk_memo_counts_function(PyObject* module, PyObject* unused);
+extern const char kWalkMemoCountsDoc[];
 
 extern const char kValidateDoc[];
 extern const char kIsValidDoc[];

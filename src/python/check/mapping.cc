@@ -169,15 +169,31 @@ std::optional<std::string_view> str_key_text(PyObject* key, WalkState& st) {
     return text;
 }
 
+// The places of a dict's items (source.h): the value of a declared key at
+// the key's index, any other key and its value by the key's identity, the
+// keys one past the dict's identity.
+PySource declared_value(PyObject* value, PyObject* dict, std::size_t index) {
+    return PySource{value, PySource::identity_of(dict), index};
+}
+std::uint64_t key_slot(PyObject* key) { return PySource::identity_of(key) | (std::uint64_t{1} << 63); }
+PySource extra_key(PyObject* key, PyObject* dict) {
+    return PySource{key, PySource::identity_of(dict) + 1, key_slot(key)};
+}
+PySource extra_value(PyObject* key, PyObject* value, PyObject* dict) {
+    return PySource{value, PySource::identity_of(dict), key_slot(key)};
+}
+
 // Whether some clause admits the key and then the value (verdict-only).
-bool match_extra_pair(std::span<const ir::Clause> clauses, PyObject* key, PyObject* value, WalkContext& ctx) {
+bool match_extra_pair(std::span<const ir::Clause> clauses, PyObject* dict, PyObject* key, PyObject* value,
+                      WalkContext& ctx) {
     std::vector<Violation> none;
     WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly);
     // The next clause, or the explaining pass, walks the pair again.
     RevisitScope scope(*ctx.state, ctx.recording() || clauses.size() > 1);
     for (std::size_t i = 0; i < clauses.size(); ++i) {
         if (i != 0) scope.again();
-        if (walk(clauses[i].key, PySource{key}, sub) && walk(clauses[i].value, PySource{value}, sub)) return true;
+        if (walk(clauses[i].key, extra_key(key, dict), sub) && walk(clauses[i].value, extra_value(key, value, dict), sub))
+            return true;
         if (ctx.state->stop) return false;
     }
     return false;
@@ -252,7 +268,7 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
             }
             if (answer < 0) {
                 py::Ref held = py::Ref::borrow(item);
-                if (!walk(entries[i].value, PySource{held.get()}, sub)) {
+                if (!walk(entries[i].value, declared_value(held.get(), dict, i), sub)) {
                     if (fill) resume = ResumePoint{true, i, present, start};
                     return false;
                 }
@@ -295,9 +311,9 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
         if (auto text = str_key_text(key.get(), st)) index = keys.find(*text);
         if (st.stop) return false;
         if (index) {
-            if (!walk(entries[*index].value, PySource{value.get()}, sub)) return false;
+            if (!walk(entries[*index].value, declared_value(value.get(), dict, *index), sub)) return false;
             if (entries[*index].required) --left;
-        } else if (!match_extra_pair(clauses, key.get(), value.get(), ctx)) {
+        } else if (!match_extra_pair(clauses, dict, key.get(), value.get(), ctx)) {
             return false;
         }
     }
@@ -336,7 +352,7 @@ void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx
         if (item) {
             py::Ref held = py::Ref::borrow(item);
             ctx.path->push(PathKey{entry.key});
-            walk(entry.value, PySource{held.get()}, ctx);
+            walk(entry.value, declared_value(held.get(), dict, i), ctx);
             ctx.path->pop();
             ++present;
         } else {
@@ -377,13 +393,14 @@ void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx
         py::Ref value = py::Ref::borrow(value_b);
         if (auto text = str_key_text(key.get(), st); text && keys.find(*text)) continue;
         if (st.stop) return;
-        if (match_extra_pair(clauses, key.get(), value.get(), ctx)) continue;
+        if (match_extra_pair(clauses, dict, key.get(), value.get(), ctx)) continue;
         if (st.stop) return;
         if (!clauses.empty()) {
             // A profiling walk needs only the path's length.
             ctx.path->push(ctx.profile ? PathSegment(PathIndex{0}) : key_segment(key.get(), st));
-            walk(clauses.front().key, PySource{key.get()}, ctx);
-            if (ctx.mode == WalkMode::CollectAll || !recorded()) walk(clauses.front().value, PySource{value.get()}, ctx);
+            walk(clauses.front().key, extra_key(key.get(), dict), ctx);
+            if (ctx.mode == WalkMode::CollectAll || !recorded())
+                walk(clauses.front().value, extra_value(key.get(), value.get(), dict), ctx);
             ctx.path->pop();
         } else if (!profiled_failure("extra_forbidden", ctx, 1)) {
             PathSegment segment = key_segment(key.get(), st);
@@ -469,12 +486,15 @@ bool check_object_attributes(const ir::Node& node, const Source& src, WalkContex
             continue;
         }
         bool member;
+        // An attribute's place is its object and its index among the
+        // node's declared attributes.
+        const PySource child{attr.get(), PySource::identity_of(obj), i};
         if (ctx.recording()) {
             ctx.path->push(PathKey{entry.key});
-            member = walk(entry.value, PySource{attr.get()}, ctx);
+            member = walk(entry.value, child, ctx);
             ctx.path->pop();
         } else {
-            member = walk(entry.value, PySource{attr.get()}, ctx);
+            member = walk(entry.value, child, ctx);
         }
         if (!member) {
             if (ctx.mode != WalkMode::CollectAll || st.stop) return false;

@@ -14,24 +14,30 @@
 // size times schema size.
 //
 // A value whose containers are held by several parents (a parsed document
-// with anchors, any object graph) has as many paths as two to the power of
-// its depth, and a walk that follows each path walks its shared parts once
-// per path.  So the memo also keeps, under the node's own name
-// (`node_memo_key`), the walks of container nodes at builtin containers
-// that more than one parent holds (walk.cc tells which), by the same rules
-// as a definition's.  Each (node, container) pair is then walked once per
-// call: `is_valid` and the profiling walks of a union's members work in the
-// number of distinct objects, and `fail_fast`, which walks only the member
-// it reports after profiling them, does too.  The collecting walk reports
-// every failing path, so its work grows with their number.
+// with anchors, a graph of lists, tuples and dicts) has as many paths as
+// two to the power of its depth, and a walk that follows each path walks
+// its shared parts once per path.  So the memo also keeps, under the
+// node's own name (`node_memo_key`), the walks of container nodes at
+// builtin containers (and list, tuple and dict subclasses, read through
+// their storage) that the walk has reached from two places in the value
+// (`Arrivals`), by the same rules as a definition's.  Before its second
+// place is met a container is walked as a tree's part is, once per walk of
+// its parent; from then on each (node, container) pair is walked once to
+// remember it: `is_valid`, the profiling walks of a union's members and
+// `fail_fast` (whose failing walks keep the failures they recorded) work
+// in the number of distinct objects.  The collecting walk reports every
+// failing path, so its work grows with their number.
 //
 // When an entry may stand in for a walk:
-//   * no user code can have run since it was made (`WalkState::user_code`,
-//     the epoch every call into code we do not control advances): a
+//   * no user code ran from the start of its walk until now
+//     (`WalkState::user_code`, the epoch every call into code we do not
+//     control advances; an entry is stamped with the epoch its walk began
+//     in, and kept only if the epoch is the same when it ends): a
 //     predicate, a user `__eq__` (a dict lookup calls the one of a stored
 //     key of the same hash: mapping.cc), `__instancecheck__`, attribute
 //     read or `repr` may have changed the value or what a check answers,
-//     and the next walk must see that;
+//     and the next walk must see that.  A walk that saw the value change
+//     is not kept either;
 //   * the value it was made for is still the same object: the entry holds
 //     a strong reference to it, so its address cannot be reused by another
 //     object while the entry lives;
@@ -71,7 +77,10 @@
 // the current value again (`WalkState::revisits`), and entries for nodes
 // only at shared containers, so a walk of a tree without unions,
 // intersections or explaining passes pays nothing but a counter test and a
-// reference count test per container.
+// reference count test per container (a container that something outside
+// the value also holds, and on PyPy, whose reference counts tell nothing,
+// every container, pays a lookup in the places noted, and a note of its
+// own place only if its walk met another such container: walk.cc).
 //
 // Guards are named so that a declined entry can tell its starting guard
 // again: once the memo is on, each guard entry is named after the guard
@@ -79,11 +88,15 @@
 // again gets the same name.
 //
 // Budget: one entry per (definition, value) pair walked under a revisit
-// scope and per (container node, shared container) pair walked, and for walks that met a limit one per (definition, value) and
-// depth or guard size the limit depends on, so at most 512 * 128 times as
-// many; one name per guard entry pushed while the memo is on; one mark per
-// object `AcyclicCache` visits.  All are released with the walk; a lookup
-// is at most four hashes of four words.
+// scope and per (container node, shared container) pair walked, and for
+// walks that met a limit one per (definition, value) and depth or guard
+// size the limit depends on, so at most 512 * 128 times as many; one
+// place per container that may be shared and reaches another; one name
+// per guard entry pushed while the memo is on; one mark per object
+// `AcyclicCache` visits.  All are released with the walk; a lookup is at
+// most four hashes of four words.  Entries and places are charged to the
+// walk's poll as they are made, and a table's growth by its size, so
+// signal handlers run while the tables grow.
 #pragma once
 
 #include "python/binding/capi.h"
@@ -93,11 +106,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
+#include <vector>
 
 #include "core/ir/node.h"
 #include "core/util/fxhash.h"
 #include "python/binding/ref.h"
 #include "python/check/acyclic.h"
+#include "python/errors.h"
 
 namespace tessaron::python::check {
 
@@ -148,6 +164,13 @@ inline std::uint64_t node_memo_key(const ir::Node& node) {
     return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&node)) | (std::uint64_t{1} << 63);
 }
 
+// Failing walks made failing fast are kept apart, under their name with
+// this bit set (no definition index or node address has it): the profiled
+// and verdict-only walks of the same name, from other guards, would
+// otherwise replace them, and each kind of walk be made again for the
+// other.
+inline constexpr std::uint64_t kFailFastKey = std::uint64_t{1} << 62;
+
 // A guard entry on top of a named guard.
 struct GuardKey {
     std::uint64_t below;
@@ -189,6 +212,56 @@ struct MemoEntry {
     bool verdict;
     bool profiled;               // `profile` holds the failures of a failing walk
     FailureProfile profile;      // path lengths relative to the back edge's path
+    // A failing walk made failing fast: the failures it recorded (paths as
+    // recorded, `base` segments of them the prefix it was walked under).
+    std::shared_ptr<const std::vector<Violation>> fail_fast;
+    std::size_t base = 0;
+
+    // Whether `other` was made by the very same walk: the same epoch at its
+    // start and end, the same start, the same answer.
+    bool same_walk(const MemoEntry& other) const {
+        return user_code == other.user_code && depth == other.depth && guard_context == other.guard_context &&
+               guard_size == other.guard_size && verdict == other.verdict;
+    }
+};
+
+// Where the walk has reached the containers that may be shared and that
+// reach more such containers below them (walk.cc): at one place so far, or
+// at two (shared).  No reference is held: a container freed during the
+// call and another made at its address only makes the walk remember more
+// than it needs.
+class Arrivals {
+public:
+    enum class Seen : std::uint8_t { New, SamePlace, Shared };
+
+    // What is known of the container `identity` reached at (parent, slot):
+    // nothing yet; only this place; or another place too (from now on it
+    // is shared).
+    Seen reach(std::uint64_t identity, std::uint64_t parent, std::uint64_t slot) {
+        if (places_.empty()) return Seen::New;
+        auto it = places_.find(identity);
+        if (it == places_.end()) return Seen::New;
+        Place& first = it->second;
+        if (first.parent == kShared) return Seen::Shared;
+        if (first.parent == parent && first.slot == slot) return Seen::SamePlace;
+        first.parent = kShared;
+        return Seen::Shared;
+    }
+    // Notes the place of a container `reach` found new.
+    void note(std::uint64_t identity, std::uint64_t parent, std::uint64_t slot) {
+        places_.try_emplace(identity, Place{parent, slot});
+    }
+    // Whether the next `note` makes the table grow, and its size.
+    bool full() const { return places_.size() >= places_.max_load(); }
+    std::size_t size() const { return places_.size(); }
+
+private:
+    static constexpr std::uint64_t kShared = ~std::uint64_t{0};
+    struct Place {
+        std::uint64_t parent;
+        std::uint64_t slot;
+    };
+    boost::unordered_flat_map<std::uint64_t, Place, util::FxHash> places_;
 };
 
 class WalkMemo {
@@ -205,16 +278,36 @@ public:
                 lookup(Key{definition, identity, depth, kAny}), lookup(Key{definition, identity, depth, guard_size})};
     }
 
+    // Stores `entry`; the profile of the entry it replaces is kept if that
+    // entry was made by the very same walk.
     void store(std::uint64_t definition, std::uint64_t identity, MemoEntry entry) {
+        ++stored_;
         const Key key{definition, identity, entry.exact_depth ? entry.depth : kAny,
                       entry.met_guard_limit ? entry.guard_size : kAny};
-        table_.insert_or_assign(key, std::move(entry));
+        auto [it, fresh] = table_.try_emplace(key);
+        if (!fresh && it->second.same_walk(entry)) {
+            MemoEntry& old = it->second;
+            if (!entry.profiled && old.profiled) {
+                entry.profiled = true;
+                entry.profile = old.profile;
+            }
+        }
+        it->second = std::move(entry);
     }
+
+    // Whether the next store of a new key makes the table grow, and its
+    // size.
+    bool full() const { return table_.size() >= table_.max_load(); }
+    std::size_t size() const { return table_.size(); }
+    // Entries stored so far (a work counter: some replaced others).
+    std::uint64_t stored() const { return stored_; }
 
     // The names of the guards met while the memo is on (context.h).
     boost::unordered_flat_map<GuardKey, std::uint64_t, GuardKeyHash> contexts;
     // What is known of the values below each value (acyclic.h).
     AcyclicCache acyclic;
+    // Where each container that may be shared was reached.
+    Arrivals arrivals;
 
 private:
     static constexpr std::uint64_t kAny = ~std::uint64_t{0};
@@ -240,6 +333,7 @@ private:
         return it == table_.end() ? nullptr : &it->second;
     }
     boost::unordered_flat_map<Key, MemoEntry, KeyHash> table_;
+    std::uint64_t stored_ = 0;
 };
 
 }  // namespace tessaron::python::check

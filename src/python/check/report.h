@@ -129,7 +129,10 @@ void report_type_mismatch_formatted(const char* code, std::string_view kind_name
 
 template <ValueSource Source>
 void report_mutated(const Source& src, WalkContext& ctx) {
-    ++ctx.state->mutations;
+    if constexpr (Source::is_json)
+        ++ctx.state->mutations;  // a parsed document does not change: not reached
+    else
+        ctx.state->note_changed(src.obj);
     push_violation("mutated_during_validation", "a value that does not change while it is checked", src, ctx);
 }
 

@@ -56,11 +56,14 @@ bool tick_scan_end(Py_ssize_t n, WalkState& st) {
     return n < kTickedScan || st.tick(static_cast<std::uint64_t>(n % kScanStretch) * kScanItemUnits);
 }
 
-// One element: in the recording modes under its `Index` path segment.
-bool check_element(const ir::Node& node, PyObject* item, std::uint64_t position, WalkContext& ctx) {
-    if (!ctx.recording()) return walk(node, PySource{item}, ctx);
+// One element of `container`: in the recording modes under its `Index`
+// path segment.
+bool check_element(const ir::Node& node, PyObject* item, PyObject* container, std::uint64_t position,
+                   WalkContext& ctx) {
+    const PySource child{item, PySource::identity_of(container), position};
+    if (!ctx.recording()) return walk(node, child, ctx);
     ctx.path->push(PathIndex{position});
-    const bool member = walk(node, PySource{item}, ctx);
+    const bool member = walk(node, child, ctx);
     ctx.path->pop();
     return member;
 }
@@ -119,7 +122,8 @@ bool plain_items_verdict(const PlainTest& test, const ir::Node& tail, PyObject* 
         }
         if (answer == 0) return false;
         py::Ref item = py::Ref::borrow(PySequence_Fast_ITEMS(storage)[i]);
-        if (!walk(tail, PySource{item.get()}, ctx)) return false;
+        if (!walk(tail, PySource{item.get(), PySource::identity_of(value), static_cast<std::uint64_t>(i)}, ctx))
+            return false;
         if (!is_tuple && PyList_GET_SIZE(value) != n) return false;
         ++i;
     }
@@ -137,7 +141,7 @@ bool check_list_elements(std::span<const ir::Node> prefix, const ir::Node* tail,
         const auto pos = static_cast<std::size_t>(i);
         const ir::Node* node = pos < prefix.size() ? &prefix[pos] : tail;
         py::Ref item = py::Ref::borrow(PyList_GET_ITEM(list, i));
-        if (!node || !check_element(*node, item.get(), pos, ctx)) {
+        if (!node || !check_element(*node, item.get(), list, pos, ctx)) {
             if (ctx.mode != WalkMode::CollectAll || ctx.state->stop) return false;
             verdict = false;
         }
@@ -158,7 +162,7 @@ bool check_tuple_elements(std::span<const ir::Node> prefix, const ir::Node* tail
         // Held, as a list's item is: a tuple's item then has as many
         // references as a list's when the walk tells whether it is shared.
         const py::Ref item = py::Ref::borrow(PyTuple_GET_ITEM(tuple, i));
-        if (!node || !check_element(*node, item.get(), pos, ctx)) {
+        if (!node || !check_element(*node, item.get(), tuple, pos, ctx)) {
             if (ctx.mode != WalkMode::CollectAll || ctx.state->stop) return false;
             verdict = false;
         }
@@ -189,6 +193,7 @@ bool elements_verdict(std::span<const ir::Node> prefix, const ir::Node* tail, Py
     constexpr Py_ssize_t kStretch = 4096;
     WalkState& st = *ctx.state;
     const bool is_list = PyList_Check(value);
+    const std::uint64_t parent = PySource::identity_of(value);
     std::vector<Violation> none;
     WalkContext quiet = ctx.scratch(none, WalkMode::VerdictOnly);
     for (Py_ssize_t start = 0; start < n; start += kStretch) {
@@ -204,7 +209,7 @@ bool elements_verdict(std::span<const ir::Node> prefix, const ir::Node* tail, Py
             const ir::Node* node = pos < prefix.size() ? &prefix[pos] : tail;
             if (!node) return false;
             const bool ok = is_scalar_kind(node->kind) ? scalar_kind_matches(node->kind, items[i])
-                                                       : walk(*node, PySource{items[i]}, quiet);
+                                                       : walk(*node, PySource{items[i], parent, pos}, quiet);
             if (!ok) return false;
         }
     }
@@ -301,6 +306,8 @@ bool check_set(const ir::Node& node, const Source& src, WalkContext& ctx) {
         const ir::Node* element = node.element().get();
         if (!element) return false;
         if (!PySet_CheckExact(value) && !PyFrozenSet_CheckExact(value)) st.note_user_code();  // a subclass's type
+        // A set holds an object once: its elements' place is the set.
+        const std::uint64_t set_place = src.identity();
         py::Ref iter = py::Ref::steal(builtin_iter(value));
         if (!iter) {
             absorb_error(st);
@@ -311,7 +318,7 @@ bool check_set(const ir::Node& node, const Source& src, WalkContext& ctx) {
             const bool scalar = is_scalar_kind(element->kind) && st.depth < kMaxWalkDepth;
             while (py::Ref item = py::Ref::steal(PyIter_Next(iter.get()))) {
                 const bool ok = scalar ? scalar_kind_matches(element->kind, item.get()) && st.tick(kScanItemUnits)
-                                       : walk(*element, PySource{item.get()}, ctx);
+                                       : walk(*element, PySource{item.get(), set_place, 0}, ctx);
                 if (!ok) return false;
             }
             if (PyErr_Occurred()) {
@@ -324,7 +331,7 @@ bool check_set(const ir::Node& node, const Source& src, WalkContext& ctx) {
             // Profiling: every element's failures count, in any order.
             bool verdict = true;
             while (py::Ref item = py::Ref::steal(PyIter_Next(iter.get()))) {
-                if (!walk(*element, PySource{item.get()}, ctx)) verdict = false;
+                if (!walk(*element, PySource{item.get(), set_place, 0}, ctx)) verdict = false;
                 if (st.stop) return false;
             }
             if (PyErr_Occurred()) {
@@ -338,7 +345,7 @@ bool check_set(const ir::Node& node, const Source& src, WalkContext& ctx) {
         while (py::Ref item = py::Ref::steal(PyIter_Next(iter.get()))) {
             std::vector<Violation> mine;
             WalkContext sub = ctx.scratch(mine, ctx.mode);
-            if (walk(*element, PySource{item.get()}, sub)) continue;
+            if (walk(*element, PySource{item.get(), set_place, 0}, sub)) continue;
             if (st.stop) return false;
             SetGroup group;
             if (!mine.empty()) {

@@ -51,8 +51,20 @@ struct PySource {
     static constexpr bool is_json = false;
 
     PyObject* obj;  // borrowed for the duration of the check
+    // Where the walk reached the value: the identity of the container it
+    // was read from (a dict's identity plus one for its keys) and its slot
+    // there (a position, a declared key's index, or a key's identity with
+    // the top bit set).  0 for the value a walk starts at.  The walk tells
+    // a value held by two parents by its places (walk.cc); the several
+    // checks that walk one value at one place (union members, a mapping's
+    // two passes) all name the same place.
+    std::uint64_t parent = 0;
+    std::uint64_t slot = 0;
 
-    std::uint64_t identity() const { return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(obj)); }
+    std::uint64_t identity() const { return identity_of(obj); }
+    static std::uint64_t identity_of(PyObject* o) {
+        return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(o));
+    }
 
     bool is_none() const { return obj == Py_None; }
     bool is_exact_bool() const { return Py_IS_TYPE(obj, &PyBool_Type); }

@@ -6,10 +6,10 @@
 // exact type that compare equal to it (so `True` is no member of the
 // literal 1 and a NaN literal admits nothing); an instance node asks
 // `isinstance`; a back edge walks its definition under the recursion guard;
-// a placeholder admits nothing.  Back edges, and container nodes at builtin
-// containers that several parents hold, are walked through the call's memo
-// (memo.h), so neither a recursive schema nor a value that shares objects
-// is walked once per path.
+// a placeholder admits nothing.  Back edges, and container nodes at
+// containers the walk reaches from several places in the value, are walked
+// through the call's memo (memo.h), so neither a recursive schema nor a
+// value that shares objects is walked once per path.
 //
 // Invariants: every `walk` level entered is left with the depth restored,
 // and every guard entry pushed is popped before its check returns, so a
@@ -128,7 +128,9 @@ bool guard_allows(const MemoEntry& e, const Source& src, WalkState& st) {
     if (e.guard_context == st.guard_context()) return true;
     if (e.met_loop) return false;
     const std::size_t size = st.recursion_guard.size();
-    if (e.met_guard_limit ? size != e.guard_size : size + e.guard_reach >= kMaxRecursionEntries) return false;
+    if (e.met_guard_limit ? size != e.guard_size
+                          : size > e.guard_size && size + e.guard_reach >= kMaxRecursionEntries)
+        return false;
     if (!e.declined) return true;
     if constexpr (Source::is_json)
         return true;  // a parsed document is a tree
@@ -153,25 +155,46 @@ bool usable(const MemoEntry* e, const Source& src, WalkState& st) {
     return guard_allows(*e, src, st);
 }
 
-// The memo entry that may stand in for walking definition `definition` at
-// the source's value here, or nullptr (memo.h says when one may).  In a
-// recording context only a member verdict may, and while profiling also a
-// profiled failure; `VerdictOnly` takes any verdict.
+// The memo entry under `key` that may stand in for walking what it names
+// at the source's value here, or nullptr.
 template <ValueSource Source>
-const MemoEntry* recall(std::uint64_t definition, const Source& src, const WalkContext& ctx) {
-    WalkState& st = *ctx.state;
-    const MemoEntry* e = nullptr;
-    for (const MemoEntry* candidate : st.memo.find(definition, src.identity(), st.depth, st.recursion_guard.size())) {
-        if (usable(candidate, src, st)) {
-            e = candidate;
-            break;
-        }
-    }
-    if (!e) return nullptr;
-    if (e->verdict || !ctx.recording()) return e;
-    if (ctx.profile && e->profiled) return e;
+const MemoEntry* usable_entry(std::uint64_t key, const Source& src, WalkState& st) {
+    for (const MemoEntry* candidate : st.memo.find(key, src.identity(), st.depth, st.recursion_guard.size()))
+        if (usable(candidate, src, st)) return candidate;
     return nullptr;
 }
+
+// The memo entry that may stand in for walking what `key` names (a
+// definition, or a node at a shared container) at the source's value
+// here, or nullptr (memo.h says when one may).  In a recording context
+// only a member verdict may, while profiling also a profiled failure, and
+// failing fast also a failure made failing fast; `VerdictOnly` takes any
+// verdict.
+template <ValueSource Source>
+const MemoEntry* recall(std::uint64_t key, const Source& src, const WalkContext& ctx) {
+    WalkState& st = *ctx.state;
+    const MemoEntry* e = usable_entry(key, src, st);
+    if (e && (e->verdict || !ctx.recording())) return e;
+    if (ctx.profile) return e && e->profiled ? e : nullptr;
+    if (ctx.mode == WalkMode::FailFast) return usable_entry(key | kFailFastKey, src, st);
+    return nullptr;
+}
+
+// A remembered failure's path under the current path: the segments it
+// had below the `base` segments it was recorded under, after the current
+// ones.
+Path rerooted(const Path& path, std::size_t base, PathStack& current) {
+    Path out = current.snapshot();
+    const PathNodes nodes = path_nodes(path);
+    for (std::size_t i = base; i < nodes.size(); ++i) out = path_append(std::move(out), nodes[i]->segment);
+    return out;
+}
+
+// Units of poll work (util/poll.h) of making a memo entry or an arrival,
+// and of moving one of them when its table grows.
+constexpr std::uint64_t kMemoEntryUnits = 256;
+constexpr std::uint64_t kArrivalUnits = 64;
+constexpr std::uint64_t kRehashUnits = 32;
 
 // Walks what `key` names (a definition, or a node at a shared container)
 // at the source's value through the memo (memo.h): a remembered walk that
@@ -193,11 +216,28 @@ bool remembered_walk(std::uint64_t key, const Source& src, WalkContext& ctx, boo
         if (known->met_guard_limit) ++st.guard_limit_hits;
         st.reached(st.depth + known->reach);
         st.reached_guard(st.recursion_guard.size() + known->guard_reach);
-        if (!known->verdict && ctx.profile) ctx.profile->merge(known->profile.shifted(base));
+        if (!known->verdict && ctx.profile) {
+            ctx.profile->merge(known->profile.shifted(base));
+        } else if (!known->verdict && ctx.building_records()) {
+            // Failing fast: the failures its walk recorded, here.
+            for (const Violation& v : *known->fail_fast) {
+                Violation copy = v;
+                copy.path = rerooted(v.path, known->base, *ctx.path);
+                ctx.violations->push_back(std::move(copy));
+            }
+        }
         return known->verdict;
     }
 
-    // Walk it, noting what a memo entry must know of it.
+    // The entry to be made is charged to the poll before the walk, with
+    // the table's growth when it is full.
+    if (remember && !st.tick(kMemoEntryUnits + (st.memo.full() ? st.memo.size() * kRehashUnits : 0)))
+        return false;
+
+    // Walk it, noting what a memo entry must know of it: from here on any
+    // user code, or a change seen, leaves it unremembered.
+    const std::uint64_t user_code = st.user_code;
+    const std::uint64_t mutations = st.mutations;
     const std::uint64_t declines = st.declines;
     const std::uint64_t depth_hits = st.depth_hits;
     const std::uint64_t loop_hits = st.loop_hits;
@@ -216,10 +256,10 @@ bool remembered_walk(std::uint64_t key, const Source& src, WalkContext& ctx, boo
     ctx.profile = outer_profile;
     if (outer_profile) outer_profile->merge(mine);
 
-    if (!remember || st.stop) return member;
+    if (!remember || st.stop || st.user_code != user_code || st.mutations != mutations) return member;
     MemoEntry entry;
     if constexpr (!Source::is_json) entry.keep = py::Ref::borrow(src.obj);
-    entry.user_code = st.user_code;
+    entry.user_code = user_code;
     entry.depth = st.depth;
     entry.guard_size = guard_size;
     entry.guard_context = guard_context;
@@ -241,6 +281,12 @@ bool remembered_walk(std::uint64_t key, const Source& src, WalkContext& ctx, boo
             const Violation& v = (*ctx.violations)[i];
             entry.profile.add(path_length(v.path) - base, is_hard_code(v.code));
         }
+    } else if (!member && ctx.mode == WalkMode::FailFast) {
+        entry.fail_fast = std::make_shared<const std::vector<Violation>>(
+            ctx.violations->begin() + static_cast<std::ptrdiff_t>(recorded_before), ctx.violations->end());
+        entry.base = base;
+        st.memo.store(key | kFailFastKey, identity, std::move(entry));
+        return member;
     }
     st.memo.store(key, identity, std::move(entry));
     return member;
@@ -321,47 +367,80 @@ bool leaf_container_node(const ir::Node& node, std::span<const py::Ref> pool) {
     }
 }
 
-// Whether the walk of a container node at the source's value is one to
-// remember: the value is a builtin container of the node's kind that
-// something besides its one parent and the walk holds (a tree's item holds
-// exactly those two references), other than the walk's root (reached
-// once), and the node reaches containers below it.  Such a value may be
-// reached again by another path, and each of its paths would walk all of
-// it again; remembered, each (node, value) pair is walked once per call
-// while no user code runs.  A tree-shaped value pays the test of its
-// reference count.  (On PyPy every object is reported as held from the
-// interpreter, so every container is tested further.)
+// Whether a container node's check at the source's value may be one to
+// remember: the value is a list, tuple or dict (or an instance of a
+// subclass of one, read through its storage: builtins.h) or an exact set
+// or frozenset, the walk did not start at it, and something besides the
+// one parent it was read from and the walk holds it.  A tree's item holds
+// exactly those two references, so a tree pays this test only (on PyPy
+// every object is reported as held from the interpreter, so every
+// container goes on to `remembered_or_walked`).
 template <ValueSource Source>
-[[gnu::always_inline]] inline bool shared_container(const ir::Node& node, const Source& src, const WalkState& st) {
+[[gnu::always_inline]] inline bool may_be_shared(const ir::Node& node, const Source& src) {
     if constexpr (Source::is_json) {
         return false;  // a parsed document is a tree
     } else {
         PyObject* value = src.obj;
-        if (Py_REFCNT(value) <= kTreeItemRefs || src.identity() == st.root) return false;
-        PyTypeObject* type = Py_TYPE(value);
-        bool fits;
+        if (Py_REFCNT(value) <= kTreeItemRefs || src.parent == 0) return false;
         switch (node.kind) {
-            case ir::NodeKind::Sequence: fits = type == &PyList_Type || type == &PyTuple_Type; break;
-            case ir::NodeKind::Set: fits = type == &PySet_Type || type == &PyFrozenSet_Type; break;
-            case ir::NodeKind::Mapping: fits = type == &PyDict_Type; break;
-            default: fits = false; break;
+            case ir::NodeKind::Sequence: return PyList_Check(value) || PyTuple_Check(value);
+            case ir::NodeKind::Set: return PySet_CheckExact(value) || PyFrozenSet_CheckExact(value);
+            case ir::NodeKind::Mapping: return PyDict_Check(value);
+            default: return false;
         }
-        return fits && !leaf_container_node(node, st.pool);
     }
 }
 
-// A container node's check at a shared container, through the memo (out
-// of line: the walk's frame stays small).
+// A container node's check at a container that may be shared (out of
+// line: the walk's frame stays small).  References from outside the value
+// (an index, a cache) tell nothing: the container is shared when the walk
+// reaches it at a second place in the value (`Arrivals`), and its walks
+// are remembered from then on, so each (node, value) pair is walked once
+// to remember it and answered from the memo after, while no user code
+// runs.  The several checks that meet one container at one place (the
+// members of a union, a mapping's two passes) do not make it shared.
+//
+// Only walks that may be repeated at a cost are watched.  A node that
+// reaches no container below is not (walking it at each of its parents
+// costs the container's size per parent, and the walks of those parents
+// are what is remembered); nor is a container whose walk met no other
+// container that may be shared: below it the value is a tree, walked once
+// per walk of the container's parents.  So the place of a container is
+// noted only after a walk of it met another such container, and a tree
+// held by an index costs a test per container, with no table.
 template <ValueSource Source>
-[[gnu::noinline]] bool remembered_container(const ir::Node& node, const Source& src, WalkContext& ctx) {
-    ctx.state->start_memo();
-    return remembered_walk(node_memo_key(node), src, ctx, true, [&] {
+[[gnu::noinline]] bool remembered_or_walked(const ir::Node& node, const Source& src, WalkContext& ctx) {
+    WalkState& st = *ctx.state;
+    auto check = [&] {
         switch (node.kind) {
             case ir::NodeKind::Sequence: return check_sequence(node, src, ctx);
             case ir::NodeKind::Set: return check_set(node, src, ctx);
             default: return check_mapping(node, src, ctx);
         }
-    });
+    };
+    if constexpr (Source::is_json) {
+        return check();
+    } else {
+        if (leaf_container_node(node, st.pool)) return check();
+        ++st.watched;
+        switch (st.memo.arrivals.reach(src.identity(), src.parent, src.slot)) {
+            case Arrivals::Seen::Shared:
+                st.start_memo();
+                return remembered_walk(node_memo_key(node), src, ctx, true, check);
+            case Arrivals::Seen::SamePlace:
+                return check();
+            case Arrivals::Seen::New:
+                break;
+        }
+        const std::uint64_t watched = st.watched;
+        const bool member = check();
+        if (st.watched != watched && !st.stop) {
+            if (!st.tick(kArrivalUnits + (st.memo.arrivals.full() ? st.memo.arrivals.size() * kRehashUnits : 0)))
+                return false;
+            st.memo.arrivals.note(src.identity(), src.parent, src.slot);
+        }
+        return member;
+    }
 }
 
 template <ValueSource Source>
@@ -394,16 +473,16 @@ bool dispatch(const ir::Node& node, const Source& src, WalkContext& ctx) {
         case ir::NodeKind::Literal:
             return check_literal(node, src, ctx);
         case ir::NodeKind::Sequence:
-            if (shared_container(node, src, *ctx.state)) [[unlikely]]
-                return remembered_container(node, src, ctx);
+            if (may_be_shared(node, src)) [[unlikely]]
+                return remembered_or_walked(node, src, ctx);
             return check_sequence(node, src, ctx);
         case ir::NodeKind::Set:
-            if (shared_container(node, src, *ctx.state)) [[unlikely]]
-                return remembered_container(node, src, ctx);
+            if (may_be_shared(node, src)) [[unlikely]]
+                return remembered_or_walked(node, src, ctx);
             return check_set(node, src, ctx);
         case ir::NodeKind::Mapping:
-            if (shared_container(node, src, *ctx.state)) [[unlikely]]
-                return remembered_container(node, src, ctx);
+            if (may_be_shared(node, src)) [[unlikely]]
+                return remembered_or_walked(node, src, ctx);
             return check_mapping(node, src, ctx);
         case ir::NodeKind::Union:
             return check_union(node, src, ctx);
@@ -465,10 +544,7 @@ template <ValueSource Source>
 bool walk(const ir::Node& node, const Source& src, WalkContext& ctx) {
     WalkState& st = *ctx.state;
     if (st.stop) return false;
-    if (st.depth == 0) {
-        st.stack_floor = util::native_stack_floor(util::current_frame());
-        if constexpr (!Source::is_json) st.root = src.identity();
-    }
+    if (st.depth == 0) st.stack_floor = util::native_stack_floor(util::current_frame());
     if (st.depth + 1 > st.watch) [[unlikely]] {
         if (st.depth + 1 > kMaxWalkDepth) {
             ++st.depth_hits;
