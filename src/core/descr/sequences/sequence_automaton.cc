@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cassert>
 
-#include "core/descr/lines/order.h"
+#include "core/descr/nested.h"
 
 namespace tessaron::descr {
 

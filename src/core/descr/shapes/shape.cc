@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "core/descr/descr.h"
-#include "core/descr/lines/order.h"
+#include "core/descr/nested.h"
 
 namespace tessaron::descr {
 

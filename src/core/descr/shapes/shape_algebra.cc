@@ -30,9 +30,7 @@
 #include <algorithm>
 #include <cassert>
 
-#include "core/descr/lines/combine.h"
-#include "core/descr/lines/complement.h"
-#include "core/descr/lines/order.h"
+#include "core/descr/nested.h"
 #include "core/descr/shapes/shape_emptiness.h"
 #include "core/descr/term_union.h"
 

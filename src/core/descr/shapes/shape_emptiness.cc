@@ -39,8 +39,7 @@
 
 #include <algorithm>
 
-#include "core/descr/lines/combine.h"
-#include "core/descr/lines/emptiness.h"
+#include "core/descr/nested.h"
 
 namespace tessaron::descr {
 
