@@ -39,6 +39,15 @@ std::strong_ordering cmp_lists(const std::vector<T>& a, const std::vector<T>& b,
     return a.size() <=> b.size();
 }
 
+// Two lists of one length, equal element by element under `equal`.
+template <class T, class Equal>
+bool lists_equal(const std::vector<T>& a, const std::vector<T>& b, Equal equal) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (!equal(a[i], b[i])) return false;
+    return true;
+}
+
 // --- order and equality of shared descriptors -----------------------------------
 // Optional shared descriptors: absent first, then by the descriptor order.
 std::strong_ordering cmp_optional_descr(const SharedDescr& a, const SharedDescr& b);

@@ -10,14 +10,6 @@ namespace tessaron::descr {
 
 namespace {
 
-template <class T, class Eq>
-bool equal_lists(const std::vector<T>& a, const std::vector<T>& b, Eq eq) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (!eq(a[i], b[i])) return false;
-    return true;
-}
-
 std::strong_ordering cmp_slot(const KindSlot& a, const KindSlot& b) {
     if (auto c = cmp_lists(a.lines, b.lines, cmp_line); c != 0) return c;
     return a.negated <=> b.negated;
@@ -115,14 +107,14 @@ bool optional_descr_equal(const SharedDescr& a, const SharedDescr& b) {
 bool atom_equal(const Atom& a, const Atom& b) { return a.index() == b.index() && equal_same_variant(a, b); }
 
 bool condition_attrs_equal(const Condition& a, const Condition& b) {
-    return equal_lists(a.attributes, b.attributes, [](const AttributeEntry& x, const AttributeEntry& y) {
+    return lists_equal(a.attributes, b.attributes, [](const AttributeEntry& x, const AttributeEntry& y) {
         return x.name == y.name && x.requirement.optional == y.requirement.optional &&
                optional_descr_equal(x.requirement.value, y.requirement.value);
     });
 }
 
 bool condition_ids_equal(const std::vector<ClassRecord>& a, const std::vector<ClassRecord>& b) {
-    return equal_lists(a, b, [](const ClassRecord& x, const ClassRecord& y) { return x.class_id == y.class_id; });
+    return lists_equal(a, b, [](const ClassRecord& x, const ClassRecord& y) { return x.class_id == y.class_id; });
 }
 
 bool condition_equal(const Condition& a, const Condition& b) {
@@ -131,7 +123,7 @@ bool condition_equal(const Condition& a, const Condition& b) {
 }
 
 bool conditions_equal(const std::vector<Condition>& a, const std::vector<Condition>& b) {
-    return equal_lists(a, b, condition_equal);
+    return lists_equal(a, b, condition_equal);
 }
 
 bool condition_lists_equal(const ConditionList& a, const ConditionList& b) {
@@ -142,6 +134,6 @@ bool line_equal(const Line& a, const Line& b) {
     return atom_equal(a.atom, b.atom) && condition_lists_equal(a.conditions, b.conditions);
 }
 
-bool lines_equal(const std::vector<Line>& a, const std::vector<Line>& b) { return equal_lists(a, b, line_equal); }
+bool lines_equal(const std::vector<Line>& a, const std::vector<Line>& b) { return lists_equal(a, b, line_equal); }
 
 }  // namespace tessaron::descr

@@ -18,8 +18,9 @@
 
 namespace tessaron::descr {
 
-// The list order `cmp_lists`, `cmp_optional_descr` and
-// `optional_descr_equal` are declared in core/descr/nested.h.
+// The list order `cmp_lists`, its equality `lists_equal`,
+// `cmp_optional_descr` and `optional_descr_equal` are declared in
+// core/descr/nested.h.
 std::strong_ordering cmp_descr(const Descr& a, const Descr& b);
 std::strong_ordering cmp_line(const Line& a, const Line& b);
 std::strong_ordering cmp_atom(const Atom& a, const Atom& b);

@@ -51,32 +51,22 @@ std::strong_ordering cmp_transition(const Transition& a, const Transition& b) {
     return a.target <=> b.target;
 }
 
+bool state_equal(const std::vector<Transition>& a, const std::vector<Transition>& b) {
+    return lists_equal(a, b, transition_equal);
+}
+
 std::strong_ordering cmp_state(const std::vector<Transition>& a, const std::vector<Transition>& b) {
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i)
-        if (auto c = cmp_transition(a[i], b[i]); c != 0) return c;
-    return a.size() <=> b.size();
+    return cmp_lists(a, b, cmp_transition);
 }
 
 }  // namespace
 
 bool sequence_automaton_equal(const SequenceAutomaton& a, const SequenceAutomaton& b) {
-    if (a.states.size() != b.states.size() || a.accepting != b.accepting) return false;
-    for (std::size_t s = 0; s < a.states.size(); ++s) {
-        const auto& x = a.states[s];
-        const auto& y = b.states[s];
-        if (x.size() != y.size()) return false;
-        for (std::size_t i = 0; i < x.size(); ++i)
-            if (!transition_equal(x[i], y[i])) return false;
-    }
-    return true;
+    return a.accepting == b.accepting && lists_equal(a.states, b.states, state_equal);
 }
 
 std::strong_ordering cmp_sequence_automaton(const SequenceAutomaton& a, const SequenceAutomaton& b) {
-    const std::size_t n = std::min(a.states.size(), b.states.size());
-    for (std::size_t s = 0; s < n; ++s)
-        if (auto c = cmp_state(a.states[s], b.states[s]); c != 0) return c;
-    if (auto c = a.states.size() <=> b.states.size(); c != 0) return c;
+    if (auto c = cmp_lists(a.states, b.states, cmp_state); c != 0) return c;
     return a.accepting <=> b.accepting;
 }
 

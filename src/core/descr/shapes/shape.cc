@@ -151,33 +151,32 @@ std::strong_ordering cmp_literal_key(const LiteralKey& a, const LiteralKey& b) {
 bool literal_key_equal(const LiteralKey& a, const LiteralKey& b) { return cmp_literal_key(a, b) == 0; }
 
 bool literal_key_set_equal(const std::vector<LiteralKey>& a, const std::vector<LiteralKey>& b) {
-    return cmp_lists(a, b, cmp_literal_key) == 0;
+    return lists_equal(a, b, literal_key_equal);
 }
 
+namespace {
+
+bool declared_key_equal(const std::pair<LiteralKey, KeyRequirement>& a,
+                        const std::pair<LiteralKey, KeyRequirement>& b) {
+    return literal_key_equal(a.first, b.first) && requirement_equal(a.second, b.second);
+}
+
+bool existential_entry_equal(const ExistentialEntry& a, const ExistentialEntry& b) {
+    return a.key_class == b.key_class && optional_descr_equal(a.value, b.value) &&
+           literal_key_set_equal(a.excluded_keys, b.excluded_keys);
+}
+
+}  // namespace
+
 bool shape_equal(const Shape& a, const Shape& b) {
-    if (a.declared_keys.size() != b.declared_keys.size() || a.existentials.size() != b.existentials.size())
-        return false;
-    for (std::size_t i = 0; i < a.declared_keys.size(); ++i)
-        if (!literal_key_equal(a.declared_keys[i].first, b.declared_keys[i].first) ||
-            !requirement_equal(a.declared_keys[i].second, b.declared_keys[i].second))
-            return false;
+    if (!lists_equal(a.declared_keys, b.declared_keys, declared_key_equal)) return false;
     for (std::size_t k = 0; k < kKeyClassCount; ++k)
         if (!requirement_equal(a.key_classes[k], b.key_classes[k])) return false;
-    for (std::size_t i = 0; i < a.existentials.size(); ++i) {
-        const ExistentialEntry& x = a.existentials[i];
-        const ExistentialEntry& y = b.existentials[i];
-        if (x.key_class != y.key_class || !optional_descr_equal(x.value, y.value) ||
-            !literal_key_set_equal(x.excluded_keys, y.excluded_keys))
-            return false;
-    }
-    return true;
+    return lists_equal(a.existentials, b.existentials, existential_entry_equal);
 }
 
 bool shapes_equal(const Shapes& a, const Shapes& b) {
-    if (a.negated != b.negated || a.shapes.size() != b.shapes.size()) return false;
-    for (std::size_t i = 0; i < a.shapes.size(); ++i)
-        if (!shape_equal(a.shapes[i], b.shapes[i])) return false;
-    return true;
+    return a.negated == b.negated && lists_equal(a.shapes, b.shapes, shape_equal);
 }
 
 std::strong_ordering cmp_shape_entry(const ExistentialEntry& a, const ExistentialEntry& b) {
