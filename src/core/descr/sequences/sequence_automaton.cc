@@ -32,11 +32,28 @@ SequenceAutomaton sequence_complement(const SequenceAutomaton& a) {
 }
 
 bool sequence_automaton_is_normal(const SequenceAutomaton& a) {
-    if (a.accepting.size() != a.states.size()) return false;
+    const std::size_t n = a.states.size();
+    if (n == 0 || a.accepting.size() != n) return false;
     if (std::any_of(a.accepting.begin(), a.accepting.end(), [](std::uint8_t f) { return f > 1; })) return false;
-    for (const std::vector<Transition>& state : a.states)
-        for (const Transition& t : state)
-            if (t.target >= a.states.size()) return false;
+    // Breadth first from state 0 in transition order, the states come in
+    // their own order: state s is taken from the queue s-th, and a target
+    // not reached before is the next state, `reached`.
+    std::size_t reached = 1;
+    for (std::size_t s = 0; s < n; ++s) {
+        if (s >= reached) return false;  // no path from state 0
+        const std::vector<Transition>& state = a.states[s];
+        if (state.empty()) return false;  // no way out: not complete
+        for (std::size_t i = 0; i < state.size(); ++i) {
+            const Transition& t = state[i];
+            if (t.target >= n) return false;
+            if (!t.label && i + 1 < state.size()) return false;  // an absent label not last
+            if (t.label && i > 0 && cmp_optional_descr(state[i - 1].label, t.label) > 0) return false;
+            if (t.target == reached)
+                ++reached;
+            else if (t.target > reached)
+                return false;  // numbered out of breadth-first order
+        }
+    }
     return true;
 }
 

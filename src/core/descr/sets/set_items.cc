@@ -55,7 +55,7 @@ bool set_items_are_normal(const std::vector<SetItem>& items) {
         const std::vector<SharedDescr>& entries = items[i].not_within;
         for (std::size_t j = 1; j < entries.size(); ++j)
             if (cmp_optional_descr(entries[j - 1], entries[j]) > 0) return false;
-        if (i > 0 && cmp_set_item(items[i - 1], items[i]) > 0) return false;
+        if (i > 0 && cmp_set_item(items[i - 1], items[i]) >= 0) return false;
     }
     return true;
 }

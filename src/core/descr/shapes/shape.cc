@@ -141,6 +141,17 @@ bool shape_is_normal(const Shape& s) {
                        [](const ExistentialEntry& e) { return key_set_is_normal(e.excluded_keys); });
 }
 
+bool shapes_are_normal(const std::vector<Shape>& shapes) {
+    for (std::size_t i = 0; i < shapes.size(); ++i) {
+        const Shape& s = shapes[i];
+        if (!shape_is_normal(s)) return false;
+        for (const auto& [key, requirement] : s.declared_keys)
+            if (requirement_equal(requirement, s.class_requirement(literal_key_class(key)))) return false;
+        if (i > 0 && cmp_shape(shapes[i - 1], s) >= 0) return false;
+    }
+    return true;
+}
+
 std::strong_ordering cmp_literal_key(const LiteralKey& a, const LiteralKey& b) {
     if (auto c = a.tag <=> b.tag; c != 0) return c;
     if (a.tag != LiteralKey::Tag::Text) return a.number <=> b.number;

@@ -87,6 +87,13 @@ struct Shapes {
 // assert it.
 bool shape_is_normal(const Shape& s);
 
+// The structure of a normalised shape list (`normalize_shapes`): every
+// shape normal, no declared key that only repeats its class's requirement,
+// the shapes strictly in the shape order (`cmp_shape`): sorted, no shape
+// twice.  Dropping the shapes proved empty needs deciding and is not
+// checked.  Builders assert it.
+bool shapes_are_normal(const std::vector<Shape>& shapes);
+
 Shape universe_shape();
 Shapes shapes_universe();
 bool shapes_is_universe(const Shapes& a);

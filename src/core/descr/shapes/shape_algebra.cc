@@ -161,7 +161,7 @@ std::optional<std::vector<Shape>> normalize_shapes(std::vector<Shape> shapes) {
         kept.erase(std::unique(kept.begin(), kept.end(), shape_equal), kept.end());
     }
     if (kept.size() > kMaxTerms) return std::nullopt;
-    assert(std::all_of(kept.begin(), kept.end(), shape_is_normal));
+    assert(shapes_are_normal(kept));
     return kept;
 }
 
