@@ -97,7 +97,7 @@ TEST(Universes, EachKindTopAdmitsEveryValueOfItsKind) {
     EXPECT_TRUE(std::get<SharedTextAutomaton>(kind_top(Kind::Str)).same(str_universe()));
     EXPECT_TRUE(std::get<SharedTextAutomaton>(kind_top(Kind::Str)).same(std::get<SharedTextAutomaton>(kind_top(Kind::Str))));
     EXPECT_TRUE(std::get<SharedTextAutomaton>(kind_top(Kind::Bytes)).same(bytes_universe()));
-    EXPECT_EQ(std::get<Presence>(universe_atom(Kind::Other)).flag, 1);
+    EXPECT_TRUE(std::get<Presence>(universe_atom(Kind::Other)).flag);
     for (const Kind kind : ir::kKinds) {
         if (kind == Kind::Other) continue;
         EXPECT_EQ(atom_verdict(kind_top(kind)), Emptiness::Inhabited) << ir::kind_slot(kind);
@@ -108,7 +108,8 @@ TEST(Universes, TheEmptyDescriptorIsOneObject) {
     const SharedDescr a = empty_descr();
     const SharedDescr b = empty_descr();
     EXPECT_TRUE(a.same(b));
-    for (const KindSlot& s : a->slots) {
+    for (const Kind k : ir::kKinds) {
+        const KindSlot& s = a->slot(k);
         EXPECT_TRUE(s.lines.empty());
         EXPECT_FALSE(s.negated);
     }
@@ -128,7 +129,7 @@ TEST(Orders, ListsPrefixesFlagsAndAbsentDescriptors) {
     EXPECT_TRUE(shared_descr_equal(SharedDescr::make(one), SharedDescr::make(one)));
     EXPECT_FALSE(shared_descr_equal(SharedDescr::make(one), SharedDescr::make(two)));
     // Atom variants order first.
-    EXPECT_TRUE(cmp_atom(Presence{1}, TruthMask{0}) < 0);
+    EXPECT_TRUE(cmp_atom(Presence{true}, TruthMask{0}) < 0);
     EXPECT_TRUE(cmp_atom(TruthMask{3}, int_set_empty()) < 0);
 }
 
@@ -149,9 +150,9 @@ TEST(NormalForms, ConditionsKeepSortedUniqueClassesAndAttributes) {
         c.excluded_classes = std::move(excluded);
         return c;
     };
-    auto with_attributes = [](std::vector<std::string> names, std::uint8_t optional = 0) {
+    auto with_attributes = [](std::vector<std::string> names) {
         Condition c;
-        for (std::string& n : names) c.attributes.push_back(AttributeEntry{std::move(n), AttributeRequirement{{}, optional}});
+        for (std::string& n : names) c.attributes.push_back(AttributeEntry{std::move(n), AttributeRequirement{}});
         return c;
     };
     struct Case {
@@ -170,7 +171,6 @@ TEST(NormalForms, ConditionsKeepSortedUniqueClassesAndAttributes) {
         {"unsorted ancestors", with_classes({record(7, {7, 0}, Kind::Other)}), false},
         {"attributes out of order", with_attributes({"b", "a"}), false},
         {"an attribute twice", with_attributes({"a", "a"}), false},
-        {"an optional flag of 2", with_attributes({"a"}, 2), false},
     };
     for (const Case& c : cases) EXPECT_EQ(condition_is_normal(c.condition), c.normal) << c.name;
 }
@@ -244,8 +244,8 @@ TEST(NormalForms, ShapesKeepTheirKeysInKeyOrder) {
     const LiteralKey a = str_literal_key("a"), b = str_literal_key("b");
     EXPECT_TRUE(shape_is_normal(universe_shape()));
     Shape declared = universe_shape();
-    declare_key(declared, b, KeyRequirement{{}, 0});
-    declare_key(declared, a, KeyRequirement{{}, 0});
+    declare_key(declared, b, KeyRequirement{{}, false});
+    declare_key(declared, a, KeyRequirement{{}, false});
     EXPECT_TRUE(shape_is_normal(declared)) << "declare_key keeps the order";
     Shape reversed = declared;
     std::swap(reversed.declared_keys[0], reversed.declared_keys[1]);
@@ -253,9 +253,6 @@ TEST(NormalForms, ShapesKeepTheirKeysInKeyOrder) {
     Shape twice = declared;
     twice.declared_keys[1].first = a;
     EXPECT_FALSE(shape_is_normal(twice)) << "a key declared twice";
-    Shape flag = declared;
-    flag.declared_keys[0].second.optional = 2;
-    EXPECT_FALSE(shape_is_normal(flag)) << "an optional flag of 2";
     Shape entry = universe_shape();
     entry.existentials.push_back(ExistentialEntry{KeyClass::Str, {}, {a, b}});
     EXPECT_TRUE(shape_is_normal(entry));
@@ -266,13 +263,13 @@ TEST(NormalForms, ShapesKeepTheirKeysInKeyOrder) {
 TEST(NormalForms, ShapeListsAreSortedAndUniqueWithoutDefaultKeys) {
     const LiteralKey a = str_literal_key("a");
     Shape with_a = universe_shape();
-    declare_key(with_a, a, KeyRequirement{{}, 0});
+    declare_key(with_a, a, KeyRequirement{{}, false});
     Shape small = universe_shape(), large = with_a;
     if (cmp_shape(small, large) > 0) std::swap(small, large);
     Shape default_key = universe_shape();
     default_key.declared_keys.emplace_back(a, universe_shape().class_requirement(KeyClass::Str));
     Shape unsorted_keys = universe_shape();
-    unsorted_keys.declared_keys = {{str_literal_key("b"), KeyRequirement{{}, 0}}, {a, KeyRequirement{{}, 0}}};
+    unsorted_keys.declared_keys = {{str_literal_key("b"), KeyRequirement{{}, false}}, {a, KeyRequirement{{}, false}}};
     struct Case {
         const char* name;
         std::vector<Shape> shapes;
@@ -323,7 +320,7 @@ TEST(ContainerAtoms, UniversesComplementsAndIdentities) {
         auto joined = combine_atoms(outside, c.universe, SetOp::Union);
         ASSERT_TRUE(joined) << c.name;
         EXPECT_TRUE(atom_equal(*joined, c.universe)) << c.name;
-        EXPECT_FALSE(combine_atoms(c.universe, Presence{1}, SetOp::Intersection)) << c.name << ": variants differ";
+        EXPECT_FALSE(combine_atoms(c.universe, Presence{true}, SetOp::Intersection)) << c.name << ": variants differ";
     }
     // The sequence complement flips the accepting flags and keeps the table.
     const Atom flipped = atom_complement(kind_top(Kind::Tuple));

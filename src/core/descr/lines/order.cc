@@ -5,6 +5,7 @@
 #include "core/descr/lines/order.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace tessaron::descr {
 
@@ -37,6 +38,7 @@ std::strong_ordering cmp_same_variant(const Atom& a, const Atom& b) {
         case AtomVariant::SetItems: return cmp_set_items(std::get<SetItems>(a), std::get<SetItems>(b));
         case AtomVariant::Shapes: return cmp_shapes(std::get<Shapes>(a), std::get<Shapes>(b));
     }
+    assert(false && "an AtomVariant no case names");
     return std::strong_ordering::equal;
 }
 
@@ -52,6 +54,7 @@ bool equal_same_variant(const Atom& a, const Atom& b) {
         case AtomVariant::SetItems: return set_items_equal(std::get<SetItems>(a), std::get<SetItems>(b));
         case AtomVariant::Shapes: return shapes_equal(std::get<Shapes>(a), std::get<Shapes>(b));
     }
+    assert(false && "an AtomVariant no case names");
     return false;
 }
 

@@ -4,6 +4,7 @@
 #include "core/descr/shapes/shape.h"
 
 #include <algorithm>
+#include <cassert>
 
 #include "core/descr/descr.h"
 #include "core/descr/nested.h"
@@ -24,7 +25,7 @@ std::strong_ordering cmp_requirement(const KeyRequirement& a, const KeyRequireme
 bool is_universe_shape(const Shape& s) {
     if (!s.existentials.empty() || !s.declared_keys.empty()) return false;
     for (const KeyRequirement& r : s.key_classes)
-        if (r.value || r.optional != 1) return false;
+        if (r.value || !r.optional) return false;
     return true;
 }
 
@@ -66,6 +67,7 @@ KeyClass literal_key_class(const LiteralKey& k) {
         case LiteralKey::Tag::Int: return KeyClass::Int;
         case LiteralKey::Tag::Text: return k.kind == Kind::Bytes ? KeyClass::Bytes : KeyClass::Str;
     }
+    assert(false && "a LiteralKey tag no case names");
     return KeyClass::Other;
 }
 
@@ -90,7 +92,7 @@ bool key_set_holds(const std::vector<LiteralKey>& set, const LiteralKey& k) {
 
 KeyRequirement shape_kind_slot(const Shape& s, Kind kind) {
     if (auto c = key_class_of_kind(kind)) return s.class_requirement(*c);
-    return KeyRequirement{empty_descr(), 1};
+    return KeyRequirement{empty_descr(), true};
 }
 
 const KeyRequirement* find_declared_key(const Shape& s, const LiteralKey& k) {
@@ -131,12 +133,8 @@ bool key_set_is_normal(const std::vector<LiteralKey>& keys) {
 }  // namespace
 
 bool shape_is_normal(const Shape& s) {
-    for (std::size_t i = 0; i < s.declared_keys.size(); ++i) {
-        if (i > 0 && cmp_literal_key(s.declared_keys[i - 1].first, s.declared_keys[i].first) >= 0) return false;
-        if (s.declared_keys[i].second.optional > 1) return false;
-    }
-    for (const KeyRequirement& r : s.key_classes)
-        if (r.optional > 1) return false;
+    for (std::size_t i = 1; i < s.declared_keys.size(); ++i)
+        if (cmp_literal_key(s.declared_keys[i - 1].first, s.declared_keys[i].first) >= 0) return false;
     return std::all_of(s.existentials.begin(), s.existentials.end(),
                        [](const ExistentialEntry& e) { return key_set_is_normal(e.excluded_keys); });
 }
