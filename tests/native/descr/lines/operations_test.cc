@@ -294,13 +294,30 @@ TEST(Emptiness, WithNoBudgetANegatedAttributeListIsNotProvedEmpty) {
 }
 
 TEST(Emptiness, OtherKindIsDecidedFirstButAnsweredLast) {
-    // Kind::Other inhabited, Kind::Int negated: the Int slot is still made
-    // explicit (units spent) before the answer is given.
-    Descr d = with_slot(Kind::Int, {line(int_set_singleton(1))}, true);
-    d.slot(Kind::Other).lines.push_back(universe_line(Kind::Other));
+    {
+        // Answered last: Kind::Other inhabited, Kind::Int negated; the Int
+        // slot is still made explicit (units spent) before the answer.
+        Descr d = with_slot(Kind::Int, {line(int_set_singleton(1))}, true);
+        d.slot(Kind::Other).lines.push_back(universe_line(Kind::Other));
+        WorkWindow window(100);
+        EXPECT_EQ(descr_verdict(d), Emptiness::Inhabited);
+        EXPECT_LT(work_budget(), 100u);
+    }
+    // Decided first: a negated Other slot (made explicit, units spent) and
+    // every int.  The Int slot is inhabited for free, but the Other slot's
+    // units are spent before it answers.
+    Descr d = with_slot(Kind::Other, {line(Presence{true}, conditions({requiring({cls_A()})}))}, true);
+    d.slot(Kind::Int).lines.push_back(universe_line(Kind::Int));
+    std::uint64_t other_units = 0;
+    {
+        WorkWindow window(100);
+        EXPECT_EQ(slot_verdict(d.slot(Kind::Other), Kind::Other), Emptiness::Inhabited);
+        other_units = 100 - work_budget();
+    }
+    ASSERT_GT(other_units, 0u) << "the negated Other slot takes units";
     WorkWindow window(100);
     EXPECT_EQ(descr_verdict(d), Emptiness::Inhabited);
-    EXPECT_LT(work_budget(), 100u);
+    EXPECT_EQ(work_budget(), 100 - other_units) << "the Other slot decided before the Int slot answered";
 }
 
 // --- literals admit their exact type only ------------------------------------------
