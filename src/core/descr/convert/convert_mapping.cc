@@ -112,7 +112,7 @@ bool declare_literal_keys(const std::vector<ClauseDescr>& clauses, Shape& shape,
             }
             const bool has_subclasses = k.tag == LiteralKey::Tag::Int || k.tag == LiteralKey::Tag::Text;
             if (literal_only && has_subclasses) {
-                // Direction 1: the dicts without the key are a part of the
+                // Polarity::Below: the dicts without the key are a part of the
                 // walk's set (every other key is read as the walk reads it).
                 if (ctx.direction == ir::Polarity::Below) value = empty_descr();
                 ctx.bounded = true;

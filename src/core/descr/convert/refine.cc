@@ -226,7 +226,7 @@ OptDescr refined_descr(const ir::Node& inner, std::span<const ir::Constraint> co
         pending.resize(kept);
     }
     if (pending.empty()) return acc;
-    // Direction 0 may hold more values: without the constraints left, the
+    // Polarity::Above may hold more values: without the constraints left, the
     // running descriptor bounds the refinement from above.
     if (ctx.direction == ir::Polarity::Below) return std::nullopt;
     ctx.bounded = true;
