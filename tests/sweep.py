@@ -296,7 +296,9 @@ def make_entry(stats, schema):
 
 
 def work(args):
-    seed, pairs, keep_log = args
+    """The statistics of `pairs` questions from `seed`: args is (seed, pairs)
+    or (seed, pairs, keep_log)."""
+    seed, pairs, keep_log = (*args, False)[:3]
     rng = random.Random(seed)
     stats = new_stats()
     if keep_log:
