@@ -71,7 +71,7 @@ def new_stats():
         "pairs": 0, "answers": collections.Counter(), "routes": collections.Counter(),
         "route_ns": collections.Counter(), "ns": 0, "max_ns": 0, "families": collections.defaultdict(collections.Counter),
         "schemas": 0, "refused": 0, "failures": [], "failure_count": 0, "failure_kinds": collections.Counter(),
-        "deep_witness": 0,
+        "deep_witness": 0, "log": None,
     }
 
 
@@ -234,13 +234,28 @@ def part_witness(a, b):
     return False
 
 
+def work_counters():
+    """The thread's work counters: decision work and pattern builds."""
+    return _tessaron._decision_work() + _tessaron._pattern_builds()
+
+
+def log(stats, what, before):
+    """A line of the answer log (when kept): the answer and the work
+    counters it moved."""
+    if stats["log"] is not None:
+        moved = " ".join(str(a - b) for a, b in zip(work_counters(), before))
+        stats["log"].append(f"{what} {moved}")
+
+
 def ask(stats, family, a, b):
     counts = _tessaron._route_counts
     before = counts()
+    work_before = work_counters() if stats["log"] is not None else None
     start = time.perf_counter_ns()
     answer = a.validator.relation_to(b.validator)
     ns = time.perf_counter_ns() - start
     route = route_of(before, counts())
+    log(stats, f"{family} {answer} {route}", work_before)
     stats["pairs"] += 1
     stats["answers"][answer] += 1
     stats["routes"][route] += 1
@@ -272,15 +287,22 @@ def make_entry(stats, schema):
         return None
     e = Entry(schema, v)
     stats["schemas"] += 1
-    if v.is_empty() and e.members:
+    work_before = work_counters() if stats["log"] is not None else None
+    empty = v.is_empty()
+    log(stats, f"is_empty {empty}", work_before)
+    if empty and e.members:
         fail(stats, "is_empty with a member", v, e.members[:3])
     return e
 
 
 def work(args):
-    seed, pairs = args
+    """The statistics of `pairs` questions from `seed`: args is (seed, pairs)
+    or (seed, pairs, keep_log)."""
+    seed, pairs, keep_log = (*args, False)[:3]
     rng = random.Random(seed)
     stats = new_stats()
+    if keep_log:
+        stats["log"] = []
     windows = {f: [] for f in FAMILY_WEIGHTS}
     families, weights = zip(*FAMILY_WEIGHTS.items())
     while stats["pairs"] < pairs:
@@ -310,6 +332,8 @@ def merge(parts):
             total["families"][f].update(c)
         total["max_ns"] = max(total["max_ns"], s["max_ns"])
         total["failures"].extend(s["failures"][: KEEP_FAILURES - len(total["failures"])])
+        if s["log"] is not None:
+            total["log"] = (total["log"] or []) + s["log"]
     return total
 
 
@@ -319,15 +343,19 @@ def merge(parts):
 SHARDS = 8
 
 
-def run(pairs, seed=0, jobs=None):
+def run(pairs, seed=0, jobs=None, keep_log=False):
     """Runs the sweep over about `pairs` questions in `jobs` processes (one
-    per core, at most SHARDS, by default); the merged statistics."""
+    per core, at most SHARDS, by default); the merged statistics.  With
+    `keep_log`, the statistics hold the log of every answer in shard order,
+    each shard in a fresh process, so that the work counters it logs do not
+    depend on what an earlier shard left in the thread's memos."""
     jobs = jobs or min(os.cpu_count() or 1, SHARDS)
     shares = [pairs // SHARDS + (1 if i < pairs % SHARDS else 0) for i in range(SHARDS)]
-    tasks = [(seed * 1000 + i, n) for i, n in enumerate(shares) if n]
-    if jobs == 1 or len(tasks) == 1:
+    tasks = [(seed * 1000 + i, n, keep_log) for i, n in enumerate(shares) if n]
+    if (jobs == 1 or len(tasks) == 1) and not keep_log:
         return merge([work(t) for t in tasks])
-    with multiprocessing.get_context("fork").Pool(min(jobs, len(tasks))) as pool:
+    context = multiprocessing.get_context("fork")
+    with context.Pool(min(jobs, len(tasks)), maxtasksperchild=1 if keep_log else None) as pool:
         return merge(pool.map(work, tasks))
 
 
@@ -368,10 +396,16 @@ def main(argv=None):
     p.add_argument("--pairs", type=int, default=100000)
     p.add_argument("--seed", type=int, default=0)
     p.add_argument("--jobs", type=int, default=None)
+    p.add_argument("--answers", metavar="FILE", default=None,
+                   help="write every answer (is_empty of each schema, each question's answer and route) with the "
+                   "work counters it moved, one a line, to FILE: two builds that answer alike write the same file")
     args = p.parse_args(argv)
     start = time.monotonic()
-    stats = run(args.pairs, args.seed, args.jobs)
+    stats = run(args.pairs, args.seed, args.jobs, keep_log=args.answers is not None)
     print("\n".join(report(stats, time.monotonic() - start)))
+    if args.answers is not None:
+        with open(args.answers, "w", encoding="utf-8") as f:
+            f.writelines(line + "\n" for line in stats["log"])
     return 1 if stats["failure_count"] else 0
 
 

@@ -7,6 +7,15 @@ src/core includes a CPython header.  Project headers are included by their
 path from src/ ("core/ir/node.h", "python/oracle.h"), so every include can
 be placed.
 
+Inside the descriptor algebra (core/descr) the folders rank the same way:
+values, then the atom families side by side (sequences, sets, shapes),
+then lines (whole descriptors, dispatching to the families), then convert.
+The files directly in core/descr are the shared frame: anything may
+include them, and they include only the atom folders they assemble
+(descr.h completes `Descr` from the atoms' headers), so no path through
+them leads up to lines or convert.  What the families need of the
+whole-descriptor algebra is declared in the frame (nested.h).
+
 The core also numbers the value kinds one way only: by `ir::Kind` (its slot
 through `kind_slot`).  The names of the numberings it replaced do not come
 back.
@@ -63,6 +72,50 @@ def violations(src):
                 found.append(f'{where}: includes "{name}", which names no layer (use its path from src/)')
             elif target_layer != layer and target_rank >= rank:
                 found.append(f'{where}: layer {layer} includes "{name}" of layer {target_layer}')
+    return found
+
+
+# Rank of each folder of core/descr; the frame (files directly in
+# core/descr) includes folders up to FRAME_REACH only.
+DESCR_RANKS = {"values": 0, "sequences": 1, "sets": 1, "shapes": 1, "lines": 2, "convert": 3}
+FRAME_REACH = 1
+
+
+def descr_folder_of(name):
+    """(folder, rank) of a path under core/descr given from src/ ("" and
+    None for the frame), or None for a path elsewhere."""
+    parts = Path(name).parts
+    if parts[:2] != ("core", "descr"):
+        return None
+    if len(parts) == 3:
+        return "", None
+    return parts[2], DESCR_RANKS.get(parts[2])
+
+
+def descr_violations(src):
+    """Every include between the folders of core/descr that runs up, or
+    across between siblings, as text."""
+    found = []
+    root = src / "core" / "descr"
+    for path in sorted(root.rglob("*")) if root.is_dir() else []:
+        if path.suffix not in (".h", ".cc") or not path.is_file():
+            continue
+        where = path.relative_to(src)
+        folder, rank = descr_folder_of(where)
+        if folder and rank is None:
+            found.append(f"{where}: folder {folder} has no rank")
+            continue
+        for bracket, name in INCLUDE.findall(path.read_text(encoding="utf-8")):
+            target = descr_folder_of(name) if bracket == '"' else None
+            if target is None or target[0] in ("", folder):
+                continue
+            target_folder, target_rank = target
+            if target_rank is None:
+                found.append(f'{where}: includes "{name}" of the unranked folder {target_folder}')
+            elif not folder and target_rank > FRAME_REACH:
+                found.append(f'{where}: the frame includes "{name}" of folder {target_folder}')
+            elif folder and target_rank >= rank:
+                found.append(f'{where}: folder {folder} includes "{name}" of folder {target_folder}')
     return found
 
 
@@ -151,6 +204,44 @@ def test_an_include_against_the_layering_is_reported(tmp_path, name, text, expec
 def test_includes_down_the_layering_pass(tmp_path, name, text):
     write(tmp_path, name, text)
     assert violations(tmp_path) == []
+
+
+def test_the_descriptor_folders_include_downward():
+    assert descr_violations(SRC) == []
+
+
+@pytest.mark.parametrize(
+    ("name", "text", "expected"),
+    [
+        ("core/descr/sets/a.cc", '#include "core/descr/lines/order.h"\n', 'folder sets includes "core/descr/lines/order.h"'),
+        ("core/descr/sequences/a.cc", '#include "core/descr/convert/convert.h"\n', "of folder convert"),
+        ("core/descr/shapes/a.h", '#include "core/descr/sets/set_items.h"\n', "of folder sets"),
+        ("core/descr/values/a.h", '#include "core/descr/shapes/shape.h"\n', "folder values includes"),
+        ("core/descr/lines/a.cc", '#include "core/descr/convert/refine.h"\n', "folder lines includes"),
+        ("core/descr/a.h", '#include "core/descr/lines/combine.h"\n', 'the frame includes "core/descr/lines/combine.h"'),
+        ("core/descr/extra/a.h", "", "folder extra has no rank"),
+        ("core/descr/a.cc", '#include "core/descr/extra/b.h"\n', "the unranked folder extra"),
+    ],
+)
+def test_an_include_up_the_descriptor_folders_is_reported(tmp_path, name, text, expected):
+    write(tmp_path, name, text)
+    found = descr_violations(tmp_path)
+    assert len(found) == 1 and expected in found[0], found
+
+
+@pytest.mark.parametrize(
+    ("name", "text"),
+    [
+        ("core/descr/sets/a.cc", '#include "core/descr/nested.h"\n#include "core/descr/values/integers.h"\n'
+         '#include "core/descr/sets/set_items.h"\n#include "core/ir/kind.h"\n'),
+        ("core/descr/lines/a.cc", '#include "core/descr/sequences/sequence_product.h"\n#include "core/descr/budget.h"\n'),
+        ("core/descr/convert/a.cc", '#include "core/descr/lines/combine.h"\n#include "core/descr/shapes/shape.h"\n'),
+        ("core/descr/a.h", '#include "core/descr/shapes/shape.h"\n#include "core/descr/values/integers.h"\n'),
+    ],
+)
+def test_includes_down_the_descriptor_folders_pass(tmp_path, name, text):
+    write(tmp_path, name, text)
+    assert descr_violations(tmp_path) == []
 
 
 def test_the_binding_reaches_the_interpreter_through_one_header():

@@ -459,8 +459,7 @@ Decision decide_subset_by_kind(const Node& left, const Node& right, DecisionCont
             if (const std::optional<Kind> k = node_builtin_kind(*left.inner(), oracle)) {
                 // The builtin kinds the complement holds whole.
                 const KindMask excluded = ir::is_integral_kind(*k) ? ir::kIntegralKinds : KindMask(*k);
-                for (std::size_t slot = 0; slot < ir::kKindCount; ++slot) {
-                    const Kind j = static_cast<Kind>(slot);
+                for (const Kind j : ir::kKinds) {
                     if (j == Kind::Other || excluded.contains(j)) continue;
                     if (oracle.kind_within_class(j, cls) == Answer::No) return Decision::NotSubset;
                 }

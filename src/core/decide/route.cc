@@ -269,7 +269,7 @@ RouteOutcome run_descriptor_route(const ir::Node& left, const ir::Node& right, O
     if (!meet) return RouteOutcome::NoMeet;
     switch (descr::descr_verdict(*meet)) {
         case Emptiness::Empty: return RouteOutcome::MeetEmpty;
-        case Emptiness::Inhabited: return bounded ? RouteOutcome::MeetInhabitedInexact : RouteOutcome::MeetInhabited;
+        case Emptiness::Inhabited: return bounded ? RouteOutcome::MeetInhabitedBounded : RouteOutcome::MeetInhabited;
         case Emptiness::Undecided: break;
     }
     return RouteOutcome::MeetUndecided;
@@ -286,7 +286,7 @@ Decision combine_route(RouteOutcome route, bool recursion) {
         case RouteOutcome::NoRight:
         case RouteOutcome::NoMeet:
         case RouteOutcome::MeetUndecided:
-        case RouteOutcome::MeetInhabitedInexact:
+        case RouteOutcome::MeetInhabitedBounded:
             break;
     }
     return Decision::Undecided;
@@ -315,7 +315,7 @@ Decision decide_subset_by_descr(const ir::Node& left, const ir::Node& right, Ora
     switch (route) {
         case RouteOutcome::NoRight:
         case RouteOutcome::MeetInhabited:
-        case RouteOutcome::MeetInhabitedInexact: return refute_by_bounds(left, right, oracle, definitions);
+        case RouteOutcome::MeetInhabitedBounded: return refute_by_bounds(left, right, oracle, definitions);
         default: break;
     }
     return Decision::Undecided;

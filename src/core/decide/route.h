@@ -34,7 +34,7 @@ enum class RouteOutcome : std::uint8_t {
     MeetUndecided,  // the emptiness test could not tell
     // left minus right has a value, but a side's descriptor only bounds its
     // schema (see descr_of_node): no refutation
-    MeetInhabitedInexact,
+    MeetInhabitedBounded,
 };
 
 // The descriptor route for "left within right" over one pool (behind

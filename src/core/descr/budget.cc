@@ -4,33 +4,33 @@
 namespace tessaron::descr {
 
 namespace {
-thread_local std::uint64_t t_work_budget = kUnboundedWork;
+thread_local WorkBudget t_budget;
 }  // namespace
 
-std::uint64_t work_budget() { return t_work_budget; }
-void set_work_budget(std::uint64_t units) { t_work_budget = units; }
+std::uint64_t work_budget() { return t_budget.units; }
+void set_work_budget(std::uint64_t units) { t_budget.units = units; }
 
 bool take_unit() {
-    if (t_work_budget == 0) return false;
-    --t_work_budget;
+    if (t_budget.units == 0) return false;
+    --t_budget.units;
     return true;
 }
 
 void take_saturating_unit() {
-    if (t_work_budget != 0) --t_work_budget;
+    if (t_budget.units != 0) --t_budget.units;
 }
 
 bool take_units(std::uint64_t n) {
-    if (t_work_budget < n) {
-        t_work_budget = 0;
+    if (t_budget.units < n) {
+        t_budget.units = 0;
         return false;
     }
-    t_work_budget -= n;
+    t_budget.units -= n;
     return true;
 }
 
 std::uint64_t text_work_allowance() {
-    const std::uint64_t units = t_work_budget;
+    const std::uint64_t units = t_budget.units;
     if (units >= kUnboundedWork / kTextCellsPerUnit) return kUnboundedWork;
     return (units + 1) * kTextCellsPerUnit - 1;
 }
@@ -38,7 +38,7 @@ std::uint64_t text_work_allowance() {
 bool charge_text_work(std::uint64_t cells) { return take_units(cells / kTextCellsPerUnit); }
 
 std::uint64_t pattern_work_allowance() {
-    const std::uint64_t units = t_work_budget;
+    const std::uint64_t units = t_budget.units;
     if (units >= kUnboundedWork / kPatternWorkPerUnit) return kUnboundedWork;
     return units * kPatternWorkPerUnit;
 }

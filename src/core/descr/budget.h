@@ -1,4 +1,5 @@
-// The work budget of the descriptor algebra: one step counter per thread.
+// The work budget of the descriptor algebra: one step counter per thread,
+// the thread's `WorkBudget`, reached through the functions below.
 //
 // Operations that can grow without bound (products of lines, conditions
 // and automata, explicit forms of negated parts) take units from it.  A
@@ -35,6 +36,12 @@ inline constexpr std::uint64_t kTextCellsPerUnit = 4096;
 // included) per unit: a window's `kWindowUnits` compile patterns for at
 // most about four million steps.
 inline constexpr std::uint64_t kPatternWorkPerUnit = 1024;
+
+// The step counter of one thread.  Each thread has its own, which only the
+// functions below read and change.
+struct WorkBudget {
+    std::uint64_t units = kUnboundedWork;
+};
 
 // The counter of the calling thread.
 std::uint64_t work_budget();

@@ -55,7 +55,6 @@ bool class_set_is_normal(const std::vector<ClassRecord>& set) {
 bool condition_is_normal(const Condition& c) {
     for (std::size_t i = 0; i < c.attributes.size(); ++i) {
         if (i > 0 && c.attributes[i - 1].name >= c.attributes[i].name) return false;
-        if (c.attributes[i].requirement.optional > 1) return false;
     }
     return class_set_is_normal(c.classes) && class_set_is_normal(c.excluded_classes);
 }

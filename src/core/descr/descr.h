@@ -43,6 +43,7 @@
 #pragma once
 
 #include <array>
+#include <cassert>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -68,7 +69,7 @@ inline constexpr std::size_t kMaxTerms = 256;
 
 // --- atoms -----------------------------------------------------------------------
 struct Presence {
-    std::uint8_t flag = 1;  // 1 every value of the kind, 0 none
+    bool flag = true;  // true: every value of the kind; false: none
 };
 struct TruthMask {
     std::uint8_t mask = 3;  // bit 0 False, bit 1 True
@@ -106,6 +107,7 @@ constexpr AtomVariant kind_atom_variant(Kind k) {
         case Kind::Frozenset: return AtomVariant::SetItems;
         case Kind::Dict: return AtomVariant::Shapes;
     }
+    assert(false && "a Kind no case names");
     return AtomVariant::Presence;
 }
 
@@ -135,11 +137,11 @@ struct ClassRecord {
     bool has_ancestor(std::uint32_t id) const;
 };
 
-// The attribute is present (optional 0) or may be missing (optional 1), and
+// The attribute is present (`optional` false) or may be missing (true), and
 // when present its value lies in `value` (absent: `every_value()`).
 struct AttributeRequirement {
     SharedDescr value;
-    std::uint8_t optional = 0;
+    bool optional = false;
 };
 struct AttributeEntry {
     std::string name;
@@ -167,7 +169,7 @@ ClassRecord exact_type_record(Kind kind);
 bool is_exact_type_record(const ClassRecord& c);
 
 // The form every condition keeps: attributes sorted by name bytes and
-// unique, each `optional` 0 or 1; classes and excluded classes sorted by
+// unique; classes and excluded classes sorted by
 // class_id and unique, each with its ancestors sorted, unique and holding
 // its own id.  Builders assert it.
 bool condition_is_normal(const Condition& c);
@@ -186,11 +188,14 @@ struct KindSlot {
     bool negated = false;
 };
 
+// The slots are reached by kind only; a walk over them goes through
+// `ir::kKinds`.
 struct Descr {
-    std::array<KindSlot, ir::kKindCount> slots{};  // in slot order: slots[kind_slot(k)] is kind k's
+    KindSlot& slot(Kind k) { return slots_[ir::kind_slot(k)]; }
+    const KindSlot& slot(Kind k) const { return slots_[ir::kind_slot(k)]; }
 
-    KindSlot& slot(Kind k) { return slots[ir::kind_slot(k)]; }
-    const KindSlot& slot(Kind k) const { return slots[ir::kind_slot(k)]; }
+private:
+    std::array<KindSlot, ir::kKindCount> slots_{};  // in slot order: slots_[kind_slot(k)] is kind k's
 };
 
 using OptDescr = std::optional<Descr>;

@@ -2,7 +2,8 @@
 //
 // Lines, conditions, set items and mapping shapes share one algebra: an
 // atom is a union of terms, or, negated, everything of its kind outside
-// that union.  What differs between them is a small table, the term kind:
+// that union.  What differs between them is a small table of term
+// operations, the traits:
 //
 //   using Term;                                   the term type
 //   std::optional<std::vector<Term>> normalize(std::vector<Term>) const;
@@ -31,7 +32,7 @@
 // through `normalize`; a failure anywhere discards the whole result.
 //
 // Budget: one failing unit per pair of a product, taken before the pair is
-// looked at, plus what the kind's meets and normal forms take; a product
+// looked at, plus what the traits' meets and normal forms take; a product
 // of which one side is empty is empty without a unit.  The gathered terms
 // are normalised before the next pair once more than `kCompactAbove`
 // wait, and once at the end.
@@ -48,20 +49,21 @@
 namespace tessaron::descr {
 
 // What a product needs: the normal form and the meet of two terms.
-template <class Kind>
-concept TermProduct = requires(const Kind& kind, std::vector<typename Kind::Term> terms, const typename Kind::Term& term) {
-    { kind.normalize(std::move(terms)) } -> std::same_as<std::optional<std::vector<typename Kind::Term>>>;
-    { kind.meet(term, term) } -> std::same_as<std::optional<typename Kind::Term>>;
+template <class Traits>
+concept TermProduct = requires(const Traits& traits, std::vector<typename Traits::Term> terms,
+                               const typename Traits::Term& term) {
+    { traits.normalize(std::move(terms)) } -> std::same_as<std::optional<std::vector<typename Traits::Term>>>;
+    { traits.meet(term, term) } -> std::same_as<std::optional<typename Traits::Term>>;
 };
 
 // The whole table: a product with complements and a universe.
-template <class Kind>
-concept TermKind = TermProduct<Kind> && requires(const Kind& kind, const typename Kind::Term& term) {
-    { kind.complement(term) } -> std::same_as<std::vector<typename Kind::Term>>;
-    { kind.universe() } -> std::same_as<std::vector<typename Kind::Term>>;
+template <class Traits>
+concept TermTraits = TermProduct<Traits> && requires(const Traits& traits, const typename Traits::Term& term) {
+    { traits.complement(term) } -> std::same_as<std::vector<typename Traits::Term>>;
+    { traits.universe() } -> std::same_as<std::vector<typename Traits::Term>>;
 };
 
-// A table made of four free functions, for term kinds that need no state.
+// Traits made of four free functions, for terms that need no state.
 template <class T, auto Normalize, auto Meet, auto Complement, auto Universe>
 struct TermFunctions {
     using Term = T;
@@ -79,35 +81,35 @@ struct SignedTerms {
 };
 
 // The normalised union of the pairwise meets of two unions.
-template <TermProduct Kind>
-std::optional<std::vector<typename Kind::Term>> product_terms(const Kind& kind,
-                                                              const std::vector<typename Kind::Term>& first,
-                                                              const std::vector<typename Kind::Term>& second) {
-    std::vector<typename Kind::Term> gathered;
+template <TermProduct Traits>
+std::optional<std::vector<typename Traits::Term>> product_terms(const Traits& traits,
+                                                                const std::vector<typename Traits::Term>& first,
+                                                                const std::vector<typename Traits::Term>& second) {
+    std::vector<typename Traits::Term> gathered;
     if (first.empty() || second.empty()) return gathered;
     for (const auto& x : first)
         for (const auto& y : second) {
             if (!take_unit()) return std::nullopt;
             if (gathered.size() > kCompactAbove) {
-                auto normal = kind.normalize(std::move(gathered));
+                auto normal = traits.normalize(std::move(gathered));
                 if (!normal) return std::nullopt;
                 gathered = std::move(*normal);
             }
-            auto met = kind.meet(x, y);
+            auto met = traits.meet(x, y);
             if (!met) return std::nullopt;
             gathered.push_back(std::move(*met));
         }
-    return kind.normalize(std::move(gathered));
+    return traits.normalize(std::move(gathered));
 }
 
 // `start` multiplied by the complement of every term of `excluded`, in
 // order; `start` is returned as it is when nothing is excluded.
-template <TermKind Kind>
-std::optional<std::vector<typename Kind::Term>> subtract_terms(const Kind& kind,
-                                                               std::vector<typename Kind::Term> start,
-                                                               const std::vector<typename Kind::Term>& excluded) {
+template <TermTraits Traits>
+std::optional<std::vector<typename Traits::Term>> subtract_terms(const Traits& traits,
+                                                                 std::vector<typename Traits::Term> start,
+                                                                 const std::vector<typename Traits::Term>& excluded) {
     for (const auto& term : excluded) {
-        auto next = product_terms(kind, start, kind.complement(term));
+        auto next = product_terms(traits, start, traits.complement(term));
         if (!next) return std::nullopt;
         start = std::move(*next);
     }
@@ -116,41 +118,42 @@ std::optional<std::vector<typename Kind::Term>> subtract_terms(const Kind& kind,
 
 // The terms of an atom as a positive union: a positive atom copied, a
 // negated one as the universe minus its terms.
-template <TermKind Kind>
-std::optional<std::vector<typename Kind::Term>> explicit_terms(const Kind& kind,
-                                                               SignedTerms<typename Kind::Term> atom) {
+template <TermTraits Traits>
+std::optional<std::vector<typename Traits::Term>> explicit_terms(const Traits& traits,
+                                                                 SignedTerms<typename Traits::Term> atom) {
     if (!atom.negated) return atom.terms;
-    return subtract_terms(kind, kind.universe(), atom.terms);
+    return subtract_terms(traits, traits.universe(), atom.terms);
 }
 
 // The meet of two atoms as a positive union: the product of two positive
 // atoms; otherwise the positive side (the universe when both are negated)
 // minus the terms of each negated side, the first's before the second's.
-template <TermKind Kind>
-std::optional<std::vector<typename Kind::Term>> meet_signed_terms(const Kind& kind,
-                                                                  SignedTerms<typename Kind::Term> first,
-                                                                  SignedTerms<typename Kind::Term> second) {
-    if (!first.negated && !second.negated) return product_terms(kind, first.terms, second.terms);
-    std::optional<std::vector<typename Kind::Term>> current;
+template <TermTraits Traits>
+std::optional<std::vector<typename Traits::Term>> meet_signed_terms(const Traits& traits,
+                                                                    SignedTerms<typename Traits::Term> first,
+                                                                    SignedTerms<typename Traits::Term> second) {
+    if (!first.negated && !second.negated) return product_terms(traits, first.terms, second.terms);
+    std::optional<std::vector<typename Traits::Term>> current;
     if (!first.negated)
         current = first.terms;
     else if (!second.negated)
         current = second.terms;
     else
-        current = kind.universe();
-    if (first.negated) current = subtract_terms(kind, std::move(*current), first.terms);
-    if (current && second.negated) current = subtract_terms(kind, std::move(*current), second.terms);
+        current = traits.universe();
+    if (first.negated) current = subtract_terms(traits, std::move(*current), first.terms);
+    if (current && second.negated) current = subtract_terms(traits, std::move(*current), second.terms);
     return current;
 }
 
 // An atom flipped: its terms with the other polarity, made explicit when
 // they are at most one and that can be built.  Never fails.  The result's
 // terms and polarity.
-template <TermKind Kind>
-std::pair<std::vector<typename Kind::Term>, bool> flip_terms(const Kind& kind, SignedTerms<typename Kind::Term> atom) {
+template <TermTraits Traits>
+std::pair<std::vector<typename Traits::Term>, bool> flip_terms(const Traits& traits,
+                                                               SignedTerms<typename Traits::Term> atom) {
     const bool negated = !atom.negated;
     if (atom.terms.size() <= 1) {
-        if (auto positive = explicit_terms(kind, SignedTerms<typename Kind::Term>{atom.terms, negated}))
+        if (auto positive = explicit_terms(traits, SignedTerms<typename Traits::Term>{atom.terms, negated}))
             return {std::move(*positive), false};
     }
     return {atom.terms, negated};
@@ -159,23 +162,23 @@ std::pair<std::vector<typename Kind::Term>, bool> flip_terms(const Kind& kind, S
 // The join of two atoms: two positive atoms by normalising their
 // concatenation; otherwise the flip of the meet of the two flips.  None on
 // failure; the result's terms and polarity.
-template <TermKind Kind>
-std::optional<std::pair<std::vector<typename Kind::Term>, bool>> join_signed_terms(
-    const Kind& kind, SignedTerms<typename Kind::Term> first, SignedTerms<typename Kind::Term> second) {
-    using Term = typename Kind::Term;
+template <TermTraits Traits>
+std::optional<std::pair<std::vector<typename Traits::Term>, bool>> join_signed_terms(
+    const Traits& traits, SignedTerms<typename Traits::Term> first, SignedTerms<typename Traits::Term> second) {
+    using Term = typename Traits::Term;
     if (!first.negated && !second.negated) {
         std::vector<Term> both = first.terms;
         both.insert(both.end(), second.terms.begin(), second.terms.end());
-        auto normal = kind.normalize(std::move(both));
+        auto normal = traits.normalize(std::move(both));
         if (!normal) return std::nullopt;
         return std::pair{std::move(*normal), false};
     }
-    const auto first_flipped = flip_terms(kind, first);
-    const auto second_flipped = flip_terms(kind, second);
-    auto met = meet_signed_terms(kind, SignedTerms<Term>{first_flipped.first, first_flipped.second},
+    const auto first_flipped = flip_terms(traits, first);
+    const auto second_flipped = flip_terms(traits, second);
+    auto met = meet_signed_terms(traits, SignedTerms<Term>{first_flipped.first, first_flipped.second},
                                  SignedTerms<Term>{second_flipped.first, second_flipped.second});
     if (!met) return std::nullopt;
-    return flip_terms(kind, SignedTerms<Term>{*met, false});
+    return flip_terms(traits, SignedTerms<Term>{*met, false});
 }
 
 }  // namespace tessaron::descr

@@ -93,7 +93,7 @@ bool AcyclicCache::holds(PyObject* value, std::uint64_t epoch) {
         auto [it, fresh] = marks_.try_emplace(o, Mark::Open);
         if (!fresh) return it->second == Mark::Clear;
         held_.push_back(py::Ref::borrow(o));
-        stack_.push_back(Frame{o});
+        stack_.push_back(Frame{o, 0, nullptr, py::Ref()});
         return true;
     };
     if (!enter(value)) return false;

@@ -32,7 +32,7 @@ TEST(CombineRoute, EveryOutcomeWithAndWithoutRecursion) {
         {RouteOutcome::MeetEmpty, Decision::Subset, Decision::Subset},
         {RouteOutcome::MeetInhabited, Decision::NotSubset, Decision::Undecided},
         {RouteOutcome::MeetUndecided, Decision::Undecided, Decision::Undecided},
-        {RouteOutcome::MeetInhabitedInexact, Decision::Undecided, Decision::Undecided},
+        {RouteOutcome::MeetInhabitedBounded, Decision::Undecided, Decision::Undecided},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(combine_route(c.route, false), c.plain) << static_cast<int>(c.route);
@@ -60,10 +60,10 @@ TEST(DescriptorRoute, EachOutcome) {
         {"dict[Literal['a'], int] within {'a?': int}", literal_keyed(int_()), record({entry("a", int_(), false)}),
          RouteOutcome::MeetEmpty},
         {"{'a?': int} within dict[Literal['a'], int]", record({entry("a", int_(), false)}), literal_keyed(int_()),
-         RouteOutcome::MeetInhabitedInexact},
+         RouteOutcome::MeetInhabitedBounded},
         {"{} within dict[Literal['a'], int]", record({}), literal_keyed(int_()), RouteOutcome::MeetEmpty},
         {"dict[Literal['a'], int] within {'a?': str}", literal_keyed(int_()), record({entry("a", str_(), false)}),
-         RouteOutcome::MeetInhabitedInexact},
+         RouteOutcome::MeetInhabitedBounded},
         {"{'a': int} within dict[str, str]", record({entry("a", int_())}), keyed(str_(), str_()),
          RouteOutcome::MeetInhabited},
         {"{'a': int | str} within dict[str, int] | dict[str, str]", record({entry("a", uni({int_(), str_()}))}),
@@ -113,7 +113,7 @@ TEST(DescriptorRoute, BoundsTheOtherWayRoundRefuteWhatACutOrABoundLeavesOpen) {
     Harness plain;
     EXPECT_EQ(run_descriptor_route(record({entry("a", int_())}), literal_keyed(int_()), plain.oracle,
                                    plain.definitions),
-              RouteOutcome::MeetInhabitedInexact);
+              RouteOutcome::MeetInhabitedBounded);
     EXPECT_EQ(decide_subset_by_descr(record({entry("a", int_())}), literal_keyed(int_()), plain.oracle,
                                      plain.definitions),
               Decision::Undecided);

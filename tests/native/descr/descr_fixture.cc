@@ -37,7 +37,7 @@ Atom random_atom(std::mt19937& rng, Kind kind) {
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     switch (kind) {
         case Kind::None:
-        case Kind::Other: return Presence{static_cast<std::uint8_t>(pick(5) == 0 ? 0 : 1)};
+        case Kind::Other: return Presence{pick(5) != 0};
         case Kind::Bool: return TruthMask{static_cast<std::uint8_t>(pick(4))};
         case Kind::Int: {
             switch (pick(10)) {
@@ -106,13 +106,13 @@ Condition random_condition(std::mt19937& rng, int nesting) {
             case 1: value = empty_descr(); break;
             case 2: value = SharedDescr::make(with_slot(Kind::Int, {line(int_set_all(), conditions({requiring({cls_A()})}))})); break;
             case 3: value = SharedDescr::make(with_slot(Kind::Str, {line(str_universe(), conditions({requiring({cls_S()})}))})); break;
-            case 4: value = SharedDescr::make(with_slot(Kind::Other, {line(Presence{1}, conditions({requiring({cls_B()})}))})); break;
+            case 4: value = SharedDescr::make(with_slot(Kind::Other, {line(Presence{true}, conditions({requiring({cls_B()})}))})); break;
             case 5: value = SharedDescr::make(with_slot(Kind::Int, {line(int_set_singleton(5), conditions({requiring({exact_type_record(Kind::Int)})}))})); break;
             case 6: value = SharedDescr::make(descr_of_kind(static_cast<Kind>(pick(6)))); break;
             default:
                 value = SharedDescr::make(nesting > 0 ? random_flat_descr(rng, nesting - 1) : descr_of_kind(static_cast<Kind>(pick(6))));
         }
-        c.attributes.push_back(AttributeEntry{pick(2) ? "p" : "q", AttributeRequirement{value, static_cast<std::uint8_t>(pick(2))}});
+        c.attributes.push_back(AttributeEntry{pick(2) ? "p" : "q", AttributeRequirement{value, pick(2) != 0}});
     }
     return c;
 }

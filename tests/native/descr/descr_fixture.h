@@ -52,7 +52,7 @@ inline Condition requiring(std::vector<ClassRecord> classes, std::vector<ClassRe
 }
 inline Condition attribute(std::string name, SharedDescr value, bool optional) {
     Condition c;
-    c.attributes.push_back(AttributeEntry{std::move(name), AttributeRequirement{std::move(value), optional ? std::uint8_t{1} : std::uint8_t{0}}});
+    c.attributes.push_back(AttributeEntry{std::move(name), AttributeRequirement{std::move(value), optional}});
     return c;
 }
 inline ConditionList conditions(std::vector<Condition> cs, bool negated = false) {
@@ -99,7 +99,7 @@ bool shapes_contain(const Shapes& a, const Value& dict);
 
 inline bool atom_contains(const Atom& a, const Value& v) {
     switch (atom_variant(a)) {
-        case AtomVariant::Presence: return std::get<Presence>(a).flag != 0;
+        case AtomVariant::Presence: return std::get<Presence>(a).flag;
         case AtomVariant::TruthMask: return (std::get<TruthMask>(a).mask >> (v.truth ? 1 : 0)) & 1;
         case AtomVariant::Integers: return int_set_contains(std::get<IntSet>(a), v.integer);
         case AtomVariant::Floats: return float_set_contains(std::get<FloatSet>(a), v.number);

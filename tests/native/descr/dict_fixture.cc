@@ -119,7 +119,7 @@ bool shape_contains(const Shape& s, const Value& dict) {
             if (lit && literal_key_equal(*lit, key)) found = v.get();
         }
         if (!found) {
-            if (requirement.optional == 0) return false;
+            if (!requirement.optional) return false;
         } else if (!value_in(requirement.value, *found)) {
             return false;
         }
@@ -182,7 +182,7 @@ std::vector<SharedDescr> value_pool(bool with_dicts) {
     pool.push_back(SharedDescr::make(descr_complement(zero)));
     if (with_dicts) {
         Shape closed;
-        for (KeyRequirement& r : closed.key_classes) r = KeyRequirement{empty_descr(), 1};
+        for (KeyRequirement& r : closed.key_classes) r = KeyRequirement{empty_descr(), true};
         Descr empty_dict;
         empty_dict.slot(Kind::Dict).lines.push_back(line(Shapes{{closed}, false}));
         pool.push_back(SharedDescr::make(empty_dict));
@@ -200,7 +200,7 @@ Shape random_shape(std::mt19937& rng, const std::vector<SharedDescr>& pool, cons
     const int declared = static_cast<int>(pick(static_cast<std::size_t>(limits.declared) + 1));
     for (int i = 0; i < declared; ++i)
         declare_key(s, keys[pick(keys.size())],
-                    KeyRequirement{pool[pick(pool.size())], static_cast<std::uint8_t>(pick(3) == 0 ? 0 : 1)});
+                    KeyRequirement{pool[pick(pool.size())], pick(3) != 0});
     for (KeyRequirement& r : s.key_classes) {
         switch (pick(4)) {
             case 0: r.value = SharedDescr{}; break;
@@ -225,7 +225,7 @@ Shape random_shape(std::mt19937& rng, const std::vector<SharedDescr>& pool, cons
 Shape shape_of(std::vector<std::pair<LiteralKey, KeyRequirement>> declared, std::vector<ExistentialEntry> entries,
                const SharedDescr& every_class) {
     Shape s;
-    for (KeyRequirement& r : s.key_classes) r = KeyRequirement{every_class, 1};
+    for (KeyRequirement& r : s.key_classes) r = KeyRequirement{every_class, true};
     for (auto& [k, r] : declared) declare_key(s, k, std::move(r));
     s.existentials = std::move(entries);
     return s;

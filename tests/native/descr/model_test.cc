@@ -97,7 +97,7 @@ TEST(Universes, EachKindTopAdmitsEveryValueOfItsKind) {
     EXPECT_TRUE(std::get<SharedTextAutomaton>(kind_top(Kind::Str)).same(str_universe()));
     EXPECT_TRUE(std::get<SharedTextAutomaton>(kind_top(Kind::Str)).same(std::get<SharedTextAutomaton>(kind_top(Kind::Str))));
     EXPECT_TRUE(std::get<SharedTextAutomaton>(kind_top(Kind::Bytes)).same(bytes_universe()));
-    EXPECT_EQ(std::get<Presence>(universe_atom(Kind::Other)).flag, 1);
+    EXPECT_TRUE(std::get<Presence>(universe_atom(Kind::Other)).flag);
     for (const Kind kind : ir::kKinds) {
         if (kind == Kind::Other) continue;
         EXPECT_EQ(atom_verdict(kind_top(kind)), Emptiness::Inhabited) << ir::kind_slot(kind);
@@ -108,7 +108,8 @@ TEST(Universes, TheEmptyDescriptorIsOneObject) {
     const SharedDescr a = empty_descr();
     const SharedDescr b = empty_descr();
     EXPECT_TRUE(a.same(b));
-    for (const KindSlot& s : a->slots) {
+    for (const Kind k : ir::kKinds) {
+        const KindSlot& s = a->slot(k);
         EXPECT_TRUE(s.lines.empty());
         EXPECT_FALSE(s.negated);
     }
@@ -128,7 +129,7 @@ TEST(Orders, ListsPrefixesFlagsAndAbsentDescriptors) {
     EXPECT_TRUE(shared_descr_equal(SharedDescr::make(one), SharedDescr::make(one)));
     EXPECT_FALSE(shared_descr_equal(SharedDescr::make(one), SharedDescr::make(two)));
     // Atom variants order first.
-    EXPECT_TRUE(cmp_atom(Presence{1}, TruthMask{0}) < 0);
+    EXPECT_TRUE(cmp_atom(Presence{true}, TruthMask{0}) < 0);
     EXPECT_TRUE(cmp_atom(TruthMask{3}, int_set_empty()) < 0);
 }
 
@@ -149,9 +150,9 @@ TEST(NormalForms, ConditionsKeepSortedUniqueClassesAndAttributes) {
         c.excluded_classes = std::move(excluded);
         return c;
     };
-    auto with_attributes = [](std::vector<std::string> names, std::uint8_t optional = 0) {
+    auto with_attributes = [](std::vector<std::string> names) {
         Condition c;
-        for (std::string& n : names) c.attributes.push_back(AttributeEntry{std::move(n), AttributeRequirement{{}, optional}});
+        for (std::string& n : names) c.attributes.push_back(AttributeEntry{std::move(n), AttributeRequirement{}});
         return c;
     };
     struct Case {
@@ -170,40 +171,81 @@ TEST(NormalForms, ConditionsKeepSortedUniqueClassesAndAttributes) {
         {"unsorted ancestors", with_classes({record(7, {7, 0}, Kind::Other)}), false},
         {"attributes out of order", with_attributes({"b", "a"}), false},
         {"an attribute twice", with_attributes({"a", "a"}), false},
-        {"an optional flag of 2", with_attributes({"a"}, 2), false},
     };
     for (const Case& c : cases) EXPECT_EQ(condition_is_normal(c.condition), c.normal) << c.name;
 }
 
-TEST(NormalForms, SequenceAutomataHaveAFlagPerStateAndTargetsInside) {
-    EXPECT_TRUE(sequence_automaton_is_normal(sequence_universe()));
-    EXPECT_TRUE(sequence_automaton_is_normal(sequence_complement(sequence_universe())));
-    SequenceAutomaton outside = sequence_universe();
-    outside.states[0][0].target = 1;
-    EXPECT_FALSE(sequence_automaton_is_normal(outside)) << "a target past the last state";
-    SequenceAutomaton unflagged = sequence_universe();
-    unflagged.states.push_back({});
-    EXPECT_FALSE(sequence_automaton_is_normal(unflagged)) << "a state without its flag";
-    SequenceAutomaton two = sequence_universe();
-    two.accepting[0] = 2;
-    EXPECT_FALSE(sequence_automaton_is_normal(two)) << "a flag of 2";
+// Two labels, `low` before `high` in the descriptor order.
+struct OrderedLabels {
+    SharedDescr low, high;
+};
+
+OrderedLabels ordered_labels() {
+    SharedDescr a = SharedDescr::make(descr_of_kind(Kind::Int)), b = SharedDescr::make(descr_of_kind(Kind::Str));
+    if (cmp_optional_descr(a, b) > 0) std::swap(a, b);
+    return {a, b};
 }
 
-TEST(NormalForms, SetItemsAndTheirEntriesAreInDescriptorOrder) {
-    const SharedDescr any, ints = SharedDescr::make(descr_of_kind(Kind::Int));
-    EXPECT_TRUE(set_items_are_normal(set_items_universe().items));
-    EXPECT_TRUE(set_items_are_normal({SetItem{{}, any}, SetItem{{}, ints}}));
-    EXPECT_FALSE(set_items_are_normal({SetItem{{}, ints}, SetItem{{}, any}})) << "items out of order";
-    EXPECT_TRUE(set_items_are_normal({SetItem{{any, ints}, any}}));
-    EXPECT_FALSE(set_items_are_normal({SetItem{{ints, any}, any}})) << "entries out of order";
+TEST(NormalForms, SequenceAutomataAreSortedNumberedBreadthFirstAndReachable) {
+    const auto [low, high] = ordered_labels();
+    auto to = [](std::uint32_t target, SharedDescr label = {}) { return Transition{std::move(label), target}; };
+    using States = std::vector<std::vector<Transition>>;
+    struct Case {
+        const char* name;
+        SequenceAutomaton automaton;
+        bool normal;
+    };
+    const Case cases[] = {
+        {"the universe", sequence_universe(), true},
+        {"no sequence", sequence_complement(sequence_universe()), true},
+        {"two labels and the rest", {States{{to(1, low), to(2, high), to(2)}, {to(2)}, {to(2)}}, {0, 1, 0}}, true},
+        {"present labels covering every element", {States{{to(1, low), to(0, high)}, {to(1)}}, {0, 1}}, true},
+        {"no state", {States{}, {}}, false},
+        {"a target past the last state", {States{{to(1)}}, {1}}, false},
+        {"a state without its flag", {States{{to(0)}, {to(1)}}, {1}}, false},
+        {"a flag of 2", {States{{to(0)}}, {2}}, false},
+        {"a state without a transition", {States{{to(1)}, {}}, {0, 1}}, false},
+        {"unsorted transitions", {States{{to(1, high), to(2, low), to(2)}, {to(2)}, {to(2)}}, {0, 1, 0}}, false},
+        {"an absent label before a present one", {States{{to(1), to(2, low)}, {to(2)}, {to(2)}}, {0, 1, 0}}, false},
+        {"two absent labels", {States{{to(1, low), to(1), to(1)}, {to(1)}}, {0, 1}}, false},
+        {"an unreachable state", {States{{to(0)}, {to(1)}}, {1, 0}}, false},
+        {"numbered out of breadth-first order",
+         {States{{to(2, low), to(1, high), to(1)}, {to(1)}, {to(1)}}, {0, 1, 0}}, false},
+        {"numbered depth first", {States{{to(1, low), to(3)}, {to(2)}, {to(2)}, {to(3)}}, {0, 0, 1, 0}}, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(sequence_automaton_is_normal(c.automaton), c.normal) << c.name;
+}
+
+TEST(NormalForms, SetItemsAreSortedUniqueAndTheirEntriesSorted) {
+    const SharedDescr any;
+    const auto [low, high] = ordered_labels();
+    struct Case {
+        const char* name;
+        std::vector<SetItem> items;
+        bool normal;
+    };
+    const Case cases[] = {
+        {"the universe", set_items_universe().items, true},
+        {"no item", {}, true},
+        {"items in order", {SetItem{{}, any}, SetItem{{}, low}, SetItem{{}, high}}, true},
+        {"entries in order", {SetItem{{any, low, high}, any}}, true},
+        {"an entry twice (only a containment test drops one)", {SetItem{{low, low}, any}}, true},
+        {"items out of order", {SetItem{{}, high}, SetItem{{}, low}}, false},
+        {"an item twice", {SetItem{{}, low}, SetItem{{}, low}}, false},
+        {"an item twice in two objects",
+         {SetItem{{}, SharedDescr::make(descr_of_kind(Kind::Int))}, SetItem{{}, SharedDescr::make(descr_of_kind(Kind::Int))}},
+         false},
+        {"entries out of order", {SetItem{{high, low}, any}}, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(set_items_are_normal(c.items), c.normal) << c.name;
 }
 
 TEST(NormalForms, ShapesKeepTheirKeysInKeyOrder) {
     const LiteralKey a = str_literal_key("a"), b = str_literal_key("b");
     EXPECT_TRUE(shape_is_normal(universe_shape()));
     Shape declared = universe_shape();
-    declare_key(declared, b, KeyRequirement{{}, 0});
-    declare_key(declared, a, KeyRequirement{{}, 0});
+    declare_key(declared, b, KeyRequirement{{}, false});
+    declare_key(declared, a, KeyRequirement{{}, false});
     EXPECT_TRUE(shape_is_normal(declared)) << "declare_key keeps the order";
     Shape reversed = declared;
     std::swap(reversed.declared_keys[0], reversed.declared_keys[1]);
@@ -211,14 +253,38 @@ TEST(NormalForms, ShapesKeepTheirKeysInKeyOrder) {
     Shape twice = declared;
     twice.declared_keys[1].first = a;
     EXPECT_FALSE(shape_is_normal(twice)) << "a key declared twice";
-    Shape flag = declared;
-    flag.declared_keys[0].second.optional = 2;
-    EXPECT_FALSE(shape_is_normal(flag)) << "an optional flag of 2";
     Shape entry = universe_shape();
     entry.existentials.push_back(ExistentialEntry{KeyClass::Str, {}, {a, b}});
     EXPECT_TRUE(shape_is_normal(entry));
     entry.existentials[0].excluded_keys = {b, a};
     EXPECT_FALSE(shape_is_normal(entry)) << "excluded keys out of order";
+}
+
+TEST(NormalForms, ShapeListsAreSortedAndUniqueWithoutDefaultKeys) {
+    const LiteralKey a = str_literal_key("a");
+    Shape with_a = universe_shape();
+    declare_key(with_a, a, KeyRequirement{{}, false});
+    Shape small = universe_shape(), large = with_a;
+    if (cmp_shape(small, large) > 0) std::swap(small, large);
+    Shape default_key = universe_shape();
+    default_key.declared_keys.emplace_back(a, universe_shape().class_requirement(KeyClass::Str));
+    Shape unsorted_keys = universe_shape();
+    unsorted_keys.declared_keys = {{str_literal_key("b"), KeyRequirement{{}, false}}, {a, KeyRequirement{{}, false}}};
+    struct Case {
+        const char* name;
+        std::vector<Shape> shapes;
+        bool normal;
+    };
+    const Case cases[] = {
+        {"no shape", {}, true},
+        {"the universe", shapes_universe().shapes, true},
+        {"shapes in order", {small, large}, true},
+        {"an unsorted shape list", {large, small}, false},
+        {"a shape twice", {with_a, with_a}, false},
+        {"a shape that is not normal", {unsorted_keys}, false},
+        {"a key that only repeats its class's requirement", {default_key}, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(shapes_are_normal(c.shapes), c.normal) << c.name;
 }
 
 TEST(Orders, ClassRecordsCompareByIdAlone) {
@@ -254,7 +320,7 @@ TEST(ContainerAtoms, UniversesComplementsAndIdentities) {
         auto joined = combine_atoms(outside, c.universe, SetOp::Union);
         ASSERT_TRUE(joined) << c.name;
         EXPECT_TRUE(atom_equal(*joined, c.universe)) << c.name;
-        EXPECT_FALSE(combine_atoms(c.universe, Presence{1}, SetOp::Intersection)) << c.name << ": variants differ";
+        EXPECT_FALSE(combine_atoms(c.universe, Presence{true}, SetOp::Intersection)) << c.name << ": variants differ";
     }
     // The sequence complement flips the accepting flags and keeps the table.
     const Atom flipped = atom_complement(kind_top(Kind::Tuple));

@@ -39,7 +39,7 @@ struct BitTerms {
     }
     Terms universe() const { return {0xFF}; }
 };
-static_assert(TermKind<BitTerms>);
+static_assert(TermTraits<BitTerms>);
 
 Bits denote(const Terms& terms, bool negated) {
     Bits all = 0;

@@ -89,7 +89,7 @@ Descr set_descr(const Descr& element, Kind kind) {
 
 Descr attribute_descr(const std::string& name, const Descr& value, bool optional) {
     Condition c;
-    c.attributes.push_back(AttributeEntry{name, AttributeRequirement{SharedDescr::make(value), static_cast<std::uint8_t>(optional ? 1 : 0)}});
+    c.attributes.push_back(AttributeEntry{name, AttributeRequirement{SharedDescr::make(value), optional}});
     ConditionList list;
     list.conditions.push_back(std::move(c));
     return descr_of_conditions(list);

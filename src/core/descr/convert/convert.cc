@@ -198,6 +198,7 @@ OptDescr positive_form(const ir::Node& node, ConvertContext& ctx, std::uint32_t 
         case NodeKind::BackEdge:
         case NodeKind::Placeholder: return std::nullopt;
     }
+    assert(false && "a NodeKind no case names");
     return std::nullopt;
 }
 

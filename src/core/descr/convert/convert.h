@@ -24,6 +24,7 @@
 #include <span>
 
 #include "core/descr/descr.h"
+#include "core/descr/nested.h"
 #include "core/ir/node.h"
 #include "core/ir/oracle.h"
 #include "core/ir/unfold.h"
@@ -73,9 +74,7 @@ OptDescr next_converted_node(std::span<const ir::Node>& rest, ConvertContext& ct
                              bool& failed);
 
 // --- small builders ----------------------------------------------------------------
-// The slot of `kind` replaced by one line of the atom and `conditions`
-// (one empty condition by default), kept unless proved empty.
-void descr_of_atom(Descr& d, Kind kind, Atom atom, ConditionList conditions = unrestricted());
+// `descr_of_atom` is declared in core/descr/nested.h.
 // A slot of one line (none when the line is proved empty).
 KindSlot make_line(Atom atom, ConditionList conditions);
 // One condition requiring the class.

@@ -67,11 +67,11 @@ bool declare_fields(const ir::Node& node, Shape& shape, ConvertContext& ctx, std
         auto value = value_of(entry.value, ctx, depth);
         if (!value) return false;
         const LiteralKey key = str_literal_key(entry.key_view());
-        const std::uint8_t optional = entry.required ? 0 : 1;
+        const bool optional = !entry.required;
         if (const KeyRequirement* before = find_declared_key(shape, key)) {
             auto met = meet_optional_shared(before->value, *value);
             if (!met) return false;
-            declare_key(shape, key, KeyRequirement{std::move(*met), static_cast<std::uint8_t>(before->optional & optional)});
+            declare_key(shape, key, KeyRequirement{std::move(*met), before->optional && optional});
         } else {
             declare_key(shape, key, KeyRequirement{std::move(*value), optional});
         }
@@ -81,7 +81,7 @@ bool declare_fields(const ir::Node& node, Shape& shape, ConvertContext& ctx, std
 
 // Each key class bounded by the union of the clauses admitting it.
 bool bound_key_classes(const std::vector<ClauseDescr>& clauses, Shape& shape) {
-    for (KeyRequirement& r : shape.key_classes) r = KeyRequirement{empty_descr(), 1};
+    for (KeyRequirement& r : shape.key_classes) r = KeyRequirement{empty_descr(), true};
     for (const ClauseDescr& c : clauses)
         for (Kind kind : c.domain.kinds) {
             const auto key_class = key_class_of_kind(kind);
@@ -112,12 +112,12 @@ bool declare_literal_keys(const std::vector<ClauseDescr>& clauses, Shape& shape,
             }
             const bool has_subclasses = k.tag == LiteralKey::Tag::Int || k.tag == LiteralKey::Tag::Text;
             if (literal_only && has_subclasses) {
-                // Direction 1: the dicts without the key are a part of the
+                // Polarity::Below: the dicts without the key are a part of the
                 // walk's set (every other key is read as the walk reads it).
                 if (ctx.direction == ir::Polarity::Below) value = empty_descr();
                 ctx.bounded = true;
             }
-            declare_key(shape, k, KeyRequirement{std::move(value), 1});
+            declare_key(shape, k, KeyRequirement{std::move(value), true});
         }
     return true;
 }

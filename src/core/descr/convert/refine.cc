@@ -18,6 +18,7 @@
 #include "core/descr/convert/refine.h"
 
 #include <algorithm>
+#include <cassert>
 #include <optional>
 #include <vector>
 
@@ -88,6 +89,7 @@ OptDescr bound_descr(const Descr& running, const ir::Constraint& c, ConvertConte
             if (*n == INT64_MIN) return std::nullopt;
             return int_bound_descr(running, int_set_from_bounds(std::nullopt, *n - 1));
     }
+    assert(false && "a BoundKind no case names");
     return std::nullopt;
 }
 
@@ -174,6 +176,7 @@ OptDescr constraint_descr(const Descr& running, const ir::Constraint& c, Convert
         case ConstraintKind::Predicate: return std::nullopt;
         case ConstraintKind::Regex: return pattern_descr(running, c);
     }
+    assert(false && "a ConstraintKind no case names");
     return std::nullopt;
 }
 
@@ -223,7 +226,7 @@ OptDescr refined_descr(const ir::Node& inner, std::span<const ir::Constraint> co
         pending.resize(kept);
     }
     if (pending.empty()) return acc;
-    // Direction 0 may hold more values: without the constraints left, the
+    // Polarity::Above may hold more values: without the constraints left, the
     // running descriptor bounds the refinement from above.
     if (ctx.direction == ir::Polarity::Below) return std::nullopt;
     ctx.bounded = true;

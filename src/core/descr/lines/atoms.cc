@@ -14,6 +14,8 @@
 // shapes); the other variants take no unit here.
 #include "core/descr/lines/atoms.h"
 
+#include <cassert>
+
 #include "core/descr/budget.h"
 #include "core/descr/sequences/sequence_accept.h"
 #include "core/descr/sequences/sequence_product.h"
@@ -73,7 +75,7 @@ std::optional<Atom> combine_shapes(const Shapes& a, const Shapes& b, SetOp op) {
     return Atom(std::move(*s));
 }
 
-std::uint8_t presence_of(const Atom& a) { return std::get<Presence>(a).flag; }
+bool presence_of(const Atom& a) { return std::get<Presence>(a).flag; }
 std::uint8_t mask_of(const Atom& a) { return std::get<TruthMask>(a).mask; }
 
 std::optional<Atom> combine_ints(const IntSet& a, const IntSet& b, SetOp op) {
@@ -90,7 +92,7 @@ std::optional<Atom> combine_atoms(const Atom& a, const Atom& b, SetOp op) {
     if (a.index() != b.index()) return std::nullopt;
     const bool meet = op == SetOp::Intersection;
     switch (atom_variant(a)) {
-        case AtomVariant::Presence: return Atom(Presence{static_cast<std::uint8_t>(meet ? presence_of(a) & presence_of(b) : presence_of(a) | presence_of(b))});
+        case AtomVariant::Presence: return Atom(Presence{meet ? presence_of(a) && presence_of(b) : presence_of(a) || presence_of(b)});
         case AtomVariant::TruthMask: return Atom(TruthMask{static_cast<std::uint8_t>(meet ? mask_of(a) & mask_of(b) : mask_of(a) | mask_of(b))});
         case AtomVariant::Integers: return combine_ints(std::get<IntSet>(a), std::get<IntSet>(b), op);
         case AtomVariant::Floats: return Atom(combine_float_sets(std::get<FloatSet>(a), std::get<FloatSet>(b), op));
@@ -99,12 +101,13 @@ std::optional<Atom> combine_atoms(const Atom& a, const Atom& b, SetOp op) {
         case AtomVariant::SetItems: return combine_set_items(std::get<SetItems>(a), std::get<SetItems>(b), op);
         case AtomVariant::Shapes: return combine_shapes(std::get<Shapes>(a), std::get<Shapes>(b), op);
     }
+    assert(false && "an AtomVariant no case names");
     return std::nullopt;
 }
 
 Atom atom_complement(const Atom& a) {
     switch (atom_variant(a)) {
-        case AtomVariant::Presence: return Presence{static_cast<std::uint8_t>(presence_of(a) ^ 1)};
+        case AtomVariant::Presence: return Presence{!presence_of(a)};
         case AtomVariant::TruthMask: return TruthMask{static_cast<std::uint8_t>(~mask_of(a) & 3)};
         case AtomVariant::Integers: return int_set_complement(std::get<IntSet>(a));
         case AtomVariant::Floats: return float_set_complement(std::get<FloatSet>(a));
@@ -113,12 +116,13 @@ Atom atom_complement(const Atom& a) {
         case AtomVariant::SetItems: return set_item_list_complement(std::get<SetItems>(a));
         case AtomVariant::Shapes: return shape_list_complement(std::get<Shapes>(a));
     }
+    assert(false && "an AtomVariant no case names");
     return a;
 }
 
 ir::Emptiness atom_verdict(const Atom& a) {
     switch (atom_variant(a)) {
-        case AtomVariant::Presence: return inhabited_if(presence_of(a) != 0);
+        case AtomVariant::Presence: return inhabited_if(presence_of(a));
         case AtomVariant::TruthMask: return inhabited_if((mask_of(a) & 3) != 0);
         case AtomVariant::Integers: return inhabited_if(!int_set_is_empty(std::get<IntSet>(a)));
         case AtomVariant::Floats: return inhabited_if(!float_set_is_empty(std::get<FloatSet>(a)));
@@ -127,6 +131,7 @@ ir::Emptiness atom_verdict(const Atom& a) {
         case AtomVariant::SetItems: return set_items_verdict(std::get<SetItems>(a));
         case AtomVariant::Shapes: return shapes_verdict(std::get<Shapes>(a));
     }
+    assert(false && "an AtomVariant no case names");
     return ir::Emptiness::Undecided;
 }
 

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "core/descr/descr.h"
+#include "core/descr/nested.h"
 
 namespace tessaron::descr {
 
@@ -33,15 +34,8 @@ OptDescr descr_combine(const Descr& a, const Descr& b, SetOp op);
 // product without taking a unit.
 std::optional<std::vector<Line>> meet_line_lists(const std::vector<Line>& left, const std::vector<Line>& right);
 
-// None on failure.
-std::optional<SharedDescr> meet_shared_descrs(const SharedDescr& first, const SharedDescr& second);
-std::optional<SharedDescr> join_shared_descrs(const SharedDescr& first, const SharedDescr& second);
-
-// Optional shared descriptors (`every_value()` when absent): both present
-// are met; one present is the result; both absent give an absent result;
-// the shared empty descriptor on either side is the result without work.
-// None when the meet fails.
-std::optional<SharedDescr> meet_optional_shared(const SharedDescr& a, const SharedDescr& b);
+// `meet_shared_descrs`, `join_shared_descrs` and `meet_optional_shared`
+// are declared in core/descr/nested.h.
 // The union of optional shared descriptors: absent when either is absent,
 // the other one when one is the shared empty descriptor.  None on failure.
 std::optional<SharedDescr> join_optional_shared(const SharedDescr& a, const SharedDescr& b);

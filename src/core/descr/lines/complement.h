@@ -17,21 +17,13 @@
 #include <vector>
 
 #include "core/descr/descr.h"
-#include "core/descr/sequences/sequence_automaton.h"
+#include "core/descr/nested.h"
 
 namespace tessaron::descr {
 
 std::pair<Line, Line> line_complement(const Line& line, Kind kind);
 
-// Never fails; takes units only to multiply out one-line slots.
-Descr descr_complement(const Descr& d);
-
-// A new shared descriptor holding the complement; one saturating unit.
-SharedDescr complement_shared_descr(const SharedDescr& s);
-
-// The complement of the union of the present labels of one state's
-// transitions (what its absent label stands for), as a new shared
-// descriptor; none when a union fails.
-std::optional<SharedDescr> complement_of_union(const std::vector<Transition>& transitions);
+// `descr_complement`, `complement_shared_descr` and `complement_of_union`
+// are declared in core/descr/nested.h.
 
 }  // namespace tessaron::descr

@@ -66,7 +66,7 @@ ir::Emptiness condition_verdict(const Condition& c, std::optional<Kind> slot) {
         return ir::Emptiness::Empty;
     bool possible = c.classes.size() > 1;
     for (const AttributeEntry& a : c.attributes) {
-        if (a.requirement.optional != 0 || !a.requirement.value) continue;
+        if (a.requirement.optional || !a.requirement.value) continue;
         const ir::Emptiness e = descr_verdict(*a.requirement.value);
         if (e == ir::Emptiness::Empty) return ir::Emptiness::Empty;
         if (e == ir::Emptiness::Undecided) possible = true;
@@ -83,7 +83,7 @@ std::optional<std::vector<Condition>> prune_conditions(std::vector<Condition> co
     std::vector<Condition> kept;
     for (Condition& c : conditions) {
         std::erase_if(c.attributes,
-                      [](const AttributeEntry& a) { return a.requirement.optional == 1 && !a.requirement.value; });
+                      [](const AttributeEntry& a) { return a.requirement.optional && !a.requirement.value; });
         {
             const std::vector<ClassRecord> all = c.classes;
             std::erase_if(c.classes, [&](const ClassRecord& r) {
@@ -121,7 +121,7 @@ std::optional<Condition> meet_conditions(const Condition& x, const Condition& y)
             auto met = meet_optional_shared(it->requirement.value, ya.requirement.value);
             if (!met) return std::nullopt;
             it->requirement.value = std::move(*met);
-            it->requirement.optional = (it->requirement.optional && ya.requirement.optional) ? 1 : 0;
+            it->requirement.optional = it->requirement.optional && ya.requirement.optional;
         } else {
             m.attributes.insert(it, ya);
         }
@@ -156,7 +156,7 @@ std::vector<Condition> complement_condition(const Condition& c) {
         Condition reversed;
         AttributeRequirement r;
         r.value = a.requirement.value ? complement_shared_descr(a.requirement.value) : empty_descr();
-        r.optional = a.requirement.optional ? 0 : 1;
+        r.optional = !a.requirement.optional;
         reversed.attributes.push_back(AttributeEntry{a.name, std::move(r)});
         out.push_back(std::move(reversed));
     }

@@ -27,6 +27,7 @@
 #include <optional>
 
 #include "core/descr/descr.h"
+#include "core/descr/nested.h"
 #include "core/ir/answers.h"
 
 namespace tessaron::descr {
@@ -42,15 +43,11 @@ ir::Emptiness condition_list_verdict(const ConditionList& list, std::optional<Ki
 
 // True when the line is proved to admit no value.
 bool line_is_empty(const Line& line);
-ir::Emptiness slot_verdict(const KindSlot& slot, Kind kind);
-ir::Emptiness descr_verdict(const Descr& d);
+// `slot_verdict` and `descr_verdict` are declared in core/descr/nested.h.
 
 // True when every slot whose kind is not listed is proved empty.
 bool descr_within_kinds(const Descr& d, std::initializer_list<Kind> kinds);
 
-// Whether `inner` lies within `outer` (absent handles: `every_value()`): the
-// emptiness of `inner` met with the complement of `outer`.  The arguments
-// are in the order of the question, as for `decide_subset`.
-ir::Decision shared_descr_subset(const SharedDescr& inner, const SharedDescr& outer);
+// `shared_descr_subset` is declared in core/descr/nested.h.
 
 }  // namespace tessaron::descr

@@ -5,18 +5,11 @@
 #include "core/descr/lines/order.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace tessaron::descr {
 
 namespace {
-
-template <class T, class Eq>
-bool equal_lists(const std::vector<T>& a, const std::vector<T>& b, Eq eq) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (!eq(a[i], b[i])) return false;
-    return true;
-}
 
 std::strong_ordering cmp_slot(const KindSlot& a, const KindSlot& b) {
     if (auto c = cmp_lists(a.lines, b.lines, cmp_line); c != 0) return c;
@@ -45,6 +38,7 @@ std::strong_ordering cmp_same_variant(const Atom& a, const Atom& b) {
         case AtomVariant::SetItems: return cmp_set_items(std::get<SetItems>(a), std::get<SetItems>(b));
         case AtomVariant::Shapes: return cmp_shapes(std::get<Shapes>(a), std::get<Shapes>(b));
     }
+    assert(false && "an AtomVariant no case names");
     return std::strong_ordering::equal;
 }
 
@@ -60,6 +54,7 @@ bool equal_same_variant(const Atom& a, const Atom& b) {
         case AtomVariant::SetItems: return set_items_equal(std::get<SetItems>(a), std::get<SetItems>(b));
         case AtomVariant::Shapes: return shapes_equal(std::get<Shapes>(a), std::get<Shapes>(b));
     }
+    assert(false && "an AtomVariant no case names");
     return false;
 }
 
@@ -115,14 +110,14 @@ bool optional_descr_equal(const SharedDescr& a, const SharedDescr& b) {
 bool atom_equal(const Atom& a, const Atom& b) { return a.index() == b.index() && equal_same_variant(a, b); }
 
 bool condition_attrs_equal(const Condition& a, const Condition& b) {
-    return equal_lists(a.attributes, b.attributes, [](const AttributeEntry& x, const AttributeEntry& y) {
+    return lists_equal(a.attributes, b.attributes, [](const AttributeEntry& x, const AttributeEntry& y) {
         return x.name == y.name && x.requirement.optional == y.requirement.optional &&
                optional_descr_equal(x.requirement.value, y.requirement.value);
     });
 }
 
 bool condition_ids_equal(const std::vector<ClassRecord>& a, const std::vector<ClassRecord>& b) {
-    return equal_lists(a, b, [](const ClassRecord& x, const ClassRecord& y) { return x.class_id == y.class_id; });
+    return lists_equal(a, b, [](const ClassRecord& x, const ClassRecord& y) { return x.class_id == y.class_id; });
 }
 
 bool condition_equal(const Condition& a, const Condition& b) {
@@ -131,7 +126,7 @@ bool condition_equal(const Condition& a, const Condition& b) {
 }
 
 bool conditions_equal(const std::vector<Condition>& a, const std::vector<Condition>& b) {
-    return equal_lists(a, b, condition_equal);
+    return lists_equal(a, b, condition_equal);
 }
 
 bool condition_lists_equal(const ConditionList& a, const ConditionList& b) {
@@ -142,6 +137,6 @@ bool line_equal(const Line& a, const Line& b) {
     return atom_equal(a.atom, b.atom) && condition_lists_equal(a.conditions, b.conditions);
 }
 
-bool lines_equal(const std::vector<Line>& a, const std::vector<Line>& b) { return equal_lists(a, b, line_equal); }
+bool lines_equal(const std::vector<Line>& a, const std::vector<Line>& b) { return lists_equal(a, b, line_equal); }
 
 }  // namespace tessaron::descr

@@ -10,27 +10,18 @@
 // sets (two moduli of one set are equal, though ordered apart).
 #pragma once
 
-#include <algorithm>
 #include <compare>
-#include <cstddef>
 #include <vector>
 
 #include "core/descr/descr.h"
+#include "core/descr/nested.h"
 
 namespace tessaron::descr {
 
-// Two lists element by element under `cmp`, then the shorter first.
-template <class T, class Cmp>
-std::strong_ordering cmp_lists(const std::vector<T>& a, const std::vector<T>& b, Cmp cmp) {
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i)
-        if (auto c = cmp(a[i], b[i]); c != 0) return c;
-    return a.size() <=> b.size();
-}
-
+// The list order `cmp_lists`, its equality `lists_equal`,
+// `cmp_optional_descr` and `optional_descr_equal` are declared in
+// core/descr/nested.h.
 std::strong_ordering cmp_descr(const Descr& a, const Descr& b);
-// Optional shared descriptors: absent first, then by `cmp_descr`.
-std::strong_ordering cmp_optional_descr(const SharedDescr& a, const SharedDescr& b);
 std::strong_ordering cmp_line(const Line& a, const Line& b);
 std::strong_ordering cmp_atom(const Atom& a, const Atom& b);
 std::strong_ordering cmp_condition(const Condition& a, const Condition& b);
@@ -38,8 +29,6 @@ inline bool condition_less(const Condition& a, const Condition& b) { return cmp_
 
 bool descr_equal(const Descr& a, const Descr& b);
 bool shared_descr_equal(const SharedDescr& a, const SharedDescr& b);
-// Both absent, the same object, or equal descriptors.
-bool optional_descr_equal(const SharedDescr& a, const SharedDescr& b);
 bool atom_equal(const Atom& a, const Atom& b);
 bool condition_attrs_equal(const Condition& a, const Condition& b);
 bool condition_ids_equal(const std::vector<ClassRecord>& a, const std::vector<ClassRecord>& b);

@@ -8,7 +8,7 @@ namespace tessaron::descr {
 Atom kind_top(Kind kind) {
     assert(kind != Kind::Other);
     switch (kind) {
-        case Kind::None: return Presence{1};
+        case Kind::None: return Presence{true};
         case Kind::Bool: return TruthMask{3};
         case Kind::Int: return int_set_all();
         case Kind::Float: return float_set_all();
@@ -24,7 +24,7 @@ Atom kind_top(Kind kind) {
     return shapes_universe();
 }
 
-Atom universe_atom(Kind kind) { return kind == Kind::Other ? Atom(Presence{1}) : kind_top(kind); }
+Atom universe_atom(Kind kind) { return kind == Kind::Other ? Atom(Presence{true}) : kind_top(kind); }
 
 Line line_of_atom(Atom atom) { return Line{std::move(atom), unrestricted()}; }
 

@@ -1,6 +1,6 @@
 // The universe of each kind, and the descriptors built from universes.
 //
-// The universe atom of a kind admits every value of it: presence 1 (None,
+// The universe atom of a kind admits every value of it: the presence `true` (None,
 // other), truth mask 3, every integer, every float with NaN, the str and
 // bytes universe automata (shared, created once), the one-state accepting
 // sequence automaton, the universe set item and the universe shape.  The
@@ -12,7 +12,7 @@
 namespace tessaron::descr {
 
 // The universe atom of every kind but `Other`, which has none of its own:
-// callers use `universe_atom`, which gives presence 1 there.
+// callers use `universe_atom`, which gives the presence `true` there.
 Atom kind_top(Kind kind);
 Atom universe_atom(Kind kind);
 

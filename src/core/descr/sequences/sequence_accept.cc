@@ -15,9 +15,8 @@
 
 #include <algorithm>
 
-#include "core/descr/lines/complement.h"
+#include "core/descr/nested.h"
 #include "core/descr/descr_memo.h"
-#include "core/descr/lines/emptiness.h"
 
 namespace tessaron::descr {
 

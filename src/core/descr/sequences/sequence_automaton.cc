@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cassert>
 
-#include "core/descr/lines/order.h"
+#include "core/descr/nested.h"
 
 namespace tessaron::descr {
 
@@ -32,11 +32,28 @@ SequenceAutomaton sequence_complement(const SequenceAutomaton& a) {
 }
 
 bool sequence_automaton_is_normal(const SequenceAutomaton& a) {
-    if (a.accepting.size() != a.states.size()) return false;
+    const std::size_t n = a.states.size();
+    if (n == 0 || a.accepting.size() != n) return false;
     if (std::any_of(a.accepting.begin(), a.accepting.end(), [](std::uint8_t f) { return f > 1; })) return false;
-    for (const std::vector<Transition>& state : a.states)
-        for (const Transition& t : state)
-            if (t.target >= a.states.size()) return false;
+    // Breadth first from state 0 in transition order, the states come in
+    // their own order: state s is taken from the queue s-th, and a target
+    // not reached before is the next state, `reached`.
+    std::size_t reached = 1;
+    for (std::size_t s = 0; s < n; ++s) {
+        if (s >= reached) return false;  // no path from state 0
+        const std::vector<Transition>& state = a.states[s];
+        if (state.empty()) return false;  // no way out: not complete
+        for (std::size_t i = 0; i < state.size(); ++i) {
+            const Transition& t = state[i];
+            if (t.target >= n) return false;
+            if (!t.label && i + 1 < state.size()) return false;  // an absent label not last
+            if (t.label && i > 0 && cmp_optional_descr(state[i - 1].label, t.label) > 0) return false;
+            if (t.target == reached)
+                ++reached;
+            else if (t.target > reached)
+                return false;  // numbered out of breadth-first order
+        }
+    }
     return true;
 }
 
@@ -51,32 +68,22 @@ std::strong_ordering cmp_transition(const Transition& a, const Transition& b) {
     return a.target <=> b.target;
 }
 
+bool state_equal(const std::vector<Transition>& a, const std::vector<Transition>& b) {
+    return lists_equal(a, b, transition_equal);
+}
+
 std::strong_ordering cmp_state(const std::vector<Transition>& a, const std::vector<Transition>& b) {
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i)
-        if (auto c = cmp_transition(a[i], b[i]); c != 0) return c;
-    return a.size() <=> b.size();
+    return cmp_lists(a, b, cmp_transition);
 }
 
 }  // namespace
 
 bool sequence_automaton_equal(const SequenceAutomaton& a, const SequenceAutomaton& b) {
-    if (a.states.size() != b.states.size() || a.accepting != b.accepting) return false;
-    for (std::size_t s = 0; s < a.states.size(); ++s) {
-        const auto& x = a.states[s];
-        const auto& y = b.states[s];
-        if (x.size() != y.size()) return false;
-        for (std::size_t i = 0; i < x.size(); ++i)
-            if (!transition_equal(x[i], y[i])) return false;
-    }
-    return true;
+    return a.accepting == b.accepting && lists_equal(a.states, b.states, state_equal);
 }
 
 std::strong_ordering cmp_sequence_automaton(const SequenceAutomaton& a, const SequenceAutomaton& b) {
-    const std::size_t n = std::min(a.states.size(), b.states.size());
-    for (std::size_t s = 0; s < n; ++s)
-        if (auto c = cmp_state(a.states[s], b.states[s]); c != 0) return c;
-    if (auto c = a.states.size() <=> b.states.size(); c != 0) return c;
+    if (auto c = cmp_lists(a.states, b.states, cmp_state); c != 0) return c;
     return a.accepting <=> b.accepting;
 }
 

@@ -34,8 +34,16 @@ struct SequenceAutomaton {
     std::vector<std::uint8_t> accepting;          // per state, 1 or 0
 };
 
-// The form every automaton keeps: one accepting flag, 0 or 1, per state,
-// and every target a state of the automaton.  Builders assert it.
+// The structure of the normal form (sequence_normalize.h), which every
+// automaton in a descriptor keeps: at least one state; one accepting flag,
+// 0 or 1, per state; every target a state of the automaton; in each state
+// at least one transition, the present labels first, in the descriptor
+// order, then at most one absent label (the builders and products always
+// write one; a state written with present labels that cover every element
+// keeps none); states numbered breadth first from state 0, reading each
+// state's transitions in order, every state reached.  What needs deciding
+// (labels proved empty dropped, equivalent states merged) is not checked.
+// Builders assert it.
 bool sequence_automaton_is_normal(const SequenceAutomaton& a);
 
 // Every sequence of the kind.

@@ -15,12 +15,8 @@
 #include "core/descr/sequences/sequence_build.h"
 
 #include "core/descr/budget.h"
-#include "core/descr/lines/combine.h"
-#include "core/descr/lines/complement.h"
-#include "core/descr/convert/convert.h"
-#include "core/descr/lines/emptiness.h"
+#include "core/descr/nested.h"
 #include "core/descr/sequences/sequence_normalize.h"
-#include "core/descr/lines/universe.h"
 
 namespace tessaron::descr {
 

@@ -30,10 +30,8 @@
 #include <unordered_map>
 
 #include "core/descr/budget.h"
-#include "core/descr/lines/combine.h"
+#include "core/descr/nested.h"
 #include "core/descr/descr_memo.h"
-#include "core/descr/lines/emptiness.h"
-#include "core/descr/lines/order.h"
 
 namespace tessaron::descr {
 

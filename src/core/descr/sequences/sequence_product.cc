@@ -29,11 +29,8 @@
 #include <unordered_map>
 
 #include "core/descr/budget.h"
-#include "core/descr/lines/combine.h"
-#include "core/descr/lines/complement.h"
+#include "core/descr/nested.h"
 #include "core/descr/descr_memo.h"
-#include "core/descr/lines/emptiness.h"
-#include "core/descr/lines/order.h"
 #include "core/descr/sequences/sequence_normalize.h"
 
 namespace tessaron::descr {

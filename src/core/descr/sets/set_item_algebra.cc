@@ -18,10 +18,8 @@
 #include <algorithm>
 #include <cassert>
 
-#include "core/descr/lines/combine.h"
+#include "core/descr/nested.h"
 #include "core/descr/descr.h"
-#include "core/descr/lines/emptiness.h"
-#include "core/descr/lines/order.h"
 #include "core/descr/term_union.h"
 
 namespace tessaron::descr {

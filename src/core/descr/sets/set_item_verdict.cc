@@ -21,10 +21,8 @@
 #include <array>
 #include <utility>
 
-#include "core/descr/lines/combine.h"
-#include "core/descr/lines/complement.h"
+#include "core/descr/nested.h"
 #include "core/descr/descr.h"
-#include "core/descr/lines/emptiness.h"
 #include "core/descr/sets/set_item_algebra.h"
 
 namespace tessaron::descr {

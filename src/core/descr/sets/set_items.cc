@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "core/descr/lines/order.h"
+#include "core/descr/nested.h"
 
 namespace tessaron::descr {
 
@@ -38,25 +38,16 @@ std::vector<SetItem> set_item_complement_terms(const SetItem& item) {
 }
 
 bool set_item_equal(const SetItem& a, const SetItem& b) {
-    if (!optional_descr_equal(a.element, b.element) || a.not_within.size() != b.not_within.size()) return false;
-    for (std::size_t i = 0; i < a.not_within.size(); ++i)
-        if (!optional_descr_equal(a.not_within[i], b.not_within[i])) return false;
-    return true;
+    return optional_descr_equal(a.element, b.element) && lists_equal(a.not_within, b.not_within, optional_descr_equal);
 }
 
 bool set_items_equal(const SetItems& a, const SetItems& b) {
-    if (a.negated != b.negated || a.items.size() != b.items.size()) return false;
-    for (std::size_t i = 0; i < a.items.size(); ++i)
-        if (!set_item_equal(a.items[i], b.items[i])) return false;
-    return true;
+    return a.negated == b.negated && lists_equal(a.items, b.items, set_item_equal);
 }
 
 std::strong_ordering cmp_set_item(const SetItem& a, const SetItem& b) {
     if (auto c = cmp_optional_descr(a.element, b.element); c != 0) return c;
-    const std::size_t n = std::min(a.not_within.size(), b.not_within.size());
-    for (std::size_t i = 0; i < n; ++i)
-        if (auto c = cmp_optional_descr(a.not_within[i], b.not_within[i]); c != 0) return c;
-    return a.not_within.size() <=> b.not_within.size();
+    return cmp_lists(a.not_within, b.not_within, cmp_optional_descr);
 }
 
 bool set_items_are_normal(const std::vector<SetItem>& items) {
@@ -64,16 +55,13 @@ bool set_items_are_normal(const std::vector<SetItem>& items) {
         const std::vector<SharedDescr>& entries = items[i].not_within;
         for (std::size_t j = 1; j < entries.size(); ++j)
             if (cmp_optional_descr(entries[j - 1], entries[j]) > 0) return false;
-        if (i > 0 && cmp_set_item(items[i - 1], items[i]) > 0) return false;
+        if (i > 0 && cmp_set_item(items[i - 1], items[i]) >= 0) return false;
     }
     return true;
 }
 
 std::strong_ordering cmp_set_items(const SetItems& a, const SetItems& b) {
-    const std::size_t n = std::min(a.items.size(), b.items.size());
-    for (std::size_t i = 0; i < n; ++i)
-        if (auto c = cmp_set_item(a.items[i], b.items[i]); c != 0) return c;
-    if (auto c = a.items.size() <=> b.items.size(); c != 0) return c;
+    if (auto c = cmp_lists(a.items, b.items, cmp_set_item); c != 0) return c;
     return a.negated <=> b.negated;
 }
 

@@ -27,9 +27,13 @@ struct SetItems {
     bool negated = false;
 };
 
-// The form every item list keeps: each item's `not_within` entries, and
-// the items themselves, in the descriptor order (cmp_optional_descr,
-// cmp_set_item).  Builders assert it.
+// The structure of the normal form (set_item_algebra.h), which every item
+// list keeps: each item's `not_within` entries in the descriptor order
+// (cmp_optional_descr), and the items strictly in the item order
+// (cmp_set_item): sorted, no item twice.  Entries may repeat: only a
+// containment test, which can stay undecided, drops one.  What needs
+// deciding (entries narrowed and maximal, items proved empty dropped) is
+// not checked.  Builders assert it.
 bool set_items_are_normal(const std::vector<SetItem>& items);
 
 SetItems set_items_universe();

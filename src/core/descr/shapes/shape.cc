@@ -4,9 +4,10 @@
 #include "core/descr/shapes/shape.h"
 
 #include <algorithm>
+#include <cassert>
 
 #include "core/descr/descr.h"
-#include "core/descr/lines/order.h"
+#include "core/descr/nested.h"
 
 namespace tessaron::descr {
 
@@ -24,7 +25,7 @@ std::strong_ordering cmp_requirement(const KeyRequirement& a, const KeyRequireme
 bool is_universe_shape(const Shape& s) {
     if (!s.existentials.empty() || !s.declared_keys.empty()) return false;
     for (const KeyRequirement& r : s.key_classes)
-        if (r.value || r.optional != 1) return false;
+        if (r.value || !r.optional) return false;
     return true;
 }
 
@@ -66,6 +67,7 @@ KeyClass literal_key_class(const LiteralKey& k) {
         case LiteralKey::Tag::Int: return KeyClass::Int;
         case LiteralKey::Tag::Text: return k.kind == Kind::Bytes ? KeyClass::Bytes : KeyClass::Str;
     }
+    assert(false && "a LiteralKey tag no case names");
     return KeyClass::Other;
 }
 
@@ -90,7 +92,7 @@ bool key_set_holds(const std::vector<LiteralKey>& set, const LiteralKey& k) {
 
 KeyRequirement shape_kind_slot(const Shape& s, Kind kind) {
     if (auto c = key_class_of_kind(kind)) return s.class_requirement(*c);
-    return KeyRequirement{empty_descr(), 1};
+    return KeyRequirement{empty_descr(), true};
 }
 
 const KeyRequirement* find_declared_key(const Shape& s, const LiteralKey& k) {
@@ -131,14 +133,21 @@ bool key_set_is_normal(const std::vector<LiteralKey>& keys) {
 }  // namespace
 
 bool shape_is_normal(const Shape& s) {
-    for (std::size_t i = 0; i < s.declared_keys.size(); ++i) {
-        if (i > 0 && cmp_literal_key(s.declared_keys[i - 1].first, s.declared_keys[i].first) >= 0) return false;
-        if (s.declared_keys[i].second.optional > 1) return false;
-    }
-    for (const KeyRequirement& r : s.key_classes)
-        if (r.optional > 1) return false;
+    for (std::size_t i = 1; i < s.declared_keys.size(); ++i)
+        if (cmp_literal_key(s.declared_keys[i - 1].first, s.declared_keys[i].first) >= 0) return false;
     return std::all_of(s.existentials.begin(), s.existentials.end(),
                        [](const ExistentialEntry& e) { return key_set_is_normal(e.excluded_keys); });
+}
+
+bool shapes_are_normal(const std::vector<Shape>& shapes) {
+    for (std::size_t i = 0; i < shapes.size(); ++i) {
+        const Shape& s = shapes[i];
+        if (!shape_is_normal(s)) return false;
+        for (const auto& [key, requirement] : s.declared_keys)
+            if (requirement_equal(requirement, s.class_requirement(literal_key_class(key)))) return false;
+        if (i > 0 && cmp_shape(shapes[i - 1], s) >= 0) return false;
+    }
+    return true;
 }
 
 std::strong_ordering cmp_literal_key(const LiteralKey& a, const LiteralKey& b) {
@@ -151,33 +160,32 @@ std::strong_ordering cmp_literal_key(const LiteralKey& a, const LiteralKey& b) {
 bool literal_key_equal(const LiteralKey& a, const LiteralKey& b) { return cmp_literal_key(a, b) == 0; }
 
 bool literal_key_set_equal(const std::vector<LiteralKey>& a, const std::vector<LiteralKey>& b) {
-    return cmp_lists(a, b, cmp_literal_key) == 0;
+    return lists_equal(a, b, literal_key_equal);
 }
 
+namespace {
+
+bool declared_key_equal(const std::pair<LiteralKey, KeyRequirement>& a,
+                        const std::pair<LiteralKey, KeyRequirement>& b) {
+    return literal_key_equal(a.first, b.first) && requirement_equal(a.second, b.second);
+}
+
+bool existential_entry_equal(const ExistentialEntry& a, const ExistentialEntry& b) {
+    return a.key_class == b.key_class && optional_descr_equal(a.value, b.value) &&
+           literal_key_set_equal(a.excluded_keys, b.excluded_keys);
+}
+
+}  // namespace
+
 bool shape_equal(const Shape& a, const Shape& b) {
-    if (a.declared_keys.size() != b.declared_keys.size() || a.existentials.size() != b.existentials.size())
-        return false;
-    for (std::size_t i = 0; i < a.declared_keys.size(); ++i)
-        if (!literal_key_equal(a.declared_keys[i].first, b.declared_keys[i].first) ||
-            !requirement_equal(a.declared_keys[i].second, b.declared_keys[i].second))
-            return false;
+    if (!lists_equal(a.declared_keys, b.declared_keys, declared_key_equal)) return false;
     for (std::size_t k = 0; k < kKeyClassCount; ++k)
         if (!requirement_equal(a.key_classes[k], b.key_classes[k])) return false;
-    for (std::size_t i = 0; i < a.existentials.size(); ++i) {
-        const ExistentialEntry& x = a.existentials[i];
-        const ExistentialEntry& y = b.existentials[i];
-        if (x.key_class != y.key_class || !optional_descr_equal(x.value, y.value) ||
-            !literal_key_set_equal(x.excluded_keys, y.excluded_keys))
-            return false;
-    }
-    return true;
+    return lists_equal(a.existentials, b.existentials, existential_entry_equal);
 }
 
 bool shapes_equal(const Shapes& a, const Shapes& b) {
-    if (a.negated != b.negated || a.shapes.size() != b.shapes.size()) return false;
-    for (std::size_t i = 0; i < a.shapes.size(); ++i)
-        if (!shape_equal(a.shapes[i], b.shapes[i])) return false;
-    return true;
+    return a.negated == b.negated && lists_equal(a.shapes, b.shapes, shape_equal);
 }
 
 std::strong_ordering cmp_shape_entry(const ExistentialEntry& a, const ExistentialEntry& b) {

@@ -15,11 +15,12 @@
 // True is never the declared key 1, but True and 1 cannot both be keys of
 // one dict.
 //
-// A declared key's requirement with `optional` 0 demands the key with a
-// value in `value`; with 1 it only bounds the value when the key is there.
+// A declared key's requirement with `optional` false demands the key with
+// a value in `value`; with true it only bounds the value when the key is
+// there.
 // A key class's `value` bounds every key of the class the shape does not
 // declare (the shared empty descriptor: no such key); its `optional` is the
-// flag a key of the class takes when a meet declares it, 1 in every shape
+// flag a key of the class takes when a meet declares it, true in every shape
 // built here.  An empty `value` handle means any value.
 #pragma once
 
@@ -57,7 +58,7 @@ struct LiteralKey {
 // What a shape asks of one declared key or of one key class.
 struct KeyRequirement {
     SharedDescr value;  // absent (`every_value()`): any value
-    std::uint8_t optional = 1;
+    bool optional = true;
 };
 
 // At least one key of `key_class` outside `excluded_keys` whose value lies
@@ -83,9 +84,15 @@ struct Shapes {
 };
 
 // The form every shape keeps: declared keys in key order and unique, each
-// existential's excluded keys likewise, every `optional` 0 or 1.  Builders
-// assert it.
+// existential's excluded keys likewise.  Builders assert it.
 bool shape_is_normal(const Shape& s);
+
+// The structure of a normalised shape list (`normalize_shapes`): every
+// shape normal, no declared key that only repeats its class's requirement,
+// the shapes strictly in the shape order (`cmp_shape`): sorted, no shape
+// twice.  Dropping the shapes proved empty needs deciding and is not
+// checked.  Builders assert it.
+bool shapes_are_normal(const std::vector<Shape>& shapes);
 
 Shape universe_shape();
 Shapes shapes_universe();

@@ -30,9 +30,7 @@
 #include <algorithm>
 #include <cassert>
 
-#include "core/descr/lines/combine.h"
-#include "core/descr/lines/complement.h"
-#include "core/descr/lines/order.h"
+#include "core/descr/nested.h"
 #include "core/descr/shapes/shape_emptiness.h"
 #include "core/descr/term_union.h"
 
@@ -71,7 +69,7 @@ std::optional<Shape> meet_shapes(const Shape& s, const Shape& t) {
         auto value = meet_optional_shared(a.value, b.value);
         if (!value) return false;
         out.declared_keys.push_back(
-            {k, KeyRequirement{std::move(*value), static_cast<std::uint8_t>(a.optional & b.optional)}});
+            {k, KeyRequirement{std::move(*value), a.optional && b.optional}});
         return true;
     };
     // Both maps are in key order: merge them, each key once.
@@ -94,7 +92,7 @@ std::optional<Shape> meet_shapes(const Shape& s, const Shape& t) {
         auto value = meet_optional_shared(s.key_classes[c].value, t.key_classes[c].value);
         if (!value) return std::nullopt;
         out.key_classes[c] = KeyRequirement{std::move(*value),
-                                            static_cast<std::uint8_t>(s.key_classes[c].optional & t.key_classes[c].optional)};
+                                            s.key_classes[c].optional && t.key_classes[c].optional};
     }
     out.existentials = s.existentials;
     out.existentials.insert(out.existentials.end(), t.existentials.begin(), t.existentials.end());
@@ -113,7 +111,7 @@ std::vector<Shape> shape_complement(const Shape& s) {
     for (const auto& [key, requirement] : s.declared_keys) {
         Shape outside;
         outside.declared_keys.push_back(
-            {key, KeyRequirement{complement_value(requirement.value), static_cast<std::uint8_t>(1 - requirement.optional)}});
+            {key, KeyRequirement{complement_value(requirement.value), !requirement.optional}});
         out.push_back(std::move(outside));
     }
     const std::vector<LiteralKey> declared = declared_key_set(s);
@@ -125,12 +123,12 @@ std::vector<Shape> shape_complement(const Shape& s) {
     for (const ExistentialEntry& e : s.existentials) {
         const SharedDescr outside_value = complement_value(e.value);
         Shape none = base_shape(s);
-        none.class_requirement(e.key_class) = KeyRequirement{outside_value, 1};
+        none.class_requirement(e.key_class) = KeyRequirement{outside_value, true};
         for (const LiteralKey& k : e.excluded_keys)
             if (literal_key_class(k) == e.key_class && !find_declared_key(none, k)) declare_key(none, k, KeyRequirement{});
         for (const auto& [key, requirement] : s.declared_keys)
             if (literal_key_class(key) == e.key_class && !key_set_holds(e.excluded_keys, key))
-                declare_key(none, key, KeyRequirement{outside_value, 1});
+                declare_key(none, key, KeyRequirement{outside_value, true});
         out.push_back(std::move(none));
     }
     return out;
@@ -163,7 +161,7 @@ std::optional<std::vector<Shape>> normalize_shapes(std::vector<Shape> shapes) {
         kept.erase(std::unique(kept.begin(), kept.end(), shape_equal), kept.end());
     }
     if (kept.size() > kMaxTerms) return std::nullopt;
-    assert(std::all_of(kept.begin(), kept.end(), shape_is_normal));
+    assert(shapes_are_normal(kept));
     return kept;
 }
 

@@ -39,8 +39,7 @@
 
 #include <algorithm>
 
-#include "core/descr/lines/combine.h"
-#include "core/descr/lines/emptiness.h"
+#include "core/descr/nested.h"
 
 namespace tessaron::descr {
 
@@ -87,7 +86,7 @@ class ShapeSearch {
 public:
     explicit ShapeSearch(const Shape& s) : shape_(s) {
         for (const auto& [key, requirement] : s.declared_keys)
-            named_.push_back(NamedKey{key, requirement.value, requirement.optional == 0, std::nullopt});
+            named_.push_back(NamedKey{key, requirement.value, !requirement.optional, std::nullopt});
         for (const ExistentialEntry& e : s.existentials) pending_.push_back(&e);
     }
 

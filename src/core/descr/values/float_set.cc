@@ -114,6 +114,7 @@ FloatSet float_set_from_float_bound(BoundKind kind, double v) {
         case BoundKind::Le: return of_interval(-kInf, true, v, true);
         case BoundKind::Lt: return of_interval(-kInf, true, v, false);
     }
+    assert(false && "a BoundKind no case names");
     return float_set_empty();
 }
 

@@ -392,7 +392,7 @@ TEST(ConvertSequence, TheLimitsOfAConversion) {
     EXPECT_TRUE(testing::contains(*both.descr, testing::str_item("a")));
 }
 
-TEST(ConvertSequence, ItemsCarryTheirInexactnessAndDirection) {
+TEST(ConvertSequence, ItemsCarryTheirBoundAndDirection) {
     // A dict keyed by a literal is bounded from above (a str subclass key
     // equal to it) and from below (no such key): inside a list or a set it
     // stays a bound, either way and below a complement.

@@ -70,14 +70,14 @@ TEST(Complement, ALineOfFalseBecomesTrue) {
 }
 
 TEST(Complement, ANegatedListOfOneConditionComesBackPositive) {
-    const Line l = line(Presence{1}, conditions({requiring({cls_A()})}, true));
+    const Line l = line(Presence{true}, conditions({requiring({cls_A()})}, true));
     const auto [first, second] = line_complement(l, Kind::Other);
-    EXPECT_EQ(std::get<Presence>(first.atom).flag, 0);
+    EXPECT_FALSE(std::get<Presence>(first.atom).flag);
     EXPECT_FALSE(second.conditions.negated);
     ASSERT_EQ(second.conditions.conditions.size(), 1u);
     EXPECT_TRUE(condition_equal(second.conditions.conditions[0], requiring({cls_A()})));
     // Two conditions stay as they are, flipped.
-    const Line two = line(Presence{1}, conditions({requiring({cls_A()}), requiring({cls_B()})}));
+    const Line two = line(Presence{true}, conditions({requiring({cls_A()}), requiring({cls_B()})}));
     EXPECT_TRUE(line_complement(two, Kind::Other).second.conditions.negated);
 }
 
@@ -105,13 +105,13 @@ TEST(Complement, ExplicitFormsOfSlotsAndConditionLists) {
     EXPECT_TRUE(positive_conditions(conditions({Condition{}}, true))->empty());
     // The complement of a condition: attributes by name, then classes.
     Condition c = has("b");
-    c.attributes.insert(c.attributes.begin(), AttributeEntry{"a", AttributeRequirement{SharedDescr(), 0}});
+    c.attributes.insert(c.attributes.begin(), AttributeEntry{"a", AttributeRequirement{SharedDescr(), false}});
     c.classes.push_back(cls_A());
     const auto terms = complement_condition(c);
     ASSERT_EQ(terms.size(), 3u);
     EXPECT_EQ(terms[0].attributes[0].name, "a");
     EXPECT_TRUE(terms[0].attributes[0].requirement.value.same(empty_descr())) << "the attribute is missing";
-    EXPECT_EQ(terms[0].attributes[0].requirement.optional, 1);
+    EXPECT_TRUE(terms[0].attributes[0].requirement.optional);
     EXPECT_EQ(terms[1].attributes[0].name, "b");
     EXPECT_EQ(terms[2].excluded_classes[0].class_id, cls_A().class_id);
     EXPECT_TRUE(complement_condition(Condition{}).empty());
@@ -254,7 +254,7 @@ TEST(Conditions, WhatProvesOneUnsatisfiableAndWhatOnlyMayHold) {
 
 TEST(Conditions, PruningSimplifiesDropsAndSorts) {
     Condition implied = requiring({cls_A(), cls_B()}, {cls_A(), cls_IA()});
-    implied.attributes.push_back(AttributeEntry{"free", AttributeRequirement{SharedDescr(), 1}});
+    implied.attributes.push_back(AttributeEntry{"free", AttributeRequirement{SharedDescr(), true}});
     const auto pruned = prune_conditions({requiring({cls_B()}), implied, requiring({cls_B()}, {cls_A()})});
     ASSERT_TRUE(pruned);
     // B implies A; excluding A... would exclude B: the second and third
@@ -278,7 +278,7 @@ TEST(Emptiness, LinesSlotsAndDescriptors) {
     EXPECT_FALSE(line_is_empty(line(int_set_all(), conditions({requiring({cls_A()})}))));
     EXPECT_EQ(slot_verdict(with_slot(Kind::Int, {line(int_set_all(), conditions({requiring({cls_A()})}))}).slot(Kind::Int), Kind::Int),
               Emptiness::Undecided);
-    EXPECT_EQ(slot_verdict(with_slot(Kind::Other, {line(Presence{1}, conditions({requiring({cls_A()})}))}).slot(Kind::Other),
+    EXPECT_EQ(slot_verdict(with_slot(Kind::Other, {line(Presence{true}, conditions({requiring({cls_A()})}))}).slot(Kind::Other),
                             Kind::Other),
               Emptiness::Inhabited);
     EXPECT_EQ(slot_verdict(KindSlot{{}, true}, Kind::None), Emptiness::Inhabited);
@@ -287,20 +287,37 @@ TEST(Emptiness, LinesSlotsAndDescriptors) {
 
 TEST(Emptiness, WithNoBudgetANegatedAttributeListIsNotProvedEmpty) {
     WorkWindow window(0);
-    EXPECT_FALSE(line_is_empty(line(Presence{1}, conditions({has("a")}, true))));
-    EXPECT_TRUE(line_is_empty(line(Presence{0}, conditions({has("a")}, true))));
+    EXPECT_FALSE(line_is_empty(line(Presence{true}, conditions({has("a")}, true))));
+    EXPECT_TRUE(line_is_empty(line(Presence{false}, conditions({has("a")}, true))));
     const Descr negated = with_slot(Kind::Int, {line(int_set_singleton(1))}, true);
     EXPECT_EQ(descr_verdict(negated), Emptiness::Undecided) << "its explicit form needs units";
 }
 
 TEST(Emptiness, OtherKindIsDecidedFirstButAnsweredLast) {
-    // Kind::Other inhabited, Kind::Int negated: the Int slot is still made
-    // explicit (units spent) before the answer is given.
-    Descr d = with_slot(Kind::Int, {line(int_set_singleton(1))}, true);
-    d.slot(Kind::Other).lines.push_back(universe_line(Kind::Other));
+    {
+        // Answered last: Kind::Other inhabited, Kind::Int negated; the Int
+        // slot is still made explicit (units spent) before the answer.
+        Descr d = with_slot(Kind::Int, {line(int_set_singleton(1))}, true);
+        d.slot(Kind::Other).lines.push_back(universe_line(Kind::Other));
+        WorkWindow window(100);
+        EXPECT_EQ(descr_verdict(d), Emptiness::Inhabited);
+        EXPECT_LT(work_budget(), 100u);
+    }
+    // Decided first: a negated Other slot (made explicit, units spent) and
+    // every int.  The Int slot is inhabited for free, but the Other slot's
+    // units are spent before it answers.
+    Descr d = with_slot(Kind::Other, {line(Presence{true}, conditions({requiring({cls_A()})}))}, true);
+    d.slot(Kind::Int).lines.push_back(universe_line(Kind::Int));
+    std::uint64_t other_units = 0;
+    {
+        WorkWindow window(100);
+        EXPECT_EQ(slot_verdict(d.slot(Kind::Other), Kind::Other), Emptiness::Inhabited);
+        other_units = 100 - work_budget();
+    }
+    ASSERT_GT(other_units, 0u) << "the negated Other slot takes units";
     WorkWindow window(100);
     EXPECT_EQ(descr_verdict(d), Emptiness::Inhabited);
-    EXPECT_LT(work_budget(), 100u);
+    EXPECT_EQ(work_budget(), 100 - other_units) << "the Other slot decided before the Int slot answered";
 }
 
 // --- literals admit their exact type only ------------------------------------------

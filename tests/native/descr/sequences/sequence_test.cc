@@ -46,7 +46,7 @@ struct Labels {
     SharedDescr real = share(descr_of_kind(Kind::Float));
     // Instances of two unrelated plain classes: neither proved empty nor
     // proved inhabited.
-    SharedDescr undecided = share(with_slot(Kind::Other, {line(Presence{1}, conditions({requiring({cls_A(), record(7, {7}, Kind::Other)})}))}));
+    SharedDescr undecided = share(with_slot(Kind::Other, {line(Presence{true}, conditions({requiring({cls_A(), record(7, {7}, Kind::Other)})}))}));
 };
 
 const Labels& labels() {

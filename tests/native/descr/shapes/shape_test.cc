@@ -150,7 +150,7 @@ TEST(ShapeEmptiness, EmptyHasNoMemberAndInhabitedHasOne) {
     for (int round = 0; round < 400; ++round) {
         const Shape s = random_shape(rng, pool, {3, 3, {KeyClass::None, KeyClass::Bool, KeyClass::Int, KeyClass::Str}});
         std::size_t needed = s.existentials.size();
-        for (const auto& entry : s.declared_keys) needed += entry.second.optional == 0 ? 1 : 0;
+        for (const auto& entry : s.declared_keys) needed += entry.second.optional ? 0 : 1;
         const Emptiness e = shape_verdict(s);
         const Value* member = nullptr;
         for (const Value& d : emptiness_dicts())
@@ -179,8 +179,8 @@ SharedDescr int_or_str() {
     return SharedDescr::make(d);
 }
 SharedDescr outside(const SharedDescr& v) { return complement_shared_descr(v); }
-KeyRequirement required(SharedDescr v) { return KeyRequirement{std::move(v), 0}; }
-KeyRequirement optional(SharedDescr v) { return KeyRequirement{std::move(v), 1}; }
+KeyRequirement required(SharedDescr v) { return KeyRequirement{std::move(v), false}; }
+KeyRequirement optional(SharedDescr v) { return KeyRequirement{std::move(v), true}; }
 ExistentialEntry entry(KeyClass key_class, SharedDescr v, std::vector<LiteralKey> excluded = {}) {
     return ExistentialEntry{key_class, std::move(v), std::move(excluded)};
 }
