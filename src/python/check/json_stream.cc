@@ -274,24 +274,47 @@ public:
         st_.stack_floor = util::native_stack_floor(util::current_frame());
     }
 
+    // The native values of the parser's scalars (the fields a kind does
+    // not use keep their defaults).
+    static NativeValue native_scalar(json::Kind kind) {
+        NativeValue v;
+        v.kind = kind;
+        return v;
+    }
+    static NativeValue native_int(std::int64_t i) {
+        NativeValue v = native_scalar(json::Kind::Int);
+        v.integer = i;
+        return v;
+    }
+    static NativeValue native_float(double d) {
+        NativeValue v = native_scalar(json::Kind::Float);
+        v.real = d;
+        return v;
+    }
+    static NativeValue native_text(json::Kind kind, std::string_view text) {
+        NativeValue v = native_scalar(kind);
+        v.text = text;
+        return v;
+    }
+
     // --- the sink interface (parse.h) ---
-    bool null() { return scalar(NativeValue{.kind = json::Kind::Null}, [&] { builder_.null(); }); }
+    bool null() { return scalar(native_scalar(json::Kind::Null), [&] { builder_.null(); }); }
     bool boolean(bool b) {
-        return scalar(NativeValue{.kind = b ? json::Kind::True : json::Kind::False}, [&] { builder_.boolean(b); });
+        return scalar(native_scalar(b ? json::Kind::True : json::Kind::False), [&] { builder_.boolean(b); });
     }
     bool integer(std::int64_t i) {
-        return scalar(NativeValue{.kind = json::Kind::Int, .integer = i}, [&] { builder_.integer(i); });
+        return scalar(native_int(i), [&] { builder_.integer(i); });
     }
     bool floating(double d) {
-        return scalar(NativeValue{.kind = json::Kind::Float, .real = d}, [&] { builder_.floating(d); });
+        return scalar(native_float(d), [&] { builder_.floating(d); });
     }
     bool big_integer(std::string_view text, std::size_t at) {
         const std::size_t digits = text.size() - (text.front() == '-' ? 1 : 0);
         if (digits > max_big_int_digits_) max_big_int_digits_ = digits;
-        return scalar(NativeValue{.kind = json::Kind::BigInt, .text = text}, [&] { builder_.big_integer(text, at); });
+        return scalar(native_text(json::Kind::BigInt, text), [&] { builder_.big_integer(text, at); });
     }
     bool string(std::string_view text) {
-        return scalar(NativeValue{.kind = json::Kind::String, .text = text}, [&] { builder_.string(text); });
+        return scalar(native_text(json::Kind::String, text), [&] { builder_.string(text); });
     }
 
     bool key(std::string_view text) {
