@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "python/binding/entry.h"
+#include "python/binding/final_type.h"
 #include "python/binding/once_cell.h"
 #include "python/binding/ref.h"
 
@@ -33,12 +34,13 @@ const char kRegexDoc[] =
     "the name a validator's repr uses for a pattern constraint; a compiled `re`\n"
     "pattern or any object with a str `pattern` attribute works the same.";
 
+constexpr const char kTypeName[] = "tessaron.Regex";
 constexpr const char kNotABase[] = "type 'tessaron.Regex' is not an acceptable base type";
 
 PyObject* regex_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return py::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
         // CPython refuses a subclass from the type's flags; PyPy's layer
-        // ignores them (see regex_init_subclass).
+        // ignores them (see binding/final_type.h).
         if (py::kPyPy && reinterpret_cast<PyObject*>(type) != regex_marker_type()) {
             PyErr_SetString(PyExc_TypeError, kNotABase);
             return nullptr;
@@ -91,43 +93,10 @@ PyObject* regex_reduce(PyObject* self, PyObject*) {
     });
 }
 
-#ifdef PYPY_VERSION
-// PyPy's C-API layer ignores the flags that keep the class final and its
-// instances closed: these slots refuse a subclass when it is declared
-// (regex_new refuses one as well) and every attribute an instance would
-// otherwise take into a `__dict__`.
-PyObject* regex_init_subclass(PyObject*, PyObject*, PyObject*) {
-    PyErr_SetString(PyExc_TypeError, kNotABase);
-    return nullptr;
-}
-
-int regex_setattro(PyObject* self, PyObject* name, PyObject*) {
-    return py::guarded<int>(-1, [&]() -> int {
-        const int known = PyObject_HasAttr(reinterpret_cast<PyObject*>(Py_TYPE(self)), name);
-        if (known)
-            PyErr_Format(PyExc_AttributeError, "'tessaron.Regex' object attribute '%U' is read-only", name);
-        else
-            PyErr_Format(PyExc_AttributeError, "'tessaron.Regex' object has no attribute '%U'", name);
-        return -1;
-    });
-}
-
-PyObject* regex_no_dict(PyObject*, void*) {
-    PyErr_SetString(PyExc_AttributeError, "'tessaron.Regex' object has no attribute '__dict__'");
-    return nullptr;
-}
-
-PyGetSetDef regex_pypy_getset[] = {
-    {"__dict__", regex_no_dict, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-#endif
-
 PyMethodDef regex_methods[] = {
     {"__reduce__", regex_reduce, METH_NOARGS, "__reduce__($self)\n--\n\nRebuild as Regex(pattern)."},
 #ifdef PYPY_VERSION
-    {"__init_subclass__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(regex_init_subclass)),
-     METH_VARARGS | METH_KEYWORDS | METH_CLASS, nullptr},
+    py::final_type::init_subclass_method<kNotABase>(),
 #endif
     {nullptr, nullptr, 0, nullptr},
 };
@@ -150,13 +119,13 @@ bool create_regex_type(std::optional<PyTypeObject*>& out) {
         {Py_tp_members, regex_members},
         {Py_tp_methods, regex_methods},
 #ifdef PYPY_VERSION
-        {Py_tp_setattro, reinterpret_cast<void*>(regex_setattro)},
-        {Py_tp_getset, regex_pypy_getset},
+        {Py_tp_setattro, reinterpret_cast<void*>(py::final_type::setattro<kTypeName>)},
+        {Py_tp_getset, py::final_type::getset<kTypeName>},
 #endif
         {0, nullptr},
     };
     static PyType_Spec spec = {
-        "tessaron.Regex",
+        kTypeName,
         static_cast<int>(sizeof(RegexObject)),
         0,
         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,

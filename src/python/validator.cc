@@ -10,6 +10,7 @@
 #include "core/ir/size.h"
 #include "python/binding/args.h"
 #include "python/binding/entry.h"
+#include "python/binding/final_type.h"
 #include "python/binding/once_cell.h"
 #include "python/build/builder.h"
 #include "python/check/entry.h"
@@ -48,6 +49,7 @@ void report_native_memory(const CompiledSchema& schema) {
     }
 }
 
+constexpr const char kTypeName[] = "tessaron.Validator";
 constexpr const char kNotABase[] = "type 'tessaron.Validator' is not an acceptable base type";
 
 PyObject* validator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -125,40 +127,9 @@ PyMemberDef validator_members[] = {
 };
 
 #ifdef PYPY_VERSION
-// PyPy's C-API layer ignores the type flags that make the class final and
-// its instances closed: these slots refuse a subclass when it is declared
-// (`__init_subclass__`; validator_new refuses one as well) and every
-// attribute an instance would otherwise take into a `__dict__`.
-PyObject* validator_init_subclass(PyObject*, PyObject*, PyObject*) {
-    PyErr_SetString(PyExc_TypeError, kNotABase);
-    return nullptr;
-}
-
-int validator_setattro(PyObject* self, PyObject* name, PyObject*) {
-    return py::guarded<int>(-1, [&]() -> int {
-        const int known = PyObject_HasAttr(reinterpret_cast<PyObject*>(Py_TYPE(self)), name);
-        if (known)
-            PyErr_Format(PyExc_AttributeError, "'tessaron.Validator' object attribute '%U' is read-only", name);
-        else
-            PyErr_Format(PyExc_AttributeError, "'tessaron.Validator' object has no attribute '%U'", name);
-        return -1;
-    });
-}
-
-PyObject* validator_no_dict(PyObject*, void*) {
-    PyErr_SetString(PyExc_AttributeError, "'tessaron.Validator' object has no attribute '__dict__'");
-    return nullptr;
-}
-
 PyMethodDef validator_pypy_methods[] = {
-    {"__init_subclass__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_init_subclass)),
-     METH_VARARGS | METH_KEYWORDS | METH_CLASS, nullptr},
+    py::final_type::init_subclass_method<kNotABase>(),
     {nullptr, nullptr, 0, nullptr},
-};
-
-PyGetSetDef validator_pypy_getset[] = {
-    {"__dict__", validator_no_dict, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 #endif
 
@@ -178,13 +149,13 @@ bool create_validator_type(std::optional<PyTypeObject*>& out) {
         {Py_tp_hash, reinterpret_cast<void*>(validator_hash_slot)},
         {Py_tp_richcompare, reinterpret_cast<void*>(validator_richcompare)},
 #ifdef PYPY_VERSION
-        {Py_tp_setattro, reinterpret_cast<void*>(validator_setattro)},
-        {Py_tp_getset, validator_pypy_getset},
+        {Py_tp_setattro, reinterpret_cast<void*>(py::final_type::setattro<kTypeName>)},
+        {Py_tp_getset, py::final_type::getset<kTypeName>},
 #endif
         {0, nullptr},
     };
     static PyType_Spec spec = {
-        "tessaron.Validator",
+        kTypeName,
         static_cast<int>(sizeof(ValidatorObject)),
         0,
         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE,
