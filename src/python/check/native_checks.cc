@@ -118,6 +118,9 @@ public:
             const ir::Node* node = stack_.back();
             stack_.pop_back();
             if (!visit(*node)) return false;
+            children_.clear();
+            ir::push_children(*node, children_);
+            for (const ir::Node* child : children_) push(*child);
         }
         return true;
     }
@@ -126,10 +129,8 @@ private:
     void push(const ir::Node& node) {
         if (seen_.insert(&node).second) stack_.push_back(&node);
     }
-    void push(const ir::SharedNode& node) {
-        if (node) push(*node);
-    }
 
+    // What the node itself contributes; `add` then visits its children.
     bool visit(const ir::Node& node) {
         switch (node.kind) {
             case ir::NodeKind::Literal: {
@@ -140,33 +141,10 @@ private:
                 return true;
             }
             case ir::NodeKind::Instance:
-                needs_python_ = true;
-                return true;
-            case ir::NodeKind::Sequence:
-                for (const ir::Node& element : ir::as_span(node.prefix())) push(element);
-                push(node.tail());
-                return true;
-            case ir::NodeKind::Set:
-            case ir::NodeKind::Complement:
-                push(node.child);
-                return true;
-            case ir::NodeKind::Mapping:
-                for (const ir::RecordEntry& entry : ir::as_span(node.entries)) push(entry.value);
-                for (const ir::Clause& clause : ir::as_span(node.clauses)) {
-                    push(clause.key);
-                    push(clause.value);
-                }
-                return true;
-            case ir::NodeKind::Union:
-            case ir::NodeKind::Intersection:
-                for (const ir::Node& member : ir::as_span(node.members())) push(member);
-                return true;
             case ir::NodeKind::Object:
                 needs_python_ = true;
-                for (const ir::RecordEntry& entry : ir::as_span(node.entries)) push(entry.value);
                 return true;
             case ir::NodeKind::Refined: {
-                push(node.inner());
                 if (!add_refinement(node)) return false;
                 const NativeRefinement* r = out_.refinement(node);
                 if (!r || (has_divisor(*r) && !(node.inner() && admits_no_str(*node.inner(), 0))))
@@ -321,6 +299,7 @@ private:
     NativeChecks& out_;
     bool needs_python_ = false;
     std::vector<const ir::Node*> stack_;
+    std::vector<const ir::Node*> children_;  // scratch: the children of the node visited
     boost::unordered_flat_set<const ir::Node*, util::FxHash> seen_;
 };
 
