@@ -23,8 +23,8 @@
 //     large for one raises OverflowError) and the float remainder is zero
 //     exactly when C's `fmod` is (the sign fix-up never makes a non-zero
 //     remainder zero).  A zero divisor raises ZeroDivisionError: fails.  A
-//     str on the left is string formatting, which the walk never runs
-//     (its result is a text or an error, never 0): fails.
+//     str on the left would be string formatting, which the walk never
+//     runs (refined.cc: no multiple); the answer is left to the walk.
 //   - Lengths: a str's length counts code points, the bytes of its UTF-8
 //     text that do not continue a character; a list's its items; a dict's
 //     its distinct keys; other values have no length (TypeError: fails).
@@ -146,7 +146,9 @@ private:
                 return true;
             case ir::NodeKind::Refined: {
                 if (!add_refinement(node)) return false;
-                if (!out_.refinement(node)) needs_python_ = true;
+                const NativeRefinement* r = out_.refinement(node);
+                if (!r || (has_divisor(*r) && !(node.inner() && admits_no_str(*node.inner(), 0))))
+                    needs_python_ = true;  // (a divisor answers a str only in Python)
                 return true;
             }
             default:
@@ -257,6 +259,41 @@ private:
         return true;
     }
 
+    static bool has_divisor(const NativeRefinement& r) {
+        for (const NativeConstraint& c : r.constraints)
+            if (c.kind == ir::ConstraintKind::MultipleOf) return true;
+        return false;
+    }
+
+    // Whether no str is a member of `node` (false where it may be one).
+    bool admits_no_str(const ir::Node& node, unsigned hops) const {
+        if (hops > 16) return false;
+        switch (node.kind) {
+            case ir::NodeKind::Nothing:
+            case ir::NodeKind::None:
+            case ir::NodeKind::Bool:
+            case ir::NodeKind::Int:
+            case ir::NodeKind::Float:
+                return true;
+            case ir::NodeKind::Literal: {
+                PyObject* c = node.pool_index() < pool_.size() ? pool_[node.pool_index()].get() : nullptr;
+                return c && !PyUnicode_Check(c);
+            }
+            case ir::NodeKind::Refined:
+                return node.inner() && admits_no_str(*node.inner(), hops + 1);
+            case ir::NodeKind::Union:
+                for (const ir::Node& m : ir::as_span(node.members()))
+                    if (!admits_no_str(m, hops + 1)) return false;
+                return true;
+            case ir::NodeKind::Intersection:
+                for (const ir::Node& m : ir::as_span(node.members()))
+                    if (admits_no_str(m, hops + 1)) return true;
+                return false;
+            default:
+                return false;
+        }
+    }
+
     std::span<const py::Ref> pool_;
     const Patterns& patterns_;
     NativeChecks& out_;
@@ -337,7 +374,7 @@ bool bound_holds(ir::ConstraintKind kind, int order) {
     }
 }
 
-// `value % divisor == 0`: 1 or 0.
+// `value % divisor == 0`: 1, 0, or -1 when only Python can tell.
 int divides(const NativeValue& value, const NativeNumber& divisor) {
     double x = 0.0;
     switch (value.kind) {
@@ -372,7 +409,7 @@ int divides(const NativeValue& value, const NativeNumber& divisor) {
             x = value.real;
             break;
         case json::Kind::String:
-            return 0;  // `str % divisor` formats a string: never 0
+            return -1;  // `str % divisor` would format: the walk's answer
         default:
             return 0;  // None, a list, a dict: TypeError
     }

@@ -106,8 +106,8 @@ NativeValue native_value(const json::Document& doc, const json::Value& value);
 
 // Whether a value that passed the refined node's base passes every
 // constraint, as the Python operations on the value's Python object would
-// answer: 1 yes, 0 no, -1 only Python can tell (a predicate) whether the
-// constraints from that one on hold.  A pattern ticks `poll`;
+// answer: 1 yes, 0 no, -1 only Python can tell (a str against a divisor)
+// whether the constraints from that one on hold.  A pattern ticks `poll`;
 // when the poll stops the work the answer means nothing (the caller looks
 // at the poll).
 int native_refinement_answer(const NativeRefinement& refinement, const NativeValue& value, util::Poll* poll);
