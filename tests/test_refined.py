@@ -1,7 +1,6 @@
 """Validating against refined schemas: bounds, lengths, divisors, predicates
 and patterns, with duck-typed markers and with annotated-types' own."""
 
-import tracemalloc
 from typing import Annotated, Any, Union
 
 import annotated_types as at
@@ -312,6 +311,8 @@ def test_a_divisor_never_formats_a_text(base, value):
 @pytest.mark.parametrize("base", [Union[int, str], Any])
 def test_a_divisor_check_of_a_huge_format_allocates_nothing(base):
     # A native divisor (an exact int) on the JSON paths and on a Python str.
+    import tracemalloc
+
     v = Validator(Annotated[base, at.MultipleOf(2)])
     huge = "%20000000d"  # 20 MB once formatted
     tracemalloc.start()
