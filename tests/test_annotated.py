@@ -467,6 +467,39 @@ def test_lazy_and_nested_quantifiers_are_not_possessive(pattern):
     assert [t for t in texts if v.is_valid(t)] == [t for t in texts if re.fullmatch(pattern, t)]
 
 
+MULTIPLE_REPEAT = "multiple repeat: stacked quantifiers are not supported"
+
+
+@pytest.mark.parametrize(
+    "pattern, position",
+    [("a**", 2), ("a{2}{3}", 4), ("a+?+", 3), ("a??+", 3), ("a?*", 2), ("a{2}*", 4), ("a*{2}", 2), ("a*??", 3),
+     ("a{2}?+", 5), ("a*{2}?", 2), ("a{1,2}{3}", 6), ("[a]**", 4), ("(?:a)**", 6), ("(?x)a* *", 7),
+     ("(?x)a*#c\n*", 9)],
+)
+def test_a_quantifier_after_a_quantifier_is_refused_as_re_refuses_it(pattern, position):
+    # Nested, a{2}{3} would be a{6}; to re it is no pattern.
+    with pytest.raises(re.error, match="multiple repeat") as info:
+        re.compile(pattern)
+    assert info.value.pos == position
+    quoted = '"' + pattern.replace("\\", "\\\\").replace("\n", "\\n") + '"'
+    message = f"invalid regular expression {quoted}: {MULTIPLE_REPEAT} at position {position}"
+    assert refusal(Annotated[str, M(pattern=pattern)], ValueError) == message
+
+
+@pytest.mark.parametrize("pattern", ["a{2}?", "(?:a*)*", "(a+)+", "a*?", "a{1,2}?b*", "(?:a{2}){3}", "a*\\*", "a+ +"])
+def test_a_repetition_repeated_through_a_group_keeps_matching_as_re(pattern):
+    v = Validator(Annotated[str, M(pattern=pattern)])
+    texts = ["", "a", "aa", "aaaaaa", "ab", "a*", "a ", "a  "]
+    assert [t for t in texts if v.is_valid(t)] == [t for t in texts if re.fullmatch(pattern, t)]
+
+
+@pytest.mark.parametrize("pattern, position", [("a{2}{", 4), ("a*{", 2), ("a*{1", 2)])
+def test_a_brace_after_a_quantifier_that_opens_no_count_keeps_its_message(pattern, position):
+    # re reads these braces as characters; here they stay an unclosed count.
+    message = f'invalid regular expression "{pattern}": unclosed counted repetition at position {position}'
+    assert refusal(Annotated[str, M(pattern=pattern)], ValueError) == message
+
+
 # The longest counted repetitions of everyday classes within the size
 # limit; one more is refused.
 @pytest.mark.parametrize(

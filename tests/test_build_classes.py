@@ -571,3 +571,83 @@ def test_a_protocol_must_be_runtime_checkable():
 )
 def test_rendered_classes(spec, text):
     assert repr(Validator(spec)) == text
+
+
+# --- a name declared twice -------------------------------------------------------
+
+TYPED_DICT_TWICE = (
+    "the key {} is declared twice in this typed dict: its keys are read as their str, so two keys with one text "
+    "are one field; declare it once with the type and the optionality it has"
+)
+DATACLASS_TWICE = (
+    "the field {} is declared twice in this dataclass: its fields are read by the str of their names, so two "
+    "fields with one name are one attribute; declare it once"
+)
+
+
+class Name(str):
+    """A key distinct from the str of its text in a dict."""
+
+    def __hash__(self):
+        return 1
+
+    def __eq__(self, other):
+        return self is other
+
+
+def _late_typed_dict():
+    class Late(typing.TypedDict):
+        a: int
+
+    Late.__annotations__[Name("a")] = str  # after the class
+    return Late
+
+
+def _renamed_dataclass():
+    @dataclasses.dataclass
+    class Renamed:
+        a: int
+        b: str
+
+    Renamed.__dataclass_fields__["b"].name = "a"  # after the class
+    return Renamed
+
+
+class HandTwice:
+    __annotations__ = {"x": int, Name("x"): str}
+    __required_keys__ = frozenset({"x"})
+
+
+@pytest.mark.parametrize(
+    "make, message",
+    [
+        (lambda: typing.TypedDict("T", {1: int, "1": str}), TYPED_DICT_TWICE.format('"1"')),
+        (lambda: typing.TypedDict("T", {"1": str, 1: int}), TYPED_DICT_TWICE.format('"1"')),
+        (_late_typed_dict, TYPED_DICT_TWICE.format('"a"')),
+        (lambda: HandTwice, TYPED_DICT_TWICE.format('"x"')),
+        (_renamed_dataclass, DATACLASS_TWICE.format('"a"')),
+    ],
+    ids=["functional-int-key", "functional-int-key-last", "annotations-changed", "hand-made", "dataclass"],
+)
+def test_a_name_declared_twice_is_refused(make, message):
+    # The walks would read one entry of the name or every one, each path
+    # its own way: no record holds a name twice.
+    with pytest.raises(ValueError) as info:
+        Validator(make())
+    assert str(info.value) == message
+
+
+@needs_qualifiers
+def test_a_typed_dict_optional_int_key_beside_its_str_is_refused():
+    with pytest.raises(ValueError) as info:
+        Validator(typing.TypedDict("T", {1: typing.NotRequired[int], "1": str}))
+    assert str(info.value) == TYPED_DICT_TWICE.format('"1"')
+
+
+def test_a_non_str_key_alone_is_the_field_of_its_text():
+    v = Validator(typing.TypedDict("T", {1: int}))
+    assert repr(v) == "{'1': int, str: anything}"
+    for value, member in [({"1": 3}, True), ({"1": "x"}, False), ({1: 3}, False), ({}, False)]:
+        assert v.is_valid(value) is member, value
+    assert v.is_valid_json('{"1": 3}') and not v.is_valid_json('{"1": "x"}')
+    assert v.is_equivalent({"1": int, str: typing.Any})

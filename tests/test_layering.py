@@ -5,7 +5,8 @@ side, neither includes the other), descr, decide; src/python sits on top.
 A layer includes only itself and the layers below it, and nothing under
 src/core includes a CPython header.  Project headers are included by their
 path from src/ ("core/ir/node.h", "python/oracle.h"), so every include can
-be placed.
+be placed.  src/ is on the include path, so a project header named in angle
+brackets (<core/ir/node.h>) is found as well, and is checked the same way.
 
 Inside the descriptor algebra (core/descr) the folders rank the same way:
 values, then the atom families side by side (sequences, sets, shapes),
@@ -40,6 +41,23 @@ CPYTHON_HEADER = re.compile(
 )
 
 
+def project_header(bracket, name, src):
+    """Whether an include names a project header: every quoted one, and one
+    in angle brackets whose path starts at a top folder of src/ (core,
+    python, or another there) or names a file there, which the include path
+    finds under src/."""
+    if bracket == '"':
+        return True
+    parts = Path(name).parts
+    if len(parts) > 1 and (parts[0] in ("core", "python") or (src / parts[0]).is_dir()):
+        return True
+    return (src / name).is_file()
+
+
+def as_written(bracket, name):
+    return f'"{name}"' if bracket == '"' else f"<{name}>"
+
+
 def layer_of(path, src):
     """(layer name, rank) of a file under src/, by its directory."""
     parts = path.relative_to(src).parts
@@ -65,13 +83,14 @@ def violations(src):
             if layer != "python" and CPYTHON_HEADER.match(name):
                 found.append(f"{where}: includes the CPython header {name}")
                 continue
-            if bracket == "<":
+            if not project_header(bracket, name, src):
                 continue
+            written = as_written(bracket, name)
             target_layer, target_rank = layer_of(src / name, src) if "/" in name else (None, None)
             if target_layer is None:
-                found.append(f'{where}: includes "{name}", which names no layer (use its path from src/)')
+                found.append(f"{where}: includes {written}, which names no layer (use its path from src/)")
             elif target_layer != layer and target_rank >= rank:
-                found.append(f'{where}: layer {layer} includes "{name}" of layer {target_layer}')
+                found.append(f"{where}: layer {layer} includes {written} of layer {target_layer}")
     return found
 
 
@@ -106,16 +125,17 @@ def descr_violations(src):
             found.append(f"{where}: folder {folder} has no rank")
             continue
         for bracket, name in INCLUDE.findall(path.read_text(encoding="utf-8")):
-            target = descr_folder_of(name) if bracket == '"' else None
+            target = descr_folder_of(name) if project_header(bracket, name, src) else None
             if target is None or target[0] in ("", folder):
                 continue
             target_folder, target_rank = target
+            written = as_written(bracket, name)
             if target_rank is None:
-                found.append(f'{where}: includes "{name}" of the unranked folder {target_folder}')
+                found.append(f"{where}: includes {written} of the unranked folder {target_folder}")
             elif not folder and target_rank > FRAME_REACH:
-                found.append(f'{where}: the frame includes "{name}" of folder {target_folder}')
+                found.append(f"{where}: the frame includes {written} of folder {target_folder}")
             elif folder and target_rank >= rank:
-                found.append(f'{where}: folder {folder} includes "{name}" of folder {target_folder}')
+                found.append(f"{where}: folder {folder} includes {written} of folder {target_folder}")
     return found
 
 
@@ -184,6 +204,11 @@ def write(root, name, text):
         ("core/decide/a.cc", "#include <structmember.h>\n", "the CPython header structmember.h"),
         ("core/ir/a.h", '#include "node.h"\n', 'includes "node.h", which names no layer'),
         ("core/a.h", "", "outside every layer"),
+        # src/ is on the include path: angle brackets find project headers too.
+        ("core/ir/a.h", "#include <core/decide/route.h>\n", "layer ir includes <core/decide/route.h> of layer decide"),
+        ("core/json/a.cc", "#include <core/pattern/dfa.h>\n", "of layer pattern"),
+        ("core/decide/a.cc", "#include <python/oracle.h>\n", "of layer python"),
+        ("core/ir/a.h", "#include <core/a.h>\n", "includes <core/a.h>, which names no layer"),
     ],
 )
 def test_an_include_against_the_layering_is_reported(tmp_path, name, text, expected):
@@ -199,6 +224,8 @@ def test_an_include_against_the_layering_is_reported(tmp_path, name, text, expec
         ("core/decide/a.cc", '#include "core/ir/node.h"\n#include "core/decide/include.h"\n#include <vector>\n'),
         ("core/descr/a.h", '#include "core/pattern/dfa.h"\n#include "core/json/tree.h"\n'),
         ("python/a.cc", '#include <Python.h>\n#include "core/decide/route.h"\n#include "python/pool.h"\n'),
+        ("core/descr/a.cc", "#include <core/ir/node.h>\n#include <boost/json/basic_parser.hpp>\n#include <vector>\n"),
+        ("python/a.cc", "#include <core/decide/route.h>\n#include <python/pool.h>\n"),
     ],
 )
 def test_includes_down_the_layering_pass(tmp_path, name, text):
@@ -221,6 +248,9 @@ def test_the_descriptor_folders_include_downward():
         ("core/descr/a.h", '#include "core/descr/lines/combine.h"\n', 'the frame includes "core/descr/lines/combine.h"'),
         ("core/descr/extra/a.h", "", "folder extra has no rank"),
         ("core/descr/a.cc", '#include "core/descr/extra/b.h"\n', "the unranked folder extra"),
+        ("core/descr/sets/a.cc", "#include <core/descr/lines/order.h>\n",
+         "folder sets includes <core/descr/lines/order.h> of folder lines"),
+        ("core/descr/a.h", "#include <core/descr/convert/convert.h>\n", "the frame includes <core/descr/convert/"),
     ],
 )
 def test_an_include_up_the_descriptor_folders_is_reported(tmp_path, name, text, expected):

@@ -1,11 +1,12 @@
 """Validating against refined schemas: bounds, lengths, divisors, predicates
 and patterns, with duck-typed markers and with annotated-types' own."""
 
-from typing import Annotated, Any, Union
+from typing import Annotated, Any, Literal, Union
 
 import annotated_types as at
 import pytest
 
+from interpreter import cpython_only
 from tessaron import ValidationError, Validator
 
 
@@ -249,3 +250,98 @@ def test_json_value_text_is_the_safe_text():
         v.validate_json('"ab"')
     assert [(e["code"], e["value"]) for e in info.value.errors] == [("too_short", "'ab'")]
     assert v.is_valid_json('"abc"') and not v.is_valid_json('"ab"')
+
+
+class Step(int):
+    """A divisor that records every text formatting makes of it (`"%s" % d`
+    calls its `__str__`, `b"%s" % d` its `__bytes__`)."""
+
+    made = []
+
+    def __str__(self):
+        Step.made.append("str")
+        return "2"
+
+    def __bytes__(self):
+        Step.made.append("bytes")
+        return b"2"
+
+
+def json_entries(v, doc):
+    """The verdicts of the JSON entry points on one document."""
+    answers = {"is_valid_json": v.is_valid_json(doc)}
+    for name in ("validate_json", "load"):
+        try:
+            getattr(v, name)(doc)
+            answers[name] = True
+        except ValidationError as e:
+            answers[name] = [x["code"] for x in e.errors]
+    return answers
+
+
+TEXT_DIVISOR_CASES = [
+    (Union[int, str], "%s"),
+    (Any, "%s"),
+    (Any, b"%s"),
+    (Any, bytearray(b"%s")),
+]
+
+
+@pytest.mark.parametrize("base, value", TEXT_DIVISOR_CASES)
+def test_a_divisor_never_formats_a_text(base, value):
+    # `text % n` is string formatting: a text, never 0, and as large as the
+    # text asks ("%1000000000d" would be a gigabyte).  The text is no
+    # multiple, and nothing formats it.
+    Step.made.clear()
+    v = Validator(Annotated[base, at.MultipleOf(Step(2))])
+    assert agree(v, value) is False
+    assert failures(v, value) == [("multiple_of", "a multiple of 2", repr(value))]
+    assert failures(v, value, fail_fast=True) == [("multiple_of", "a multiple of 2", repr(value))]
+    assert Step.made == []
+    if not isinstance(value, bytearray):
+        # The decisions walk a constant of the left side through the right.
+        assert Validator(Literal[value]).relation_to(v) == "not_subset"
+        assert Step.made == []
+    if isinstance(value, str):
+        assert json_entries(v, '"%s"') == {"is_valid_json": False, "validate_json": ["multiple_of"],
+                                          "load": ["multiple_of"]}
+        # Inside a container, where the JSON walks go through their frames.
+        outer = Validator({"k": [Annotated[base, at.MultipleOf(Step(2))]]})
+        assert json_entries(outer, '{"k": [4, "%s"]}')["is_valid_json"] is False
+        assert outer.is_valid({"k": [4, value]}) is False
+    assert Step.made == []
+
+
+@cpython_only("tracemalloc")
+@pytest.mark.parametrize("base", [Union[int, str], Any])
+def test_a_divisor_check_of_a_huge_format_allocates_nothing(base):
+    # A native divisor (an exact int) on the JSON paths and on a Python str.
+    import tracemalloc
+
+    v = Validator(Annotated[base, at.MultipleOf(2)])
+    huge = "%20000000d"  # 20 MB once formatted
+    tracemalloc.start()
+    try:
+        answers = json_entries(v, f'"{huge}"'), v.is_valid(huge), v.is_valid(huge.encode())
+        decided = Validator(Literal[huge]).relation_to(v)
+        peak = tracemalloc.get_traced_memory()[1]
+    finally:
+        tracemalloc.stop()
+    assert answers == ({"is_valid_json": False, "validate_json": ["multiple_of"], "load": ["multiple_of"]},
+                       False, False)
+    assert decided == "not_subset"
+    assert peak < 2_000_000
+
+
+def test_a_text_subclass_with_its_own_remainder_keeps_it():
+    calls = []
+
+    class Formats(str):
+        def __mod__(self, other):
+            calls.append(other)
+            return 0
+
+    v = Validator(Annotated[Any, at.MultipleOf(2)])
+    assert v.is_valid(Formats("%s")) and v.is_valid(Formats("x"))
+    assert calls == [2, 2]
+    assert v.is_valid("x") is False and calls == [2, 2]

@@ -696,6 +696,9 @@ Answer PoolOracle::divides(std::uint64_t divisor, std::uint64_t dividend) {
     PyObject* d = object(divisor);
     PyObject* n = object(dividend);
     if (!d || !n) return Answer::Declined;
+    // An exact text's `__mod__` formats it: a text or an error, never 0.
+    if (Py_IS_TYPE(n, &PyUnicode_Type) || Py_IS_TYPE(n, &PyBytes_Type) || Py_IS_TYPE(n, &PyByteArray_Type))
+        return Answer::No;
     py::Ref rem = py::Ref::steal(PyObject_CallMethodOneArg(n, TS_INTERNED("__mod__"), d));
     if (!rem || rem.get() == Py_NotImplemented) {
         PyErr_Clear();

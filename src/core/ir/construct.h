@@ -33,9 +33,10 @@ Node complement_node(Node x);
 // `inner` itself.  The constraint list is a new allocation of its own.
 Node make_refined(Node inner, std::vector<Constraint> constraints);
 // The mapping node: clauses sorted by (key, value) and deduplicated, entries
-// sorted stably by key (none removed), both shared through the tables.
+// sorted by key (none removed: the caller gives each key once), both shared
+// through the tables.
 Node make_record(std::vector<RecordEntry> entries, std::vector<Clause> clauses);
-// An object node over entries sorted stably by key (none removed).
+// An object node over entries sorted by key (each key given once).
 Node make_object(std::vector<RecordEntry> entries);
 
 // A sequence node over an already shared prefix and optional tail.

@@ -17,8 +17,9 @@
 //   * a refined node has at least one constraint, sorted and deduplicated,
 //     and its constraint list is its own allocation (never shared through
 //     the sharing tables);
-//   * record entries are sorted by key bytes, stably (equal keys keep their
-//     given order); clauses are sorted by key then value, without duplicates;
+//   * record entries are sorted by key bytes, no key twice (the builders
+//     refuse a name declared twice); clauses are sorted by key then value,
+//     without duplicates;
 //   * pool indices, definition indices and placeholder ids are meaningful
 //     only together with the schema the node belongs to.
 #pragma once

@@ -94,7 +94,8 @@ std::optional<std::string_view> refined_violation(const Node& n) {
 std::optional<std::string_view> entries_violation(const Node& n) {
     const std::span<const RecordEntry> entries = as_span(n.entries);
     for (std::size_t i = 1; i < entries.size(); ++i)
-        if (bytes_cmp(entries[i - 1].key_view(), entries[i].key_view()) > 0) return "entries out of key order";
+        if (bytes_cmp(entries[i - 1].key_view(), entries[i].key_view()) >= 0)
+            return "entries out of key order or repeated";
     if (n.kind != NodeKind::Mapping) return std::nullopt;
     const std::span<const Clause> clauses = as_span(n.clauses);
     for (std::size_t i = 1; i < clauses.size(); ++i)

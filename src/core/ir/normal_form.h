@@ -22,8 +22,8 @@ namespace tessaron::ir {
 //     nothing or of the node's own kind;
 //   * refined: an inner node and at least one constraint, in strictly
 //     ascending constraint order;
-//   * mapping and object: entries in ascending key bytes; mapping clauses
-//     in strictly ascending clause order;
+//   * mapping and object: entries in strictly ascending key bytes (no key
+//     twice); mapping clauses in strictly ascending clause order;
 //   * sequence: a prefix list; set and complement: a child.
 std::optional<std::string_view> normal_form_violation(const Node& node);
 

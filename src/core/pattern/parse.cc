@@ -298,6 +298,7 @@ bool Parser::apply_repeat(Frame& frame, std::size_t start, std::uint32_t min, st
     Item& last = frame.concat.back();
     last.hir = Hir::repeat(std::move(*last.hir), min, max);
     last.height += 1;
+    last.quantified = true;
     return check_height(last.height, start);
 }
 
@@ -345,6 +346,7 @@ bool Parser::parse_counted(Frame& frame, std::size_t start) {
     }
     if (eof() || cur() != '}') return fail(msg::kRepetitionUnclosed, start);
     bump();
+    if (frame.concat.back().quantified) return fail(msg::kUnsupportedMultipleRepeat, start);
     if (!eof() && cur() == '+') return fail(msg::kUnsupportedPossessive, start);
     if (!eof() && cur() == '?') bump();
     if (min > max) return fail(msg::kRepetitionCountInvalid, start);
@@ -356,6 +358,12 @@ bool Parser::parse_repetition(Frame& frame) {
     if (frame.concat.empty() || !frame.concat.back().hir) return fail(msg::kRepetitionMissing, start);
     const std::uint32_t op = cur();
     if (op == '{') return parse_counted(frame, start);
+    // `re` refuses a quantifier right after another ("multiple repeat":
+    // `a**`, `a{2}{3}`, `a+?+`), where nesting would read `a{2}{3}` as
+    // `a{6}`: refused too.  A group in between is what repeats a
+    // repetition, `(?:a*)*`.  (A counted one is told once its braces
+    // close: `a*{` is no repetition.)
+    if (frame.concat.back().quantified) return fail(msg::kUnsupportedMultipleRepeat, start);
     bump();
     // `re` (3.11 on) reads a `+` right after a quantifier as making it
     // possessive, which changes the texts matched (a++a matches none):

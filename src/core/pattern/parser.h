@@ -53,6 +53,7 @@ inline constexpr const char* kUnsupportedAtomicGroup = "atomic groups are not su
 inline constexpr const char* kUnsupportedBackreference = "backreferences are not supported";
 inline constexpr const char* kUnsupportedComment = "comment groups are not supported";
 inline constexpr const char* kUnsupportedPossessive = "possessive quantifiers are not supported";
+inline constexpr const char* kUnsupportedMultipleRepeat = "multiple repeat: stacked quantifiers are not supported";
 inline constexpr const char* kUnsupportedLookAround =
     "look-around, including look-ahead and look-behind, is not supported";
 inline constexpr const char* kUnicodeNotAllowed = "Unicode not allowed here";
@@ -82,6 +83,7 @@ private:
     struct Item {
         std::optional<Hir> hir;  // none: a flag setting such as (?i), which cannot be repeated
         std::uint32_t height = 0;
+        bool quantified = false;  // the item ends in a quantifier, which no other may follow
     };
     struct Frame {
         std::vector<Item> concat;

@@ -19,6 +19,9 @@
 //     attributes for a dataclass, a fixed-length tuple for a named tuple;
 //   * a protocol that is not runtime-checkable is refused; every other class
 //     is an instance atom (the class pooled by identity).
+// A typed dict's keys and a dataclass's field names are read through
+// `str()`; two that give one text (`1` beside "1", a field renamed after
+// the class) are refused, as a record literal's are (record_names.h).
 // Field types are built through `build_node`, so a class whose own type
 // appears in its fields never bottoms out and meets the builder's nesting
 // limit (a recursive class is written with `recursive(...)`).
@@ -37,6 +40,7 @@
 #include "python/binding/intern.h"
 #include "python/build/builder.h"
 #include "python/build/dict_entries.h"
+#include "python/build/record_names.h"
 #include "python/build/refusal.h"
 #include "python/build/typing_names.h"
 #include "python/value_text.h"
@@ -360,6 +364,7 @@ bool build_typed_dict(const TypingNames& names, PyObject* cls, BuildTarget targe
     if (!required_keys) return false;
 
     std::vector<ir::RecordEntry> entries;
+    bool names_may_repeat = false;  // only keys that are no exact str can
     DictEntries items(hints.get());
     py::Ref key;
     py::Ref hint;
@@ -367,6 +372,7 @@ bool build_typed_dict(const TypingNames& names, PyObject* cls, BuildTarget targe
         const int more = items.next(key, hint);
         if (more < 0) return false;
         if (more == 0) break;
+        if (!PyUnicode_CheckExact(key.get())) names_may_repeat = true;
         py::Ref key_str = py::Ref::steal(PyObject_Str(key.get()));
         if (!key_str) return false;
         std::string text;
@@ -377,6 +383,11 @@ bool build_typed_dict(const TypingNames& names, PyObject* cls, BuildTarget targe
         if (required < 0) return false;
         entries.push_back(ir::RecordEntry{ir::make_text(text), required != 0, std::move(value)});
     }
+    if (names_may_repeat &&
+        !check_names_once(entries, "key", "typed dict",
+                          "its keys are read as their str, so two keys with one text are one field; declare it once "
+                          "with the type and the optionality it has"))
+        return false;
     std::vector<ir::Clause> clauses;
     if (!typed_dict_extra_items(names, cls, target, clauses)) return false;
     out = ir::make_record(std::move(entries), std::move(clauses));
@@ -420,6 +431,11 @@ bool build_record_like(const TypingNames& names, PyObject* cls, BuildTarget targ
     if (named_tuple) {
         shape = fixed_shape(ir::kFlavourTuple, elements);
     } else if (!entries.empty()) {
+        // Attributes are named (a named tuple's fields above are positions).
+        if (!check_names_once(entries, "field", "dataclass",
+                              "its fields are read by the str of their names, so two fields with one name are one "
+                              "attribute; declare it once"))
+            return false;
         shape = ir::make_object(std::move(entries));
     } else {
         out = atom;

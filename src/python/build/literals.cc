@@ -20,17 +20,14 @@
 // Elements, keys and values are built through `build_node`: a str there is
 // a constant (`["a"]` is the list of strings equal to "a"), never a forward
 // reference.
-#include <boost/unordered/unordered_flat_set.hpp>
-#include <cstdio>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "core/ir/construct.h"
-#include "core/util/fxhash.h"
 #include "python/build/builder.h"
 #include "python/build/dict_entries.h"
+#include "python/build/record_names.h"
 #include "python/build/refusal.h"
 
 namespace tessaron::python {
@@ -38,75 +35,6 @@ namespace tessaron::python {
 namespace {
 
 constexpr const char kMisplacedEllipsis[] = "`...` may appear only as the last element of a list schema";
-
-// Decodes one code point of valid UTF-8 at `i`, advancing `i`.
-char32_t next_code_point(std::string_view text, std::size_t& i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    if (lead < 0x80) {
-        i += 1;
-        return lead;
-    }
-    if (lead < 0xE0) {
-        const char32_t c = (char32_t(lead & 0x1F) << 6) | (byte(i + 1) & 0x3F);
-        i += 2;
-        return c;
-    }
-    if (lead < 0xF0) {
-        const char32_t c = (char32_t(lead & 0x0F) << 12) | (char32_t(byte(i + 1) & 0x3F) << 6) | (byte(i + 2) & 0x3F);
-        i += 3;
-        return c;
-    }
-    const char32_t c = (char32_t(lead & 0x07) << 18) | (char32_t(byte(i + 1) & 0x3F) << 12) |
-                       (char32_t(byte(i + 2) & 0x3F) << 6) | (byte(i + 3) & 0x3F);
-    i += 4;
-    return c;
-}
-
-// A field name in double quotes, as messages show it: `"` and `\` escaped,
-// tab, carriage return, line feed and NUL by their letters, every other
-// character that does not print as \u{hex}.
-std::string quoted_name(std::string_view utf8) {
-    std::string out = "\"";
-    for (std::size_t i = 0; i < utf8.size();) {
-        const std::size_t start = i;
-        const char32_t c = next_code_point(utf8, i);
-        switch (c) {
-            case U'"': out += "\\\""; continue;
-            case U'\\': out += "\\\\"; continue;
-            case U'\t': out += "\\t"; continue;
-            case U'\r': out += "\\r"; continue;
-            case U'\n': out += "\\n"; continue;
-            case U'\0': out += "\\0"; continue;
-            default: break;
-        }
-        if (Py_UNICODE_ISPRINTABLE(static_cast<Py_UCS4>(c))) {
-            out.append(utf8.substr(start, i - start));
-        } else {
-            char buffer[16];
-            std::snprintf(buffer, sizeof buffer, "\\u{%x}", static_cast<unsigned>(c));
-            out += buffer;
-        }
-    }
-    out += '"';
-    return out;
-}
-
-// The first name that two entries share, refused.
-bool check_names_once(const std::vector<ir::RecordEntry>& entries) {
-    boost::unordered_flat_set<std::string_view, util::FxHash> seen;
-    seen.reserve(entries.size());
-    for (const ir::RecordEntry& entry : entries) {
-        if (seen.insert(entry.key_view()).second) continue;
-        const std::string message =
-            "the key " + quoted_name(entry.key_view()) +
-            " is declared twice in this record: a name and the same name with a trailing `?` are one field, so "
-            "write it once with the type and the optionality it has";
-        PyErr_SetString(PyExc_ValueError, message.c_str());
-        return false;
-    }
-    return true;
-}
 
 // Element `i` of the list as it is now (a new reference), or null with the
 // IndexError set when the list has become shorter.
@@ -143,7 +71,11 @@ bool build_record_literal(PyObject* dict, BuildTarget target, ir::Node& out) {
             clauses.push_back(ir::Clause{std::move(key_node), std::move(value)});
         }
     }
-    if (names_may_repeat && !check_names_once(entries)) return false;
+    if (names_may_repeat &&
+        !check_names_once(entries, "key", "record",
+                          "a name and the same name with a trailing `?` are one field, so write it once with the type "
+                          "and the optionality it has"))
+        return false;
     out = ir::make_record(std::move(entries), std::move(clauses));
     return true;
 }

@@ -23,8 +23,8 @@
 //     large for one raises OverflowError) and the float remainder is zero
 //     exactly when C's `fmod` is (the sign fix-up never makes a non-zero
 //     remainder zero).  A zero divisor raises ZeroDivisionError: fails.  A
-//     str on the left is string formatting, whose outcome (an error, a
-//     text, or a MemoryError, which is fatal) only Python can tell.
+//     str on the left would be string formatting, which the walk never
+//     runs (refined.cc: no multiple); the answer is left to the walk.
 //   - Lengths: a str's length counts code points, the bytes of its UTF-8
 //     text that do not continue a character; a list's its items; a dict's
 //     its distinct keys; other values have no length (TypeError: fails).
@@ -409,7 +409,7 @@ int divides(const NativeValue& value, const NativeNumber& divisor) {
             x = value.real;
             break;
         case json::Kind::String:
-            return -1;  // `str % divisor` formats a string
+            return -1;  // `str % divisor` would format: the walk's answer
         default:
             return 0;  // None, a list, a dict: TypeError
     }

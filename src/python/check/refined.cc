@@ -16,6 +16,8 @@
 // same answers, without making the value's Python object.
 //
 // Budget: one Python operation (two for a divisor) per constraint; a
+// divisor never formats an exact str, bytes or bytearray (`%` on text is
+// formatting, as large as the text asks, and never 0: not a multiple); a
 // pattern is matched in time linear in the text, compiled once per
 // validator by the lookup tables, or per test when a walk has none.
 #include <string>
@@ -109,6 +111,17 @@ namespace {
 
 // Exact ints and floats compare and divide by the interpreter's own code.
 bool is_plain_number(PyObject* obj) { return Py_IS_TYPE(obj, &PyLong_Type) || Py_IS_TYPE(obj, &PyFloat_Type); }
+
+// Whether `value % divisor` is the builtin string formatting of an exact
+// str, bytes or bytearray: a text (or an error), never a number equal to 0,
+// and as large as the value's format asks, so the walk does not run it.
+// A divisor of the value's own type or a subclass of it would be asked
+// first (its reflected `__rmod__`), and a subclass of these types may
+// have a `__mod__` of its own: those keep the operation.
+bool remainder_formats(PyObject* value, PyObject* divisor) {
+    PyTypeObject* t = Py_TYPE(value);
+    return (t == &PyUnicode_Type || t == &PyBytes_Type || t == &PyByteArray_Type) && !PyObject_TypeCheck(divisor, t);
+}
 
 // Values whose length `value_length` reads without code we do not control.
 bool has_builtin_length(PyObject* obj) {
@@ -279,8 +292,10 @@ bool check_refined(const ir::Node& node, const Source& src, WalkContext& ctx) {
             }
             case ir::ConstraintKind::MultipleOf: {
                 PyObject* divisor = st.pooled(c.value);
-                if (!plain_number || !divisor || !is_plain_number(divisor)) st.note_user_code();
-                if (divisor) {
+                // A text's `%` formats: not a multiple, and nothing runs.
+                const bool formats = divisor && remainder_formats(value, divisor);
+                if (!formats && (!plain_number || !divisor || !is_plain_number(divisor))) st.note_user_code();
+                if (divisor && !formats) {
                     py::Ref rem = py::Ref::steal(PyNumber_Remainder(value, divisor));
                     if (rem) {
                         py::Ref zero = py::Ref::steal(PyLong_FromLong(0));
