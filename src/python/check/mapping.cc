@@ -259,9 +259,14 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
                 return false;
             }
             // A plain value is answered by its test where the walk of it
-            // would not cross the nesting limit (plain_scan.h).
+            // would not cross the nesting limit, the levels of that walk
+            // noted as reached (plain_scan.h).
             const PlainTest& plain = table->plain[i];
-            const int answer = plain && st.depth + plain.levels() <= kMaxWalkDepth ? plain_answer(plain, item) : -1;
+            int answer = -1;
+            if (plain && st.depth + plain.levels() <= kMaxWalkDepth) {
+                st.reached(st.depth + plain.levels_above_tests());
+                answer = plain_answer(plain, item);
+            }
             if (answer == 0) {
                 if (fill) resume = ResumePoint{true, i, present, start};
                 return false;
