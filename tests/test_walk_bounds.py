@@ -8,6 +8,7 @@ much heap a raise keeps) rather than on timings.
 """
 
 import ctypes
+import dataclasses
 import json
 import os
 import subprocess
@@ -679,6 +680,139 @@ def test_an_answer_whose_walk_ran_user_code_is_not_remembered(copies, spoil_at, 
     failure = [("int_type", (copies - 1, 0, 0, 1), "int", "'x'")]
     assert steps_of(lambda: call(value))[0] == (("ok", False) if entry == "is_valid" else ("error", failure))
     assert held[0][0][-1] == "x"
+
+
+@dataclasses.dataclass
+class Point:
+    x: int
+
+
+def spoiling_key(spoil, text="x"):
+    class Key(str):
+        __hash__ = str.__hash__
+
+        def __eq__(self, other):
+            spoil()
+            return str.__eq__(self, other)
+
+    return Key(text)
+
+
+def in_instance_dict(spoil):
+    # The read of `x` looks the name up in the instance's dict, which calls
+    # the stored key's `__eq__`.
+    p = Point.__new__(Point)
+    p.__dict__[spoiling_key(spoil)] = 1
+    return p
+
+
+def in_class_dict(spoil):
+    # The same in the class's dict, on the first lookup of `x` in it.
+    Sub = type("Sub", (Point,), {spoiling_key(spoil): 1})
+    return Sub.__new__(Sub)
+
+
+def by_property(spoil):
+    class Sub(Point):
+        @property
+        def x(self):
+            spoil()
+            return 1
+
+    return Sub.__new__(Sub)
+
+
+def by_descriptor(spoil):
+    class Spoiling:
+        def __get__(self, obj, owner=None):
+            spoil()
+            return 1
+
+    class Sub(Point):
+        x = Spoiling()
+
+    return Sub.__new__(Sub)
+
+
+def by_getattr(spoil):
+    class Sub(Point):
+        def __getattr__(self, name):
+            spoil()
+            return 1
+
+    return Sub.__new__(Sub)
+
+
+def by_getattribute(spoil):
+    class Sub(Point):
+        def __getattribute__(self, name):
+            spoil()
+            return object.__getattribute__(self, name)
+
+    p = Sub.__new__(Sub)
+    p.__dict__["x"] = 1
+    return p
+
+
+ATTRIBUTE_READS = [
+    in_instance_dict,
+    pytest.param(in_class_dict, marks=cpython_only("a class's dict is looked up without calling its keys' `__eq__`")),
+    by_property,
+    by_descriptor,
+    by_getattr,
+    by_getattribute,
+]
+
+
+@pytest.mark.parametrize("make", ATTRIBUTE_READS, ids=lambda f: f.__name__)
+@pytest.mark.parametrize("entry", ["is_valid", "validate", "fail_fast"])
+def test_an_attribute_read_that_runs_user_code_counts_as_user_code(make, entry):
+    # Reading `x` appends a str to `leaf`, inside `shared`, whose walks are
+    # remembered from its second place on (the lists in it are held here
+    # too, so they may be shared): its last place must see the str.
+    leaf = [1]
+    mid = [leaf]
+    shared = [mid]
+    armed = []
+
+    def spoil():
+        if armed == [True]:
+            armed.append(False)
+            leaf.append("bad")
+
+    schema = Validator([union(list[list[list[int]]], Point)])
+    value = [shared, shared, make(spoil), shared]
+    armed.append(True)
+    call = {"is_valid": schema.is_valid, "validate": schema.validate,
+            "fail_fast": lambda v: schema.validate(v, fail_fast=True)}[entry]
+    failure = [("int_type", (3, 0, 0, 1), "int", "'bad'")]
+    assert steps_of(lambda: call(value))[0] == (("ok", False) if entry == "is_valid" else ("error", failure))
+    assert leaf == [1, "bad"]
+
+
+def test_a_key_added_to_an_instance_dict_midway_counts_from_then_on():
+    # The predicate on `a` swaps the key "c" of the object's dict for one
+    # whose `__eq__` spoils `leaf`; `b` is walked after it (`shared` is
+    # remembered there), and the read of `c` then runs that `__eq__`.
+    leaf = [1]
+    mid = [leaf]
+    shared = [mid]
+    Deep = list[list[list[list[int]]]]
+
+    @dataclasses.dataclass
+    class Three:
+        a: Annotated[int, lambda _: swap_key()]
+        b: Deep
+        c: Deep
+
+    def swap_key():
+        attributes = obj.__dict__
+        attributes[spoiling_key(lambda: leaf.append("bad") if len(leaf) == 1 else None, "c")] = attributes.pop("c")
+        return True
+
+    obj = Three(1, [shared, shared], [shared])
+    assert not Validator(Three).is_valid(obj)
+    assert leaf == [1, "bad"]
 
 
 def growing(target):

@@ -150,6 +150,12 @@ struct WalkState {
     // a user `__eq__`, `__instancecheck__`, an attribute read, a `repr`):
     // memo entries of an older epoch are not used.
     std::uint64_t user_code = 0;
+    // The last type whose dicts, and its bases', were found to hold plain
+    // keys only, and the user-code epoch it was found in (mapping.cc): an
+    // attribute read from one of its instances looks no further in that
+    // epoch.
+    py::Ref plain_type;
+    std::uint64_t plain_type_at = 0;
     // Back edges walked so far.
     std::uint64_t edges = 0;
     // Above zero while an enclosing check may walk the current value again.

@@ -24,11 +24,17 @@
 // read from a snapshot, so none is skipped, and a change that keeps the
 // size goes unseen.  A lookup in a dict holding a key whose type compares by
 // code of its own may call that code: once the walk's memo is on, such a
-// lookup counts as user code for it (context.h).  Budget: each pass reads
+// lookup counts as user code for it (context.h).  An attribute read counts
+// as user code unless it is known to call nothing: the type reads
+// attributes the generic way, the dicts of the type, its bases and the
+// instance hold plain keys only, and the name is no descriptor's but a
+// slot's (`object_reads_plain`, `name_read_plain`).  Budget: each pass reads
 // every declared key
 // once and each dict item at most once (the keys' types once more while the
 // memo is on, and again after user code ran); undeclared items are tried
-// against each clause verdict-only.
+// against each clause verdict-only.  An object's dict is looked at once per
+// object and user-code epoch (its keys only when it is not split), the
+// dicts of its type and bases once per run of objects of one type.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -259,9 +265,14 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
                 return false;
             }
             // A plain value is answered by its test where the walk of it
-            // would not cross the nesting limit (plain_scan.h).
+            // would not cross the nesting limit, the levels of that walk
+            // noted as reached (plain_scan.h).
             const PlainTest& plain = table->plain[i];
-            const int answer = plain && st.depth + plain.levels() <= kMaxWalkDepth ? plain_answer(plain, item) : -1;
+            int answer = -1;
+            if (plain && st.depth + plain.levels() <= kMaxWalkDepth) {
+                st.reached(st.depth + plain.levels_above_tests());
+                answer = plain_answer(plain, item);
+            }
             if (answer == 0) {
                 if (fill) resume = ResumePoint{true, i, present, start};
                 return false;
@@ -432,15 +443,85 @@ bool check_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx) 
     return false;
 }
 
-// Whether reading attribute `name` of `obj` runs no code we do not control:
-// the type reads attributes the generic way (no `__getattribute__` or
-// `__getattr__` of its own) and its class attribute of that name, if any,
-// is no descriptor but a builtin slot's.  The value then comes from the
-// instance's dict, its slot, or the class.
-bool getattr_runs_no_user_code(PyObject* obj, PyObject* name) {
+// The dict `obj` keeps its attributes in, if it has made one, without
+// making it; nullptr if it has none yet.  An object whose type manages its
+// dict holds it three words before its header, or (until something asks
+// for the dict, which is the common case) only the values, under the
+// type's shared keys: all exact strs (on 3.12 that word then holds the
+// values' address with its low bit set).  Any other finds it at its dict
+// offset.
+#ifndef PYPY_VERSION
+PyObject* made_instance_dict(PyObject* obj, PyTypeObject* type) {
+    if (PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT)) {
+        PyObject* dict = reinterpret_cast<PyObject**>(obj)[-3];
+#if PY_VERSION_HEX >= 0x030C0000 && PY_VERSION_HEX < 0x030D0000
+        if (reinterpret_cast<std::uintptr_t>(dict) & 1) return nullptr;
+#endif
+        return dict;
+    }
+    if (type->tp_dictoffset == 0) return nullptr;
+    PyObject** slot = _PyObject_GetDictPtr(obj);
+    return slot ? *slot : nullptr;
+}
+
+// Whether looking an exact str up in `dict` (a dict of attributes) calls
+// no code we do not control: a split table's keys are the type's shared
+// keys, which are exact strs; a combined table's keys are looked at
+// (`holds_foreign_keys`).
+bool attribute_lookups_plain(PyObject* dict) {
+    if (reinterpret_cast<PyDictObject*>(dict)->ma_values) return true;
+    return !holds_foreign_keys(dict);
+}
+
+// Whether the dicts of `type` and its bases hold only keys whose
+// comparison with a str calls nothing (a lookup of a name in them, made on
+// a miss of the interpreter's attribute cache, may call such a key's
+// `__eq__`).  Builtin static types hold exact strs.  The walk remembers the
+// last type found plain for as long as no user code runs (no dict of a
+// type changes meanwhile).
+bool type_dicts_plain(PyTypeObject* type, WalkState& st) {
+    if (reinterpret_cast<PyObject*>(type) == st.plain_type.get() && st.plain_type_at == st.user_code) return true;
+    PyObject* mro = type->tp_mro;
+    if (!mro || !PyTuple_Check(mro)) return false;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro); ++i) {
+        PyObject* base = PyTuple_GET_ITEM(mro, i);
+        if (!PyType_Check(base)) return false;
+        auto* base_type = reinterpret_cast<PyTypeObject*>(base);
+        if (!PyType_HasFeature(base_type, Py_TPFLAGS_HEAPTYPE)) continue;
+        PyObject* dict = base_type->tp_dict;
+        if (!dict || !PyDict_Check(dict) || holds_foreign_keys(dict)) return false;
+    }
+    st.plain_type = py::Ref::borrow(reinterpret_cast<PyObject*>(type));
+    st.plain_type_at = st.user_code;
+    return true;
+}
+#endif
+
+// Whether reading attributes of `obj` runs no code we do not control, as
+// far as the object goes: its type reads attributes the generic way (no
+// `__getattribute__` or `__getattr__` of its own), the dicts of the type
+// and its bases compare a name with plain keys only, and so does the
+// instance's dict, if it has made one.  On PyPy every read counts.
+bool object_reads_plain(PyObject* obj, WalkState& st) {
+#ifdef PYPY_VERSION
+    (void)obj;
+    (void)st;
+    return false;
+#else
     PyTypeObject* type = Py_TYPE(obj);
-    if (type->tp_getattro != PyObject_GenericGetAttr) return false;
-    PyObject* found = _PyType_Lookup(type, name);
+    if (type->tp_getattro != PyObject_GenericGetAttr || !type_dicts_plain(type, st)) return false;
+    PyObject* dict = made_instance_dict(obj, type);
+    return !dict || attribute_lookups_plain(dict);
+#endif
+}
+
+// Whether reading attribute `name` of an object that `object_reads_plain`
+// admits runs no code we do not control: the class attribute of that name,
+// if any, is no descriptor but a builtin slot's (a property, or any other
+// `__get__`, runs code).  The value then comes from the instance's dict,
+// its slot, or the class.
+bool name_read_plain(PyObject* obj, PyObject* name) {
+    PyObject* found = _PyType_Lookup(Py_TYPE(obj), name);
     return !found || Py_TYPE(found)->tp_descr_get == nullptr || Py_IS_TYPE(found, &PyMemberDescr_Type);
 }
 
@@ -461,6 +542,10 @@ bool check_object_attributes(const ir::Node& node, const Source& src, WalkContex
         if (it != st.tables->attribute_names.end() && it->second.size() == entries.size()) names = &it->second;
     }
     bool verdict = true;
+    // The user-code epoch in which the object was last found to read its
+    // attributes plainly (kUnread before): it is looked at again only after
+    // user code ran, which may have given its dict a key of its own kind.
+    std::uint64_t plain_at = kUnread;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const ir::RecordEntry& entry = entries[i];
         py::Ref name;
@@ -470,7 +555,8 @@ bool check_object_attributes(const ir::Node& node, const Source& src, WalkContex
             const std::string_view text = entry.key_view();
             name = py::Ref::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
         }
-        if (!name || !getattr_runs_no_user_code(obj, name.get())) st.note_user_code();
+        if (plain_at != st.user_code && object_reads_plain(obj, st)) plain_at = st.user_code;
+        if (plain_at != st.user_code || !name || !name_read_plain(obj, name.get())) st.note_user_code();
         py::Ref attr = name ? py::Ref::steal(PyObject_GetAttr(obj, name.get())) : py::Ref();
         if (!attr) {
             absorb_error(st);

@@ -44,9 +44,11 @@
 //   * depth: if the recorded walk met the nesting limit or the native
 //     stack reserve, the walk it would replace starts at the very same
 //     depth; otherwise no deeper, or deeper by so little that the levels
-//     the recorded walk entered (its reach) stay within the nesting limit,
-//     so it meets that limit nowhere either.  Members of a union reach the
-//     same child at depths a level or two apart (`list[X]` and
+//     the recorded walk entered (its reach, with those a scan of plain
+//     items stands for above their type tests: plain_scan.h), and one more
+//     for the type tests made in place below them, stay within the nesting
+//     limit, so it meets that limit nowhere either.  Members of a union
+//     reach the same child at depths a level or two apart (`list[X]` and
 //     `list[X | str]`), so without the reach a value past a limit would be
 //     walked again for every combination of those offsets;
 //   * guard: the walk it would replace starts from the same guard (same

@@ -20,7 +20,9 @@
 // the union (literal_sets.h).  Nothing in a scan calls Python code,
 // allocates or lets another thread run, so the storage read at its start
 // stays valid to its end.  The callers keep the depth rule: a scalar test
-// stands for a walk one level down, a union's tests for two.
+// stands for a walk one level down, a union's tests for two; and they note
+// the union's level as reached, so that the walk remembered around them
+// knows how deep it went (walk.cc).
 //
 // Budget: one type test, or one hash lookup, per item.
 #pragma once
@@ -49,6 +51,12 @@ struct PlainTest {
     explicit operator bool() const { return kind != Kind::None; }
     // The levels below the container that a walk of an item would enter.
     std::uint64_t levels() const { return kind == Kind::Scalar ? 1 : 2; }
+    // Of those, the levels above the item's type tests (a union's own): a
+    // caller that answers an item by the test notes them as reached
+    // (`WalkState::reached`), as the walk of the item would.  The type
+    // tests one level below them are those a remembered walk allows one
+    // level more for, as for every type test made in place (walk.cc).
+    std::uint64_t levels_above_tests() const { return levels() - 1; }
 };
 
 // The plain test of an element node, or none.  On PyPy the literal unions

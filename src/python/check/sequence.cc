@@ -269,9 +269,11 @@ bool check_sequence(const ir::Node& node, const PySource& src, WalkContext& ctx)
         // Plain element checks (plain_scan.h), where the walk of an item
         // would not cross the nesting limit.  Verdict-only, they answer;
         // recording, a member is answered by the scan, and anything else
-        // goes on to the passes below (the scan ran no user code).
+        // goes on to the passes below (the scan ran no user code).  The
+        // first item is tested, so the levels of its walk are reached.
         const PlainTest test = plain_test(*tail, *st.tables);
         if (test && st.depth + test.levels() <= kMaxWalkDepth) {
+            if (n != 0) st.reached(st.depth + test.levels_above_tests());
             if (!ctx.recording()) return plain_items_verdict(test, *tail, value, n, is_tuple, ctx);
             if (kScanInPlace && !py::kPyPy && plain_members(test, value, n, is_tuple, st)) return true;
             if (st.stop) return false;

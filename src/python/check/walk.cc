@@ -149,7 +149,8 @@ bool usable(const MemoEntry* e, const Source& src, WalkState& st) {
     } else if (st.depth > e->depth && st.depth + e->reach + 1 > kMaxWalkDepth) {
         // Starting here, the walk would meet the nesting limit somewhere:
         // it starts deeper than the remembered one, which met none, and its
-        // levels (one more for the scalar tests made in place) go past it.
+        // levels (its reach, and one more for the type tests made in place
+        // below it) go past it.
         return false;
     }
     return guard_allows(*e, src, st);
