@@ -10,12 +10,12 @@ decisions" (`make bench`) shows what these cost on a machine.
 """
 
 import re
-from typing import Annotated, Literal
+from typing import Annotated, Any, Literal
 
 import pytest
 
 import _tessaron
-from tessaron import Regex, Validator, complement, intersection, union
+from tessaron import Regex, Validator, complement, intersection, recursive, union
 
 # The most automaton work (pattern builds and text products) one call may
 # do (kScopeAutomatonWork in the core).
@@ -197,3 +197,36 @@ def test_products_and_patterns_share_the_call_automaton_work(call, allowed):
     assert products > 0
     # A build or a product may overrun what was left by one step of its own.
     assert patterns + products <= SCOPE_AUTOMATON_WORK + (1 << 16)
+
+
+# --- the normal form and emptiness of dict shapes ---------------------------------
+
+def descr_work(call):
+    before = _tessaron._descr_work()
+    answer = call()
+    after = _tessaron._descr_work()
+    return answer, tuple(a - b for a, b in zip(after, before))
+
+
+def recursive_lists():
+    r = recursive(lambda x: union(list[x], {"a": int, "b?": str, str: object}))
+    return Validator(complement(list[tuple[()] | r])), complement(list[dict[Any, {"a": int}]])
+
+
+def nested_records():
+    left = Validator(list[dict[int, {"b": None, "c": {"a": int}, Literal["a"] | Literal["b"]: str}]])
+    return left, list[dict[int, union()]]
+
+
+@pytest.mark.parametrize("sides", [recursive_lists, nested_records], ids=["recursive-lists", "nested-records"])
+def test_dict_shapes_walk_and_weigh_each_nested_value_once(sides):
+    # The complements of lists of dicts sort hundreds of shapes whose values
+    # are equal descriptors built apart, and test each shape for emptiness:
+    # the sorts walked the same pairs of values some 270,000 times, and the
+    # searches weighed the same values some 50,000 to 80,000 times, none of
+    # it charged (about 220 and 90 ms).
+    left, right = sides()
+    got, (comparisons, weighed) = descr_work(lambda: left.relation_to(right))
+    assert got == "not_subset"
+    assert comparisons <= 10_000
+    assert weighed <= 10_000

@@ -34,6 +34,8 @@
 #include "core/decide/disjoint.h"
 #include "core/decide/inhabit.h"
 #include "core/decide/route.h"
+#include "core/descr/decision_memo.h"
+#include "core/descr/shapes/shape_emptiness.h"
 #include "core/descr/values/text_memo.h"
 #include "core/descr/values/text_product.h"
 #include "core/pattern/pattern.h"
@@ -263,6 +265,20 @@ PyObject* decision_work_function(PyObject*, PyObject*) {
     return Py_BuildValue("(KKK)", static_cast<unsigned long long>(decide::disjoint_pairs_visited()),
                          static_cast<unsigned long long>(decide::member_comparisons()),
                          static_cast<unsigned long long>(descr::text_product_work()));
+}
+
+const char kDescrWorkDoc[] =
+    "_descr_work()\n--\n\n"
+    "The descriptor work of the calling thread so far, as a tuple\n"
+    "(comparisons, values_weighed): comparisons of two distinct shared\n"
+    "descriptors that walked them (orders and equalities a decision had not\n"
+    "remembered), and values whose emptiness the searches of dict shapes\n"
+    "weighed (one budget unit each).  A work counter for tests, not part of the\n"
+    "public interface.";
+
+PyObject* descr_work_function(PyObject*, PyObject*) {
+    return Py_BuildValue("(KK)", static_cast<unsigned long long>(descr::descr_comparisons()),
+                         static_cast<unsigned long long>(descr::shape_values_weighed()));
 }
 
 PyObject* is_empty_method(PyObject* self, PyObject*) {
