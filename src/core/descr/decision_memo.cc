@@ -7,7 +7,19 @@ namespace tessaron::descr {
 
 namespace {
 
-thread_local DecisionMemo* t_decision_memo = nullptr;
+// Whether a scope is open, and its memo, made on the first thing kept so
+// that a decision that compares nothing allocates nothing.
+struct ThreadMemo {
+    bool open = false;
+    DecisionMemo* memo = nullptr;
+};
+thread_local ThreadMemo t_thread_memo;
+
+DecisionMemo* memo_to_keep_in() {
+    ThreadMemo& t = t_thread_memo;
+    if (!t.memo && t.open) t.memo = new DecisionMemo();
+    return t.memo;
+}
 thread_local std::uint64_t t_descr_comparisons = 0;
 
 bool swapped(const SharedDescr& a, const SharedDescr& b) { return std::less<const Descr*>{}(b.get(), a.get()); }
@@ -17,13 +29,14 @@ DescrPairKey key_of(const SharedDescr& a, const SharedDescr& b) {
 }
 
 const RememberedPair* find_pair(const SharedDescr& a, const SharedDescr& b) {
-    if (!t_decision_memo) return nullptr;
-    auto it = t_decision_memo->pairs.find(key_of(a, b));
-    return it == t_decision_memo->pairs.end() ? nullptr : &it->second;
+    DecisionMemo* memo = t_thread_memo.memo;
+    if (!memo) return nullptr;
+    auto it = memo->pairs.find(key_of(a, b));
+    return it == memo->pairs.end() ? nullptr : &it->second;
 }
 
 RememberedPair* pair_entry(const SharedDescr& a, const SharedDescr& b) {
-    DecisionMemo* memo = t_decision_memo;
+    DecisionMemo* memo = memo_to_keep_in();
     if (!memo) return nullptr;
     const DescrPairKey key = key_of(a, b);
     if (auto it = memo->pairs.find(key); it != memo->pairs.end()) return &it->second;
@@ -34,7 +47,9 @@ RememberedPair* pair_entry(const SharedDescr& a, const SharedDescr& b) {
 
 }  // namespace
 
-DecisionMemo* decision_memo() { return t_decision_memo; }
+DecisionMemo* decision_memo() { return t_thread_memo.memo; }
+
+bool decision_memo_open() { return t_thread_memo.open; }
 
 std::optional<std::strong_ordering> remembered_order(const SharedDescr& a, const SharedDescr& b) {
     const RememberedPair* r = find_pair(a, b);
@@ -59,29 +74,30 @@ void remember_equality(const SharedDescr& a, const SharedDescr& b, bool equal) {
 }
 
 std::optional<ir::Emptiness> remembered_verdict(const SharedDescr& d) {
-    if (!t_decision_memo) return std::nullopt;
-    auto it = t_decision_memo->verdicts.find(d.get());
-    if (it == t_decision_memo->verdicts.end()) return std::nullopt;
+    DecisionMemo* memo = t_thread_memo.memo;
+    if (!memo) return std::nullopt;
+    auto it = memo->verdicts.find(d.get());
+    if (it == memo->verdicts.end()) return std::nullopt;
     return it->second.verdict;
 }
 
 void remember_verdict(const SharedDescr& d, ir::Emptiness verdict) {
-    DecisionMemo* memo = t_decision_memo;
-    if (!memo || verdict == ir::Emptiness::Undecided || memo->verdicts.size() >= kMaxRememberedVerdicts) return;
+    if (verdict == ir::Emptiness::Undecided) return;
+    DecisionMemo* memo = memo_to_keep_in();
+    if (!memo || memo->verdicts.size() >= kMaxRememberedVerdicts) return;
     memo->verdicts.emplace(d.get(), RememberedVerdict{d, verdict});
 }
 
 std::uint64_t descr_comparisons() { return t_descr_comparisons; }
 void count_descr_comparison() { ++t_descr_comparisons; }
 
-DecisionMemoScope::DecisionMemoScope() : owner_(t_decision_memo == nullptr) {
-    if (owner_) t_decision_memo = new DecisionMemo();
-}
+DecisionMemoScope::DecisionMemoScope() : owner_(!t_thread_memo.open) { t_thread_memo.open = true; }
 
 DecisionMemoScope::~DecisionMemoScope() {
     if (!owner_) return;
-    delete t_decision_memo;
-    t_decision_memo = nullptr;
+    ThreadMemo& t = t_thread_memo;
+    delete t.memo;
+    t = ThreadMemo{};
 }
 
 }  // namespace tessaron::descr

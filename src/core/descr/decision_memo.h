@@ -78,8 +78,11 @@ struct DecisionMemo {
     boost::unordered_flat_map<const Descr*, RememberedVerdict, util::FxHash> verdicts;
 };
 
-// The calling thread's open memo, or nullptr.
+// The calling thread's memo, or nullptr: outside every scope, and inside
+// one until something is kept.
 DecisionMemo* decision_memo();
+// Whether a scope is open on the calling thread.
+bool decision_memo_open();
 
 // What the calling thread's open memo knows of two distinct present
 // handles, in the order asked: their order and equality when computed;

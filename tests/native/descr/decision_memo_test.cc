@@ -45,7 +45,8 @@ TEST(DecisionMemo, APairIsWalkedOncePerDecision) {
         }
         EXPECT_EQ(walks(ask_all), 0u) << "the inner scope left the outer memo open";
     }
-    EXPECT_EQ(decision_memo(), nullptr);
+    EXPECT_FALSE(decision_memo_open());
+    EXPECT_EQ(decision_memo(), nullptr) << "the outermost scope dropped its memo";
     EXPECT_EQ(walks(ask_all), 6u) << "outside a decision every distinct pair walks";
 }
 
