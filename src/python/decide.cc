@@ -23,7 +23,8 @@
 // definitions, with the pool index rebuilt once.  Each pattern is compiled
 // at most once per call: into an automaton by the descriptor route (one
 // descr::TextMemoScope per call, around both directions of an
-// equivalence), into a matcher by the oracle, which takes the receiver's
+// equivalence, with the descr::DecisionMemoScope of its shared
+// descriptors), into a matcher by the oracle, which takes the receiver's
 // own when its validator has compiled it already (the tables are read,
 // never built here).
 #include "python/decide.h"
@@ -216,6 +217,7 @@ PyObject* is_equivalent_method(PyObject* self, PyObject* const* args, Py_ssize_t
         oracle.set_budget(&budget);
         oracle.set_receiver_tables(receiver->precompute.peek());
         descr::TextMemoScope text_memo;
+        descr::DecisionMemoScope descr_memo;
         const ir::Node& root = receiver->schema.root;
         if (decide::decide_relation(root, work.other, oracle, work.definitions, budget) != Decision::Subset)
             Py_RETURN_FALSE;

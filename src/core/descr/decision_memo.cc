@@ -20,6 +20,7 @@ DecisionMemo* memo_to_keep_in() {
     if (!t.memo && t.open) t.memo = new DecisionMemo();
     return t.memo;
 }
+
 thread_local std::uint64_t t_descr_comparisons = 0;
 
 bool swapped(const SharedDescr& a, const SharedDescr& b) { return std::less<const Descr*>{}(b.get(), a.get()); }

@@ -25,10 +25,11 @@
 // visited (complements included), so one conversion visits at most
 // `kConversionNodes` nodes, and a tree whose conversion would visit more
 // (counted up to the cap over the children every conversion visits) is
-// refused before any node is converted; the depth is lowered by one for every child of a node other than
-// a complement, and not for a member folded into its parent; the direction
-// flips below a complement and nowhere else (every other kind is monotone
-// in its children), and is restored when the node's conversion ends.  The
+// refused before any node is converted; the depth is lowered by one for
+// every child of a node other than a complement, and not for a member
+// folded into its parent; the direction flips below a complement and
+// nowhere else (every other kind is monotone in its children), and is
+// restored when the node's conversion ends.  The
 // thread's work budget is restored by `descr_of_node` on every way out.
 //
 // Budget: conversion itself takes no unit; the unions, intersections,
