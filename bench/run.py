@@ -532,14 +532,16 @@ def slowest_decisions(cfg):
     """The slowest decisions we know of: patterns whose automata are large or
     costly to build (Unicode classes under counted repetitions, a counted
     repetition of two thousand over a class), in unions, tuples, records and
-    against a thousand literals; two unions of a thousand tagged pairs.
+    against a thousand literals; two unions of a thousand tagged pairs; the
+    complements of lists of dicts, whose shapes share their nested values;
+    two unions of two hundred tagged pattern triples.
     Each must answer within
     50 ms: the same answer as when its budgets were not spent, or
     "undecided" where they end (never a wrong one)."""
     import re
-    from typing import Annotated, Literal
+    from typing import Annotated, Any, Literal
 
-    from tessaron import Regex, Validator, complement, intersection, union
+    from tessaron import Regex, Validator, complement, intersection, recursive, union
 
     def side(t):
         return union(*[Annotated[type(f"S{t}{i}", (str,), {}), re.compile(r"\w{1,%d}" % (10 + i % 3))]
@@ -558,6 +560,11 @@ def slowest_decisions(cfg):
     any_pair, word_pair = pair("(?s).{1,10}", "(?s).{1,11}"), pair(r"\w{1,10}", r"\w{1,11}")
     words20 = Validator(tuple[tuple(Annotated[str, Regex(r"\w{1,%d}" % (3 + i % 6))] for i in range(20))])
     digits20 = Validator(tuple[tuple(Annotated[str, Regex(r"\d{1,%d}" % (3 + i % 6))] for i in range(20))])
+    recursive_dicts = recursive(lambda x: union(list[x], {"a": int, "b?": str, str: object}))
+    words_digits = Validator(union(*[tuple[Literal[i], Annotated[str, Regex(r"\w{1,%d}" % (3 + i % 5))],
+                                           Annotated[str, Regex(r"\d{1,%d}" % (2 + i % 4))]] for i in range(200)]))
+    words_words = Validator(union(*[tuple[Literal[i], Annotated[str, Regex(r"\w{1,%d}" % (4 + i % 5))],
+                                          Annotated[str, Regex(r"\w{1,%d}" % (2 + i % 4))]] for i in range(200)]))
     # (name, statement, namespace, the answers it may give)
     questions = [
         ("ten \\w patterns within ten others or str", "a.relation_to(u)", {"a": a, "u": union(b, str)},
@@ -591,6 +598,18 @@ def slowest_decisions(cfg):
          {False}),
         ("tuple of 20 \\w{1,n} within 20 \\d{1,n}", "v.relation_to(w)", {"v": words20, "w": digits20},
          {"not_subset", "undecided"}),
+        # Dict shapes sorted and searched with nested values shared; unions of
+        # tagged pattern triples too large to convert.
+        ("complements of lists of recursive dicts", "v.relation_to(w)",
+         {"v": Validator(complement(list[tuple[()] | recursive_dicts])),
+          "w": Validator(complement(list[dict[Any, {"a": int}]]))}, {"not_subset"}),
+        ("lists of dicts of nested records within lists of empty dicts", "v.relation_to(w)",
+         {"v": Validator(list[dict[int, {"b": None, "c": {"a": int}, Literal["a"] | Literal["b"]: str}]]),
+          "w": Validator(list[dict[int, union()]])}, {"not_subset"}),
+        ("200 (i, \\w{1,n}, \\d{1,n}) within 200 (i, \\w{1,n}, \\w{1,n})", "v.relation_to(w)",
+         {"v": words_digits, "w": words_words}, {"subset", "undecided"}),
+        ("200 (i, \\w{1,n}, \\d{1,n}) without 200 (i, \\w{1,n}, \\w{1,n}), is_empty", "v.is_empty()",
+         {"v": intersection(words_digits, complement(words_words))}, {True, False}),
     ]
     stmts = {}
     for name, stmt, ns, answers in questions:

@@ -23,7 +23,8 @@
 // definitions, with the pool index rebuilt once.  Each pattern is compiled
 // at most once per call: into an automaton by the descriptor route (one
 // descr::TextMemoScope per call, around both directions of an
-// equivalence), into a matcher by the oracle, which takes the receiver's
+// equivalence, with the descr::DecisionMemoScope of its shared
+// descriptors), into a matcher by the oracle, which takes the receiver's
 // own when its validator has compiled it already (the tables are read,
 // never built here).
 #include "python/decide.h"
@@ -34,6 +35,8 @@
 #include "core/decide/disjoint.h"
 #include "core/decide/inhabit.h"
 #include "core/decide/route.h"
+#include "core/descr/decision_memo.h"
+#include "core/descr/shapes/shape_emptiness.h"
 #include "core/descr/values/text_memo.h"
 #include "core/descr/values/text_product.h"
 #include "core/pattern/pattern.h"
@@ -214,6 +217,7 @@ PyObject* is_equivalent_method(PyObject* self, PyObject* const* args, Py_ssize_t
         oracle.set_budget(&budget);
         oracle.set_receiver_tables(receiver->precompute.peek());
         descr::TextMemoScope text_memo;
+        descr::DecisionMemoScope descr_memo;
         const ir::Node& root = receiver->schema.root;
         if (decide::decide_relation(root, work.other, oracle, work.definitions, budget) != Decision::Subset)
             Py_RETURN_FALSE;
@@ -263,6 +267,20 @@ PyObject* decision_work_function(PyObject*, PyObject*) {
     return Py_BuildValue("(KKK)", static_cast<unsigned long long>(decide::disjoint_pairs_visited()),
                          static_cast<unsigned long long>(decide::member_comparisons()),
                          static_cast<unsigned long long>(descr::text_product_work()));
+}
+
+const char kDescrWorkDoc[] =
+    "_descr_work()\n--\n\n"
+    "The descriptor work of the calling thread so far, as a tuple\n"
+    "(comparisons, values_weighed): comparisons of two distinct shared\n"
+    "descriptors that walked them (orders and equalities a decision had not\n"
+    "remembered), and values whose emptiness the searches of dict shapes\n"
+    "weighed (one budget unit each).  A work counter for tests, not part of the\n"
+    "public interface.";
+
+PyObject* descr_work_function(PyObject*, PyObject*) {
+    return Py_BuildValue("(KK)", static_cast<unsigned long long>(descr::descr_comparisons()),
+                         static_cast<unsigned long long>(descr::shape_values_weighed()));
 }
 
 PyObject* is_empty_method(PyObject* self, PyObject*) {

@@ -30,6 +30,10 @@ extern const char kPatternBuildsDoc[];
 // thread's decisions; private, for tests.
 PyObject* decision_work_function(PyObject* module, PyObject* unused);
 extern const char kDecisionWorkDoc[];
+// `_tessaron._descr_work()`: the descriptor orders' and shape searches' work
+// of this thread; private, for tests.
+PyObject* descr_work_function(PyObject* module, PyObject* unused);
+extern const char kDescrWorkDoc[];
 
 extern const char kIsEmptyDoc[];
 extern const char kIsSubtypeOfDoc[];

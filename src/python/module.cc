@@ -70,6 +70,7 @@ PyMethodDef kCounterDefs[] = {
     {"_route_counts", route_counts_function, METH_NOARGS, kRouteCountsDoc},
     {"_pattern_builds", pattern_builds_function, METH_NOARGS, kPatternBuildsDoc},
     {"_decision_work", decision_work_function, METH_NOARGS, kDecisionWorkDoc},
+    {"_descr_work", descr_work_function, METH_NOARGS, kDescrWorkDoc},
 };
 
 bool add_function(PyObject* module, PyMethodDef* def) {

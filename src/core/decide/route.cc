@@ -70,7 +70,9 @@
 // pattern is built into an automaton at most once per call (a
 // descr::TextMemoScope around it: a caller that asks two directions opens
 // one around both), and the builds of one call share a fixed amount of
-// pattern work on top of the windows' charges.  A thread short of native
+// pattern work on top of the windows' charges.  The orders, equalities and
+// proved verdicts of shared descriptors are kept for the call as well (a
+// descr::DecisionMemoScope beside it).  A thread short of native
 // stack (a rewrite or comparison that throws NativeStackExhausted,
 // wherever it stops) answers undecided.
 #include "core/decide/route.h"
@@ -81,6 +83,7 @@
 #include "core/descr/lines/combine.h"
 #include "core/descr/lines/complement.h"
 #include "core/descr/convert/convert.h"
+#include "core/descr/decision_memo.h"
 #include "core/descr/lines/emptiness.h"
 #include "core/descr/values/text_memo.h"
 
@@ -337,6 +340,7 @@ Decision decide_relation(const ir::Node& left, const ir::Node& right, Oracle& or
                          std::span<const ir::Node> definitions, DecisionBudget& budget) {
     try {
         descr::TextMemoScope text_memo;
+        descr::DecisionMemoScope descr_memo;
         bool structural = false;
         const Decision d = relation(left, right, oracle, definitions, budget, structural);
         ++(structural ? t_route_counts.structural
@@ -352,6 +356,7 @@ Emptiness decide_emptiness(const ir::Node& node, Oracle& oracle, std::span<const
                            DecisionBudget& budget) {
     try {
         descr::TextMemoScope text_memo;
+        descr::DecisionMemoScope descr_memo;
         const Emptiness by_inclusion = emptiness_by_inclusion(node, oracle, definitions, budget);
         if (by_inclusion != Emptiness::Undecided) return by_inclusion;
         DecisionContext ctx{oracle, definitions, budget};

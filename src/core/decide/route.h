@@ -78,7 +78,8 @@ Emptiness decide_empty_by_descr(const ir::Node& node, Oracle& oracle, std::span<
 // `budget` (a fresh assumption stack), then, when it is undecided, the
 // descriptor route, then the structural decision of "~right within ~left"
 // and the structural inhabitation of left & ~right under the same budget;
-// inside a descr::TextMemoScope (the caller's, when one is open).
+// inside a descr::TextMemoScope and a descr::DecisionMemoScope (the
+// caller's, when they are open).
 Decision decide_relation(const ir::Node& left, const ir::Node& right, Oracle& oracle,
                          std::span<const ir::Node> definitions, DecisionBudget& budget);
 

@@ -10,6 +10,12 @@ thread_local WorkBudget t_budget;
 std::uint64_t work_budget() { return t_budget.units; }
 void set_work_budget(std::uint64_t units) { t_budget.units = units; }
 
+WorkBudget swap_work_budget(WorkBudget budget) {
+    const WorkBudget held = t_budget;
+    t_budget = budget;
+    return held;
+}
+
 bool take_unit() {
     if (t_budget.units == 0) return false;
     --t_budget.units;
@@ -27,6 +33,27 @@ bool take_units(std::uint64_t n) {
     }
     t_budget.units -= n;
     return true;
+}
+
+namespace {
+
+// Whether this small step completes a batch.
+bool completes_batch() {
+    if (++t_budget.small_steps < kSmallStepsPerUnit) return false;
+    t_budget.small_steps = 0;
+    return true;
+}
+
+}  // namespace
+
+bool take_small_step() {
+    if (t_budget.units == 0) return false;
+    if (completes_batch()) --t_budget.units;
+    return true;
+}
+
+void take_saturating_small_step() {
+    if (completes_batch()) take_saturating_unit();
 }
 
 std::uint64_t text_work_allowance() {

@@ -14,6 +14,10 @@
 // decision asked from user code deep inside another one leaves the outer
 // window as it found it.
 //
+// Small steps (the values shape searches weigh, the comparisons that walk
+// nested descriptors) are charged one unit per `kSmallStepsPerUnit`; a
+// failing small step is refused whenever the counter is 0.
+//
 // Text products are charged by their work as well: one unit per
 // `kTextCellsPerUnit` table cells computed (product rows times joint byte
 // classes, and the minimisation's units), and every pattern compiled by the work its automaton took (one
@@ -37,10 +41,18 @@ inline constexpr std::uint64_t kTextCellsPerUnit = 4096;
 // most about four million steps.
 inline constexpr std::uint64_t kPatternWorkPerUnit = 1024;
 
+// Small steps per unit: a value whose emptiness a shape search weighs, a
+// comparison that walks two distinct shared descriptors.  Each is bounded
+// work of about a microsecond or less, done by the hundreds where a meet
+// does one pair, so they are charged in batches.
+inline constexpr std::uint64_t kSmallStepsPerUnit = 64;
+
 // The step counter of one thread.  Each thread has its own, which only the
-// functions below read and change.
+// functions below read and change.  `small_steps` counts the small steps
+// taken since the last one that took a unit.
 struct WorkBudget {
     std::uint64_t units = kUnboundedWork;
+    std::uint64_t small_steps = 0;
 };
 
 // The counter of the calling thread.
@@ -55,6 +67,13 @@ void take_saturating_unit();
 // falling to 0 (what was there is spent).
 bool take_units(std::uint64_t n);
 
+// A small step: false (nothing taken) when the counter is 0; every
+// `kSmallStepsPerUnit`-th one takes a failing unit.
+bool take_small_step();
+// A small step that never fails: every `kSmallStepsPerUnit`-th one takes a
+// saturating unit.
+void take_saturating_small_step();
+
 // The table cells a text product may still compute before its charge
 // exceeds the counter.
 std::uint64_t text_work_allowance();
@@ -67,15 +86,21 @@ bool charge_text_work(std::uint64_t cells);
 std::uint64_t pattern_work_allowance();
 bool charge_pattern_work(std::uint64_t work);
 
+// Replaces the thread's whole budget (units and small steps), answering
+// the one it held.
+WorkBudget swap_work_budget(WorkBudget budget);
+
+// A window starts with no small step taken, so what a window charges does
+// not depend on what ran before it.
 class WorkWindow {
 public:
-    explicit WorkWindow(std::uint64_t units) : saved_(work_budget()) { set_work_budget(units); }
-    ~WorkWindow() { set_work_budget(saved_); }
+    explicit WorkWindow(std::uint64_t units) : saved_(swap_work_budget(WorkBudget{units, 0})) {}
+    ~WorkWindow() { swap_work_budget(saved_); }
     WorkWindow(const WorkWindow&) = delete;
     WorkWindow& operator=(const WorkWindow&) = delete;
 
 private:
-    std::uint64_t saved_;
+    WorkBudget saved_;
 };
 
 }  // namespace tessaron::descr

@@ -84,6 +84,10 @@ std::optional<SharedDescr> complement_of_union(const std::vector<Transition>& tr
 // out).
 ir::Emptiness slot_verdict(const KindSlot& slot, Kind kind);
 ir::Emptiness descr_verdict(const Descr& d);
+// The verdict of a present shared descriptor; inside a decision's memo
+// (decision_memo.h) an answer other than undecided is computed once per
+// object, as it holds whatever the budget left later.
+ir::Emptiness shared_descr_verdict(const SharedDescr& d);
 
 // Whether `inner` lies within `outer` (absent handles: `every_value()`): the
 // emptiness of `inner` met with the complement of `outer`.  The arguments

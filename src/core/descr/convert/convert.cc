@@ -23,10 +23,13 @@
 //
 // Invariants: the counter is taken before anything else at every node
 // visited (complements included), so one conversion visits at most
-// `kConversionNodes` nodes; the depth is lowered by one for every child of a node other than
-// a complement, and not for a member folded into its parent; the direction
-// flips below a complement and nowhere else (every other kind is monotone
-// in its children), and is restored when the node's conversion ends.  The
+// `kConversionNodes` nodes, and a tree whose conversion would visit more
+// (counted up to the cap over the children every conversion visits) is
+// refused before any node is converted; the depth is lowered by one for
+// every child of a node other than a complement, and not for a member
+// folded into its parent; the direction flips below a complement and
+// nowhere else (every other kind is monotone in its children), and is
+// restored when the node's conversion ends.  The
 // thread's work budget is restored by `descr_of_node` on every way out.
 //
 // Budget: conversion itself takes no unit; the unions, intersections,
@@ -250,6 +253,42 @@ bool fold_members(Descr& acc, std::span<const ir::Node> members, SetOp op, Conve
     return true;
 }
 
+// Whether a conversion of `node` that succeeds can fit the counter: the
+// nodes every such conversion visits, each taking a unit (the node, the
+// inner node of a complement or refinement, the members of a union or
+// intersection, the items and tail of a sequence, the element of a set;
+// the children of records and objects are left out, so this is a lower
+// bound), counted up to `kConversionNodes` + 1.  A union of more members
+// than the counter allows fails at the counter whatever it converts
+// first; this says so before any of its patterns is built.
+bool may_fit_counter(const ir::Node& node) {
+    std::int32_t visited = 0;
+    std::vector<const ir::Node*> stack{&node};
+    while (!stack.empty()) {
+        const ir::Node* n = stack.back();
+        stack.pop_back();
+        if (++visited > kConversionNodes) return false;
+        auto push = [&](const ir::SharedNode& child) {
+            if (child) stack.push_back(child.get());
+        };
+        switch (n->kind) {
+            case NodeKind::Union:
+            case NodeKind::Intersection:
+                for (const ir::Node& m : ir::as_span(n->members())) stack.push_back(&m);
+                break;
+            case NodeKind::Sequence:
+                for (const ir::Node& item : ir::as_span(n->prefix())) stack.push_back(&item);
+                push(n->tail());
+                break;
+            case NodeKind::Set: push(n->element()); break;
+            case NodeKind::Complement:
+            case NodeKind::Refined: push(n->inner()); break;
+            default: break;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 OptDescr to_normal_form(const ir::Node& node, ConvertContext& ctx, std::uint32_t depth) {
@@ -275,9 +314,11 @@ OptDescr descr_bound_of_node(const ir::Node& node, std::span<const ir::Node> def
     std::optional<ir::Node> unfolded;
     if (!definitions.empty() && ir::has_back_edges(node))
         unfolded = ir::unfold_recursion(node, definitions, 1, polarity);
+    const ir::Node& root = unfolded ? *unfolded : node;
+    if (!may_fit_counter(root)) return std::nullopt;
     WorkWindow window(kWindowUnits);
     ConvertContext ctx{oracle, kConversionNodes, polarity, false};
-    OptDescr d = to_normal_form(unfolded ? *unfolded : node, ctx, kConversionDepth);
+    OptDescr d = to_normal_form(root, ctx, kConversionDepth);
     if (ctx.bounded) bounded = true;
     return d;
 }

@@ -8,7 +8,8 @@
 // `to_normal_form` converts one node, one case per node kind.
 //
 // Conversion is shallow and small: one counter shared by the whole
-// conversion allows `kConversionNodes` nodes, and the depth
+// conversion allows `kConversionNodes` nodes (a tree that needs more is
+// refused before any of it is converted), and the depth
 // (`kConversionDepth`) allows the root and four levels below it.
 // Complements take no level and a run of them is one sign (`~~x` is as
 // deep as `x`); a member of a union or intersection that

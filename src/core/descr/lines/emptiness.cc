@@ -10,11 +10,14 @@
 //
 // Budget: the explicit forms of negated slots and condition lists take one
 // failing unit per pair of their products; nothing else here takes units
-// of its own.
+// of its own.  `shared_descr_verdict` keeps what it proved in the
+// decision's memo (decision_memo.h); an undecided verdict may depend on
+// the budget left, so it is asked again.
 #include "core/descr/lines/emptiness.h"
 
 #include <algorithm>
 
+#include "core/descr/decision_memo.h"
 #include "core/descr/lines/atoms.h"
 #include "core/descr/lines/combine.h"
 #include "core/descr/lines/complement.h"
@@ -85,6 +88,13 @@ ir::Emptiness descr_verdict(const Descr& d) {
     }
     if (other == Emptiness::Inhabited) return other;
     if (other == Emptiness::Undecided) verdict = other;
+    return verdict;
+}
+
+ir::Emptiness shared_descr_verdict(const SharedDescr& d) {
+    if (const auto known = remembered_verdict(d)) return *known;
+    const Emptiness verdict = descr_verdict(*d);
+    remember_verdict(d, verdict);
     return verdict;
 }
 

@@ -43,7 +43,8 @@ ir::Emptiness condition_list_verdict(const ConditionList& list, std::optional<Ki
 
 // True when the line is proved to admit no value.
 bool line_is_empty(const Line& line);
-// `slot_verdict` and `descr_verdict` are declared in core/descr/nested.h.
+// `slot_verdict`, `descr_verdict` and `shared_descr_verdict` are declared in
+// core/descr/nested.h.
 
 // True when every slot whose kind is not listed is proved empty.
 bool descr_within_kinds(const Descr& d, std::initializer_list<Kind> kinds);

@@ -1,15 +1,38 @@
 // Orders and equalities of descriptors (see order.h).
 //
 // Per-variant comparisons live with their value sets; the two dispatch
-// tables below name one per atom variant.
+// tables below name one per atom variant.  Shared descriptors and text
+// automata compare equal to themselves without a walk.  Two distinct
+// shared descriptors are walked once per decision: inside a
+// `DecisionMemoScope` (decision_memo.h) their order and their equality are
+// remembered, so a sort that meets the same nested values pair after pair
+// (the shapes of a complement all hold the complements of one shape's
+// values) walks each pair once, and a nested pair met inside an outer
+// walk is looked up too.
+//
+// Budget: a walk of two distinct shared descriptors (one not remembered)
+// takes a saturating small step (budget.h); everything below it is
+// bounded by the caps of the lines, automata and shapes it reads, nested
+// descriptors being walks of their own.
 #include "core/descr/lines/order.h"
 
 #include <algorithm>
 #include <cassert>
 
+#include "core/descr/budget.h"
+#include "core/descr/decision_memo.h"
+
 namespace tessaron::descr {
 
 namespace {
+
+// A comparison of two distinct shared descriptors that walks them: counted,
+// and charged a saturating small step (budget.h): a sort never fails, but
+// the work it did is spent.
+void charge_descr_comparison() {
+    count_descr_comparison();
+    take_saturating_small_step();
+}
 
 std::strong_ordering cmp_slot(const KindSlot& a, const KindSlot& b) {
     if (auto c = cmp_lists(a.lines, b.lines, cmp_line); c != 0) return c;
@@ -33,7 +56,11 @@ std::strong_ordering cmp_same_variant(const Atom& a, const Atom& b) {
         case AtomVariant::TruthMask: return std::get<TruthMask>(a).mask <=> std::get<TruthMask>(b).mask;
         case AtomVariant::Integers: return cmp_int_set(std::get<IntSet>(a), std::get<IntSet>(b));
         case AtomVariant::Floats: return cmp_float_set(std::get<FloatSet>(a), std::get<FloatSet>(b));
-        case AtomVariant::Text: return cmp_text_automaton(*std::get<SharedTextAutomaton>(a), *std::get<SharedTextAutomaton>(b));
+        case AtomVariant::Text: {
+            const SharedTextAutomaton& x = std::get<SharedTextAutomaton>(a);
+            const SharedTextAutomaton& y = std::get<SharedTextAutomaton>(b);
+            return x.same(y) ? std::strong_ordering::equal : cmp_text_automaton(*x, *y);
+        }
         case AtomVariant::Sequence: return cmp_sequence_automaton(std::get<SequenceAutomaton>(a), std::get<SequenceAutomaton>(b));
         case AtomVariant::SetItems: return cmp_set_items(std::get<SetItems>(a), std::get<SetItems>(b));
         case AtomVariant::Shapes: return cmp_shapes(std::get<Shapes>(a), std::get<Shapes>(b));
@@ -69,7 +96,11 @@ std::strong_ordering cmp_descr(const Descr& a, const Descr& b) {
 std::strong_ordering cmp_optional_descr(const SharedDescr& a, const SharedDescr& b) {
     if (!a || !b) return bool(a) <=> bool(b);
     if (a.same(b)) return std::strong_ordering::equal;
-    return cmp_descr(*a, *b);
+    if (const auto known = remembered_order(a, b)) return *known;
+    charge_descr_comparison();
+    const std::strong_ordering c = cmp_descr(*a, *b);
+    remember_order(a, b, c);
+    return c;
 }
 
 std::strong_ordering cmp_line(const Line& a, const Line& b) {
@@ -99,7 +130,13 @@ bool descr_equal(const Descr& a, const Descr& b) {
 }
 
 bool shared_descr_equal(const SharedDescr& a, const SharedDescr& b) {
-    return a.same(b) || (a && b && descr_equal(*a, *b));
+    if (a.same(b)) return true;
+    if (!a || !b) return false;
+    if (const auto known = remembered_equality(a, b)) return *known;
+    charge_descr_comparison();
+    const bool equal = descr_equal(*a, *b);
+    remember_equality(a, b, equal);
+    return equal;
 }
 
 bool optional_descr_equal(const SharedDescr& a, const SharedDescr& b) {

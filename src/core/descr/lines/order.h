@@ -7,7 +7,9 @@
 // descriptor first, a list that is a prefix of another first) and compare
 // contents only.  Equalities are structural, with the identity of shared
 // descriptors and automata as their shortcut; integer sets compare as
-// sets (two moduli of one set are equal, though ordered apart).
+// sets (two moduli of one set are equal, though ordered apart).  Inside a
+// decision the order and the equality of two distinct shared descriptors
+// are computed once (core/descr/decision_memo.h).
 #pragma once
 
 #include <compare>

@@ -32,13 +32,20 @@
 // leave the answer undecided.
 //
 // Budget: the value meets take their units (`meet_shared_descrs`); the
-// emptiness tests of values take what their explicit forms take.  A failed
-// meet leaves its candidate undecided and never forced.  Each forcing
-// settles one entry, so the fixpoint takes at most one scan per entry.
+// emptiness tests of values take what their explicit forms take, and each
+// value weighed (a candidate's, a required key's) takes a failing small
+// step (budget.h) unless the decision has proved its verdict already
+// (decision_memo.h: a verdict other than undecided is kept per object, so
+// the values shared by the shapes of one list are weighed once).  A failed
+// meet or a refused step leaves its candidate undecided and never forced.
+// Each forcing settles one entry, so the fixpoint takes at most one scan
+// per entry.
 #include "core/descr/shapes/shape_emptiness.h"
 
 #include <algorithm>
 
+#include "core/descr/budget.h"
+#include "core/descr/decision_memo.h"
 #include "core/descr/nested.h"
 
 namespace tessaron::descr {
@@ -47,10 +54,18 @@ namespace {
 
 using ir::Emptiness;
 
+thread_local std::uint64_t t_values_weighed = 0;
+
+// The verdict of a value the search weighs: free when it is absent, the
+// shared empty descriptor or already proved in this decision; otherwise a
+// failing small step, undecided without it.
 Emptiness value_verdict(const SharedDescr& v) {
     if (!v) return Emptiness::Inhabited;
     if (v.same(empty_descr())) return Emptiness::Empty;
-    return descr_verdict(*v);
+    if (const auto known = remembered_verdict(v)) return *known;
+    if (!take_small_step()) return Emptiness::Undecided;
+    ++t_values_weighed;
+    return shared_descr_verdict(v);
 }
 
 bool is_infinite_class(KeyClass key_class) { return key_class != KeyClass::None && key_class != KeyClass::Bool; }
@@ -243,5 +258,7 @@ private:
 }  // namespace
 
 ir::Emptiness shape_verdict(const Shape& s) { return ShapeSearch(s).run(); }
+
+std::uint64_t shape_values_weighed() { return t_values_weighed; }
 
 }  // namespace tessaron::descr

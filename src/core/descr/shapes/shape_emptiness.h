@@ -8,11 +8,20 @@
 // collides with.  Anything between is undecided.
 #pragma once
 
+#include <cstdint>
+
 #include "core/descr/descr.h"
 #include "core/ir/answers.h"
 
 namespace tessaron::descr {
 
+// One failing small step of the work budget (budget.h) for each value
+// whose verdict the search weighs (a candidate's, a required key's) and
+// that is not known yet; a value refused its step is undecided.
 ir::Emptiness shape_verdict(const Shape& s);
+
+// The values whose verdicts shape searches weighed on this thread so far
+// (each one small step), a work counter for tests.
+std::uint64_t shape_values_weighed();
 
 }  // namespace tessaron::descr

@@ -9,6 +9,7 @@
 #include "core/descr/convert/convert.h"
 #include "core/descr/lines/emptiness.h"
 #include "core/descr/lines/order.h"
+#include "core/descr/values/text_automaton.h"
 #include "decide/fake_oracle.h"
 #include "descr/descr_fixture.h"
 #include "ir/ir_builders.h"
@@ -360,6 +361,25 @@ TEST(Convert, SixtyFourNodesConvertAndOneMoreDoesNot) {
     EXPECT_TRUE(convert(literals(63)));
     EXPECT_FALSE(convert(literals(64)));
     EXPECT_FALSE(convert(literals(70)));
+}
+
+TEST(Convert, ATreePastTheCounterBuildsNoPattern) {
+    // Each member a refined str: two nodes, one pattern.  Thirty-one of
+    // them and their union are sixty-three nodes and convert, patterns and
+    // all; thirty-two are past the counter whatever is converted first, and
+    // are refused before any pattern is built.
+    auto patterns = [](int n) {
+        std::vector<Node> members;
+        for (int i = 0; i < n; ++i)
+            members.push_back(raw_refined(str_(), {regex("[a-c]{1," + std::to_string(1 + i) + "}")}));
+        return raw(ir::NodeKind::Union, std::move(members));
+    };
+    const std::uint64_t builds = pattern_build_counts().builds;
+    EXPECT_TRUE(convert(patterns(31)));
+    EXPECT_EQ(pattern_build_counts().builds - builds, 31u);
+    EXPECT_FALSE(convert(patterns(32)));
+    EXPECT_FALSE(convert(tuple_of({patterns(20), patterns(12)})));
+    EXPECT_EQ(pattern_build_counts().builds - builds, 31u);
 }
 
 TEST(Convert, RecursionIsUnfoldedOnceWithItsDefinitions) {

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "core/descr/budget.h"
+#include "core/descr/decision_memo.h"
 #include "core/descr/lines/combine.h"
 #include "core/descr/lines/complement.h"
 #include "core/descr/lines/emptiness.h"
@@ -266,6 +267,80 @@ TEST(ShapeEmptiness, AnExhaustedBudgetNeverProvesEmptiness) {
     const Shape s = shape_of({{str_key("a"), required(int_or_str())}}, {entry(KeyClass::Str, outside(kind(Kind::Int))), entry(KeyClass::Str, kind(Kind::Str))});
     WorkWindow window(0);
     EXPECT_NE(shape_verdict(s), Emptiness::Empty);
+}
+
+// Required keys, each holding its own object of an inhabited value.
+Shape required_keys(int n) {
+    std::vector<std::pair<LiteralKey, KeyRequirement>> keys;
+    for (int i = 0; i < n; ++i) keys.push_back({int_key(i), required(kind(Kind::Int))});
+    return shape_of(keys);
+}
+
+TEST(ShapeEmptiness, TheValuesWeighedAreChargedToTheBudget) {
+    // 200 values to weigh: a window of two units pays for 128 of them, the
+    // rest are refused and leave the shape undecided, never empty.
+    const Shape s = required_keys(200);
+    ASSERT_EQ(shape_verdict(s), Emptiness::Inhabited) << "unbounded, every value is weighed";
+    // Small steps taken before the window do not count in it.
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(take_small_step());
+    {
+        WorkWindow window(2);
+        const std::uint64_t before = shape_values_weighed();
+        EXPECT_EQ(shape_verdict(s), Emptiness::Undecided);
+        EXPECT_EQ(work_budget(), 0u);
+        EXPECT_EQ(shape_values_weighed() - before, 2 * kSmallStepsPerUnit);
+    }
+    {
+        WorkWindow window(0);
+        EXPECT_EQ(shape_verdict(required_keys(1)), Emptiness::Undecided) << "no step left for the one value";
+    }
+}
+
+TEST(ShapeEmptiness, ADecisionWeighsEachValueOnce) {
+    const Shape s = required_keys(3);
+    const std::uint64_t before = shape_values_weighed();
+    {
+        DecisionMemoScope scope;
+        EXPECT_EQ(shape_verdict(s), Emptiness::Inhabited);
+        EXPECT_EQ(shape_verdict(s), Emptiness::Inhabited);
+        EXPECT_EQ(shape_values_weighed() - before, 3u) << "the second search finds the verdicts proved";
+    }
+    EXPECT_EQ(shape_verdict(s), Emptiness::Inhabited);
+    EXPECT_EQ(shape_values_weighed() - before, 6u) << "outside a decision nothing is remembered";
+}
+
+TEST(ShapeEmptiness, AnUndecidedVerdictIsAskedAgain) {
+    // The ints below 0 as a negated slot: its verdict needs the slot made
+    // explicit, which one unit does not pay for.  Undecided then, proved
+    // once there is budget: the decision keeps proofs only.
+    const SharedDescr negatives = SharedDescr::make(with_slot(Kind::Int, {line(ints(0, std::nullopt))}, true));
+    const Shape s = shape_of({{str_key("a"), required(negatives)}});
+    DecisionMemoScope scope;
+    {
+        WorkWindow window(1);
+        EXPECT_EQ(shape_verdict(s), Emptiness::Undecided);
+    }
+    WorkWindow window(100);
+    EXPECT_EQ(shape_verdict(s), Emptiness::Inhabited);
+}
+
+TEST(ShapeAlgebra, TheOrderOfShapesIsChargedByTheValuesItWalks) {
+    // Shapes equal but for the objects of their values: sorting and
+    // deduplicating them walks pairs of values, outside a decision every
+    // time, each walk a small step; nothing here is weighed.
+    std::vector<Shape> shapes;
+    for (int i = 0; i < 200; ++i) shapes.push_back(shape_of({{str_key("a"), optional(kind(Kind::Int))}}, {}, kind(Kind::Str)));
+    WorkWindow window(1000);
+    const std::uint64_t walks = descr_comparisons();
+    const std::uint64_t weighed = shape_values_weighed();
+    const auto normal = normalize_shapes(shapes);
+    ASSERT_TRUE(normal);
+    EXPECT_EQ(normal->size(), 1u);
+    EXPECT_EQ(shape_values_weighed(), weighed);
+    const std::uint64_t walked = descr_comparisons() - walks;
+    EXPECT_GE(walked, 2 * kSmallStepsPerUnit);
+    EXPECT_LE(1000 - work_budget(), walked / kSmallStepsPerUnit + 1);
+    EXPECT_GE(1000 - work_budget(), walked / kSmallStepsPerUnit - 1);
 }
 
 TEST(ShapeAlgebra, KeysAreOrderedByVariantThenPayload) {
