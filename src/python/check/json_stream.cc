@@ -32,7 +32,10 @@
 // where the union's verdict is that member's.  Repeated keys: the walk sees
 // each key once, with its last value; here each occurrence is checked, a
 // failed member stays pending in its object until a later occurrence of the
-// same key passes, and the object's verdict waits for its close.  A failed
+// same key passes, and the object's verdict waits for its close.  A
+// declared key's failure is a flag of its entry; the failed undeclared keys
+// of an object are kept in a hash set, so each later key is looked up among
+// them once, whatever their number.  A failed
 // array item fails the array at once, and so up to the nearest enclosing
 // object (pending there) or to the root, where the parse stops: False.
 // Checking in document order instead of the walk's order, and checking
@@ -62,9 +65,11 @@
 // frames (200 nested arrays must parse on a small thread's stack, in the
 // sanitizer builds too).
 //
-// Budget: one pass over the text, stopped early on a settled failure;
+// Budget: one pass over the text, stopped early on a settled failure; a
+// key costs a bounded number of lookups (`_json_key_work` counts them);
 // memory is a frame per open container, a byte per declared key of the
-// open records, and the tree of one buffered subtree at a time.
+// open records, the failed undeclared keys of the open objects, and the
+// tree of one buffered subtree at a time.
 #include "python/check/json_stream.h"
 
 #include <boost/unordered/unordered_flat_set.hpp>
@@ -360,7 +365,8 @@ public:
         frames_.clear();
         flags_.clear();
         keys_.clear();
-        pending_keys_.clear();
+        for (std::size_t i = 0; i < pending_sets_used_; ++i) pending_sets_[i].clear();
+        pending_sets_used_ = 0;
         key_sets_.clear();
         skipping_ = 0;
         buffering_ = 0;
@@ -376,6 +382,7 @@ public:
     bool root_done() const { return root_done_; }
     bool verdict() const { return verdict_; }
     std::size_t max_big_int_digits() const { return max_big_int_digits_; }
+    std::uint64_t key_work() const { return key_work_; }
 
 private:
     // The objects of one record usually list the same keys in the same
@@ -405,7 +412,7 @@ private:
         std::size_t pending = 0;               // members failed so far (and not overridden)
         std::size_t flags_at = 0;              // where the entry flags start in flags_
         std::size_t keys_at = 0;               // where the current key starts in keys_
-        std::size_t pending_at = 0;            // where this object's pending keys start
+        std::uint32_t pending_set = kNoSet;    // its failed undeclared keys: pending_sets_[pending_set]
         std::int64_t member = -1;              // the current member's entry, -1 undeclared
         bool member_failed = false;            // an earlier occurrence of its key failed
         Shape* shape = nullptr;           // what the record's last object looked like
@@ -420,6 +427,9 @@ private:
     };
 
     static constexpr std::uint64_t kUnbounded = std::numeric_limits<std::uint64_t>::max();
+    static constexpr std::uint32_t kNoSet = std::numeric_limits<std::uint32_t>::max();
+    static constexpr std::size_t kKeptPendingCapacity = 256;
+    using PendingSet = boost::unordered_flat_set<std::string, TextHash, TextEq>;
 
     enum class Route { Fail, Accept, Array, Object, Buffer };
 
@@ -552,7 +562,6 @@ private:
             f.flags_at = flags_.size();
             flags_.resize(flags_.size() + entries.size(), 0);
             f.keys_at = keys_.size();
-            f.pending_at = pending_keys_.size();
             f.counts_keys = f.min_length > 0 || f.max_length != kUnbounded;
             if (f.counts_keys && !ir::as_span(node->clauses).empty()) {
                 key_sets_.emplace_back();
@@ -790,6 +799,7 @@ private:
     [[gnu::noinline]] bool member_key(std::string_view text) {
         Frame& f = frames_.back();
         const auto entries = ir::as_span(f.node->entries);
+        ++key_work_;
         if (auto index = declared_entry(f, entries, text)) {
             std::uint8_t& flags = flags_[f.flags_at + *index];
             if (!(flags & kSeen)) {
@@ -804,18 +814,19 @@ private:
         }
         const auto clauses = ir::as_span(f.node->clauses);
         if (clauses.empty()) return fail_frame();  // an unexpected key
-        if (f.key_set && key_sets_.back().emplace(text).second) ++f.distinct;
+        if (f.key_set) {
+            ++key_work_;
+            if (key_sets_.back().emplace(text).second) ++f.distinct;
+        }
         f.member = -1;
         f.value_node = &clauses[0].value;
         keys_.resize(f.keys_at);
         keys_.append(text);
         f.member_failed = false;
-        if (f.pending != 0)
-            for (std::size_t i = f.pending_at; i < pending_keys_.size(); ++i)
-                if (pending_keys_[i] == text) {
-                    f.member_failed = true;
-                    break;
-                }
+        if (f.pending_set != kNoSet) {
+            ++key_work_;
+            f.member_failed = pending_sets_[f.pending_set].contains(text);
+        }
         return true;
     }
 
@@ -843,21 +854,26 @@ private:
         if (!ok) {
             // Failed: pending until a later occurrence of the key passes.
             ++f.pending;
-            if (f.member >= 0)
+            if (f.member >= 0) {
                 flags_[f.flags_at + static_cast<std::size_t>(f.member)] |= kFailed;
-            else
-                pending_keys_.emplace_back(key);
+            } else {
+                if (f.pending_set == kNoSet) {
+                    // The objects holding a set are nested in one another,
+                    // so the sets in use are the first ones, innermost last.
+                    if (pending_sets_used_ == pending_sets_.size()) pending_sets_.emplace_back();
+                    f.pending_set = static_cast<std::uint32_t>(pending_sets_used_++);
+                }
+                ++key_work_;
+                pending_sets_[f.pending_set].emplace(key);
+            }
             return true;
         }
         --f.pending;
         if (f.member >= 0) {
             flags_[f.flags_at + static_cast<std::size_t>(f.member)] &= static_cast<std::uint8_t>(~kFailed);
         } else {
-            for (std::size_t i = f.pending_at; i < pending_keys_.size(); ++i)
-                if (pending_keys_[i] == key) {
-                    pending_keys_.erase(pending_keys_.begin() + static_cast<std::ptrdiff_t>(i));
-                    break;
-                }
+            ++key_work_;
+            pending_sets_[f.pending_set].erase(key);
         }
         return true;
     }
@@ -875,10 +891,23 @@ private:
         if (f.object) {
             flags_.resize(f.flags_at);
             keys_.resize(f.keys_at);
-            pending_keys_.resize(f.pending_at);
+            if (f.pending_set != kNoSet) release_pending_set();
             if (f.key_set) key_sets_.pop_back();
         }
         frames_.pop_back();
+    }
+
+    // Gives the innermost set of failed keys back for the next object.  A
+    // large one is dropped rather than emptied: emptying costs its capacity,
+    // which objects with a few failed keys would pay again and again.
+    [[gnu::noinline]] void release_pending_set() {
+        PendingSet& set = pending_sets_[--pending_sets_used_];
+        if (set.bucket_count() > kKeptPendingCapacity) {
+            set = PendingSet{};
+        } else {
+            key_work_ += set.bucket_count() / 16;  // the groups it empties
+            set.clear();
+        }
     }
 
     [[gnu::noinline]] bool finish_buffer() {
@@ -929,7 +958,11 @@ private:
     std::array<Shape, 16> shapes_;
     std::vector<std::uint8_t> flags_;
     std::string keys_;
-    std::vector<std::string> pending_keys_;
+    // The undeclared keys whose last value failed, for each open object
+    // that has any (`Frame::pending_set`); the first `pending_sets_used_`
+    // are in use.
+    std::vector<PendingSet> pending_sets_;
+    std::size_t pending_sets_used_ = 0;
     // The undeclared keys met so far in each open object whose length is
     // bounded and which has clauses, innermost last.
     std::vector<boost::unordered_flat_set<std::string, TextHash, TextEq>> key_sets_;
@@ -945,6 +978,8 @@ private:
     json::TreeBuilder::Mark buffer_mark_;
     std::uint64_t values_ = 0;
     std::size_t max_big_int_digits_ = 0;
+    // The work spent on member keys (`_json_key_work`).
+    std::uint64_t key_work_ = 0;
     bool stop_on_failure_;
     bool root_done_ = false;
     bool verdict_ = false;
@@ -986,6 +1021,18 @@ private:
 
 }  // namespace
 
+namespace {
+thread_local std::uint64_t t_json_key_work = 0;
+}  // namespace
+
+const char kJsonKeyWorkDoc[] =
+    "_json_key_work()\n--\n\n"
+    "The work that checking JSON documents while they were parsed has spent on\n"
+    "object keys on the calling thread so far (lookups among declared and failed\n"
+    "keys): a work counter for tests, not part of the public interface.";
+
+PyObject* json_key_work_function(PyObject*, PyObject*) { return PyLong_FromUnsignedLongLong(t_json_key_work); }
+
 int stream_json_verdict(const ir::Node& root, std::string_view text, json::Document& doc, WalkState& st,
                         bool release_lock) {
     json::ParseFailure failure;
@@ -995,6 +1042,7 @@ int stream_json_verdict(const ir::Node& root, std::string_view text, json::Docum
     if (release_lock) lock.release();
     const bool parsed = json::parse_with(text, sink, failure, &poll);
     lock.take();
+    t_json_key_work += sink.key_work();
     st.depth = 0;
     st.recursion_guard.clear();
     if (st.error_cell) {
@@ -1021,6 +1069,7 @@ PyObject* load_in_one_pass(const ir::Node& root, std::string_view text, json::Do
     StreamCheck check(root, doc, st, text, lock, &poll, false);
     CheckedPythonSink sink(objects, check);
     const bool parsed = json::parse_with(text, sink, failure, &poll);
+    t_json_key_work += check.key_work();
     st.depth = 0;
     st.recursion_guard.clear();
     if (st.error_cell) {
