@@ -205,7 +205,7 @@ bool runs_only_builtin_checks(const ir::Node& root, std::span<const ir::Node> de
 
 namespace {
 
-bool scalar_matches(ir::NodeKind node, json::Kind value) {
+[[gnu::always_inline]] inline bool scalar_matches(ir::NodeKind node, json::Kind value) {
     switch (node) {
         case ir::NodeKind::None: return value == json::Kind::Null;
         case ir::NodeKind::Bool: return value == json::Kind::False || value == json::Kind::True;
@@ -303,23 +303,31 @@ public:
     }
 
     // --- the sink interface (parse.h) ---
-    bool null() { return scalar(native_scalar(json::Kind::Null), [&] { builder_.null(); }); }
+    // Each scalar event names its kind, how its native value is made (only
+    // when a check needs more than the kind), and how it is pushed into a
+    // tree (when it is buffered, or walked as a one-value tree).
+    bool null() {
+        return scalar(json::Kind::Null, [] { return native_scalar(json::Kind::Null); }, [&] { builder_.null(); });
+    }
     bool boolean(bool b) {
-        return scalar(native_scalar(b ? json::Kind::True : json::Kind::False), [&] { builder_.boolean(b); });
+        const json::Kind kind = b ? json::Kind::True : json::Kind::False;
+        return scalar(kind, [kind] { return native_scalar(kind); }, [&] { builder_.boolean(b); });
     }
     bool integer(std::int64_t i) {
-        return scalar(native_int(i), [&] { builder_.integer(i); });
+        return scalar(json::Kind::Int, [i] { return native_int(i); }, [&] { builder_.integer(i); });
     }
     bool floating(double d) {
-        return scalar(native_float(d), [&] { builder_.floating(d); });
+        return scalar(json::Kind::Float, [d] { return native_float(d); }, [&] { builder_.floating(d); });
     }
     bool big_integer(std::string_view text, std::size_t at) {
         const std::size_t digits = text.size() - (text.front() == '-' ? 1 : 0);
         if (digits > max_big_int_digits_) max_big_int_digits_ = digits;
-        return scalar(native_text(json::Kind::BigInt, text), [&] { builder_.big_integer(text, at); });
+        return scalar(json::Kind::BigInt, [text] { return native_text(json::Kind::BigInt, text); },
+                      [&] { builder_.big_integer(text, at); });
     }
     bool string(std::string_view text) {
-        return scalar(native_text(json::Kind::String, text), [&] { builder_.string(text); });
+        return scalar(json::Kind::String, [text] { return native_text(json::Kind::String, text); },
+                      [&] { builder_.string(text); });
     }
 
     bool key(std::string_view text) {
@@ -340,11 +348,12 @@ public:
             --skipping_;
             return true;
         }
-        const Frame f = frames_.back();
-        pop();
+        const Frame& f = frames_.back();
         const std::size_t prefix = f.node->prefix() ? f.node->prefix()->size() : 0;
-        const bool ok = f.node->tail() ? f.count >= prefix : f.count == prefix;
-        return complete(ok && f.count >= f.min_length && f.count <= f.max_length);
+        const bool ok = (f.node->tail() ? f.count >= prefix : f.count == prefix) && f.count >= f.min_length &&
+                        f.count <= f.max_length;
+        pop();
+        return complete(ok);
     }
 
     [[gnu::noinline]] bool end_object(std::size_t n) {
@@ -356,9 +365,10 @@ public:
             --skipping_;
             return true;
         }
-        const Frame f = frames_.back();
+        const Frame& f = frames_.back();
+        const bool ok = f.pending == 0 && f.left == 0 && f.distinct >= f.min_length && f.distinct <= f.max_length;
         pop();
-        return complete(f.pending == 0 && f.left == 0 && f.distinct >= f.min_length && f.distinct <= f.max_length);
+        return complete(ok);
     }
 
     std::string_view restart(std::string text) {
@@ -392,18 +402,22 @@ private:
     // lookup table and required count.  A guess is taken only when the key
     // text equals the entry's name, and the entries a search answers are
     // the last of their name, so a guess answers what the search would.
+    static constexpr std::size_t kShapeKeys = 64;
     struct Shape {
         const void* entries = nullptr;
         const RecordKeys* table = nullptr;
         std::size_t required = 0;
-        std::vector<std::uint32_t> order;
+        // The entries the last object's first keys named, in its order (held
+        // in place: a shape is made for every call).
+        std::uint32_t known = 0;
+        std::array<std::uint32_t, kShapeKeys> order;
     };
 
     struct Frame {
-        const ir::Node* node;          // list or mapping node
-        std::uint64_t depth;           // the walk's depth inside the node's check
-        std::uint32_t guard;           // the recursion guard's size there
-        bool object;
+        const ir::Node* node = nullptr;        // list or mapping node
+        std::uint64_t depth = 0;               // the walk's depth inside the node's check
+        std::uint32_t guard = 0;               // the recursion guard's size there
+        bool object = false;
         std::size_t count = 0;         // array: items checked so far
         // object:
         const ir::Node* value_node = nullptr;  // the current member's node
@@ -422,7 +436,6 @@ private:
         std::uint64_t min_length = 0;
         std::uint64_t max_length = kUnbounded;
         std::uint64_t distinct = 0;
-        bool counts_keys = false;
         bool key_set = false;                  // its undeclared keys are in key_sets_.back()
     };
 
@@ -440,7 +453,7 @@ private:
             shape.entries = key;
             shape.table = record_table(node, st_);
             shape.required = DeclaredKeys(ir::as_span(node.entries), shape.table).required_count();
-            shape.order.clear();
+            shape.known = 0;
         }
         return shape;
     }
@@ -450,16 +463,14 @@ private:
                                               std::string_view text) {
         Shape& shape = *f.shape;
         const std::size_t nth = f.nth++;
-        if (nth < shape.order.size()) {
+        if (nth < shape.known) {
             const std::uint32_t guess = shape.order[nth];
             if (guess < entries.size() && same_text(entries[guess].key_view(), text)) return guess;
         }
         const auto index = DeclaredKeys(entries, f.table).find(text);
-        if (index && nth <= shape.order.size() && nth < 64) {
-            if (nth == shape.order.size())
-                shape.order.push_back(static_cast<std::uint32_t>(*index));
-            else
-                shape.order[nth] = static_cast<std::uint32_t>(*index);
+        if (index && nth <= shape.known && nth < kShapeKeys) {
+            shape.order[nth] = static_cast<std::uint32_t>(*index);
+            if (nth == shape.known) ++shape.known;
         }
         return index;
     }
@@ -492,8 +503,10 @@ private:
         return true;
     }
 
-    template <class Push>
-    bool scalar(const NativeValue& value, Push push) {
+    // A scalar met: its type test where its node is of a scalar kind, else
+    // (out of line) the native answer or the general walk.
+    template <class Native, class Push>
+    bool scalar(json::Kind kind, Native native, Push push) {
         if (buffering_) {
             push();
             return true;
@@ -503,16 +516,48 @@ private:
         if (!node || stack_short()) return complete(false);
         if (st_.depth + 1 <= kMaxWalkDepth) {
             if (node->kind == ir::NodeKind::Anything) return complete(true);
-            if (is_scalar_kind(node->kind)) return complete(scalar_matches(node->kind, value.kind));
+            if (is_scalar_kind(node->kind)) return complete(scalar_matches(node->kind, kind));
         }
+        if (node->kind == ir::NodeKind::Union && st_.depth + 2 <= kMaxWalkDepth) {
+            const NativeValue value = native();
+            const int known = union_answer(*node, value);
+            if (known >= 0) return complete(known == 1);
+            return checked_scalar(*node, value, push);
+        }
+        return checked_scalar(*node, native(), push);
+    }
+
+    // The common unions answered without the native answer's recursion: by
+    // a union's literal sets (an int or a string), or by the type tests of
+    // members that are all of scalar kinds; as `native_answer` answers
+    // them.  1, 0, or -1 (not such a union).  The caller makes sure the
+    // members are within the nesting limit.
+    int union_answer(const ir::Node& node, const NativeValue& value) const {
+        const auto& table = st_.tables->literal_sets;
+        if (!table.empty() && (value.kind == json::Kind::String || value.kind == json::Kind::Int)) {
+            auto it = table.find(Precompute::key_of(node.members()));
+            if (it != table.end())
+                return value.kind == json::Kind::String ? it->second.strs.contains(value.text)
+                                                        : it->second.ints.contains(value.integer);
+        }
+        bool admitted = false;
+        for (const ir::Node& m : ir::as_span(node.members())) {
+            if (!is_scalar_kind(m.kind)) return -1;
+            admitted = admitted || m.kind == ir::NodeKind::Anything || scalar_matches(m.kind, value.kind);
+        }
+        return admitted ? 1 : 0;
+    }
+
+    template <class Push>
+    [[gnu::noinline]] bool checked_scalar(const ir::Node& node, const NativeValue& value, Push push) {
         if (st_.depth + kNativeLevels + 2 <= kMaxWalkDepth) {
-            const int known = native_answer(*node, value, st_.recursion_guard.size(), 0);
+            const int known = native_answer(node, value, st_.recursion_guard.size(), 0);
             if (poll_ && poll_->stopped()) return false;  // a signal handler raised
             if (known >= 0) return complete(known == 1);
         }
         const json::TreeBuilder::Mark mark = builder_.mark();
         push();
-        return walk_scalar(*node, mark);
+        return walk_scalar(node, mark);
     }
 
     // The general walk of the one-value tree just pushed.
@@ -551,7 +596,14 @@ private:
             case Route::Object:
                 break;
         }
-        Frame f{node, st_.depth, static_cast<std::uint32_t>(st_.recursion_guard.size()), !array};
+        // Made in place: a frame built aside and copied in is written and
+        // read back through memory in pieces of different sizes, which
+        // stalls the processor on every container.
+        Frame& f = frames_.emplace_back();
+        f.node = node;
+        f.depth = st_.depth;
+        f.guard = static_cast<std::uint32_t>(st_.recursion_guard.size());
+        f.object = !array;
         f.min_length = min_length_;
         f.max_length = max_length_;
         if (!array) {
@@ -562,13 +614,11 @@ private:
             f.flags_at = flags_.size();
             flags_.resize(flags_.size() + entries.size(), 0);
             f.keys_at = keys_.size();
-            f.counts_keys = f.min_length > 0 || f.max_length != kUnbounded;
-            if (f.counts_keys && !ir::as_span(node->clauses).empty()) {
+            if ((f.min_length > 0 || f.max_length != kUnbounded) && !ir::as_span(node->clauses).empty()) {
                 key_sets_.emplace_back();
                 f.key_set = true;
             }
         }
-        frames_.push_back(f);
         return true;
     }
 
@@ -620,7 +670,11 @@ private:
                                                                 : it->second.ints.contains(value.integer);
                 }
                 for (const ir::Node& m : ir::as_span(node.members())) {
-                    const int answer = native_answer(m, value, guard, level + 1);
+                    // A member of a scalar kind is answered here, not by a
+                    // call (`Optional[str]` and the like are common).
+                    const int answer = m.kind == ir::NodeKind::Anything ? 1
+                                       : is_scalar_kind(m.kind)     ? scalar_matches(m.kind, value.kind)
+                                                                    : native_answer(m, value, guard, level + 1);
                     if (answer != 0) return answer;
                 }
                 return 0;
