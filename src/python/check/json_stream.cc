@@ -41,7 +41,10 @@
 // Checking in document order instead of the walk's order, and checking
 // values the walk would skip, is sound only because no check can run code
 // we do not control (`runs_only_builtin_checks` gates this path), so the
-// order in which values are checked changes nothing.
+// order in which values are checked changes nothing -- but for the limits
+// a walk meets, which a complement reads: a complement's container is
+// walked as a tree (json_checks.cc takes an object's members in the walk's
+// order), and its scalar answered natively only within the limits.
 //
 // The interpreter lock: a large document is parsed and checked without it.
 // The native copies and the compiled patterns are immutable once the
