@@ -536,19 +536,25 @@ private:
     // them.  1, 0, or -1 (not such a union).  The caller makes sure the
     // members are within the nesting limit.
     int union_answer(const ir::Node& node, const NativeValue& value) const {
-        const auto& table = st_.tables->literal_sets;
-        if (!table.empty() && (value.kind == json::Kind::String || value.kind == json::Kind::Int)) {
-            auto it = table.find(Precompute::key_of(node.members()));
-            if (it != table.end())
-                return value.kind == json::Kind::String ? it->second.strs.contains(value.text)
-                                                        : it->second.ints.contains(value.integer);
-        }
+        const int known = literal_set_answer(node, value);
+        if (known >= 0) return known;
         bool admitted = false;
         for (const ir::Node& m : ir::as_span(node.members())) {
             if (!is_scalar_kind(m.kind)) return -1;
             admitted = admitted || m.kind == ir::NodeKind::Anything || scalar_matches(m.kind, value.kind);
         }
         return admitted ? 1 : 0;
+    }
+
+    // A union's verdict from its literal sets, for an int or a string: 1,
+    // 0, or -1 (no sets, or another kind of value).
+    [[gnu::always_inline]] int literal_set_answer(const ir::Node& node, const NativeValue& value) const {
+        const auto& table = st_.tables->literal_sets;
+        if (table.empty() || (value.kind != json::Kind::String && value.kind != json::Kind::Int)) return -1;
+        auto it = table.find(Precompute::key_of(node.members()));
+        if (it == table.end()) return -1;
+        return value.kind == json::Kind::String ? it->second.strs.contains(value.text)
+                                                : it->second.ints.contains(value.integer);
     }
 
     template <class Push>
@@ -665,19 +671,10 @@ private:
                 return r ? native_refinement_answer(*r, value, poll_) : -1;
             }
             case ir::NodeKind::Union: {
-                const auto& table = st_.tables->literal_sets;
-                if (!table.empty() && (value.kind == json::Kind::String || value.kind == json::Kind::Int)) {
-                    auto it = table.find(Precompute::key_of(node.members()));
-                    if (it != table.end())
-                        return value.kind == json::Kind::String ? it->second.strs.contains(value.text)
-                                                                : it->second.ints.contains(value.integer);
-                }
+                const int known = literal_set_answer(node, value);
+                if (known >= 0) return known;
                 for (const ir::Node& m : ir::as_span(node.members())) {
-                    // A member of a scalar kind is answered here, not by a
-                    // call (`Optional[str]` and the like are common).
-                    const int answer = m.kind == ir::NodeKind::Anything ? 1
-                                       : is_scalar_kind(m.kind)     ? scalar_matches(m.kind, value.kind)
-                                                                    : native_answer(m, value, guard, level + 1);
+                    const int answer = native_answer(m, value, guard, level + 1);
                     if (answer != 0) return answer;
                 }
                 return 0;
