@@ -406,6 +406,8 @@ private:
     // text equals the entry's name, and the entries a search answers are
     // the last of their name, so a guess answers what the search would.
     static constexpr std::size_t kShapeKeys = 64;
+    static constexpr unsigned kShapeBits = 4;  // 16 shapes
+    static constexpr std::size_t kShapeProbes = 4;
     struct Shape {
         const void* entries = nullptr;
         const RecordKeys* table = nullptr;
@@ -449,16 +451,28 @@ private:
 
     enum class Route { Fail, Accept, Array, Object, Buffer };
 
+    // A record's shape: found among a few slots from the one its entries'
+    // address picks, so that the records of one schema keep a shape each
+    // wherever their entries were allocated; when those slots hold other
+    // records, the first of them is taken over.
     Shape& shape_of(const ir::Node& node) {
         const void* key = Precompute::key_of(node.entries);
-        Shape& shape = shapes_[(reinterpret_cast<std::uintptr_t>(key) >> 4) % shapes_.size()];
-        if (shape.entries != key || !key) {
-            shape.entries = key;
-            shape.table = record_table(node, st_);
-            shape.required = DeclaredKeys(ir::as_span(node.entries), shape.table).required_count();
-            shape.known = 0;
+        const std::size_t home =
+            static_cast<std::size_t>((reinterpret_cast<std::uintptr_t>(key) * 0x9E3779B97F4A7C15u) >> (64 - kShapeBits));
+        Shape* taken = &shapes_[home];
+        for (std::size_t i = 0; i < kShapeProbes && key; ++i) {
+            Shape& shape = shapes_[(home + i) % shapes_.size()];
+            if (shape.entries == key) return shape;
+            if (!shape.entries) {
+                taken = &shape;
+                break;
+            }
         }
-        return shape;
+        taken->entries = key;
+        taken->table = record_table(node, st_);
+        taken->required = DeclaredKeys(ir::as_span(node.entries), taken->table).required_count();
+        taken->known = 0;
+        return *taken;
     }
 
     // The entry a key names, as `DeclaredKeys::find` answers it.
@@ -1009,7 +1023,7 @@ private:
     util::Poll* poll_;
     PathStack path_;
     std::vector<Frame> frames_;
-    std::array<Shape, 16> shapes_;
+    std::array<Shape, std::size_t{1} << kShapeBits> shapes_;
     std::vector<std::uint8_t> flags_;
     std::string keys_;
     // The undeclared keys whose last value failed, for each open object
