@@ -619,7 +619,7 @@ ORDER_CASES = [
                            '{"c": -1, "b": "x"}', '{"b": "x", "z": 1, "a": 1}', '{"a": 1, "b": "x", "a": -2}',
                            '{"z": 0, "c": 1}'], id="record"),
     pytest.param(Typed, ['{"a": 1, "m": "s", "z": 1}', '{"a": -1, "m": "long", "z": 1}',
-                          '{"m": "s", "a": 1}', '{"a": 2, "z": -3, "m": "s"}'], id="typed-dict"),
+                         '{"m": "s", "a": 1}', '{"a": 2, "z": -3, "m": "s"}'], id="typed-dict"),
     pytest.param(OPEN, ['{"x": 1, "a": 1, "b": "x"}', '{"a": 0, "y": [], "b": "long"}', '{"b": "x"}'],
                  id="open-record"),
     pytest.param(tessaron.union(ORDERED, OPEN, int),
