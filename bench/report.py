@@ -196,6 +196,38 @@ def held_tree_lines(held):
     return lines
 
 
+def many_keys_lines(many):
+    """Objects with many failing keys: time per key at two sizes."""
+    sizes = many["rows"][0]["sizes"] if many["rows"] else []
+    lines = [f"JSON objects with many failing keys: `dict[str, int]` given an object whose values are all strings, "
+             f"and the same object with each key given again later with an int (a member). Time per key at "
+             f"{' and '.join(f'{n:,}' for n in sizes)} keys. Target: per key at the larger size within "
+             f"{many['target']:g}x the smaller (work linear in the keys).", ""]
+    rows = []
+    for r in many["rows"]:
+        for call, per in r["calls"].items():
+            growth = per[-1] / per[0] if per[0] else None
+            met = growth is not None and growth <= many["target"]
+            rows.append((r["document"], call, *(fmt_time(p) for p in per), fmt_ratio(growth),
+                         "yes" if met else "**no**"))
+    lines += [md_table(["document", "call", *(f"{n:,} keys" for n in sizes), "growth", "met"], rows), ""]
+    return lines
+
+
+def single_thread_lines(single):
+    """Single-threaded JSON against an older build's recorded figures."""
+    lines = [f"Single-threaded JSON on nested records without constraints, against the figures recorded for "
+             f"{single['old_commit']} (bench/run.py `JSON_FIGURES_A6F64DE`, measured in another session on a "
+             f"shared machine). Target: within {single['target']:g}x the old figure.", ""]
+    rows = []
+    for r in single["rows"]:
+        ratio = r["ratio"]
+        met = "-" if ratio is None else ("yes" if ratio <= single["target"] else "**no**")
+        rows.append((r["name"], fmt_time(r["median"]), fmt_time(r["old"]), fmt_ratio(ratio), met))
+    lines += [md_table(["call", "now", single["old_commit"], "now ÷ old", "met"], rows), ""]
+    return lines
+
+
 def slower_cases(results):
     """Every (case, peer) where a timed peer beats our main call."""
     out = []
@@ -332,7 +364,9 @@ def markdown(results):
     slowest = results.get("slowest_decisions")
     sized = results.get("list_sizes")
     held = results.get("held_trees")
-    if floor or alloc or decided or containers or slowest or sized or held:
+    many = results.get("json_many_keys")
+    single = results.get("json_single_thread")
+    if floor or alloc or decided or containers or slowest or sized or held or many or single:
         lines += ["## Checks of our own", ""]
     if floor:
         lines += [f"Per-call floor: `is_valid` of a scalar schema against a bare `isinstance(1, int)`; the target "
@@ -350,6 +384,10 @@ def markdown(results):
         lines += held_tree_lines(held)
     if sized:
         lines += list_size_lines(sized)
+    if many:
+        lines += many_keys_lines(many)
+    if single:
+        lines += single_thread_lines(single)
     for timed, what in ((decided, "flat schemas"), (containers, "list, tuple and set schemas")):
         if not timed:
             continue

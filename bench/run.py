@@ -1,6 +1,6 @@
 """tessaron against the validators people use today: `make bench`.
 
-    python bench/run.py [--smoke] [--out DIR] [--only SUBSTRING]
+    python bench/run.py [--smoke] [--out DIR] [--only SUBSTRING] [--json-figures]
 
 For every case: build each library's validator for the case's schema, check
 each on the family's verdict corpus (a library that disagrees with us on any
@@ -15,6 +15,10 @@ import and memory sample: checks that the harness still works, in well under
 a minute; its numbers mean nothing.  Exit status 1 when one of our own
 verdicts contradicts a corpus label (the numbers would not compare like with
 like) or when a case could not be run at all.
+
+--json-figures: only time the single-threaded JSON calls that the report
+compares with an older build's figures (`json_single_thread`) and print
+their medians as JSON; run with that build's interpreter to record them.
 """
 
 import argparse
@@ -39,12 +43,14 @@ from timing import time_interleaved  # noqa: E402
 FULL = {
     "sizes": {"list_int": 1_000_000, "records": 10_000, "tree": 1_000, "items": 10_000, "orders": 1_000},
     "list_sizes": [1, 4, 16, 64, 256, 1024, 4096, 16384, 65536, 262144, 1048576],
+    "key_counts": [10_000, 40_000],
     "rounds": 15, "min_rounds": 5, "target": 0.02, "budget": 25.0,
     "import_rounds": 15, "memory_reps": 3, "quiet_wait": 900.0,
 }
 SMOKE = {
     "sizes": {"list_int": 10_000, "records": 200, "tree": 100, "items": 500, "orders": 200},
     "list_sizes": [1, 16, 256, 4096],
+    "key_counts": [1_000, 4_000],
     "rounds": 3, "min_rounds": 2, "target": 0.001, "budget": 0.5,
     "import_rounds": 1, "memory_reps": 1, "quiet_wait": 0.0,
 }
@@ -422,6 +428,114 @@ def held_trees(cfg):
     return {"rows": rows, "target": 2.0}
 
 
+def json_many_keys(cfg):
+    """Objects with many failing keys: `dict[str, int]` given an object whose
+    n values are all strings, and the same object with each key given again
+    later with an int (a member: the later value counts).  A failed value
+    stays pending until a later one of its key passes, so each key is looked
+    up among the failed ones.  `is_valid_json` and `load` are timed at two
+    sizes, beside `is_valid(json.loads(x))`.  Target: the time per key at
+    the larger size within 1.5x the time per key at the smaller one (work
+    linear in the keys) for each call."""
+    import tessaron
+
+    v = tessaron.Validator(dict[str, int])
+
+    def failing(n):
+        return "{" + ", ".join(f'"k{i}": "x"' for i in range(n)) + "}"
+
+    def overridden(n):
+        return failing(n)[:-1] + ", " + ", ".join(f'"k{i}": {i}' for i in range(n)) + "}"
+
+    def load(x):
+        try:
+            v.load(x)
+        except tessaron.ValidationError:
+            pass
+
+    calls = {"is_valid_json": ("v.is_valid_json(x)", {"v": v}), "load": ("f(x)", {"f": load}),
+             "is_valid(json.loads(x))": ("v.is_valid(loads(x))", {"v": v, "loads": json.loads})}
+    rows = []
+    for doc_name, make in (("failing values", failing), ("each key overridden by an int", overridden)):
+        row = {"document": doc_name, "sizes": list(cfg["key_counts"]), "calls": {}}
+        for n in cfg["key_counts"]:
+            x = make(n)
+            if v.is_valid_json(x) is not (make is overridden):
+                raise AssertionError(f"many keys, {doc_name}: the wrong verdict")
+            t = time_interleaved(calls, x, cfg["rounds"], cfg["min_rounds"], cfg["target"], cfg["budget"] / 4)
+            for call, timing in t.items():
+                row["calls"].setdefault(call, []).append(timing.median / n)
+        rows.append(row)
+        log(f"  many keys, {doc_name}: " + "  ".join(
+            f"{call}=" + "/".join(f"{report.fmt_time(p)}" for p in per) + " per key"
+            for call, per in row["calls"].items()))
+    return {"rows": rows, "target": 1.5}
+
+
+# Single-threaded JSON at a6f64de, the build before the one pass checked
+# literals and refinements natively: the least of three medians of
+# `json_single_thread_figures` run by that build's interpreter
+# (`python bench/run.py --json-figures`), in turn with this build's, on an
+# AMD EPYC of 8 CPUs shared with other work, CPython 3.11.7.  Refresh them
+# the same way when the machine changes.
+JSON_FIGURES_A6F64DE = {
+    "740 orders (754 KB): is_valid_json": 1.585e-3,
+    "740 orders, one invalid item: is_valid_json": 225.8e-6,
+    "740 orders: load": 4.662e-3,
+    "one order: is_valid_json": 2.655e-6,
+    "one order: load": 5.515e-6,
+    "record of ten fields: is_valid_json": 678.0e-9,
+    "10,000 records: is_valid_json": 4.026e-3,
+}
+
+
+def json_single_thread_figures(cfg):
+    """The medians of the calls `json_single_thread` compares, by name."""
+    import tessaron
+
+    orders, bad = cases.make_orders(740), cases.make_bad_orders(740)
+    docs = {
+        "orders": json.dumps(orders).encode(), "orders_bad": json.dumps(bad).encode(),
+        "order": json.dumps(orders[0]).encode(), "record": json.dumps(cases.make_records(1)[0]).encode(),
+        "records": json.dumps(cases.make_records(10_000)).encode(),
+    }
+    many, one = tessaron.Validator(list[cases.Order]), tessaron.Validator(cases.Order)
+    record, records = tessaron.Validator(cases.Record), tessaron.Validator(list[cases.Record])
+    calls = {
+        "740 orders (754 KB): is_valid_json": ("v.is_valid_json(d)", {"v": many, "d": docs["orders"]}),
+        "740 orders, one invalid item: is_valid_json": ("v.is_valid_json(d)", {"v": many, "d": docs["orders_bad"]}),
+        "740 orders: load": ("v.load(d)", {"v": many, "d": docs["orders"]}),
+        "one order: is_valid_json": ("v.is_valid_json(d)", {"v": one, "d": docs["order"]}),
+        "one order: load": ("v.load(d)", {"v": one, "d": docs["order"]}),
+        "record of ten fields: is_valid_json": ("v.is_valid_json(d)", {"v": record, "d": docs["record"]}),
+        "10,000 records: is_valid_json": ("v.is_valid_json(d)", {"v": records, "d": docs["records"]}),
+    }
+    for name, (stmt, ns) in calls.items():
+        if eval(stmt, {}, ns) is False and "invalid" not in name:
+            raise AssertionError(f"{name}: not a member")
+    t = time_interleaved(calls, None, cfg["rounds"], cfg["min_rounds"], cfg["target"], cfg["budget"])
+    return {name: timing.median for name, timing in t.items()}
+
+
+def json_single_thread(cfg):
+    """Single-threaded JSON on nested records that need no native check
+    (typed dicts of customers, addresses, line items, `Literal` statuses, no
+    constraints), large and small, against the figures of the build before
+    the one pass checked literals and refinements natively.  Target: within
+    1.03x of the old figure; the old figures were measured on a shared
+    machine in another session, so read a ratio near the target with that
+    noise in mind."""
+    now = json_single_thread_figures(cfg)
+    rows = []
+    for name, median in now.items():
+        old = JSON_FIGURES_A6F64DE.get(name)
+        rows.append({"name": name, "median": median, "old": old, "ratio": median / old if old else None})
+    log("  single-threaded JSON against a6f64de: " + "  ".join(
+        f"{r['name']}={report.fmt_time(r['median'])}" + (f" ({r['ratio']:.2f}x)" if r["ratio"] else "")
+        for r in rows))
+    return {"rows": rows, "target": 1.03, "old_commit": "a6f64de"}
+
+
 def build_floor(directory):
     """Compiles floor.c into `directory`: (module, None), or (None, why not)."""
     import importlib.util
@@ -685,8 +799,13 @@ def main():
     ap.add_argument("--smoke", action="store_true", help="small inputs, few rounds: check the harness only")
     ap.add_argument("--out", default=str(HERE / "results"), help="directory for latest.{json,md,png}")
     ap.add_argument("--only", default=None, help="run only the cases whose family contains this text")
+    ap.add_argument("--json-figures", action="store_true",
+                    help="print the single-threaded JSON medians as JSON and stop (to record an old build's)")
     args = ap.parse_args()
     cfg = SMOKE if args.smoke else FULL
+    if args.json_figures:
+        print(json.dumps(json_single_thread_figures(cfg), indent=1))
+        return 0
     started = time.monotonic()
     titles = case_titles(cfg["sizes"])
     fams = cases.families(cfg["sizes"])
@@ -728,6 +847,8 @@ def main():
     alloc = allocation(cfg)
     held = held_trees(cfg)
     sized = list_sizes(cfg)
+    many_keys = json_many_keys(cfg)
+    single_thread = json_single_thread(cfg)
     decided = decisions(cfg)
     containers = container_decisions(cfg)
     slowest = slowest_decisions(cfg)
@@ -736,7 +857,8 @@ def main():
 
     meta["elapsed_seconds"] = time.monotonic() - started
     results = {"meta": meta, "tables": tables, "imports": imports, "memory": memory, "overhead": floor,
-               "allocation": alloc, "held_trees": held, "list_sizes": sized, "decisions": decided,
+               "allocation": alloc, "held_trees": held, "list_sizes": sized, "json_many_keys": many_keys,
+               "json_single_thread": single_thread, "decisions": decided,
                "container_decisions": containers, "slowest_decisions": slowest, "json_scale": scaled,
                "failures": failures}
     out = Path(args.out)

@@ -338,8 +338,12 @@ def in_arrays(depth, leaf):
         # Under the containers the one-pass check follows as it parses.
         (Validator({"k": tessaron.complement(NESTED_INTS)}), '{"k": %s}' % in_arrays(128, "1"), ("k",)),
         (Validator([tessaron.complement(NESTED_INTS)]), '["s", %s]' % in_arrays(128, "1"), (1,)),
+        # A record's keys are checked in declared order, as for the parsed
+        # dict: the limit is met at "a" before "b" refuses the value.
+        (tessaron.complement(Validator({"a": NESTED_INTS, "b": str})), '{"b": 1, "a": %s}' % in_arrays(128, "1"),
+         ()),
     ],
-    ids=["member", "non-member", "in-record", "in-list"],
+    ids=["member", "non-member", "in-record", "in-list", "record-in-declared-order"],
 )
 def test_a_complement_refuses_a_document_its_inner_walk_refused_at_a_limit(schema, doc, path):
     assert schema.is_valid_json(doc) is False
@@ -567,3 +571,138 @@ def test_long_exponents_inside_containers_and_strings():
     assert Validator(ANY).load(doc) == {"s": "1e99999999999", "z": [0.0, -0.0], "n": 1}
     assert Validator({"s": str, "z": list[float], "n": int}).is_valid_json(doc.encode()) is True
     assert math.copysign(1, Validator(ANY).load(doc)["z"][1]) == -1.0
+
+
+# --- the order in which user code runs -----------------------------------
+
+CALLS = []
+
+
+def noting(tag, admits=lambda x: True):
+    """A predicate that notes each call, then answers `admits(x)`."""
+
+    def predicate(x):
+        CALLS.append((tag, x))
+        return admits(x)
+
+    return predicate
+
+
+def positive(tag):
+    return noting(tag, lambda x: x > 0)
+
+
+def short(tag):
+    return noting(tag, lambda s: len(s) < 3)
+
+
+ORDERED = {"a": typing.Annotated[int, positive("a")], "b": typing.Annotated[str, short("b")],
+           "c?": typing.Annotated[int, positive("c")]}
+OPEN = Validator({"b": typing.Annotated[str, short("open b")], "a": typing.Annotated[int, positive("open a")]}).open()
+
+
+class TypedRequired(typing.TypedDict):
+    z: typing.Annotated[int, positive("z")]
+    m: typing.Annotated[str, short("m")]
+
+
+class Typed(TypedRequired, total=False):
+    a: typing.Annotated[int, positive("td a")]
+
+
+# (schema, documents): the records are checked against objects whose keys
+# come in another order than the declared one, with values failing early
+# or late, keys missing, repeated and undeclared.
+ORDER_CASES = [
+    pytest.param(ORDERED, ['{"b": "x", "a": 1}', '{"b": "xxxx", "a": 1}', '{"b": "x", "a": -1}',
+                           '{"c": 0, "b": "x", "a": 1}', '{"c": 2, "b": 7, "a": -1}', '{"b": "x"}',
+                           '{"c": -1, "b": "x"}', '{"b": "x", "z": 1, "a": 1}', '{"a": 1, "b": "x", "a": -2}',
+                           '{"z": 0, "c": 1}'], id="record"),
+    pytest.param(Typed, ['{"a": 1, "m": "s", "z": 1}', '{"a": -1, "m": "long", "z": 1}',
+                         '{"m": "s", "a": 1}', '{"a": 2, "z": -3, "m": "s"}'], id="typed-dict"),
+    pytest.param(OPEN, ['{"x": 1, "a": 1, "b": "x"}', '{"a": 0, "y": [], "b": "long"}', '{"b": "x"}'],
+                 id="open-record"),
+    pytest.param(tessaron.union(ORDERED, OPEN, int),
+                 ['{"b": "xxxx", "a": 1}', '{"c": 0, "b": "x", "a": 1}', '{"b": "x", "a": -1, "c": 1}', "3"],
+                 id="union"),
+    pytest.param(tessaron.intersection(ORDERED, OPEN),
+                 ['{"b": "x", "a": 1}', '{"b": "x", "a": -1}', '{"c": 1, "b": "xxxx", "a": 1}'],
+                 id="intersection"),
+    pytest.param({"outer": ORDERED, "n": typing.Annotated[int, positive("n")]},
+                 ['{"n": 1, "outer": {"b": "x", "a": 1}}', '{"outer": {"b": "xxxx", "a": 1}, "n": 1}',
+                  '{"n": -1, "outer": {"a": 1, "b": "x"}}'], id="nested"),
+    pytest.param([ORDERED, ...], ['[{"b": "x", "a": 1}, {"a": -1, "b": "long"}, {"b": "x", "a": 2}]'],
+                 id="list"),
+    # A clause that walks the values: the items in the document's order.
+    pytest.param({"a": typing.Annotated[int, positive("a")], str: typing.Annotated[int, positive("extra")]},
+                 ['{"x": 1, "a": 1, "y": -1}', '{"y": -1, "a": -5}', '{"x": 2, "x": 0, "a": 3}'],
+                 id="valued-clause"),
+]
+
+# (inner schema, documents) of complements at the root.
+COMPLEMENT_CASES = [
+    pytest.param(ORDERED, ['{"b": "x", "a": 1}', '{"b": "x", "a": -1}', '{"c": 1, "b": "xxxx", "a": 1}', "[]"],
+                 id="record"),
+    pytest.param(tessaron.union(ORDERED, {"a": typing.Annotated[int, positive("u")]}),
+                 ['{"b": "xxx", "a": 2}', '{"a": -1, "b": "x"}', '{"a": 5}', '{"b": "x", "a": 1}'], id="union"),
+]
+
+
+def calls_of(call, *args, **kwargs):
+    CALLS.clear()
+    try:
+        outcome = call(*args, **kwargs)
+    except ValidationError as err:
+        outcome = ("error", str(err))
+    calls = list(CALLS)
+    CALLS.clear()
+    return outcome, calls
+
+
+@pytest.mark.parametrize("schema, docs", ORDER_CASES)
+def test_is_valid_json_runs_user_code_as_is_valid_of_the_parsed_value(schema, docs):
+    # The same calls of the user's code, in the same order, and the same
+    # verdict: each object's members are checked in the order the check of
+    # the parsed dict takes them.
+    v = Validator(schema)
+    for doc in docs:
+        assert calls_of(v.is_valid_json, doc) == calls_of(v.is_valid, json.loads(doc)), doc
+
+
+@pytest.mark.parametrize("schema, docs", ORDER_CASES + [
+    pytest.param(tessaron.complement(c.values[0]), c.values[1], id="complement-" + c.id) for c in COMPLEMENT_CASES])
+def test_validate_json_and_load_run_user_code_as_validate_of_the_parsed_value(schema, docs):
+    v = Validator(schema)
+    for doc in docs:
+        for fail_fast in (False, True):
+            report, calls = calls_of(v.validate, json.loads(doc), fail_fast=fail_fast)
+            assert calls_of(v.validate_json, doc, fail_fast=fail_fast) == (report, calls), doc
+            loaded, load_calls = calls_of(v.load, doc, fail_fast=fail_fast)
+            assert load_calls == calls, doc
+            assert loaded == (json.loads(doc) if report is None else report), doc
+
+
+@pytest.mark.parametrize("inner, docs", COMPLEMENT_CASES)
+def test_under_a_complement_a_document_is_checked_once(inner, docs):
+    # A dict that the inner check refused after the user's code ran is
+    # checked again, to see whether that code changed it; a document cannot
+    # change, so is_valid_json runs the user's code as the inner check of
+    # the parsed dict does, once.
+    v, inner_v = tessaron.complement(inner), Validator(inner)
+    for doc in docs:
+        member, calls = calls_of(inner_v.is_valid, json.loads(doc))
+        assert calls_of(v.is_valid_json, doc) == (not member, calls), doc
+        assert calls_of(v.is_valid, json.loads(doc))[1][:len(calls)] == calls, doc
+
+
+def test_a_fatal_exception_of_the_first_declared_key_stops_every_entry():
+    at = pytest.importorskip("annotated_types")
+
+    def stop(x):
+        raise KeyboardInterrupt
+
+    v = Validator({"a": typing.Annotated[int, at.Predicate(stop)], "b": str})
+    doc = '{"b": 2, "a": 1}'
+    for call in (v.is_valid_json, v.validate_json, v.load, lambda d: v.is_valid(json.loads(d))):
+        with pytest.raises(KeyboardInterrupt):
+            call(doc)

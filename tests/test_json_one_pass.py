@@ -467,3 +467,60 @@ def test_constrained_records_run_no_general_walk():
         return _tessaron._walk_steps() - before
 
     assert steps(constrained) == steps(plain)
+
+
+def failing_keys(n):
+    return "{" + ", ".join(f'"k{i}": "x"' for i in range(n)) + "}"
+
+
+def failing_then_passing_keys(n):
+    # Each key fails, then passes at its later occurrence (which counts).
+    later = ", ".join(f'"k{i}": {i}' for i in range(n))
+    return failing_keys(n)[:-1] + ", " + later + "}"
+
+
+def nested_failing_keys(n):
+    # The failing keys of an inner object, then of its parent.
+    return '{"id": 1, "inner": ' + failing_keys(n) + ", " + failing_keys(n)[1:]
+
+
+# (schema, document of n keys, member?)
+MANY_KEYS = [
+    pytest.param(typing.Dict[str, int], failing_keys, False, id="failing"),
+    pytest.param(typing.Dict[str, int], failing_then_passing_keys, True, id="overridden"),
+    pytest.param({"id": int, str: int}, failing_then_passing_keys, False, id="record-missing-id"),
+    pytest.param({"id": int, "inner": typing.Dict[str, int], str: int}, nested_failing_keys, False, id="nested"),
+    pytest.param([typing.Dict[str, int], ...], lambda n: "[" + failing_then_passing_keys(n) + "]", True,
+                 id="in-array"),
+    # Many small objects with a failed key each, after a large one.
+    pytest.param({"big": typing.Dict[str, int], "small": typing.Dict[str, int]},
+                 lambda n: '{"big": ' + failing_keys(n) + ', ' + ', '.join(['"small": {"k": "x"}'] * n) + "}",
+                 False, id="large-then-small"),
+]
+
+
+@pytest.mark.parametrize("schema, document, member", MANY_KEYS)
+def test_many_failing_keys_cost_work_linear_in_the_keys(schema, document, member):
+    # A failed member of an object stays pending until a later occurrence
+    # of its key passes; finding it among the pending keys must not scan
+    # them all, or twice the keys cost four times the work.
+    import _tessaron
+
+    v = Validator(schema)
+
+    def key_work(call, doc):
+        before = _tessaron._json_key_work()
+        try:
+            call(doc)
+        except ValidationError:
+            pass
+        return _tessaron._json_key_work() - before
+
+    for call in (v.is_valid_json, v.load, v.validate_json):
+        small, large = (key_work(call, document(n)) for n in (10_000, 20_000))
+        assert 0 < small and large <= 2.2 * small, (call.__name__, small, large)
+    doc = document(1_000)
+    assert v.is_valid_json(doc) is member
+    assert v.is_valid(json.loads(doc)) is member
+    if member:
+        assert v.load(doc) == json.loads(doc)

@@ -13,6 +13,7 @@
 #include "core/ir/node.h"
 #include "python/binding/entry.h"
 #include "python/check/entry.h"
+#include "python/check/json_stream.h"
 #include "python/combinators.h"
 #include "python/decide.h"
 #include "python/exception.h"
@@ -71,6 +72,7 @@ PyMethodDef kCounterDefs[] = {
     {"_pattern_builds", pattern_builds_function, METH_NOARGS, kPatternBuildsDoc},
     {"_decision_work", decision_work_function, METH_NOARGS, kDecisionWorkDoc},
     {"_descr_work", descr_work_function, METH_NOARGS, kDescrWorkDoc},
+    {"_json_key_work", check::json_key_work_function, METH_NOARGS, check::kJsonKeyWorkDoc},
 };
 
 bool add_function(PyObject* module, PyMethodDef* def) {

@@ -73,6 +73,45 @@ inline bool scalar_kind_matches(ir::NodeKind kind, PyObject* obj) {
     }
 }
 
+// The scalar kinds (type tests without a Python call) are the eight that
+// come first in the kind order, Anything to Bytes; every other kind comes
+// after them.
+constexpr bool scalar_kinds_come_first() {
+    for (int k = 0; k < ir::kNodeKindCount; ++k) {
+        bool scalar = false;
+        switch (static_cast<ir::NodeKind>(k)) {
+            case ir::NodeKind::Anything:
+            case ir::NodeKind::Nothing:
+            case ir::NodeKind::None:
+            case ir::NodeKind::Bool:
+            case ir::NodeKind::Int:
+            case ir::NodeKind::Float:
+            case ir::NodeKind::Str:
+            case ir::NodeKind::Bytes:
+                scalar = true;
+                break;
+            case ir::NodeKind::Literal:
+            case ir::NodeKind::Sequence:
+            case ir::NodeKind::Set:
+            case ir::NodeKind::Mapping:
+            case ir::NodeKind::Union:
+            case ir::NodeKind::Intersection:
+            case ir::NodeKind::Complement:
+            case ir::NodeKind::Instance:
+            case ir::NodeKind::Object:
+            case ir::NodeKind::Refined:
+            case ir::NodeKind::BackEdge:
+            case ir::NodeKind::Placeholder:
+                break;
+            default:
+                return false;  // a kind below the count that is sorted nowhere here
+        }
+        if (scalar != (k <= static_cast<int>(ir::NodeKind::Bytes))) return false;
+    }
+    return static_cast<int>(ir::NodeKind::Bytes) == 7;
+}
+static_assert(scalar_kinds_come_first(), "is_scalar_kind reads the first eight kinds as the scalar ones");
+
 inline bool is_scalar_kind(ir::NodeKind kind) { return static_cast<std::uint8_t>(kind) <= 7; }
 
 }  // namespace tessaron::python::check

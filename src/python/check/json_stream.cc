@@ -32,13 +32,19 @@
 // where the union's verdict is that member's.  Repeated keys: the walk sees
 // each key once, with its last value; here each occurrence is checked, a
 // failed member stays pending in its object until a later occurrence of the
-// same key passes, and the object's verdict waits for its close.  A failed
+// same key passes, and the object's verdict waits for its close.  A
+// declared key's failure is a flag of its entry; the failed undeclared keys
+// of an object are kept in a hash set, so each later key is looked up among
+// them once, whatever their number.  A failed
 // array item fails the array at once, and so up to the nearest enclosing
 // object (pending there) or to the root, where the parse stops: False.
 // Checking in document order instead of the walk's order, and checking
 // values the walk would skip, is sound only because no check can run code
 // we do not control (`runs_only_builtin_checks` gates this path), so the
-// order in which values are checked changes nothing.
+// order in which values are checked changes nothing -- but for the limits
+// a walk meets, which a complement reads: a complement's container is
+// walked as a tree (json_checks.cc takes an object's members in the walk's
+// order), and its scalar answered natively only within the limits.
 //
 // The interpreter lock: a large document is parsed and checked without it.
 // The native copies and the compiled patterns are immutable once the
@@ -62,9 +68,11 @@
 // frames (200 nested arrays must parse on a small thread's stack, in the
 // sanitizer builds too).
 //
-// Budget: one pass over the text, stopped early on a settled failure;
+// Budget: one pass over the text, stopped early on a settled failure; a
+// key costs a bounded number of lookups (`_json_key_work` counts them);
 // memory is a frame per open container, a byte per declared key of the
-// open records, and the tree of one buffered subtree at a time.
+// open records, the failed undeclared keys of the open objects, and the
+// tree of one buffered subtree at a time.
 #include "python/check/json_stream.h"
 
 #include <boost/unordered/unordered_flat_set.hpp>
@@ -200,7 +208,7 @@ bool runs_only_builtin_checks(const ir::Node& root, std::span<const ir::Node> de
 
 namespace {
 
-bool scalar_matches(ir::NodeKind node, json::Kind value) {
+[[gnu::always_inline]] inline bool scalar_matches(ir::NodeKind node, json::Kind value) {
     switch (node) {
         case ir::NodeKind::None: return value == json::Kind::Null;
         case ir::NodeKind::Bool: return value == json::Kind::False || value == json::Kind::True;
@@ -298,23 +306,31 @@ public:
     }
 
     // --- the sink interface (parse.h) ---
-    bool null() { return scalar(native_scalar(json::Kind::Null), [&] { builder_.null(); }); }
+    // Each scalar event names its kind, how its native value is made (only
+    // when a check needs more than the kind), and how it is pushed into a
+    // tree (when it is buffered, or walked as a one-value tree).
+    bool null() {
+        return scalar(json::Kind::Null, [] { return native_scalar(json::Kind::Null); }, [&] { builder_.null(); });
+    }
     bool boolean(bool b) {
-        return scalar(native_scalar(b ? json::Kind::True : json::Kind::False), [&] { builder_.boolean(b); });
+        const json::Kind kind = b ? json::Kind::True : json::Kind::False;
+        return scalar(kind, [kind] { return native_scalar(kind); }, [&] { builder_.boolean(b); });
     }
     bool integer(std::int64_t i) {
-        return scalar(native_int(i), [&] { builder_.integer(i); });
+        return scalar(json::Kind::Int, [i] { return native_int(i); }, [&] { builder_.integer(i); });
     }
     bool floating(double d) {
-        return scalar(native_float(d), [&] { builder_.floating(d); });
+        return scalar(json::Kind::Float, [d] { return native_float(d); }, [&] { builder_.floating(d); });
     }
     bool big_integer(std::string_view text, std::size_t at) {
         const std::size_t digits = text.size() - (text.front() == '-' ? 1 : 0);
         if (digits > max_big_int_digits_) max_big_int_digits_ = digits;
-        return scalar(native_text(json::Kind::BigInt, text), [&] { builder_.big_integer(text, at); });
+        return scalar(json::Kind::BigInt, [text] { return native_text(json::Kind::BigInt, text); },
+                      [&] { builder_.big_integer(text, at); });
     }
     bool string(std::string_view text) {
-        return scalar(native_text(json::Kind::String, text), [&] { builder_.string(text); });
+        return scalar(json::Kind::String, [text] { return native_text(json::Kind::String, text); },
+                      [&] { builder_.string(text); });
     }
 
     bool key(std::string_view text) {
@@ -335,11 +351,12 @@ public:
             --skipping_;
             return true;
         }
-        const Frame f = frames_.back();
-        pop();
+        const Frame& f = frames_.back();
         const std::size_t prefix = f.node->prefix() ? f.node->prefix()->size() : 0;
-        const bool ok = f.node->tail() ? f.count >= prefix : f.count == prefix;
-        return complete(ok && f.count >= f.min_length && f.count <= f.max_length);
+        const bool ok = (f.node->tail() ? f.count >= prefix : f.count == prefix) && f.count >= f.min_length &&
+                        f.count <= f.max_length;
+        pop();
+        return complete(ok);
     }
 
     [[gnu::noinline]] bool end_object(std::size_t n) {
@@ -351,16 +368,18 @@ public:
             --skipping_;
             return true;
         }
-        const Frame f = frames_.back();
+        const Frame& f = frames_.back();
+        const bool ok = f.pending == 0 && f.left == 0 && f.distinct >= f.min_length && f.distinct <= f.max_length;
         pop();
-        return complete(f.pending == 0 && f.left == 0 && f.distinct >= f.min_length && f.distinct <= f.max_length);
+        return complete(ok);
     }
 
     std::string_view restart(std::string text) {
         frames_.clear();
         flags_.clear();
         keys_.clear();
-        pending_keys_.clear();
+        for (std::size_t i = 0; i < pending_sets_used_; ++i) pending_sets_[i].clear();
+        pending_sets_used_ = 0;
         key_sets_.clear();
         skipping_ = 0;
         buffering_ = 0;
@@ -376,6 +395,7 @@ public:
     bool root_done() const { return root_done_; }
     bool verdict() const { return verdict_; }
     std::size_t max_big_int_digits() const { return max_big_int_digits_; }
+    std::uint64_t key_work() const { return key_work_; }
 
 private:
     // The objects of one record usually list the same keys in the same
@@ -385,18 +405,24 @@ private:
     // lookup table and required count.  A guess is taken only when the key
     // text equals the entry's name, and the entries a search answers are
     // the last of their name, so a guess answers what the search would.
+    static constexpr std::size_t kShapeKeys = 64;
+    static constexpr unsigned kShapeBits = 4;  // 16 shapes
+    static constexpr std::size_t kShapeProbes = 4;
     struct Shape {
         const void* entries = nullptr;
         const RecordKeys* table = nullptr;
         std::size_t required = 0;
-        std::vector<std::uint32_t> order;
+        // The entries the last object's first keys named, in its order (held
+        // in place: a shape is made for every call).
+        std::uint32_t known = 0;
+        std::array<std::uint32_t, kShapeKeys> order;
     };
 
     struct Frame {
-        const ir::Node* node;          // list or mapping node
-        std::uint64_t depth;           // the walk's depth inside the node's check
-        std::uint32_t guard;           // the recursion guard's size there
-        bool object;
+        const ir::Node* node = nullptr;        // list or mapping node
+        std::uint64_t depth = 0;               // the walk's depth inside the node's check
+        std::uint32_t guard = 0;               // the recursion guard's size there
+        bool object = false;
         std::size_t count = 0;         // array: items checked so far
         // object:
         const ir::Node* value_node = nullptr;  // the current member's node
@@ -405,7 +431,7 @@ private:
         std::size_t pending = 0;               // members failed so far (and not overridden)
         std::size_t flags_at = 0;              // where the entry flags start in flags_
         std::size_t keys_at = 0;               // where the current key starts in keys_
-        std::size_t pending_at = 0;            // where this object's pending keys start
+        std::uint32_t pending_set = kNoSet;    // its failed undeclared keys: pending_sets_[pending_set]
         std::int64_t member = -1;              // the current member's entry, -1 undeclared
         bool member_failed = false;            // an earlier occurrence of its key failed
         Shape* shape = nullptr;           // what the record's last object looked like
@@ -415,24 +441,38 @@ private:
         std::uint64_t min_length = 0;
         std::uint64_t max_length = kUnbounded;
         std::uint64_t distinct = 0;
-        bool counts_keys = false;
         bool key_set = false;                  // its undeclared keys are in key_sets_.back()
     };
 
     static constexpr std::uint64_t kUnbounded = std::numeric_limits<std::uint64_t>::max();
+    static constexpr std::uint32_t kNoSet = std::numeric_limits<std::uint32_t>::max();
+    static constexpr std::size_t kKeptPendingCapacity = 256;
+    using PendingSet = boost::unordered_flat_set<std::string, TextHash, TextEq>;
 
     enum class Route { Fail, Accept, Array, Object, Buffer };
 
+    // A record's shape: found among a few slots from the one its entries'
+    // address picks, so that the records of one schema keep a shape each
+    // wherever their entries were allocated; when those slots hold other
+    // records, the first of them is taken over.
     Shape& shape_of(const ir::Node& node) {
         const void* key = Precompute::key_of(node.entries);
-        Shape& shape = shapes_[(reinterpret_cast<std::uintptr_t>(key) >> 4) % shapes_.size()];
-        if (shape.entries != key || !key) {
-            shape.entries = key;
-            shape.table = record_table(node, st_);
-            shape.required = DeclaredKeys(ir::as_span(node.entries), shape.table).required_count();
-            shape.order.clear();
+        const std::size_t home =
+            static_cast<std::size_t>((reinterpret_cast<std::uintptr_t>(key) * 0x9E3779B97F4A7C15u) >> (64 - kShapeBits));
+        Shape* taken = &shapes_[home];
+        for (std::size_t i = 0; i < kShapeProbes && key; ++i) {
+            Shape& shape = shapes_[(home + i) % shapes_.size()];
+            if (shape.entries == key) return shape;
+            if (!shape.entries) {
+                taken = &shape;
+                break;
+            }
         }
-        return shape;
+        taken->entries = key;
+        taken->table = record_table(node, st_);
+        taken->required = DeclaredKeys(ir::as_span(node.entries), taken->table).required_count();
+        taken->known = 0;
+        return *taken;
     }
 
     // The entry a key names, as `DeclaredKeys::find` answers it.
@@ -440,16 +480,14 @@ private:
                                               std::string_view text) {
         Shape& shape = *f.shape;
         const std::size_t nth = f.nth++;
-        if (nth < shape.order.size()) {
+        if (nth < shape.known) {
             const std::uint32_t guess = shape.order[nth];
             if (guess < entries.size() && same_text(entries[guess].key_view(), text)) return guess;
         }
         const auto index = DeclaredKeys(entries, f.table).find(text);
-        if (index && nth <= shape.order.size() && nth < 64) {
-            if (nth == shape.order.size())
-                shape.order.push_back(static_cast<std::uint32_t>(*index));
-            else
-                shape.order[nth] = static_cast<std::uint32_t>(*index);
+        if (index && nth <= shape.known && nth < kShapeKeys) {
+            shape.order[nth] = static_cast<std::uint32_t>(*index);
+            if (nth == shape.known) ++shape.known;
         }
         return index;
     }
@@ -482,8 +520,10 @@ private:
         return true;
     }
 
-    template <class Push>
-    bool scalar(const NativeValue& value, Push push) {
+    // A scalar met: its type test where its node is of a scalar kind, else
+    // (out of line) the native answer or the general walk.
+    template <class Native, class Push>
+    bool scalar(json::Kind kind, Native native, Push push) {
         if (buffering_) {
             push();
             return true;
@@ -493,16 +533,54 @@ private:
         if (!node || stack_short()) return complete(false);
         if (st_.depth + 1 <= kMaxWalkDepth) {
             if (node->kind == ir::NodeKind::Anything) return complete(true);
-            if (is_scalar_kind(node->kind)) return complete(scalar_matches(node->kind, value.kind));
+            if (is_scalar_kind(node->kind)) return complete(scalar_matches(node->kind, kind));
         }
+        if (node->kind == ir::NodeKind::Union && st_.depth + 2 <= kMaxWalkDepth) {
+            const NativeValue value = native();
+            const int known = union_answer(*node, value);
+            if (known >= 0) return complete(known == 1);
+            return checked_scalar(*node, value, push);
+        }
+        return checked_scalar(*node, native(), push);
+    }
+
+    // The common unions answered without the native answer's recursion: by
+    // a union's literal sets (an int or a string), or by the type tests of
+    // members that are all of scalar kinds; as `native_answer` answers
+    // them.  1, 0, or -1 (not such a union).  The caller makes sure the
+    // members are within the nesting limit.
+    int union_answer(const ir::Node& node, const NativeValue& value) const {
+        const int known = literal_set_answer(node, value);
+        if (known >= 0) return known;
+        bool admitted = false;
+        for (const ir::Node& m : ir::as_span(node.members())) {
+            if (!is_scalar_kind(m.kind)) return -1;
+            admitted = admitted || m.kind == ir::NodeKind::Anything || scalar_matches(m.kind, value.kind);
+        }
+        return admitted ? 1 : 0;
+    }
+
+    // A union's verdict from its literal sets, for an int or a string: 1,
+    // 0, or -1 (no sets, or another kind of value).
+    [[gnu::always_inline]] int literal_set_answer(const ir::Node& node, const NativeValue& value) const {
+        const auto& table = st_.tables->literal_sets;
+        if (table.empty() || (value.kind != json::Kind::String && value.kind != json::Kind::Int)) return -1;
+        auto it = table.find(Precompute::key_of(node.members()));
+        if (it == table.end()) return -1;
+        return value.kind == json::Kind::String ? it->second.strs.contains(value.text)
+                                                : it->second.ints.contains(value.integer);
+    }
+
+    template <class Push>
+    [[gnu::noinline]] bool checked_scalar(const ir::Node& node, const NativeValue& value, Push push) {
         if (st_.depth + kNativeLevels + 2 <= kMaxWalkDepth) {
-            const int known = native_answer(*node, value, st_.recursion_guard.size(), 0);
+            const int known = native_answer(node, value, st_.recursion_guard.size(), 0);
             if (poll_ && poll_->stopped()) return false;  // a signal handler raised
             if (known >= 0) return complete(known == 1);
         }
         const json::TreeBuilder::Mark mark = builder_.mark();
         push();
-        return walk_scalar(*node, mark);
+        return walk_scalar(node, mark);
     }
 
     // The general walk of the one-value tree just pushed.
@@ -541,7 +619,14 @@ private:
             case Route::Object:
                 break;
         }
-        Frame f{node, st_.depth, static_cast<std::uint32_t>(st_.recursion_guard.size()), !array};
+        // Made in place: a frame built aside and copied in is written and
+        // read back through memory in pieces of different sizes, which
+        // stalls the processor on every container.
+        Frame& f = frames_.emplace_back();
+        f.node = node;
+        f.depth = st_.depth;
+        f.guard = static_cast<std::uint32_t>(st_.recursion_guard.size());
+        f.object = !array;
         f.min_length = min_length_;
         f.max_length = max_length_;
         if (!array) {
@@ -552,14 +637,11 @@ private:
             f.flags_at = flags_.size();
             flags_.resize(flags_.size() + entries.size(), 0);
             f.keys_at = keys_.size();
-            f.pending_at = pending_keys_.size();
-            f.counts_keys = f.min_length > 0 || f.max_length != kUnbounded;
-            if (f.counts_keys && !ir::as_span(node->clauses).empty()) {
+            if ((f.min_length > 0 || f.max_length != kUnbounded) && !ir::as_span(node->clauses).empty()) {
                 key_sets_.emplace_back();
                 f.key_set = true;
             }
         }
-        frames_.push_back(f);
         return true;
     }
 
@@ -603,13 +685,8 @@ private:
                 return r ? native_refinement_answer(*r, value, poll_) : -1;
             }
             case ir::NodeKind::Union: {
-                const auto& table = st_.tables->literal_sets;
-                if (!table.empty() && (value.kind == json::Kind::String || value.kind == json::Kind::Int)) {
-                    auto it = table.find(Precompute::key_of(node.members()));
-                    if (it != table.end())
-                        return value.kind == json::Kind::String ? it->second.strs.contains(value.text)
-                                                                : it->second.ints.contains(value.integer);
-                }
+                const int known = literal_set_answer(node, value);
+                if (known >= 0) return known;
                 for (const ir::Node& m : ir::as_span(node.members())) {
                     const int answer = native_answer(m, value, guard, level + 1);
                     if (answer != 0) return answer;
@@ -790,6 +867,7 @@ private:
     [[gnu::noinline]] bool member_key(std::string_view text) {
         Frame& f = frames_.back();
         const auto entries = ir::as_span(f.node->entries);
+        ++key_work_;
         if (auto index = declared_entry(f, entries, text)) {
             std::uint8_t& flags = flags_[f.flags_at + *index];
             if (!(flags & kSeen)) {
@@ -804,18 +882,19 @@ private:
         }
         const auto clauses = ir::as_span(f.node->clauses);
         if (clauses.empty()) return fail_frame();  // an unexpected key
-        if (f.key_set && key_sets_.back().emplace(text).second) ++f.distinct;
+        if (f.key_set) {
+            ++key_work_;
+            if (key_sets_.back().emplace(text).second) ++f.distinct;
+        }
         f.member = -1;
         f.value_node = &clauses[0].value;
         keys_.resize(f.keys_at);
         keys_.append(text);
         f.member_failed = false;
-        if (f.pending != 0)
-            for (std::size_t i = f.pending_at; i < pending_keys_.size(); ++i)
-                if (pending_keys_[i] == text) {
-                    f.member_failed = true;
-                    break;
-                }
+        if (f.pending_set != kNoSet) {
+            ++key_work_;
+            f.member_failed = pending_sets_[f.pending_set].contains(text);
+        }
         return true;
     }
 
@@ -843,21 +922,26 @@ private:
         if (!ok) {
             // Failed: pending until a later occurrence of the key passes.
             ++f.pending;
-            if (f.member >= 0)
+            if (f.member >= 0) {
                 flags_[f.flags_at + static_cast<std::size_t>(f.member)] |= kFailed;
-            else
-                pending_keys_.emplace_back(key);
+            } else {
+                if (f.pending_set == kNoSet) {
+                    // The objects holding a set are nested in one another,
+                    // so the sets in use are the first ones, innermost last.
+                    if (pending_sets_used_ == pending_sets_.size()) pending_sets_.emplace_back();
+                    f.pending_set = static_cast<std::uint32_t>(pending_sets_used_++);
+                }
+                ++key_work_;
+                pending_sets_[f.pending_set].emplace(key);
+            }
             return true;
         }
         --f.pending;
         if (f.member >= 0) {
             flags_[f.flags_at + static_cast<std::size_t>(f.member)] &= static_cast<std::uint8_t>(~kFailed);
         } else {
-            for (std::size_t i = f.pending_at; i < pending_keys_.size(); ++i)
-                if (pending_keys_[i] == key) {
-                    pending_keys_.erase(pending_keys_.begin() + static_cast<std::ptrdiff_t>(i));
-                    break;
-                }
+            ++key_work_;
+            pending_sets_[f.pending_set].erase(key);
         }
         return true;
     }
@@ -875,10 +959,23 @@ private:
         if (f.object) {
             flags_.resize(f.flags_at);
             keys_.resize(f.keys_at);
-            pending_keys_.resize(f.pending_at);
+            if (f.pending_set != kNoSet) release_pending_set();
             if (f.key_set) key_sets_.pop_back();
         }
         frames_.pop_back();
+    }
+
+    // Gives the innermost set of failed keys back for the next object.  A
+    // large one is dropped rather than emptied: emptying costs its capacity,
+    // which objects with a few failed keys would pay again and again.
+    [[gnu::noinline]] void release_pending_set() {
+        PendingSet& set = pending_sets_[--pending_sets_used_];
+        if (set.bucket_count() > kKeptPendingCapacity) {
+            set = PendingSet{};
+        } else {
+            key_work_ += set.bucket_count() / 16;  // the groups it empties
+            set.clear();
+        }
     }
 
     [[gnu::noinline]] bool finish_buffer() {
@@ -926,10 +1023,14 @@ private:
     util::Poll* poll_;
     PathStack path_;
     std::vector<Frame> frames_;
-    std::array<Shape, 16> shapes_;
+    std::array<Shape, std::size_t{1} << kShapeBits> shapes_;
     std::vector<std::uint8_t> flags_;
     std::string keys_;
-    std::vector<std::string> pending_keys_;
+    // The undeclared keys whose last value failed, for each open object
+    // that has any (`Frame::pending_set`); the first `pending_sets_used_`
+    // are in use.
+    std::vector<PendingSet> pending_sets_;
+    std::size_t pending_sets_used_ = 0;
     // The undeclared keys met so far in each open object whose length is
     // bounded and which has clauses, innermost last.
     std::vector<boost::unordered_flat_set<std::string, TextHash, TextEq>> key_sets_;
@@ -945,6 +1046,8 @@ private:
     json::TreeBuilder::Mark buffer_mark_;
     std::uint64_t values_ = 0;
     std::size_t max_big_int_digits_ = 0;
+    // The work spent on member keys (`_json_key_work`).
+    std::uint64_t key_work_ = 0;
     bool stop_on_failure_;
     bool root_done_ = false;
     bool verdict_ = false;
@@ -986,6 +1089,18 @@ private:
 
 }  // namespace
 
+namespace {
+thread_local std::uint64_t t_json_key_work = 0;
+}  // namespace
+
+const char kJsonKeyWorkDoc[] =
+    "_json_key_work()\n--\n\n"
+    "The work that checking JSON documents while they were parsed has spent on\n"
+    "object keys on the calling thread so far (lookups among declared and failed\n"
+    "keys): a work counter for tests, not part of the public interface.";
+
+PyObject* json_key_work_function(PyObject*, PyObject*) { return PyLong_FromUnsignedLongLong(t_json_key_work); }
+
 int stream_json_verdict(const ir::Node& root, std::string_view text, json::Document& doc, WalkState& st,
                         bool release_lock) {
     json::ParseFailure failure;
@@ -995,6 +1110,7 @@ int stream_json_verdict(const ir::Node& root, std::string_view text, json::Docum
     if (release_lock) lock.release();
     const bool parsed = json::parse_with(text, sink, failure, &poll);
     lock.take();
+    t_json_key_work += sink.key_work();
     st.depth = 0;
     st.recursion_guard.clear();
     if (st.error_cell) {
@@ -1021,6 +1137,7 @@ PyObject* load_in_one_pass(const ir::Node& root, std::string_view text, json::Do
     StreamCheck check(root, doc, st, text, lock, &poll, false);
     CheckedPythonSink sink(objects, check);
     const bool parsed = json::parse_with(text, sink, failure, &poll);
+    t_json_key_work += check.key_work();
     st.depth = 0;
     st.recursion_guard.clear();
     if (st.error_cell) {

@@ -49,4 +49,12 @@ int stream_json_verdict(const ir::Node& root, std::string_view text, json::Docum
 PyObject* load_in_one_pass(const ir::Node& root, std::string_view text, json::Document& doc, WalkState& st,
                            json::ParseFailure& failure, bool& member);
 
+// `_tessaron._json_key_work()`: the work the checks above spent on object
+// keys on the calling thread so far: one for each lookup of a key among a
+// record's declared names, among the keys counted for a bounded length, or
+// among the keys whose value failed, and one for each group of 16 slots
+// emptied when a set of failed keys is reused.  A work counter for tests.
+PyObject* json_key_work_function(PyObject* module, PyObject* unused);
+extern const char kJsonKeyWorkDoc[];
+
 }  // namespace tessaron::python::check

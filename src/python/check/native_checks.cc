@@ -100,6 +100,45 @@ bool native_number(PyObject* obj, NativeNumber& out, bool& failed) {
     return true;
 }
 
+// How a node's kind bears on whether a verdict-only walk of a JSON value
+// needs Python: not at all (type tests, containers, combinators, back
+// edges, placeholders make no Python object), always (an instance check or
+// an object's attributes are asked of the value's Python object), or as its
+// native copy says (literals, refinements).  A value that names none of the
+// kinds sorted here, such as a kind added later, needs Python.
+enum class PythonUse { Never, Always, ByCopy };
+
+constexpr PythonUse python_use(ir::NodeKind kind) {
+    switch (kind) {
+        case ir::NodeKind::Anything:
+        case ir::NodeKind::Nothing:
+        case ir::NodeKind::None:
+        case ir::NodeKind::Bool:
+        case ir::NodeKind::Int:
+        case ir::NodeKind::Float:
+        case ir::NodeKind::Str:
+        case ir::NodeKind::Bytes:
+        case ir::NodeKind::Sequence:
+        case ir::NodeKind::Set:
+        case ir::NodeKind::Mapping:
+        case ir::NodeKind::Union:
+        case ir::NodeKind::Intersection:
+        case ir::NodeKind::Complement:
+        case ir::NodeKind::BackEdge:
+        case ir::NodeKind::Placeholder:
+            return PythonUse::Never;
+        case ir::NodeKind::Instance:
+        case ir::NodeKind::Object:
+            return PythonUse::Always;
+        case ir::NodeKind::Literal:
+        case ir::NodeKind::Refined:
+            return PythonUse::ByCopy;
+    }
+    return PythonUse::Always;
+}
+static_assert(python_use(static_cast<ir::NodeKind>(ir::kNodeKindCount)) == PythonUse::Always,
+              "a kind that is not sorted here must need Python");
+
 class NativeBuilder {
 public:
     using Patterns =
@@ -132,6 +171,15 @@ private:
 
     // What the node itself contributes; `add` then visits its children.
     bool visit(const ir::Node& node) {
+        switch (python_use(node.kind)) {
+            case PythonUse::Never:
+                return true;
+            case PythonUse::Always:
+                needs_python_ = true;
+                return true;
+            case PythonUse::ByCopy:
+                break;
+        }
         switch (node.kind) {
             case ir::NodeKind::Literal: {
                 if (!add_constant(node.pool_index())) return false;
@@ -140,10 +188,6 @@ private:
                     needs_python_ = true;
                 return true;
             }
-            case ir::NodeKind::Instance:
-            case ir::NodeKind::Object:
-                needs_python_ = true;
-                return true;
             case ir::NodeKind::Refined: {
                 if (!add_refinement(node)) return false;
                 const NativeRefinement* r = out_.refinement(node);
@@ -152,6 +196,7 @@ private:
                 return true;
             }
             default:
+                needs_python_ = true;
                 return true;
         }
     }
