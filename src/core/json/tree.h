@@ -29,7 +29,7 @@
 #include <boost/unordered/unordered_flat_map.hpp>
 
 #include "core/json/failure.h"
-#include "core/util/fxhash.h"
+#include "core/util/keyed_hash.h"
 #include "core/util/poll.h"
 
 namespace tessaron::json {
@@ -182,8 +182,9 @@ private:
 
     Document& doc_;
     std::vector<Value>& stack_;
-    // Key text -> position among the kept pairs (see tree.cc).
-    boost::unordered_flat_map<std::string_view, std::size_t, util::FxHash> index_;
+    // Key text -> position among the kept pairs (see tree.cc), hashed
+    // under the process's key: the texts are the document's.
+    boost::unordered_flat_map<std::string_view, std::size_t, util::KeyedTextHash> index_;
 };
 
 }  // namespace tessaron::json

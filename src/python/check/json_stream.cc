@@ -88,6 +88,7 @@
 #include <vector>
 
 #include "core/json/parse.h"
+#include "core/util/keyed_hash.h"
 #include "core/util/native_stack.h"
 #include "python/binding/signals.h"
 #include "python/check/builtins.h"
@@ -447,7 +448,9 @@ private:
     static constexpr std::uint64_t kUnbounded = std::numeric_limits<std::uint64_t>::max();
     static constexpr std::uint32_t kNoSet = std::numeric_limits<std::uint32_t>::max();
     static constexpr std::size_t kKeptPendingCapacity = 256;
-    using PendingSet = boost::unordered_flat_set<std::string, TextHash, TextEq>;
+    // Filled with the document's keys: hashed under the process's key, so
+    // that crafted keys do not collide (core/util/keyed_hash.h).
+    using PendingSet = boost::unordered_flat_set<std::string, util::KeyedTextHash, TextEq>;
 
     enum class Route { Fail, Accept, Array, Object, Buffer };
 
@@ -1033,7 +1036,7 @@ private:
     std::size_t pending_sets_used_ = 0;
     // The undeclared keys met so far in each open object whose length is
     // bounded and which has clauses, innermost last.
-    std::vector<boost::unordered_flat_set<std::string, TextHash, TextEq>> key_sets_;
+    std::vector<boost::unordered_flat_set<std::string, util::KeyedTextHash, TextEq>> key_sets_;
     // The lengths the refinements met by `resolve` admit.
     std::uint64_t min_length_ = 0;
     std::uint64_t max_length_ = kUnbounded;
