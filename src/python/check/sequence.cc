@@ -32,7 +32,6 @@
 // value pays for at most one extra pass up to its first failure.
 #include <algorithm>
 #include <cmath>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -241,20 +240,17 @@ struct SetGroup {
     std::string key;
     std::vector<Violation> violations;
     py::Ref element;
-    // The lines of `violations`, made when a tie needs them.
-    mutable std::optional<std::string> lines;
-
-    const std::string& violation_lines() const {
-        if (!lines) {
-            lines.emplace();
-            for (const Violation& v : violations) {
-                render_error_line(v, *lines);
-                *lines += '\n';
-            }
-        }
-        return *lines;
-    }
 };
+
+// The lines of a group's violations, for groups tied on key and value.
+std::string violation_lines(const SetGroup& group) {
+    std::string lines;
+    for (const Violation& v : group.violations) {
+        render_error_line(v, lines);
+        lines += '\n';
+    }
+    return lines;
+}
 
 // An order over set elements for groups whose keys tie, read from the
 // values alone and running no user code: exact None < bool < int < float <
@@ -475,9 +471,9 @@ bool check_set(const ir::Node& node, const Source& src, WalkContext& ctx) {
         // ties by the elements' values, then by the violations' lines, so
         // equal sets report alike whatever their iteration order.
         std::stable_sort(groups.begin(), groups.end(), [](const SetGroup& a, const SetGroup& b) {
-            if (a.key != b.key) return a.key < b.key;
+            if (int c = a.key.compare(b.key)) return c < 0;
             if (int c = tie_compare(a.element.get(), b.element.get(), 0)) return c < 0;
-            return a.violation_lines() < b.violation_lines();
+            return violation_lines(a) < violation_lines(b);
         });
         for (SetGroup& group : groups) {
             for (Violation& v : group.violations) ctx.violations->push_back(std::move(v));
