@@ -2,9 +2,11 @@
 failures are reported (paths, codes, the union report, mutation)."""
 
 import dataclasses
+import itertools
 import typing
 from typing import Annotated
 
+import annotated_types
 import pytest
 
 from tessaron import ValidationError, Validator
@@ -150,6 +152,67 @@ def test_set_failures_are_sorted_and_carry_the_sets_path():
     found = errors(v, value)
     assert found == [((), "string_type", "str", text) for text in ["1", "200", "30", "4"]]
     assert errors(v, value, fail_fast=True) == [((), "string_type", "str", "1")]
+
+
+class Tag:
+    """A value no value order reaches, tied with every other Tag; all Tags
+    hash alike, so a set of tuples of them iterates in insertion order."""
+
+    def __init__(self, name):
+        self.name = name
+
+    def __repr__(self):
+        return f"Tag({self.name})"
+
+    def __hash__(self):
+        return 0
+
+    def __eq__(self, other):
+        return self is other
+
+
+NON_NEGATIVE_TUPLES = Validator(frozenset[tuple[Annotated[int, annotated_types.Ge(0)], ...]])
+INT_TUPLES = Validator(frozenset[tuple[int, ...]])
+
+
+@pytest.mark.parametrize(
+    "v, items",
+    [
+        # Every pair fails first on the same text and code: only the values
+        # (or, for values no order reaches, the rest of the failures) tell
+        # the elements apart.
+        (NON_NEGATIVE_TUPLES, [(1, -1), (-1,)]),
+        (NON_NEGATIVE_TUPLES, [(5, 6, -1), (-1,), (0, -1)]),
+        (INT_TUPLES, [(0, None), (None,), (1, 2, None)]),
+        (INT_TUPLES, [(1, (1, "a")), ((1, "a"),)]),
+        (INT_TUPLES, [(1, "a"), ("a",), (b"x", "a")]),
+        (INT_TUPLES, [(0, frozenset({1})), (frozenset({2}), frozenset({1})), (frozenset({1}),)]),
+        # Tied values too: the failures after the first tell them apart.
+        (INT_TUPLES, [(Tag("a"), Tag(1)), (Tag("a"), Tag(2)), (Tag("a"), Tag(3))]),
+        (INT_TUPLES, [(float("nan"), Tag(1)), (float("nan"), Tag(2))]),
+    ],
+)
+@pytest.mark.parametrize("fail_fast", [True, False])
+def test_equal_sets_report_alike_whatever_their_build_order(v, items, fail_fast):
+    reports = {tuple(errors(v, frozenset(order), fail_fast=fail_fast)) for order in itertools.permutations(items)}
+    assert len(reports) == 1
+
+
+@pytest.mark.parametrize(
+    "v, items, path",
+    [
+        # The smaller value's failure comes first, wherever in it it lies.
+        (NON_NEGATIVE_TUPLES, [(0, 0, -1), (1, -1)], (2,)),
+        (NON_NEGATIVE_TUPLES, [(2, -1), (3, 3, 3, -1), (10**30, -1)], (1,)),
+        (INT_TUPLES, [("a",), (0, "a")], (1,)),  # an int before a str
+        (INT_TUPLES, [(7, None), (None,)], (0,)),  # None before an int
+        (INT_TUPLES, [(3, 4, 1.5), (-(10**30), 1.5)], (1,)),
+        (INT_TUPLES, [(5, b"x"), (1, 2, b"x")], (2,)),
+    ],
+)
+def test_tied_failures_come_in_the_order_of_the_elements_values(v, items, path):
+    for order in itertools.permutations(items):
+        assert errors(v, frozenset(order), fail_fast=True)[0][0] == path
 
 
 # --- unions, intersections and complements over containers -------------------

@@ -19,6 +19,7 @@
 #include "python/exception.h"
 #include "python/regex_marker.h"
 #include "python/validator.h"
+#include "python/value_text.h"
 
 namespace tessaron::python {
 
@@ -73,6 +74,7 @@ PyMethodDef kCounterDefs[] = {
     {"_decision_work", decision_work_function, METH_NOARGS, kDecisionWorkDoc},
     {"_descr_work", descr_work_function, METH_NOARGS, kDescrWorkDoc},
     {"_json_key_work", check::json_key_work_function, METH_NOARGS, check::kJsonKeyWorkDoc},
+    {"_value_text_work", value_text_work_function, METH_NOARGS, kValueTextWorkDoc},
 };
 
 bool add_function(PyObject* module, PyMethodDef* def) {

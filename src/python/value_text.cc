@@ -1,12 +1,18 @@
 // Safe texts of Python objects for messages.  See value_text.h.
 //
-// Budget: a container is shown through reprlib, which stops after 32 items
-// per level and 12 levels, so any container costs bounded time; a plain
+// Budget: a container's text is made only as far as the kept 80 characters
+// reach (ContainerWriter below): at most 81 nodes are shown, each container
+// past them is looked through once per level for an int too long to show,
+// and a dict or set over 32 entries is sorted once per visit; a plain
 // object costs its own `repr()`.
 #include "python/value_text.h"
 
 #include "python/binding/intern.h"
 #include "python/binding/once_cell.h"
+
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
 
 namespace tessaron::python {
 
@@ -41,23 +47,264 @@ bool is_container(PyObject* obj) {
     return PyList_Check(obj) || PyTuple_Check(obj) || PyDict_Check(obj) || PyAnySet_Check(obj);
 }
 
+thread_local std::uint64_t t_value_text_work = 0;
+
+// The reprlib text of a container, made natively for the exact builtin
+// containers and only as far as the kept text reaches.
+//
+// The text is what the shared `reprlib.Repr` (limits above) answers, cut to
+// 80 characters: exact list, tuple, dict, set and frozenset nodes are laid
+// out here as its `repr_list` ... `repr_frozenset` lay them out (dict keys
+// and set elements sorted when they sort, else in iteration order; 32 items
+// a level, "..." past them and below level 0); any other node is handed to
+// the instance's `repr1` with its level, as the instance itself would.  The
+// pieces go out in order and writing stops at the 81st character, so the
+// rendering visits at most that many nodes however large or shared the
+// value is.
+//
+// Past the cut no text is made, but the one failure of the exact builtins
+// that the full rendering would meet there is still looked for: an int
+// too long for `repr()` makes the instance raise, and the text then falls
+// back to plain `repr()` of the value.  That look walks each container once
+// per level it is reached at (at most `kMaxLevel` times), not once per path.
+// Other nodes past the cut are not asked for their text.
+class ContainerWriter {
+public:
+    explicit ContainerWriter(PyObject* repr_instance) : inst_(repr_instance) {}
+
+    // False with the exception set when the rendering raised.
+    bool write(PyObject* obj) { return node(obj, kMaxLevel); }
+
+    // The kept text: at most 80 characters, "..." after them when longer.
+    std::string take_text() {
+        if (chars_ > kKeptChars) {
+            out_.resize(cut_at_);
+            out_ += "...";
+        }
+        return std::move(out_);
+    }
+
+private:
+    static constexpr long kMaxLevel = 12;
+    static constexpr Py_ssize_t kMaxItems = 32;
+    static constexpr std::size_t kKeptChars = 80;
+
+    bool full() const { return chars_ > kKeptChars; }
+
+    void put(std::string_view piece) {
+        if (full()) return;
+        for (std::size_t i = 0; i < piece.size(); ++i) {
+            if ((static_cast<unsigned char>(piece[i]) & 0xC0) == 0x80) continue;
+            if (chars_ == kKeptChars) {
+                // The 81st character: the kept text ends before it.
+                cut_at_ = out_.size() + i;
+                out_.append(piece.substr(0, i));
+                ++chars_;
+                return;
+            }
+            ++chars_;
+        }
+        out_.append(piece);
+    }
+
+    // One node at `level`: laid out here, handed to `repr1`, or (past the
+    // cut) looked through for an int too long to show.
+    bool node(PyObject* x, long level) {
+        ++t_value_text_work;
+        if (full()) return look(x, level);
+        if (PyList_CheckExact(x)) return sequence(x, level, "[", "]", false);
+        if (PyTuple_CheckExact(x)) return sequence(x, level, "(", ")", true);
+        if (PyDict_CheckExact(x)) return dict(x, level);
+        if (PyAnySet_CheckExact(x)) return set(x, level);
+        return leaf(x, level);
+    }
+
+    bool leaf(PyObject* x, long level) {
+        if (x == Py_None || PyBool_Check(x)) {
+            put(x == Py_None ? "None" : x == Py_True ? "True" : "False");
+            return true;
+        }
+        if (PyLong_CheckExact(x)) {
+            int overflow = 0;
+            long long v = PyLong_AsLongLongAndOverflow(x, &overflow);
+            if (overflow == 0 && !(v == -1 && PyErr_Occurred())) {
+                put(std::to_string(v));  // at most 20 characters: under `maxlong`
+                return true;
+            }
+            PyErr_Clear();
+        }
+        py::Ref level_obj = py::Ref::steal(PyLong_FromLong(level));
+        if (!level_obj) return false;
+        py::Ref text = py::Ref::steal(
+            PyObject_CallMethodObjArgs(inst_, TS_INTERNED("repr1"), x, level_obj.get(), nullptr));
+        if (!text) return false;
+        if (!PyUnicode_Check(text.get())) {
+            PyErr_SetString(PyExc_TypeError, "reprlib piece is not a str");
+            return false;
+        }
+        Py_ssize_t len = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &len);
+        if (!utf8) return false;  // lone surrogates: the whole text cannot be encoded
+        put(std::string_view(utf8, static_cast<std::size_t>(len)));
+        return true;
+    }
+
+    // `_repr_iterable` over a list or tuple (live: a list is read by index
+    // while its size allows, as its iterator reads it).
+    bool sequence(PyObject* x, long level, const char* left, const char* right, bool trail) {
+        const Py_ssize_t n = Py_SIZE(x);
+        put(left);
+        if (level <= 0 && n) {
+            put("...");
+        } else {
+            Py_ssize_t i = 0;
+            for (; i < kMaxItems && i < Py_SIZE(x); ++i) {
+                if (i) put(", ");
+                py::Ref item = py::Ref::borrow(PyList_CheckExact(x) ? PyList_GET_ITEM(x, i) : PyTuple_GET_ITEM(x, i));
+                if (!node(item.get(), level - 1)) return false;
+            }
+            if (n > kMaxItems) put(i ? ", ..." : "...");
+            if (n == 1 && trail) put(",");
+        }
+        put(right);
+        return true;
+    }
+
+    bool set(PyObject* x, long level) {
+        const bool frozen = PyFrozenSet_CheckExact(x);
+        if (PySet_GET_SIZE(x) == 0) {
+            put(frozen ? "frozenset()" : "set()");
+            return true;
+        }
+        const Py_ssize_t n = PySet_GET_SIZE(x);
+        put(frozen ? "frozenset({" : "{");
+        if (level <= 0) {
+            put("...");
+        } else {
+            py::Ref items = possibly_sorted(x);
+            if (!items) return false;
+            Py_ssize_t i = 0;
+            for (; i < kMaxItems && i < PyList_GET_SIZE(items.get()); ++i) {
+                if (i) put(", ");
+                py::Ref item = py::Ref::borrow(PyList_GET_ITEM(items.get(), i));
+                if (!node(item.get(), level - 1)) return false;
+            }
+            if (n > kMaxItems) put(i ? ", ..." : "...");
+        }
+        put(frozen ? "})" : "}");
+        return true;
+    }
+
+    bool dict(PyObject* x, long level) {
+        const Py_ssize_t n = PyDict_GET_SIZE(x);
+        if (n == 0) {
+            put("{}");
+            return true;
+        }
+        if (level <= 0) {
+            put("{...}");
+            return true;
+        }
+        put("{");
+        py::Ref keys = possibly_sorted(x);
+        if (!keys) return false;
+        Py_ssize_t i = 0;
+        for (; i < kMaxItems && i < PyList_GET_SIZE(keys.get()); ++i) {
+            if (i) put(", ");
+            py::Ref key = py::Ref::borrow(PyList_GET_ITEM(keys.get(), i));
+            if (!node(key.get(), level - 1)) return false;
+            py::Ref value = lookup(x, key.get());
+            if (!value) return false;
+            put(": ");
+            if (!node(value.get(), level - 1)) return false;
+        }
+        if (n > kMaxItems) put(i ? ", ..." : "...");
+        put("}");
+        return true;
+    }
+
+    // `x[key]`, KeyError when missing.
+    static py::Ref lookup(PyObject* x, PyObject* key) {
+        PyObject* value = PyDict_GetItemWithError(x, key);
+        if (!value && !PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, key);
+        return py::Ref::borrow(value);
+    }
+
+    // `sorted(x)`, or `list(x)` when sorting raised an `Exception`.
+    static py::Ref possibly_sorted(PyObject* x) {
+        py::Ref list = py::Ref::steal(PySequence_List(x));
+        if (list && PyList_Sort(list.get()) == 0) return list;
+        if (!PyErr_ExceptionMatches(PyExc_Exception)) return py::Ref();
+        PyErr_Clear();
+        return py::Ref::steal(PySequence_List(x));
+    }
+
+    // Past the cut: raises as the instance would when an exact int it
+    // reaches is too long for `repr()`; true otherwise.  Each container is
+    // looked through at most once per level.
+    bool look(PyObject* x, long level) {
+        if (PyLong_CheckExact(x)) {
+            int overflow = 0;
+            (void)PyLong_AsLongLongAndOverflow(x, &overflow);
+            if (!overflow) return !PyErr_Occurred();
+            py::Ref text = py::Ref::steal(PyObject_Repr(x));
+            return static_cast<bool>(text);
+        }
+        const bool list = PyList_CheckExact(x), tuple = PyTuple_CheckExact(x);
+        const bool dict = PyDict_CheckExact(x), set = PyAnySet_CheckExact(x);
+        if (!(list || tuple || dict || set) || level <= 0) return true;
+        const Py_ssize_t n = list || tuple ? Py_SIZE(x) : set ? PySet_GET_SIZE(x) : PyDict_GET_SIZE(x);
+        if (n == 0) return true;
+        auto [it, fresh] = looked_.try_emplace(x, level);
+        if (!fresh) {
+            if (it->second >= level) return true;
+            it->second = level;
+        } else {
+            kept_.push_back(py::Ref::borrow(x));
+        }
+        if (list || tuple) {
+            for (Py_ssize_t i = 0; i < kMaxItems && i < Py_SIZE(x); ++i) {
+                py::Ref item = py::Ref::borrow(list ? PyList_GET_ITEM(x, i) : PyTuple_GET_ITEM(x, i));
+                if (!node(item.get(), level - 1)) return false;
+            }
+            return true;
+        }
+        // A set or dict of at most 32 is read whole, in any order; a larger
+        // one in the instance's order.
+        py::Ref items = n > kMaxItems ? possibly_sorted(x) : py::Ref::steal(PySequence_List(x));
+        if (!items) return false;
+        for (Py_ssize_t i = 0; i < kMaxItems && i < PyList_GET_SIZE(items.get()); ++i) {
+            py::Ref item = py::Ref::borrow(PyList_GET_ITEM(items.get(), i));
+            if (!node(item.get(), level - 1)) return false;
+            if (dict) {
+                py::Ref value = lookup(x, item.get());
+                if (!value || !node(value.get(), level - 1)) return false;
+            }
+        }
+        return true;
+    }
+
+    PyObject* inst_;
+    std::string out_;
+    std::size_t chars_ = 0;
+    std::size_t cut_at_ = 0;
+    std::unordered_map<PyObject*, long> looked_;
+    std::vector<py::Ref> kept_;
+};
+
 enum class ContainerText { Done, Fallback, Fatal };
 
 // The reprlib text of a container.  Fallback (exception cleared) when the
-// shared instance cannot be made or its answer is unusable; Fatal (exception
+// shared instance cannot be made or the rendering raised; Fatal (exception
 // set) when a fatal exception was raised on the way, which must not be
 // swallowed.
 ContainerText container_text(PyObject* obj, std::string& out) {
     auto fall_back = []() { return py::clear_unless_fatal() ? ContainerText::Fallback : ContainerText::Fatal; };
     const py::Ref* inst = g_repr_instance.get_or_init(init_repr_limits);
     if (!inst) return fall_back();
-    py::Ref text = py::Ref::steal(PyObject_CallMethodOneArg(inst->get(), TS_INTERNED("repr"), obj));
-    if (!text) return fall_back();
-    if (!PyUnicode_Check(text.get())) return ContainerText::Fallback;
-    Py_ssize_t len = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &len);
-    if (!utf8) return fall_back();
-    out = cut_text_80(std::string_view(utf8, static_cast<std::size_t>(len)));
+    ContainerWriter writer(inst->get());
+    if (!writer.write(obj)) return fall_back();
+    out = writer.take_text();
     return ContainerText::Done;
 }
 
@@ -110,6 +357,14 @@ bool keep_first_fatal(py::SavedError& fatal, bool& stop) {
 }
 
 }  // namespace
+
+const char kValueTextWorkDoc[] =
+    "_value_text_work()\n--\n\n"
+    "The nodes of values that container texts visited in this thread, shown or\n"
+    "looked through past the kept text: a work counter for tests, not part of\n"
+    "the public interface.";
+
+PyObject* value_text_work_function(PyObject*, PyObject*) { return PyLong_FromUnsignedLongLong(t_value_text_work); }
 
 std::string cut_text_80(std::string_view text) {
     std::size_t chars = 0;

@@ -49,4 +49,9 @@ std::string class_name_text_keeping_fatal(PyObject* obj, py::SavedError& fatal, 
 // when the interpreter fails (memory).
 bool str_text_lossy(PyObject* str, std::string& out);
 
+// `_tessaron._value_text_work()`: the nodes container texts visited in the
+// calling thread, a work counter for tests.
+PyObject* value_text_work_function(PyObject* module, PyObject* unused);
+extern const char kValueTextWorkDoc[];
+
 }  // namespace tessaron::python

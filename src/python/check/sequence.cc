@@ -11,7 +11,8 @@
 // last, and a change is reported as "mutated_during_validation" instead of
 // raising.  Overrides of `__len__` and `__iter__` in subclasses are never
 // called.  Set failures carry the set's own path and are sorted by their
-// value text and code, so the report does not depend on hash order.
+// value text and code, ties by the elements' values (no user code), so the
+// report does not depend on hash order.
 //
 // Budget: one walk per element.  In verdict-only mode a homogeneous list or
 // tuple of a scalar kind is tested without recursion (a list of 16 to
@@ -30,7 +31,9 @@
 // in the recording loop as well), running it is not observable; a failing
 // value pays for at most one extra pass up to its first failure.
 #include <algorithm>
+#include <cmath>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "python/check/builtins.h"
@@ -236,7 +239,107 @@ bool plain_members(const PlainTest& test, PyObject* value, Py_ssize_t n, bool is
 struct SetGroup {
     std::string key;
     std::vector<Violation> violations;
+    py::Ref element;
 };
+
+// The lines of a group's violations, for groups tied on key and value.
+std::string violation_lines(const SetGroup& group) {
+    std::string lines;
+    for (const Violation& v : group.violations) {
+        render_error_line(v, lines);
+        lines += '\n';
+    }
+    return lines;
+}
+
+// An order over set elements for groups whose keys tie, read from the
+// values alone and running no user code: exact None < bool < int < float <
+// str < bytes < tuple < frozenset, each by value (tuples item by item,
+// frozensets of at most kTieSetItems by size then sorted items); anything
+// else, NaN among floats, and items past kTieDepth levels are tied with
+// their kind.  A weak order: the groups it leaves tied are ordered by their
+// violations' lines, and groups tied on those too report the same lines.
+constexpr int kTieDepth = 16;
+constexpr Py_ssize_t kTieSetItems = 64;
+
+int tie_rank(PyObject* x) {
+    if (x == Py_None) return 0;
+    if (PyBool_Check(x)) return 1;
+    if (PyLong_CheckExact(x)) return 2;
+    if (PyFloat_CheckExact(x)) return 3;
+    if (PyUnicode_CheckExact(x)) return 4;
+    if (PyBytes_CheckExact(x)) return 5;
+    if (PyTuple_CheckExact(x)) return 6;
+    if (PyFrozenSet_CheckExact(x)) return 7;
+    return 8;
+}
+
+template <typename T>
+int three_way(const T& a, const T& b) {
+    return a < b ? -1 : b < a ? 1 : 0;
+}
+
+int tie_compare(PyObject* a, PyObject* b, int depth);
+
+// The items of a frozenset in tie order.
+std::vector<PyObject*> tie_sorted_items(PyObject* set, int depth) {
+    // An exact frozenset's iteration runs no user code; the set, held by
+    // the element, holds its items while they are compared.
+    std::vector<PyObject*> items;
+    py::Ref iter = py::Ref::steal(PyObject_GetIter(set));
+    while (py::Ref item = py::Ref::steal(iter ? PyIter_Next(iter.get()) : nullptr)) items.push_back(item.get());
+    if (PyErr_Occurred()) PyErr_Clear();  // memory only: the items read so far
+    std::stable_sort(items.begin(), items.end(),
+                     [depth](PyObject* x, PyObject* y) { return tie_compare(x, y, depth) < 0; });
+    return items;
+}
+
+int tie_compare(PyObject* a, PyObject* b, int depth) {
+    if (a == b) return 0;
+    const int ra = tie_rank(a), rb = tie_rank(b);
+    if (ra != rb) return three_way(ra, rb);
+    if (depth >= kTieDepth) return 0;
+    switch (ra) {
+        case 1:
+            return three_way(a == Py_True, b == Py_True);
+        case 2: {
+            // Exact ints: their comparison runs no user code and cannot fail.
+            if (PyObject_RichCompareBool(a, b, Py_LT) == 1) return -1;
+            return PyObject_RichCompareBool(b, a, Py_LT) == 1 ? 1 : 0;
+        }
+        case 3: {
+            const double x = PyFloat_AS_DOUBLE(a), y = PyFloat_AS_DOUBLE(b);
+            if (std::isnan(x) || std::isnan(y)) return three_way(std::isnan(x), std::isnan(y));
+            return three_way(x, y);
+        }
+        case 4: {
+            const int c = PyUnicode_Compare(a, b);
+            return c < 0 ? -1 : c > 0 ? 1 : 0;
+        }
+        case 5: {
+            const std::string_view x(PyBytes_AS_STRING(a), static_cast<std::size_t>(PyBytes_GET_SIZE(a)));
+            const std::string_view y(PyBytes_AS_STRING(b), static_cast<std::size_t>(PyBytes_GET_SIZE(b)));
+            return three_way(x, y);
+        }
+        case 6: {
+            const Py_ssize_t n = std::min(PyTuple_GET_SIZE(a), PyTuple_GET_SIZE(b));
+            for (Py_ssize_t i = 0; i < n; ++i)
+                if (int c = tie_compare(PyTuple_GET_ITEM(a, i), PyTuple_GET_ITEM(b, i), depth + 1)) return c;
+            return three_way(PyTuple_GET_SIZE(a), PyTuple_GET_SIZE(b));
+        }
+        case 7: {
+            const Py_ssize_t na = PySet_GET_SIZE(a), nb = PySet_GET_SIZE(b);
+            if (na != nb) return three_way(na, nb);
+            if (na > kTieSetItems) return 0;
+            const std::vector<PyObject*> xs = tie_sorted_items(a, depth + 1), ys = tie_sorted_items(b, depth + 1);
+            for (std::size_t i = 0; i < xs.size() && i < ys.size(); ++i)
+                if (int c = tie_compare(xs[i], ys[i], depth + 1)) return c;
+            return 0;
+        }
+        default:
+            return 0;
+    }
+}
 
 }  // namespace
 
@@ -356,6 +459,7 @@ bool check_set(const ir::Node& node, const Source& src, WalkContext& ctx) {
                 group.key += mine.front().code;
             }
             group.violations = std::move(mine);
+            group.element = std::move(item);
             groups.push_back(std::move(group));
         }
         if (PyErr_Occurred()) {
@@ -363,10 +467,14 @@ bool check_set(const ir::Node& node, const Source& src, WalkContext& ctx) {
             report_mutated(src, ctx);
             return false;
         }
-        // Byte order (std::string compares as unsigned char), stable so
-        // equal keys keep iteration order.
-        std::stable_sort(groups.begin(), groups.end(),
-                         [](const SetGroup& a, const SetGroup& b) { return a.key < b.key; });
+        // Byte order of the keys (std::string compares as unsigned char);
+        // ties by the elements' values, then by the violations' lines, so
+        // equal sets report alike whatever their iteration order.
+        std::stable_sort(groups.begin(), groups.end(), [](const SetGroup& a, const SetGroup& b) {
+            if (int c = a.key.compare(b.key)) return c < 0;
+            if (int c = tie_compare(a.element.get(), b.element.get(), 0)) return c < 0;
+            return violation_lines(a) < violation_lines(b);
+        });
         for (SetGroup& group : groups) {
             for (Violation& v : group.violations) ctx.violations->push_back(std::move(v));
             if (ctx.mode == WalkMode::FailFast) break;
