@@ -274,3 +274,12 @@ def test_a_shared_values_message_is_unchanged(validator, value, message, fail_fa
     with pytest.raises(ValidationError) as info:
         validator.validate(value, fail_fast=fail_fast)
     assert str(info.value) == message
+
+
+@pytest.mark.parametrize("value", [[_shared(5, 14), HUGE], {"a": _shared(5, 14), "b": {HUGE}}], ids=["list", "dict"])
+def test_an_int_too_long_to_show_past_a_shared_value_is_found_without_following_its_paths(value):
+    # Plain repr() of these would follow 5**14 paths before it met the int
+    # and raised; the text is known from the value's distinct containers.
+    before = _tessaron._value_text_work()
+    assert shown(value) == "<unrepresentable>"
+    assert _tessaron._value_text_work() - before <= 300

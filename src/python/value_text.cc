@@ -4,7 +4,10 @@
 // reach (ContainerWriter below): at most 81 nodes are shown, each container
 // past them is looked through once per level for an int too long to show,
 // and a dict or set over 32 entries is sorted once per visit; a plain
-// object costs its own `repr()`.
+// object costs its own `repr()`.  When an int too long to show makes the
+// rendering raise, a value made only of exact builtins is unrepresentable
+// (plain `repr()` would raise too), which reading each of its containers
+// once tells; only a value holding other objects falls back to `repr()`.
 #include "python/value_text.h"
 
 #include "python/binding/intern.h"
@@ -12,6 +15,7 @@
 
 #include <cstdint>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace tessaron::python {
@@ -292,7 +296,50 @@ private:
     std::vector<py::Ref> kept_;
 };
 
-enum class ContainerText { Done, Fallback, Fatal };
+enum class ContainerText { Done, Fallback, Unrepresentable, Fatal };
+
+// True when every node reachable from `obj` is an exact builtin whose
+// `repr()` runs no user code and never yields lone surrogates.  Each
+// container is read once however many paths reach it, so the answer costs
+// the value's distinct containers and their items, not its paths.  False
+// with an exception set when a set could not be read.
+bool only_builtins(PyObject* obj) {
+    std::unordered_set<PyObject*> seen;
+    std::vector<PyObject*> todo{obj};
+    while (!todo.empty()) {
+        PyObject* x = todo.back();
+        todo.pop_back();
+        if (x == Py_None || PyBool_Check(x) || PyLong_CheckExact(x) || PyFloat_CheckExact(x) ||
+            PyComplex_CheckExact(x) || PyUnicode_CheckExact(x) || PyBytes_CheckExact(x))
+            continue;
+        const bool list = PyList_CheckExact(x), tuple = PyTuple_CheckExact(x);
+        const bool dict = PyDict_CheckExact(x), set = PyAnySet_CheckExact(x);
+        if (!(list || tuple || dict || set)) return false;
+        if (!seen.insert(x).second) continue;
+        if (list || tuple) {
+            for (Py_ssize_t i = 0; i < Py_SIZE(x); ++i)
+                todo.push_back(list ? PyList_GET_ITEM(x, i) : PyTuple_GET_ITEM(x, i));
+        } else if (dict) {
+            Py_ssize_t pos = 0;
+            PyObject *key, *value;
+            while (PyDict_Next(x, &pos, &key, &value)) {
+                todo.push_back(key);
+                todo.push_back(value);
+            }
+        } else {
+            // Elements stay alive while the set does: `seen` holds sets
+            // only by address, and the value outlives this walk.
+            py::Ref it = py::Ref::steal(PyObject_GetIter(x));
+            if (!it) return false;
+            while (PyObject* key = PyIter_Next(it.get())) {
+                todo.push_back(key);
+                Py_DECREF(key);
+            }
+            if (PyErr_Occurred()) return false;
+        }
+    }
+    return true;
+}
 
 // The reprlib text of a container.  Fallback (exception cleared) when the
 // shared instance cannot be made or the rendering raised; Fatal (exception
@@ -303,7 +350,16 @@ ContainerText container_text(PyObject* obj, std::string& out) {
     const py::Ref* inst = g_repr_instance.get_or_init(init_repr_limits);
     if (!inst) return fall_back();
     ContainerWriter writer(inst->get());
-    if (!writer.write(obj)) return fall_back();
+    if (!writer.write(obj)) {
+        // Only an int too long to show makes the rendering of exact builtins
+        // raise, and plain `repr()` of the value then raises too: the text
+        // is known without following every path of a shared value to it.
+        const bool too_long = PyErr_ExceptionMatches(PyExc_ValueError);
+        const ContainerText fallback = fall_back();
+        if (fallback != ContainerText::Fallback || !too_long) return fallback;
+        if (only_builtins(obj)) return ContainerText::Unrepresentable;
+        return fall_back();
+    }
     out = writer.take_text();
     return ContainerText::Done;
 }
@@ -411,6 +467,9 @@ bool value_repr(PyObject* obj, std::string& out) {
                 return false;
             case ContainerText::Fallback:
                 break;
+            case ContainerText::Unrepresentable:
+                PyErr_SetString(PyExc_ValueError, "value too long to show");
+                return false;
         }
     }
     py::Ref r = py::Ref::steal(PyObject_Repr(obj));
