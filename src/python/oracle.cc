@@ -41,7 +41,12 @@
 // the receiver's validator has compiled it already; the tree a walk starts
 // from is looked over for patterns first, each shared list of it once per
 // oracle (and held, so that its address stays its own), the definitions
-// once.
+// once.  A pattern compiled here is kept by the validator it belongs to
+// (pattern_cache.h) for later calls.  The walks match through the call's
+// own matcher of each pattern, whose lazy DFA keeps the states the
+// literals share, and their matches spend the automaton work of the
+// call's scope (kMatchWorkWeight units per NFA state visited): a walk that
+// spends it is stopped (declined), and later walks are declined.
 #include "python/oracle.h"
 
 #include <algorithm>
