@@ -724,6 +724,15 @@ def slowest_decisions(cfg):
          {"v": words_digits, "w": words_words}, {"subset", "undecided"}),
         ("200 (i, \\w{1,n}, \\d{1,n}) without 200 (i, \\w{1,n}, \\w{1,n}), is_empty", "v.is_empty()",
          {"v": intersection(words_digits, complement(words_words))}, {True, False}),
+        # Literals checked against a pattern: matched as a set by the call's
+        # own matcher, charged to its automaton work, the pattern compiled
+        # once per validator.
+        ("120 prefixes of a's within (?:a{0,500}){0,1000}", "v.relation_to(w)",
+         {"v": Validator(Literal[tuple("a" * k for k in range(1, 121))]),
+          "w": Validator(Annotated[str, Regex("(?:a{0,500}){0,1000}")])}, {"subset", "undecided"}),
+        ("2,000 codes within an alternation of 60,000 words", "v.relation_to(w)",
+         {"v": Validator(Literal[tuple(f"{i:011d}" for i in range(0, 60000, 30))]),
+          "w": Validator(Annotated[str, Regex("|".join(f"{i:011d}" for i in range(60000)))])}, {"subset"}),
     ]
     stmts = {}
     for name, stmt, ns, answers in questions:

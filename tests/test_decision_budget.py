@@ -266,3 +266,83 @@ def test_a_union_past_the_conversion_counter_builds_no_pattern(call, allowed):
     assert got in allowed
     assert builds == 0
     assert work == 0
+
+
+# --- literals checked against a pattern ---------------------------------------------
+
+# The automaton work units a decision charges per NFA state its literal checks
+# visit (kMatchWorkWeight), and the work between two questions of a poll
+# (util::Poll::kInterval).
+MATCH_WORK_WEIGHT = 2
+POLL_INTERVAL = 1 << 21
+
+
+def match_work(call):
+    before = _tessaron._pattern_matches()
+    answer = call()
+    after = _tessaron._pattern_matches()
+    return answer, tuple(a - b for a, b in zip(after, before))
+
+
+def heavy_pattern():
+    # Near the size limit: every byte of a text visits hundreds of thousands
+    # of NFA states, and no two prefixes of a's reach the same set.
+    return Validator(Annotated[str, Regex("(?:a{0,500}){0,1000}")])
+
+
+@pytest.mark.parametrize("n", [120, 300])
+def test_a_spent_budget_ends_the_literal_checks(n):
+    # Each literal was charged one step whatever its match cost: 120 prefixes
+    # of a's took 5 to 7 s, 300 took 90 s.  The matches are charged to the
+    # automaton work of the call, and a walk that spends it is stopped (at
+    # most an interval and one DFA state past it) and ends the checks.
+    heavy = heavy_pattern()
+    left = Validator(Literal[tuple("a" * k for k in range(1, n + 1))])
+    got, (work, stopped) = match_work(lambda: left.relation_to(heavy))
+    assert got in {"subset", "undecided"}
+    assert work <= SCOPE_AUTOMATON_WORK // MATCH_WORK_WEIGHT + POLL_INTERVAL + (1 << 20)
+    assert stopped == 1
+
+
+def numbered_words(n, width):
+    return [f"{i:0{width}d}" for i in range(n)]
+
+
+@pytest.mark.parametrize("n", [100, 500])
+def test_literals_are_matched_as_a_set(n):
+    # Codes against an alternation of 60,000 words: the sets of NFA states
+    # along the codes hold up to 60,000 states, more than the validator's
+    # own lazy DFA keeps, so each code was matched from scratch (about
+    # 800,000 states visited, 9 ms, each).  The call's own matcher keeps
+    # the states the codes share: their common prefixes are matched once.
+    words = numbered_words(60000, 11)
+    alternation = Validator(Annotated[str, Regex("|".join(words))])
+    one = Validator(Literal[words[0]])
+    codes = Validator(Literal[tuple(words[::7][:n])])
+    got_one, (single, _) = match_work(lambda: one.relation_to(alternation))
+    got, (work, stopped) = match_work(lambda: codes.relation_to(alternation))
+    assert (got_one, got, stopped) == ("subset", "subset", 0)
+    assert work <= 2 * single
+
+
+def pattern_pair(receiver_has_pattern):
+    pattern = Annotated[str, Regex("|".join(numbered_words(5000, 6)))]
+    texts = Literal["000001", "000002", "004999"]
+    if receiver_has_pattern:
+        v = Validator(intersection(texts, complement(pattern)))
+        return lambda: v.is_empty(), True
+    left, right = Validator(texts), Validator(pattern)
+    return lambda: left.relation_to(right), "subset"
+
+
+@pytest.mark.parametrize("receiver_has_pattern", [False, True], ids=["other", "receiver"])
+def test_a_second_decision_compiles_no_pattern(receiver_has_pattern):
+    # The decision compiled the pattern of a validator built beforehand on
+    # every call (58 to 130 ms for a large one): the validator keeps the
+    # matcher a decision compiled for one of its patterns.
+    call, answer = pattern_pair(receiver_has_pattern)
+    first, (_, _, compiled_first) = counted(call)
+    second, (_, _, compiled_second) = counted(call)
+    assert first == second == answer
+    assert compiled_first == 1
+    assert compiled_second == 0

@@ -26,7 +26,9 @@
 // equivalence, with the descr::DecisionMemoScope of its shared
 // descriptors), into a matcher by the oracle, which takes the receiver's
 // own when its validator has compiled it already (the tables are read,
-// never built here).
+// never built here) or a decision on the same validators did (each
+// validator keeps the matchers decisions compiled for its own patterns,
+// pattern_cache.h).
 #include "python/decide.h"
 
 #include <string_view>
@@ -140,6 +142,7 @@ struct WorkingSchemas {
     Pool pool;
     std::vector<ir::Node> definitions;
     ir::Node other;
+    ValidatorObject* other_validator = nullptr;
 };
 
 bool compile_other(const ValidatorObject* receiver, PyObject* other, WorkingSchemas& out) {
@@ -150,7 +153,8 @@ bool compile_other(const ValidatorObject* receiver, PyObject* other, WorkingSche
     return build_node(other, BuildTarget{out.pool, out.definitions}, out.other);
 }
 
-// Reads `other` and compiles it; false with the exception set.
+// Reads `other` and compiles it; false with the exception set.  `work`
+// notes `other` when it is a Validator (held by the call's arguments).
 bool open_relation(const char* name, PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                    ValidatorObject*& receiver, WorkingSchemas& work) {
     const py::ArgSpec spec{
@@ -159,7 +163,18 @@ bool open_relation(const char* name, PyObject* self, PyObject* const* args, Py_s
     if (!py::parse_fastcall(spec, args, nargs, kwnames, &other)) return false;
     receiver = downcast_validator(self);
     if (!receiver) return false;
-    return compile_other(receiver, other, work);
+    if (!compile_other(receiver, other, work)) return false;
+    const int validator = is_validator(other);
+    if (validator < 0) return false;
+    if (validator) work.other_validator = reinterpret_cast<ValidatorObject*>(other);
+    return true;
+}
+
+// The pattern caches of the validators a relation call decides on.
+void add_pattern_caches(PoolOracle& oracle, ValidatorObject* receiver, const WorkingSchemas& work) {
+    oracle.add_pattern_cache(&receiver->schema, &receiver->decision_patterns);
+    if (work.other_validator && work.other_validator != receiver)
+        oracle.add_pattern_cache(&work.other_validator->schema, &work.other_validator->decision_patterns);
 }
 
 // "left within right" for a relation method.
@@ -176,6 +191,7 @@ Decision relation(PyObject* self, const char* name, PyObject* const* args, Py_ss
     decide::DecisionBudget budget;
     oracle.set_budget(&budget);
     oracle.set_receiver_tables(receiver->precompute.peek());
+    add_pattern_caches(oracle, receiver, work);
     return decide::decide_relation(receiver->schema.root, work.other, oracle, work.definitions, budget);
 }
 
@@ -216,6 +232,7 @@ PyObject* is_equivalent_method(PyObject* self, PyObject* const* args, Py_ssize_t
         decide::DecisionBudget budget;
         oracle.set_budget(&budget);
         oracle.set_receiver_tables(receiver->precompute.peek());
+        add_pattern_caches(oracle, receiver, work);
         descr::TextMemoScope text_memo;
         descr::DecisionMemoScope descr_memo;
         const ir::Node& root = receiver->schema.root;
@@ -292,6 +309,7 @@ PyObject* is_empty_method(PyObject* self, PyObject*) {
         decide::DecisionBudget budget;
         oracle.set_budget(&budget);
         oracle.set_receiver_tables(receiver->precompute.peek());
+        oracle.add_pattern_cache(&receiver->schema, &receiver->decision_patterns);
         const Emptiness e = decide::decide_emptiness(schema.root, oracle, schema.definitions, budget);
         return Py_NewRef(e == Emptiness::Empty ? Py_True : Py_False);
     });

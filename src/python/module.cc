@@ -17,6 +17,7 @@
 #include "python/combinators.h"
 #include "python/decide.h"
 #include "python/exception.h"
+#include "python/oracle.h"
 #include "python/regex_marker.h"
 #include "python/validator.h"
 #include "python/value_text.h"
@@ -75,6 +76,7 @@ PyMethodDef kCounterDefs[] = {
     {"_descr_work", descr_work_function, METH_NOARGS, kDescrWorkDoc},
     {"_json_key_work", check::json_key_work_function, METH_NOARGS, check::kJsonKeyWorkDoc},
     {"_value_text_work", value_text_work_function, METH_NOARGS, kValueTextWorkDoc},
+    {"_pattern_matches", pattern_matches_function, METH_NOARGS, kPatternMatchesDoc},
 };
 
 bool add_function(PyObject* module, PyMethodDef* def) {

@@ -41,13 +41,19 @@
 // the receiver's validator has compiled it already; the tree a walk starts
 // from is looked over for patterns first, each shared list of it once per
 // oracle (and held, so that its address stays its own), the definitions
-// once.
+// once.  A pattern compiled here is kept by the validator it belongs to
+// (pattern_cache.h) for later calls.  The walks match through the call's
+// own matcher of each pattern, whose lazy DFA keeps the states the
+// literals share, and their matches spend the automaton work of the
+// call's scope (kMatchWorkWeight units per NFA state visited): a walk that
+// spends it is stopped (declined), and later walks are declined.
 #include "python/oracle.h"
 
 #include <algorithm>
 #include <cmath>
 #include <optional>
 
+#include "core/descr/values/text_memo.h"
 #include "python/binding/intern.h"
 #include "python/binding/once_cell.h"
 #include "python/check/entry.h"
@@ -63,6 +69,17 @@ namespace {
 
 // The largest enumeration tested member by member.
 constexpr std::size_t kMaxEnumerationMembers = 512;
+// The bytes the lazy DFA of a call's own matcher of a pattern may hold:
+// room for the states of a few thousand literals over a large alternation
+// (sets of tens of thousands of NFA states near its start), released with
+// the call.
+constexpr std::size_t kCallMatcherCache = std::size_t{16} << 20;
+// Automaton work units per NFA state a walk's pattern match visits: a new
+// lazy DFA state also orders, keys and hashes its set and asks whether it
+// accepts, which costs about as much again as the step that made it (7 to
+// 8 ns a state visited in all, against about 5 ns a unit of the scope's
+// other work).
+constexpr std::uint64_t kMatchWorkWeight = 2;
 
 struct MathRounding {
     py::Ref floor;
@@ -476,12 +493,25 @@ bool PoolOracle::prepare_pattern(const ir::Constraint& c) {
                 found = true;
             }
         }
+        for (std::size_t i = 0; !found && i < pattern_caches_.size(); ++i) {
+            matcher = pattern_caches_[i].cache->find(*pattern_caches_[i].schema, c.pattern);
+            found = matcher != nullptr;
+        }
         if (!found) {
             if (budget_ && !budget_->take(std::uint64_t{1} + c.pattern.size())) return false;
             auto compiled = pattern::compile_full_match(c.pattern, pattern::TextKind::Str);
             if (auto* m = std::get_if<std::shared_ptr<const pattern::FullMatcher>>(&compiled)) matcher = std::move(*m);
+            for (const PatternSource& source : pattern_caches_) source.cache->offer(*source.schema, c.pattern, matcher);
         }
-        it = matchers_.emplace(c.pattern, std::move(matcher)).first;
+        // The call's own matcher of the pattern: the validator's is shared
+        // and its lazy DFA small, so the states of many literals would not
+        // stay in it; this one's keep the prefixes they share built once.
+        std::shared_ptr<const pattern::FullMatcher> own;
+        if (matcher) {
+            own = matcher->with_cache(kCallMatcherCache);
+            own_matchers_.push_back(own.get());
+        }
+        it = matchers_.emplace(c.pattern, std::move(own)).first;
     }
     walk_tables_->patterns.insert_or_assign(address, it->second);
     return true;
@@ -524,16 +554,84 @@ bool PoolOracle::prepare_patterns(const ir::Node& node) {
     return prepare_tree(node);
 }
 
+std::uint64_t PoolOracle::take_matcher_work() {
+    std::uint64_t total = 0;
+    for (const pattern::FullMatcher* m : own_matchers_) total += m->stats().nfa_work;
+    const std::uint64_t work = total - matcher_work_;
+    matcher_work_ = total;
+    return work;
+}
+
+namespace {
+
+thread_local std::uint64_t t_match_work = 0;
+thread_local std::uint64_t t_match_stops = 0;
+
+// What the poll of one walk knows: the oracle, its matchers' work when the
+// walk began, and the automaton work the scope had left then.
+struct WalkAllowance {
+    std::uint64_t start;
+    std::uint64_t allowance;
+    const std::vector<const pattern::FullMatcher*>* matchers;
+    // Set when the hook stopped the walk (the walk holds a copy of the poll).
+    bool stopped = false;
+};
+
+bool allowance_hook(void* data) {
+    auto* a = static_cast<WalkAllowance*>(data);
+    std::uint64_t total = 0;
+    for (const pattern::FullMatcher* m : *a->matchers) total += m->stats().nfa_work;
+    const std::uint64_t done = total - a->start;
+    // Goes on while the work is within the allowance (with none left, while
+    // no pattern work was done).
+    a->stopped = done != 0 && done >= a->allowance / kMatchWorkWeight;
+    return !a->stopped;
+}
+
+}  // namespace
+
 Answer PoolOracle::walk_verdict(const ir::Node& node, PyObject* value) {
+    if (match_work_spent_) return Answer::Declined;
     if (budget_ && !budget_->take()) return Answer::Declined;
     if (!prepare_patterns(node)) return Answer::Declined;
-    const Membership m = walk_is_member(pool_, definitions_, node, value, *walk_tables_);
+    // The pattern matches of the walk spend the automaton work of the
+    // decision's scope, kMatchWorkWeight units per NFA state visited.  The walk's poll
+    // asks first when its units (never fewer than the NFA states the
+    // matches visited: a new DFA state ticks the most it can cost) reach
+    // what is left, then every interval: a walk overruns the allowance by
+    // at most an interval and one state's or byte's step.
+    WalkAllowance allowance{matcher_work_, descr::scope_work_left(), &own_matchers_, false};
+    util::Poll poll(&allowance_hook, &allowance);
+    poll.tick(util::Poll::kInterval -
+              std::clamp<std::uint64_t>(allowance.allowance / kMatchWorkWeight, 1, util::Poll::kInterval));
+    const Membership m = walk_is_member(pool_, definitions_, node, value, *walk_tables_, poll);
     PyErr_Clear();
+    const std::uint64_t work = take_matcher_work();
+    t_match_work += work;
+    descr::charge_scope_work(work * kMatchWorkWeight);
+    if (allowance.stopped) {
+        ++t_match_stops;
+        match_work_spent_ = true;
+        return Answer::Declined;
+    }
     switch (m) {
         case Membership::Member: return Answer::Yes;
         case Membership::NonMember: return Answer::No;
         default: return Answer::Declined;
     }
+}
+
+const char kPatternMatchesDoc[] =
+    "_pattern_matches()\n--\n\n"
+    "The pattern matches of the membership walks of decisions on the calling\n"
+    "thread so far, as a tuple (work, stopped): the NFA states they visited\n"
+    "(charged to the decisions' automaton work), and the walks stopped because\n"
+    "that work was spent.  A work counter for tests, not part of the public\n"
+    "interface.";
+
+PyObject* pattern_matches_function(PyObject*, PyObject*) {
+    return Py_BuildValue("(KK)", static_cast<unsigned long long>(t_match_work),
+                         static_cast<unsigned long long>(t_match_stops));
 }
 
 Answer PoolOracle::literal_in_node(PyObject* constant, const ir::Node& node) {

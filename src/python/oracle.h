@@ -25,6 +25,7 @@
 #include "core/util/fxhash.h"
 #include "python/binding/ref.h"
 #include "python/check/precompute.h"
+#include "python/pattern_cache.h"
 
 namespace tessaron::python {
 
@@ -48,6 +49,15 @@ struct BuiltinBase {
     ir::Kind kind = ir::Kind::Other;
 };
 BuiltinBase builtin_base_kind(PyObject* cls);
+
+struct CompiledSchema;
+
+// The work counters of the membership walks of decisions, on the calling
+// thread: `_pattern_matches()` answers (work, stopped), the NFA states the
+// walks' pattern matches visited (charged to the decisions' automaton
+// work) and the walks a spent allowance stopped.
+PyObject* pattern_matches_function(PyObject* module, PyObject* unused);
+extern const char kPatternMatchesDoc[];
 
 class PoolOracle final : public ir::Oracle {
 public:
@@ -81,6 +91,13 @@ public:
     // again.  Both must outlive the oracle.
     void set_budget(decide::DecisionBudget* budget) { budget_ = budget; }
     void set_receiver_tables(const check::Precompute* tables) { receiver_tables_ = tables; }
+    // The pattern cache of a validator the call decides on (the receiver,
+    // and `other` when it is one): a pattern kept there is not compiled,
+    // and one compiled here is offered to it.  Both must outlive the
+    // oracle.
+    void add_pattern_cache(const CompiledSchema* schema, PatternCache* cache) {
+        pattern_caches_.push_back(PatternSource{schema, cache});
+    }
 
 private:
     PyObject* object(std::uint64_t index) const {
@@ -100,6 +117,9 @@ private:
     bool prepare_patterns(const ir::Node& node);
     bool prepare_tree(const ir::Node& root);
     bool prepare_pattern(const ir::Constraint& c);
+    // The NFA work the decision's matchers did since it was last taken,
+    // now taken (the total so far is held in `matcher_work_`).
+    std::uint64_t take_matcher_work();
 
     std::span<const py::Ref> pool_;
     std::span<const ir::Node> definitions_;
@@ -114,9 +134,21 @@ private:
     // so no address in the table is freed and reused during the call.
     std::unique_ptr<check::Precompute> walk_tables_;
     boost::unordered_flat_map<const void*, std::shared_ptr<const void>, util::FxHash> prepared_lists_;
-    // Every pattern compiled for the walks, by text (nullptr: it does not
-    // compile).
+    // The matcher of every pattern the walks use, by text (nullptr: it
+    // does not compile): the call's own (FullMatcher::with_cache), whose
+    // lazy DFA serves all the literals the call checks against the
+    // pattern and no other call.
     boost::unordered_flat_map<std::string, std::shared_ptr<const pattern::FullMatcher>> matchers_;
+    std::vector<const pattern::FullMatcher*> own_matchers_;
+    std::uint64_t matcher_work_ = 0;
+    // A walk was stopped for want of automaton work: the scope has none
+    // left, and further walks are declined.
+    bool match_work_spent_ = false;
+    struct PatternSource {
+        const CompiledSchema* schema;
+        PatternCache* cache;
+    };
+    std::vector<PatternSource> pattern_caches_;
     bool definitions_prepared_ = false;
 };
 

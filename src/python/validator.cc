@@ -96,6 +96,7 @@ PyObject* validator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         auto* v = reinterpret_cast<ValidatorObject*>(self);
         new (&v->schema) CompiledSchema(std::move(compiled));
         new (&v->precompute) check::PrecomputeCell();
+        new (&v->decision_patterns) PatternCache();
         v->weakreflist = nullptr;
         report_native_memory(v->schema);
         return self;
@@ -107,6 +108,7 @@ void validator_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
     v->precompute.~PrecomputeCell();
+    v->decision_patterns.~PatternCache();
     v->schema.~CompiledSchema();
     if (v->weakreflist) PyObject_ClearWeakRefs(self);
     type->tp_free(self);
@@ -217,6 +219,7 @@ PyObject* new_validator_object(CompiledSchema&& schema) {
     auto* v = reinterpret_cast<ValidatorObject*>(self);
     new (&v->schema) CompiledSchema(std::move(schema));
     new (&v->precompute) check::PrecomputeCell();
+    new (&v->decision_patterns) PatternCache();
     v->weakreflist = nullptr;
     report_native_memory(v->schema);
     return self;

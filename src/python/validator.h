@@ -12,6 +12,7 @@
 
 #include "core/ir/node.h"
 #include "python/check/precompute.h"
+#include "python/pattern_cache.h"
 #include "python/pool.h"
 
 namespace tessaron::python {
@@ -27,6 +28,8 @@ struct ValidatorObject {
     CompiledSchema schema;
     // The walk's lookup tables, built by the first validating call.
     check::PrecomputeCell precompute;
+    // The matchers decisions compiled for the schema's patterns.
+    PatternCache decision_patterns;
     PyObject* weakreflist;
 };
 

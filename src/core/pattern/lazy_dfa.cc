@@ -158,9 +158,35 @@ LazyDfa::~LazyDfa() {
     std::free(accept_);
 }
 
+void LazyDfa::order_set(std::vector<std::uint32_t>& set) const {
+    const std::size_t n = set.size();
+    const std::size_t words = (nfa_.states.size() + 63) / 64;
+    // A comparison sort costs about n log n steps, marking and scanning the
+    // bits n plus a step per 64 NFA states: the bits serve the sets that
+    // are large beside the program (a large pattern's states near its
+    // start, where a sort would cost more than the step that made them).
+    if (n < 64 || words > 8 * n) {
+        std::sort(set.begin(), set.end());
+        return;
+    }
+    if (order_bits_.size() != words) order_bits_.assign(words, 0);
+    for (const std::uint32_t id : set) order_bits_[id >> 6] |= std::uint64_t{1} << (id & 63);
+    std::size_t out = 0;
+    for (std::size_t w = 0; w < words && out < n; ++w) {
+        std::uint64_t bits = order_bits_[w];
+        if (bits == 0) continue;
+        order_bits_[w] = 0;
+        while (bits != 0) {
+            set[out++] = static_cast<std::uint32_t>(w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits)));
+            bits &= bits - 1;
+        }
+    }
+    set.resize(out);
+}
+
 std::uint32_t LazyDfa::intern(std::uint8_t ctx, std::vector<std::uint32_t>& set) const {
     if (set.empty()) return dead_;
-    std::sort(set.begin(), set.end());
+    order_set(set);
     const bool pending = stepper_.has_pending(set);
     if (!pending) ctx = 0;  // nothing left to read the context
     std::string key = state_key(ctx, set);

@@ -71,6 +71,8 @@ private:
     // mu_ as slow_next creates one.
     std::uint32_t enter(std::vector<std::uint32_t>& set, std::uint8_t prev, bool& retry,
                         std::uint64_t& generation) const;
+    // Under mu_: puts `set` (distinct NFA ids) in ascending order.
+    void order_set(std::vector<std::uint32_t>& set) const;
     // Under mu_: the id (row offset) of the state for this set, creating it
     // if there is room; kFull otherwise.
     std::uint32_t intern(std::uint8_t ctx, std::vector<std::uint32_t>& set) const;
@@ -124,6 +126,9 @@ private:
     mutable boost::unordered_flat_map<std::string, std::uint32_t, util::FxHash> index_;
     mutable Stepper stepper_;
     mutable std::vector<std::uint32_t> scratch_;
+    // One bit per NFA state, all clear between uses: a large set is put in
+    // order by marking and scanning it rather than by a comparison sort.
+    mutable std::vector<std::uint64_t> order_bits_;
     mutable std::size_t held_bytes_ = 0;  // bytes counted against budget_
     // States the table held when it last gave up: the simulated stretch
     // before the next try is proportional to it.

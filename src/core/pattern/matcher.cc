@@ -11,6 +11,10 @@
 //     (lazy_dfa.cc).
 // Both are linear in the text; neither backtracks.  Both tick the caller's
 // poll, if any, as they read (util/poll.h).
+//
+// A matcher made by `with_cache` shares the compiled program (the NFA, held
+// by a shared pointer, immutable) and has a lazy DFA of its own: matching
+// through it never touches the shared table of the matcher it came from.
 #include <atomic>
 #include <cstring>
 #include <vector>
@@ -48,9 +52,12 @@ bool is_ascii(std::string_view text) {
 }  // namespace
 
 struct FullMatcher::Impl {
-    Impl(Nfa n, TextKind k) : nfa(std::move(n)), kind(k), dfa(nfa, kLazyDfaBudget) {}
+    Impl(std::shared_ptr<const Nfa> n, TextKind k, std::size_t dfa_budget)
+        : nfa(std::move(n)), kind(k), dfa(*nfa, dfa_budget) {}
 
-    Nfa nfa;  // declared before dfa, which refers to it
+    // Shared with the matchers made by `with_cache`; declared before dfa,
+    // which refers to it.
+    std::shared_ptr<const Nfa> nfa;
     TextKind kind;
     LazyDfa dfa;
     bool unicode_words = false;
@@ -60,7 +67,7 @@ struct FullMatcher::Impl {
     bool simulate_from(std::string_view text, std::size_t pos, std::vector<std::uint32_t> set,
                        util::Poll* poll) const {
         std::uint64_t work = 0;
-        bool r = simulate(nfa, text, pos, std::move(set), work, poll);
+        bool r = simulate(*nfa, text, pos, std::move(set), work, poll);
         sim_work.fetch_add(work, std::memory_order_relaxed);
         sim_bytes.fetch_add(text.size() - pos, std::memory_order_relaxed);
         return r;
@@ -74,8 +81,14 @@ TextKind FullMatcher::kind() const { return impl_->kind; }
 
 bool FullMatcher::matches(std::string_view text, util::Poll* poll) const {
     const Impl& m = *impl_;
-    if (m.unicode_words && !is_ascii(text)) return m.simulate_from(text, 0, start_set(m.nfa), poll);
+    if (m.unicode_words && !is_ascii(text)) return m.simulate_from(text, 0, start_set(*m.nfa), poll);
     return m.dfa.matches(text, poll);
+}
+
+std::shared_ptr<const FullMatcher> FullMatcher::with_cache(std::size_t memory_budget) const {
+    auto impl = std::make_unique<Impl>(impl_->nfa, impl_->kind, memory_budget);
+    impl->unicode_words = impl_->unicode_words;
+    return std::shared_ptr<const FullMatcher>(new FullMatcher(std::move(impl)));
 }
 
 MatchStats FullMatcher::stats() const {
@@ -103,8 +116,9 @@ std::variant<std::shared_ptr<const FullMatcher>, Error> compile_full_match(std::
     if (auto* e = std::get_if<Error>(&parsed)) return std::move(*e);
     auto nfa = compile_nfa(std::get<Hir>(parsed), NfaLimits{}, poll);
     if (auto* e = std::get_if<Error>(&nfa)) return std::move(*e);
-    auto impl = std::make_unique<FullMatcher::Impl>(std::move(std::get<Nfa>(nfa)), kind);
-    impl->unicode_words = (impl->nfa.looks_used & kUnicodeWordLooks) != 0;
+    auto program = std::make_shared<const Nfa>(std::move(std::get<Nfa>(nfa)));
+    auto impl = std::make_unique<FullMatcher::Impl>(std::move(program), kind, kLazyDfaBudget);
+    impl->unicode_words = (impl->nfa->looks_used & kUnicodeWordLooks) != 0;
     return std::shared_ptr<const FullMatcher>(new FullMatcher(std::move(impl)));
 }
 

@@ -57,6 +57,18 @@ public:
     TextKind kind() const;
     MatchStats stats() const;
 
+    // A matcher of the same pattern for a set of texts matched one after
+    // the other (the literals one decision checks): it shares this
+    // matcher's compiled program, so nothing is compiled again, and keeps a
+    // lazy DFA of its own, of `memory_budget` bytes (see lazy_dfa.h), so
+    // that the states the texts reach are built once for all of them: a
+    // prefix shared by many texts is determinised once, and the work over
+    // the set grows with the distinct prefixes (the texts' trie), not with
+    // the sum of their lengths times the program.  Its answers are this
+    // matcher's; its stats count its own work only.  Building it costs one
+    // closure of the start state (linear in the program).
+    std::shared_ptr<const FullMatcher> with_cache(std::size_t memory_budget) const;
+
     struct Impl;
 
 private:

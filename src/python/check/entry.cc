@@ -312,9 +312,14 @@ Membership walk_is_member(std::span<const py::Ref> pool, std::span<const ir::Nod
 
 Membership walk_is_member(std::span<const py::Ref> pool, std::span<const ir::Node> definitions,
                           const ir::Node& node, PyObject* value, const check::Precompute& tables) {
+    return walk_is_member(pool, definitions, node, value, tables, util::Poll());
+}
+
+Membership walk_is_member(std::span<const py::Ref> pool, std::span<const ir::Node> definitions,
+                          const ir::Node& node, PyObject* value, const check::Precompute& tables, util::Poll poll) {
     try {
         WalkState state(pool, definitions, tables);
-        state.poll = util::Poll();  // see WalkState::poll
+        state.poll = poll;  // see WalkState::poll
         check::PathStack path;
         std::vector<Violation> none;
         WalkContext ctx{&state, &path, &none, WalkMode::VerdictOnly};

@@ -9,6 +9,7 @@
 #include <span>
 
 #include "core/ir/node.h"
+#include "core/util/poll.h"
 #include "python/binding/ref.h"
 
 namespace tessaron::python {
@@ -34,6 +35,10 @@ Membership walk_is_member(std::span<const py::Ref> pool, std::span<const ir::Nod
 // patterns), which must outlive the call.
 Membership walk_is_member(std::span<const py::Ref> pool, std::span<const ir::Node> definitions,
                           const ir::Node& node, PyObject* value, const check::Precompute& tables);
+// The same with a poll of the caller's (a decision's work allowance): a
+// poll that stops the walk makes it Aborted.
+Membership walk_is_member(std::span<const py::Ref> pool, std::span<const ir::Node> definitions,
+                          const ir::Node& node, PyObject* value, const check::Precompute& tables, util::Poll poll);
 
 // The shared core of `ensure` (and of the JSON entries): true when `value`
 // is a member of the validator; false with the exception to raise set (the

@@ -66,6 +66,16 @@ struct TextMemo {
 // The calling thread's open memo, or nullptr.
 TextMemo* text_memo();
 
+// The automaton work the open scope has left, for work done outside the
+// automata: the pattern matches of the membership walks a decision asks
+// for (the literals it checks against a pattern), one unit per NFA state
+// they visit.  Outside every scope the work is not bounded (the largest
+// value).  `charge_scope_work` takes `work` units from the open scope:
+// false when it had fewer left (it then has none); outside every scope it
+// takes nothing and answers true.
+std::uint64_t scope_work_left();
+bool charge_scope_work(std::uint64_t work);
+
 class TextMemoScope {
 public:
     TextMemoScope();

@@ -1,0 +1,58 @@
+// The matchers a validator's decisions compiled (see pattern_cache.h).
+//
+// Budget: the index is one look over the schema (each shared list once);
+// a lookup or an offer is one hash probe under the mutex.
+#include "python/pattern_cache.h"
+
+#include <boost/unordered/unordered_flat_set.hpp>
+#include <vector>
+
+#include "python/validator.h"
+
+namespace tessaron::python {
+
+void PatternCache::index(const CompiledSchema& schema) {
+    if (indexed_) return;
+    boost::unordered_flat_set<const void*> seen;
+    auto first_time = [&seen](const auto& shared) {
+        return shared && seen.insert(static_cast<const void*>(shared.get())).second;
+    };
+    std::vector<const ir::Node*> stack{&schema.root};
+    for (const ir::Node& d : schema.definitions) stack.push_back(&d);
+    while (!stack.empty()) {
+        const ir::Node* n = stack.back();
+        stack.pop_back();
+        if (first_time(n->constraints))
+            for (const ir::Constraint& c : *n->constraints)
+                if (c.kind == ir::ConstraintKind::Regex) matchers_.try_emplace(std::string_view(c.pattern));
+        if (first_time(n->nodes))
+            for (const ir::Node& m : *n->nodes) stack.push_back(&m);
+        if (first_time(n->entries))
+            for (const ir::RecordEntry& e : *n->entries) stack.push_back(&e.value);
+        if (first_time(n->clauses))
+            for (const ir::Clause& c : *n->clauses) {
+                stack.push_back(&c.key);
+                stack.push_back(&c.value);
+            }
+        if (first_time(n->child)) stack.push_back(n->child.get());
+    }
+    indexed_ = true;
+}
+
+std::shared_ptr<const pattern::FullMatcher> PatternCache::find(const CompiledSchema& schema, std::string_view text) {
+    std::lock_guard<std::mutex> lock(mu_);
+    index(schema);
+    auto it = matchers_.find(text);
+    return it == matchers_.end() ? nullptr : it->second;
+}
+
+void PatternCache::offer(const CompiledSchema& schema, std::string_view text,
+                         std::shared_ptr<const pattern::FullMatcher> matcher) {
+    if (!matcher) return;
+    std::lock_guard<std::mutex> lock(mu_);
+    index(schema);
+    auto it = matchers_.find(text);
+    if (it != matchers_.end() && !it->second) it->second = std::move(matcher);
+}
+
+}  // namespace tessaron::python
