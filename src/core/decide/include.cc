@@ -42,6 +42,7 @@
 #include "core/decide/disjoint.h"
 #include "core/decide/include_containers.h"
 #include "core/decide/inhabit.h"
+#include "core/decide/union_facts.h"
 #include "core/ir/construct.h"
 #include "core/ir/order.h"
 
@@ -148,7 +149,8 @@ Decision subset_iff_empty(Emptiness left) {
 
 // A refutation stands only for an inhabited left side.
 [[gnu::noinline]] Decision refutation_check(const Node& left, DecisionContext& ctx) {
-    if (trivially_inhabited(left)) return Decision::NotSubset;
+    if (left.kind == NodeKind::Union ? union_trivially_inhabited(left, ctx) : trivially_inhabited(left))
+        return Decision::NotSubset;
     return subset_iff_empty(decide_inhabited_fresh(left, ctx));
 }
 
@@ -156,14 +158,7 @@ Decision subset_iff_empty(Emptiness left) {
     if (decide_inhabited_fresh(left, ctx) == Emptiness::Empty) return Decision::Subset;
     if (right.kind != NodeKind::Union)
         return ir::whole_kinds(right) == kAllKinds ? Decision::Subset : Decision::Undecided;
-    KindMask covered;
-    for (const Node& member : ir::as_span(right.members())) {
-        const std::optional<KindMask> m = ir::whole_kinds(member);
-        if (!m) continue;
-        covered |= *m;
-        if (covered == kAllKinds) return Decision::Subset;
-    }
-    return Decision::Undecided;
+    return union_covered_kinds(right, ctx) == kAllKinds ? Decision::Subset : Decision::Undecided;
 }
 
 // Both sides literal lists.  None when the phase hands on.
@@ -171,15 +166,21 @@ Decision subset_iff_empty(Emptiness left) {
     const bool left_listable = left.kind == NodeKind::Literal || left.kind == NodeKind::Union;
     const bool right_listable = right.kind == NodeKind::Literal || right.kind == NodeKind::Union;
     if (!left_listable || !right_listable) return std::nullopt;
-    std::optional<std::vector<std::uint64_t>> lefts = ir::literal_indices(left);
-    if (!lefts) return std::nullopt;
-    std::optional<std::vector<std::uint64_t>> rights = ir::literal_indices(right);
-    if (!rights) return std::nullopt;
-    std::vector<std::uint64_t> sorted = *rights;
-    if (!std::is_sorted(sorted.begin(), sorted.end())) std::sort(sorted.begin(), sorted.end());
+    // The lists' walks and the look-ups are charged by the literals they
+    // touch; the lists of large unions are built once per call.
+    LiteralList left_scratch, right_scratch;
+    std::uint64_t walked = 0;
+    const LiteralList* lefts = literal_list(left, ctx.facts, left_scratch, walked);
+    const LiteralList* rights = lefts ? literal_list(right, ctx.facts, right_scratch, walked) : nullptr;
+    if (!rights) {
+        charge_members(ctx, walked);
+        return std::nullopt;
+    }
+    std::optional<Decision> answer;
     bool all_found = true;
-    for (std::uint64_t i : *lefts) {
-        if (std::binary_search(sorted.begin(), sorted.end(), i)) continue;
+    for (std::uint64_t i : lefts->in_order) {
+        ++walked;
+        if (std::binary_search(rights->sorted.begin(), rights->sorted.end(), i)) continue;
         const Answer unequal_to_itself = ctx.oracle.literals_distinct(i, i);
         if (unequal_to_itself == Answer::Yes) continue;  // admits no value
         if (unequal_to_itself == Answer::Declined) {
@@ -187,9 +188,13 @@ Decision subset_iff_empty(Emptiness left) {
             continue;
         }
         const std::uint64_t one[1] = {i};
-        if (ctx.oracle.literal_sets_disjoint(one, *rights) == Answer::Yes) return Decision::NotSubset;
-        return std::nullopt;
+        walked += rights->in_order.size();
+        if (ctx.oracle.literal_sets_disjoint(one, rights->in_order) == Answer::Yes) answer = Decision::NotSubset;
+        all_found = false;
+        break;
     }
+    charge_members(ctx, walked);
+    if (answer) return answer;
     if (all_found) return Decision::Subset;
     return std::nullopt;
 }
@@ -307,8 +312,7 @@ std::optional<Decision> narrow_right_union(const Node& left, std::span<const Nod
 // A union on the right (L neither a union nor an intersection).
 [[gnu::noinline]] Decision right_union(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
     std::span<const Node> members = ir::as_span(right.members());
-    for (const Node& m : members)
-        if (ir::node_eq(m, left)) return Decision::Subset;
+    if (union_has_member(right, left, ctx)) return Decision::Subset;
     bool some_refuted = false;
     for (const Node& m : members) {
         const Decision d = decide_subset(left, m, ctx, stack);
