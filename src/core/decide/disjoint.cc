@@ -133,6 +133,7 @@ bool disjoint(const Node& a, const Node& b, Oracle& oracle, std::uint32_t& steps
         if (const LiteralList* la = literal_list(a, facts, scratch_a, walked))
             if (const LiteralList* lb = literal_list(b, facts, scratch_b, walked))
                 answer = literal_lists_disjoint(a, *la, b, *lb, oracle, facts, walked);
+        count_walked(walked);
         if (facts) steps -= static_cast<std::uint32_t>(std::min<std::uint64_t>(steps, member_steps(walked)));
         if (answer == Answer::Yes) return true;
         if (answer == Answer::No) return false;

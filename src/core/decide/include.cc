@@ -309,6 +309,52 @@ std::optional<Decision> narrow_right_union(const Node& left, std::span<const Nod
     return narrow_right_union(left, members, misses, ctx, stack);
 }
 
+// Fixed-length alternatives that agree, item for item, everywhere but at
+// one position: their union is the one sequence with their common items
+// and, at that position, the union of theirs.  Left within it is left
+// within those alternatives; when every other member of the right union
+// is disjoint from L (`shaped` marks the alternatives and the members of
+// their shape already shown disjoint), a refutation of it is one of the
+// whole union too.  None when the alternatives are not of that form or
+// the question is undecided.  The merged item list is charged by its
+// members, each alternative compared with the first by one step.
+[[gnu::noinline]] std::optional<Decision> merged_alternatives(const Node& left, std::span<const Node> members,
+                                                              const std::vector<bool>& shaped,
+                                                              std::span<const std::vector<Node>> alternatives,
+                                                              DecisionContext& ctx, AssumptionStack& stack) {
+    if (alternatives.size() < 2) return std::nullopt;
+    const std::vector<Node>& first = alternatives.front();
+    std::optional<std::size_t> differing;
+    for (const std::vector<Node>& alternative : alternatives.subspan(1)) {
+        if (!ctx.budget.take()) return std::nullopt;
+        for (std::size_t j = 0; j < first.size(); ++j) {
+            if (ir::node_eq(alternative[j], first[j])) continue;
+            if (differing && *differing != j) return std::nullopt;
+            differing = j;
+        }
+    }
+    if (!differing) return std::nullopt;
+    std::vector<Node> items;
+    items.reserve(alternatives.size());
+    std::uint64_t gathered = 0;
+    for (const std::vector<Node>& alternative : alternatives) {
+        const Node& item = alternative[*differing];
+        gathered += item.kind == NodeKind::Union ? ir::as_span(item.members()).size() : 1;
+        items.push_back(item);
+    }
+    if (!charge_members(ctx, gathered)) return std::nullopt;
+    std::vector<Node> prefix = first;
+    prefix[*differing] = ir::unite_nodes(std::move(items), ctx.definitions);
+    const Node merged =
+        ir::make_sequence(left.flavour(), std::make_shared<const std::vector<Node>>(std::move(prefix)), nullptr);
+    const Decision d = decide_subset(left, merged, ctx, stack);
+    if (d == Decision::Subset) return d;
+    if (d != Decision::NotSubset) return std::nullopt;
+    for (std::size_t i = 0; i < members.size(); ++i)
+        if (!shaped[i] && !nodes_disjoint(left, members[i], ctx)) return std::nullopt;
+    return d;
+}
+
 // A union on the right (L neither a union nor an intersection).
 [[gnu::noinline]] Decision right_union(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
     std::span<const Node> members = ir::as_span(right.members());
@@ -325,10 +371,18 @@ std::optional<Decision> narrow_right_union(const Node& left, std::span<const Nod
     // per alternative it keeps.
     if (std::optional<std::vector<Node>> items = fixed_sequence_items(left)) {
         std::vector<std::vector<Node>> alternatives;
-        for (const Node& m : members)
-            if (m.kind == NodeKind::Sequence && m.flavour() == left.flavour() && !m.tail() &&
-                ir::as_span(m.prefix()).size() == items->size() && !nodes_disjoint(left, m, ctx))
+        std::vector<bool> shaped(members.size());  // an alternative, or of its shape and disjoint from L
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            const Node& m = members[i];
+            if (m.kind != NodeKind::Sequence || m.flavour() != left.flavour() || m.tail() ||
+                ir::as_span(m.prefix()).size() != items->size())
+                continue;
+            shaped[i] = true;
+            if (!nodes_disjoint(left, m, ctx))
                 alternatives.emplace_back(ir::as_span(m.prefix()).begin(), ir::as_span(m.prefix()).end());
+        }
+        if (std::optional<Decision> o = merged_alternatives(left, members, shaped, alternatives, ctx, stack))
+            return *o;
         if (!alternatives.empty() && decide_fixed_sequence_in_union(*items, alternatives, ctx, stack))
             return Decision::Subset;
     }

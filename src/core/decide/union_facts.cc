@@ -119,7 +119,13 @@ bool collect_literals(std::span<const Node> members, LiteralList& out, std::uint
     return true;
 }
 
+thread_local UnionWork t_union_work;
+
 }  // namespace
+
+UnionWork union_work() { return t_union_work; }
+
+void count_walked(std::uint64_t n) { t_union_work.literals_walked += n; }
 
 std::uint64_t member_key(const Node& node) {
     KeyWriter w;
@@ -158,6 +164,7 @@ void UnionFacts::drop_dead() {
 }
 
 bool charge_members(DecisionContext& ctx, std::uint64_t n) {
+    count_walked(n);
     const std::uint64_t steps = member_steps(n);
     return steps == 0 || ctx.budget.take(steps);
 }
@@ -167,14 +174,17 @@ bool union_has_member(const Node& u, const Node& x, DecisionContext& ctx) {
     UnionFacts::Entry* e = ctx.facts ? ctx.facts->entry(u) : nullptr;
     if (!e) {
         if (members.size() >= kIndexedMembers) charge_members(ctx, members.size());
-        for (const Node& m : members)
+        for (const Node& m : members) {
+            ++t_union_work.members_compared;
             if (ir::node_eq(m, x)) return true;
+        }
         return false;
     }
     if (!e->indexed) {
         charge_members(ctx, members.size());
         e->next.assign(members.size(), 0);
         e->first.reserve(members.size());
+        t_union_work.members_compared += members.size();
         // Built from the last member to the first, so that each chain runs
         // in member order.
         for (std::size_t i = members.size(); i-- > 0;) {
@@ -188,8 +198,10 @@ bool union_has_member(const Node& u, const Node& x, DecisionContext& ctx) {
     }
     const auto slot = e->first.find(member_key(x));
     if (slot == e->first.end()) return false;
-    for (std::uint32_t i = slot->second + 1; i != 0; i = e->next[i - 1])
+    for (std::uint32_t i = slot->second + 1; i != 0; i = e->next[i - 1]) {
+        ++t_union_work.members_compared;
         if (ir::node_eq(members[i - 1], x)) return true;
+    }
     return false;
 }
 
@@ -224,6 +236,15 @@ Answer literal_lists_disjoint(const Node& a, const LiteralList& la, const Node& 
         const auto it = keeper->disjoint.find(other.nodes.get());
         if (it != keeper->disjoint.end() && !it->second.list.expired()) return it->second.answer;
     }
+    // A pool index in both lists is a constant of both: not disjoint, or
+    // (a constant unequal to itself) disjoint unprovably; "no" is the
+    // answer either way, without a set of the constants.  Looked up from
+    // the shorter list in the longer one.
+    const std::vector<std::uint64_t>& shorter = a_larger ? lb.sorted : la.sorted;
+    const std::vector<std::uint64_t>& longer = a_larger ? la.sorted : lb.sorted;
+    walked += shorter.size();
+    for (std::uint64_t i : shorter)
+        if (std::binary_search(longer.begin(), longer.end(), i)) return Answer::No;
     walked += la.in_order.size() + lb.in_order.size();
     const Answer answer = oracle.literal_sets_disjoint(la.in_order, lb.in_order);
     if (keeper && other_entry)

@@ -119,7 +119,9 @@ const LiteralList* literal_list(const ir::Node& node, UnionFacts* facts, Literal
                                 std::uint64_t& walked);
 
 // The oracle's answer on the disjointness of the literal lists of `a` and
-// `b`, remembered in the facts of the larger side when it is a large union.
+// `b`, remembered in the facts of the larger side when it is a large union;
+// "no" without the oracle when a pool index is in both (a constant of both
+// sides, or one unequal to itself, which no disjointness proof needs).
 // `walked` grows by the literals of both sides when the oracle is asked,
 // by nothing when the answer was remembered.
 Answer literal_lists_disjoint(const ir::Node& a, const LiteralList& la, const ir::Node& b, const LiteralList& lb,
@@ -139,5 +141,18 @@ bool union_trivially_inhabited(const ir::Node& u, DecisionContext& ctx);
 // The union of the whole kinds (ir::whole_kinds) of the members of union
 // `u` that have them, remembered for a large union.
 ir::KindMask union_covered_kinds(const ir::Node& u, DecisionContext& ctx);
+
+// The union work of the calling thread so far: members compared with a
+// node looked up in a union (hashed into an index, or node_eq'd), and
+// members or literals walked by the charged walks (literal lists, the
+// oracle's tests of them, the member scans of a union).  Work counters for
+// tests.
+struct UnionWork {
+    std::uint64_t members_compared = 0;
+    std::uint64_t literals_walked = 0;
+};
+UnionWork union_work();
+// Counts n members or literals walked (`charge_members` counts its own).
+void count_walked(std::uint64_t n);
 
 }  // namespace tessaron::decide
