@@ -29,7 +29,11 @@
 // (disjoint.h), so comparing L with every member of a large union on the
 // right, for every member of a large union on the left, is paid for; the
 // narrowing of a union compares each member with L structurally once.  The
-// assumption look-up is one hash probe in the usual case.  Nodes made on
+// assumption look-up is one hash probe in the usual case.  L is found
+// among the members of a large union on the right through the call's
+// index of that union (union_facts.h), and literal lists are walked once
+// per call, their walks charged by their length; fixed-length alternatives
+// that differ at one position only are asked about as one sequence.  Nodes made on
 // the way (narrowed unions, meets, instance nodes) belong to the call that
 // made them.
 #include "core/decide/include.h"
