@@ -165,10 +165,33 @@ Decision subset_iff_empty(Emptiness left) {
     return union_covered_kinds(right, ctx) == kAllKinds ? Decision::Subset : Decision::Undecided;
 }
 
-// Both sides literal lists.  None when the phase hands on.
+// Anything, and the whole kinds int, float, str and bytes.
+bool has_infinitely_many_values(const Node& node) {
+    switch (node.kind) {
+        case NodeKind::Anything:
+        case NodeKind::Int:
+        case NodeKind::Float:
+        case NodeKind::Str:
+        case NodeKind::Bytes:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Both sides literal lists, or a left side with infinitely many values
+// against a literal list.  None when the phase hands on.
 [[gnu::noinline]] std::optional<Decision> literal_phase(const Node& left, const Node& right, DecisionContext& ctx) {
     const bool left_listable = left.kind == NodeKind::Literal || left.kind == NodeKind::Union;
     const bool right_listable = right.kind == NodeKind::Literal || right.kind == NodeKind::Union;
+    if (right_listable && has_infinitely_many_values(left)) {
+        // Infinitely many values never lie within finitely many constants.
+        LiteralList scratch;
+        std::uint64_t walked = 0;
+        const bool finite = literal_list(right, ctx.facts, scratch, walked) != nullptr;
+        charge_members(ctx, walked);
+        if (finite) return Decision::NotSubset;
+    }
     if (!left_listable || !right_listable) return std::nullopt;
     // The lists' walks and the look-ups are charged by the literals they
     // touch; the lists of large unions are built once per call.
@@ -313,6 +336,48 @@ std::optional<Decision> narrow_right_union(const Node& left, std::span<const Nod
     return narrow_right_union(left, members, misses, ctx, stack);
 }
 
+// The union of the alternatives' items at `position`, charged by the
+// members gathered.  Literal lists (the usual case: tagged blocks of
+// constants) are united as sorted index lists, whose canonical order is
+// the order of the indices; anything else through the constructor.
+Node united_items(std::span<const std::vector<Node>> alternatives, std::size_t position, DecisionContext& ctx) {
+    std::vector<std::uint64_t> indices;
+    std::uint64_t walked = 0;
+    bool literals = true;
+    for (const std::vector<Node>& alternative : alternatives) {
+        LiteralList scratch;
+        const LiteralList* list = literal_list(alternative[position], ctx.facts, scratch, walked);
+        if (!list) {
+            literals = false;
+            break;
+        }
+        indices.insert(indices.end(), list->sorted.begin(), list->sorted.end());
+    }
+    if (literals) {
+        walked += indices.size();
+        charge_members(ctx, walked);
+        std::sort(indices.begin(), indices.end());
+        indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+        if (indices.size() == 1) return Node::literal(indices.front());
+        std::vector<Node> members;
+        members.reserve(indices.size());
+        for (std::uint64_t i : indices) members.push_back(Node::literal(i));
+        Node u;
+        u.kind = NodeKind::Union;
+        u.nodes = std::make_shared<const std::vector<Node>>(std::move(members));
+        return u;
+    }
+    std::vector<Node> items;
+    items.reserve(alternatives.size());
+    for (const std::vector<Node>& alternative : alternatives) {
+        const Node& item = alternative[position];
+        walked += item.kind == NodeKind::Union ? ir::as_span(item.members()).size() : 1;
+        items.push_back(item);
+    }
+    charge_members(ctx, walked);
+    return ir::unite_nodes(std::move(items), ctx.definitions);
+}
+
 // Fixed-length alternatives that agree, item for item, everywhere but at
 // one position: their union is the one sequence with their common items
 // and, at that position, the union of theirs.  Left within it is left
@@ -338,17 +403,9 @@ std::optional<Decision> narrow_right_union(const Node& left, std::span<const Nod
         }
     }
     if (!differing) return std::nullopt;
-    std::vector<Node> items;
-    items.reserve(alternatives.size());
-    std::uint64_t gathered = 0;
-    for (const std::vector<Node>& alternative : alternatives) {
-        const Node& item = alternative[*differing];
-        gathered += item.kind == NodeKind::Union ? ir::as_span(item.members()).size() : 1;
-        items.push_back(item);
-    }
-    if (!charge_members(ctx, gathered)) return std::nullopt;
     std::vector<Node> prefix = first;
-    prefix[*differing] = ir::unite_nodes(std::move(items), ctx.definitions);
+    prefix[*differing] = united_items(alternatives, *differing, ctx);
+    if (ctx.budget.steps <= 0) return std::nullopt;
     const Node merged =
         ir::make_sequence(left.flavour(), std::make_shared<const std::vector<Node>>(std::move(prefix)), nullptr);
     const Decision d = decide_subset(left, merged, ctx, stack);
