@@ -648,7 +648,9 @@ def slowest_decisions(cfg):
     repetition of two thousand over a class), in unions, tuples, records and
     against a thousand literals; two unions of a thousand tagged pairs; the
     complements of lists of dicts, whose shapes share their nested values;
-    two unions of two hundred tagged pattern triples.
+    two unions of two hundred tagged pattern triples; sixteen thousand
+    literals within themselves or None, and a one-item tuple of 90,000
+    literals within a hundred tuples of 900 each.
     Each must answer within
     50 ms: the same answer as when its budgets were not spent, or
     "undecided" where they end (never a wrong one)."""
@@ -733,6 +735,15 @@ def slowest_decisions(cfg):
         ("2,000 codes within an alternation of 60,000 words", "v.relation_to(w)",
          {"v": Validator(Literal[tuple(f"{i:011d}" for i in range(0, 60000, 30))]),
           "w": Validator(Annotated[str, Regex("|".join(f"{i:011d}" for i in range(60000)))])}, {"subset"}),
+        # Large unions: each left member looked up in the right union, and
+        # one-item tuples of literal blocks.
+        ("16,000 literals within themselves or None", "v.relation_to(w)",
+         {"v": Validator(Literal[tuple(range(16000))]), "w": Validator(Literal[tuple(range(16000))] | None)},
+         {"subset"}),
+        ("tuple of 90,000 literals within 100 tuples of 900", "v.relation_to(w)",
+         {"v": Validator(tuple[Literal[tuple(range(90000))]]),
+          "w": Validator(union(*[tuple[Literal[tuple(range(i * 900, i * 900 + 900))]] for i in range(100)]))},
+         {"subset", "undecided"}),
     ]
     stmts = {}
     for name, stmt, ns, answers in questions:

@@ -37,6 +37,7 @@
 #include "core/decide/disjoint.h"
 #include "core/decide/inhabit.h"
 #include "core/decide/route.h"
+#include "core/decide/union_facts.h"
 #include "core/descr/decision_memo.h"
 #include "core/descr/shapes/shape_emptiness.h"
 #include "core/descr/values/text_memo.h"
@@ -284,6 +285,21 @@ PyObject* decision_work_function(PyObject*, PyObject*) {
     return Py_BuildValue("(KKK)", static_cast<unsigned long long>(decide::disjoint_pairs_visited()),
                          static_cast<unsigned long long>(decide::member_comparisons()),
                          static_cast<unsigned long long>(descr::text_product_work()));
+}
+
+const char kUnionWorkDoc[] =
+    "_union_work()\n--\n\n"
+    "The union work of the calling thread's decisions so far, as a tuple\n"
+    "(members_compared, literals_walked): members of a union compared with a\n"
+    "node looked up in it (hashed into the call's index of the union, or\n"
+    "compared structurally), and members or literals the charged walks of\n"
+    "unions and literal lists touched.  A work counter for tests, not part of\n"
+    "the public interface.";
+
+PyObject* union_work_function(PyObject*, PyObject*) {
+    const decide::UnionWork work = decide::union_work();
+    return Py_BuildValue("(KK)", static_cast<unsigned long long>(work.members_compared),
+                         static_cast<unsigned long long>(work.literals_walked));
 }
 
 const char kDescrWorkDoc[] =

@@ -30,6 +30,8 @@ extern const char kPatternBuildsDoc[];
 // thread's decisions; private, for tests.
 PyObject* decision_work_function(PyObject* module, PyObject* unused);
 extern const char kDecisionWorkDoc[];
+PyObject* union_work_function(PyObject* module, PyObject* unused);
+extern const char kUnionWorkDoc[];
 // `_tessaron._descr_work()`: the descriptor orders' and shape searches' work
 // of this thread; private, for tests.
 PyObject* descr_work_function(PyObject* module, PyObject* unused);

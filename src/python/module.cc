@@ -74,6 +74,7 @@ PyMethodDef kCounterDefs[] = {
     {"_pattern_builds", pattern_builds_function, METH_NOARGS, kPatternBuildsDoc},
     {"_decision_work", decision_work_function, METH_NOARGS, kDecisionWorkDoc},
     {"_descr_work", descr_work_function, METH_NOARGS, kDescrWorkDoc},
+    {"_union_work", union_work_function, METH_NOARGS, kUnionWorkDoc},
     {"_json_key_work", check::json_key_work_function, METH_NOARGS, check::kJsonKeyWorkDoc},
     {"_value_text_work", value_text_work_function, METH_NOARGS, kValueTextWorkDoc},
     {"_pattern_matches", pattern_matches_function, METH_NOARGS, kPatternMatchesDoc},

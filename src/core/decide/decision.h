@@ -87,11 +87,16 @@ private:
     bool entered_;
 };
 
-// What the decisions carry down their recursion; it only borrows.
+class UnionFacts;
+
+// What the decisions carry down their recursion; it only borrows.  `facts`
+// (union_facts.h), when present, holds what the call learned of its large
+// unions.
 struct DecisionContext {
     Oracle& oracle;
     std::span<const ir::Node> definitions;
     DecisionBudget& budget;
+    UnionFacts* facts = nullptr;
 };
 
 }  // namespace tessaron::decide

@@ -31,13 +31,18 @@
 // steps the current question answers false, and because every rule needs
 // its sub-questions to answer true, an exhausted budget makes the whole
 // question answer false; so does a thread short of native stack.  Nothing
-// is allocated but the literal index lists of rule 2.
+// is allocated but the literal index lists of rule 2.  Inside a decision
+// those lists, and the oracle's answers on two large ones, are kept in
+// the call's union facts (union_facts.h), and the literals a list walk or
+// an oracle test touches are charged to the steps as well
+// (`kMembersPerStep` per step), so a long list is paid for by its length.
 #include "core/decide/disjoint.h"
 
 #include <algorithm>
 #include <optional>
 #include <vector>
 
+#include "core/decide/union_facts.h"
 #include "core/ir/construct.h"
 #include "core/util/native_stack.h"
 
@@ -108,9 +113,9 @@ bool class_excludes_kind(const Node& node, Kind kind, Oracle& oracle) {
     return node.kind == NodeKind::Instance && oracle.class_overlaps_kind(node.pool_index(), kind) == Answer::No;
 }
 
-}  // namespace
-
-bool nodes_disjoint(const Node& a, const Node& b, Oracle& oracle, std::uint32_t& steps) {
+// The test itself; `facts`, when present, remembers the literal lists of
+// large unions and the oracle's answers on them.
+bool disjoint(const Node& a, const Node& b, Oracle& oracle, std::uint32_t& steps, UnionFacts* facts) {
     if (steps == 0 || util::native_stack_low()) return false;
     --steps;
     ++t_disjoint_pairs;
@@ -120,22 +125,25 @@ bool nodes_disjoint(const Node& a, const Node& b, Oracle& oracle, std::uint32_t&
     const bool a_listable = a.kind == NodeKind::Literal || a.kind == NodeKind::Union;
     const bool b_listable = b.kind == NodeKind::Literal || b.kind == NodeKind::Union;
     if (a_listable && b_listable) {
-        std::optional<std::vector<std::uint64_t>> la = ir::literal_indices(a);
-        if (la) {
-            std::optional<std::vector<std::uint64_t>> lb = ir::literal_indices(b);
-            if (lb) {
-                const Answer answer = oracle.literal_sets_disjoint(*la, *lb);
-                if (answer == Answer::Yes) return true;
-                if (answer == Answer::No) return false;
-            }
-        }
+        // Inside a decision (facts present) the walks of the lists and the
+        // oracle's test are charged by the literals they touch.
+        LiteralList scratch_a, scratch_b;
+        std::uint64_t walked = 0;
+        std::optional<Answer> answer;
+        if (const LiteralList* la = literal_list(a, facts, scratch_a, walked))
+            if (const LiteralList* lb = literal_list(b, facts, scratch_b, walked))
+                answer = literal_lists_disjoint(a, *la, b, *lb, oracle, facts, walked);
+        count_walked(walked);
+        if (facts) steps -= static_cast<std::uint32_t>(std::min<std::uint64_t>(steps, member_steps(walked)));
+        if (answer == Answer::Yes) return true;
+        if (answer == Answer::No) return false;
     }
 
     if (a.kind == NodeKind::Union) {
         std::span<const Node> members = ir::as_span(a.members());
         if (members.empty()) return false;
         for (const Node& m : members)
-            if (!nodes_disjoint(m, b, oracle, steps)) return false;
+            if (!disjoint(m, b, oracle, steps, facts)) return false;
         return true;
     }
 
@@ -146,7 +154,7 @@ bool nodes_disjoint(const Node& a, const Node& b, Oracle& oracle, std::uint32_t&
         std::span<const Node> members = ir::as_span(b.members());
         if (members.empty()) return false;
         for (const Node& m : members)
-            if (!nodes_disjoint(a, m, oracle, steps)) return false;
+            if (!disjoint(a, m, oracle, steps, facts)) return false;
         return true;
     }
 
@@ -158,7 +166,7 @@ bool nodes_disjoint(const Node& a, const Node& b, Oracle& oracle, std::uint32_t&
         if (e == h) {
             const Node* ea = ir::element_schema(a);
             const Node* eb = ir::element_schema(b);
-            if (ea && eb && nodes_disjoint(*ea, *eb, oracle, steps)) return true;
+            if (ea && eb && disjoint(*ea, *eb, oracle, steps, facts)) return true;
         }
     }
 
@@ -172,7 +180,7 @@ bool nodes_disjoint(const Node& a, const Node& b, Oracle& oracle, std::uint32_t&
             const Node* ia = item_at(*sa, i);
             const Node* ib = item_at(*sb, i);
             if (!ia || !ib) return true;  // no length common to both
-            if (nodes_disjoint(*ia, *ib, oracle, steps)) return true;
+            if (disjoint(*ia, *ib, oracle, steps, facts)) return true;
         }
     }
 
@@ -180,6 +188,12 @@ bool nodes_disjoint(const Node& a, const Node& b, Oracle& oracle, std::uint32_t&
     if (e) return class_excludes_kind(b, *e, oracle);
     if (h) return class_excludes_kind(a, *h, oracle);
     return false;
+}
+
+}  // namespace
+
+bool nodes_disjoint(const Node& a, const Node& b, Oracle& oracle, std::uint32_t& steps) {
+    return disjoint(a, b, oracle, steps, nullptr);
 }
 
 bool nodes_disjoint(const Node& a, const Node& b, Oracle& oracle) {
@@ -192,9 +206,9 @@ bool nodes_disjoint(const Node& a, const Node& b, DecisionContext& ctx) {
     const std::uint32_t granted =
         std::min<std::uint32_t>(kDisjointStepLimit, static_cast<std::uint32_t>(ctx.budget.steps));
     std::uint32_t steps = granted;
-    const bool disjoint = nodes_disjoint(a, b, ctx.oracle, steps);
+    const bool answer = disjoint(a, b, ctx.oracle, steps, ctx.facts);
     ctx.budget.take(granted - steps);
-    return disjoint;
+    return answer;
 }
 
 std::uint64_t disjoint_pairs_visited() { return t_disjoint_pairs; }

@@ -29,7 +29,11 @@
 // (disjoint.h), so comparing L with every member of a large union on the
 // right, for every member of a large union on the left, is paid for; the
 // narrowing of a union compares each member with L structurally once.  The
-// assumption look-up is one hash probe in the usual case.  Nodes made on
+// assumption look-up is one hash probe in the usual case.  L is found
+// among the members of a large union on the right through the call's
+// index of that union (union_facts.h), and literal lists are walked once
+// per call, their walks charged by their length; fixed-length alternatives
+// that differ at one position only are asked about as one sequence.  Nodes made on
 // the way (narrowed unions, meets, instance nodes) belong to the call that
 // made them.
 #include "core/decide/include.h"
@@ -42,6 +46,7 @@
 #include "core/decide/disjoint.h"
 #include "core/decide/include_containers.h"
 #include "core/decide/inhabit.h"
+#include "core/decide/union_facts.h"
 #include "core/ir/construct.h"
 #include "core/ir/order.h"
 
@@ -148,7 +153,8 @@ Decision subset_iff_empty(Emptiness left) {
 
 // A refutation stands only for an inhabited left side.
 [[gnu::noinline]] Decision refutation_check(const Node& left, DecisionContext& ctx) {
-    if (trivially_inhabited(left)) return Decision::NotSubset;
+    if (left.kind == NodeKind::Union ? union_trivially_inhabited(left, ctx) : trivially_inhabited(left))
+        return Decision::NotSubset;
     return subset_iff_empty(decide_inhabited_fresh(left, ctx));
 }
 
@@ -156,30 +162,52 @@ Decision subset_iff_empty(Emptiness left) {
     if (decide_inhabited_fresh(left, ctx) == Emptiness::Empty) return Decision::Subset;
     if (right.kind != NodeKind::Union)
         return ir::whole_kinds(right) == kAllKinds ? Decision::Subset : Decision::Undecided;
-    KindMask covered;
-    for (const Node& member : ir::as_span(right.members())) {
-        const std::optional<KindMask> m = ir::whole_kinds(member);
-        if (!m) continue;
-        covered |= *m;
-        if (covered == kAllKinds) return Decision::Subset;
-    }
-    return Decision::Undecided;
+    return union_covered_kinds(right, ctx) == kAllKinds ? Decision::Subset : Decision::Undecided;
 }
 
-// Both sides literal lists.  None when the phase hands on.
+// Anything, and the whole kinds int, float, str and bytes.
+bool has_infinitely_many_values(const Node& node) {
+    switch (node.kind) {
+        case NodeKind::Anything:
+        case NodeKind::Int:
+        case NodeKind::Float:
+        case NodeKind::Str:
+        case NodeKind::Bytes:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Both sides literal lists, or a left side with infinitely many values
+// against a literal list.  None when the phase hands on.
 [[gnu::noinline]] std::optional<Decision> literal_phase(const Node& left, const Node& right, DecisionContext& ctx) {
     const bool left_listable = left.kind == NodeKind::Literal || left.kind == NodeKind::Union;
     const bool right_listable = right.kind == NodeKind::Literal || right.kind == NodeKind::Union;
+    if (right_listable && has_infinitely_many_values(left)) {
+        // Infinitely many values never lie within finitely many constants.
+        LiteralList scratch;
+        std::uint64_t walked = 0;
+        const bool finite = literal_list(right, ctx.facts, scratch, walked) != nullptr;
+        charge_members(ctx, walked);
+        if (finite) return Decision::NotSubset;
+    }
     if (!left_listable || !right_listable) return std::nullopt;
-    std::optional<std::vector<std::uint64_t>> lefts = ir::literal_indices(left);
-    if (!lefts) return std::nullopt;
-    std::optional<std::vector<std::uint64_t>> rights = ir::literal_indices(right);
-    if (!rights) return std::nullopt;
-    std::vector<std::uint64_t> sorted = *rights;
-    if (!std::is_sorted(sorted.begin(), sorted.end())) std::sort(sorted.begin(), sorted.end());
+    // The lists' walks and the look-ups are charged by the literals they
+    // touch; the lists of large unions are built once per call.
+    LiteralList left_scratch, right_scratch;
+    std::uint64_t walked = 0;
+    const LiteralList* lefts = literal_list(left, ctx.facts, left_scratch, walked);
+    const LiteralList* rights = lefts ? literal_list(right, ctx.facts, right_scratch, walked) : nullptr;
+    if (!rights) {
+        charge_members(ctx, walked);
+        return std::nullopt;
+    }
+    std::optional<Decision> answer;
     bool all_found = true;
-    for (std::uint64_t i : *lefts) {
-        if (std::binary_search(sorted.begin(), sorted.end(), i)) continue;
+    for (std::uint64_t i : lefts->in_order) {
+        ++walked;
+        if (std::binary_search(rights->sorted.begin(), rights->sorted.end(), i)) continue;
         const Answer unequal_to_itself = ctx.oracle.literals_distinct(i, i);
         if (unequal_to_itself == Answer::Yes) continue;  // admits no value
         if (unequal_to_itself == Answer::Declined) {
@@ -187,9 +215,13 @@ Decision subset_iff_empty(Emptiness left) {
             continue;
         }
         const std::uint64_t one[1] = {i};
-        if (ctx.oracle.literal_sets_disjoint(one, *rights) == Answer::Yes) return Decision::NotSubset;
-        return std::nullopt;
+        walked += rights->in_order.size();
+        if (ctx.oracle.literal_sets_disjoint(one, rights->in_order) == Answer::Yes) answer = Decision::NotSubset;
+        all_found = false;
+        break;
     }
+    charge_members(ctx, walked);
+    if (answer) return answer;
     if (all_found) return Decision::Subset;
     return std::nullopt;
 }
@@ -304,11 +336,90 @@ std::optional<Decision> narrow_right_union(const Node& left, std::span<const Nod
     return narrow_right_union(left, members, misses, ctx, stack);
 }
 
+// The union of the alternatives' items at `position`, charged by the
+// members gathered.  Literal lists (the usual case: tagged blocks of
+// constants) are united as sorted index lists, whose canonical order is
+// the order of the indices; anything else through the constructor.
+Node united_items(std::span<const std::vector<Node>> alternatives, std::size_t position, DecisionContext& ctx) {
+    std::vector<std::uint64_t> indices;
+    std::uint64_t walked = 0;
+    bool literals = true;
+    for (const std::vector<Node>& alternative : alternatives) {
+        LiteralList scratch;
+        const LiteralList* list = literal_list(alternative[position], ctx.facts, scratch, walked);
+        if (!list) {
+            literals = false;
+            break;
+        }
+        indices.insert(indices.end(), list->sorted.begin(), list->sorted.end());
+    }
+    if (literals) {
+        walked += indices.size();
+        charge_members(ctx, walked);
+        std::sort(indices.begin(), indices.end());
+        indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+        if (indices.size() == 1) return Node::literal(indices.front());
+        std::vector<Node> members;
+        members.reserve(indices.size());
+        for (std::uint64_t i : indices) members.push_back(Node::literal(i));
+        Node u;
+        u.kind = NodeKind::Union;
+        u.nodes = std::make_shared<const std::vector<Node>>(std::move(members));
+        return u;
+    }
+    std::vector<Node> items;
+    items.reserve(alternatives.size());
+    for (const std::vector<Node>& alternative : alternatives) {
+        const Node& item = alternative[position];
+        walked += item.kind == NodeKind::Union ? ir::as_span(item.members()).size() : 1;
+        items.push_back(item);
+    }
+    charge_members(ctx, walked);
+    return ir::unite_nodes(std::move(items), ctx.definitions);
+}
+
+// Fixed-length alternatives that agree, item for item, everywhere but at
+// one position: their union is the one sequence with their common items
+// and, at that position, the union of theirs.  Left within it is left
+// within those alternatives; when every other member of the right union
+// is disjoint from L (`shaped` marks the alternatives and the members of
+// their shape already shown disjoint), a refutation of it is one of the
+// whole union too.  None when the alternatives are not of that form or
+// the question is undecided.  The merged item list is charged by its
+// members, each alternative compared with the first by one step.
+[[gnu::noinline]] std::optional<Decision> merged_alternatives(const Node& left, std::span<const Node> members,
+                                                              const std::vector<bool>& shaped,
+                                                              std::span<const std::vector<Node>> alternatives,
+                                                              DecisionContext& ctx, AssumptionStack& stack) {
+    if (alternatives.size() < 2) return std::nullopt;
+    const std::vector<Node>& first = alternatives.front();
+    std::optional<std::size_t> differing;
+    for (const std::vector<Node>& alternative : alternatives.subspan(1)) {
+        if (!ctx.budget.take()) return std::nullopt;
+        for (std::size_t j = 0; j < first.size(); ++j) {
+            if (ir::node_eq(alternative[j], first[j])) continue;
+            if (differing && *differing != j) return std::nullopt;
+            differing = j;
+        }
+    }
+    if (!differing) return std::nullopt;
+    std::vector<Node> prefix = first;
+    prefix[*differing] = united_items(alternatives, *differing, ctx);
+    if (ctx.budget.steps <= 0) return std::nullopt;
+    const Node merged =
+        ir::make_sequence(left.flavour(), std::make_shared<const std::vector<Node>>(std::move(prefix)), nullptr);
+    const Decision d = decide_subset(left, merged, ctx, stack);
+    if (d == Decision::Subset) return d;
+    if (d != Decision::NotSubset) return std::nullopt;
+    for (std::size_t i = 0; i < members.size(); ++i)
+        if (!shaped[i] && !nodes_disjoint(left, members[i], ctx)) return std::nullopt;
+    return d;
+}
+
 // A union on the right (L neither a union nor an intersection).
 [[gnu::noinline]] Decision right_union(const Node& left, const Node& right, DecisionContext& ctx, AssumptionStack& stack) {
     std::span<const Node> members = ir::as_span(right.members());
-    for (const Node& m : members)
-        if (ir::node_eq(m, left)) return Decision::Subset;
+    if (union_has_member(right, left, ctx)) return Decision::Subset;
     bool some_refuted = false;
     for (const Node& m : members) {
         const Decision d = decide_subset(left, m, ctx, stack);
@@ -321,10 +432,18 @@ std::optional<Decision> narrow_right_union(const Node& left, std::span<const Nod
     // per alternative it keeps.
     if (std::optional<std::vector<Node>> items = fixed_sequence_items(left)) {
         std::vector<std::vector<Node>> alternatives;
-        for (const Node& m : members)
-            if (m.kind == NodeKind::Sequence && m.flavour() == left.flavour() && !m.tail() &&
-                ir::as_span(m.prefix()).size() == items->size() && !nodes_disjoint(left, m, ctx))
+        std::vector<bool> shaped(members.size());  // an alternative, or of its shape and disjoint from L
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            const Node& m = members[i];
+            if (m.kind != NodeKind::Sequence || m.flavour() != left.flavour() || m.tail() ||
+                ir::as_span(m.prefix()).size() != items->size())
+                continue;
+            shaped[i] = true;
+            if (!nodes_disjoint(left, m, ctx))
                 alternatives.emplace_back(ir::as_span(m.prefix()).begin(), ir::as_span(m.prefix()).end());
+        }
+        if (std::optional<Decision> o = merged_alternatives(left, members, shaped, alternatives, ctx, stack))
+            return *o;
         if (!alternatives.empty() && decide_fixed_sequence_in_union(*items, alternatives, ctx, stack))
             return Decision::Subset;
     }

@@ -89,6 +89,7 @@
 
 #include "core/decide/include.h"
 #include "core/decide/inhabit.h"
+#include "core/decide/union_facts.h"
 #include "core/ir/construct.h"
 #include "core/ir/resolve.h"
 #include "core/util/native_stack.h"
@@ -115,8 +116,8 @@ bool recursion_cut(const ir::Node& node, std::span<const ir::Node> definitions) 
 // which prove what the rules' asymmetry leaves open (a left side disjoint
 // from each member of a union inside a complement on the right).
 Decision relation(const ir::Node& left, const ir::Node& right, Oracle& oracle, std::span<const ir::Node> definitions,
-                  DecisionBudget& budget, bool& structural) {
-    DecisionContext ctx{oracle, definitions, budget};
+                  DecisionBudget& budget, UnionFacts& facts, bool& structural) {
+    DecisionContext ctx{oracle, definitions, budget, &facts};
     {
         AssumptionStack stack;
         const Decision d = decide_subset(left, right, ctx, stack);
@@ -193,10 +194,10 @@ Emptiness emptiness_of(Decision d) {
 // by the descriptor route (the meet it tests is the same for every
 // question); undecided when there is no question or none decides.
 Emptiness emptiness_by_inclusion(const ir::Node& node, Oracle& oracle, std::span<const ir::Node> definitions,
-                                 DecisionBudget& budget) {
+                                 DecisionBudget& budget, UnionFacts& facts) {
     const std::vector<std::pair<ir::Node, ir::Node>> questions = emptiness_questions(node, definitions);
     if (questions.empty()) return Emptiness::Undecided;
-    DecisionContext ctx{oracle, definitions, budget};
+    DecisionContext ctx{oracle, definitions, budget, &facts};
     for (const auto& [left, right] : questions) {
         for (int way = 0; way < 2; ++way) {
             AssumptionStack stack;
@@ -341,8 +342,9 @@ Decision decide_relation(const ir::Node& left, const ir::Node& right, Oracle& or
     try {
         descr::TextMemoScope text_memo;
         descr::DecisionMemoScope descr_memo;
+        UnionFacts facts;
         bool structural = false;
-        const Decision d = relation(left, right, oracle, definitions, budget, structural);
+        const Decision d = relation(left, right, oracle, definitions, budget, facts, structural);
         ++(structural ? t_route_counts.structural
                       : d != Decision::Undecided ? t_route_counts.descriptor : t_route_counts.undecided);
         return d;
@@ -357,9 +359,10 @@ Emptiness decide_emptiness(const ir::Node& node, Oracle& oracle, std::span<const
     try {
         descr::TextMemoScope text_memo;
         descr::DecisionMemoScope descr_memo;
-        const Emptiness by_inclusion = emptiness_by_inclusion(node, oracle, definitions, budget);
+        UnionFacts facts;
+        const Emptiness by_inclusion = emptiness_by_inclusion(node, oracle, definitions, budget, facts);
         if (by_inclusion != Emptiness::Undecided) return by_inclusion;
-        DecisionContext ctx{oracle, definitions, budget};
+        DecisionContext ctx{oracle, definitions, budget, &facts};
         const Emptiness structural = decide_inhabited_fresh(node, ctx);
         if (structural != Emptiness::Undecided) return structural;
         return decide_empty_by_descr(node, oracle, definitions);
