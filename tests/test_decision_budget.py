@@ -221,7 +221,7 @@ def recursive_lists():
 
 
 def nested_records():
-    left = Validator(list[dict[int, {"b": None, "c": {"a": int}, Literal["a"] | Literal["b"]: str}]])
+    left = Validator(list[dict[int, {"b": None, "c": {"a": int}, union(Literal["a"], Literal["b"]): str}]])
     return left, list[dict[int, union()]]
 
 
@@ -421,9 +421,9 @@ def blocks(n, item=lambda block: block):
         (lambda n: Validator(tuple[Literal[tuple(range(n + 1))]]).relation_to(union(blocks(n), tuple[str])),
          "not_subset"),
         # With str beside the literals, and "x" in every block.
-        (lambda n: Validator(tuple[Literal[tuple(range(n))] | str]).relation_to(
+        (lambda n: Validator(tuple[union(Literal[tuple(range(n))], str)]).relation_to(
             blocks(n, lambda block: Literal[block.__args__ + ("x",)])), "not_subset"),
-        (lambda n: Validator(tuple[Literal[tuple(range(n))] | Literal["x"]]).relation_to(
+        (lambda n: Validator(tuple[union(Literal[tuple(range(n))], Literal["x"])]).relation_to(
             blocks(n, lambda block: Literal[block.__args__ + ("x",)])), "subset"),
         # Blocks of pairs that agree at their first item.
         (lambda n: Validator(tuple[str, Literal[tuple(range(n))]]).relation_to(

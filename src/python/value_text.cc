@@ -47,6 +47,12 @@ bool init_repr_limits(std::optional<py::Ref>& slot) {
     return true;
 }
 
+// The length of an exact list or tuple (Py_SIZE does not read a list's on
+// PyPy, whose lists keep their items elsewhere).
+Py_ssize_t sequence_size(PyObject* x) {
+    return PyList_CheckExact(x) ? PyList_GET_SIZE(x) : PyTuple_GET_SIZE(x);
+}
+
 bool is_container(PyObject* obj) {
     return PyList_Check(obj) || PyTuple_Check(obj) || PyDict_Check(obj) || PyAnySet_Check(obj);
 }
@@ -156,13 +162,13 @@ private:
     // `_repr_iterable` over a list or tuple (live: a list is read by index
     // while its size allows, as its iterator reads it).
     bool sequence(PyObject* x, long level, const char* left, const char* right, bool trail) {
-        const Py_ssize_t n = Py_SIZE(x);
+        const Py_ssize_t n = sequence_size(x);
         put(left);
         if (level <= 0 && n) {
             put("...");
         } else {
             Py_ssize_t i = 0;
-            for (; i < kMaxItems && i < Py_SIZE(x); ++i) {
+            for (; i < kMaxItems && i < sequence_size(x); ++i) {
                 if (i) put(", ");
                 py::Ref item = py::Ref::borrow(PyList_CheckExact(x) ? PyList_GET_ITEM(x, i) : PyTuple_GET_ITEM(x, i));
                 if (!node(item.get(), level - 1)) return false;
@@ -257,7 +263,7 @@ private:
         const bool list = PyList_CheckExact(x), tuple = PyTuple_CheckExact(x);
         const bool dict = PyDict_CheckExact(x), set = PyAnySet_CheckExact(x);
         if (!(list || tuple || dict || set) || level <= 0) return true;
-        const Py_ssize_t n = list || tuple ? Py_SIZE(x) : set ? PySet_GET_SIZE(x) : PyDict_GET_SIZE(x);
+        const Py_ssize_t n = list || tuple ? sequence_size(x) : set ? PySet_GET_SIZE(x) : PyDict_GET_SIZE(x);
         if (n == 0) return true;
         auto [it, fresh] = looked_.try_emplace(x, level);
         if (!fresh) {
@@ -267,7 +273,7 @@ private:
             kept_.push_back(py::Ref::borrow(x));
         }
         if (list || tuple) {
-            for (Py_ssize_t i = 0; i < kMaxItems && i < Py_SIZE(x); ++i) {
+            for (Py_ssize_t i = 0; i < kMaxItems && i < sequence_size(x); ++i) {
                 py::Ref item = py::Ref::borrow(list ? PyList_GET_ITEM(x, i) : PyTuple_GET_ITEM(x, i));
                 if (!node(item.get(), level - 1)) return false;
             }
@@ -317,7 +323,7 @@ bool only_builtins(PyObject* obj) {
         if (!(list || tuple || dict || set)) return false;
         if (!seen.insert(x).second) continue;
         if (list || tuple) {
-            for (Py_ssize_t i = 0; i < Py_SIZE(x); ++i)
+            for (Py_ssize_t i = 0; i < sequence_size(x); ++i)
                 todo.push_back(list ? PyList_GET_ITEM(x, i) : PyTuple_GET_ITEM(x, i));
         } else if (dict) {
             Py_ssize_t pos = 0;
