@@ -168,6 +168,18 @@ struct WalkState {
     WalkMemo memo;
     // Containers that may be shared reached so far (walk.cc).
     std::uint64_t watched = 0;
+    // The failures a collecting walk left out because a walk of the same
+    // node at the same value and path had put them in the report already
+    // (walk.cc), path lengths as they would have been recorded.  The
+    // checks that look at what a walk recorded read these too
+    // (`RepeatScope`).
+    FailureProfile repeated;
+    // The place the walk is in, for telling two walks at one path apart
+    // (walk.cc): a path names no element of a set, and a dict key of
+    // another type than str or int by a text another key may share, so
+    // each walk of one of those opens a place of its own (`PlaceScope`).
+    std::uint64_t place = 0;
+    std::uint64_t places = 0;
 
     // The memo's name of a guard entry on top of the guard named `below`.
     std::uint64_t name_guard(std::uint64_t below, std::uint64_t identity, std::uint64_t definition) {
@@ -313,6 +325,40 @@ public:
 private:
     WalkState* st_;
     std::uint64_t edges_;
+};
+
+// Gathers the failures left out as repeats (`WalkState::repeated`) during
+// its span apart from the enclosing ones, and adds them to those when it
+// ends.
+class RepeatScope {
+public:
+    explicit RepeatScope(WalkState& st) : st_(st), outer_(st.repeated) { st.repeated = FailureProfile{}; }
+    ~RepeatScope() {
+        const FailureProfile mine = st_.repeated;
+        st_.repeated = outer_;
+        st_.repeated.merge(mine);
+    }
+    RepeatScope(const RepeatScope&) = delete;
+    RepeatScope& operator=(const RepeatScope&) = delete;
+
+    const FailureProfile& gathered() const { return st_.repeated; }
+
+private:
+    WalkState& st_;
+    FailureProfile outer_;
+};
+
+// A place of its own for the walks in its span (`WalkState::place`).
+class PlaceScope {
+public:
+    explicit PlaceScope(WalkState& st) : st_(st), outer_(st.place) { st.place = ++st.places; }
+    ~PlaceScope() { st_.place = outer_; }
+    PlaceScope(const PlaceScope&) = delete;
+    PlaceScope& operator=(const PlaceScope&) = delete;
+
+private:
+    WalkState& st_;
+    std::uint64_t outer_;
 };
 
 // Keeps the walks in its span from asking the poll (they still count), for

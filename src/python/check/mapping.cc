@@ -407,6 +407,10 @@ void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx
         if (match_extra_pair(clauses, dict, key.get(), value.get(), ctx)) continue;
         if (st.stop) return;
         if (!clauses.empty()) {
+            // A key shown by its safe text may share its segment with
+            // another key: its walks are in a place of their own.
+            std::optional<PlaceScope> place;
+            if (!PyUnicode_CheckExact(key.get()) && !PyLong_CheckExact(key.get())) place.emplace(st);
             // A profiling walk needs only the path's length.
             ctx.path->push(ctx.profile ? PathSegment(PathIndex{0}) : key_segment(key.get(), st));
             walk(clauses.front().key, extra_key(key.get(), dict), ctx);
@@ -431,15 +435,22 @@ void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx
 bool check_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx) {
     ResumePoint resume;
     std::optional<DictSnapshot> snapshot;
+    WalkState& st = *ctx.state;
+    // Recording, the explaining pass walks again what the verdict pass
+    // walked: what the verdict pass walked through back edges is
+    // remembered for it, so each level of a recursive value is not walked
+    // again by the verdict pass of every level above it.
+    const RevisitScope scope(st, ctx.recording());
     if (PyDict_Check(src.obj)) {
         snapshot.emplace(src.obj);
         if (mapping_verdict(node, src.obj, ctx, resume)) return true;
     }
-    WalkState& st = *ctx.state;
     if (!ctx.recording() || st.stop) return false;
+    scope.again();
     const std::size_t before = ctx.recorded();
+    const RepeatScope repeats(st);  // failures in the report already count as found
     explain_mapping(node, src, ctx, resume, snapshot && snapshot->changed());
-    if (ctx.recorded() == before && !st.stop) report_mutated(src, ctx);
+    if (ctx.recorded() == before && repeats.gathered().count == 0 && !st.stop) report_mutated(src, ctx);
     return false;
 }
 
