@@ -121,18 +121,18 @@ struct ResumePoint {
     std::size_t entry_index = 0;
     std::size_t present = 0;
     Py_ssize_t dict_size = 0;
-    // The failing predicate that failed the walk of entry `miss_entry`, if
-    // one did.
+    // A failing predicate failed the walk of entry `miss_entry` (the
+    // state's `predicate_miss`).
+    bool missed = false;
     std::size_t miss_entry = 0;
-    PredicateMiss miss;
 };
 
-// After the verdict walk of entry `index` failed: keeps the failing
-// predicate it met (`misses` the state's count before it), if any.
+// After the verdict walk of entry `index` failed: notes whether it met a
+// failing predicate (`misses` the state's count before it).
 void keep_predicate_miss(ResumePoint& resume, std::size_t index, WalkState& st, std::uint64_t misses) {
     if (st.predicate_misses == misses) return;
+    resume.missed = true;
     resume.miss_entry = index;
-    resume.miss = std::move(st.predicate_miss);
 }
 
 enum class SimpleClauses { None, AnyAny, StrAny, Other };
@@ -455,18 +455,21 @@ void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx
 
 bool check_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx) {
     ResumePoint resume;
+    if (!ctx.recording()) return PyDict_Check(src.obj) && mapping_verdict(node, src.obj, ctx, resume);
     std::optional<DictSnapshot> snapshot;
     WalkState& st = *ctx.state;
-    // Recording, the explaining pass walks again what the verdict pass
-    // walked: what the verdict pass walked through back edges is
-    // remembered for it, so each level of a recursive value is not walked
-    // again by the verdict pass of every level above it.
-    const RevisitScope scope(st, ctx.recording());
+    // The explaining pass walks again what the verdict pass walked: what
+    // the verdict pass walked through back edges is remembered for it, so
+    // each level of a recursive value is not walked again by the verdict
+    // pass of every level above it.
+    const RevisitScope scope(st);
     if (PyDict_Check(src.obj)) {
         snapshot.emplace(src.obj);
         if (mapping_verdict(node, src.obj, ctx, resume)) return true;
     }
-    if (!ctx.recording() || st.stop) return false;
+    if (st.stop) return false;
+    PredicateMiss miss;
+    if (resume.missed) miss = std::move(st.predicate_miss);
     scope.again();
     const std::size_t before = ctx.recorded();
     const RepeatScope repeats(st);  // failures in the report already count as found
@@ -477,8 +480,7 @@ bool check_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx) 
         // predicate answered otherwise the second time (it raised or
         // refused once), and its failure is the report.  Else the value
         // changed where no read can see it.
-        if (resume.miss.code)
-            push_predicate_miss(resume.miss, PathKey{ir::as_span(node.entries)[resume.miss_entry].key}, ctx);
+        if (miss.code) push_predicate_miss(miss, PathKey{ir::as_span(node.entries)[resume.miss_entry].key}, ctx);
         if (ctx.recorded() == before && !st.stop) report_mutated(src, ctx);
     }
     return false;
