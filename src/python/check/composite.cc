@@ -197,17 +197,19 @@ bool union_recording(const ir::Node& node, const Source& src, WalkContext& ctx) 
         // collecting would cost time in the number of its failing paths.
         std::vector<Violation> mine;
         WalkContext sub = ctx.scratch(mine, ctx.mode);
+        const RepeatScope repeats(st);
         if (walk(members[*chosen], src, sub)) {
             report_mutated(src, ctx);
             return false;
         }
         if (st.stop) return false;
         // Collecting, the walk records every failure its profile counted,
-        // the hard ones among them, unless code we do not control changed
-        // the value in between (a change the profiling walk saw, say, and
-        // that this one no longer can): the change is reported too.
+        // the hard ones among them (or finds them in the report already),
+        // unless code we do not control changed the value in between (a
+        // change the profiling walk saw, say, and that this one no longer
+        // can): the change is reported too.
         const bool lost_hard = ctx.mode == WalkMode::CollectAll && chosen_profile->hard &&
-                               st.user_code != user_code &&
+                               st.user_code != user_code && !repeats.gathered().hard &&
                                std::none_of(mine.begin(), mine.end(),
                                             [](const Violation& v) { return is_hard_code(v.code); });
         append_report(mine, ctx);
@@ -339,8 +341,11 @@ bool check_intersection(const ir::Node& node, const Source& src, WalkContext& ct
             outer.merge(*ctx.profile);
             *ctx.profile = outer;
         } else {
+            // The failures left out as repeats count as recorded.
             const std::size_t before = ctx.violations->size();
+            const RepeatScope repeats(st);
             if (!walk(members[m], src, ctx)) verdict = false;
+            own_level = repeats.gathered().count != 0 && repeats.gathered().shortest == base;
             for (std::size_t i = before; i < ctx.violations->size() && !own_level; ++i)
                 own_level = path_length((*ctx.violations)[i].path) == base;
         }

@@ -92,6 +92,14 @@ struct GuardEntry {
     std::uint64_t context;
 };
 
+// A predicate a verdict-only walk found failing (refined.cc): "predicate_failed"
+// for a false answer, "predicate_error" with what it raised, and the value.
+struct PredicateMiss {
+    const char* code = nullptr;
+    py::SavedError error;
+    py::Ref value;
+};
+
 struct WalkState {
     std::span<const py::Ref> pool;
     std::span<const ir::Node> definitions;
@@ -168,6 +176,23 @@ struct WalkState {
     WalkMemo memo;
     // Containers that may be shared reached so far (walk.cc).
     std::uint64_t watched = 0;
+    // The failures a collecting walk left out because a walk of the same
+    // node at the same value and path had put them in the report already
+    // (walk.cc), path lengths as they would have been recorded.  The
+    // checks that look at what a walk recorded read these too
+    // (`RepeatScope`).
+    FailureProfile repeated;
+    // The place the walk is in, for telling two walks at one path apart
+    // (walk.cc): a path names no element of a set, and a dict key of
+    // another type than str or int by a text another key may share, so
+    // the walks below one of those are in a place named after the element
+    // or key (`PlaceScope`).
+    std::uint64_t place = 0;
+    // The last failing predicate a verdict-only walk met, and how many it
+    // met: a mapping's verdict pass keeps the one that failed an entry for
+    // its explaining pass (mapping.cc).
+    PredicateMiss predicate_miss;
+    std::uint64_t predicate_misses = 0;
 
     // The memo's name of a guard entry on top of the guard named `below`.
     std::uint64_t name_guard(std::uint64_t below, std::uint64_t identity, std::uint64_t definition) {
@@ -278,6 +303,12 @@ struct WalkState {
     // Code we do not control is about to run.
     void note_user_code() { ++user_code; }
 
+    // A verdict-only walk found a predicate failing.
+    void note_predicate_miss(const char* code, py::SavedError error, PyObject* value) {
+        predicate_miss = PredicateMiss{code, std::move(error), py::Ref::borrow(value)};
+        ++predicate_misses;
+    }
+
     // A check found `value` changed under it.
     void note_changed(PyObject* value) {
         ++mutations;
@@ -313,6 +344,46 @@ public:
 private:
     WalkState* st_;
     std::uint64_t edges_;
+};
+
+// Gathers the failures left out as repeats (`WalkState::repeated`) during
+// its span apart from the enclosing ones, and adds them to those when it
+// ends.
+class RepeatScope {
+public:
+    explicit RepeatScope(WalkState& st) : st_(st), outer_(st.repeated) { st.repeated = FailureProfile{}; }
+    ~RepeatScope() {
+        const FailureProfile mine = st_.repeated;
+        st_.repeated = outer_;
+        st_.repeated.merge(mine);
+    }
+    RepeatScope(const RepeatScope&) = delete;
+    RepeatScope& operator=(const RepeatScope&) = delete;
+
+    const FailureProfile& gathered() const { return st_.repeated; }
+
+private:
+    WalkState& st_;
+    FailureProfile outer_;
+};
+
+// The place of the walks in its span (`WalkState::place`): the place
+// around it and the identity of the object that names it, mixed.
+class PlaceScope {
+public:
+    PlaceScope(WalkState& st, std::uint64_t identity) : st_(st), outer_(st.place) {
+        std::uint64_t z = outer_ * 0x9e3779b97f4a7c15ULL + identity + 1;
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+        st.place = z ^ (z >> 31);
+    }
+    ~PlaceScope() { st_.place = outer_; }
+    PlaceScope(const PlaceScope&) = delete;
+    PlaceScope& operator=(const PlaceScope&) = delete;
+
+private:
+    WalkState& st_;
+    std::uint64_t outer_;
 };
 
 // Keeps the walks in its span from asking the poll (they still count), for

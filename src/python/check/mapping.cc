@@ -121,7 +121,19 @@ struct ResumePoint {
     std::size_t entry_index = 0;
     std::size_t present = 0;
     Py_ssize_t dict_size = 0;
+    // A failing predicate failed the walk of entry `miss_entry` (the
+    // state's `predicate_miss`).
+    bool missed = false;
+    std::size_t miss_entry = 0;
 };
+
+// After the verdict walk of entry `index` failed: notes whether it met a
+// failing predicate (`misses` the state's count before it).
+void keep_predicate_miss(ResumePoint& resume, std::size_t index, WalkState& st, std::uint64_t misses) {
+    if (st.predicate_misses == misses) return;
+    resume.missed = true;
+    resume.miss_entry = index;
+}
 
 enum class SimpleClauses { None, AnyAny, StrAny, Other };
 
@@ -279,8 +291,12 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
             }
             if (answer < 0) {
                 py::Ref held = py::Ref::borrow(item);
+                const std::uint64_t misses = st.predicate_misses;
                 if (!walk(entries[i].value, declared_value(held.get(), dict, i), sub)) {
-                    if (fill) resume = ResumePoint{true, i, present, start};
+                    if (fill) {
+                        resume = ResumePoint{true, i, present, start};
+                        keep_predicate_miss(resume, i, st, misses);
+                    }
                     return false;
                 }
                 if (st.memo_on) [[unlikely]]
@@ -322,7 +338,11 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
         if (auto text = str_key_text(key.get(), st)) index = keys.find(*text);
         if (st.stop) return false;
         if (index) {
-            if (!walk(entries[*index].value, declared_value(value.get(), dict, *index), sub)) return false;
+            const std::uint64_t misses = st.predicate_misses;
+            if (!walk(entries[*index].value, declared_value(value.get(), dict, *index), sub)) {
+                if (fill) keep_predicate_miss(resume, *index, st, misses);
+                return false;
+            }
             if (entries[*index].required) --left;
         } else if (!match_extra_pair(clauses, dict, key.get(), value.get(), ctx)) {
             return false;
@@ -407,6 +427,11 @@ void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx
         if (match_extra_pair(clauses, dict, key.get(), value.get(), ctx)) continue;
         if (st.stop) return;
         if (!clauses.empty()) {
+            // A key shown by its safe text may share its segment with
+            // another key: its walks are in a place of its own.
+            std::optional<PlaceScope> place;
+            if (!PyUnicode_CheckExact(key.get()) && !PyLong_CheckExact(key.get()))
+                place.emplace(st, PySource::identity_of(key.get()));
             // A profiling walk needs only the path's length.
             ctx.path->push(ctx.profile ? PathSegment(PathIndex{0}) : key_segment(key.get(), st));
             walk(clauses.front().key, extra_key(key.get(), dict), ctx);
@@ -430,16 +455,34 @@ void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx
 
 bool check_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx) {
     ResumePoint resume;
+    if (!ctx.recording()) return PyDict_Check(src.obj) && mapping_verdict(node, src.obj, ctx, resume);
     std::optional<DictSnapshot> snapshot;
+    WalkState& st = *ctx.state;
+    // The explaining pass walks again what the verdict pass walked: what
+    // the verdict pass walked through back edges is remembered for it, so
+    // each level of a recursive value is not walked again by the verdict
+    // pass of every level above it.
+    const RevisitScope scope(st);
     if (PyDict_Check(src.obj)) {
         snapshot.emplace(src.obj);
         if (mapping_verdict(node, src.obj, ctx, resume)) return true;
     }
-    WalkState& st = *ctx.state;
-    if (!ctx.recording() || st.stop) return false;
+    if (st.stop) return false;
+    PredicateMiss miss;
+    if (resume.missed) miss = std::move(st.predicate_miss);
+    scope.again();
     const std::size_t before = ctx.recorded();
+    const RepeatScope repeats(st);  // failures in the report already count as found
     explain_mapping(node, src, ctx, resume, snapshot && snapshot->changed());
-    if (ctx.recorded() == before && !st.stop) report_mutated(src, ctx);
+    if (ctx.recorded() == before && repeats.gathered().count == 0 && !st.stop) {
+        // The explaining pass found nothing, and no read of the dict saw it
+        // change: if the verdict pass failed an entry by a predicate, that
+        // predicate answered otherwise the second time (it raised or
+        // refused once), and its failure is the report.  Else the value
+        // changed where no read can see it.
+        if (miss.code) push_predicate_miss(miss, PathKey{ir::as_span(node.entries)[resume.miss_entry].key}, ctx);
+        if (ctx.recorded() == before && !st.stop) report_mutated(src, ctx);
+    }
     return false;
 }
 

@@ -26,7 +26,15 @@
 // remember it: `is_valid`, the profiling walks of a union's members and
 // `fail_fast` (whose failing walks keep the failures they recorded) work
 // in the number of distinct objects.  The collecting walk reports every
-// failing path, so its work grows with their number.
+// failing path, so its work grows with their number; but a failing walk it
+// made is kept with the path (and place, context.h) it recorded its
+// failures at, and the same walk met again there (the members of an intersection reach
+// one child under two nodes that lead to the same definition) records
+// nothing and is not made again: its failures are in the report already,
+// and each is reported once.  (A collecting walk's failures always reach
+// the report: a check that may drop what a walk recorded -- a union whose
+// chosen member admits on its second walk -- does so only after user code
+// ran, which ends every entry made before.)
 //
 // When an entry may stand in for a walk:
 //   * no user code ran from the start of its walk until now
@@ -218,6 +226,12 @@ struct MemoEntry {
     // recorded, `base` segments of them the prefix it was walked under).
     std::shared_ptr<const std::vector<Violation>> fail_fast;
     std::size_t base = 0;
+    // A failing walk made collecting: the path it recorded its failures
+    // at, in the report of this walk (`collected_here`; the empty path is
+    // null).  Its `profile` counts them, and those it left out as repeats.
+    Path collected;
+    std::uint64_t collected_place = 0;  // `WalkState::place` of that walk
+    bool collected_here = false;
 
     // Whether `other` was made by the very same walk: the same epoch at its
     // start and end, the same start, the same answer.

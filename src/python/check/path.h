@@ -14,11 +14,27 @@
 
 #include <cstddef>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "python/errors.h"
 
 namespace tessaron::python::check {
+
+// Whether two segments name the same step (texts by their content).
+inline bool same_segment(const PathSegment& a, const PathSegment& b) {
+    if (a.index() != b.index()) return false;
+    if (const auto* k = std::get_if<PathKey>(&a)) {
+        const auto& other = std::get<PathKey>(b);
+        return k->text == other.text || (k->text && other.text && *k->text == *other.text);
+    }
+    if (const auto* n = std::get_if<PathInt>(&a)) return n->value == std::get<PathInt>(b).value;
+    if (const auto* big = std::get_if<PathBigInt>(&a)) {
+        const auto& other = std::get<PathBigInt>(b);
+        return big->digits == other.digits || (big->digits && other.digits && *big->digits == *other.digits);
+    }
+    return std::get<PathIndex>(a).value == std::get<PathIndex>(b).value;
+}
 
 class PathStack {
 public:
@@ -38,6 +54,18 @@ public:
             nodes_.push_back(path_append(std::move(parent), segments_[nodes_.size()]));
         }
         return nodes_.empty() ? Path() : nodes_.back();
+    }
+
+    // Whether `path` is the current path: the same segments.  A prefix
+    // whose shared node is the one `snapshot` keeps is not read further.
+    bool holds(const Path& path) const {
+        if (path_length(path) != segments_.size()) return false;
+        const PathNode* node = path.get();
+        for (std::size_t i = segments_.size(); i-- > 0; node = node->parent.get()) {
+            if (i < nodes_.size() && nodes_[i].get() == node) return true;
+            if (!same_segment(node->segment, segments_[i])) return false;
+        }
+        return true;
     }
 
     // The current path followed by `extra`.

@@ -320,6 +320,7 @@ bool check_refined(const ir::Node& node, const Source& src, WalkContext& ctx) {
                 } else if (t == 0) {
                     code = "predicate_failed";
                     expected = "a passing predicate";
+                    if (!ctx.recording()) st.note_predicate_miss(code, py::SavedError(), value);
                 } else {
                     py::SavedError exc = py::SavedError::fetch();
                     if (py::is_fatal_exception(exc.get())) {
@@ -328,6 +329,8 @@ bool check_refined(const ir::Node& node, const Source& src, WalkContext& ctx) {
                         code = "predicate_error";
                         if (texts)
                             expected = "a predicate that does not raise (raised " + exception_text(exc.get(), st) + ")";
+                    } else {
+                        st.note_predicate_miss("predicate_error", std::move(exc), value);
                     }
                 }
                 break;
@@ -356,6 +359,20 @@ bool check_refined(const ir::Node& node, const Source& src, WalkContext& ctx) {
         verdict = false;
     }
     return verdict;
+}
+
+void push_predicate_miss(const PredicateMiss& miss, PathSegment segment, WalkContext& ctx) {
+    WalkState& st = *ctx.state;
+    if (!miss.code || !ctx.recording() || st.stop || profiled_failure(miss.code, ctx, 1)) return;
+    std::string expected = "a passing predicate";
+    if (miss.error) {
+        st.note_user_code();  // the exception's `__str__`
+        expected = "a predicate that does not raise (raised " + exception_text(miss.error.get(), st) + ")";
+    }
+    std::string shown = safe_text(miss.value.get(), st);
+    if (st.stop) return;
+    ctx.violations->push_back(
+        make_keyed_violation(*ctx.path, std::move(segment), miss.code, std::move(expected), std::move(shown)));
 }
 
 #define TS_INSTANTIATE_REFINED(S) template bool check_refined<S>(const ir::Node&, const S&, WalkContext&);

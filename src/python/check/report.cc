@@ -8,6 +8,37 @@
 
 namespace tessaron::python::check {
 
+namespace {
+
+constexpr int kPlainShowObjects = 256;
+
+bool shows_plainly(PyObject* obj, int& budget) {
+    if (--budget < 0) return false;
+    if (shows_without_user_code(obj)) return true;
+    PyTypeObject* t = Py_TYPE(obj);
+    if (t == &PyList_Type || t == &PyTuple_Type) {
+        // Read in place: nothing here runs code that could change it.
+        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(obj); ++i)
+            if (!shows_plainly(PySequence_Fast_ITEMS(obj)[i], budget)) return false;
+        return true;
+    }
+    if (t == &PyDict_Type) {
+        Py_ssize_t position = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(obj, &position, &key, &value))
+            if (!shows_without_user_code(key) || !shows_plainly(value, budget)) return false;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool shows_plainly(PyObject* obj) {
+    int budget = kPlainShowObjects;
+    return shows_plainly(obj, budget);
+}
+
 const char* kind_error_code(const ir::Node& node) {
     const ir::Node* n = &node;
     while (n->kind == ir::NodeKind::Refined && n->inner()) n = n->inner().get();

@@ -32,9 +32,15 @@ inline bool shows_without_user_code(PyObject* obj) {
            t == &PyBytes_Type;
 }
 
+// Whether showing `obj` runs no code but the interpreter's and reprlib's:
+// an exact builtin scalar, or an exact list, tuple or dict holding only
+// such values, every one of them looked at within 256 objects (past that
+// the answer is no).
+bool shows_plainly(PyObject* obj);
+
 // The safe text of a pooled object or key (reprlib limits, 80 characters).
 inline std::string safe_text(PyObject* obj, WalkState& st) {
-    if (!shows_without_user_code(obj)) st.note_user_code();
+    if (!shows_plainly(obj)) st.note_user_code();
     return value_text_keeping_fatal(obj, st.error_cell, st.stop);
 }
 
@@ -68,6 +74,9 @@ std::string violation_value_text(const Source& src, WalkState& st) {
         absorb_error(st);
         return "<unrepresentable>";
     }
+    // A JSON value's object is built from the document: builtin types all
+    // the way down, shown without user code.
+    if constexpr (Source::is_json) return value_text_keeping_fatal(obj, st.error_cell, st.stop);
     return safe_text(obj, st);
 }
 

@@ -450,6 +450,7 @@ bool check_set(const ir::Node& node, const Source& src, WalkContext& ctx) {
         while (py::Ref item = py::Ref::steal(PyIter_Next(iter.get()))) {
             std::vector<Violation> mine;
             WalkContext sub = ctx.scratch(mine, ctx.mode);
+            const PlaceScope place(st, PySource::identity_of(item.get()));  // the path names no element
             if (walk(*element, PySource{item.get(), set_place, 0}, sub)) continue;
             if (st.stop) return false;
             SetGroup group;

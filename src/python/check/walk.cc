@@ -26,6 +26,7 @@
 // state's poll, so pending signal handlers run as a long walk goes on.
 #include "python/check/walk.h"
 
+#include <optional>
 #include <string>
 
 #include "core/util/native_stack.h"
@@ -168,9 +169,10 @@ const MemoEntry* usable_entry(std::uint64_t key, const Source& src, WalkState& s
 // The memo entry that may stand in for walking what `key` names (a
 // definition, or a node at a shared container) at the source's value
 // here, or nullptr (memo.h says when one may).  In a recording context
-// only a member verdict may, while profiling also a profiled failure, and
-// failing fast also a failure made failing fast; `VerdictOnly` takes any
-// verdict.
+// only a member verdict may, while profiling also a profiled failure,
+// failing fast also a failure made failing fast, and collecting also a
+// failure collected at this very path (its failures are in the report);
+// `VerdictOnly` takes any verdict.
 template <ValueSource Source>
 const MemoEntry* recall(std::uint64_t key, const Source& src, const WalkContext& ctx) {
     WalkState& st = *ctx.state;
@@ -178,6 +180,8 @@ const MemoEntry* recall(std::uint64_t key, const Source& src, const WalkContext&
     if (e && (e->verdict || !ctx.recording())) return e;
     if (ctx.profile) return e && e->profiled ? e : nullptr;
     if (ctx.mode == WalkMode::FailFast) return usable_entry(key | kFailFastKey, src, st);
+    if (e && e->collected_here && e->profiled && e->collected_place == st.place && ctx.path->holds(e->collected))
+        return e;
     return nullptr;
 }
 
@@ -219,13 +223,17 @@ bool remembered_walk(std::uint64_t key, const Source& src, WalkContext& ctx, boo
         st.reached_guard(st.recursion_guard.size() + known->guard_reach);
         if (!known->verdict && ctx.profile) {
             ctx.profile->merge(known->profile.shifted(base));
-        } else if (!known->verdict && ctx.building_records()) {
+        } else if (!known->verdict && ctx.mode == WalkMode::FailFast && ctx.building_records()) {
             // Failing fast: the failures its walk recorded, here.
             for (const Violation& v : *known->fail_fast) {
                 Violation copy = v;
                 copy.path = rerooted(v.path, known->base, *ctx.path);
                 ctx.violations->push_back(std::move(copy));
             }
+        } else if (!known->verdict && ctx.building_records()) {
+            // Collecting, at the path its failures were recorded at: they
+            // are in the report, and left out here as repeats.
+            st.repeated.merge(known->profile.shifted(base));
         }
         return known->verdict;
     }
@@ -251,6 +259,8 @@ bool remembered_walk(std::uint64_t key, const Source& src, WalkContext& ctx, boo
     FailureProfile* outer_profile = ctx.profile;
     if (outer_profile) ctx.profile = &mine;
     const std::size_t recorded_before = ctx.recorded();
+    std::optional<RepeatScope> repeats;
+    if (ctx.building_records()) repeats.emplace(st);
     const bool member = body();
     const std::uint64_t reach = st.reach(mark);
     const std::size_t guard_reach = st.guard_reach(guard_mark, guard_size);
@@ -282,6 +292,10 @@ bool remembered_walk(std::uint64_t key, const Source& src, WalkContext& ctx, boo
             const Violation& v = (*ctx.violations)[i];
             entry.profile.add(path_length(v.path) - base, is_hard_code(v.code));
         }
+        entry.profile.merge(repeats->gathered().shifted(-base));
+        entry.collected = ctx.path->snapshot();
+        entry.collected_place = st.place;
+        entry.collected_here = true;
     } else if (!member && ctx.mode == WalkMode::FailFast) {
         entry.fail_fast = std::make_shared<const std::vector<Violation>>(
             ctx.violations->begin() + static_cast<std::ptrdiff_t>(recorded_before), ctx.violations->end());

@@ -109,6 +109,11 @@ bool check_object_attributes(const ir::Node& node, const Source& src, WalkContex
 template <ValueSource Source>
 bool check_refined(const ir::Node& node, const Source& src, WalkContext& ctx);
 
+// Records the failure of a predicate that a verdict-only walk met, as the
+// predicate's check records it, at the current path plus `segment`
+// (refined.cc).  Nothing when `miss` holds none.
+void push_predicate_miss(const PredicateMiss& miss, PathSegment segment, WalkContext& ctx);
+
 // Checks whose algorithm depends on the shape of the input: one overload
 // per source type.
 bool check_sequence(const ir::Node& node, const PySource& src, WalkContext& ctx);
