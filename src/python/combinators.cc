@@ -112,6 +112,7 @@ PyObject* validator_or_body(ValidatorObject* receiver, PyObject* other, bool rec
 // Placeholders of enclosing calls still in progress may remain: finalisation
 // accepts them and the enclosing call resolves them.
 PyObject* recursive_body(PyObject* builder) {
+    BuiltPatternsScope patterns;  // the body's compiled patterns, for the result
     const std::uint64_t id = ir::next_placeholder_id();
     py::Ref placeholder = py::Ref::steal(validator_from_node(ir::Node::placeholder(id)));
     if (!placeholder) return nullptr;

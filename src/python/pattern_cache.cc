@@ -1,4 +1,4 @@
-// The matchers a validator's decisions compiled (see pattern_cache.h).
+// A validator's compiled patterns (see pattern_cache.h).
 //
 // Budget: the index is one look over the schema (each shared list once);
 // a lookup or an offer is one hash probe under the mutex.
@@ -10,6 +10,10 @@
 #include "python/validator.h"
 
 namespace tessaron::python {
+
+namespace {
+thread_local BuiltPatternsScope* t_built_patterns = nullptr;
+}  // namespace
 
 void PatternCache::index(const CompiledSchema& schema) {
     if (indexed_) return;
@@ -53,6 +57,32 @@ void PatternCache::offer(const CompiledSchema& schema, std::string_view text,
     index(schema);
     auto it = matchers_.find(text);
     if (it != matchers_.end() && !it->second) it->second = std::move(matcher);
+}
+
+void PatternCache::lend_to_build() {
+    if (!t_built_patterns) return;
+    std::lock_guard<std::mutex> lock(mu_);
+    for (const auto& [text, matcher] : matchers_)
+        if (matcher) BuiltPatternsScope::keep(text, matcher);
+}
+
+BuiltPatternsScope::BuiltPatternsScope() : outer_(t_built_patterns) { t_built_patterns = this; }
+
+BuiltPatternsScope::~BuiltPatternsScope() {
+    t_built_patterns = outer_;
+    // A compilation inside another (a recursive body's) passes what it kept
+    // on to the one that makes the validator.
+    if (outer_)
+        for (auto& [text, matcher] : kept_) outer_->kept_.try_emplace(text, std::move(matcher));
+}
+
+void BuiltPatternsScope::keep(std::string_view text, std::shared_ptr<const pattern::FullMatcher> matcher) {
+    if (t_built_patterns && matcher) t_built_patterns->kept_.try_emplace(std::string(text), std::move(matcher));
+}
+
+void BuiltPatternsScope::offer_current(PatternCache& cache, const CompiledSchema& schema) {
+    if (!t_built_patterns) return;
+    for (const auto& [text, matcher] : t_built_patterns->kept_) cache.offer(schema, text, matcher);
 }
 
 }  // namespace tessaron::python

@@ -97,6 +97,7 @@ PyObject* validator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         new (&v->schema) CompiledSchema(std::move(compiled));
         new (&v->precompute) check::PrecomputeCell();
         new (&v->decision_patterns) PatternCache();
+        BuiltPatternsScope::offer_current(v->decision_patterns, v->schema);
         v->weakreflist = nullptr;
         report_native_memory(v->schema);
         return self;
@@ -220,6 +221,7 @@ PyObject* new_validator_object(CompiledSchema&& schema) {
     new (&v->schema) CompiledSchema(std::move(schema));
     new (&v->precompute) check::PrecomputeCell();
     new (&v->decision_patterns) PatternCache();
+    BuiltPatternsScope::offer_current(v->decision_patterns, v->schema);
     v->weakreflist = nullptr;
     report_native_memory(v->schema);
     return self;

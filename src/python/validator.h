@@ -50,7 +50,9 @@ PyObject* new_validator_object(CompiledSchema&& schema);
 
 // The validator's lookup tables, built on first use; nullptr with an
 // exception set when building them failed.
-inline const check::Precompute* validator_tables(ValidatorObject* v) { return v->precompute.get(v->schema); }
+inline const check::Precompute* validator_tables(ValidatorObject* v) {
+    return v->precompute.get(v->schema, &v->decision_patterns);
+}
 
 // A Validator over `node` with an empty pool and no definitions.
 PyObject* validator_from_node(const ir::Node& node);

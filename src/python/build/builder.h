@@ -18,6 +18,7 @@
 
 #include "core/ir/limits.h"
 #include "core/ir/node.h"
+#include "python/pattern_cache.h"
 #include "python/pool.h"
 
 namespace tessaron::python {
@@ -133,6 +134,7 @@ private:
     std::uint64_t saved_used_;
     bool saved_open_;
     AliasScope aliases_;  // the compilation's own view of the alias stack
+    BuiltPatternsScope patterns_;  // what it compiled, for the validators it makes
 };
 
 // Counts one builder step against the open budget.  False with the

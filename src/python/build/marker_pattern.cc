@@ -28,6 +28,7 @@
 #include "python/binding/signals.h"
 #include "python/build/builder.h"
 #include "python/check/refined.h"
+#include "python/pattern_cache.h"
 #include "python/value_text.h"
 
 namespace tessaron::python {
@@ -178,6 +179,8 @@ bool add_pattern_constraint(std::string text, PyObject* flags, std::vector<Const
     if (auto* error = std::get_if<pattern::Error>(&compiled))
         return raise_text(PyExc_ValueError, "invalid regular expression " + check::quote_pattern(text) + ": " +
                                                 pattern::format_error(*error, text));
+    if (auto* matcher = std::get_if<std::shared_ptr<const pattern::FullMatcher>>(&compiled))
+        BuiltPatternsScope::keep(text, std::move(*matcher));
     Constraint c;
     c.kind = ConstraintKind::Regex;
     c.pattern = std::move(text);

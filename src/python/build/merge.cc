@@ -17,6 +17,8 @@ bool merge_validator(PyObject* spec, BuildTarget target, ir::Node& out) {
     ValidatorObject* other = downcast_validator(spec);
     if (!other) return false;
     const CompiledSchema& schema = other->schema;
+    // The patterns it compiled serve the schema built from it too.
+    other->decision_patterns.lend_to_build();
 
     ir::RelocationContext context;
     context.pool_map.reserve(schema.pool.size());

@@ -68,7 +68,8 @@ bool drop_conversion_error() {
 
 class TableBuilder {
 public:
-    TableBuilder(std::span<const py::Ref> pool, Precompute& out) : pool_(pool), out_(out) {}
+    TableBuilder(std::span<const py::Ref> pool, Precompute& out, const CompiledSchema& schema, PatternCache* patterns)
+        : pool_(pool), out_(out), schema_(schema), patterns_(patterns) {}
 
     // Adds what `root` and its descendants contribute.  False with a Python
     // exception set when the interpreter fails (memory) or a signal
@@ -224,8 +225,10 @@ private:
                 out_.patterns.emplace(key, known->second);
                 continue;
             }
-            std::shared_ptr<const pattern::FullMatcher> matcher;
-            {
+            // Compiled when the validator was built, or by a decision.
+            std::shared_ptr<const pattern::FullMatcher> matcher =
+                patterns_ ? patterns_->find(schema_, c.pattern) : nullptr;
+            if (!matcher) {
                 // Taken back at the end of the block, also when the
                 // compilation throws (memory, native stack).
                 struct Retake {
@@ -242,6 +245,7 @@ private:
             // without the builder hold one) gets no entry: the check then
             // compiles it at each test and fails.
             if (!matcher) continue;
+            if (patterns_) patterns_->offer(schema_, c.pattern, matcher);
             compiled_.emplace(std::string_view(c.pattern), matcher);
             out_.patterns.emplace(key, std::move(matcher));
         }
@@ -250,6 +254,8 @@ private:
 
     std::span<const py::Ref> pool_;
     Precompute& out_;
+    const CompiledSchema& schema_;
+    PatternCache* patterns_;  // the validator's, or nullptr
     // Patterns compile with the interpreter lock given up; the poll takes it
     // back now and then to run pending signal handlers (signals.h), counting
     // its questions over every pattern of the build.  A handler may validate
@@ -271,8 +277,8 @@ const Precompute& empty_precompute() {
     return *empty;
 }
 
-bool build_precompute(const CompiledSchema& schema, Precompute& out) {
-    TableBuilder builder(std::span<const py::Ref>(schema.pool), out);
+bool build_precompute(const CompiledSchema& schema, Precompute& out, PatternCache* patterns) {
+    TableBuilder builder(std::span<const py::Ref>(schema.pool), out, schema, patterns);
     if (!builder.add(schema.root)) return false;
     for (const ir::Node& definition : schema.definitions)
         if (!builder.add(definition)) return false;
@@ -294,7 +300,7 @@ int visit_precompute(const Precompute& tables, visitproc visit, void* arg) {
     return 0;
 }
 
-const Precompute* PrecomputeCell::build_slow(const CompiledSchema& schema) {
+const Precompute* PrecomputeCell::build_slow(const CompiledSchema& schema, PatternCache* patterns) {
     const unsigned long me = PyThread_get_thread_ident();
     // Re-entered on the building thread (a finalizer run by an allocation of
     // the build validates with this validator): the tables are not there
@@ -313,7 +319,7 @@ const Precompute* PrecomputeCell::build_slow(const CompiledSchema& schema) {
         } mark{builder_};
         builder_.store(me, std::memory_order_relaxed);
         Precompute fresh;
-        if (!build_precompute(schema, fresh)) return nullptr;
+        if (!build_precompute(schema, fresh, patterns)) return nullptr;
         value_.emplace(std::move(fresh));
         ready_.store(true, std::memory_order_release);
     }

@@ -43,6 +43,7 @@
 namespace tessaron::python {
 
 struct CompiledSchema;
+class PatternCache;
 
 namespace check {
 
@@ -92,7 +93,10 @@ const Precompute& empty_precompute();
 // Fills the tables of a finished schema.  Returns false with a Python
 // exception set only when the interpreter fails (memory) or a signal
 // handler run while patterns compile raises.
-bool build_precompute(const CompiledSchema& schema, Precompute& out);
+// `patterns`, when given, is the validator's cache of compiled patterns: a
+// pattern found there is not compiled again, and one compiled here is
+// offered to it.
+bool build_precompute(const CompiledSchema& schema, Precompute& out, PatternCache* patterns = nullptr);
 
 // Reports the Python objects the tables hold to the garbage collector.
 int visit_precompute(const Precompute& tables, visitproc visit, void* arg);
@@ -106,15 +110,15 @@ public:
 
     // The tables, built by the first caller.  nullptr with an exception set
     // when building failed (the cell stays unbuilt; a later call retries).
-    const Precompute* get(const CompiledSchema& schema) {
+    const Precompute* get(const CompiledSchema& schema, PatternCache* patterns = nullptr) {
         if (ready_.load(std::memory_order_acquire)) return &*value_;
-        return build_slow(schema);
+        return build_slow(schema, patterns);
     }
     // The tables when built, else nullptr; never builds.
     const Precompute* peek() const { return ready_.load(std::memory_order_acquire) ? &*value_ : nullptr; }
 
 private:
-    const Precompute* build_slow(const CompiledSchema& schema);
+    const Precompute* build_slow(const CompiledSchema& schema, PatternCache* patterns);
 
     std::atomic<bool> ready_{false};
     // The thread identifier of the thread building the tables, 0 when none.
