@@ -240,6 +240,9 @@ int dict_keys_all_str(PyObject* dict, WalkState& st) {
 
 // The verdict pass over a Python dict.  `fast` is set when the direct
 // lookup variant may be used.
+// `Fill` (when recording) fills `resume` for the explaining pass; without
+// it the pass keeps nothing, at no cost to `is_valid`.
+template <bool Fill>
 bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, ResumePoint& resume) {
     WalkState& st = *ctx.state;
     const auto entries = ir::as_span(node.entries);
@@ -248,7 +251,7 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
     const DeclaredKeys keys(entries, table);
     std::vector<Violation> none;
     WalkContext sub = ctx.scratch(none, WalkMode::VerdictOnly);
-    const bool fill = ctx.recording();
+    constexpr bool fill = Fill;
     const SimpleClauses simple = classify_clauses(clauses);
 
     if (table && table->names.size() == entries.size() && table->plain.size() == entries.size() &&
@@ -291,7 +294,7 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
             }
             if (answer < 0) {
                 py::Ref held = py::Ref::borrow(item);
-                const std::uint64_t misses = st.predicate_misses;
+                const std::uint64_t misses = fill ? st.predicate_misses : 0;
                 if (!walk(entries[i].value, declared_value(held.get(), dict, i), sub)) {
                     if (fill) {
                         resume = ResumePoint{true, i, present, start};
@@ -338,7 +341,7 @@ bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, Res
         if (auto text = str_key_text(key.get(), st)) index = keys.find(*text);
         if (st.stop) return false;
         if (index) {
-            const std::uint64_t misses = st.predicate_misses;
+            const std::uint64_t misses = fill ? st.predicate_misses : 0;
             if (!walk(entries[*index].value, declared_value(value.get(), dict, *index), sub)) {
                 if (fill) keep_predicate_miss(resume, *index, st, misses);
                 return false;
@@ -453,27 +456,19 @@ void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx
 
 }  // namespace
 
-bool check_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx) {
-    ResumePoint resume;
-    if (!ctx.recording()) return PyDict_Check(src.obj) && mapping_verdict(node, src.obj, ctx, resume);
-    std::optional<DictSnapshot> snapshot;
+// After a failed verdict pass, when recording: the explaining pass, and
+// what to report when it finds nothing.  Kept out of line so that the
+// verdict pass, called once below, is inlined into the check.
+[[gnu::noinline]] static void explain_failed_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx,
+                                              const ResumePoint& resume, bool changed, const RevisitScope& scope) {
     WalkState& st = *ctx.state;
-    // The explaining pass walks again what the verdict pass walked: what
-    // the verdict pass walked through back edges is remembered for it, so
-    // each level of a recursive value is not walked again by the verdict
-    // pass of every level above it.
-    const RevisitScope scope(st);
-    if (PyDict_Check(src.obj)) {
-        snapshot.emplace(src.obj);
-        if (mapping_verdict(node, src.obj, ctx, resume)) return true;
-    }
-    if (st.stop) return false;
+    if (st.stop) return;
     PredicateMiss miss;
     if (resume.missed) miss = std::move(st.predicate_miss);
     scope.again();
     const std::size_t before = ctx.recorded();
     const RepeatScope repeats(st);  // failures in the report already count as found
-    explain_mapping(node, src, ctx, resume, snapshot && snapshot->changed());
+    explain_mapping(node, src, ctx, resume, changed);
     if (ctx.recorded() == before && repeats.gathered().count == 0 && !st.stop) {
         // The explaining pass found nothing, and no read of the dict saw it
         // change: if the verdict pass failed an entry by a predicate, that
@@ -483,6 +478,22 @@ bool check_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx) 
         if (miss.code) push_predicate_miss(miss, PathKey{ir::as_span(node.entries)[resume.miss_entry].key}, ctx);
         if (ctx.recorded() == before && !st.stop) report_mutated(src, ctx);
     }
+}
+
+bool check_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx) {
+    ResumePoint resume;
+    if (!ctx.recording()) return PyDict_Check(src.obj) && mapping_verdict<false>(node, src.obj, ctx, resume);
+    std::optional<DictSnapshot> snapshot;
+    // The explaining pass walks again what the verdict pass walked: what
+    // the verdict pass walked through back edges is remembered for it, so
+    // each level of a recursive value is not walked again by the verdict
+    // pass of every level above it.
+    const RevisitScope scope(*ctx.state);
+    if (PyDict_Check(src.obj)) {
+        snapshot.emplace(src.obj);
+        if (mapping_verdict<true>(node, src.obj, ctx, resume)) return true;
+    }
+    explain_failed_mapping(node, src, ctx, resume, snapshot && snapshot->changed(), scope);
     return false;
 }
 
