@@ -239,9 +239,9 @@ int dict_keys_all_str(PyObject* dict, WalkState& st) {
 }
 
 // The verdict pass over a Python dict.  `fast` is set when the direct
-// lookup variant may be used.
-// `Fill` (when recording) fills `resume` for the explaining pass; without
-// it the pass keeps nothing, at no cost to `is_valid`.
+// lookup variant may be used.  `Fill` (when recording) fills `resume` for
+// the explaining pass; without it the pass keeps nothing, at no cost to
+// `is_valid`.
 template <bool Fill>
 bool mapping_verdict(const ir::Node& node, PyObject* dict, WalkContext& ctx, ResumePoint& resume) {
     WalkState& st = *ctx.state;
@@ -460,7 +460,8 @@ void explain_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx
 // what to report when it finds nothing.  Kept out of line so that the
 // verdict pass, called once below, is inlined into the check.
 [[gnu::noinline]] static void explain_failed_mapping(const ir::Node& node, const PySource& src, WalkContext& ctx,
-                                              const ResumePoint& resume, bool changed, const RevisitScope& scope) {
+                                                     const ResumePoint& resume, bool changed,
+                                                     const RevisitScope& scope) {
     WalkState& st = *ctx.state;
     if (st.stop) return;
     PredicateMiss miss;
