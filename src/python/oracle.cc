@@ -524,24 +524,9 @@ bool PoolOracle::prepare_tree(const ir::Node& root) {
         return shared && prepared_lists_.try_emplace(static_cast<const void*>(shared.get()), shared).second;
     };
     std::vector<const ir::Node*> stack{&root};
-    while (!stack.empty()) {
-        const ir::Node* n = stack.back();
-        stack.pop_back();
-        if (first_time(n->constraints))
-            for (const ir::Constraint& c : *n->constraints)
-                if (c.kind == ir::ConstraintKind::Regex && !prepare_pattern(c)) return false;
-        if (first_time(n->nodes))
-            for (const ir::Node& m : *n->nodes) stack.push_back(&m);
-        if (first_time(n->entries))
-            for (const ir::RecordEntry& e : *n->entries) stack.push_back(&e.value);
-        if (first_time(n->clauses))
-            for (const ir::Clause& c : *n->clauses) {
-                stack.push_back(&c.key);
-                stack.push_back(&c.value);
-            }
-        if (first_time(n->child)) stack.push_back(n->child.get());
-    }
-    return true;
+    return ir::for_each_constraint_once(stack, first_time, [this](const ir::Constraint& c) {
+        return c.kind != ir::ConstraintKind::Regex || prepare_pattern(c);
+    });
 }
 
 bool PoolOracle::prepare_patterns(const ir::Node& node) {

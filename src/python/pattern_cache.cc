@@ -23,23 +23,10 @@ void PatternCache::index(const CompiledSchema& schema) {
     };
     std::vector<const ir::Node*> stack{&schema.root};
     for (const ir::Node& d : schema.definitions) stack.push_back(&d);
-    while (!stack.empty()) {
-        const ir::Node* n = stack.back();
-        stack.pop_back();
-        if (first_time(n->constraints))
-            for (const ir::Constraint& c : *n->constraints)
-                if (c.kind == ir::ConstraintKind::Regex) matchers_.try_emplace(std::string_view(c.pattern));
-        if (first_time(n->nodes))
-            for (const ir::Node& m : *n->nodes) stack.push_back(&m);
-        if (first_time(n->entries))
-            for (const ir::RecordEntry& e : *n->entries) stack.push_back(&e.value);
-        if (first_time(n->clauses))
-            for (const ir::Clause& c : *n->clauses) {
-                stack.push_back(&c.key);
-                stack.push_back(&c.value);
-            }
-        if (first_time(n->child)) stack.push_back(n->child.get());
-    }
+    ir::for_each_constraint_once(stack, first_time, [this](const ir::Constraint& c) {
+        if (c.kind == ir::ConstraintKind::Regex) matchers_.try_emplace(std::string_view(c.pattern));
+        return true;
+    });
     indexed_ = true;
 }
 

@@ -232,6 +232,35 @@ const ClauseList& open_clause_list();
 // traversals that follow recursion look the definition up themselves.
 void push_children(const Node& node, std::vector<const Node*>& stack);
 
+// Calls `on_constraint` on the constraints of the nodes reachable from those
+// on `stack`, reading each shared list (and child) once, so that a schema
+// whose lists are shared costs its distinct lists, not its paths.
+// `first_time(list)` answers whether a list (a `std::shared_ptr`, possibly
+// null) is met for the first time; a caller that keeps its answers across
+// walks reads each list once in all of them.  Back edges are leaves, as in
+// `push_children`.  False as soon as `on_constraint` answers false.
+template <class FirstTime, class OnConstraint>
+bool for_each_constraint_once(std::vector<const Node*>& stack, FirstTime&& first_time, OnConstraint&& on_constraint) {
+    while (!stack.empty()) {
+        const Node* n = stack.back();
+        stack.pop_back();
+        if (first_time(n->constraints))
+            for (const Constraint& c : *n->constraints)
+                if (!on_constraint(c)) return false;
+        if (first_time(n->nodes))
+            for (const Node& m : *n->nodes) stack.push_back(&m);
+        if (first_time(n->entries))
+            for (const RecordEntry& e : *n->entries) stack.push_back(&e.value);
+        if (first_time(n->clauses))
+            for (const Clause& c : *n->clauses) {
+                stack.push_back(&c.key);
+                stack.push_back(&c.value);
+            }
+        if (first_time(n->child)) stack.push_back(n->child.get());
+    }
+    return true;
+}
+
 // The short wording of what a node's kind expects ("int", "list", ...).
 std::string_view expected_kind_text(const Node& node);
 
