@@ -103,16 +103,12 @@ private:
     std::uint32_t visits_ = kMemberKeyVisits;
 };
 
-// Fills `out` with the literal list of a union's members; false at the
-// first member that is not a literal.  `walked` counts the members read.
-bool collect_literals(std::span<const Node> members, LiteralList& out, std::uint64_t& walked) {
-    out.in_order.clear();
-    out.in_order.reserve(members.size());
-    for (const Node& m : members) {
-        ++walked;
-        if (m.kind != NodeKind::Literal) return false;
-        out.in_order.push_back(m.index);
-    }
+// The literal list of `node` (see LiteralList); false when it has none.
+// `walked` counts the union members read.
+bool collect_literals(const Node& node, LiteralList& out, std::uint64_t& walked) {
+    std::optional<std::vector<std::uint64_t>> indices = ir::literal_indices(node, &walked);
+    if (!indices) return false;
+    out.in_order = std::move(*indices);
     out.sorted = out.in_order;
     if (!std::is_sorted(out.sorted.begin(), out.sorted.end())) std::sort(out.sorted.begin(), out.sorted.end());
     out.sorted.erase(std::unique(out.sorted.begin(), out.sorted.end()), out.sorted.end());
@@ -206,19 +202,11 @@ bool union_has_member(const Node& u, const Node& x, DecisionContext& ctx) {
 }
 
 const LiteralList* literal_list(const Node& node, UnionFacts* facts, LiteralList& scratch, std::uint64_t& walked) {
-    if (node.kind == NodeKind::Literal) {
-        scratch.in_order.assign(1, node.index);
-        scratch.sorted.assign(1, node.index);
-        return &scratch;
-    }
-    if (node.kind != NodeKind::Union) return nullptr;
-    const std::span<const Node> members = ir::as_span(node.members());
-    if (members.empty()) return nullptr;
-    UnionFacts::Entry* e = facts ? facts->entry(node) : nullptr;
-    if (!e) return collect_literals(members, scratch, walked) ? &scratch : nullptr;
+    UnionFacts::Entry* e = facts ? facts->entry(node) : nullptr;  // none but for a large union
+    if (!e) return collect_literals(node, scratch, walked) ? &scratch : nullptr;
     if (!e->literals_known) {
         LiteralList list;
-        if (collect_literals(members, list, walked)) e->literals = std::move(list);
+        if (collect_literals(node, list, walked)) e->literals = std::move(list);
         e->literals_known = true;
     }
     return e->literals ? &*e->literals : nullptr;

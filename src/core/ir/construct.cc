@@ -263,7 +263,7 @@ std::optional<KindMask> whole_kinds(const Node& node) {
     }
 }
 
-std::optional<std::vector<std::uint64_t>> literal_indices(const Node& node) {
+std::optional<std::vector<std::uint64_t>> literal_indices(const Node& node, std::uint64_t* read) {
     if (node.kind == NodeKind::Literal) return std::vector<std::uint64_t>{node.index};
     if (node.kind != NodeKind::Union) return std::nullopt;
     std::span<const Node> members = as_span(node.nodes);
@@ -271,6 +271,7 @@ std::optional<std::vector<std::uint64_t>> literal_indices(const Node& node) {
     std::vector<std::uint64_t> out;
     out.reserve(members.size());
     for (const Node& m : members) {
+        if (read) ++*read;
         if (m.kind != NodeKind::Literal) return std::nullopt;
         out.push_back(m.index);
     }

@@ -69,8 +69,9 @@ bool has_complementary_pair(std::span<const Node> members, Oracle& oracle,
 std::optional<KindMask> whole_kinds(const Node& node);
 
 // A literal's pool index, or those of a union whose members are all
-// literals (in member order); none otherwise.
-std::optional<std::vector<std::uint64_t>> literal_indices(const Node& node);
+// literals (in member order); none otherwise.  `read`, when given, grows by
+// the members of a union looked at (up to the first that is no literal).
+std::optional<std::vector<std::uint64_t>> literal_indices(const Node& node, std::uint64_t* read = nullptr);
 
 // The element schema of a set or of a sequence with an empty prefix (its
 // tail), looking through refinements; null otherwise.  The pointer is into
